@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "norvale/DriverExport.h"
+#include "norvale/DvsFileInfo.h"
+#include "norvale/Event2D.h"
+#include "norvale/RawDecoder.h"
+
+namespace norvale {
+
+// Events per time slot of a whole file, for a timeline's event-rate strip.
+struct RateProfile {
+    uint64_t startTimestamp = 0;   // start of slot 0 (the file's first event)
+    uint64_t slotDurationUs = 0;   // a power of two, at least 1024 us
+    std::vector<uint32_t> counts;  // events per slot
+};
+
+// Figures gathered by prepareFile.
+struct RawFileStats {
+    uint64_t eventCount = 0;
+    uint64_t onCount = 0;
+    uint64_t offCount = 0;
+    uint64_t firstTimestamp = 0; // smallest timestamp
+    uint64_t lastTimestamp = 0;  // largest timestamp
+    uint64_t dataBytes = 0;
+    size_t indexBytes = 0;       // memory held by the time index
+};
+
+// Options of a video export; the video part of the driver fills in their meaning.
+struct VideoExportOptions {
+    int fps = 30;
+    uint64_t accumulationUs = 33333;
+};
+
+// Reads an EVT 3.0 (or EVT 2.0) raw file. prepareFile indexes the file in one pass (memory only:
+// about 48 bytes per 64 KiB of data); then seeking never scans the file.
+//
+// A reader is used by one thread at a time (playback, export and cut threads take turns; the
+// caller serialises them). Failures return false or an empty pointer and log the reason.
+class NR_DRIVER_EXPORT DvsFileReader {
+public:
+    // Empty for a missing, unreadable or non-raw file (the reason goes to the log).
+    static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path);
+    ~DvsFileReader();
+    DvsFileReader(const DvsFileReader&) = delete;
+    DvsFileReader& operator=(const DvsFileReader&) = delete;
+
+    // Builds the index and the trigger list. A damaged stream yields what can be decoded.
+    bool prepareFile();
+    bool isPrepared() const;
+
+    // Smallest and largest event timestamp (us); false before prepareFile or without events.
+    bool getStartTimestamp(uint64_t& timestamp) const;
+    bool getEndTimestamp(uint64_t& timestamp) const;
+    // Header fields; where the header lacks them, the first event's timestamp and the file's
+    // modification time.
+    bool getFileInfo(DvsFileInfo& info) const;
+    // Every trigger edge of the file, in file order.
+    bool getTriggerList(std::vector<EventTriggerIn>& triggers) const;
+    const std::vector<EventTriggerIn>& triggers() const;
+
+    // Positions the read cursor at timestamp; false before prepareFile or past the end.
+    bool seekTime(uint64_t timestamp);
+    // Events of [cursor, cursor + duration), then cursor += duration. Null on failure.
+    std::shared_ptr<std::vector<Event2D>> readNextEvents(uint64_t duration);
+    // Events with start <= t < start + duration in file order; the cursor moves to its end. Null
+    // on failure (not prepared, read error). The vector is reused by a later call once the caller
+    // has released it.
+    std::shared_ptr<std::vector<Event2D>> readEvents(uint64_t start, uint64_t duration);
+    // Same, into a caller's vector (cleared first); triggers of the range too when given.
+    bool readRange(uint64_t start, uint64_t endExclusive, std::vector<Event2D>& events,
+                   std::vector<EventTriggerIn>* triggers = nullptr);
+
+    // A new EVT 3.0 file with every event and trigger of start <= t <= end, timestamps unchanged,
+    // a fresh header whose dvs_start_timestamp is its first event. Refuses to overwrite the input;
+    // on failure returns false and leaves no partial output.
+    bool exportRawFile(uint64_t start, uint64_t end, const std::string& path);
+    // Video export belongs to the video part of the driver; not available yet (returns false).
+    bool exportVideo(uint64_t start, uint64_t end, const std::string& path);
+    bool exportVideo(uint64_t start, uint64_t end, const std::string& path, const VideoExportOptions& options);
+
+    RateProfile getRateProfile() const;
+    RawFileStats getStats() const;
+    RawFormat format() const;
+    uint32_t width() const;
+    uint32_t height() const;
+    const std::string& path() const;
+
+    class Impl;
+
+private:
+    explicit DvsFileReader(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl;
+};
+
+} // namespace norvale

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "norvale/DriverExport.h"
+#include "norvale/Event2D.h"
+
+namespace norvale {
+
+enum class RawFormat : uint8_t { Evt3 = 3, Evt2 = 2 };
+
+// Everything a decoder needs to resume in the middle of a stream. Plain data, so an index can
+// store one per checkpoint and hand it back to setState.
+struct RawDecoderState {
+    static constexpr uint32_t kNoY = 0x10000;      // fails every height check
+    static constexpr uint32_t kNoBase = 1u << 20; // fails every width check, also after increments
+
+    uint64_t wrapBase = 0;  // wraps of the time counter, already shifted into place
+    uint32_t timeHigh = 0;  // EVT 3.0: bits 23..12 of the time; EVT 2.0: bits 33..6
+    uint32_t timeLow = 0;   // EVT 3.0: bits 11..0
+    uint32_t y = kNoY;
+    uint32_t base = kNoBase; // EVT 3.0 vector base x
+    uint8_t polarity = 0;    // EVT 3.0 vector polarity
+    uint8_t haveTime = 0;    // a TIME_HIGH was seen: before it everything is dropped
+    uint8_t pendingCount = 0; // bytes of a word cut by the buffer boundary
+    uint8_t pending[3] = {0, 0, 0};
+};
+
+// Turns a raw word stream into events. Keeps its state across calls, so a stream may come in
+// buffers of any size (odd sizes included). One thread at a time.
+class NR_DRIVER_EXPORT RawDecoder {
+public:
+    virtual ~RawDecoder() = default;
+
+    // Upper bound of the events that decode() may write for `bytes` bytes of input, including the
+    // slack the vectorised path writes past the last event.
+    virtual size_t maxEvents(size_t bytes) const = 0;
+
+    // Decodes [data, data + size) into out, which must hold maxEvents(size) events; returns the
+    // number of events written. Trigger edges are appended to *triggers when it is given.
+    virtual size_t decode(const uint8_t* data, size_t size, Event2D* out,
+                          std::vector<EventTriggerIn>* triggers) = 0;
+
+    // Convenience for callers that do not keep their own buffer: appends to events.
+    void decodeAppend(const uint8_t* data, size_t size, std::vector<Event2D>& events,
+                      std::vector<EventTriggerIn>* triggers = nullptr);
+
+    const RawDecoderState& state() const { return st; }
+    void setState(const RawDecoderState& s) { st = s; }
+    void reset() { st = RawDecoderState{}; }
+    uint32_t width() const { return w; }
+    uint32_t height() const { return h; }
+    virtual RawFormat format() const = 0;
+
+protected:
+    RawDecoder(uint32_t width, uint32_t height) : w(width), h(height) {}
+    RawDecoderState st;
+    uint32_t w;
+    uint32_t h;
+};
+
+// Which EVT 3.0 decoding kernel to use. Auto takes the AVX-512 kernel when the CPU has it;
+// both kernels give identical results.
+enum class DecoderKernel { Auto, Portable, Avx512 };
+
+NR_DRIVER_EXPORT bool avx512KernelAvailable();
+
+// Geometry: events with x >= width or y >= height are dropped.
+NR_DRIVER_EXPORT std::unique_ptr<RawDecoder> makeEvt3Decoder(uint32_t width, uint32_t height,
+                                                              DecoderKernel kernel = DecoderKernel::Auto);
+NR_DRIVER_EXPORT std::unique_ptr<RawDecoder> makeEvt2Decoder(uint32_t width, uint32_t height);
+NR_DRIVER_EXPORT std::unique_ptr<RawDecoder> makeDecoder(RawFormat format, uint32_t width, uint32_t height);
+
+} // namespace norvale

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "norvale/DriverExport.h"
+#include "norvale/DvsFileInfo.h"
+#include "norvale/Event2D.h"
+#include "norvale/Evt3Encoder.h"
+
+namespace norvale {
+
+// Writes an EVT 3.0 raw file: the header of generateDvsFileHeader at once, then the encoded
+// events and trigger edges. A background thread writes what has been added at least every
+// flushIntervalMs (500 ms), so a crash of the process loses at most that much; the file always
+// starts with its header. When the first event's timestamp differs from the header's
+// dvs_start_timestamp, the header is rewritten with it before the first data reaches the file.
+//
+// Threads: open/add*/flush/close/abandon from one thread at a time (the recording thread); the
+// flusher thread only writes. `mutex` guards the encoder, the file descriptor and the counters.
+class NR_DRIVER_EXPORT RawFileWriter {
+public:
+    RawFileWriter();
+    ~RawFileWriter(); // closes the file
+    RawFileWriter(const RawFileWriter&) = delete;
+    RawFileWriter& operator=(const RawFileWriter&) = delete;
+
+    // Creates (or replaces) path and writes the header. False, with a log line, on failure.
+    bool open(const std::string& path, const DvsFileInfo& info, unsigned flushIntervalMs = 500);
+    // The "% date" line to use instead of the time of the call (a cut keeps its recording's time).
+    void setRecordStartTime(const SysTimePoint& time);
+
+    bool addEvents(const Event2D* begin, const Event2D* end);
+    bool addTrigger(const EventTriggerIn& trigger);
+    bool add(const Event2D* eBegin, const Event2D* eEnd, const EventTriggerIn* tBegin, const EventTriggerIn* tEnd);
+
+    bool flush();
+    // Flushes, closes; false when any write failed (the file is then incomplete).
+    bool close();
+    // Closes and deletes the file (a failed cut).
+    void abandon();
+
+    bool isOpen() const;
+    bool failed() const;
+    uint64_t eventsWritten() const;
+    uint64_t droppedEvents() const;
+    const std::string& path() const { return filePath; }
+
+private:
+    bool flushLocked();
+    bool writeAll(const uint8_t* data, size_t size);
+    void flusherLoop(unsigned intervalMs);
+    void stopFlusher();
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    std::thread flusher;
+    bool stopping = false;
+
+    Evt3Encoder encoder;
+    int fd = -1;
+    bool error = false;
+    bool dataWritten = false; // past the header
+    bool haveFirst = false;
+    uint64_t firstTimestamp = 0;
+    std::string header;
+    std::string filePath;
+    DvsFileInfo fileInfo;
+    bool dateOverride = false;
+    SysTimePoint recordStart{};
+};
+
+} // namespace norvale

@@ -1,0 +1,418 @@
+#include "norvale/DvsFileReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "norvale/FuncUtils.h"
+#include "norvale/Logger.h"
+#include "norvale/RawFileWriter.h"
+#include "norvale/RawHeader.h"
+#include "raw/RawIndex.h"
+
+namespace norvale {
+
+using detail::kChunkBytes;
+
+namespace {
+
+constexpr size_t kReadBytes = 64 * kChunkBytes; // one pread: 4 MiB
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+} // namespace
+
+class DvsFileReader::Impl {
+public:
+    std::string path;
+    int fd = -1;
+    uint64_t fileSize = 0;
+    SysTimePoint modified{};
+    RawHeader header;
+    std::unique_ptr<RawDecoder> decoder;
+
+    bool prepared = false;
+    detail::RawIndex index;
+    detail::RateCounter rate;
+    RawFileStats stats;
+    uint64_t firstInFileOrder = 0;
+    std::vector<EventTriggerIn> triggerList;
+    uint64_t cursor = 0;
+
+    std::vector<uint8_t> io;
+    std::unique_ptr<Event2D, FreeDeleter> scratch; // decoder output of one chunk, not initialised
+    std::shared_ptr<std::vector<Event2D>> lastResult;
+    std::vector<EventTriggerIn> chunkTriggers;
+
+    ~Impl() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    void allocateBuffers() {
+        if (!scratch) {
+            io.resize(kReadBytes);
+            scratch.reset(static_cast<Event2D*>(std::malloc(decoder->maxEvents(kChunkBytes) * sizeof(Event2D))));
+        }
+    }
+
+    // Reads up to size bytes of the word stream at offset; fewer when the file has shrunk.
+    ssize_t readData(uint64_t offset, size_t size) {
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::pread(fd, io.data() + done, size - done, off_t(index.dataOffset + offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                NR_LOG(LOG_ERROR, "cannot read raw file %s: %s", path.c_str(), std::strerror(errno));
+                return -1;
+            }
+            if (n == 0) break;
+            done += size_t(n);
+        }
+        return ssize_t(done);
+    }
+
+    bool prepare();
+    // Decodes the chunks that can hold [from, to) and hands each chunk's decoded events (and its
+    // triggers, when wanted) to sink. False on a read error.
+    template <class Sink>
+    bool scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink);
+    bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
+    bool exportRaw(uint64_t start, uint64_t end, const std::string& outPath);
+};
+
+bool DvsFileReader::Impl::prepare() {
+    allocateBuffers();
+    index = detail::RawIndex{};
+    index.dataOffset = header.dataOffset;
+    index.dataBytes = fileSize > header.dataOffset ? fileSize - header.dataOffset : 0;
+    index.chunks.reserve(size_t(index.dataBytes / kChunkBytes + 1));
+    rate = detail::RateCounter{};
+    stats = RawFileStats{};
+    triggerList.clear();
+    decoder->reset();
+    uint64_t mn = UINT64_MAX, mx = 0, on = 0, count = 0;
+    bool haveFirst = false;
+    for (uint64_t off = 0; off < index.dataBytes; off += kReadBytes) {
+        const size_t want = size_t(std::min<uint64_t>(kReadBytes, index.dataBytes - off));
+        const ssize_t got = readData(off, want);
+        if (got < 0) return false;
+        for (size_t c = 0; c < size_t(got); c += kChunkBytes) {
+            const size_t len = std::min(kChunkBytes, size_t(got) - c);
+            detail::IndexChunk chunk;
+            chunk.state = decoder->state();
+            Event2D* ev = scratch.get();
+            const size_t n = decoder->decode(io.data() + c, len, ev, &triggerList);
+            uint64_t cmin = UINT64_MAX, cmax = 0, con = 0;
+            for (size_t i = 0; i < n; ++i) {
+                const uint64_t t = ev[i].timestamp;
+                cmin = t < cmin ? t : cmin;
+                cmax = t > cmax ? t : cmax;
+                con += ev[i].polarity;
+            }
+            if (n && !haveFirst) {
+                haveFirst = true;
+                firstInFileOrder = ev[0].timestamp;
+            }
+            rate.add(ev, ev + n);
+            mn = std::min(mn, cmin);
+            mx = std::max(mx, cmax);
+            on += con;
+            count += n;
+            chunk.maxUpTo = mx;
+            chunk.minFrom = cmin;
+            index.chunks.push_back(chunk);
+        }
+        if (size_t(got) < want) {
+            NR_LOG(LOG_WARN, "raw file %s became shorter while it was read", path.c_str());
+            break;
+        }
+    }
+    for (size_t i = index.chunks.size(); i-- > 1;)
+        index.chunks[i - 1].minFrom = std::min(index.chunks[i - 1].minFrom, index.chunks[i].minFrom);
+    if (decoder->state().pendingCount)
+        NR_LOG(LOG_WARN, "raw file %s ends in the middle of a word; the last bytes are ignored", path.c_str());
+    stats.eventCount = count;
+    stats.onCount = on;
+    stats.offCount = count - on;
+    stats.firstTimestamp = count ? mn : 0;
+    stats.lastTimestamp = count ? mx : 0;
+    stats.dataBytes = index.dataBytes;
+    stats.indexBytes = index.memoryBytes() + rate.counts().capacity() * sizeof(uint32_t);
+    cursor = stats.firstTimestamp;
+    prepared = true;
+    return true;
+}
+
+template <class Sink>
+bool DvsFileReader::Impl::scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink) {
+    size_t first = 0, last = 0;
+    index.chunkRange(from, to, first, last);
+    if (first >= last) return true;
+    decoder->setState(index.chunks[first].state);
+    const uint64_t begin = uint64_t(first) * kChunkBytes;
+    const uint64_t end = std::min<uint64_t>(uint64_t(last) * kChunkBytes, index.dataBytes);
+    for (uint64_t off = begin; off < end; off += kReadBytes) {
+        const size_t want = size_t(std::min<uint64_t>(kReadBytes, end - off));
+        const ssize_t got = readData(off, want);
+        if (got < 0) return false;
+        for (size_t c = 0; c < size_t(got); c += kChunkBytes) {
+            const size_t len = std::min(kChunkBytes, size_t(got) - c);
+            chunkTriggers.clear();
+            const size_t n = decoder->decode(io.data() + c, len, scratch.get(), wantTriggers ? &chunkTriggers : nullptr);
+            if (!sink(scratch.get(), n, chunkTriggers)) return false;
+        }
+        if (size_t(got) < want) break; // the file shrank: what is there is all there is
+    }
+    return true;
+}
+
+bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out,
+                                    std::vector<EventTriggerIn>* trig) {
+    out.clear();
+    if (trig) trig->clear();
+    if (to <= from) return true;
+    return scan(from, to, trig != nullptr, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
+        size_t used = out.size();
+        out.resize(used + n);
+        Event2D* dst = out.data();
+        for (size_t i = 0; i < n; ++i) { // branch-free: the window's edges are the only surprises
+            dst[used] = ev[i];
+            used += size_t(ev[i].timestamp >= from) & size_t(ev[i].timestamp < to);
+        }
+        out.resize(used);
+        if (trig)
+            for (const auto& x : t)
+                if (x.timestamp >= from && x.timestamp < to) trig->push_back(x);
+        return true;
+    });
+}
+
+bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::string& outPath) {
+    struct stat in {}, out {};
+    if (::fstat(fd, &in) == 0 && ::stat(outPath.c_str(), &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+        NR_LOG(LOG_ERROR, "cut refused: output %s is the input file", outPath.c_str());
+        return false;
+    }
+    const std::string tmp = outPath + ".part";
+    if (::stat(tmp.c_str(), &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+        NR_LOG(LOG_ERROR, "cut refused: temporary output %s is the input file", tmp.c_str());
+        return false;
+    }
+    RawFileWriter writer;
+    DvsFileInfo srcInfo;
+    auto infoFor = [&](uint64_t firstTs) {
+        DvsFileInfo info;
+        info.serialNumber = header.serialNumber;
+        info.dvsStartTimestamp = firstTs;
+        return info;
+    };
+    auto openWriter = [&](uint64_t firstTs) {
+        if (!writer.open(tmp, infoFor(firstTs))) return false;
+        DvsFileInfo src;
+        SysTimePoint startTime = modified;
+        if (header.hasDate) {
+            try {
+                startTime = parseLocalTimeString(header.date);
+            } catch (const std::exception&) {
+            }
+        }
+        const uint64_t base = header.hasDvsStart ? header.dvsStartTimestamp : firstInFileOrder;
+        if (firstTs >= base) startTime += std::chrono::microseconds(firstTs - base);
+        writer.setRecordStartTime(startTime);
+        return true;
+    };
+    const uint64_t to = end == UINT64_MAX ? UINT64_MAX : end + 1;
+    std::vector<Event2D> kept;
+    std::vector<EventTriggerIn> keptTrig;
+    bool ok = scan(start, to, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
+        kept.clear();
+        keptTrig.clear();
+        for (size_t i = 0; i < n; ++i)
+            if (ev[i].timestamp >= start && ev[i].timestamp < to) kept.push_back(ev[i]);
+        for (const auto& x : t)
+            if (x.timestamp >= start && x.timestamp < to) keptTrig.push_back(x);
+        if (kept.empty() && keptTrig.empty()) return true;
+        if (!writer.isOpen() && !openWriter(kept.empty() ? keptTrig.front().timestamp : kept.front().timestamp))
+            return false;
+        return writer.add(kept.data(), kept.data() + kept.size(), keptTrig.data(), keptTrig.data() + keptTrig.size());
+    });
+    if (ok && !writer.isOpen()) {
+        NR_LOG(LOG_INFO, "cut of %s: no events between %llu and %llu", path.c_str(), (unsigned long long)start,
+               (unsigned long long)end);
+        ok = openWriter(start);
+    }
+    if (ok && writer.droppedEvents()) {
+        NR_LOG(LOG_ERROR, "cut of %s: %llu events do not fit the output geometry 1280x720", path.c_str(),
+               (unsigned long long)writer.droppedEvents());
+        ok = false;
+    }
+    if (!ok || !writer.close()) {
+        writer.abandon();
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    if (::rename(tmp.c_str(), outPath.c_str()) != 0) {
+        NR_LOG(LOG_ERROR, "cannot create %s: %s", outPath.c_str(), std::strerror(errno));
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+DvsFileReader::DvsFileReader(std::unique_ptr<Impl> p) : impl(std::move(p)) {}
+DvsFileReader::~DvsFileReader() = default;
+
+std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string& path) {
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    impl->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (impl->fd < 0) {
+        NR_LOG(LOG_ERROR, "cannot open raw file %s: %s", path.c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    struct stat st {};
+    if (::fstat(impl->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        NR_LOG(LOG_ERROR, "cannot open raw file %s: not a regular file", path.c_str());
+        return nullptr;
+    }
+    impl->fileSize = uint64_t(st.st_size);
+    impl->modified = SysTimePoint(std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+    const size_t want = size_t(std::min<uint64_t>(impl->fileSize, kMaxHeaderBytes + 1));
+    std::vector<char> head(want);
+    size_t got = 0;
+    while (got < want) {
+        const ssize_t n = ::pread(impl->fd, head.data() + got, want - got, off_t(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += size_t(n);
+    }
+    std::string problem;
+    const HeaderStatus status = parseRawHeader(head.data(), got, got == impl->fileSize, impl->header, problem);
+    if (status != HeaderStatus::Ok) {
+        NR_LOG(LOG_ERROR, "cannot open raw file %s: %s", path.c_str(),
+               status == HeaderStatus::NoHeader ? "not a raw event file (no '% ' header)" : problem.c_str());
+        return nullptr;
+    }
+    if (!problem.empty()) NR_LOG(LOG_WARN, "raw file %s: %s", path.c_str(), problem.c_str());
+    impl->decoder = makeDecoder(impl->header.format, impl->header.width, impl->header.height);
+    return std::unique_ptr<DvsFileReader>(new DvsFileReader(std::move(impl)));
+}
+
+bool DvsFileReader::prepareFile() { return impl->prepare(); }
+bool DvsFileReader::isPrepared() const { return impl->prepared; }
+
+bool DvsFileReader::getStartTimestamp(uint64_t& timestamp) const {
+    if (!impl->prepared || impl->stats.eventCount == 0) return false;
+    timestamp = impl->stats.firstTimestamp;
+    return true;
+}
+
+bool DvsFileReader::getEndTimestamp(uint64_t& timestamp) const {
+    if (!impl->prepared || impl->stats.eventCount == 0) return false;
+    timestamp = impl->stats.lastTimestamp;
+    return true;
+}
+
+bool DvsFileReader::getFileInfo(DvsFileInfo& info) const {
+    const RawHeader& h = impl->header;
+    info = DvsFileInfo{};
+    info.serialNumber = h.serialNumber;
+    info.dvsStartTimestamp = h.hasDvsStart ? h.dvsStartTimestamp : impl->firstInFileOrder;
+    info.apsStartTimestamp = h.hasApsStart ? h.apsStartTimestamp : 0;
+    info.dvsEndTimestamp = impl->stats.lastTimestamp;
+    info.eventCount = impl->stats.eventCount;
+    info.width = h.width;
+    info.height = h.height;
+    info.recordStartTime = impl->modified;
+    if (h.hasDate) {
+        try {
+            info.recordStartTime = parseLocalTimeString(h.date);
+        } catch (const std::exception&) {
+            NR_LOG(LOG_WARN, "raw file %s: unreadable date '%s'", impl->path.c_str(), h.date.c_str());
+        }
+    }
+    return true;
+}
+
+bool DvsFileReader::getTriggerList(std::vector<EventTriggerIn>& triggers) const {
+    triggers = impl->triggerList;
+    return impl->prepared;
+}
+
+const std::vector<EventTriggerIn>& DvsFileReader::triggers() const { return impl->triggerList; }
+
+bool DvsFileReader::seekTime(uint64_t timestamp) {
+    if (!impl->prepared || impl->stats.eventCount == 0 || timestamp > impl->stats.lastTimestamp) return false;
+    impl->cursor = timestamp;
+    return true;
+}
+
+std::shared_ptr<std::vector<Event2D>> DvsFileReader::readNextEvents(uint64_t duration) {
+    return readEvents(impl->cursor, duration);
+}
+
+std::shared_ptr<std::vector<Event2D>> DvsFileReader::readEvents(uint64_t start, uint64_t duration) {
+    if (!impl->prepared) return nullptr;
+    // Reuse the previous result's storage when the caller has let go of it.
+    std::shared_ptr<std::vector<Event2D>> result;
+    if (impl->lastResult && impl->lastResult.use_count() == 1) result = impl->lastResult;
+    else result = std::make_shared<std::vector<Event2D>>();
+    const uint64_t end = duration > UINT64_MAX - start ? UINT64_MAX : start + duration;
+    if (!impl->readRange(start, end, *result, nullptr)) return nullptr;
+    impl->cursor = end;
+    impl->lastResult = result;
+    return result;
+}
+
+bool DvsFileReader::readRange(uint64_t start, uint64_t endExclusive, std::vector<Event2D>& events,
+                              std::vector<EventTriggerIn>* triggers) {
+    if (!impl->prepared) return false;
+    return impl->readRange(start, endExclusive, events, triggers);
+}
+
+bool DvsFileReader::exportRawFile(uint64_t start, uint64_t end, const std::string& path) {
+    if (!impl->prepared) {
+        NR_LOG(LOG_ERROR, "cut of %s: file not prepared", impl->path.c_str());
+        return false;
+    }
+    if (end < start) {
+        NR_LOG(LOG_ERROR, "cut of %s: end %llu before start %llu", impl->path.c_str(), (unsigned long long)end,
+               (unsigned long long)start);
+        return false;
+    }
+    return impl->exportRaw(start, end, path);
+}
+
+bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& path) {
+    return exportVideo(start, end, path, VideoExportOptions{});
+}
+
+bool DvsFileReader::exportVideo(uint64_t, uint64_t, const std::string& path, const VideoExportOptions&) {
+    NR_LOG(LOG_WARN, "video export is not available yet (%s)", path.c_str());
+    return false;
+}
+
+RateProfile DvsFileReader::getRateProfile() const {
+    RateProfile p;
+    p.startTimestamp = impl->rate.origin();
+    p.slotDurationUs = impl->rate.slotDuration();
+    p.counts = impl->rate.counts();
+    return p;
+}
+
+RawFileStats DvsFileReader::getStats() const { return impl->stats; }
+RawFormat DvsFileReader::format() const { return impl->header.format; }
+uint32_t DvsFileReader::width() const { return impl->header.width; }
+uint32_t DvsFileReader::height() const { return impl->header.height; }
+const std::string& DvsFileReader::path() const { return impl->path; }
+
+} // namespace norvale

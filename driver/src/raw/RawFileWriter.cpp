@@ -1,0 +1,197 @@
+#include "norvale/RawFileWriter.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "norvale/FuncUtils.h"
+#include "norvale/Logger.h"
+
+namespace norvale {
+
+namespace {
+
+// Replaces the value of the "% <key> " line of a header text.
+void replaceLine(std::string& header, const std::string& key, const std::string& value) {
+    const std::string tag = "% " + key + " ";
+    size_t pos = header.rfind("\n" + tag);
+    pos = pos == std::string::npos ? (header.compare(0, tag.size(), tag) == 0 ? 0 : std::string::npos) : pos + 1;
+    if (pos == std::string::npos) return;
+    const size_t start = pos + tag.size();
+    const size_t end = header.find('\n', start);
+    header.replace(start, end - start, value);
+}
+
+} // namespace
+
+RawFileWriter::RawFileWriter() = default;
+
+RawFileWriter::~RawFileWriter() { close(); }
+
+bool RawFileWriter::open(const std::string& path, const DvsFileInfo& info, unsigned flushIntervalMs) {
+    close();
+    std::lock_guard<std::mutex> lock(mutex);
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        NR_LOG(LOG_ERROR, "cannot create raw file %s: %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    filePath = path;
+    fileInfo = info;
+    error = false;
+    dataWritten = haveFirst = false;
+    dateOverride = false;
+    encoder.reset();
+    encoder.clearOutput();
+    header = generateDvsFileHeader(fileInfo);
+    if (!writeAll(reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
+        ::close(fd);
+        fd = -1;
+        ::unlink(path.c_str());
+        return false;
+    }
+    stopping = false;
+    flusher = std::thread(&RawFileWriter::flusherLoop, this, flushIntervalMs ? flushIntervalMs : 500);
+    return true;
+}
+
+void RawFileWriter::setRecordStartTime(const SysTimePoint& time) {
+    std::lock_guard<std::mutex> lock(mutex);
+    dateOverride = true;
+    recordStart = time;
+    if (!dataWritten && fd >= 0) {
+        // The header on disk gets the new date with the first data.
+        replaceLine(header, "date", timePointToString(recordStart));
+    }
+}
+
+bool RawFileWriter::writeAll(const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (!error) NR_LOG(LOG_ERROR, "cannot write raw file %s: %s", filePath.c_str(), std::strerror(errno));
+            error = true;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+bool RawFileWriter::addEvents(const Event2D* begin, const Event2D* end) {
+    return add(begin, end, nullptr, nullptr);
+}
+
+bool RawFileWriter::addTrigger(const EventTriggerIn& trigger) { return add(nullptr, nullptr, &trigger, &trigger + 1); }
+
+bool RawFileWriter::add(const Event2D* eBegin, const Event2D* eEnd, const EventTriggerIn* tBegin,
+                        const EventTriggerIn* tEnd) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (fd < 0 || error) return false;
+    if (!haveFirst && eBegin != eEnd) {
+        haveFirst = true;
+        firstTimestamp = eBegin->timestamp;
+    }
+    encoder.add(eBegin, eEnd, tBegin, tEnd);
+    if (encoder.size() >= (4u << 20)) return flushLocked();
+    return true;
+}
+
+bool RawFileWriter::flush() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return flushLocked();
+}
+
+bool RawFileWriter::flushLocked() {
+    if (fd < 0 || error) return false;
+    if (encoder.size() == 0) return true;
+    if (!dataWritten) {
+        // Only the header is in the file: one write puts the final header and the first data
+        // over it, so the file never lacks a header.
+        if (haveFirst && firstTimestamp != fileInfo.dvsStartTimestamp) {
+            fileInfo.dvsStartTimestamp = firstTimestamp;
+            replaceLine(header, "dvs_start_timestamp", std::to_string(firstTimestamp));
+        }
+        std::string first = header;
+        first.append(reinterpret_cast<const char*>(encoder.data()), encoder.size());
+        if (::lseek(fd, 0, SEEK_SET) < 0 || !writeAll(reinterpret_cast<const uint8_t*>(first.data()), first.size()))
+            return false;
+        if (::ftruncate(fd, off_t(first.size())) != 0) {
+            error = true;
+            return false;
+        }
+        dataWritten = true;
+    } else if (!writeAll(encoder.data(), encoder.size())) {
+        return false;
+    }
+    encoder.clearOutput();
+    return true;
+}
+
+void RawFileWriter::flusherLoop(unsigned intervalMs) {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!stopping) {
+        wake.wait_for(lock, std::chrono::milliseconds(intervalMs));
+        if (!stopping) flushLocked();
+    }
+}
+
+void RawFileWriter::stopFlusher() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wake.notify_all();
+    if (flusher.joinable()) flusher.join();
+}
+
+bool RawFileWriter::close() {
+    stopFlusher();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (fd < 0) return !error;
+    flushLocked();
+    if (!dataWritten && !error && dateOverride) {
+        // header-only file: still give it the intended date
+        if (::lseek(fd, 0, SEEK_SET) < 0 || !writeAll(reinterpret_cast<const uint8_t*>(header.data()), header.size()) ||
+            ::ftruncate(fd, off_t(header.size())) != 0)
+            error = true;
+    }
+    if (encoder.droppedEvents() || encoder.droppedTriggers())
+        NR_LOG(LOG_WARN, "raw file %s: %llu events and %llu triggers could not be written (outside 1280x720 or out of time order)",
+               filePath.c_str(), (unsigned long long)encoder.droppedEvents(), (unsigned long long)encoder.droppedTriggers());
+    if (::close(fd) != 0 && !error) {
+        NR_LOG(LOG_ERROR, "cannot close raw file %s: %s", filePath.c_str(), std::strerror(errno));
+        error = true;
+    }
+    fd = -1;
+    return !error;
+}
+
+void RawFileWriter::abandon() {
+    close();
+    if (!filePath.empty()) ::unlink(filePath.c_str());
+}
+
+bool RawFileWriter::isOpen() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return fd >= 0;
+}
+bool RawFileWriter::failed() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return error;
+}
+uint64_t RawFileWriter::eventsWritten() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return encoder.eventsEncoded();
+}
+uint64_t RawFileWriter::droppedEvents() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return encoder.droppedEvents();
+}
+
+} // namespace norvale

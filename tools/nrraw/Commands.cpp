@@ -1,0 +1,242 @@
+#include "Commands.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventGenerator.h"
+#include "norvale/FuncUtils.h"
+#include "norvale/RawHeader.h"
+
+using namespace norvale;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// Opens and prepares; on failure prints what is wrong with which file.
+std::unique_ptr<DvsFileReader> openPrepared(const std::string& path) {
+    auto reader = DvsFileReader::createFileReader(path);
+    if (!reader) {
+        std::fprintf(stderr, "nrraw: %s: cannot be opened as a raw event file (see the message above)\n", path.c_str());
+        return nullptr;
+    }
+    if (!reader->prepareFile()) {
+        std::fprintf(stderr, "nrraw: %s: cannot be read\n", path.c_str());
+        return nullptr;
+    }
+    return reader;
+}
+
+const std::string& onePath(const Args& args, size_t count, const char* usage) {
+    if (args.positional().size() != count) throw UsageError(std::string("usage: ") + usage);
+    return args.positional()[0];
+}
+
+} // namespace
+
+int cmdInfo(const Args& args) {
+    const std::string& path = onePath(args, 1, "nrraw info FILE");
+    auto reader = openPrepared(path);
+    if (!reader) return 1;
+    DvsFileInfo info;
+    reader->getFileInfo(info);
+    const RawFileStats s = reader->getStats();
+    const RateProfile rate = reader->getRateProfile();
+    const uint64_t duration = s.lastTimestamp - s.firstTimestamp;
+    uint32_t peak = 0;
+    for (uint32_t c : rate.counts) peak = std::max(peak, c);
+    std::printf("file: %s\n", path.c_str());
+    std::printf("format: %s\n", reader->format() == RawFormat::Evt3 ? "EVT 3.0" : "EVT 2.0");
+    std::printf("geometry: %u x %u\n", reader->width(), reader->height());
+    std::printf("serial number: %s\n", info.serialNumber.c_str());
+    std::printf("record start time: %s\n", timePointToString(info.recordStartTime).c_str());
+    std::printf("dvs start timestamp: %llu\n", (unsigned long long)info.dvsStartTimestamp);
+    std::printf("aps start timestamp: %llu\n", (unsigned long long)info.apsStartTimestamp);
+    std::printf("data bytes: %llu\n", (unsigned long long)s.dataBytes);
+    std::printf("events: %llu\n", (unsigned long long)s.eventCount);
+    std::printf("ON events: %llu\n", (unsigned long long)s.onCount);
+    std::printf("OFF events: %llu\n", (unsigned long long)s.offCount);
+    if (s.eventCount) {
+        std::printf("first timestamp: %llu us\n", (unsigned long long)s.firstTimestamp);
+        std::printf("last timestamp: %llu us\n", (unsigned long long)s.lastTimestamp);
+        std::printf("duration: %llu us (%.6f s)\n", (unsigned long long)duration, double(duration) * 1e-6);
+        const double mean = duration ? double(s.eventCount) / (double(duration) * 1e-6) : 0.0;
+        std::printf("mean event rate: %.0f ev/s\n", mean);
+        std::printf("peak event rate: %.0f ev/s (busiest %llu us slot)\n",
+                    double(peak) / (double(rate.slotDurationUs) * 1e-6), (unsigned long long)rate.slotDurationUs);
+    }
+    std::printf("triggers: %zu\n", reader->triggers().size());
+    std::printf("bytes per event: %.2f\n", s.eventCount ? double(s.dataBytes) / double(s.eventCount) : 0.0);
+    return 0;
+}
+
+int cmdCut(const Args& args) {
+    if (args.positional().size() != 2) throw UsageError("usage: nrraw cut FILE OUT [--start US] [--end US]");
+    const std::string& in = args.positional()[0];
+    const std::string& out = args.positional()[1];
+    auto reader = openPrepared(in);
+    if (!reader) return 1;
+    uint64_t first = 0, last = 0;
+    reader->getStartTimestamp(first);
+    reader->getEndTimestamp(last);
+    const uint64_t start = args.u64("--start", first), end = args.u64("--end", last);
+    if (end < start) throw UsageError("--end must not be before --start");
+    const auto t0 = Clock::now();
+    if (!reader->exportRawFile(start, end, out)) {
+        std::fprintf(stderr, "nrraw: %s: cut to %s failed (see the message above)\n", in.c_str(), out.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "cut %llu..%llu of %s to %s in %.3f s\n", (unsigned long long)start, (unsigned long long)end,
+                 in.c_str(), out.c_str(), secondsSince(t0));
+    return 0;
+}
+
+int cmdDump(const Args& args) {
+    const std::string& path = onePath(args, 1, "nrraw dump FILE [--start US] [--duration US] [--limit N]");
+    auto reader = openPrepared(path);
+    if (!reader) return 1;
+    uint64_t first = 0, last = 0;
+    if (!reader->getStartTimestamp(first)) return 0; // no events
+    reader->getEndTimestamp(last);
+    const uint64_t start = args.u64("--start", first);
+    const uint64_t duration = args.u64("--duration", last >= start ? last - start + 1 : 0);
+    uint64_t limit = args.u64("--limit", UINT64_MAX);
+    const uint64_t end = duration > UINT64_MAX - start ? UINT64_MAX : start + duration;
+    std::printf("t,x,y,p\n");
+    std::vector<Event2D> events;
+    const uint64_t step = 1000000; // 1 s at a time keeps memory small
+    for (uint64_t t = start; t < end && limit > 0; t = t + std::min(step, end - t)) {
+        if (!reader->readRange(t, t + std::min(step, end - t), events)) {
+            std::fprintf(stderr, "nrraw: %s: cannot be read\n", path.c_str());
+            return 1;
+        }
+        for (const Event2D& e : events) {
+            if (limit == 0) break;
+            --limit;
+            std::printf("%llu,%u,%u,%u\n", (unsigned long long)e.timestamp, e.x, e.y, e.polarity);
+        }
+        if (end - t <= step) break;
+    }
+    return 0;
+}
+
+int cmdBenchDecode(const Args& args) {
+    const std::string& path = onePath(args, 1, "nrraw bench decode FILE [--repeat N]");
+    const uint64_t repeat = std::max<uint64_t>(1, args.u64("--repeat", 5));
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        std::fprintf(stderr, "nrraw: %s: cannot be opened\n", path.c_str());
+        return 1;
+    }
+    std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    RawHeader header;
+    std::string problem;
+    if (parseRawHeader(bytes.data(), bytes.size(), true, header, problem) != HeaderStatus::Ok) {
+        std::fprintf(stderr, "nrraw: %s: not a raw event file: %s\n", path.c_str(), problem.c_str());
+        return 1;
+    }
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data()) + header.dataOffset;
+    const size_t size = bytes.size() - header.dataOffset;
+    const size_t chunk = 64 * 1024;
+    auto run = [&](RawDecoder& dec, const char* name) {
+        std::vector<Event2D> out(dec.maxEvents(chunk));
+        double best = 0;
+        uint64_t events = 0;
+        for (uint64_t r = 0; r < repeat; ++r) {
+            dec.reset();
+            events = 0;
+            const auto t0 = Clock::now();
+            for (size_t off = 0; off < size; off += chunk)
+                events += dec.decode(data + off, std::min(chunk, size - off), out.data(), nullptr);
+            const double mevs = double(events) / secondsSince(t0) / 1e6;
+            best = std::max(best, mevs);
+        }
+        std::printf("%s: %llu events, best of %llu: %.1f Mev/s\n", name, (unsigned long long)events,
+                    (unsigned long long)repeat, best);
+        return best;
+    };
+    double result;
+    if (header.format == RawFormat::Evt3) {
+        auto portable = makeEvt3Decoder(header.width, header.height, DecoderKernel::Portable);
+        run(*portable, "portable kernel");
+        auto fast = makeEvt3Decoder(header.width, header.height, DecoderKernel::Auto);
+        result = run(*fast, avx512KernelAvailable() ? "avx-512 kernel" : "portable kernel (no AVX-512 here)");
+    } else {
+        auto dec = makeEvt2Decoder(header.width, header.height);
+        result = run(*dec, "evt 2.0 decoder");
+    }
+    std::printf("decode: %.1f Mev/s\n", result);
+    return 0;
+}
+
+int cmdBenchSeek(const Args& args) {
+    const std::string& path = onePath(args, 1, "nrraw bench seek FILE [--count N]");
+    const uint64_t count = std::max<uint64_t>(1, args.u64("--count", 200));
+    const auto t0 = Clock::now();
+    auto reader = openPrepared(path);
+    if (!reader) return 1;
+    const double prepare = secondsSince(t0);
+    uint64_t first = 0, last = 0;
+    if (!reader->getStartTimestamp(first)) {
+        std::fprintf(stderr, "nrraw: %s: has no events\n", path.c_str());
+        return 1;
+    }
+    reader->getEndTimestamp(last);
+    const RawFileStats s = reader->getStats();
+    std::printf("prepare: %.3f s for %llu bytes, %llu events; index %zu bytes (1/%.0f of the data)\n", prepare,
+                (unsigned long long)s.dataBytes, (unsigned long long)s.eventCount, s.indexBytes,
+                s.indexBytes ? double(s.dataBytes) / double(s.indexBytes) : 0.0);
+    const uint64_t window = 33333;
+    const uint64_t span = last > first + window ? last - first - window : 1;
+    uint64_t rng = 12345;
+    std::vector<double> ms;
+    uint64_t events = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        rng = rng * 6364136223846793005ull + 1442695040888963407ull;
+        const uint64_t t = first + (rng >> 11) % span;
+        const auto r0 = Clock::now();
+        auto ev = reader->readEvents(t, window);
+        ms.push_back(secondsSince(r0) * 1e3);
+        if (!ev) {
+            std::fprintf(stderr, "nrraw: %s: read failed at %llu\n", path.c_str(), (unsigned long long)t);
+            return 1;
+        }
+        events += ev->size();
+    }
+    std::sort(ms.begin(), ms.end());
+    const double median = ms[ms.size() / 2];
+    const double p99 = ms[std::min(ms.size() - 1, size_t(double(ms.size()) * 0.99))];
+    std::printf("readEvents(t, 33333) x %llu: median %.3f ms, 99th percentile %.3f ms, %.0f events per read\n",
+                (unsigned long long)count, median, p99, double(events) / double(count));
+    return 0;
+}
+
+int cmdGen(const Args& args) {
+    const std::string& out =
+        onePath(args, 1, "nrraw gen OUT --duration S --rate MEVS [--seed N] [--triggers HZ] [--start US]");
+    if (!args.has("--duration") || !args.has("--rate")) throw UsageError("gen needs --duration and --rate");
+    const double seconds = args.number("--duration", 0), rate = args.number("--rate", 0);
+    if (seconds <= 0 || seconds > 86400) throw UsageError("--duration must be above 0 and at most 86400 seconds");
+    if (rate <= 0 || rate > 1000) throw UsageError("--rate must be above 0 and at most 1000 Mev/s");
+    const double hz = args.number("--triggers", 0);
+    if (hz < 0 || hz > 100000) throw UsageError("--triggers must be between 0 and 100000 Hz");
+    GeneratorConfig cfg;
+    cfg.seed = args.u64("--seed", 1);
+    cfg.eventRate = rate * 1e6;
+    cfg.triggerHz = hz;
+    cfg.startTimestamp = args.u64("--start", 0);
+    const auto t0 = Clock::now();
+    if (!generateRecordingFile(out, cfg, uint64_t(seconds * 1e6))) {
+        std::fprintf(stderr, "nrraw: %s: cannot be written (see the message above)\n", out.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "wrote %s in %.2f s\n", out.c_str(), secondsSince(t0));
+    return 0;
+}
