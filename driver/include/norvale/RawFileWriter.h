@@ -63,6 +63,7 @@ private:
     Evt3Encoder encoder;
     int fd = -1;
     bool error = false;
+    bool createdRegular = false; // only a regular file is ever deleted
     bool dataWritten = false; // past the header
     bool haveFirst = false;
     uint64_t firstTimestamp = 0;

@@ -1,6 +1,7 @@
 #include "norvale/RawFileWriter.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,10 +48,12 @@ bool RawFileWriter::open(const std::string& path, const DvsFileInfo& info, unsig
     encoder.reset();
     encoder.clearOutput();
     header = generateDvsFileHeader(fileInfo);
+    struct stat st {};
+    createdRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (!writeAll(reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
         ::close(fd);
         fd = -1;
-        ::unlink(path.c_str());
+        if (createdRegular) ::unlink(path.c_str());
         return false;
     }
     stopping = false;
@@ -174,7 +177,7 @@ bool RawFileWriter::close() {
 
 void RawFileWriter::abandon() {
     close();
-    if (!filePath.empty()) ::unlink(filePath.c_str());
+    if (!filePath.empty() && createdRegular) ::unlink(filePath.c_str()); // never a device node
 }
 
 bool RawFileWriter::isOpen() const {

@@ -1,0 +1,261 @@
+// DvsFileReader: the real recordings, seeking and reading windows, cuts, damaged input.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <numeric>
+
+#include "TestFiles.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventGenerator.h"
+#include "norvale/RawFileWriter.h"
+#include "norvale/RawHeader.h"
+
+using namespace norvale;
+
+namespace {
+
+struct Recording {
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+};
+
+// A generated recording big enough for many index chunks.
+Recording writeRecording(const std::string& path, double rate = 2e6, uint64_t us = 600'000, uint64_t start = 16'000'000) {
+    GeneratorConfig cfg;
+    cfg.eventRate = rate;
+    cfg.triggerHz = 50;
+    cfg.startTimestamp = start;
+    EventGenerator gen(cfg);
+    Recording r;
+    gen.generate(us, r.events, r.triggers);
+    RawFileWriter w;
+    DvsFileInfo info;
+    info.serialNumber = "T";
+    EXPECT_TRUE(w.open(path, info));
+    EXPECT_TRUE(w.add(r.events.data(), r.events.data() + r.events.size(), r.triggers.data(),
+                      r.triggers.data() + r.triggers.size()));
+    EXPECT_TRUE(w.close());
+    return r;
+}
+
+std::vector<Event2D> window(const std::vector<Event2D>& all, uint64_t from, uint64_t to) {
+    std::vector<Event2D> out;
+    for (const auto& e : all)
+        if (e.timestamp >= from && e.timestamp < to) out.push_back(e);
+    return out;
+}
+
+std::unique_ptr<DvsFileReader> openPrepared(const std::string& path) {
+    auto r = DvsFileReader::createFileReader(path);
+    if (r) {
+        EXPECT_TRUE(r->prepareFile());
+    }
+    return r;
+}
+
+} // namespace
+
+TEST(DvsFileReader, RealEvt3Recording) {
+    if (!haveSharedData("pedestrians_5k.evt3.raw")) {
+        GTEST_SKIP() << "../shared/data absent";
+    }
+    auto r = openPrepared(sharedData("pedestrians_5k.evt3.raw"));
+    ASSERT_TRUE(r);
+    std::vector<Event2D> ev;
+    ASSERT_TRUE(r->readRange(0, UINT64_MAX, ev));
+    ASSERT_EQ(ev.size(), 5000u);
+    const RawFileStats s = r->getStats();
+    EXPECT_EQ(s.onCount, 2894u);
+    EXPECT_EQ(s.offCount, 2106u);
+    uint64_t a = 0, b = 0;
+    ASSERT_TRUE(r->getStartTimestamp(a));
+    ASSERT_TRUE(r->getEndTimestamp(b));
+    EXPECT_EQ(a, 5840504u);
+    EXPECT_EQ(b, 5885714u);
+    EXPECT_EQ(ev[0], (Event2D{707, 297, 0, 5840504}));
+    uint64_t sx = 0, sy = 0;
+    for (const auto& e : ev) {
+        sx += e.x;
+        sy += e.y;
+    }
+    EXPECT_EQ(sx, 3415152u);
+    EXPECT_EQ(sy, 1425333u);
+    EXPECT_TRUE(r->triggers().empty());
+    DvsFileInfo info;
+    r->getFileInfo(info);
+    EXPECT_EQ(info.serialNumber, "00001034");
+    EXPECT_EQ(info.dvsStartTimestamp, 5840504u); // no dvs_start_timestamp line: the first event
+    EXPECT_EQ(timePointToString(info.recordStartTime), "2020-09-14 14:18:29.000000");
+}
+
+TEST(DvsFileReader, RealEvt2Recording) {
+    if (!haveSharedData("sparklers.evt2.raw")) {
+        GTEST_SKIP() << "../shared/data absent";
+    }
+    auto r = openPrepared(sharedData("sparklers.evt2.raw"));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->format(), RawFormat::Evt2);
+    const RawFileStats s = r->getStats();
+    EXPECT_EQ(s.eventCount, 521252u);
+    EXPECT_EQ(s.firstTimestamp, 913716224u);
+    EXPECT_EQ(s.lastTimestamp, 913812095u);
+    std::vector<Event2D> ev;
+    ASSERT_TRUE(r->readRange(0, UINT64_MAX, ev));
+    ASSERT_EQ(ev.size(), 521252u);
+    for (const auto& e : ev) ASSERT_TRUE(e.x <= 639 && e.y <= 479);
+}
+
+TEST(DvsFileReader, WindowsAndSeekingAtEveryBoundary) {
+    TempDir dir;
+    const Recording rec = writeRecording(dir.path("a.raw"));
+    auto r = openPrepared(dir.path("a.raw"));
+    ASSERT_TRUE(r);
+    const uint64_t first = rec.events.front().timestamp, last = rec.events.back().timestamp;
+    uint64_t a = 0, b = 0;
+    r->getStartTimestamp(a);
+    r->getEndTimestamp(b);
+    EXPECT_EQ(a, first);
+    EXPECT_EQ(b, last);
+    EXPECT_EQ(r->getStats().eventCount, rec.events.size());
+    EXPECT_EQ(r->triggers(), rec.triggers);
+    EXPECT_GT(r->getStats().dataBytes / (64 * 1024), 10u); // many index chunks
+
+    // start, end, between events, before the start, past the end, empty, one microsecond
+    const uint64_t mid = rec.events[rec.events.size() / 2].timestamp;
+    const std::vector<std::pair<uint64_t, uint64_t>> cases{
+        {first, 33333}, {last, 1}, {last - 10, 100}, {mid, 1}, {mid + 1, 33333}, {0, first + 5},
+        {first - 100, 100}, {last + 1, 1000}, {mid, 0}, {first, last - first + 1}};
+    for (const auto& [t, d] : cases) {
+        auto ev = r->readEvents(t, d);
+        ASSERT_TRUE(ev);
+        EXPECT_EQ(*ev, window(rec.events, t, t + d)) << "window " << t << " + " << d;
+    }
+    // sequential reading continues where the last read ended
+    ASSERT_TRUE(r->seekTime(mid));
+    std::vector<Event2D> joined;
+    for (int i = 0; i < 5; ++i) {
+        auto ev = r->readNextEvents(7000);
+        ASSERT_TRUE(ev);
+        joined.insert(joined.end(), ev->begin(), ev->end());
+    }
+    EXPECT_EQ(joined, window(rec.events, mid, mid + 35000));
+    EXPECT_TRUE(r->seekTime(0));     // before the start: reads from the start
+    EXPECT_TRUE(r->seekTime(last));
+    EXPECT_FALSE(r->seekTime(last + 1));
+
+    // the rate profile adds up to the events
+    const RateProfile p = r->getRateProfile();
+    EXPECT_EQ(p.startTimestamp, first);
+    EXPECT_EQ(std::accumulate(p.counts.begin(), p.counts.end(), uint64_t(0)), rec.events.size());
+}
+
+TEST(DvsFileReader, CutsKeepExactlyTheRange) {
+    TempDir dir;
+    const Recording rec = writeRecording(dir.path("src.raw"));
+    auto r = openPrepared(dir.path("src.raw"));
+    ASSERT_TRUE(r);
+    const uint64_t first = rec.events.front().timestamp, last = rec.events.back().timestamp;
+    const uint64_t s = first + 123'457, e = first + 345'678;
+
+    ASSERT_TRUE(r->exportRawFile(s, e, dir.path("cut.raw")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("cut.raw.part")));
+    auto c = openPrepared(dir.path("cut.raw"));
+    ASSERT_TRUE(c);
+    std::vector<Event2D> got;
+    c->readRange(0, UINT64_MAX, got);
+    const auto want = window(rec.events, s, e + 1); // end inclusive
+    EXPECT_EQ(got, want);
+    std::vector<EventTriggerIn> wantTrig;
+    for (const auto& t : rec.triggers)
+        if (t.timestamp >= s && t.timestamp <= e) wantTrig.push_back(t);
+    EXPECT_EQ(c->triggers(), wantTrig);
+    DvsFileInfo info;
+    c->getFileInfo(info);
+    EXPECT_EQ(info.dvsStartTimestamp, want.front().timestamp);
+    EXPECT_EQ(info.serialNumber, "T");
+    EXPECT_NE(readBytes(dir.path("cut.raw")).find("% dvs_start_timestamp " + std::to_string(want.front().timestamp) + "\n"),
+              std::string::npos);
+
+    // a range beyond the file, and a range without events: a valid file with a header only
+    ASSERT_TRUE(r->exportRawFile(last + 10, last + 1000, dir.path("empty.raw")));
+    auto em = openPrepared(dir.path("empty.raw"));
+    ASSERT_TRUE(em);
+    EXPECT_EQ(em->getStats().eventCount, 0u);
+    ASSERT_TRUE(r->exportRawFile(0, UINT64_MAX, dir.path("all.raw")));
+    auto all = openPrepared(dir.path("all.raw"));
+    ASSERT_TRUE(all);
+    all->readRange(0, UINT64_MAX, got);
+    EXPECT_EQ(got, rec.events);
+
+    // never over the input, never a partial output
+    const std::string before = readBytes(dir.path("src.raw"));
+    EXPECT_FALSE(r->exportRawFile(s, e, dir.path("src.raw")));
+    EXPECT_EQ(readBytes(dir.path("src.raw")), before);
+    EXPECT_FALSE(r->exportRawFile(s, e, dir.path("missing/cut.raw")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
+    EXPECT_FALSE(r->exportRawFile(e, s, dir.path("backwards.raw")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("backwards.raw")));
+    EXPECT_FALSE(r->exportVideo(s, e, dir.path("v.mp4")));
+}
+
+TEST(DvsFileReader, FilesThatAreNotRecordings) {
+    TempDir dir;
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.path("missing.raw")));
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.path("")));   // the folder itself
+    writeBytes(dir.path("empty.raw"), "");
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.path("empty.raw")));
+    writeBytes(dir.path("text.raw"), "hello world\n");
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.path("text.raw")));
+    writeBytes(dir.path("noperm.raw"), "% evt 3.0\n");
+    ::chmod(dir.path("noperm.raw").c_str(), 0);
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(DvsFileReader::createFileReader(dir.path("noperm.raw")));
+    }
+    // a header line that never ends, longer than any header
+    writeBytes(dir.path("endless.raw"), "% " + std::string(kMaxHeaderBytes + 10, 'x'));
+    EXPECT_FALSE(DvsFileReader::createFileReader(dir.path("endless.raw")));
+}
+
+TEST(DvsFileReader, DamagedDataGivesWhatIsDecodable) {
+    TempDir dir;
+    // a header without data
+    writeBytes(dir.path("h.raw"), "% evt 3.0\n% end\n");
+    auto h = openPrepared(dir.path("h.raw"));
+    ASSERT_TRUE(h);
+    uint64_t t = 0;
+    EXPECT_FALSE(h->getStartTimestamp(t));
+    auto none = h->readEvents(0, 1000);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
+    EXPECT_FALSE(h->seekTime(0));
+
+    // random bytes after a valid header: no crash, events within the geometry
+    std::string junk = "% evt 3.0\n% geometry 640x480\n% end\n";
+    uint64_t x = 3;
+    for (int i = 0; i < 300000; ++i) {
+        x = x * 6364136223846793005ull + 1442695040888963407ull;
+        junk.push_back(char(x >> 56));
+    }
+    writeBytes(dir.path("junk.raw"), junk);
+    auto j = openPrepared(dir.path("junk.raw"));
+    ASSERT_TRUE(j);
+    std::vector<Event2D> ev;
+    ASSERT_TRUE(j->readRange(0, UINT64_MAX, ev));
+    EXPECT_EQ(ev.size(), j->getStats().eventCount);
+    for (const auto& e : ev) ASSERT_TRUE(e.x < 640 && e.y < 480);
+
+    // a recording cut at many byte positions: a prefix of the events, never more
+    const Recording rec = writeRecording(dir.path("full.raw"), 200000, 100000);
+    const std::string full = readBytes(dir.path("full.raw"));
+    for (size_t cut = 0; cut < full.size(); cut += 1 + full.size() / 97) {
+        writeBytes(dir.path("cut.raw"), full.substr(0, cut));
+        auto r = DvsFileReader::createFileReader(dir.path("cut.raw"));
+        if (!r) continue; // cut inside the header's first line
+        ASSERT_TRUE(r->prepareFile());
+        ASSERT_TRUE(r->readRange(0, UINT64_MAX, ev));
+        ASSERT_LE(ev.size(), rec.events.size());
+        ASSERT_TRUE(std::equal(ev.begin(), ev.end(), rec.events.begin())) << "cut at " << cut;
+    }
+}
