@@ -25,8 +25,8 @@ void makeFile() {
     cfg.eventRate = 20e6;
     cfg.startTimestamp = 3'000'000'000ull; // past 178 wraps of the 24-bit time
     cfg.triggerHz = 100;
-    // about 2.16 bytes per event at this rate: 25 s make 1 GiB
-    const uint64_t us = uint64_t((1ull << 30) / 2.16 / 20.0);
+    // about 1.53 bytes per event at this rate: 35 s make a little over 1 GiB
+    const uint64_t us = 35'500'000;
     if (!generateRecordingFile(kPath, cfg, us)) std::abort();
     std::ifstream f(kPath, std::ios::binary); // into the page cache
     std::vector<char> buf(1 << 24);

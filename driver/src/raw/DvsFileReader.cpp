@@ -22,6 +22,8 @@ using detail::kChunkBytes;
 namespace {
 
 constexpr size_t kReadBytes = 64 * kChunkBytes; // one pread: 4 MiB
+constexpr size_t kStatsPiece = 8 * 1024;
+constexpr size_t kScanPiece = 16 * 1024;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -107,24 +109,34 @@ bool DvsFileReader::Impl::prepare() {
             const size_t len = std::min(kChunkBytes, size_t(got) - c);
             detail::IndexChunk chunk;
             chunk.state = decoder->state();
-            Event2D* ev = scratch.get();
-            const size_t n = decoder->decode(io.data() + c, len, ev, &triggerList);
-            uint64_t cmin = UINT64_MAX, cmax = 0, con = 0;
-            for (size_t i = 0; i < n; ++i) {
-                const uint64_t t = ev[i].timestamp;
-                cmin = t < cmin ? t : cmin;
-                cmax = t > cmax ? t : cmax;
-                con += ev[i].polarity;
+            uint64_t cmin = UINT64_MAX;
+            // Decoded in small pieces so that the events stay in the core's cache for the counting.
+            for (size_t p = 0; p < len; p += kStatsPiece) {
+                Event2D* ev = scratch.get();
+                const size_t n = decoder->decode(io.data() + c + p, std::min(kStatsPiece, len - p), ev, &triggerList);
+                if (n == 0) continue;
+                uint64_t pmin = UINT64_MAX, pmax = 0, pon = 0, prev = ev[0].timestamp;
+                bool sorted = true;
+                for (size_t i = 0; i < n; ++i) {
+                    const uint64_t t = ev[i].timestamp;
+                    pmin = t < pmin ? t : pmin;
+                    pmax = t > pmax ? t : pmax;
+                    pon += ev[i].polarity;
+                    sorted &= t >= prev;
+                    prev = t;
+                }
+                if (!haveFirst) {
+                    haveFirst = true;
+                    firstInFileOrder = ev[0].timestamp;
+                }
+                if (sorted) rate.addSorted(ev, ev + n);
+                else rate.add(ev, ev + n);
+                cmin = std::min(cmin, pmin);
+                mn = std::min(mn, pmin);
+                mx = std::max(mx, pmax);
+                on += pon;
+                count += n;
             }
-            if (n && !haveFirst) {
-                haveFirst = true;
-                firstInFileOrder = ev[0].timestamp;
-            }
-            rate.add(ev, ev + n);
-            mn = std::min(mn, cmin);
-            mx = std::max(mx, cmax);
-            on += con;
-            count += n;
             chunk.maxUpTo = mx;
             chunk.minFrom = cmin;
             index.chunks.push_back(chunk);
@@ -164,9 +176,12 @@ bool DvsFileReader::Impl::scan(uint64_t from, uint64_t to, bool wantTriggers, Si
         if (got < 0) return false;
         for (size_t c = 0; c < size_t(got); c += kChunkBytes) {
             const size_t len = std::min(kChunkBytes, size_t(got) - c);
-            chunkTriggers.clear();
-            const size_t n = decoder->decode(io.data() + c, len, scratch.get(), wantTriggers ? &chunkTriggers : nullptr);
-            if (!sink(scratch.get(), n, chunkTriggers)) return false;
+            for (size_t p = 0; p < len; p += kScanPiece) {
+                chunkTriggers.clear();
+                const size_t n = decoder->decode(io.data() + c + p, std::min(kScanPiece, len - p), scratch.get(),
+                                                 wantTriggers ? &chunkTriggers : nullptr);
+                if (!sink(scratch.get(), n, chunkTriggers)) return false;
+            }
         }
         if (size_t(got) < want) break; // the file shrank: what is there is all there is
     }

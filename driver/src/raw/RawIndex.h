@@ -28,12 +28,15 @@ public:
     static constexpr unsigned kFirstShift = 10; // 1024 us
 
     void add(const Event2D* begin, const Event2D* end);
+    // Same result for events in time order: one binary search per slot instead of work per event.
+    void addSorted(const Event2D* begin, const Event2D* end);
     uint64_t origin() const { return start; }
     uint64_t slotDuration() const { return uint64_t(1) << shift; }
     const std::vector<uint32_t>& counts() const { return slots; }
 
 private:
     void coarsen();
+    uint64_t slotOf(uint64_t t); // coarsens as needed, grows the counts
     bool started = false;
     uint64_t start = 0;
     unsigned shift = kFirstShift;
