@@ -12,7 +12,9 @@
 #include <immintrin.h>
 
 // GCC 12 warns about the deliberately undefined upper lanes inside its own AVX-512 intrinsics.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include "raw/Evt3Word.h"
 
