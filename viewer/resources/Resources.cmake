@@ -32,7 +32,7 @@ foreach(icon ${SIDEBAR_ICONS})
 endforeach()
 
 # Logos: PNG files rendered from our SVG drawings by a small build tool.
-add_executable(svgtopng ${RES_DIR}/build/svgtopng.cpp)
+add_executable(svgtopng ${RES_DIR}/generators/svgtopng.cpp)
 target_link_libraries(svgtopng PRIVATE Qt5::Svg Qt5::Gui)
 set_target_properties(svgtopng PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 set(LOGO_NAV ${GEN_DIR}/assets/logo_navigate.png)
@@ -103,8 +103,8 @@ endif()
 if(FONT_OK)
   set(FONT_FILE ${GEN_DIR}/NotoSansSC-Medium.ttf)
   add_custom_command(OUTPUT ${FONT_FILE}
-    COMMAND ${NORVALE_FONT_PYTHON} ${RES_DIR}/build/make_font.py ${FONT_FILE} ${RES_DIR}/app_zh.ts
-    DEPENDS ${RES_DIR}/build/make_font.py ${RES_DIR}/app_zh.ts VERBATIM)
+    COMMAND ${NORVALE_FONT_PYTHON} ${RES_DIR}/generators/make_font.py ${FONT_FILE} ${RES_DIR}/app_zh.ts
+    DEPENDS ${RES_DIR}/generators/make_font.py ${RES_DIR}/app_zh.ts VERBATIM)
   file(CONFIGURE OUTPUT ${GEN_DIR}/font.qrc CONTENT "<RCC>
   <qresource prefix=\"/font\">
     <file alias=\"NotoSansSC-Medium.ttf\">${FONT_FILE}</file>
