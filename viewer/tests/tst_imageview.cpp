@@ -22,6 +22,13 @@ QSizeF shownSize(ShowImageForm& form) {
     return form.view()->mapFromScene(form.pixmapItem()->sceneBoundingRect()).boundingRect().size();
 }
 
+// Shows the form at the size its form declares.
+bool showAtFormSize(ShowImageForm& form) {
+    form.resize(840, 429);
+    form.show();
+    return QTest::qWaitForWindowExposed(&form);
+}
+
 } // namespace
 
 class TestImageView : public QObject {
@@ -37,9 +44,7 @@ private slots:
 
     void zoomStopsAtTheLimits() {
         ShowImageForm form;
-        form.resize(840, 429);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(showAtFormSize(form));
         NrGraphicsView* view = form.view();
         const double fitted = view->transform().m11();
 
@@ -66,9 +71,7 @@ private slots:
 
     void doubleClickFitsAgain() {
         ShowImageForm form;
-        form.resize(840, 429);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(showAtFormSize(form));
         NrGraphicsView* view = form.view();
         const double fitted = view->transform().m11();
         for (int i = 0; i < 10; ++i)
@@ -81,9 +84,7 @@ private slots:
 
     void newResolutionIsFittedWithoutDistortion() {
         ShowImageForm form;
-        form.resize(840, 429);
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(showAtFormSize(form));
         form.slotSetResolution(640, 480);
         QCOMPARE(form.currentPixmap().size(), QSize(640, 480));
         QCOMPARE(form.currentPixmap().toImage().pixelColor(0, 0), QColor(QStringLiteral("#707070")));
