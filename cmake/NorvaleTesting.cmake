@@ -39,3 +39,25 @@ function(norvale_fuzzer name)
       ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300)
 endfunction()
+
+# norvale_qtest(NAME SOURCES... LIBS ...)
+# A Qt Test program for widgets, run headless as one CTest test; screenshots go to build/screenshots.
+function(norvale_qtest name)
+  if(NOT BUILD_TESTING OR NORVALE_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  find_package(Qt5 REQUIRED COMPONENTS Test)
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} Qt5::Test)
+  target_compile_definitions(${name} PRIVATE
+    NORVALE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    NORVALE_SCREENSHOT_DIR="${CMAKE_BINARY_DIR}/screenshots")
+  add_test(NAME ${name} COMMAND ${name})
+  set(env "QT_QPA_PLATFORM=offscreen")
+  # Qt itself keeps a few objects alive at exit; full stacks let the suppressions name the library.
+  if(NORVALE_SANITIZE AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp)
+    list(APPEND env "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/lsan.supp:fast_unwind_on_malloc=0")
+  endif()
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 180)
+endfunction()

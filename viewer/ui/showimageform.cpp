@@ -1,0 +1,56 @@
+#include "showimageform.h"
+
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+
+#include "nrgraphicsview.h"
+#include "ui_showimageform.h"
+
+namespace {
+const QColor kEmptyFrameColor(QStringLiteral("#707070"));
+}
+
+ShowImageForm::ShowImageForm(QWidget* parent) : QWidget(parent), ui(new Ui::ShowImageForm) {
+    ui->setupUi(this);
+    m_scene = new QGraphicsScene(this);
+    ui->graphicsView->setScene(m_scene);
+    m_pixmap = QPixmap(m_frameWidth, m_frameHeight);
+    m_pixmap.fill(kEmptyFrameColor);
+    m_item = m_scene->addPixmap(m_pixmap);
+    ui->graphicsView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->graphicsView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+ShowImageForm::~ShowImageForm() { delete ui; }
+
+NrGraphicsView* ShowImageForm::view() const { return ui->graphicsView; }
+
+void ShowImageForm::slotShowImage(const QImage& image) { showPixMap(QPixmap::fromImage(image)); }
+
+void ShowImageForm::showPixMap(const QPixmap& pixmap) {
+    m_pixmap = pixmap;
+    m_item->setPixmap(m_pixmap);
+}
+
+void ShowImageForm::slotSetResolution(int width, int height) {
+    m_frameWidth = width;
+    m_frameHeight = height;
+    m_pixmap = QPixmap(width, height);
+    m_pixmap.fill(kEmptyFrameColor);
+    m_item->setPixmap(m_pixmap);
+}
+
+void ShowImageForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitItem();
+}
+
+void ShowImageForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    fitItem();
+}
+
+void ShowImageForm::fitItem() {
+    if (!m_pixmap.isNull())
+        ui->graphicsView->fitInView(m_item, Qt::KeepAspectRatio);
+}
