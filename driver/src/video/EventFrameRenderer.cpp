@@ -19,9 +19,9 @@ void toYuv(VideoRgb c, uint8_t& y, uint8_t& cb, uint8_t& cr) {
 }
 
 // Background 0, ON 1, OFF 2 for the pair of counts (OFF, ON) of one pixel; OFF wins ties.
-inline uint8_t classOf(const uint32_t* pair) {
-    const uint32_t off = std::min(pair[0], EventFrameRenderer::kCountCap);
-    const uint32_t on = std::min(pair[1], EventFrameRenderer::kCountCap);
+inline uint8_t classOf(const uint16_t* pair) {
+    const uint16_t off = std::min(pair[0], EventFrameRenderer::kCountCap);
+    const uint16_t on = std::min(pair[1], EventFrameRenderer::kCountCap);
     return static_cast<uint8_t>((off | on) == 0 ? 0 : (on > off ? 1 : 2));
 }
 
@@ -37,32 +37,33 @@ EventFrameRenderer::EventFrameRenderer(int w, int h, VideoRgb on, VideoRgb off, 
 }
 
 void EventFrameRenderer::add(const Event2D* begin, const Event2D* end) {
-    uint32_t* c = counts.data();
+    uint16_t* c = counts.data();
     for (const Event2D* e = begin; e != end; ++e) {
         if (e->x >= width || e->y >= height || e->polarity > 1) continue;
-        ++c[(static_cast<size_t>(e->y) * static_cast<size_t>(width) + e->x) * 2 + e->polarity];
+        uint16_t& n = c[(static_cast<size_t>(e->y) * static_cast<size_t>(width) + e->x) * 2 + e->polarity];
+        n = static_cast<uint16_t>(n + (n != 0xffff));
     }
 }
 
 void EventFrameRenderer::remove(const Event2D* begin, const Event2D* end) {
-    uint32_t* c = counts.data();
+    uint16_t* c = counts.data();
     for (const Event2D* e = begin; e != end; ++e) {
         if (e->x >= width || e->y >= height || e->polarity > 1) continue;
-        uint32_t& n = c[(static_cast<size_t>(e->y) * static_cast<size_t>(width) + e->x) * 2 + e->polarity];
-        if (n > 0) --n;
+        uint16_t& n = c[(static_cast<size_t>(e->y) * static_cast<size_t>(width) + e->x) * 2 + e->polarity];
+        if (n > 0 && n < 0xffff) --n; // a saturated count stays (its true value is unknown)
     }
 }
 
-void EventFrameRenderer::clear() { std::fill(counts.begin(), counts.end(), 0u); }
+void EventFrameRenderer::clear() { std::fill(counts.begin(), counts.end(), uint16_t(0)); }
 
 uint8_t EventFrameRenderer::pixelClass(int x, int y) const {
     return classOf(counts.data() + (static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 2);
 }
 
 void EventFrameRenderer::classifyRow(int y, uint8_t* classes, bool clearCounts) {
-    uint32_t* row = counts.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 2;
+    uint16_t* row = counts.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 2;
     for (int x = 0; x < width; ++x) classes[x] = classOf(row + 2 * x);
-    if (clearCounts) std::memset(row, 0, static_cast<size_t>(width) * 2 * sizeof(uint32_t));
+    if (clearCounts) std::memset(row, 0, static_cast<size_t>(width) * 2 * sizeof(uint16_t));
 }
 
 void EventFrameRenderer::render(uint8_t* yPlane, int yStride, uint8_t* uPlane, int uStride, uint8_t* vPlane,

@@ -9,12 +9,13 @@
 namespace norvale::video {
 
 // Per-pixel, per-polarity event counts of one frame and their painting into YUV 4:2:0 planes.
-// The counts are exact, so a sliding window can take events out again; painting caps both at
-// kCountCap before comparing, which is what the live view's saturating counters amount to.
+// The counts are exact up to 65535 per pixel and window, so a sliding window can take events out
+// again; painting caps both at kCountCap before comparing, which is what the live view's
+// saturating counters amount to. 16-bit counts keep a 720p frame's counts (3.7 MB) cache-friendly.
 // One thread uses an object; buffers are allocated once by the constructor.
 class EventFrameRenderer {
 public:
-    static constexpr uint32_t kCountCap = 3;
+    static constexpr uint16_t kCountCap = 3;
 
     // width and height even.
     EventFrameRenderer(int width, int height, VideoRgb on, VideoRgb off, VideoRgb background);
@@ -38,7 +39,7 @@ private:
 
     int width;
     int height;
-    std::vector<uint32_t> counts; // (y * width + x) * 2 + polarity
+    std::vector<uint16_t> counts; // (y * width + x) * 2 + polarity
     std::vector<uint8_t> rowClasses[2];
     uint8_t lumaOf[3];
     uint8_t cbOf[3];

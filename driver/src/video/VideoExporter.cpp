@@ -124,6 +124,9 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
     settings.frameRate = AVRational{options.fps, 1};
     settings.gopSize = 2 * options.fps;
     settings.allowH264 = options.codec == VideoCodecChoice::Auto;
+    // Event frames are noise-like: the cheap preset and a moderate quality keep exports fast.
+    settings.x264Preset = "ultrafast";
+    settings.x264Crf = 28;
     video::Mp4Encoder encoder;
     if (!encoder.open(path, settings)) return false;
     video::EventFrameRenderer renderer(options.width, options.height, options.onColor, options.offColor,
