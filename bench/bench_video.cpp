@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,12 @@ double processCpuSeconds() {
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
+double fileMegabytes(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    return ec ? 0.0 : double(size) / 1e6;
+}
+
 std::string tempPath(const char* name) {
     return std::string("/tmp/norvale-bench-") + std::to_string(getpid()) + "-" + name;
 }
@@ -120,6 +127,9 @@ static void BM_ExportVideo720p(benchmark::State& state) {
         cpu = processCpuSeconds() - cpu0;
     }
     state.counters["cpu_s"] = cpu;
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    state.counters["peak_rss_MB"] = double(u.ru_maxrss) / 1024.0; // whole process, for boundedness
     state.counters["frames"] = double(stats.frames);
     state.counters["fps"] = double(stats.frames) / wall;
     state.counters["x_realtime"] = double(seconds) / wall;
@@ -129,19 +139,15 @@ static void BM_ExportVideo720p(benchmark::State& state) {
     state.counters["render_fps"] = double(stats.frames) / stats.renderSeconds;
     state.counters["encode_fps"] = double(stats.frames) / stats.encodeSeconds;
     state.SetLabel(stats.codec);
-    std::FILE* f = std::fopen(out.c_str(), "rb");
-    if (f) {
-        std::fseek(f, 0, SEEK_END);
-        state.counters["file_MB"] = double(std::ftell(f)) / 1e6;
-        std::fclose(f);
-    }
+    state.counters["file_MB"] = fileMegabytes(out);
     std::remove(out.c_str());
 }
 BENCHMARK(BM_ExportVideo720p)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // Random access in a 3840 x 2160 APS video at 30 fps with a key frame every second. The video is
 // written first (its own timing is reported too) and removed afterwards. Its length in seconds is
-// the argument; NORVALE_BENCH_APS_SECONDS overrides it.
+// the argument; NORVALE_BENCH_APS_SECONDS overrides it, NORVALE_BENCH_APS_KEY_US the key frame
+// interval (default: the writer's).
 static void BM_ApsReadFrameByTimestamp4K(benchmark::State& state) {
     int seconds = int(state.range(0));
     if (const char* env = std::getenv("NORVALE_BENCH_APS_SECONDS")) seconds = std::max(1, std::atoi(env));
@@ -154,7 +160,10 @@ static void BM_ApsReadFrameByTimestamp4K(benchmark::State& state) {
     for (auto& t : texture) t = uint8_t(rng.next() % 9);
     auto writeStart = std::chrono::steady_clock::now();
     {
-        auto writer = ApsVideoWriter::create(path, w, h);
+        ApsVideoWriterOptions options;
+        if (const char* env = std::getenv("NORVALE_BENCH_APS_KEY_US")) options.keyFrameIntervalUs = std::strtoull(env, nullptr, 10);
+        state.counters["key_interval_ms"] = double(options.keyFrameIntervalUs) / 1000.0;
+        auto writer = ApsVideoWriter::create(path, w, h, options);
         if (!writer) {
             state.SkipWithError("cannot create the APS video");
             return;
@@ -226,12 +235,7 @@ static void BM_ApsReadFrameByTimestamp4K(benchmark::State& state) {
     state.counters["keyframe_ms"] = keyMs[keyMs.size() / 2];
     state.counters["video_s"] = seconds;
     state.counters["write_fps"] = seconds * fps / writeSeconds;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f) {
-        std::fseek(f, 0, SEEK_END);
-        state.counters["file_MB"] = double(std::ftell(f)) / 1e6;
-        std::fclose(f);
-    }
+    state.counters["file_MB"] = fileMegabytes(path);
     std::remove(path.c_str());
 }
 BENCHMARK(BM_ApsReadFrameByTimestamp4K)->Arg(60)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);

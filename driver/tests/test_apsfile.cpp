@@ -81,7 +81,7 @@ TEST_F(ApsFileTest, WriteThenReadBackKeepsTimestampsAndPixels) {
     for (int i = 0; i < kFrames; ++i) {
         EXPECT_EQ(index[i].timestamp, timestampOf(i));
         EXPECT_LE(index[i].keyFrame, uint32_t(i));
-        EXPECT_LE(timestampOf(i) - timestampOf(int(index[i].keyFrame)), 1000000u);
+        EXPECT_LE(timestampOf(i) - timestampOf(int(index[i].keyFrame)), ApsVideoWriterOptions{}.keyFrameIntervalUs);
     }
     ApsFrame frame;
     for (int i = 0; i < kFrames; ++i) {
@@ -91,7 +91,9 @@ TEST_F(ApsFileTest, WriteThenReadBackKeepsTimestampsAndPixels) {
     }
     EXPECT_FALSE(reader->readNextFrame(frame));
 
-    // An independent decoder sees the same times and key frames at most a second apart.
+    // An independent decoder sees the same times and key frames at most the writer's interval apart.
+    const int64_t keyInterval = int64_t(ApsVideoWriterOptions{}.keyFrameIntervalUs);
+    ASSERT_LE(keyInterval, 1000000);
     const auto v = testutil::decodeVideo(path, false);
     ASSERT_EQ(v.ptsUs.size(), size_t(kFrames));
     int64_t lastKey = -1;
@@ -99,14 +101,14 @@ TEST_F(ApsFileTest, WriteThenReadBackKeepsTimestampsAndPixels) {
         EXPECT_EQ(v.ptsUs[i], int64_t(timestampOf(i)));
         if (v.key[i]) {
             if (lastKey >= 0) {
-                EXPECT_LE(v.ptsUs[i] - lastKey, 1000000);
+                EXPECT_LE(v.ptsUs[i] - lastKey, keyInterval);
             }
             lastKey = v.ptsUs[i];
         }
     }
     EXPECT_TRUE(v.key[0]);
     EXPECT_GE(v.ptsUs.back() - lastKey, 0);
-    EXPECT_LE(int64_t(timestampOf(kFrames - 1)) - lastKey, 1000000);
+    EXPECT_LE(int64_t(timestampOf(kFrames - 1)) - lastKey, keyInterval);
 }
 
 TEST_F(ApsFileTest, SeekByIndexAndTimestamp) {

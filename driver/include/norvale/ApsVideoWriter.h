@@ -11,7 +11,7 @@ namespace norvale {
 
 struct ApsVideoWriterOptions {
     int nominalFps = 30;                   // expected frame rate, for the encoder's rate control
-    uint64_t keyFrameIntervalUs = 1000000; // key frames at most this far apart (seeking decodes from one)
+    uint64_t keyFrameIntervalUs = 500000; // key frames at most this far apart (seeking decodes from one)
     int quality = 20;                      // H.264 constant rate factor: lower is better and larger
 };
 

@@ -29,7 +29,7 @@ enum class VideoCodecChoice {
 // where there are none. Triggers are not drawn.
 struct VideoExportOptions {
     int fps = 30;                 // frames per second of video, 1..240
-    uint64_t accTimeUs = 33333;   // event time shown in one frame, > 0
+    uint64_t accTimeUs = 33333;   // event time shown in one frame, 1 us .. 1 h
     double slowMotion = 1.0;      // video seconds per second of event time, 0.001..1000
     VideoRgb onColor{255, 255, 255};
     VideoRgb offColor{0, 0, 0};

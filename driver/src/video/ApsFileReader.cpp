@@ -69,8 +69,10 @@ bool ApsFileReader::Impl::open(const std::string& p) {
         if (int(i) != si) raw->streams[i]->discard = AVDISCARD_ALL;
     dec.reset(avcodec_alloc_context3(codec));
     if (!dec || avcodec_parameters_to_context(dec.get(), stream->codecpar) < 0) return false;
+    // Slice threads only: frame threads would hold back each frame until several more are decoded,
+    // which costs more than it gains when a seek decodes a few frames from a key frame.
     dec->thread_count = 0;
-    dec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    dec->thread_type = FF_THREAD_SLICE;
     rc = avcodec_open2(dec.get(), codec, nullptr);
     if (rc < 0) {
         NR_LOG(LOG_ERROR, "APS video %s: decoder does not open: %s", path.c_str(), video::avErrorText(rc).c_str());

@@ -55,6 +55,9 @@ std::unique_ptr<ApsVideoWriter> ApsVideoWriter::create(const std::string& path, 
     // Key frames are placed by timestamp in writeFrame; the encoder's own limit stays further out.
     settings.gopSize = 4 * options.nominalFps;
     settings.x264Preset = "ultrafast"; // keeps up with a live 4K stream on two cores
+    // Random access decodes a key frame and those after it: slices let the reader decode each frame
+    // on all cores without the frame pipeline's delay.
+    settings.sliceThreads = true;
     settings.x264Crf = options.quality;
     settings.mpeg4Quantiser = 3;
     if (!impl->encoder.open(path, settings)) return nullptr;

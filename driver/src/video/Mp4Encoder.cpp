@@ -35,6 +35,7 @@ bool Mp4Encoder::openCodec(const AVCodec* encoder, const Mp4EncoderSettings& s) 
     c->gop_size = s.gopSize;
     c->max_b_frames = 0;
     c->thread_count = 0; // one per core
+    if (s.sliceThreads) c->thread_type = FF_THREAD_SLICE;
     tagBt601(c);
     if (out->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (encoder->id == AV_CODEC_ID_H264) {

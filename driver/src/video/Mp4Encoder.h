@@ -16,6 +16,7 @@ struct Mp4EncoderSettings {
     AVRational frameRate{30, 1};     // nominal rate, for rate control and players
     int gopSize = 30;                // longest distance between key frames, in frames
     bool allowH264 = true;           // false: the built-in MPEG-4 part 2 encoder
+    bool sliceThreads = false;       // split each frame into slices so decoders can use threads on one frame
     const char* x264Preset = "veryfast";
     int x264Crf = 23;
     int mpeg4Quantiser = 4; // 2 (best) .. 31

@@ -18,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 // Longest stretch of event time asked of the source at once: keeps memory bounded at any event rate
 // and any frame step (fast-forward exports have long steps).
 constexpr uint64_t kMaxReadSpanUs = 40000;
+constexpr uint64_t kMaxAccTimeUs = 3600ull * 1000000; // keeps window arithmetic far from overflow
 
 double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -29,8 +30,9 @@ bool validOptions(const VideoExportOptions& o) {
         NR_LOG(LOG_ERROR, "video export: frame rate %d is outside 1..240", o.fps);
         return false;
     }
-    if (o.accTimeUs == 0) {
-        NR_LOG(LOG_ERROR, "video export: the accumulation time must be above 0");
+    if (o.accTimeUs == 0 || o.accTimeUs > kMaxAccTimeUs) {
+        NR_LOG(LOG_ERROR, "video export: the accumulation time must be within 1..%llu us",
+               (unsigned long long)kMaxAccTimeUs);
         return false;
     }
     if (!(o.slowMotion >= 0.001 && o.slowMotion <= 1000.0)) {
@@ -109,7 +111,11 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
         return false;
     }
     start = std::max(start, source.firstTimestamp);
-    end = std::min(end, source.lastTimestamp);
+    end = std::min({end, source.lastTimestamp, UINT64_MAX - kMaxAccTimeUs}); // the last window ends at end + 1
+    if (start > end) {
+        NR_LOG(LOG_ERROR, "video export: timestamps too large");
+        return false;
+    }
 
     const double step = 1e6 / (options.fps * options.slowMotion); // event time per frame (us)
     const uint64_t frameCount =
