@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "norvale/ApsFrame.h"
+#include "norvale/DriverExport.h"
+
+namespace norvale {
+
+struct ApsVideoWriterOptions {
+    int nominalFps = 30;                   // expected frame rate, for the encoder's rate control
+    uint64_t keyFrameIntervalUs = 500000; // key frames at most this far apart (seeking decodes from one)
+    int quality = 20;                      // H.264 constant rate factor: lower is better and larger
+};
+
+// Writes the APS frames of a fusion recording into an MP4 (H.264, or MPEG-4 part 2 where the FFmpeg
+// build lacks libx264). Each frame's `timestamp` (microseconds since the start of the APS stream) is
+// stored exactly: ApsFileReader returns the same values. Frames must share one size (even width
+// and height) and come with strictly increasing timestamps.
+// The file is written under path + ".part" and appears at path only when close() succeeds; a writer
+// destroyed without close(), or whose close() fails, leaves no file behind.
+// Not thread-safe: one thread writes and closes (for example the recorder's frame thread).
+class NR_DRIVER_EXPORT ApsVideoWriter {
+public:
+    // Empty (and a log line) when the size is unusable or the file cannot be created.
+    static std::unique_ptr<ApsVideoWriter> create(const std::string& path, int width, int height,
+                                                  const ApsVideoWriterOptions& options = {});
+    ~ApsVideoWriter();
+    ApsVideoWriter(const ApsVideoWriter&) = delete;
+    ApsVideoWriter& operator=(const ApsVideoWriter&) = delete;
+
+    // False (and a log line) for a frame of another size, a timestamp not after the previous one, or
+    // an encoder or disk error; a rejected frame leaves the file usable.
+    bool writeFrame(const ApsFrame& frame);
+    // Finishes the file; false when it could not be completed (nothing is left at path then).
+    bool close();
+
+    uint64_t framesWritten() const;
+
+    class Impl;
+
+private:
+    explicit ApsVideoWriter(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl;
+};
+
+} // namespace norvale

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "norvale/DriverExport.h"
+#include "norvale/Event2D.h"
+
+namespace norvale {
+
+struct VideoRgb {
+    uint8_t r = 0;
+    uint8_t g = 0;
+    uint8_t b = 0;
+};
+
+enum class VideoCodecChoice {
+    Auto,  // H.264 (libx264) when the FFmpeg build has it, MPEG-4 part 2 otherwise
+    Mpeg4, // always the built-in MPEG-4 part 2 encoder
+};
+
+// How an event recording becomes a video. Frame k shows the events of the last accTimeUs of event
+// time before its end, start + (k + 1) * 1e6 / (fps * slowMotion); the last frame ends at the
+// range's end (included). A pixel shows onColor where ON events outnumber OFF ones, offColor where
+// OFF events are at least as many (both counts capped at 3, as the live view does), background
+// where there are none. Triggers are not drawn.
+struct VideoExportOptions {
+    int fps = 30;                 // frames per second of video, 1..240
+    uint64_t accTimeUs = 33333;   // event time shown in one frame, 1 us .. 1 h
+    double slowMotion = 1.0;      // video seconds per second of event time, 0.001..1000
+    VideoRgb onColor{255, 255, 255};
+    VideoRgb offColor{0, 0, 0};
+    VideoRgb backgroundColor{112, 112, 112};
+    int width = 1280;             // even, 16..8192
+    int height = 720;             // even, 16..8192
+    VideoCodecChoice codec = VideoCodecChoice::Auto;
+    // Called on the exporting thread after each frame with the fraction done (0..1];
+    // returning false cancels the export and removes the partial file.
+    std::function<bool(double fraction)> progress;
+};
+
+// Sets the three colours of a named scheme: "gray", "dark", "light", "redblue", "redgreen"
+// (case does not matter). False and the options unchanged for another name.
+NR_DRIVER_EXPORT bool applyColorScheme(const std::string& name, VideoExportOptions& options);
+
+// Where the events come from. readEvents(start, duration) returns the events with
+// start <= timestamp < start + duration in time order (an empty vector when there are none, null
+// on a read error). firstTimestamp and lastTimestamp bound the recording.
+struct EventRangeSource {
+    uint64_t firstTimestamp = 0;
+    uint64_t lastTimestamp = 0;
+    std::function<std::shared_ptr<const std::vector<Event2D>>(uint64_t start, uint64_t duration)> readEvents;
+};
+
+// Time spent by one export, for benchmarks and logs.
+struct VideoExportStats {
+    uint64_t frames = 0;
+    double readSeconds = 0;   // inside readEvents
+    double renderSeconds = 0; // counting and painting
+    double encodeSeconds = 0; // encoder and file writing
+    std::string codec;        // encoder used
+};
+
+// Renders the events between start and end (both included, microseconds of the recording) into an
+// MP4 at path. The file appears only when the export succeeds (it is written beside path under a
+// temporary name and renamed at the end), so a failed or cancelled export leaves nothing behind and
+// an existing file at path untouched. A range partly outside the recording is cut to it; a range
+// wholly outside it, start after end, bad options, a read error or an unwritable path give false and
+// a log line. Memory stays bounded whatever the length of the range.
+// Runs entirely on the calling thread (the H.264 encoder uses its own worker threads).
+NR_DRIVER_EXPORT bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_t end,
+                                          const std::string& path, const VideoExportOptions& options = {},
+                                          VideoExportStats* stats = nullptr);
+
+} // namespace norvale

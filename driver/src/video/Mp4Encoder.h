@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "video/AvSupport.h"
+
+namespace norvale::video {
+
+struct Mp4EncoderSettings {
+    int width = 0;  // even
+    int height = 0; // even
+    AVRational timeBase{1, 1000000}; // unit of the pts given to encodeFrame
+    AVRational frameRate{30, 1};     // nominal rate, for rate control and players
+    int gopSize = 30;                // longest distance between key frames, in frames
+    bool allowH264 = true;           // false: the built-in MPEG-4 part 2 encoder
+    bool sliceThreads = false;       // split each frame into slices so decoders can use threads on one frame
+    const char* x264Preset = "veryfast";
+    int x264Crf = 23;
+    int mpeg4Quantiser = 4; // 2 (best) .. 31
+};
+
+// One video stream in an MP4 file, YUV 4:2:0 in, H.264 (or MPEG-4 part 2) out. The file is written
+// under path + ".part" and renamed to path by finish(); abort() or destruction without finish()
+// removes it. Pts reach the file exactly as given (no B-frames, so packets leave in input order).
+// Not thread-safe: one thread drives an encoder from open to finish.
+class Mp4Encoder {
+public:
+    Mp4Encoder() = default;
+    ~Mp4Encoder();
+    Mp4Encoder(const Mp4Encoder&) = delete;
+    Mp4Encoder& operator=(const Mp4Encoder&) = delete;
+
+    // False (and a log line) when no encoder opens or the file cannot be created.
+    bool open(const std::string& path, const Mp4EncoderSettings& settings);
+
+    // The picture to fill for the next encodeFrame; writable, YUV420P, width x height.
+    AVFrame* frame();
+
+    // Encodes frame() at pts (strictly increasing), shown for duration (both in timeBase);
+    // forceKey makes it a key frame.
+    bool encodeFrame(int64_t pts, int64_t duration, bool forceKey);
+
+    // Drains the encoder, writes the index and renames the file into place.
+    bool finish();
+    void abort();
+
+    const std::string& codecName() const { return codec; }
+    uint64_t framesWritten() const { return frames; }
+
+private:
+    bool openCodec(const AVCodec* encoder, const Mp4EncoderSettings& settings);
+    bool drain(bool flushing);
+    void closeAndRemove();
+
+    std::unique_ptr<AVCodecContext, CodecContextFreer> ctx;
+    AVFormatContext* out = nullptr; // owns its AVIOContext while open
+    AVStream* stream = nullptr;
+    std::unique_ptr<AVFrame, FrameFreer> picture;
+    std::unique_ptr<AVPacket, PacketFreer> packet;
+    struct Timing {
+        int64_t pts;
+        int64_t duration;
+    };
+    std::deque<Timing> pending; // frames sent to the encoder and not yet written, in timeBase
+    AVRational timeBase{1, 1000000};
+    std::string finalPath;
+    std::string partPath;
+    std::string codec;
+    uint64_t frames = 0;
+};
+
+} // namespace norvale::video
