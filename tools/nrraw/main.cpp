@@ -1,4 +1,4 @@
-// nrraw: look into, cut, dump, benchmark and generate EVT 3.0 raw event files.
+// nrraw: look into, cut, dump, export, benchmark and generate raw event files.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "VideoMain.h"
 #include "norvale/Logger.h"
 
 namespace {
@@ -28,6 +29,13 @@ Usage:
   nrraw bench seek FILE [--count N]
       Time of prepareFile, then N (default 200) random reads of 33333 us: median and
       99th percentile latency.
+  nrraw export FILE OUT.mp4 [--start US] [--end US] [--fps N] [--acc US] [--slow F]
+               [--colors gray|dark|light|redblue|redgreen]
+      Renders the events into an H.264 MP4 (defaults: the whole file, 30 fps, each
+      frame showing the last 33333 us, real time, the "gray" colours). A progress
+      line shows on a terminal.
+  nrraw aps-info FILE.mp4
+      Size, frame count, first and last timestamp of an APS video.
   nrraw gen OUT --duration S --rate MEVS [--seed N] [--triggers HZ] [--start US]
       Writes a synthetic recording (moving edges, a flickering region, noise) of
       S seconds at MEVS million events per second; the same seed (default 1) gives
@@ -70,6 +78,8 @@ int main(int argc, char** argv) {
         if (cmd == "info") return cmdInfo(Args(rest, {}));
         if (cmd == "cut") return cmdCut(Args(rest, {"--start", "--end"}));
         if (cmd == "dump") return cmdDump(Args(rest, {"--start", "--duration", "--limit"}));
+        if (cmd == "export") return cmdExport(rest);
+        if (cmd == "aps-info") return cmdApsInfo(rest);
         if (cmd == "gen") return cmdGen(Args(rest, {"--duration", "--rate", "--seed", "--triggers", "--start"}));
         if (cmd == "bench") {
             if (rest.empty()) throw UsageError("bench needs 'decode' or 'seek'");

@@ -9,6 +9,7 @@
 #include "norvale/DvsFileInfo.h"
 #include "norvale/Event2D.h"
 #include "norvale/RawDecoder.h"
+#include "norvale/VideoExporter.h"
 
 namespace norvale {
 
@@ -28,12 +29,6 @@ struct RawFileStats {
     uint64_t lastTimestamp = 0;  // largest timestamp
     uint64_t dataBytes = 0;
     size_t indexBytes = 0;       // memory held by the time index
-};
-
-// Options of a video export; the video part of the driver fills in their meaning.
-struct VideoExportOptions {
-    int fps = 30;
-    uint64_t accumulationUs = 33333;
 };
 
 // Reads an EVT 3.0 (or EVT 2.0) raw file. prepareFile indexes the file in one pass (memory only:
@@ -79,7 +74,8 @@ public:
     // a fresh header whose dvs_start_timestamp is its first event. Refuses to overwrite the input;
     // on failure returns false and leaves no partial output.
     bool exportRawFile(uint64_t start, uint64_t end, const std::string& path);
-    // Video export belongs to the video part of the driver; not available yet (returns false).
+    // Renders the events of start <= t <= end into an MP4 at path (see exportEventsToVideo for the
+    // frames, colours, progress and cancelling). Uses the read cursor: no other read may run meanwhile.
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path);
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path, const VideoExportOptions& options);
 

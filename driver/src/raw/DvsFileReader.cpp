@@ -411,9 +411,17 @@ bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string&
     return exportVideo(start, end, path, VideoExportOptions{});
 }
 
-bool DvsFileReader::exportVideo(uint64_t, uint64_t, const std::string& path, const VideoExportOptions&) {
-    NR_LOG(LOG_WARN, "video export is not available yet (%s)", path.c_str());
-    return false;
+bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& path,
+                                const VideoExportOptions& options) {
+    EventRangeSource source;
+    if (!getStartTimestamp(source.firstTimestamp) || !getEndTimestamp(source.lastTimestamp)) {
+        NR_LOG(LOG_ERROR, "Cannot export %s: the recording is not prepared or has no events", this->path().c_str());
+        return false;
+    }
+    source.readEvents = [this](uint64_t s, uint64_t d) -> std::shared_ptr<const std::vector<Event2D>> {
+        return readEvents(s, d);
+    };
+    return exportEventsToVideo(source, start, end, path, options);
 }
 
 RateProfile DvsFileReader::getRateProfile() const {
