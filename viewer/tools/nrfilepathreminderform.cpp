@@ -35,7 +35,7 @@ NrFilePathReminderForm::NrFilePathReminderForm(const QString& tips, NrMessageTyp
     }
     if (!look.title.isEmpty()) {
         ui->lb_title->setText(look.title);
-        ui->pb_logo->setIcon(QIcon(look.icon));
+        ui->pb_logo->setStyleSheet(QStringLiteral("image: url(%1);").arg(look.icon));
         ui->widget_item->setStyleSheet(QStringLiteral("#widget_item { background: %1; border: 1px solid %2; "
                                                       "border-radius: 3px; }")
                                            .arg(look.background, look.frame));
