@@ -16,6 +16,7 @@ SettingBaseWithComboBox::SettingBaseWithComboBox(std::string name, QWidget* pare
 }
 
 SettingBaseWithComboBox::~SettingBaseWithComboBox() {
+    ui->cb_item->getNrComboBoxBase()->disconnect(this);
     delete ui;
 }
 

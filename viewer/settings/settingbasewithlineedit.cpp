@@ -25,6 +25,9 @@ SettingBaseWithLineEdit::SettingBaseWithLineEdit(std::string name, QWidget* pare
 }
 
 SettingBaseWithLineEdit::~SettingBaseWithLineEdit() {
+    // The line edit loses focus while the children are destroyed; its signals must not reach us then.
+    ui->le_nr_line_edit->disconnect();
+    ui->horizontalSlider->disconnect();
     delete ui;
 }
 

@@ -19,6 +19,9 @@ SettingDisplayItem::SettingDisplayItem(QWidget* parent) : QWidget(parent), ui(ne
     NrComboBox* rate = ui->widget_combobox_frame_rate;
     acc->setEditable(true);
     rate->setEditable(true);
+    // Typed values are applied, not collected in the lists.
+    acc->getNrComboBoxBase()->setInsertPolicy(QComboBox::NoInsert);
+    rate->getNrComboBoxBase()->setInsertPolicy(QComboBox::NoInsert);
     acc->getNrComboBoxBase()->addItems({"33.33ms", "100ms", "10ms", "1ms"});
     rate->getNrComboBoxBase()->addItems({"1", "2", "5", "10", "100", "1000"});
 
@@ -39,6 +42,11 @@ SettingDisplayItem::SettingDisplayItem(QWidget* parent) : QWidget(parent), ui(ne
 }
 
 SettingDisplayItem::~SettingDisplayItem() {
+    // Editing may finish while the children are destroyed; nothing may reach us then.
+    for (NrComboBox* box : {ui->widget_combobox_accumulation_time, ui->widget_combobox_frame_rate}) {
+        box->disconnect(this);
+        box->getNrComboBoxBase()->disconnect(this);
+    }
     delete ui;
 }
 
@@ -105,6 +113,10 @@ void SettingDisplayItem::slotAccumulationTimeTextEditFinished() {
         edit->setCursorPosition(cursor);
     }
     markIdle(box);
+    // Return, the list and leaving the field may all finish the same edit: report a value once.
+    if (us == lastAccumulationUs)
+        return;
+    lastAccumulationUs = us;
     emit signalCumulativeTimeChanged(us);
 }
 
@@ -117,6 +129,9 @@ void SettingDisplayItem::slotFrameRateEditTextFinished() {
     const uint32_t fps = displayRateOf(box->getNrComboBoxBase()->lineEdit()->text());
     if (fps == 0)
         return;
-    emit signalFpsChanged(fps);
     markIdle(box);
+    if (fps == lastFps)
+        return;
+    lastFps = fps;
+    emit signalFpsChanged(fps);
 }

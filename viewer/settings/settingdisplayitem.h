@@ -3,7 +3,7 @@
 // Display row: accumulation time (how much event time one image covers) and slow rate (display
 // rate as a multiple of 30 images per second), each an editable combo box. Texts are checked as
 // they are typed (blue or red border); a valid value is emitted when editing finishes or an item
-// is picked from the list.
+// is picked from the list, once per new value.
 //
 // Slow rates are accepted from the first value that gives at least one image per second
 // (rate x 30 >= 1, so 0.034 but not 0.033) up to 1000; a display rate of 0 is never emitted.
@@ -47,4 +47,6 @@ private:
     static void markIdle(NrComboBox* box);
 
     Ui::SettingDisplayItem* ui;
+    uint64_t lastAccumulationUs = 0; // last value reported; the processors start from the first item
+    uint32_t lastFps = 0;
 };

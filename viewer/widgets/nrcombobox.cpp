@@ -12,6 +12,10 @@ NrComboBox::NrComboBox(QWidget* parent) : QWidget(parent), ui(new Ui::NrComboBox
 }
 
 NrComboBox::~NrComboBox() {
+    // The line edit may finish editing while the children are destroyed; nothing may reach us then.
+    disconnect(m_textChanged);
+    disconnect(m_editingFinished);
+    ui->cb_combox_in_widget->disconnect(this);
     delete ui;
 }
 
