@@ -57,6 +57,8 @@ foreach(icon ${ICON_VARIANTS})
 endforeach()
 string(APPEND qrc "    <file alias=\"assets/Norvale logo_navigate.png\">${LOGO_NAV}</file>\n")
 string(APPEND qrc "    <file alias=\"assets/Norvale logo_ system-version.png\">${LOGO_VERSION}</file>\n")
+# The busy animation, drawn by generators/make_waiting_gif.py.
+string(APPEND qrc "    <file alias=\"icon/waiting.gif\">${RES_DIR}/icon/waiting.gif</file>\n")
 string(APPEND qrc "  </qresource>\n</RCC>\n")
 file(CONFIGURE OUTPUT ${GEN_DIR}/img.qrc CONTENT "${qrc}" @ONLY)
 

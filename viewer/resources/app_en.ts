@@ -107,4 +107,264 @@
         <translation>Restore</translation>
     </message>
 </context>
+<context>
+    <name>NRMessageBox</name>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>NrCutRawFile</name>
+    <message>
+        <source>NrCutRawFile</source>
+        <translation>Cut Recording</translation>
+    </message>
+    <message>
+        <source>Cut Recording</source>
+        <translation>Cut Recording</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>Cut</translation>
+    </message>
+</context>
+<context>
+    <name>NrExportVideoUI</name>
+    <message>
+        <source>NrExportVideoUI</source>
+        <translation>Export Video</translation>
+    </message>
+    <message>
+        <source>Export a video</source>
+        <translation>Export a video</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Export</translation>
+    </message>
+</context>
+<context>
+    <name>NrFilePathReminderForm</name>
+    <message>
+        <source>Success</source>
+        <translation>Success</translation>
+    </message>
+    <message>
+        <source>Open Dir</source>
+        <translation>Open Dir</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
+</context>
+<context>
+    <name>NrGeneralSetting</name>
+    <message>
+        <source>General Settings</source>
+        <translation>General Settings</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>Style</translation>
+    </message>
+    <message>
+        <source>File Settings</source>
+        <translation>File Settings</translation>
+    </message>
+    <message>
+        <source>Default Out Raw File Path</source>
+        <translation>Default Out Raw File Path</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>Select Directory</translation>
+    </message>
+    <message>
+        <source>Default Video File Path</source>
+        <translation>Default Video File Path</translation>
+    </message>
+    <message>
+        <source>Trigger In File Save Settings</source>
+        <translation>Trigger In File Save Settings</translation>
+    </message>
+    <message>
+        <source>Enable</source>
+        <translation>Enable</translation>
+    </message>
+    <message>
+        <source>Trigger Edge</source>
+        <translation>Trigger Edge</translation>
+    </message>
+    <message>
+        <source>Before Trigger In Save Time (sec):</source>
+        <translation>Before Trigger In Save Time (sec):</translation>
+    </message>
+    <message>
+        <source>Less</source>
+        <translation>Less</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>More</translation>
+    </message>
+    <message>
+        <source>After Trigger In Save Time (sec):</source>
+        <translation>After Trigger In Save Time (sec):</translation>
+    </message>
+    <message>
+        <source>Theme</source>
+        <translation>Theme</translation>
+    </message>
+    <message>
+        <source>Events Color</source>
+        <translation>Events Color</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Rising Edge</source>
+        <translation>Rising Edge</translation>
+    </message>
+    <message>
+        <source>Falling Edge</source>
+        <translation>Falling Edge</translation>
+    </message>
+    <message>
+        <source>Gray</source>
+        <translation>Gray</translation>
+    </message>
+    <message>
+        <source>Dark</source>
+        <translation>Dark</translation>
+    </message>
+    <message>
+        <source>RedBlue</source>
+        <translation>RedBlue</translation>
+    </message>
+    <message>
+        <source>RedGreen</source>
+        <translation>RedGreen</translation>
+    </message>
+    <message>
+        <source>Light</source>
+        <translation>Light</translation>
+    </message>
+    <message>
+        <source>The folder "%1" does not exist. Create it?</source>
+        <translation>The folder "%1" does not exist. Create it?</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>Tips</translation>
+    </message>
+    <message>
+        <source>Create</source>
+        <translation>Create</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>Enter a folder.</source>
+        <translation>Enter a folder.</translation>
+    </message>
+    <message>
+        <source>"%1" is a file, not a folder.</source>
+        <translation>"%1" is a file, not a folder.</translation>
+    </message>
+    <message>
+        <source>The folder "%1" does not exist.</source>
+        <translation>The folder "%1" does not exist.</translation>
+    </message>
+    <message>
+        <source>The folder "%1" cannot be created.</source>
+        <translation>The folder "%1" cannot be created.</translation>
+    </message>
+    <message>
+        <source>The folder "%1" cannot be written.</source>
+        <translation>The folder "%1" cannot be written.</translation>
+    </message>
+</context>
+<context>
+    <name>NrTimeRangeDialog</name>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Start Time</source>
+        <translation>Start Time</translation>
+    </message>
+    <message>
+        <source>One frame earlier</source>
+        <translation>One frame earlier</translation>
+    </message>
+    <message>
+        <source>One frame later</source>
+        <translation>One frame later</translation>
+    </message>
+    <message>
+        <source>End Time</source>
+        <translation>End Time</translation>
+    </message>
+    <message>
+        <source>Save File Path</source>
+        <translation>Save File Path</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>Select Directory</translation>
+    </message>
+    <message>
+        <source>File Name</source>
+        <translation>File Name</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>SettingDisplayItem</name>
+    <message>
+        <source>Accumulation time</source>
+        <translation>Accumulation time</translation>
+    </message>
+    <message>
+        <source>Slow Rate</source>
+        <translation>Slow Rate</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarCameraSettingUI</name>
+    <message>
+        <source>Camera Setting</source>
+        <translation>Camera Setting</translation>
+    </message>
+    <message>
+        <source>Display</source>
+        <translation>Display</translation>
+    </message>
+</context>
 </TS>

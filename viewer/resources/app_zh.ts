@@ -107,4 +107,264 @@
         <translation>还原</translation>
     </message>
 </context>
+<context>
+    <name>NRMessageBox</name>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+</context>
+<context>
+    <name>NrCutRawFile</name>
+    <message>
+        <source>NrCutRawFile</source>
+        <translation>裁剪录制文件</translation>
+    </message>
+    <message>
+        <source>Cut Recording</source>
+        <translation>裁剪录制文件</translation>
+    </message>
+    <message>
+        <source>Cut</source>
+        <translation>裁剪</translation>
+    </message>
+</context>
+<context>
+    <name>NrExportVideoUI</name>
+    <message>
+        <source>NrExportVideoUI</source>
+        <translation>导出视频</translation>
+    </message>
+    <message>
+        <source>Export a video</source>
+        <translation>导出视频</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>导出</translation>
+    </message>
+</context>
+<context>
+    <name>NrFilePathReminderForm</name>
+    <message>
+        <source>Success</source>
+        <translation>成功</translation>
+    </message>
+    <message>
+        <source>Open Dir</source>
+        <translation>打开目录</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>错误</translation>
+    </message>
+</context>
+<context>
+    <name>NrGeneralSetting</name>
+    <message>
+        <source>General Settings</source>
+        <translation>通用设置</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Style</source>
+        <translation>样式</translation>
+    </message>
+    <message>
+        <source>File Settings</source>
+        <translation>文件设置</translation>
+    </message>
+    <message>
+        <source>Default Out Raw File Path</source>
+        <translation>默认录制文件路径</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>选择目录</translation>
+    </message>
+    <message>
+        <source>Default Video File Path</source>
+        <translation>默认视频文件路径</translation>
+    </message>
+    <message>
+        <source>Trigger In File Save Settings</source>
+        <translation>触发输入录制设置</translation>
+    </message>
+    <message>
+        <source>Enable</source>
+        <translation>启用</translation>
+    </message>
+    <message>
+        <source>Trigger Edge</source>
+        <translation>触发边沿</translation>
+    </message>
+    <message>
+        <source>Before Trigger In Save Time (sec):</source>
+        <translation>触发前保存时长（秒）：</translation>
+    </message>
+    <message>
+        <source>Less</source>
+        <translation>减少</translation>
+    </message>
+    <message>
+        <source>More</source>
+        <translation>增加</translation>
+    </message>
+    <message>
+        <source>After Trigger In Save Time (sec):</source>
+        <translation>触发后保存时长（秒）：</translation>
+    </message>
+    <message>
+        <source>Theme</source>
+        <translation>主题</translation>
+    </message>
+    <message>
+        <source>Events Color</source>
+        <translation>事件颜色</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Rising Edge</source>
+        <translation>上升沿</translation>
+    </message>
+    <message>
+        <source>Falling Edge</source>
+        <translation>下降沿</translation>
+    </message>
+    <message>
+        <source>Gray</source>
+        <translation>灰色</translation>
+    </message>
+    <message>
+        <source>Dark</source>
+        <translation>深色</translation>
+    </message>
+    <message>
+        <source>RedBlue</source>
+        <translation>红蓝</translation>
+    </message>
+    <message>
+        <source>RedGreen</source>
+        <translation>红绿</translation>
+    </message>
+    <message>
+        <source>Light</source>
+        <translation>浅色</translation>
+    </message>
+    <message>
+        <source>The folder "%1" does not exist. Create it?</source>
+        <translation>文件夹“%1”不存在。是否创建？</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Create</source>
+        <translation>创建</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>返回</translation>
+    </message>
+    <message>
+        <source>Enter a folder.</source>
+        <translation>请输入文件夹。</translation>
+    </message>
+    <message>
+        <source>"%1" is a file, not a folder.</source>
+        <translation>“%1”是文件，不是文件夹。</translation>
+    </message>
+    <message>
+        <source>The folder "%1" does not exist.</source>
+        <translation>文件夹“%1”不存在。</translation>
+    </message>
+    <message>
+        <source>The folder "%1" cannot be created.</source>
+        <translation>无法创建文件夹“%1”。</translation>
+    </message>
+    <message>
+        <source>The folder "%1" cannot be written.</source>
+        <translation>文件夹“%1”不可写入。</translation>
+    </message>
+</context>
+<context>
+    <name>NrTimeRangeDialog</name>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Start Time</source>
+        <translation>开始时间</translation>
+    </message>
+    <message>
+        <source>One frame earlier</source>
+        <translation>提前一帧</translation>
+    </message>
+    <message>
+        <source>One frame later</source>
+        <translation>推后一帧</translation>
+    </message>
+    <message>
+        <source>End Time</source>
+        <translation>结束时间</translation>
+    </message>
+    <message>
+        <source>Save File Path</source>
+        <translation>保存路径</translation>
+    </message>
+    <message>
+        <source>Select Directory</source>
+        <translation>选择目录</translation>
+    </message>
+    <message>
+        <source>File Name</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>SettingDisplayItem</name>
+    <message>
+        <source>Accumulation time</source>
+        <translation>累积时间</translation>
+    </message>
+    <message>
+        <source>Slow Rate</source>
+        <translation>慢放倍率</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarCameraSettingUI</name>
+    <message>
+        <source>Camera Setting</source>
+        <translation>相机设置</translation>
+    </message>
+    <message>
+        <source>Display</source>
+        <translation>显示</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,31 @@
+#pragma once
+
+// Foldable box of a settings panel: a title bar with a fold button over a container of rows.
+// Created folded. Unfolded, the title bar gets a blue left edge and a darker background.
+//
+// Threads: GUI thread only.
+#include <QWidget>
+
+namespace Ui {
+class SettingItemBox;
+}
+
+class SettingItemBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingItemBox(QWidget* parent = nullptr);
+    ~SettingItemBox() override;
+
+    void setBoxTitle(const QString& title);
+    void addWidget(QWidget* widget);
+    void insertWidget(QWidget* widget, int index);
+    void setFoldStatus(bool folded);
+
+private slots:
+    void on_pb_fold_clicked(bool checked);
+
+private:
+    void relayout(QWidget* added);
+
+    Ui::SettingItemBox* ui;
+};

@@ -1,0 +1,50 @@
+#include "settings/sidebarcamerasettingui.h"
+
+#include <QVBoxLayout>
+
+#include "settings/settingdisplayitem.h"
+#include "settings/settingitembox.h"
+#include "ui_sidebarcamerasettingui.h"
+
+SidebarCameraSettingUI::SidebarCameraSettingUI(QWidget* parent)
+    : QWidget(parent), ui(new Ui::SidebarCameraSettingUI) {
+    ui->setupUi(this);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    setAttribute(Qt::WA_StyledBackground);
+    buildDisplaySection();
+}
+
+SidebarCameraSettingUI::~SidebarCameraSettingUI() {
+    delete ui;
+}
+
+void SidebarCameraSettingUI::buildDisplaySection() {
+    QVBoxLayout* layout = ui->verticalLayout_content;
+    delete displayBox;
+    displayBox = new SettingItemBox(ui->scrollAreaWidgetContents);
+    displayBox->setBoxTitle(tr("Display"));
+    displayItem = new SettingDisplayItem(displayBox);
+    displayBox->addWidget(displayItem);
+    displayBox->setFoldStatus(true);
+    connect(displayItem, &SettingDisplayItem::signalCumulativeTimeChanged, this,
+            &SidebarCameraSettingUI::slotCumulativeTimeChanged);
+    connect(displayItem, &SettingDisplayItem::signalFpsChanged, this, &SidebarCameraSettingUI::slotFpsChanged);
+    // Everything sits above one trailing stretch.
+    if (QLayoutItem* last = layout->itemAt(layout->count() - 1); last && last->spacerItem())
+        delete layout->takeAt(layout->count() - 1);
+    layout->addWidget(displayBox);
+    layout->addStretch();
+    update();
+}
+
+void SidebarCameraSettingUI::setDispItemFPSEnable(bool enable) {
+    displayItem->setFPSEnable(enable);
+}
+
+void SidebarCameraSettingUI::slotCumulativeTimeChanged(uint64_t time_us) {
+    emit signalCumulativeTimeChanged(time_us);
+}
+
+void SidebarCameraSettingUI::slotFpsChanged(uint32_t fps) {
+    emit signalFpsChanged(fps);
+}
