@@ -221,11 +221,19 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
     const uint64_t to = end == UINT64_MAX ? UINT64_MAX : end + 1;
     std::vector<Event2D> kept;
     std::vector<EventTriggerIn> keptTrig;
+    const Event2D* outside = nullptr; // first event the written geometry cannot hold
+    Event2D firstOutside{};
     bool ok = scan(start, to, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
         kept.clear();
         keptTrig.clear();
         for (size_t i = 0; i < n; ++i)
             if (ev[i].timestamp >= start && ev[i].timestamp < to) kept.push_back(ev[i]);
+        for (const Event2D& e : kept)
+            if (e.x >= kWrittenWidth || e.y >= kWrittenHeight) {
+                firstOutside = e;
+                outside = &firstOutside;
+                return false; // the cut cannot hold the range: no need to read on
+            }
         for (const auto& x : t)
             if (x.timestamp >= start && x.timestamp < to) keptTrig.push_back(x);
         if (kept.empty() && keptTrig.empty()) return true;
@@ -238,9 +246,15 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
                (unsigned long long)end);
         ok = openWriter(start);
     }
-    if (ok && writer.droppedEvents()) {
-        NR_LOG(LOG_ERROR, "cut of %s: %llu events do not fit the output geometry 1280x720", path.c_str(),
-               (unsigned long long)writer.droppedEvents());
+    if (outside) {
+        NR_LOG(LOG_ERROR,
+               "cut of %s to %s refused: the file's geometry is %ux%u, but a written raw file always states %ux%u "
+               "in its header, and the range holds events outside it (the first at x=%u y=%u t=%llu); nothing was written",
+               path.c_str(), outPath.c_str(), header.width, header.height, kWrittenWidth, kWrittenHeight,
+               unsigned(outside->x), unsigned(outside->y), (unsigned long long)outside->timestamp);
+    } else if (ok && writer.droppedEvents()) {
+        NR_LOG(LOG_ERROR, "cut of %s to %s failed: %llu events of the range go back in time too far to be written in "
+               "order; nothing was written", path.c_str(), outPath.c_str(), (unsigned long long)writer.droppedEvents());
         ok = false;
     }
     if (!ok || !writer.close()) {
