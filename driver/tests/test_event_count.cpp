@@ -92,12 +92,6 @@ void countMatchesDecode(const std::string& bytes, Factory make, DecoderKernel ke
 std::unique_ptr<RawDecoder> evt3(uint32_t w, uint32_t h, DecoderKernel k) { return makeEvt3Decoder(w, h, k); }
 std::unique_ptr<RawDecoder> evt2(uint32_t w, uint32_t h, DecoderKernel) { return makeEvt2Decoder(w, h); }
 
-std::vector<DecoderKernel> kernels() {
-    std::vector<DecoderKernel> k{DecoderKernel::Portable};
-    if (avx512KernelAvailable()) k.push_back(DecoderKernel::Avx512);
-    return k;
-}
-
 std::string generatedStream(uint64_t start, double rate, uint64_t us) {
     GeneratorConfig cfg;
     cfg.eventRate = rate;
@@ -113,17 +107,6 @@ std::string generatedStream(uint64_t start, double rate, uint64_t us) {
 }
 
 uint64_t nextRandom(uint64_t& x) { return x = x * 6364136223846793005ull + 1442695040888963407ull; }
-
-// Any word at all, TIME_HIGH often: wraps and big jumps, so the rate slots coarsen.
-std::string randomWords(size_t n, uint64_t seed) {
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        uint16_t w = uint16_t(nextRandom(seed) >> 48);
-        if ((seed >> 20) % 4 == 0) w = uint16_t(0x8000 | (w & 0xFFF));
-        s.append(reinterpret_cast<const char*>(&w), 2);
-    }
-    return s;
-}
 
 // Random event, address and vector words under a TIME_HIGH that creeps forward (wrapping now and
 // then) and random TIME_LOWs: mostly the vectorised path, with slot changes and steps back.
@@ -161,7 +144,7 @@ TEST(EventCount, GeneratedRecordingsAgreeWithDecoding) {
 }
 
 TEST(EventCount, RandomWordsAgreeWithDecoding) {
-    const std::string noise = randomWords(150'000, 7);
+    const std::string noise = randomEvt3Words(150'000, 7);
     const std::string creeping = creepingTime(300'000, 11);
     for (auto k : kernels())
         for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{1280, 720}, {1000, 500}, {640, 480}}) {
