@@ -25,12 +25,6 @@ Decoded decodeAll(const std::string& bytes, DecoderKernel kernel, size_t chunk =
     return d;
 }
 
-std::vector<DecoderKernel> kernels() {
-    std::vector<DecoderKernel> k{DecoderKernel::Portable};
-    if (avx512KernelAvailable()) k.push_back(DecoderKernel::Avx512);
-    return k;
-}
-
 Event2D ev(uint16_t x, uint16_t y, uint8_t p, uint64_t t) { return Event2D{x, y, p, t}; }
 
 } // namespace
@@ -104,14 +98,7 @@ TEST(Evt3Decoder, KernelsAgreeAndChunkingDoesNotMatter) {
     enc.add(in.data(), in.data() + in.size(), trig.data(), trig.data() + trig.size());
     const std::string generated(reinterpret_cast<const char*>(enc.data()), enc.size());
 
-    std::string noise;
-    uint64_t x = 7;
-    for (int i = 0; i < 200'000; ++i) {
-        x = x * 6364136223846793005ull + 1442695040888963407ull;
-        uint16_t w = uint16_t(x >> 48);
-        if ((x >> 20) % 4 == 0) w = uint16_t(0x8000 | (w & 0xFFF)); // keep time moving about
-        noise.append(reinterpret_cast<const char*>(&w), 2);
-    }
+    const std::string noise = randomEvt3Words(200'000, 7);
     for (const std::string* s : std::vector<const std::string*>{&generated, &noise}) {
         const Decoded ref = decodeAll(*s, DecoderKernel::Portable);
         if (s == &generated) {

@@ -9,6 +9,10 @@
 
 namespace norvale {
 
+// The geometry every raw file we write states: the base library's header writer is fixed to it.
+constexpr uint32_t kWrittenWidth = 1280;
+constexpr uint32_t kWrittenHeight = 720;
+
 // Turns events and trigger edges into EVT 3.0 words (no header). It mirrors the decoder's state,
 // so it emits TIME_HIGH, TIME_LOW and ADDR_Y only when they change, and a row run of same-time,
 // same-polarity events with increasing x as one VECT_BASE_X plus VECT_12 / VECT_8 words.
@@ -16,7 +20,7 @@ namespace norvale {
 class NR_DRIVER_EXPORT Evt3Encoder {
 public:
     // Events outside width x height are dropped (the file header states the geometry).
-    explicit Evt3Encoder(uint32_t width = 1280, uint32_t height = 720);
+    explicit Evt3Encoder(uint32_t width = kWrittenWidth, uint32_t height = kWrittenHeight);
 
     // Events should come in time order. An event that goes back so far that the decoder would
     // count a wrap of the 24-bit time (about 8 s, or across a wrap) cannot be written and is

@@ -7,6 +7,7 @@
 
 #include "norvale/DriverExport.h"
 #include "norvale/Event2D.h"
+#include "norvale/EventTally.h"
 
 namespace norvale {
 
@@ -44,6 +45,10 @@ public:
     virtual size_t decode(const uint8_t* data, size_t size, Event2D* out,
                           std::vector<EventTriggerIn>* triggers) = 0;
 
+    // Count-only pass: the figures that decoding [data, data + size) and tallying every event
+    // would add to tally, and the same state afterwards, without writing events.
+    virtual void count(const uint8_t* data, size_t size, EventTally& tally, std::vector<EventTriggerIn>* triggers);
+
     // Convenience for callers that do not keep their own buffer: appends to events.
     void decodeAppend(const uint8_t* data, size_t size, std::vector<Event2D>& events,
                       std::vector<EventTriggerIn>* triggers = nullptr);
@@ -60,6 +65,9 @@ protected:
     RawDecoderState st;
     uint32_t w;
     uint32_t h;
+
+private:
+    std::vector<Event2D> countScratch; // for the default count(): decoded pieces, reused
 };
 
 // Which EVT 3.0 decoding kernel to use. Auto takes the AVX-512 kernel when the CPU has it;

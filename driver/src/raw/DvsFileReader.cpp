@@ -22,7 +22,6 @@ using detail::kChunkBytes;
 namespace {
 
 constexpr size_t kReadBytes = 64 * kChunkBytes; // one pread: 4 MiB
-constexpr size_t kStatsPiece = 8 * 1024;
 constexpr size_t kScanPiece = 16 * 1024;
 
 struct FreeDeleter {
@@ -42,7 +41,7 @@ public:
 
     bool prepared = false;
     detail::RawIndex index;
-    detail::RateCounter rate;
+    RateCounter rate;
     RawFileStats stats;
     uint64_t firstInFileOrder = 0;
     std::vector<EventTriggerIn> triggerList;
@@ -95,50 +94,24 @@ bool DvsFileReader::Impl::prepare() {
     index.dataOffset = header.dataOffset;
     index.dataBytes = fileSize > header.dataOffset ? fileSize - header.dataOffset : 0;
     index.chunks.reserve(size_t(index.dataBytes / kChunkBytes + 1));
-    rate = detail::RateCounter{};
     stats = RawFileStats{};
     triggerList.clear();
     decoder->reset();
-    uint64_t mn = UINT64_MAX, mx = 0, on = 0, count = 0;
-    bool haveFirst = false;
+    // A count-only pass: no event is written anywhere (see Evt3CountAvx512.cpp).
+    EventTally tally;
+    uint64_t mn = UINT64_MAX;
     for (uint64_t off = 0; off < index.dataBytes; off += kReadBytes) {
         const size_t want = size_t(std::min<uint64_t>(kReadBytes, index.dataBytes - off));
         const ssize_t got = readData(off, want);
         if (got < 0) return false;
         for (size_t c = 0; c < size_t(got); c += kChunkBytes) {
-            const size_t len = std::min(kChunkBytes, size_t(got) - c);
             detail::IndexChunk chunk;
             chunk.state = decoder->state();
-            uint64_t cmin = UINT64_MAX;
-            // Decoded in small pieces so that the events stay in the core's cache for the counting.
-            for (size_t p = 0; p < len; p += kStatsPiece) {
-                Event2D* ev = scratch.get();
-                const size_t n = decoder->decode(io.data() + c + p, std::min(kStatsPiece, len - p), ev, &triggerList);
-                if (n == 0) continue;
-                uint64_t pmin = UINT64_MAX, pmax = 0, pon = 0, prev = ev[0].timestamp;
-                bool sorted = true;
-                for (size_t i = 0; i < n; ++i) {
-                    const uint64_t t = ev[i].timestamp;
-                    pmin = t < pmin ? t : pmin;
-                    pmax = t > pmax ? t : pmax;
-                    pon += ev[i].polarity;
-                    sorted &= t >= prev;
-                    prev = t;
-                }
-                if (!haveFirst) {
-                    haveFirst = true;
-                    firstInFileOrder = ev[0].timestamp;
-                }
-                if (sorted) rate.addSorted(ev, ev + n);
-                else rate.add(ev, ev + n);
-                cmin = std::min(cmin, pmin);
-                mn = std::min(mn, pmin);
-                mx = std::max(mx, pmax);
-                on += pon;
-                count += n;
-            }
-            chunk.maxUpTo = mx;
-            chunk.minFrom = cmin;
+            tally.minTimestamp = UINT64_MAX; // the chunk's own minimum
+            decoder->count(io.data() + c, std::min(kChunkBytes, size_t(got) - c), tally, &triggerList);
+            mn = std::min(mn, tally.minTimestamp);
+            chunk.maxUpTo = tally.maxTimestamp;
+            chunk.minFrom = tally.minTimestamp;
             index.chunks.push_back(chunk);
         }
         if (size_t(got) < want) {
@@ -150,11 +123,13 @@ bool DvsFileReader::Impl::prepare() {
         index.chunks[i - 1].minFrom = std::min(index.chunks[i - 1].minFrom, index.chunks[i].minFrom);
     if (decoder->state().pendingCount)
         NR_LOG(LOG_WARN, "raw file %s ends in the middle of a word; the last bytes are ignored", path.c_str());
-    stats.eventCount = count;
-    stats.onCount = on;
-    stats.offCount = count - on;
-    stats.firstTimestamp = count ? mn : 0;
-    stats.lastTimestamp = count ? mx : 0;
+    rate = std::move(tally.rate);
+    firstInFileOrder = tally.haveFirst ? tally.firstTimestamp : 0;
+    stats.eventCount = tally.events;
+    stats.onCount = tally.on;
+    stats.offCount = tally.events - tally.on;
+    stats.firstTimestamp = tally.events ? mn : 0;
+    stats.lastTimestamp = tally.events ? tally.maxTimestamp : 0;
     stats.dataBytes = index.dataBytes;
     stats.indexBytes = index.memoryBytes() + rate.counts().capacity() * sizeof(uint32_t);
     cursor = stats.firstTimestamp;
@@ -246,11 +221,19 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
     const uint64_t to = end == UINT64_MAX ? UINT64_MAX : end + 1;
     std::vector<Event2D> kept;
     std::vector<EventTriggerIn> keptTrig;
+    const Event2D* outside = nullptr; // first event the written geometry cannot hold
+    Event2D firstOutside{};
     bool ok = scan(start, to, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
         kept.clear();
         keptTrig.clear();
         for (size_t i = 0; i < n; ++i)
             if (ev[i].timestamp >= start && ev[i].timestamp < to) kept.push_back(ev[i]);
+        for (const Event2D& e : kept)
+            if (e.x >= kWrittenWidth || e.y >= kWrittenHeight) {
+                firstOutside = e;
+                outside = &firstOutside;
+                return false; // the cut cannot hold the range: no need to read on
+            }
         for (const auto& x : t)
             if (x.timestamp >= start && x.timestamp < to) keptTrig.push_back(x);
         if (kept.empty() && keptTrig.empty()) return true;
@@ -263,9 +246,15 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
                (unsigned long long)end);
         ok = openWriter(start);
     }
-    if (ok && writer.droppedEvents()) {
-        NR_LOG(LOG_ERROR, "cut of %s: %llu events do not fit the output geometry 1280x720", path.c_str(),
-               (unsigned long long)writer.droppedEvents());
+    if (outside) {
+        NR_LOG(LOG_ERROR,
+               "cut of %s to %s refused: the file's geometry is %ux%u, but a written raw file always states %ux%u "
+               "in its header, and the range holds events outside it (the first at x=%u y=%u t=%llu); nothing was written",
+               path.c_str(), outPath.c_str(), header.width, header.height, kWrittenWidth, kWrittenHeight,
+               unsigned(outside->x), unsigned(outside->y), (unsigned long long)outside->timestamp);
+    } else if (ok && writer.droppedEvents()) {
+        NR_LOG(LOG_ERROR, "cut of %s to %s failed: %llu events of the range go back in time too far to be written in "
+               "order; nothing was written", path.c_str(), outPath.c_str(), (unsigned long long)writer.droppedEvents());
         ok = false;
     }
     if (!ok || !writer.close()) {

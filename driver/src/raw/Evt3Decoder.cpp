@@ -1,5 +1,7 @@
 #include "raw/Evt3Word.h"
 
+#include <algorithm>
+
 namespace norvale {
 
 namespace detail {
@@ -11,6 +13,12 @@ size_t evt3DecodePortable(const uint8_t* bytes, size_t nWords, RawDecoderState& 
     return size_t(out - first);
 }
 
+void evt3CountPortable(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width, uint32_t height,
+                       EventTally& tally, std::vector<EventTriggerIn>* triggers) {
+    EventCounter sink{tally};
+    for (size_t i = 0; i < nWords; ++i) evt3Word(loadWord(bytes + 2 * i), s, width, height, sink, triggers);
+}
+
 } // namespace detail
 
 void RawDecoder::decodeAppend(const uint8_t* data, size_t size, std::vector<Event2D>& events,
@@ -19,6 +27,15 @@ void RawDecoder::decodeAppend(const uint8_t* data, size_t size, std::vector<Even
     events.resize(old + maxEvents(size));
     const size_t n = decode(data, size, events.data() + old, triggers);
     events.resize(old + n);
+}
+
+void RawDecoder::count(const uint8_t* data, size_t size, EventTally& tally, std::vector<EventTriggerIn>* triggers) {
+    constexpr size_t kPiece = 8 * 1024; // decoded events stay in the core's cache for the tally
+    if (countScratch.empty()) countScratch.resize(maxEvents(kPiece));
+    for (size_t off = 0; off < size; off += kPiece) {
+        const size_t n = decode(data + off, std::min(kPiece, size - off), countScratch.data(), triggers);
+        tally.add(countScratch.data(), countScratch.data() + n);
+    }
 }
 
 namespace {
@@ -32,26 +49,41 @@ public:
     size_t maxEvents(size_t bytes) const override { return (bytes / 2 + 1) * 12 + 32; }
 
     size_t decode(const uint8_t* data, size_t size, Event2D* out, std::vector<EventTriggerIn>* triggers) override {
-        size_t n = 0;
-        if (size == 0) return 0;
-        if (st.pendingCount) { // a word cut by the previous buffer
+        detail::EventWriter sink{out};
+        run(data, size, sink, triggers, [&](const uint8_t* d, size_t words) {
+            sink.out += simd ? detail::evt3DecodeAvx512(d, words, st, w, h, sink.out, triggers)
+                             : detail::evt3DecodePortable(d, words, st, w, h, sink.out, triggers);
+        });
+        return size_t(sink.out - out);
+    }
+
+    void count(const uint8_t* data, size_t size, EventTally& tally, std::vector<EventTriggerIn>* triggers) override {
+        detail::EventCounter sink{tally};
+        run(data, size, sink, triggers, [&](const uint8_t* d, size_t words) {
+            if (simd) detail::evt3CountAvx512(d, words, st, w, h, tally, triggers);
+            else detail::evt3CountPortable(d, words, st, w, h, tally, triggers);
+        });
+    }
+
+private:
+    // The word cut by the previous buffer, the whole words through kernel, then a cut last byte.
+    template <class Sink, class Kernel>
+    void run(const uint8_t* data, size_t size, Sink& sink, std::vector<EventTriggerIn>* triggers, Kernel&& kernel) {
+        if (size == 0) return;
+        if (st.pendingCount) {
             const uint8_t pair[2] = {st.pending[0], data[0]};
             st.pendingCount = 0;
-            n += size_t(detail::evt3Word(detail::loadWord(pair), st, w, h, out, triggers) - out);
+            detail::evt3Word(detail::loadWord(pair), st, w, h, sink, triggers);
             ++data;
             --size;
         }
-        const size_t words = size / 2;
-        n += simd ? detail::evt3DecodeAvx512(data, words, st, w, h, out + n, triggers)
-                  : detail::evt3DecodePortable(data, words, st, w, h, out + n, triggers);
+        kernel(data, size / 2);
         if (size & 1) {
             st.pending[0] = data[size - 1];
             st.pendingCount = 1;
         }
-        return n;
     }
 
-private:
     bool simd;
 };
 

@@ -9,14 +9,13 @@
 // compress instructions and written 4 per 64-byte store. The only data-dependent branches left
 // are one per block and one per vector word. Rare blocks (trigger edges, a wrap of the 24-bit
 // time, time not yet known) go through the reference word function, so results are identical.
-#include <immintrin.h>
 
 // GCC 12 warns about the deliberately undefined upper lanes inside its own AVX-512 intrinsics.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "raw/Evt3Word.h"
+#include "raw/Evt3Avx512.h"
 
 namespace norvale::detail {
 
@@ -26,22 +25,7 @@ bool cpuHasAvx512() {
            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
 }
 
-#define NR_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,bmi,bmi2,popcnt")))
-
 namespace {
-
-NR_AVX512 inline __m512i lastIndex(__mmask16 m, __m512i iota, __m512i none) {
-    __m512i v = _mm512_mask_mov_epi32(none, m, iota);
-    v = _mm512_max_epi32(v, _mm512_alignr_epi32(v, none, 15));
-    v = _mm512_max_epi32(v, _mm512_alignr_epi32(v, none, 14));
-    v = _mm512_max_epi32(v, _mm512_alignr_epi32(v, none, 12));
-    v = _mm512_max_epi32(v, _mm512_alignr_epi32(v, none, 8));
-    return v;
-}
-
-NR_AVX512 inline uint32_t lane15(__m512i v) {
-    return uint32_t(_mm_extract_epi32(_mm512_extracti32x4_epi32(v, 3), 3));
-}
 
 // Writes 8 events: first qwords from lo (x | y << 16 | p << 32), second from t.
 NR_AVX512 inline void store8(Event2D* out, __m512i lo, __m512i t) {
@@ -90,96 +74,34 @@ NR_AVX512 size_t evt3DecodeAvx512(const uint8_t* bytes, size_t nWords, RawDecode
                                   uint32_t height, Event2D* out0, std::vector<EventTriggerIn>* triggers) {
     Event2D* out = out0;
     const __m512i iota = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m512i none = _mm512_set1_epi32(-1);
-    const __m512i zero = _mm512_setzero_si512();
     const __m512i vWidth = _mm512_set1_epi32(int(width));
-    const __m512i vHeight = _mm512_set1_epi32(int(height));
-    const __m512i m12bit = _mm512_set1_epi32(0xFFF);
-    const __m512i m11bit = _mm512_set1_epi32(0x7FF);
     alignas(64) uint32_t aBase[16], aBits[16], aYP[16], aPol[16], aT[16];
 
     size_t i = 0;
     for (; i + 16 <= nWords; i += 16) {
         const uint8_t* p = bytes + 2 * i;
-        auto scalarBlock = [&] {
+        Evt3Lanes l;
+        if (!s.haveTime || !evt3Lanes(p, s, height, l)) {
             for (int k = 0; k < 16; ++k) out = evt3Word(loadWord(p + 2 * k), s, width, height, out, triggers);
-        };
-        if (!s.haveTime) {
-            scalarBlock();
             continue;
         }
-        const __m512i w = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-        const __m512i type = _mm512_srli_epi32(w, 12);
-        const __m512i payload = _mm512_and_si512(w, m12bit);
-        const __mmask16 mT = _mm512_cmpeq_epi32_mask(type, _mm512_set1_epi32(0xA));
-        const __mmask16 mH = _mm512_cmpeq_epi32_mask(type, _mm512_set1_epi32(0x8));
-
-        // TIME_HIGH per lane and the changes of it
-        const __m512i carryH = _mm512_set1_epi32(int(s.timeHigh));
-        const __m512i idxH = lastIndex(mH, iota, none);
-        const __m512i hv = _mm512_mask_permutexvar_epi32(carryH, _mm512_cmpge_epi32_mask(idxH, zero), idxH, payload);
-        const __m512i prevH = _mm512_alignr_epi32(hv, carryH, 15);
-        const __mmask16 mChanged = _mm512_mask_cmpneq_epi32_mask(mH, payload, prevH);
-        const __mmask16 mWrap =
-            _mm512_mask_cmpge_epu32_mask(mChanged, prevH, _mm512_add_epi32(payload, _mm512_set1_epi32(2048)));
-        if (mT | mWrap) {
-            scalarBlock();
-            continue;
-        }
-
-        // TIME_LOW: the last one, unless TIME_HIGH changed after it (then 0)
-        const __mmask16 mL = _mm512_cmpeq_epi32_mask(type, _mm512_set1_epi32(0x6));
-        const __m512i idxL = lastIndex(mL, iota, none);
-        const __m512i idxC = lastIndex(mChanged, iota, none);
-        __m512i lowv = _mm512_mask_permutexvar_epi32(_mm512_set1_epi32(int(s.timeLow)),
-                                                     _mm512_cmpge_epi32_mask(idxL, zero), idxL, payload);
-        lowv = _mm512_mask_mov_epi32(lowv, _mm512_cmpgt_epi32_mask(idxC, idxL), zero);
-        const __m512i t24 = _mm512_or_si512(_mm512_slli_epi32(hv, 12), lowv);
-
-        // y
-        const __mmask16 mY = _mm512_cmpeq_epi32_mask(type, zero);
-        const __m512i idxY = lastIndex(mY, iota, none);
-        const __m512i yv = _mm512_mask_permutexvar_epi32(_mm512_set1_epi32(int(s.y)), _mm512_cmpge_epi32_mask(idxY, zero),
-                                                         idxY, _mm512_and_si512(payload, m11bit));
-        const __mmask16 mYok = _mm512_cmplt_epu32_mask(yv, vHeight);
-
-        const __mmask16 mX = _mm512_cmpeq_epi32_mask(type, _mm512_set1_epi32(0x2));
-        const __mmask16 mB = _mm512_cmpeq_epi32_mask(type, _mm512_set1_epi32(0x3));
-        const __mmask16 m12 = _mm512_cmpeq_epi32_mask(type, _mm512_set1_epi32(0x4));
-        const __mmask16 m8 = _mm512_cmpeq_epi32_mask(type, _mm512_set1_epi32(0x5));
-        const __m512i xv = _mm512_and_si512(payload, m11bit);
-        const __m512i pv = _mm512_srli_epi32(payload, 11);
-
-        if ((mB | m12 | m8) == 0) {
-            const __mmask16 keep = mX & mYok & _mm512_cmplt_epu32_mask(xv, vWidth);
-            if (keep) out = emitBulk(out, keep, _mm512_or_si512(xv, _mm512_slli_epi32(yv, 16)), pv, t24, s.wrapBase);
+        if ((l.mB | l.m12 | l.m8) == 0) {
+            const __mmask16 keep = l.mX & l.mYok & _mm512_cmplt_epu32_mask(l.xv, vWidth);
+            if (keep)
+                out = emitBulk(out, keep, _mm512_or_si512(l.xv, _mm512_slli_epi32(l.yv, 16)), l.pv, l.t24, s.wrapBase);
+            evt3Advance(l, nullptr, s);
         } else {
-            // vector base: the last VECT_BASE_X plus the spans of the vector words since
-            const __m512i inc =
-                _mm512_mask_mov_epi32(_mm512_maskz_mov_epi32(m12, _mm512_set1_epi32(12)), m8, _mm512_set1_epi32(8));
-            __m512i pi = inc;
-            pi = _mm512_add_epi32(pi, _mm512_alignr_epi32(pi, zero, 15));
-            pi = _mm512_add_epi32(pi, _mm512_alignr_epi32(pi, zero, 14));
-            pi = _mm512_add_epi32(pi, _mm512_alignr_epi32(pi, zero, 12));
-            pi = _mm512_add_epi32(pi, _mm512_alignr_epi32(pi, zero, 8));
-            const __m512i pe = _mm512_sub_epi32(pi, inc);
-            const __m512i idxB = lastIndex(mB, iota, none);
-            const __mmask16 vB = _mm512_cmpge_epi32_mask(idxB, zero);
-            const __m512i startVal = _mm512_mask_permutexvar_epi32(_mm512_set1_epi32(int(s.base)), vB, idxB, xv);
-            const __m512i startP = _mm512_maskz_permutexvar_epi32(vB, idxB, pe);
-            const __m512i basev = _mm512_sub_epi32(_mm512_add_epi32(startVal, pe), startP);
-            const __m512i polv = _mm512_mask_permutexvar_epi32(_mm512_set1_epi32(s.polarity), vB, idxB, pv);
-
-            __mmask16 emit = (mX | m12 | m8) & mYok;
+            Evt3VectorLanes v;
+            evt3VectorLanes(l, s, v);
+            __mmask16 emit = (l.mX | l.m12 | l.m8) & l.mYok;
             if (emit) {
-                const __m512i bitsv = _mm512_mask_mov_epi32(
-                    _mm512_mask_mov_epi32(_mm512_maskz_mov_epi32(mX, _mm512_set1_epi32(1)), m12, payload), m8,
-                    _mm512_and_si512(payload, _mm512_set1_epi32(0xFF)));
-                _mm512_store_si512(aBase, _mm512_mask_mov_epi32(basev, mX, xv));
-                _mm512_store_si512(aBits, bitsv);
-                _mm512_store_si512(aYP, yv);
-                _mm512_store_si512(aPol, _mm512_mask_mov_epi32(polv, mX, pv));
-                _mm512_store_si512(aT, t24);
+                __m512i first, bits, pol;
+                evt3Runs(l, v, first, bits, pol);
+                _mm512_store_si512(aBase, first);
+                _mm512_store_si512(aBits, bits);
+                _mm512_store_si512(aYP, l.yv);
+                _mm512_store_si512(aPol, pol);
+                _mm512_store_si512(aT, l.t24);
                 while (emit) {
                     const unsigned k = unsigned(__builtin_ctz(emit));
                     emit &= __mmask16(emit - 1);
@@ -187,13 +109,8 @@ NR_AVX512 size_t evt3DecodeAvx512(const uint8_t* bytes, size_t nWords, RawDecode
                                   s.wrapBase | aT[k], iota, vWidth);
                 }
             }
-            const uint32_t nextBase = lane15(basev) + lane15(inc);
-            s.base = nextBase < RawDecoderState::kNoBase ? nextBase : RawDecoderState::kNoBase;
-            s.polarity = uint8_t(lane15(polv));
+            evt3Advance(l, &v, s);
         }
-        s.y = lane15(yv);
-        s.timeHigh = lane15(hv);
-        s.timeLow = lane15(lowv);
     }
     for (; i < nWords; ++i) out = evt3Word(loadWord(bytes + 2 * i), s, width, height, out, triggers);
     return size_t(out - out0);

@@ -1,11 +1,14 @@
 #pragma once
 
-// One EVT 3.0 word, the reference semantics. The portable kernel is a loop over this; the
-// vectorised kernel falls back to it for blocks it does not handle and must match it exactly.
+// One EVT 3.0 word, the reference semantics. The portable kernels are loops over this; the
+// vectorised kernels fall back to it for blocks they do not handle and must match it exactly.
+// The word function hands its events to a sink: EventWriter stores them, EventCounter only
+// tallies them (the count-only pass of prepareFile).
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "norvale/EventTally.h"
 #include "norvale/RawDecoder.h"
 
 namespace norvale::detail {
@@ -20,23 +23,42 @@ inline uint64_t evt3Time(const RawDecoderState& s) {
     return s.wrapBase | (uint64_t(s.timeHigh) << 12) | s.timeLow;
 }
 
-inline Event2D* evt3Vector(uint32_t bits, uint32_t span, RawDecoderState& s, uint32_t width, uint32_t height,
-                           Event2D* out) {
-    if (s.y < height) {
-        const uint64_t t = evt3Time(s);
-        while (bits) {
-            const uint32_t x = s.base + uint32_t(__builtin_ctz(bits));
-            bits &= bits - 1;
-            if (x < width) *out++ = Event2D{uint16_t(x), uint16_t(s.y), s.polarity, t};
-        }
-    }
-    const uint32_t next = s.base + span;
-    s.base = next < RawDecoderState::kNoBase ? next : RawDecoderState::kNoBase;
-    return out;
+// Bits i of a vector at base whose x = base + i lies inside the width.
+inline uint32_t evt3WidthMask(uint32_t base, uint32_t width) {
+    if (base >= width) return 0;
+    return width - base >= 32 ? ~0u : (1u << (width - base)) - 1;
 }
 
-inline Event2D* evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_t height, Event2D* out,
-                         std::vector<EventTriggerIn>* triggers) {
+struct EventWriter {
+    Event2D* out;
+    void event(uint32_t x, uint32_t y, uint8_t p, uint64_t t) { *out++ = Event2D{uint16_t(x), uint16_t(y), p, t}; }
+    void run(uint32_t base, uint32_t bits, uint32_t y, uint8_t p, uint64_t t) { // bits inside the width
+        while (bits) {
+            *out++ = Event2D{uint16_t(base + uint32_t(__builtin_ctz(bits))), uint16_t(y), p, t};
+            bits &= bits - 1;
+        }
+    }
+};
+
+struct EventCounter {
+    EventTally& tally;
+    void event(uint32_t, uint32_t, uint8_t p, uint64_t t) { tally.add(t, 1, p); }
+    void run(uint32_t, uint32_t bits, uint32_t, uint8_t p, uint64_t t) {
+        const uint32_t n = uint32_t(__builtin_popcount(bits));
+        if (n) tally.add(t, n, p ? n : 0);
+    }
+};
+
+template <class Sink>
+inline void evt3Vector(uint32_t bits, uint32_t span, RawDecoderState& s, uint32_t width, uint32_t height, Sink& sink) {
+    if (s.y < height) sink.run(s.base, bits & evt3WidthMask(s.base, width), s.y, s.polarity, evt3Time(s));
+    const uint32_t next = s.base + span;
+    s.base = next < RawDecoderState::kNoBase ? next : RawDecoderState::kNoBase;
+}
+
+template <class Sink>
+inline void evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_t height, Sink& sink,
+                     std::vector<EventTriggerIn>* triggers) {
     const uint32_t payload = w & 0xFFFu;
     switch (w >> 12) {
     case 0x0: // ADDR_Y; bit 11 is the system type
@@ -44,8 +66,7 @@ inline Event2D* evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_
         break;
     case 0x2: { // ADDR_X
         const uint32_t x = payload & 0x7FFu;
-        if (s.haveTime && s.y < height && x < width)
-            *out++ = Event2D{uint16_t(x), uint16_t(s.y), uint8_t(payload >> 11), evt3Time(s)};
+        if (s.haveTime && s.y < height && x < width) sink.event(x, s.y, uint8_t(payload >> 11), evt3Time(s));
         break;
     }
     case 0x3: // VECT_BASE_X
@@ -55,10 +76,10 @@ inline Event2D* evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_
         }
         break;
     case 0x4: // VECT_12; the base is kNoBase until the first VECT_BASE_X, so nothing comes out
-        out = evt3Vector(payload, 12, s, width, height, out);
+        evt3Vector(payload, 12, s, width, height, sink);
         break;
     case 0x5: // VECT_8
-        out = evt3Vector(payload & 0xFFu, 8, s, width, height, out);
+        evt3Vector(payload & 0xFFu, 8, s, width, height, sink);
         break;
     case 0x6: // TIME_LOW
         if (s.haveTime) s.timeLow = payload;
@@ -81,14 +102,25 @@ inline Event2D* evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_
     default: // CONTINUED, OTHERS, reserved and padding words carry nothing we show
         break;
     }
-    return out;
 }
 
-// Kernels: decode nWords whole words starting at bytes (any alignment); return events written.
+inline Event2D* evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_t height, Event2D* out,
+                         std::vector<EventTriggerIn>* triggers) {
+    EventWriter sink{out};
+    evt3Word(w, s, width, height, sink, triggers);
+    return sink.out;
+}
+
+// Kernels over nWords whole words starting at bytes (any alignment). Decoding ones return the
+// events written; counting ones add to tally instead.
 size_t evt3DecodePortable(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,
                           uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers);
 size_t evt3DecodeAvx512(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,
                         uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers);
+void evt3CountPortable(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width, uint32_t height,
+                       EventTally& tally, std::vector<EventTriggerIn>* triggers);
+void evt3CountAvx512(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width, uint32_t height,
+                     EventTally& tally, std::vector<EventTriggerIn>* triggers);
 bool cpuHasAvx512();
 
 } // namespace norvale::detail

@@ -21,28 +21,6 @@ struct IndexChunk {
     uint64_t minFrom = UINT64_MAX; // smallest timestamp in this chunk and the ones after it
 };
 
-// Counts of events per time slot; slots double in length to stay within kMaxSlots.
-class RateCounter {
-public:
-    static constexpr size_t kMaxSlots = 1 << 16;
-    static constexpr unsigned kFirstShift = 10; // 1024 us
-
-    void add(const Event2D* begin, const Event2D* end);
-    // Same result for events in time order: one binary search per slot instead of work per event.
-    void addSorted(const Event2D* begin, const Event2D* end);
-    uint64_t origin() const { return start; }
-    uint64_t slotDuration() const { return uint64_t(1) << shift; }
-    const std::vector<uint32_t>& counts() const { return slots; }
-
-private:
-    void coarsen();
-    uint64_t slotOf(uint64_t t); // coarsens as needed, grows the counts
-    bool started = false;
-    uint64_t start = 0;
-    unsigned shift = kFirstShift;
-    std::vector<uint32_t> slots;
-};
-
 struct RawIndex {
     uint64_t dataOffset = 0;
     uint64_t dataBytes = 0;

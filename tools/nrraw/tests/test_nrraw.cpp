@@ -1,0 +1,276 @@
+// The nrraw program itself: each command run as a user would, its output checked against what
+// the driver reads from the same files.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "TestFiles.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventGenerator.h"
+
+extern char** environ;
+
+using namespace norvale;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs nrraw with args; stdout and stderr go through files in dir.
+Result nrraw(const TempDir& dir, const std::vector<std::string>& args) {
+    const std::string outPath = dir.path("stdout.txt"), errPath = dir.path("stderr.txt");
+    std::vector<std::string> words{NRRAW_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    Result r;
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, NRRAW_PATH, &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = readBytes(outPath);
+    r.err = readBytes(errPath);
+    return r;
+}
+
+bool hasLine(const std::string& text, const std::string& line) {
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        if (l == line) return true;
+    return false;
+}
+
+std::string dataOf(const std::string& path) { // the word stream, without the header (its date differs)
+    const std::string b = readBytes(path);
+    const size_t end = b.find("% end\n");
+    return end == std::string::npos ? b : b.substr(end + 6);
+}
+
+// What `nrraw gen --duration 0.2 --rate 1 --seed S --triggers 50 --start 20000000` must write.
+constexpr uint64_t kStart = 20'000'000, kDurationUs = 200'000;
+std::vector<std::string> genArgs(const std::string& out, const char* seed) {
+    return {"gen", out, "--duration", "0.2", "--rate", "1", "--seed", seed, "--triggers", "50", "--start", "20000000"};
+}
+void expected(uint64_t seed, std::vector<Event2D>& ev, std::vector<EventTriggerIn>& trig) {
+    GeneratorConfig cfg;
+    cfg.seed = seed;
+    cfg.eventRate = 1e6;
+    cfg.triggerHz = 50;
+    cfg.startTimestamp = kStart;
+    EventGenerator(cfg).generate(kDurationUs, ev, trig);
+}
+
+std::vector<Event2D> readAll(const std::string& path, std::vector<EventTriggerIn>* trig = nullptr) {
+    auto r = DvsFileReader::createFileReader(path);
+    std::vector<Event2D> ev;
+    if (!r || !r->prepareFile()) return ev;
+    r->readRange(0, UINT64_MAX, ev);
+    if (trig) *trig = r->triggers();
+    return ev;
+}
+
+} // namespace
+
+TEST(Nrraw, GenWritesTheSeededRecordingAndInfoDescribesIt) {
+    TempDir dir;
+    const std::string a = dir.path("a.raw"), b = dir.path("b.raw"), c = dir.path("c.raw");
+    ASSERT_EQ(nrraw(dir, genArgs(a, "42")).code, 0);
+    ASSERT_EQ(nrraw(dir, genArgs(b, "42")).code, 0);
+    ASSERT_EQ(nrraw(dir, genArgs(c, "43")).code, 0);
+    EXPECT_EQ(dataOf(a), dataOf(b));
+    EXPECT_NE(dataOf(a), dataOf(c));
+
+    std::vector<Event2D> want;
+    std::vector<EventTriggerIn> wantTrig, gotTrig;
+    expected(42, want, wantTrig);
+    ASSERT_FALSE(want.empty());
+    EXPECT_EQ(readAll(a, &gotTrig), want);
+    EXPECT_EQ(gotTrig, wantTrig);
+
+    const Result info = nrraw(dir, {"info", a});
+    ASSERT_EQ(info.code, 0) << info.err;
+    uint64_t on = 0;
+    for (const auto& e : want) on += e.polarity;
+    EXPECT_TRUE(hasLine(info.out, "format: EVT 3.0")) << info.out;
+    EXPECT_TRUE(hasLine(info.out, "geometry: 1280 x 720")) << info.out;
+    EXPECT_TRUE(hasLine(info.out, "events: " + std::to_string(want.size()))) << info.out;
+    EXPECT_TRUE(hasLine(info.out, "ON events: " + std::to_string(on))) << info.out;
+    EXPECT_TRUE(hasLine(info.out, "OFF events: " + std::to_string(want.size() - on))) << info.out;
+    EXPECT_TRUE(hasLine(info.out, "first timestamp: " + std::to_string(want.front().timestamp) + " us")) << info.out;
+    EXPECT_TRUE(hasLine(info.out, "last timestamp: " + std::to_string(want.back().timestamp) + " us")) << info.out;
+    EXPECT_TRUE(hasLine(info.out, "dvs start timestamp: " + std::to_string(kStart))) << info.out;
+    EXPECT_TRUE(hasLine(info.out, "triggers: " + std::to_string(wantTrig.size()))) << info.out;
+}
+
+TEST(Nrraw, InfoOfTheRealRecording) {
+    const std::string path = sharedData("pedestrians_5k.evt3.raw");
+    if (!haveSharedData("pedestrians_5k.evt3.raw")) GTEST_SKIP() << path << " is absent";
+    TempDir dir;
+    const Result r = nrraw(dir, {"info", path});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (const char* line : {"format: EVT 3.0", "geometry: 1280 x 720", "events: 5000", "ON events: 2894",
+                             "OFF events: 2106", "first timestamp: 5840504 us", "last timestamp: 5885714 us",
+                             "triggers: 0"})
+        EXPECT_TRUE(hasLine(r.out, line)) << "missing '" << line << "' in\n" << r.out;
+}
+
+TEST(Nrraw, CutHoldsExactlyTheRange) {
+    TempDir dir;
+    const std::string src = dir.path("src.raw"), out = dir.path("cut.raw");
+    ASSERT_EQ(nrraw(dir, genArgs(src, "7")).code, 0);
+    std::vector<Event2D> all;
+    std::vector<EventTriggerIn> allTrig;
+    expected(7, all, allTrig);
+    const uint64_t s = kStart + 50'001, e = kStart + 120'000;
+    const Result r = nrraw(dir, {"cut", src, out, "--start", std::to_string(s), "--end", std::to_string(e)});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<Event2D> want;
+    std::vector<EventTriggerIn> wantTrig, gotTrig;
+    for (const auto& x : all)
+        if (x.timestamp >= s && x.timestamp <= e) want.push_back(x);
+    for (const auto& x : allTrig)
+        if (x.timestamp >= s && x.timestamp <= e) wantTrig.push_back(x);
+    ASSERT_FALSE(want.empty());
+    ASSERT_FALSE(wantTrig.empty());
+    EXPECT_EQ(readAll(out, &gotTrig), want);
+    EXPECT_EQ(gotTrig, wantTrig);
+    EXPECT_NE(readBytes(out).find("% dvs_start_timestamp " + std::to_string(want.front().timestamp) + "\n"),
+              std::string::npos);
+}
+
+TEST(Nrraw, DumpPrintsCsvOfTheWindow) {
+    TempDir dir;
+    const std::string src = dir.path("src.raw");
+    ASSERT_EQ(nrraw(dir, genArgs(src, "9")).code, 0);
+    std::vector<Event2D> all;
+    std::vector<EventTriggerIn> trig;
+    expected(9, all, trig);
+    auto csv = [](const std::vector<Event2D>& ev, size_t limit) {
+        std::string s = "t,x,y,p\n";
+        for (size_t i = 0; i < std::min(limit, ev.size()); ++i)
+            s += std::to_string(ev[i].timestamp) + "," + std::to_string(ev[i].x) + "," + std::to_string(ev[i].y) +
+                 "," + std::to_string(ev[i].polarity) + "\n";
+        return s;
+    };
+    Result r = nrraw(dir, {"dump", src, "--limit", "25"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, csv(all, 25));
+
+    const uint64_t s = kStart + 70'000, d = 3'000;
+    std::vector<Event2D> window;
+    for (const auto& x : all)
+        if (x.timestamp >= s && x.timestamp < s + d) window.push_back(x);
+    ASSERT_FALSE(window.empty());
+    r = nrraw(dir, {"dump", src, "--start", std::to_string(s), "--duration", std::to_string(d)});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, csv(window, window.size()));
+}
+
+TEST(Nrraw, BenchCommandsReportTheirFigures) {
+    TempDir dir;
+    const std::string src = dir.path("src.raw");
+    ASSERT_EQ(nrraw(dir, genArgs(src, "3")).code, 0);
+    Result r = nrraw(dir, {"bench", "decode", src, "--repeat", "1"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+    EXPECT_EQ(last.rfind("decode: ", 0), 0u) << r.out;
+    EXPECT_NE(last.find(" Mev/s"), std::string::npos) << r.out;
+    r = nrraw(dir, {"bench", "seek", src, "--count", "5"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("prepare: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("median "), std::string::npos) << r.out;
+}
+
+TEST(Nrraw, ErrorsNameTheFileAndFail) {
+    TempDir dir;
+    const std::string src = dir.path("src.raw"), missing = dir.path("missing.raw");
+    ASSERT_EQ(nrraw(dir, genArgs(src, "5")).code, 0);
+    const std::string before = readBytes(src);
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"info", missing}, {"dump", missing}, {"cut", missing, dir.path("o.raw")}, {"info", dir.path("")}}) {
+        const Result r = nrraw(dir, args);
+        EXPECT_EQ(r.code, 1) << args[0] << " " << args[1];
+        EXPECT_NE(r.err.find(args[1]), std::string::npos) << r.err;
+    }
+    // a file that is not a raw event file
+    writeBytes(dir.path("text.txt"), "hello\n");
+    Result r = nrraw(dir, {"info", dir.path("text.txt")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(dir.path("text.txt")), std::string::npos) << r.err;
+
+    // OUT naming the input, also by another spelling: refused, input untouched
+    for (const std::string& out : {src, dir.path(".") + "/src.raw"}) {
+        r = nrraw(dir, {"cut", src, out});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find(out), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("input"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(readBytes(src), before);
+    // output folder missing: fails, names the output
+    r = nrraw(dir, {"cut", src, dir.path("no/such/dir/o.raw")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(dir.path("no/such/dir/o.raw")), std::string::npos) << r.err;
+
+    // wrong command lines: exit 2 and a message saying what is wrong
+    const std::vector<std::pair<std::vector<std::string>, std::string>> usage{
+        {{}, "Usage"},
+        {{"frob"}, "unknown command 'frob'"},
+        {{"info"}, "usage: nrraw info FILE"},
+        {{"info", src, src}, "usage: nrraw info FILE"},
+        {{"dump", src, "--limit", "x"}, "--limit"},
+        {{"dump", src, "--limit"}, "--limit needs a value"},
+        {{"cut", src, dir.path("o.raw"), "--start", "10", "--end", "5"}, "--end"},
+        {{"gen", dir.path("g.raw"), "--rate", "1"}, "--duration"},
+        {{"info", src, "--bogus", "1"}, "unknown option --bogus"},
+        {{"bench", "frob", src}, "unknown bench"}};
+    for (const auto& [args, text] : usage) {
+        r = nrraw(dir, args);
+        EXPECT_EQ(r.code, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path("o.raw")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("g.raw")));
+
+    r = nrraw(dir, {"--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("nrraw info FILE"), std::string::npos);
+}
+
+// Written files always state 1280 x 720: a cut of a bigger sensor's file works while its range
+// fits, and otherwise says why it cannot.
+TEST(Nrraw, CutOfALargerSensorSaysWhyItFails) {
+    TempDir dir;
+    const std::string src = dir.path("big.raw"), out = dir.path("cut.raw");
+    writeBytes(src, "% evt 3.0\n% geometry 1920x1080\n% end\n" +
+                        words({0x8001, 0x0010, 0x2005,          // t=4096 (10, 5)
+                               0x8002, 0x0000 | 900, 0x2000 | 1500, // t=8192 (900, 1500): outside 1280x720
+                               0x8003, 0x0011, 0x2006}));        // t=12288 (17, 6)
+    Result r = nrraw(dir, {"cut", src, out, "--start", "4096", "--end", "4096"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readAll(out), (std::vector<Event2D>{Event2D{5, 16, 0, 4096}}));
+
+    const std::string earlier = readBytes(out);
+    r = nrraw(dir, {"cut", src, out}); // fails and leaves the earlier cut as it was
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(readBytes(out), earlier);
+    EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+    EXPECT_NE(r.err.find("geometry is 1920x1080"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("always states 1280x720"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("x=1500 y=900 t=8192"), std::string::npos) << r.err;
+}
