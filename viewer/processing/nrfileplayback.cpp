@@ -1,0 +1,346 @@
+// Raw file playback of NrEventProcessor: loading, the playback thread, steps, seeks, reset, trim range.
+#include <QDebug>
+#include <QFileInfo>
+
+#include <chrono>
+
+#include "norvale/DvsFileReader.h"
+#include "processing/nreventsproccess.h"
+
+using norvale::DvsFileReader;
+using norvale::Event2D;
+
+// Shared by the processor and its loading thread, so that the thread never touches a destroyed processor.
+struct NrEventProcessor::LoadJob {
+    std::mutex mutex;                  // held while the thread hands its result over
+    NrEventProcessor* owner = nullptr; // cleared by the processor's destructor
+    bool finished = false;             // mutex
+    std::condition_variable finishedCond;
+    std::shared_ptr<DvsFileReader> reader;
+    QString path;
+    bool dropped = false; // owner thread: the file was closed while it loaded
+};
+
+struct NrEventProcessor::LoadResult {
+    bool ok = false;
+    uint64_t startTs = 0;
+    uint64_t endTs = 0;
+    norvale::DvsFileInfo info;
+    NrTriggerList triggers;
+};
+
+bool NrEventProcessor::usable() const { return reader != nullptr && !loading; }
+
+bool NrEventProcessor::refuseWhileWorking(const char* request) {
+    if (!workRunning())
+        return false;
+    qDebug() << request << "ignored: an export or cut is using the file.";
+    return true;
+}
+
+void NrEventProcessor::stopPlayback() {
+    {
+        std::lock_guard<std::mutex> lock(pacingMutex);
+        playing = false;
+    }
+    pacingCond.notify_all();
+    if (playThread.joinable())
+        playThread.join();
+}
+
+void NrEventProcessor::loadFile(QString path) {
+    if (path.isEmpty()) {
+        emit signalPlayStatus(false);
+        stopPlayback();
+        reader.reset();
+        if (loadJob)
+            loadJob->dropped = true; // a load still running is discarded when it ends
+        return;
+    }
+    qDebug() << "Load raw file: " << path;
+    if (loading) {
+        qDebug() << "is loading.";
+        return;
+    }
+    emit signalPlayStatus(false);
+    stopPlayback();
+    reader.reset();
+    std::unique_ptr<DvsFileReader> created = DvsFileReader::createFileReader(path.toLocal8Bit().toStdString());
+    if (!created) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    reader = std::move(created);
+    if (loadThread.joinable())
+        loadThread.join();
+    auto job = std::make_shared<LoadJob>();
+    job->owner = this;
+    job->reader = reader;
+    job->path = path;
+    loadJob = job;
+    loading = true;
+    beginBusy();
+    loadThread = std::thread(&NrEventProcessor::loadWork, this, job);
+}
+
+// Loading thread: touches only the job until it hands the result over under the job's lock.
+void NrEventProcessor::loadWork(std::shared_ptr<LoadJob> job) {
+    LoadResult r;
+    DvsFileReader& file = *job->reader;
+    r.ok = file.prepareFile() && file.getStartTimestamp(r.startTs) && file.getEndTimestamp(r.endTs);
+    if (r.ok) {
+        file.getFileInfo(r.info);
+        std::vector<norvale::EventTriggerIn> triggers;
+        if (file.getTriggerList(triggers)) {
+            r.triggers.reserve(triggers.size());
+            for (const norvale::EventTriggerIn& t : triggers)
+                r.triggers.emplace_back(t.timestamp, uint8_t(t.value & 0xff));
+        } else {
+            qDebug() << "No triggers found in file or error reading triggers.";
+        }
+    }
+    std::lock_guard<std::mutex> lock(job->mutex);
+    if (job->owner)
+        job->owner->postToOwner([this, job, r] { finishLoading(job, r); });
+    job->finished = true;
+    job->finishedCond.notify_all();
+}
+
+void NrEventProcessor::finishLoading(std::shared_ptr<LoadJob> job, const LoadResult& r) {
+    loading = false;
+    if (job->dropped) {
+        endBusy();
+        return;
+    }
+    if (!r.ok) {
+        qDebug() << "not raw file.";
+        reader.reset();
+        emit signalShowLeftBottomTips(tr("Failed to read the raw file!"), NrMessageError,
+                                      QFileInfo(job->path).absolutePath());
+        endBusy();
+        return;
+    }
+    lowerTs = r.startTs;
+    upperTs = r.endTs;
+    fileInfo = r.info;
+    qDebug() << "Start time: " << r.startTs;
+    qDebug() << "End time: " << r.endTs;
+    currentTs = r.startTs;
+    emit signalTriggerList(r.triggers);
+    emit signalEndTimeStamp(r.endTs);
+    emit signalStartTimeStamp(r.startTs);
+    emit signalRealTimeTimeStamp(r.startTs);
+    emit signalLocalTime(tsToLocalTime(fileInfo.recordStartTime, r.startTs, fileInfo.dvsStartTimestamp));
+    emit signalPlayStatus(true);
+    endBusy();
+    qDebug() << "Load raw file success.";
+}
+
+void NrEventProcessor::abandonLoading() {
+    std::shared_ptr<LoadJob> job = loadJob;
+    if (!loadThread.joinable())
+        return;
+    // loadJob is the job of the last loading thread started.
+    bool finished = true;
+    if (job) {
+        std::unique_lock<std::mutex> lock(job->mutex);
+        job->owner = nullptr;
+        finished = job->finishedCond.wait_for(lock, std::chrono::milliseconds(kLoadAbandonWaitMs),
+                                               [&] { return job->finished; });
+    }
+    if (finished)
+        loadThread.join();
+    else
+        loadThread.detach(); // still inside the driver; it holds its own reader and job
+}
+
+void NrEventProcessor::slotPlaybackCtrl(bool play) {
+    if (!play) {
+        stopPlayback();
+        return;
+    }
+    if (!usable())
+        return;
+    if (refuseWhileWorking("play")) {
+        emit signalPlayStatus(false);
+        return;
+    }
+    if (playing)
+        return;
+    if (playThread.joinable())
+        playThread.join(); // ended by itself at the end of the range
+    playing = true;
+    playThread = std::thread(&NrEventProcessor::dvsFilePlayLoop, this);
+}
+
+void NrEventProcessor::dvsFilePlayLoop() {
+    using Clock = std::chrono::steady_clock;
+    while (playing && reader) {
+        const Clock::time_point t0 = Clock::now();
+        if (!playStep())
+            return;
+        std::unique_lock<std::mutex> lock(pacingMutex);
+        pacingCond.wait_until(lock, t0 + std::chrono::microseconds(kPlayStepUs), [this] { return !playing; });
+    }
+}
+
+// One step of the playback thread: read, accumulate, swap. False when playback has ended.
+bool NrEventProcessor::playStep() {
+    std::lock_guard<std::mutex> lock(playMutex);
+    const uint64_t lo = lowerTs;
+    const uint64_t hi = upperTs;
+    const uint64_t interval = frameIntervalUs;
+    uint64_t cur = std::max<uint64_t>(currentTs, lo); // the start point may have moved past us
+    bool end = true;
+    if (cur <= hi) {
+        std::shared_ptr<std::vector<Event2D>> events;
+        if (interval > hi - cur) { // the last, partial window includes hi
+            const uint64_t rest = hi - cur;
+            events = reader->readEvents(cur, rest == UINT64_MAX ? rest : rest + 1);
+            cur = hi;
+        } else {
+            events = reader->readEvents(cur, accTimeUs);
+            cur += interval;
+        }
+        currentTs = cur;
+        if (events && !events->empty())
+            showFrame(*events, cur);
+        end = !events || cur >= hi;
+    } // the events go back to the reader for reuse here
+    if (!end)
+        return true;
+    reader->seekTime(lo);
+    currentTs = lo;
+    if (loop)
+        return true;
+    playing = false;
+    postToOwner([this] { emit signalPlayStatus(false); });
+    return false;
+}
+
+void NrEventProcessor::showFrame(const std::vector<Event2D>& events, uint64_t ts) {
+    processEvents(events.data(), events.data() + events.size());
+    publishTimestamp(ts, true);
+    swapEventBuffer();
+}
+
+void NrEventProcessor::preFrame() {
+    if (!usable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    if (refuseWhileWorking("previous frame"))
+        return;
+    if (playing) {
+        stopPlayback();
+        emit signalPlayStatus(false);
+    }
+    const uint64_t lo = lowerTs;
+    const uint64_t interval = frameIntervalUs;
+    uint64_t cur = currentTs;
+    cur = (cur < interval || cur - interval < lo) ? lo : cur - interval;
+    currentTs = cur;
+    std::unique_lock<std::mutex> lock(playMutex, std::try_to_lock);
+    if (!lock)
+        return;
+    if (reader->seekTime(cur)) {
+        std::shared_ptr<std::vector<Event2D>> events = reader->readNextEvents(accTimeUs);
+        if (events)
+            showFrame(*events, cur);
+    }
+    lock.unlock();
+    deliverPending();
+}
+
+void NrEventProcessor::nextFrame() {
+    if (!usable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    if (refuseWhileWorking("next frame"))
+        return;
+    if (playing) {
+        stopPlayback();
+        emit signalPlayStatus(false);
+    }
+    std::unique_lock<std::mutex> lock(playMutex, std::try_to_lock);
+    if (!lock)
+        return;
+    const uint64_t cur = currentTs;
+    const uint64_t acc = accTimeUs;
+    const uint64_t hi = upperTs;
+    if (cur < hi && acc < hi - cur) {
+        std::shared_ptr<std::vector<Event2D>> events = reader->readEvents(cur, acc);
+        const uint64_t shown = cur + frameIntervalUs;
+        currentTs = shown;
+        if (!events)
+            qDebug() << "File read end.";
+        else
+            showFrame(*events, shown);
+    }
+    lock.unlock();
+    deliverPending();
+}
+
+void NrEventProcessor::setPlayPos(uint64_t ts) {
+    if (!usable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    if (ts < lowerTs || ts > upperTs)
+        return;
+    if (refuseWhileWorking("seek"))
+        return;
+    if (playing) {
+        stopPlayback();
+        emit signalPlayStatus(false);
+    }
+    std::unique_lock<std::mutex> lock(playMutex, std::try_to_lock);
+    if (!lock)
+        return;
+    if (reader->seekTime(ts)) {
+        const uint64_t acc = accTimeUs;
+        std::shared_ptr<std::vector<Event2D>> events = reader->readEvents(ts, acc);
+        const uint64_t shown = ts + acc;
+        currentTs = shown;
+        if (events)
+            showFrame(*events, shown);
+    } else {
+        qDebug() << "seek time err." << ts;
+    }
+    lock.unlock();
+    deliverPending();
+}
+
+void NrEventProcessor::slotPlaybackReset() {
+    if (!usable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    if (refuseWhileWorking("reset"))
+        return;
+    stopPlayback();
+    const uint64_t lo = lowerTs;
+    std::unique_lock<std::mutex> lock(playMutex, std::try_to_lock);
+    if (!lock)
+        return;
+    reader->seekTime(lo);
+    std::shared_ptr<std::vector<Event2D>> events = reader->readEvents(lo, accTimeUs);
+    if (events) {
+        processEvents(events->data(), events->data() + events->size());
+        swapEventBuffer();
+    }
+    events.reset();
+    lock.unlock();
+    qDebug() << "set ts: " << lo;
+    publishTimestamp(lo, true);
+    currentTs = lo;
+    deliverPending();
+    emit signalPlayStatus(false);
+}
+
+void NrEventProcessor::slotPlayLoop(bool on) { loop = on; }
+
+void NrEventProcessor::slotSetLowerTimeStamp(uint64_t ts) { lowerTs = ts; }
+
+void NrEventProcessor::slotSetUpperTimeStamp(uint64_t ts) { upperTs = ts; }
