@@ -4,13 +4,21 @@
 // thread, on buffers the caller owns.
 //
 // Count layout: two uint16 counts per pixel, row-major, polarity-interleaved: the count of pixel
-// (x, y) with polarity p is at (y * width + x) * 2 + p.
+// (x, y) with polarity p is at (y * width + x) * 2 + p. A count buffer has kCountSinkSlots more
+// entries after the pixels, where events outside the frame land; nothing reads them.
 #include <cstddef>
 #include <cstdint>
 
 #include "norvale/Event2D.h"
 
 namespace nrcounts {
+
+constexpr size_t kCountSinkSlots = 1;
+
+// Entries of a count buffer for a width x height frame.
+inline size_t countBufferSize(int width, int height) {
+    return size_t(width) * size_t(height) * 2 + kCountSinkSlots;
+}
 
 struct Rgb {
     uint8_t r = 0;

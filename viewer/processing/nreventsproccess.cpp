@@ -60,7 +60,7 @@ void NrEventProcessor::setDisplay(int w, int h) {
     std::lock_guard<std::mutex> acc(accMutex);
     std::lock_guard<std::mutex> render(renderMutex);
     std::lock_guard<std::mutex> mail(mailMutex);
-    const size_t n = size_t(w) * size_t(h) * 2;
+    const size_t n = nrcounts::countBufferSize(w, h);
     accumulateBuffer.assign(n, 0);
     accumulateBuffer.shrink_to_fit();
     renderBuffer.assign(n, 0);

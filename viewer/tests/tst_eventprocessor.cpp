@@ -425,6 +425,12 @@ private slots:
         QSignalSpy busy(p.get(), &NrEventProcessor::signalLoadingStatus);
         const QString out = tmp.filePath("range.mp4");
         p->slotExportVideo(out, tmp.path(), 1000, 50000);
+        // Steps and seeks while the export uses the file are ignored, not queued behind it.
+        QSignalSpy now(p.get(), &NrEventProcessor::signalRealTimeTimeStamp);
+        p->nextFrame();
+        p->setPlayPos(2000);
+        p->slotPlaybackReset();
+        QCOMPARE(now.count(), 0);
         // A cut asked for meanwhile waits for the export (they share the reader).
         p->slotCutRawFile(tmp.filePath("during.raw"), tmp.path(), 1000, 50000);
         QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 2, 30000);
