@@ -45,7 +45,7 @@ NrEventProcessor::~NrEventProcessor() {
     if (renderWorker.joinable())
         renderWorker.join();
     abandonLoading();
-    stopPlayback();
+    stopPlayback(false);
     cancelWork = true; // a running video export stops at its next frame
     if (exportThread.joinable())
         exportThread.join();

@@ -140,8 +140,9 @@ private:
     bool usable() const;
     bool workRunning() const { return workJobs > 0; }
     bool refuseWhileWorking(const char* request);
-    void stopPlayback();
+    void stopPlayback(bool deliver = true);
     bool playStep();
+    const std::vector<norvale::Event2D>* readWindow(uint64_t start, uint64_t end);
     void showFrame(const std::vector<norvale::Event2D>& events, uint64_t ts);
     void loadWork(std::shared_ptr<LoadJob> job);
     void finishLoading(std::shared_ptr<LoadJob> job, const LoadResult& result);
@@ -206,6 +207,12 @@ private:
     std::thread loadThread;
     std::atomic<bool> loading{false};
     std::shared_ptr<LoadJob> loadJob;
+    // Playback thread (owner thread while no playback runs): the events of the last window read.
+    std::vector<norvale::Event2D> window;
+    std::vector<norvale::Event2D> windowFresh;
+    uint64_t windowStart = 0;
+    uint64_t windowEnd = 0;
+    bool windowValid = false;
 
     std::atomic<int32_t> fps{33};
     std::atomic<uint64_t> frameIntervalUs{1000000 / 33};

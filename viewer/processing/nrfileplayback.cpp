@@ -2,6 +2,7 @@
 #include <QDebug>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
 
 #include "norvale/DvsFileReader.h"
@@ -38,14 +39,18 @@ bool NrEventProcessor::refuseWhileWorking(const char* request) {
     return true;
 }
 
-void NrEventProcessor::stopPlayback() {
+void NrEventProcessor::stopPlayback(bool deliver) {
     {
         std::lock_guard<std::mutex> lock(pacingMutex);
         playing = false;
     }
     pacingCond.notify_all();
-    if (playThread.joinable())
-        playThread.join();
+    if (!playThread.joinable())
+        return;
+    playThread.join();
+    // What the thread showed last reaches the receivers now, before whatever the caller does next.
+    if (deliver)
+        deliverPending();
 }
 
 void NrEventProcessor::loadFile(QString path) {
@@ -65,6 +70,7 @@ void NrEventProcessor::loadFile(QString path) {
     emit signalPlayStatus(false);
     stopPlayback();
     reader.reset();
+    windowValid = false;
     std::unique_ptr<DvsFileReader> created = DvsFileReader::createFileReader(path.toLocal8Bit().toStdString());
     if (!created) {
         qDebug() << "not raw file.";
@@ -193,20 +199,20 @@ bool NrEventProcessor::playStep() {
     uint64_t cur = std::max<uint64_t>(currentTs, lo); // the start point may have moved past us
     bool end = true;
     if (cur <= hi) {
-        std::shared_ptr<std::vector<Event2D>> events;
+        const std::vector<Event2D>* events = nullptr;
         if (interval > hi - cur) { // the last, partial window includes hi
-            const uint64_t rest = hi - cur;
-            events = reader->readEvents(cur, rest == UINT64_MAX ? rest : rest + 1);
+            events = readWindow(cur, hi == UINT64_MAX ? hi : hi + 1);
             cur = hi;
         } else {
-            events = reader->readEvents(cur, accTimeUs);
+            const uint64_t acc = accTimeUs;
+            events = readWindow(cur, acc > UINT64_MAX - cur ? UINT64_MAX : cur + acc);
             cur += interval;
         }
         currentTs = cur;
         if (events && !events->empty())
             showFrame(*events, cur);
         end = !events || cur >= hi;
-    } // the events go back to the reader for reuse here
+    }
     if (!end)
         return true;
     reader->seekTime(lo);
@@ -216,6 +222,29 @@ bool NrEventProcessor::playStep() {
     playing = false;
     postToOwner([this] { emit signalPlayStatus(false); });
     return false;
+}
+
+// Events with start <= t < end. Consecutive windows overlap when the accumulation is longer than
+// the frame interval: the part already read is kept and only the new part comes from the file.
+const std::vector<Event2D>* NrEventProcessor::readWindow(uint64_t start, uint64_t end) {
+    if (windowValid && start >= windowStart && start <= windowEnd && end >= windowEnd) {
+        if (!reader->readRange(windowEnd, end, windowFresh)) {
+            windowValid = false;
+            return nullptr;
+        }
+        if (start > windowStart) // by timestamp, not position: file order need not be time order
+            window.erase(std::remove_if(window.begin(), window.end(),
+                                        [start](const Event2D& e) { return e.timestamp < start; }),
+                         window.end());
+        window.insert(window.end(), windowFresh.begin(), windowFresh.end());
+    } else if (!reader->readRange(start, end, window)) {
+        windowValid = false;
+        return nullptr;
+    }
+    windowValid = true;
+    windowStart = start;
+    windowEnd = end;
+    return &window;
 }
 
 void NrEventProcessor::showFrame(const std::vector<Event2D>& events, uint64_t ts) {

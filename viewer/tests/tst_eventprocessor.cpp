@@ -168,26 +168,36 @@ private slots:
     }
 
     // Bounds 1000 and 50000, fps 33, accumulation 33333: [1000, 34333) shown at 31303, then
-    // [31303, 50000] shown at 50000, then back to 1000 and stop.
+    // [31303, 50000] shown at 50000, then back to 1000 and stop. A frame the display has not taken
+    // before the next one is ready is replaced by it (a busy machine may drop the first).
     void playsTheRangeAndStops() {
         auto p = loaded(ramp);
         QVERIFY(p);
         QSignalSpy now(p.get(), &NrEventProcessor::signalRealTimeTimeStamp);
         QSignalSpy images(p.get(), &NrEventProcessor::signalEventImage);
         QSignalSpy status(p.get(), &NrEventProcessor::signalPlayStatus);
-        p->slotPlaybackCtrl(true);
-        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 1, 5000);
-        QCOMPARE(status.at(0).at(0).toBool(), false);
-        QTRY_COMPARE_WITH_TIMEOUT(images.count(), 2, 5000);
-        QCOMPARE(timestamps(now), (std::vector<uint64_t>{31303, 50000}));
         const QColor bg = config->dvsBackgroundColor;
-        QCOMPARE(litSpan(images.at(0).at(0).value<QImage>(), bg), std::make_pair(10, 343));
-        QCOMPARE(litSpan(images.at(1).at(0).value<QImage>(), bg), std::make_pair(314, 500));
-        QCOMPARE(px(images.at(0).at(0).value<QImage>(), 10, 0), config->dvsOnColor);
-        // Playing again starts from the lower bound.
-        p->slotPlaybackCtrl(true);
-        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 2, 5000);
-        QCOMPARE(timestamps(now), (std::vector<uint64_t>{31303, 50000, 31303, 50000}));
+        const auto first = std::make_pair(10, 343);
+        const auto second = std::make_pair(314, 500);
+        for (int round = 0; round < 2; ++round) { // playing again starts from the lower bound
+            now.clear();
+            images.clear();
+            p->slotPlaybackCtrl(true);
+            QTRY_COMPARE_WITH_TIMEOUT(status.count(), round + 1, 5000);
+            QCOMPARE(status.last().at(0).toBool(), false);
+            QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty() &&
+                                         litSpan(images.last().at(0).value<QImage>(), bg) == second, 5000);
+            const auto ts = timestamps(now);
+            QVERIFY(!ts.empty() && ts.size() <= 2);
+            QCOMPARE(ts.back(), uint64_t(50000));
+            if (ts.size() == 2)
+                QCOMPARE(ts.front(), uint64_t(31303));
+            QVERIFY(images.count() <= 2);
+            if (images.count() == 2) {
+                QCOMPARE(litSpan(images.at(0).at(0).value<QImage>(), bg), first);
+                QCOMPARE(px(images.at(0).at(0).value<QImage>(), 10, 0), config->dvsOnColor);
+            }
+        }
     }
 
     void loopsUntilStopped() {
@@ -200,9 +210,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(now.count() >= 5, 5000);
         p->slotPlaybackCtrl(false);
         QCOMPARE(status.count(), 0); // only the end of the range without loop reports a stop
-        const auto ts = timestamps(now);
-        for (size_t i = 0; i < 4; ++i)
-            QCOMPARE(ts[i], i % 2 ? uint64_t(50000) : uint64_t(31303));
+        int ends = 0;
+        for (uint64_t t : timestamps(now)) {
+            QVERIFY(t == 31303 || t == 50000);
+            ends += t == 50000;
+        }
+        QVERIFY(ends >= 2); // went past the end at least once and on
     }
 
     void stepsAndSeeks() {
@@ -282,7 +295,8 @@ private slots:
         p->slotPlaybackCtrl(true);
         QTRY_COMPARE_WITH_TIMEOUT(status.count(), 2, 5000);
         QVERIFY(!now.isEmpty());
-        QCOMPARE(now.at(0).at(0).value<uint64_t>(), uint64_t(43030));
+        for (uint64_t t : timestamps(now))
+            QVERIFY(t >= 43030 && t <= 50000 && (t - 40000) % 3030 == 0 || t == 50000);
         QCOMPARE(now.last().at(0).value<uint64_t>(), uint64_t(50000));
     }
 
