@@ -38,6 +38,10 @@
 // - Frames are painted into a small pool of images; one is reused once the display has let go of it,
 //   so neither the live path nor the playback loop allocates per frame.
 // - Playback paces itself with the steady clock and leaves its sleep as soon as it is stopped.
+//   Overlapping windows (accumulation longer than the frame interval) keep the events already read
+//   and read only the new part. Stopping playback delivers its last frame before anything else.
+// - A range end moved below the position, or a start moved past it, is obeyed at the next step
+//   (no read past the end, no frame before the start).
 // - Export and cut report failure with an error tip, and progress through signalProgress.
 #include <QImage>
 #include <QObject>
@@ -140,6 +144,7 @@ private:
     bool usable() const;
     bool workRunning() const { return workJobs > 0; }
     bool refuseWhileWorking(const char* request);
+    bool beginStep(const char* request);
     void stopPlayback(bool deliver = true);
     bool playStep();
     const std::vector<norvale::Event2D>* readWindow(uint64_t start, uint64_t end);

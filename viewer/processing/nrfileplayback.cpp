@@ -247,6 +247,22 @@ const std::vector<Event2D>* NrEventProcessor::readWindow(uint64_t start, uint64_
     return &window;
 }
 
+// A step or seek may use the reader when a file is loaded and no export or cut holds it; it
+// pauses playback first.
+bool NrEventProcessor::beginStep(const char* request) {
+    if (!usable()) {
+        qDebug() << "not raw file.";
+        return false;
+    }
+    if (refuseWhileWorking(request))
+        return false;
+    if (playing) {
+        stopPlayback();
+        emit signalPlayStatus(false);
+    }
+    return true;
+}
+
 void NrEventProcessor::showFrame(const std::vector<Event2D>& events, uint64_t ts) {
     processEvents(events.data(), events.data() + events.size());
     publishTimestamp(ts, true);
@@ -254,16 +270,8 @@ void NrEventProcessor::showFrame(const std::vector<Event2D>& events, uint64_t ts
 }
 
 void NrEventProcessor::preFrame() {
-    if (!usable()) {
-        qDebug() << "not raw file.";
+    if (!beginStep("previous frame"))
         return;
-    }
-    if (refuseWhileWorking("previous frame"))
-        return;
-    if (playing) {
-        stopPlayback();
-        emit signalPlayStatus(false);
-    }
     const uint64_t lo = lowerTs;
     const uint64_t interval = frameIntervalUs;
     uint64_t cur = currentTs;
@@ -282,16 +290,8 @@ void NrEventProcessor::preFrame() {
 }
 
 void NrEventProcessor::nextFrame() {
-    if (!usable()) {
-        qDebug() << "not raw file.";
+    if (!beginStep("next frame"))
         return;
-    }
-    if (refuseWhileWorking("next frame"))
-        return;
-    if (playing) {
-        stopPlayback();
-        emit signalPlayStatus(false);
-    }
     std::unique_lock<std::mutex> lock(playMutex, std::try_to_lock);
     if (!lock)
         return;
@@ -312,18 +312,10 @@ void NrEventProcessor::nextFrame() {
 }
 
 void NrEventProcessor::setPlayPos(uint64_t ts) {
-    if (!usable()) {
-        qDebug() << "not raw file.";
+    if (usable() && (ts < lowerTs || ts > upperTs))
         return;
-    }
-    if (ts < lowerTs || ts > upperTs)
+    if (!beginStep("seek"))
         return;
-    if (refuseWhileWorking("seek"))
-        return;
-    if (playing) {
-        stopPlayback();
-        emit signalPlayStatus(false);
-    }
     std::unique_lock<std::mutex> lock(playMutex, std::try_to_lock);
     if (!lock)
         return;
