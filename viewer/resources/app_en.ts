@@ -367,4 +367,27 @@
         <translation>Display</translation>
     </message>
 </context>
+<context>
+    <name>NrEventProcessor</name>
+    <message>
+        <source>Export video success!</source>
+        <translation>Export video success!</translation>
+    </message>
+    <message>
+        <source>Export raw file success!</source>
+        <translation>Export raw file success!</translation>
+    </message>
+    <message>
+        <source>Export video failed!</source>
+        <translation>Export video failed!</translation>
+    </message>
+    <message>
+        <source>Export raw file failed!</source>
+        <translation>Export raw file failed!</translation>
+    </message>
+    <message>
+        <source>Failed to read the raw file!</source>
+        <translation>Failed to read the raw file!</translation>
+    </message>
+</context>
 </TS>

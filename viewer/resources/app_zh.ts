@@ -367,4 +367,27 @@
         <translation>显示</translation>
     </message>
 </context>
+<context>
+    <name>NrEventProcessor</name>
+    <message>
+        <source>Export video success!</source>
+        <translation>导出视频成功！</translation>
+    </message>
+    <message>
+        <source>Export raw file success!</source>
+        <translation>导出原始文件成功！</translation>
+    </message>
+    <message>
+        <source>Export video failed!</source>
+        <translation>导出视频失败！</translation>
+    </message>
+    <message>
+        <source>Export raw file failed!</source>
+        <translation>导出原始文件失败！</translation>
+    </message>
+    <message>
+        <source>Failed to read the raw file!</source>
+        <translation>读取原始文件失败！</translation>
+    </message>
+</context>
 </TS>

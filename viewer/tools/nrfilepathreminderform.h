@@ -7,7 +7,7 @@
 // Threads: GUI thread only.
 #include <QWidget>
 
-#include "widgets/nrmessagetype.h"
+#include "Utility/nrmessagetype.h"
 
 namespace Ui {
 class NrFilePathReminderForm;

@@ -21,7 +21,7 @@ public:
 
     // n events at t; the first call sets the origin.
     void add(uint64_t t, uint32_t n) {
-        if (t - cacheLo < cacheLen) slots[cacheSlot] += n; // most events land in the slot of the last ones
+        if (t - cacheLo < cacheLen) slotCounts[cacheSlot] += n; // most events land in the slot of the last ones
         else addSlow(t, n);
     }
     void add(const Event2D* begin, const Event2D* end); // one call per event: the reference
@@ -30,12 +30,12 @@ public:
     uint64_t slotOf(uint64_t t);
     // Times [lo, hi) that land in slot; slot 0 also takes every time before the origin.
     void slotRange(uint64_t slot, uint64_t& lo, uint64_t& hi) const;
-    void addToSlot(uint64_t slot, uint32_t n) { slots[slot] += n; }
+    void addToSlot(uint64_t slot, uint32_t n) { slotCounts[slot] += n; }
 
     bool started() const { return isStarted; }
     uint64_t origin() const { return start; }
     uint64_t slotDuration() const { return uint64_t(1) << shift; }
-    const std::vector<uint32_t>& counts() const { return slots; }
+    const std::vector<uint32_t>& counts() const { return slotCounts; }
 
 private:
     void addSlow(uint64_t t, uint32_t n);
@@ -43,7 +43,7 @@ private:
     bool isStarted = false;
     uint64_t start = 0;
     unsigned shift = kFirstShift;
-    std::vector<uint32_t> slots;
+    std::vector<uint32_t> slotCounts; // not "slots": a Qt macro in programs that include this
     uint64_t cacheLo = 0, cacheLen = 0, cacheSlot = 0; // times [cacheLo, cacheLo + cacheLen) go to cacheSlot
 };
 

@@ -13,7 +13,7 @@ uint64_t RateCounter::slotOf(uint64_t t) {
         coarsen();
         slot = rel >> shift;
     }
-    if (slot >= slots.size()) slots.resize(slot + 1, 0);
+    if (slot >= slotCounts.size()) slotCounts.resize(slot + 1, 0);
     return slot;
 }
 
@@ -27,20 +27,20 @@ void RateCounter::addSlow(uint64_t t, uint32_t n) {
     uint64_t hi = 0;
     slotRange(cacheSlot, cacheLo, hi);
     cacheLen = hi - cacheLo;
-    slots[cacheSlot] += n;
+    slotCounts[cacheSlot] += n;
 }
 
 void RateCounter::add(const Event2D* begin, const Event2D* end) {
-    for (const Event2D* e = begin; e < end; ++e) ++slots[slotOf(e->timestamp)];
+    for (const Event2D* e = begin; e < end; ++e) ++slotCounts[slotOf(e->timestamp)];
 }
 
 void RateCounter::coarsen() {
-    const size_t n = (slots.size() + 1) / 2;
+    const size_t n = (slotCounts.size() + 1) / 2;
     for (size_t i = 0; i < n; ++i) {
-        const uint32_t b = 2 * i + 1 < slots.size() ? slots[2 * i + 1] : 0;
-        slots[i] = slots[2 * i] + b;
+        const uint32_t b = 2 * i + 1 < slotCounts.size() ? slotCounts[2 * i + 1] : 0;
+        slotCounts[i] = slotCounts[2 * i] + b;
     }
-    slots.resize(n);
+    slotCounts.resize(n);
     ++shift;
     cacheLen = 0;
 }
