@@ -105,7 +105,7 @@ std::string tempPath(const char* name) {
 
 // Figures of one export: video frames per second, times faster than real time, the split of the
 // time, and CPU time and load average, since the machine is shared.
-void reportExport(benchmark::State& state, const VideoExportStats& stats, uint64_t seconds, double wall, double cpu,
+void reportExport(benchmark::State& state, const VideoExportStats& stats, double seconds, double wall, double cpu,
                   double load0, const std::string& out) {
     double load1[1] = {0};
     getloadavg(load1, 1);
@@ -135,6 +135,25 @@ uint64_t exportSeconds(benchmark::State& state) {
     return seconds;
 }
 
+// Times one export (run fills the stats and says whether it succeeded) and reports it.
+template <typename Run>
+void timeExport(benchmark::State& state, double seconds, const std::string& out, Run run) {
+    VideoExportStats stats;
+    double wall = 0, cpu = 0, load0 = 0;
+    for (auto _ : state) {
+        getloadavg(&load0, 1);
+        const double cpu0 = processCpuSeconds();
+        const auto t0 = std::chrono::steady_clock::now();
+        if (!run(stats)) {
+            state.SkipWithError("export failed");
+            return;
+        }
+        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        cpu = processCpuSeconds() - cpu0;
+    }
+    reportExport(state, stats, seconds, wall, cpu, load0, out);
+}
+
 } // namespace
 
 // Export of a synthetic 10 Mev/s source to 1280 x 720 at 30 fps with the default accumulation; the
@@ -148,20 +167,9 @@ static void BM_ExportVideo720p(benchmark::State& state) {
     source.firstTimestamp = 0;
     source.lastTimestamp = seconds * 1000000;
     source.readEvents = [&](uint64_t s, uint64_t d) { return synthetic.read(s, d); };
-    VideoExportStats stats;
-    double wall = 0, cpu = 0, load0 = 0;
-    for (auto _ : state) {
-        getloadavg(&load0, 1);
-        const double cpu0 = processCpuSeconds();
-        const auto t0 = std::chrono::steady_clock::now();
-        if (!exportEventsToVideo(source, 0, seconds * 1000000, out, VideoExportOptions{}, &stats)) {
-            state.SkipWithError("export failed");
-            break;
-        }
-        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        cpu = processCpuSeconds() - cpu0;
-    }
-    reportExport(state, stats, seconds, wall, cpu, load0, out);
+    timeExport(state, double(seconds), out, [&](VideoExportStats& stats) {
+        return exportEventsToVideo(source, 0, seconds * 1000000, out, VideoExportOptions{}, &stats);
+    });
     std::remove(out.c_str());
 }
 BENCHMARK(BM_ExportVideo720p)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
@@ -203,20 +211,9 @@ static void BM_ExportRawFile720p(benchmark::State& state) {
     reader->getEndTimestamp(last);
     state.counters["Mevents"] = double(reader->getStats().eventCount) / 1e6;
 
-    VideoExportStats stats;
-    double wall = 0, cpu = 0, load0 = 0;
-    for (auto _ : state) {
-        getloadavg(&load0, 1);
-        const double cpu0 = processCpuSeconds();
-        const auto t0 = std::chrono::steady_clock::now();
-        if (!reader->exportVideo(first, last, out, VideoExportOptions{}, &stats)) {
-            state.SkipWithError("export failed");
-            break;
-        }
-        wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        cpu = processCpuSeconds() - cpu0;
-    }
-    reportExport(state, stats, (last - first) / 1000000, wall, cpu, load0, out);
+    timeExport(state, double(last - first + 1) / 1e6, out, [&](VideoExportStats& stats) {
+        return reader->exportVideo(first, last, out, VideoExportOptions{}, &stats);
+    });
 }
 BENCHMARK(BM_ExportRawFile720p)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
