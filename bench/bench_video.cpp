@@ -18,6 +18,8 @@
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventGenerator.h"
 #include "norvale/VideoExporter.h"
+#include "video/EventCounter.h"
+#include "video/EventFrameRenderer.h"
 
 using namespace norvale;
 
@@ -216,6 +218,51 @@ static void BM_ExportRawFile720p(benchmark::State& state) {
     });
 }
 BENCHMARK(BM_ExportRawFile720p)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Counting and painting alone, on one thread: the generator's events at 10 Mev/s, one frame's
+// window (33 333 us, about 333 000 events) per iteration, counted into a plane and painted into a
+// 1280 x 720 YUV 4:2:0 picture. Reports the counting rate and the painting time per frame.
+static void BM_CountAndPaintFrame720p(benchmark::State& state) {
+    constexpr int w = 1280, h = 720;
+    constexpr uint64_t frameUs = 33333, frames = 30;
+    GeneratorConfig cfg;
+    cfg.eventRate = 10e6;
+    EventGenerator generator(cfg);
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    generator.generate(frameUs * frames, events, triggers);
+    std::vector<size_t> bounds; // first event of each frame
+    for (uint64_t k = 0; k <= frames; ++k) {
+        auto it = std::lower_bound(events.begin(), events.end(), k * frameUs,
+                                   [](const Event2D& e, uint64_t t) { return e.timestamp < t; });
+        bounds.push_back(size_t(it - events.begin()));
+    }
+    video::EventCounter counter(w, h, false);
+    video::EventStatePlane plane(w, h);
+    video::EventFrameRenderer renderer(w, h, {255, 255, 255}, {0, 0, 0}, {112, 112, 112});
+    std::vector<uint8_t> y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size());
+    double countSeconds = 0, paintSeconds = 0;
+    uint64_t counted = 0, k = 0;
+    for (auto _ : state) {
+        const Event2D* b = events.data() + bounds[k % frames];
+        const Event2D* e = events.data() + bounds[k % frames + 1];
+        const auto t0 = std::chrono::steady_clock::now();
+        plane.clearTouched();
+        counter.add(b, e, plane);
+        const auto t1 = std::chrono::steady_clock::now();
+        renderer.render(plane, y.data(), w, u.data(), w / 2, v.data(), w / 2);
+        const auto t2 = std::chrono::steady_clock::now();
+        countSeconds += std::chrono::duration<double>(t1 - t0).count();
+        paintSeconds += std::chrono::duration<double>(t2 - t1).count();
+        counted += uint64_t(e - b);
+        ++k;
+        benchmark::DoNotOptimize(y.data());
+    }
+    state.counters["count_Mev_s"] = double(counted) / countSeconds / 1e6;
+    state.counters["paint_ms"] = paintSeconds / double(k) * 1000.0;
+    state.counters["events_per_frame"] = double(counted) / double(k);
+}
+BENCHMARK(BM_CountAndPaintFrame720p)->Iterations(600)->Unit(benchmark::kMillisecond);
 
 // Random access in a 3840 x 2160 APS video at 30 fps with a key frame every second. The video is
 // written first (its own timing is reported too) and removed afterwards. Its length in seconds is
