@@ -75,9 +75,11 @@ public:
     // on failure returns false and leaves no partial output.
     bool exportRawFile(uint64_t start, uint64_t end, const std::string& path);
     // Renders the events of start <= t <= end into an MP4 at path (see exportEventsToVideo for the
-    // frames, colours, progress and cancelling). Uses the read cursor: no other read may run meanwhile.
+    // frames, colours, progress, cancelling and stats). Uses the read cursor: no other read may run
+    // meanwhile. Reads on the calling thread.
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path);
-    bool exportVideo(uint64_t start, uint64_t end, const std::string& path, const VideoExportOptions& options);
+    bool exportVideo(uint64_t start, uint64_t end, const std::string& path, const VideoExportOptions& options,
+                     VideoExportStats* stats = nullptr);
 
     RateProfile getRateProfile() const;
     RawFileStats getStats() const;

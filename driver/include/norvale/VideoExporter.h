@@ -37,8 +37,8 @@ struct VideoExportOptions {
     int width = 1280;             // even, 16..8192
     int height = 720;             // even, 16..8192
     VideoCodecChoice codec = VideoCodecChoice::Auto;
-    // Called on the exporting thread after each frame with the fraction done (0..1];
-    // returning false cancels the export and removes the partial file.
+    // Called on the exporting (calling) thread after each frame is counted, with the fraction done
+    // (0..1]; returning false cancels the export and removes the partial file.
     std::function<bool(double fraction)> progress;
 };
 
@@ -55,12 +55,16 @@ struct EventRangeSource {
     std::function<std::shared_ptr<const std::vector<Event2D>>(uint64_t start, uint64_t duration)> readEvents;
 };
 
-// Time spent by one export, for benchmarks and logs.
+// Time spent by one export, for benchmarks and logs. Reading and counting run on the calling
+// thread, painting and encoding on the export's encoder thread, so the parts overlap in time.
 struct VideoExportStats {
     uint64_t frames = 0;
     double readSeconds = 0;   // inside readEvents
+    double countSeconds = 0;  // counting the events of each frame
+    double paintSeconds = 0;  // painting the counts into the picture
     double renderSeconds = 0; // counting and painting
     double encodeSeconds = 0; // encoder and file writing
+    double waitSeconds = 0;   // calling thread waiting for the encoder thread to take a frame
     std::string codec;        // encoder used
 };
 
@@ -70,7 +74,9 @@ struct VideoExportStats {
 // an existing file at path untouched. A range partly outside the recording is cut to it; a range
 // wholly outside it, start after end, bad options, a read error or an unwritable path give false and
 // a log line. Memory stays bounded whatever the length of the range.
-// Runs entirely on the calling thread (the H.264 encoder uses its own worker threads).
+// Reads and counts on the calling thread while a thread of its own paints and encodes the frames
+// counted so far (at most a few frames behind); the H.264 encoder adds its own worker threads. The
+// source is only used by the calling thread. Returns once everything has stopped.
 NR_DRIVER_EXPORT bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_t end,
                                           const std::string& path, const VideoExportOptions& options = {},
                                           VideoExportStats* stats = nullptr);

@@ -401,7 +401,7 @@ bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string&
 }
 
 bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& path,
-                                const VideoExportOptions& options) {
+                                const VideoExportOptions& options, VideoExportStats* stats) {
     EventRangeSource source;
     if (!getStartTimestamp(source.firstTimestamp) || !getEndTimestamp(source.lastTimestamp)) {
         NR_LOG(LOG_ERROR, "Cannot export %s: the recording is not prepared or has no events", this->path().c_str());
@@ -410,7 +410,7 @@ bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string&
     source.readEvents = [this](uint64_t s, uint64_t d) -> std::shared_ptr<const std::vector<Event2D>> {
         return readEvents(s, d);
     };
-    return exportEventsToVideo(source, start, end, path, options);
+    return exportEventsToVideo(source, start, end, path, options, stats);
 }
 
 RateProfile DvsFileReader::getRateProfile() const {

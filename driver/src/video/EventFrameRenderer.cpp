@@ -18,74 +18,69 @@ void toYuv(VideoRgb c, uint8_t& y, uint8_t& cb, uint8_t& cr) {
     cr = clampByte(128.0 + (112.0 * r - 93.786 * g - 18.214 * b) / 255.0);
 }
 
-// Background 0, ON 1, OFF 2 for the pair of counts (OFF, ON) of one pixel; OFF wins ties.
-inline uint8_t classOf(const uint16_t* pair) {
-    const uint16_t off = std::min(pair[0], EventFrameRenderer::kCountCap);
-    const uint16_t on = std::min(pair[1], EventFrameRenderer::kCountCap);
-    return static_cast<uint8_t>((off | on) == 0 ? 0 : (on > off ? 1 : 2));
+// The shade of one pixel state (off | on << 2): OFF wins ties. Plain selects, so that the row
+// loops below vectorise.
+inline uint8_t pick(uint8_t state, uint8_t background, uint8_t on, uint8_t off) {
+    const uint8_t offCount = state & 3;
+    const uint8_t onCount = state >> 2;
+    return state == 0 ? background : (onCount > offCount ? on : off);
+}
+
+// One row of shades; separate loops over plain arrays, so that each vectorises.
+void shadeRow(const uint8_t* __restrict states, uint8_t* __restrict out, int n, uint8_t background, uint8_t on,
+              uint8_t off) {
+    for (int x = 0; x < n; ++x) out[x] = pick(states[x], background, on, off);
+}
+
+// Chroma of a row pair: the rounded mean of each 2 x 2 block of per-pixel values.
+void averageBlocks(const uint8_t* __restrict top, const uint8_t* __restrict bottom, uint8_t* __restrict out, int half) {
+    for (int x = 0; x < half; ++x)
+        out[x] = static_cast<uint8_t>((top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1] + 2) >> 2);
 }
 
 } // namespace
 
 EventFrameRenderer::EventFrameRenderer(int w, int h, VideoRgb on, VideoRgb off, VideoRgb background)
-    : width(w), height(h), counts(static_cast<size_t>(w) * static_cast<size_t>(h) * 2, 0) {
-    rowClasses[0].assign(static_cast<size_t>(w), 0);
-    rowClasses[1].assign(static_cast<size_t>(w), 0);
-    toYuv(background, lumaOf[0], cbOf[0], crOf[0]);
-    toYuv(on, lumaOf[1], cbOf[1], crOf[1]);
-    toYuv(off, lumaOf[2], cbOf[2], crOf[2]);
+    : width(w), height(h), pairDirty(static_cast<size_t>(h / 2), 1), // a new picture holds anything
+      chromaRows(static_cast<size_t>(w) * 2) {
+    toYuv(background, luma.background, cb.background, cr.background);
+    toYuv(on, luma.on, cb.on, cr.on);
+    toYuv(off, luma.off, cb.off, cr.off);
 }
 
-void EventFrameRenderer::add(const Event2D* begin, const Event2D* end) {
-    uint16_t* c = counts.data();
-    for (const Event2D* e = begin; e != end; ++e) {
-        if (e->x >= width || e->y >= height || e->polarity > 1) continue;
-        uint16_t& n = c[(static_cast<size_t>(e->y) * static_cast<size_t>(width) + e->x) * 2 + e->polarity];
-        n = static_cast<uint16_t>(n + (n != 0xffff));
-    }
-}
-
-void EventFrameRenderer::remove(const Event2D* begin, const Event2D* end) {
-    uint16_t* c = counts.data();
-    for (const Event2D* e = begin; e != end; ++e) {
-        if (e->x >= width || e->y >= height || e->polarity > 1) continue;
-        uint16_t& n = c[(static_cast<size_t>(e->y) * static_cast<size_t>(width) + e->x) * 2 + e->polarity];
-        if (n > 0 && n < 0xffff) --n; // a saturated count stays (its true value is unknown)
-    }
-}
-
-void EventFrameRenderer::clear() { std::fill(counts.begin(), counts.end(), uint16_t(0)); }
-
-uint8_t EventFrameRenderer::pixelClass(int x, int y) const {
-    return classOf(counts.data() + (static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 2);
-}
-
-void EventFrameRenderer::classifyRow(int y, uint8_t* classes, bool clearCounts) {
-    uint16_t* row = counts.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 2;
-    for (int x = 0; x < width; ++x) classes[x] = classOf(row + 2 * x);
-    if (clearCounts) std::memset(row, 0, static_cast<size_t>(width) * 2 * sizeof(uint16_t));
-}
-
-void EventFrameRenderer::render(uint8_t* yPlane, int yStride, uint8_t* uPlane, int uStride, uint8_t* vPlane,
-                                int vStride, bool clearCounts) {
-    uint8_t* top = rowClasses[0].data();
-    uint8_t* bottom = rowClasses[1].data();
+void EventFrameRenderer::render(const EventStatePlane& plane, uint8_t* yPlane, int yStride, uint8_t* uPlane, int uStride,
+                                uint8_t* vPlane, int vStride) {
+    const Shade l = luma, b = cb, r = cr;
+    const int half = width / 2;
     for (int y = 0; y < height; y += 2) {
-        classifyRow(y, top, clearCounts);
-        classifyRow(y + 1, bottom, clearCounts);
         uint8_t* y0 = yPlane + static_cast<ptrdiff_t>(y) * yStride;
         uint8_t* y1 = y0 + yStride;
-        for (int x = 0; x < width; ++x) {
-            y0[x] = lumaOf[top[x]];
-            y1[x] = lumaOf[bottom[x]];
-        }
         uint8_t* u = uPlane + static_cast<ptrdiff_t>(y / 2) * uStride;
         uint8_t* v = vPlane + static_cast<ptrdiff_t>(y / 2) * vStride;
-        for (int x = 0; x < width / 2; ++x) {
-            const int a = top[2 * x], b = top[2 * x + 1], c = bottom[2 * x], d = bottom[2 * x + 1];
-            u[x] = static_cast<uint8_t>((cbOf[a] + cbOf[b] + cbOf[c] + cbOf[d] + 2) >> 2);
-            v[x] = static_cast<uint8_t>((crOf[a] + crOf[b] + crOf[c] + crOf[d] + 2) >> 2);
+        uint8_t& dirty = pairDirty[static_cast<size_t>(y / 2)];
+        if (!plane.rowTouched[static_cast<size_t>(y)] && !plane.rowTouched[static_cast<size_t>(y + 1)]) {
+            if (dirty) {
+                std::memset(y0, l.background, static_cast<size_t>(width));
+                std::memset(y1, l.background, static_cast<size_t>(width));
+                std::memset(u, b.background, static_cast<size_t>(half));
+                std::memset(v, r.background, static_cast<size_t>(half));
+                dirty = 0;
+            }
+            continue;
         }
+        const uint8_t* s0 = plane.row(y);
+        const uint8_t* s1 = plane.row(y + 1);
+        shadeRow(s0, y0, width, l.background, l.on, l.off);
+        shadeRow(s1, y1, width, l.background, l.on, l.off);
+        uint8_t* top = chromaRows.data();
+        uint8_t* bottom = top + width;
+        shadeRow(s0, top, width, b.background, b.on, b.off);
+        shadeRow(s1, bottom, width, b.background, b.on, b.off);
+        averageBlocks(top, bottom, u, half);
+        shadeRow(s0, top, width, r.background, r.on, r.off);
+        shadeRow(s1, bottom, width, r.background, r.on, r.off);
+        averageBlocks(top, bottom, v, half);
+        dirty = 1;
     }
 }
 

@@ -25,7 +25,8 @@ struct Mp4EncoderSettings {
 // One video stream in an MP4 file, YUV 4:2:0 in, H.264 (or MPEG-4 part 2) out. The file is written
 // under path + ".part" and renamed to path by finish(); abort() or destruction without finish()
 // removes it. Pts reach the file exactly as given (no B-frames, so packets leave in input order).
-// Not thread-safe: one thread drives an encoder from open to finish.
+// Not thread-safe: one thread at a time drives an encoder (an export opens it on the calling
+// thread and hands it to its encoder thread).
 class Mp4Encoder {
 public:
     Mp4Encoder() = default;

@@ -4,10 +4,13 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "norvale/Logger.h"
+#include "video/EventCounter.h"
 #include "video/EventFrameRenderer.h"
 #include "video/Mp4Encoder.h"
+#include "video/PlaneRing.h"
 
 namespace norvale {
 
@@ -65,6 +68,106 @@ bool forEachPiece(const EventRangeSource& source, uint64_t begin, uint64_t end, 
     return true;
 }
 
+// Frames counted ahead of the encoder: enough to ride out uneven frames, few enough to keep the
+// memory small (a plane is one byte per pixel).
+constexpr size_t kRingPlanes = 3;
+
+// The frame windows of one export.
+struct FramePlan {
+    uint64_t start = 0;
+    uint64_t end = 0; // included
+    double step = 0;  // event time per frame (us)
+    uint64_t accTimeUs = 0;
+    uint64_t frameCount = 0;
+    bool sliding = false; // windows overlap: events go in and out again
+
+    uint64_t frameEnd(uint64_t k) const {
+        return k + 1 == frameCount ? end + 1 : start + static_cast<uint64_t>(std::llround(double(k + 1) * step));
+    }
+    uint64_t windowBegin(uint64_t frameEnd) const {
+        return frameEnd > start + accTimeUs ? frameEnd - accTimeUs : start;
+    }
+};
+
+// Counting thread (the caller's): reads and counts each frame's window into the ring, in order,
+// and reports progress. False when reading fails, the progress callback cancels or the encoder
+// thread has stopped the ring.
+bool countFrames(const EventRangeSource& source, const FramePlan& plan, const VideoExportOptions& options,
+                 const std::string& path, video::PlaneRing& ring, VideoExportStats& stats) {
+    video::EventCounter counter(options.width, options.height, plan.sliding);
+    video::EventStatePlane* plane = nullptr;
+    auto count = [&](const Event2D* b, const Event2D* e) { counter.add(b, e, *plane); };
+    auto countExact = [&](const Event2D* b, const Event2D* e) { counter.addExact(b, e); };
+    auto uncountExact = [&](const Event2D* b, const Event2D* e) { counter.removeExact(b, e); };
+    uint64_t head = plan.start; // events before head are counted
+    uint64_t tail = plan.start; // events before tail have been taken out again
+    double busySeconds = 0;     // reading and counting
+    for (uint64_t k = 0; k < plan.frameCount; ++k) {
+        const uint64_t frameEnd = plan.frameEnd(k);
+        const uint64_t windowBegin = plan.windowBegin(frameEnd);
+        auto t0 = Clock::now();
+        plane = ring.nextToFill();
+        stats.waitSeconds += secondsSince(t0);
+        if (!plane) return false;
+        t0 = Clock::now();
+        if (plan.sliding) {
+            if (!forEachPiece(source, head, frameEnd, stats.readSeconds, countExact) ||
+                !forEachPiece(source, tail, std::max(tail, windowBegin), stats.readSeconds, uncountExact)) {
+                return false;
+            }
+            tail = std::max(tail, windowBegin);
+            counter.snapshot(*plane);
+        } else {
+            plane->clearTouched();
+            if (!forEachPiece(source, windowBegin, frameEnd, stats.readSeconds, count)) return false;
+        }
+        head = frameEnd;
+        busySeconds += secondsSince(t0);
+        ring.publish();
+        if (options.progress && !options.progress(double(k + 1) / double(plan.frameCount))) {
+            NR_LOG(LOG_INFO, "video export to %s cancelled", path.c_str());
+            return false;
+        }
+    }
+    stats.countSeconds = busySeconds - stats.readSeconds;
+    return true;
+}
+
+// Encoder thread: paints each counted frame into the encoder's picture, hands the plane back and
+// encodes; finishes the file once the ring is closed. False (and the file left to be removed) when
+// the ring was stopped or encoding failed.
+bool encodeFrames(video::PlaneRing& ring, video::EventFrameRenderer& renderer, video::Mp4Encoder& encoder,
+                  VideoExportStats& stats) {
+    for (int64_t k = 0;; ++k) {
+        video::EventStatePlane* plane = ring.nextToPaint();
+        if (!plane) break;
+        auto t0 = Clock::now();
+        AVFrame* picture = encoder.frame();
+        if (!picture) {
+            NR_LOG(LOG_ERROR, "video export: no frame buffer");
+            ring.stop();
+            return false;
+        }
+        renderer.render(*plane, picture->data[0], picture->linesize[0], picture->data[1], picture->linesize[1],
+                        picture->data[2], picture->linesize[2]);
+        ring.recycle();
+        stats.paintSeconds += secondsSince(t0);
+        t0 = Clock::now();
+        const bool encoded = encoder.encodeFrame(k, 1, false);
+        stats.encodeSeconds += secondsSince(t0);
+        if (!encoded) {
+            ring.stop();
+            return false;
+        }
+        ++stats.frames;
+    }
+    if (ring.stopped()) return false;
+    const auto t0 = Clock::now();
+    const bool ok = encoder.finish();
+    stats.encodeSeconds += secondsSince(t0);
+    return ok;
+}
+
 } // namespace
 
 bool applyColorScheme(const std::string& name, VideoExportOptions& options) {
@@ -117,11 +220,14 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
         return false;
     }
 
-    const double step = 1e6 / (options.fps * options.slowMotion); // event time per frame (us)
-    const uint64_t frameCount =
-        std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(double(end - start) / step - 1e-6)));
+    FramePlan plan;
+    plan.start = start;
+    plan.end = end;
+    plan.step = 1e6 / (options.fps * options.slowMotion);
+    plan.accTimeUs = options.accTimeUs;
+    plan.frameCount = std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(double(end - start) / plan.step - 1e-6)));
     // Windows that do not overlap are counted afresh; overlapping ones slide (events in, events out).
-    const bool sliding = double(options.accTimeUs) > std::floor(step);
+    plan.sliding = double(options.accTimeUs) > std::floor(plan.step);
 
     video::Mp4EncoderSettings settings;
     settings.width = options.width;
@@ -133,59 +239,45 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
     // Event frames are noise-like: the cheap preset and a moderate quality keep exports fast.
     settings.x264Preset = "ultrafast";
     settings.x264Crf = 28;
-    video::Mp4Encoder encoder;
+    video::Mp4Encoder encoder; // removes its partial file unless finished
     if (!encoder.open(path, settings)) return false;
     video::EventFrameRenderer renderer(options.width, options.height, options.onColor, options.offColor,
                                        options.backgroundColor);
-    VideoExportStats local;
-    local.codec = encoder.codecName();
-    auto count = [&renderer](const Event2D* b, const Event2D* e) { renderer.add(b, e); };
-    auto uncount = [&renderer](const Event2D* b, const Event2D* e) { renderer.remove(b, e); };
+    video::PlaneRing ring(kRingPlanes, options.width, options.height);
 
-    uint64_t head = start; // events before head are counted
-    uint64_t tail = start; // events before tail have been taken out again
-    for (uint64_t k = 0; k < frameCount; ++k) {
-        const uint64_t frameEnd =
-            k + 1 == frameCount ? end + 1 : start + static_cast<uint64_t>(std::llround(double(k + 1) * step));
-        const uint64_t windowBegin = frameEnd > start + options.accTimeUs ? frameEnd - options.accTimeUs : start;
-        auto t0 = Clock::now();
-        if (sliding) {
-            if (!forEachPiece(source, head, frameEnd, local.readSeconds, count) ||
-                !forEachPiece(source, tail, std::max(tail, windowBegin), local.readSeconds, uncount)) {
-                return false;
+    // Painting and encoding overlap the reading and counting of the next frames.
+    VideoExportStats counted, encoded;
+    bool encodedOk = false;
+    std::thread encoderThread([&] { encodedOk = encodeFrames(ring, renderer, encoder, encoded); });
+    struct JoinOnExit { // also when the progress callback throws
+        video::PlaneRing& ring;
+        std::thread& thread;
+        ~JoinOnExit() {
+            if (thread.joinable()) {
+                ring.stop();
+                thread.join();
             }
-            tail = std::max(tail, windowBegin);
-        } else if (!forEachPiece(source, windowBegin, frameEnd, local.readSeconds, count)) {
-            return false;
         }
-        head = frameEnd;
-        AVFrame* picture = encoder.frame();
-        if (!picture) {
-            NR_LOG(LOG_ERROR, "video export: no frame buffer");
-            return false;
-        }
-        renderer.render(picture->data[0], picture->linesize[0], picture->data[1], picture->linesize[1],
-                        picture->data[2], picture->linesize[2], !sliding);
-        local.renderSeconds += secondsSince(t0);
-        t0 = Clock::now();
-        if (!encoder.encodeFrame(static_cast<int64_t>(k), 1, false)) return false;
-        local.encodeSeconds += secondsSince(t0);
-        ++local.frames;
-        if (options.progress && !options.progress(double(k + 1) / double(frameCount))) {
-            NR_LOG(LOG_INFO, "video export to %s cancelled", path.c_str());
-            return false;
-        }
+    } joinOnExit{ring, encoderThread};
+    const bool countedOk = countFrames(source, plan, options, path, ring, counted);
+    if (countedOk) ring.close();
+    else ring.stop();
+    encoderThread.join();
+    if (!countedOk || !encodedOk) {
+        encoder.abort();
+        return false;
     }
-    const auto t0 = Clock::now();
-    const bool ok = encoder.finish();
-    local.encodeSeconds += secondsSince(t0);
-    local.renderSeconds -= local.readSeconds;
+
+    VideoExportStats local = counted;
+    local.frames = encoded.frames;
+    local.paintSeconds = encoded.paintSeconds;
+    local.renderSeconds = local.countSeconds + local.paintSeconds;
+    local.encodeSeconds = encoded.encodeSeconds;
+    local.codec = encoder.codecName();
     if (stats) *stats = local;
-    if (ok) {
-        NR_LOG(LOG_INFO, "exported %llu frames (%s) to %s", (unsigned long long)local.frames, local.codec.c_str(),
-               path.c_str());
-    }
-    return ok;
+    NR_LOG(LOG_INFO, "exported %llu frames (%s) to %s", (unsigned long long)local.frames, local.codec.c_str(),
+           path.c_str());
+    return true;
 }
 
 } // namespace norvale
