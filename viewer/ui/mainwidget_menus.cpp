@@ -51,6 +51,8 @@ QMenu* MainWidget::createMenu(QPushButton* button) {
     QMenu* menu = styledMenu(this, "#AAAAAA");
     menu->setObjectName(QStringLiteral("menu_") + button->objectName().mid(int(qstrlen("pb_menu_"))));
     button->setMenu(menu);
+    // The title row shows the menu's name only, without Qt's drop-down arrow.
+    button->setStyleSheet(QStringLiteral("QPushButton::menu-indicator { image: none; width: 0px; }"));
     connect(menu, &QMenu::triggered, this, &MainWidget::openActionSlot);
     return menu;
 }
@@ -161,7 +163,6 @@ void MainWidget::slotCutRecording() {
 
 void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type, QString file_path) {
     auto* tip = new NrFilePathReminderForm(tips, type, getDirectoryPath(file_path), this);
-    tip->adjustSize();
     // A child widget: the window's lower-left corner in the window's own coordinates.
     tip->move(0, height() - tip->height());
     tip->show();
