@@ -121,6 +121,8 @@ private:
     void runGeneralSetting();
     void switchLanguage();
     void showAboutUs();
+    // True for an open DVS recording; otherwise tells the user to open one.
+    bool requireDvsRecording();
     // The export and cut actions share everything but the dialog, the extension and the signal.
     template <class Dialog, class Signal>
     void runTimeRangeDialog(const QString& extension, Signal signal);

@@ -135,12 +135,17 @@ void MainWidget::runGeneralSetting() {
     execDialog(&dialog);
 }
 
+bool MainWidget::requireDvsRecording() {
+    if (m_sourceType == NrSourceDvsRecording)
+        return true;
+    emit signalShowLeftBottomTips(tr("Please open a raw file first."), NrMessageWarning);
+    return false;
+}
+
 template <class Dialog, class Signal>
 void MainWidget::runTimeRangeDialog(const QString& extension, Signal signal) {
-    if (m_sourceType != NrSourceDvsRecording) {
-        emit signalShowLeftBottomTips(tr("Please open a raw file first."), NrMessageWarning);
+    if (!requireDvsRecording())
         return;
-    }
     Dialog dialog(this);
     dialog.setTimeBounds(m_slider->getMinimun(), m_slider->getMaximun());
     dialog.setStartTime(m_slider->getLowerValue());
