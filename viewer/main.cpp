@@ -2,6 +2,7 @@
 // then the main window and the event loop.
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 
 #include "loadconfig.h"
 #include "startup.h"
@@ -24,6 +25,10 @@ int main(int argc, char* argv[]) {
 
     auto* mainWidget = new MainWidget();
     mainWidget->show();
+    // "viewer FILE.raw" (also how the desktop menu opens files): once the window is up.
+    const QString recording = recordingFromArguments(QApplication::arguments());
+    if (!recording.isEmpty())
+        QTimer::singleShot(0, mainWidget, [mainWidget, recording] { mainWidget->openRecording(recording); });
     const int code = QApplication::exec();
 
     delete mainWidget;

@@ -50,3 +50,12 @@ void nrMessageHandler(QtMsgType, const QMessageLogContext&, const QString& messa
     QTextStream out(&file);
     out << stamp << ": " << text << "\n";
 }
+
+QString recordingFromArguments(const QStringList& arguments) {
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        if (!arg.isEmpty() && !arg.startsWith(QLatin1Char('-')))
+            return arg;
+    }
+    return QString();
+}

@@ -2,6 +2,7 @@
 
 // Pieces of the program's start-up; GUI thread, before the first window is built.
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Installs ":/app_zh.qm" for "zh", ":/app_en.qm" for anything else; untranslated on failure.
@@ -14,6 +15,9 @@ QString installApplicationFont();
 // Appends "<local time>: <message>" to "debug.log" in the working folder; any thread
 // (each call opens, writes and closes the file; a file that cannot be opened drops the line).
 void nrMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+// The recording named on the command line (the first argument that is not an option), or "".
+QString recordingFromArguments(const QStringList& arguments);
 
 // The application version shown to the user.
 extern const char* const kViewerVersion;

@@ -13,6 +13,7 @@
 // - Caller's thread (live view): processEvents.
 // - Render thread: renderThread. Playback thread: dvsFilePlayLoop. Loading, export and cut threads:
 //   one std::thread each, owned here, joined before the next of its kind and at destruction.
+// - A file that cannot be opened or read gives the tip "Cannot open the recording: " + its name.
 //
 // Locks (order: accMutex -> renderMutex -> mailMutex; playMutex before accMutex)
 // - accMutex: accumulateBuffer. The count loop of processEvents and the exchange in swapEventBuffer
@@ -112,6 +113,9 @@ signals:
     void signalShowLeftBottomTips(QString tips, NrMessageType type, QString file_path);
     void signalLocalTime(QString str);
     void signalTriggerList(std::vector<std::pair<uint64_t, uint8_t> > triggers);
+    // Events per slot of the loaded file, the slots covering [startUs, endUs) evenly; after loading,
+    // before signalEndTimeStamp.
+    void signalRateProfile(std::vector<uint32_t> counts, uint64_t startUs, uint64_t endUs);
     // Fraction (0..1) of a running export or cut, for the busy indicator.
     void signalProgress(double fraction);
 
@@ -152,6 +156,8 @@ private:
     void loadWork(std::shared_ptr<LoadJob> job);
     void finishLoading(std::shared_ptr<LoadJob> job, const LoadResult& result);
     void abandonLoading();
+    // Error tip naming a file that is not a readable recording.
+    void reportUnreadable(const QString& path);
 
     // Export and cut.
     void startWork(std::thread& slot, bool video, const QString& fullPath, const QString& dir, uint64_t start,

@@ -28,6 +28,7 @@ struct NrEventProcessor::LoadResult {
     uint64_t endTs = 0;
     norvale::DvsFileInfo info;
     NrTriggerList triggers;
+    norvale::RateProfile rate;
 };
 
 bool NrEventProcessor::usable() const { return reader != nullptr && !loading; }
@@ -74,6 +75,7 @@ void NrEventProcessor::loadFile(QString path) {
     std::unique_ptr<DvsFileReader> created = DvsFileReader::createFileReader(path.toLocal8Bit().toStdString());
     if (!created) {
         qDebug() << "not raw file.";
+        reportUnreadable(path);
         return;
     }
     reader = std::move(created);
@@ -96,6 +98,7 @@ void NrEventProcessor::loadWork(std::shared_ptr<LoadJob> job) {
     r.ok = file.prepareFile() && file.getStartTimestamp(r.startTs) && file.getEndTimestamp(r.endTs);
     if (r.ok) {
         file.getFileInfo(r.info);
+        r.rate = file.getRateProfile();
         std::vector<norvale::EventTriggerIn> triggers;
         if (file.getTriggerList(triggers)) {
             r.triggers.reserve(triggers.size());
@@ -121,8 +124,7 @@ void NrEventProcessor::finishLoading(std::shared_ptr<LoadJob> job, const LoadRes
     if (!r.ok) {
         qDebug() << "not raw file.";
         reader.reset();
-        emit signalShowLeftBottomTips(tr("Failed to read the raw file!"), NrMessageError,
-                                      QFileInfo(job->path).absolutePath());
+        reportUnreadable(job->path);
         endBusy();
         return;
     }
@@ -133,6 +135,8 @@ void NrEventProcessor::finishLoading(std::shared_ptr<LoadJob> job, const LoadRes
     qDebug() << "End time: " << r.endTs;
     currentTs = r.startTs;
     emit signalTriggerList(r.triggers);
+    const uint64_t rateEnd = r.rate.startTimestamp + uint64_t(r.rate.counts.size()) * r.rate.slotDurationUs;
+    emit signalRateProfile(r.rate.counts, r.rate.startTimestamp, rateEnd);
     emit signalEndTimeStamp(r.endTs);
     emit signalStartTimeStamp(r.startTs);
     emit signalRealTimeTimeStamp(r.startTs);
@@ -140,6 +144,12 @@ void NrEventProcessor::finishLoading(std::shared_ptr<LoadJob> job, const LoadRes
     emit signalPlayStatus(true);
     endBusy();
     qDebug() << "Load raw file success.";
+}
+
+void NrEventProcessor::reportUnreadable(const QString& path) {
+    const QFileInfo info(path);
+    emit signalShowLeftBottomTips(tr("Cannot open the recording: ") + info.fileName(), NrMessageError,
+                                  info.absoluteFilePath());
 }
 
 void NrEventProcessor::abandonLoading() {

@@ -106,6 +106,78 @@
         <source>Restore</source>
         <translation>Restore</translation>
     </message>
+    <message>
+        <source>Open Camera</source>
+        <translation>Open Camera</translation>
+    </message>
+    <message>
+        <source>Camera Info</source>
+        <translation>Camera Info</translation>
+    </message>
+    <message>
+        <source>IP Configuration</source>
+        <translation>IP Configuration</translation>
+    </message>
+    <message>
+        <source>Open Recording</source>
+        <translation>Open Recording</translation>
+    </message>
+    <message>
+        <source>Save as...</source>
+        <translation>Save as...</translation>
+    </message>
+    <message>
+        <source>Cut Recording</source>
+        <translation>Cut Recording</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>About us</source>
+        <translation>About us</translation>
+    </message>
+    <message>
+        <source>Toggle Start/End Point</source>
+        <translation>Toggle Start/End Point</translation>
+    </message>
+    <message>
+        <source>Select a raw file</source>
+        <translation>Select a raw file</translation>
+    </message>
+    <message>
+        <source>RAW files (*.raw)</source>
+        <translation>RAW files (*.raw)</translation>
+    </message>
+    <message>
+        <source>Is it open in the browser?</source>
+        <translation>Is it open in the browser?</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>Tips</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>The language change will take effect after restart.</source>
+        <translation>The language change will take effect after restart.</translation>
+    </message>
+    <message>
+        <source>Restart</source>
+        <translation>Restart</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>Later</translation>
+    </message>
+    <message>
+        <source>Please open a raw file first.</source>
+        <translation>Please open a raw file first.</translation>
+    </message>
 </context>
 <context>
     <name>NRMessageBox</name>
@@ -388,6 +460,10 @@
     <message>
         <source>Failed to read the raw file!</source>
         <translation>Failed to read the raw file!</translation>
+    </message>
+    <message>
+        <source>Cannot open the recording: </source>
+        <translation>Cannot open the recording: </translation>
     </message>
 </context>
 </TS>

@@ -106,6 +106,78 @@
         <source>Restore</source>
         <translation>还原</translation>
     </message>
+    <message>
+        <source>Open Camera</source>
+        <translation>打开相机</translation>
+    </message>
+    <message>
+        <source>Camera Info</source>
+        <translation>相机信息</translation>
+    </message>
+    <message>
+        <source>IP Configuration</source>
+        <translation>IP 配置</translation>
+    </message>
+    <message>
+        <source>Open Recording</source>
+        <translation>打开录制文件</translation>
+    </message>
+    <message>
+        <source>Save as...</source>
+        <translation>另存为...</translation>
+    </message>
+    <message>
+        <source>Cut Recording</source>
+        <translation>剪切录制文件</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>About us</source>
+        <translation>关于我们</translation>
+    </message>
+    <message>
+        <source>Toggle Start/End Point</source>
+        <translation>切换起止点</translation>
+    </message>
+    <message>
+        <source>Select a raw file</source>
+        <translation>选择 raw 文件</translation>
+    </message>
+    <message>
+        <source>RAW files (*.raw)</source>
+        <translation>RAW 文件 (*.raw)</translation>
+    </message>
+    <message>
+        <source>Is it open in the browser?</source>
+        <translation>是否在浏览器中打开？</translation>
+    </message>
+    <message>
+        <source>Tips</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>The language change will take effect after restart.</source>
+        <translation>语言切换将在重启后生效。</translation>
+    </message>
+    <message>
+        <source>Restart</source>
+        <translation>重启</translation>
+    </message>
+    <message>
+        <source>Later</source>
+        <translation>稍后</translation>
+    </message>
+    <message>
+        <source>Please open a raw file first.</source>
+        <translation>请先打开 raw 文件。</translation>
+    </message>
 </context>
 <context>
     <name>NRMessageBox</name>
@@ -388,6 +460,10 @@
     <message>
         <source>Failed to read the raw file!</source>
         <translation>读取原始文件失败！</translation>
+    </message>
+    <message>
+        <source>Cannot open the recording: </source>
+        <translation>无法打开录制文件：</translation>
     </message>
 </context>
 </TS>

@@ -150,17 +150,46 @@ private slots:
         QCOMPARE(images.count(), 0); // loading renders nothing
     }
 
+    // The index's per-slot counts reach the timeline before the range does, covering every event.
+    void rateProfileAfterLoading() {
+        qRegisterMetaType<std::vector<uint32_t>>("std::vector<uint32_t>"); // for the spy
+        NrEventProcessor p;
+        QStringList order;
+        connect(&p, &NrEventProcessor::signalRateProfile, this, [&] { order << "rate"; });
+        connect(&p, &NrEventProcessor::signalEndTimeStamp, this, [&] { order << "end"; });
+        QSignalSpy rate(&p, &NrEventProcessor::signalRateProfile);
+        p.loadFile(ramp);
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, 10000);
+        QCOMPARE(order, QStringList({"rate", "end"}));
+        const auto counts = rate.at(0).at(0).value<std::vector<uint32_t>>();
+        const uint64_t start = rate.at(0).at(1).value<uint64_t>();
+        const uint64_t end = rate.at(0).at(2).value<uint64_t>();
+        QVERIFY(!counts.empty());
+        QCOMPARE(start, kFirst);
+        QVERIFY(end > kLast);
+        QVERIFY((end - start) % counts.size() == 0); // whole slots
+        uint64_t total = 0;
+        for (uint32_t c : counts)
+            total += c;
+        QCOMPARE(total, uint64_t(rampEvents().size()));
+    }
+
     void unreadableFiles() {
         NrEventProcessor p;
         QSignalSpy status(&p, &NrEventProcessor::signalLoadingStatus);
         QSignalSpy tips(&p, &NrEventProcessor::signalShowLeftBottomTips);
         p.loadFile(tmp.filePath("missing.raw"));
-        QCOMPARE(status.count(), 0); // not a raw file: nothing starts
+        QCOMPARE(status.count(), 0); // not a raw file: nothing starts, but the user is told
+        QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips.at(0).at(0).toString(), QStringLiteral("Cannot open the recording: missing.raw"));
+        QCOMPARE(tips.at(0).at(1).value<NrMessageType>(), NrMessageError);
+        tips.clear();
         const QString empty = tmp.filePath("empty.raw");
         QVERIFY(writeRecording(empty, {}));
         p.loadFile(empty);
         QTRY_COMPARE_WITH_TIMEOUT(status.count(), 2, 10000);
         QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips.at(0).at(0).toString(), QStringLiteral("Cannot open the recording: empty.raw"));
         QCOMPARE(tips.at(0).at(1).value<NrMessageType>(), NrMessageError);
         QSignalSpy now(&p, &NrEventProcessor::signalRealTimeTimeStamp);
         p.nextFrame(); // no file: ignored

@@ -63,6 +63,12 @@ private slots:
         QVERIFY(metrics.inFontUcs4('A'));
     }
 
+    void recordingArgument() {
+        QCOMPARE(recordingFromArguments({"viewer"}), QString());
+        QCOMPARE(recordingFromArguments({"viewer", "--reverse", "/data/a b.raw"}), QStringLiteral("/data/a b.raw"));
+        QCOMPARE(recordingFromArguments({"viewer", "x.raw", "y.raw"}), QStringLiteral("x.raw"));
+    }
+
     void messageLogAppendsLines() {
         QTemporaryDir tmp;
         QVERIFY(tmp.isValid());

@@ -1,15 +1,33 @@
+// MainWidget: construction, wiring and the play bar.
 #include "mainwidget.h"
 
+#include <QAction>
+#include <QDebug>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMetaType>
+#include <QMimeData>
 #include <QScreen>
 #include <QShowEvent>
-#include <QSlider>
 #include <QStyle>
 
+#include <utility>
+#include <vector>
+
+#include "Utility/Utility.h"
 #include "loadconfig.h"
+#include "processing/nreventsproccess.h"
+#include "settings/sidebarcamerasettingui.h"
 #include "startup.h"
+#include "ui/showimageform.h"
 #include "ui_mainwidget.h"
+#include "widgets/nrthreehandleslider.h"
 #include "widgets/nrwindowagent.h"
+#include "widgets/waitingwin.h"
 
 namespace {
 
@@ -28,9 +46,27 @@ void setStyleProperty(QWidget* widget, const char* name, const QVariant& value) 
     widget->update();
 }
 
+// The types that travel through queued and string-based connections; registered once.
+void registerMetaTypes() {
+    static const bool done = [] {
+        qRegisterMetaType<uint64_t>("uint64_t");
+        qRegisterMetaType<uint32_t>("uint32_t");
+        qRegisterMetaType<NrMessageType>("NrMessageType");
+        qRegisterMetaType<NrTriggerList>("std::vector<std::pair<uint64_t,uint8_t> >");
+        qRegisterMetaType<std::vector<uint32_t>>("std::vector<uint32_t>");
+        qRegisterMetaType<QPixmap*>("QPixmap*");
+        return true;
+    }();
+    (void)done;
+}
+
+const QColor kTagRising(QStringLiteral("#FF6058"));
+const QColor kTagFalling(QStringLiteral("#58DB6D"));
+
 } // namespace
 
 MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget) {
+    registerMetaTypes();
     ui->setupUi(this);
 
     m_agent = new NrWindowAgent(this);
@@ -41,22 +77,52 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     m_agent->setSystemButton(NrWindowAgent::Maximize, ui->pb_win_max);
     m_agent->setSystemButton(NrWindowAgent::Close, ui->pb_win_close);
     setAttribute(Qt::WA_TranslucentBackground);
+    setAcceptDrops(true);
 
+    initParam();
     initViewer();
     initStyle();
+    initFileMenu();
+    initSettingMenu();
+    initHelpMenu();
+    initViewerMenu();
+    initSidebarSettingUI();
+    initConnect();
     m_config = LoadConfig::getGlobalConfig();
 }
 
-MainWidget::~MainWidget() { delete ui; }
+MainWidget::~MainWidget() {
+    if (ui->pb_play->isChecked())
+        ui->pb_play->setChecked(false);
+    delete m_eventProcessor; // joins its threads before the widgets it talks to go
+    m_eventProcessor = nullptr;
+    delete ui;
+}
+
+void MainWidget::initParam() {
+    m_textOpenCamera = tr("Open Camera");
+    m_textCameraInfo = tr("Camera Info");
+    m_textIpConfig = tr("IP Configuration");
+    m_textOpenRecording = tr("Open Recording");
+    m_textSaveAs = tr("Save as...");
+    m_textCut = tr("Cut Recording");
+    m_textQuit = tr("Quit");
+    m_textGeneralSetting = tr("General Setting");
+    m_textLanguage = QStringLiteral("EN/中文");
+    m_textAboutUs = tr("About us");
+    m_textToggleTrim = tr("Toggle Start/End Point");
+    m_eventProcessor = new NrEventProcessor();
+}
 
 void MainWidget::initViewer() {
     m_imageView = ui->widget_show_image;
-    // Stands in for the timeline until the three-handle slider takes this place.
-    auto* placeholder = new QSlider(Qt::Horizontal, this);
-    placeholder->setObjectName(QStringLiteral("slider_placeholder"));
-    placeholder->setEnabled(false);
-    placeholder->setValue(0);
-    ui->layout_time_slider->addWidget(placeholder);
+    m_slider = new NrThreeHandleSlider(this, Qt::Horizontal, NrThreeHandleSlider::CenterHandle);
+    m_slider->setObjectName(QStringLiteral("slider_time"));
+    m_slider->setEnabled(false);
+    m_slider->setValue(0);
+    ui->layout_time_slider->addWidget(m_slider);
+    m_waitWin = new WaitingWin(m_imageView);
+    m_waitWin->setWindowModality(Qt::ApplicationModal);
 }
 
 void MainWidget::initStyle() {
@@ -74,8 +140,187 @@ void MainWidget::initStyle() {
     ui->pb_loop->setToolTip(tr("Select to automatically replay at the end of the playback"));
     ui->lb_status_version->setText(tr("Version: ") + QLatin1String(kViewerVersion));
 
+    // Cameras come later: no entries that lead nowhere until then.
+    for (QWidget* w : {static_cast<QWidget*>(ui->pb_menu_device), static_cast<QWidget*>(ui->pb_menu_tools),
+                       static_cast<QWidget*>(ui->pb_record), static_cast<QWidget*>(ui->lb_recoding_time),
+                       static_cast<QWidget*>(ui->pb_viewer_type), static_cast<QWidget*>(ui->pb_fold_dvs_setting),
+                       static_cast<QWidget*>(ui->pb_fold_aps_setting)})
+        w->hide();
+
+    // Nothing to step through before a recording is open.
+    for (QWidget* w : {ui->pb_loop, ui->pb_next, ui->pb_prv, ui->pb_stop})
+        w->setEnabled(false);
+    ui->label_time->setText(QStringLiteral("--/--"));
+
     setViewerTypeStyle(m_viewerType);
     maximizedChanged(false);
+    updateStatusBarInfo();
+}
+
+void MainWidget::initSidebarSettingUI() {
+    m_cameraSidebar = new SidebarCameraSettingUI(ui->frame_setting);
+    m_cameraSidebar->setObjectName(QStringLiteral("sidebar_camera"));
+    ui->layout_sidebar_setting->addWidget(m_cameraSidebar);
+    m_cameraSidebar->show();
+    // The settings area opens with its button.
+    ui->frame_setting->setVisible(ui->pb_fold_setting->isChecked());
+}
+
+void MainWidget::initConnect() {
+    connect(this, &MainWidget::signalShowLeftBottomTips, this,
+            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+    connectEventProcessor();
+}
+
+// Every connection between the window, its play bar, timeline and camera side bar and the event
+// processor. The processor emits on the GUI thread, so Auto connections are direct.
+void MainWidget::connectEventProcessor() {
+    NrEventProcessor* p = m_eventProcessor;
+    connect(this, &MainWidget::signalOpenRawFile, p, &NrEventProcessor::loadFile);
+    connect(p, &NrEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
+    connect(p, &NrEventProcessor::signalProgress, m_waitWin, &WaitingWin::setProgress);
+    connect(this, &MainWidget::signalPlaybackReset, p, &NrEventProcessor::slotPlaybackReset);
+    connect(p, &NrEventProcessor::signalEventImage, m_imageView, &ShowImageForm::slotShowImage);
+    connect(p, &NrEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp);
+    connect(p, &NrEventProcessor::signalLocalTime, this, &MainWidget::showLocalTime);
+    connect(p, &NrEventProcessor::signalStartTimeStamp, this, &MainWidget::slotSetSliderStartTime);
+    connect(p, &NrEventProcessor::signalEndTimeStamp, this, &MainWidget::slotSetSliderEndTime);
+    connect(p, &NrEventProcessor::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
+    connect(ui->pb_play, &QPushButton::toggled, p, &NrEventProcessor::slotPlaybackCtrl);
+    connect(ui->pb_prv, &QPushButton::pressed, p, &NrEventProcessor::preFrame);
+    connect(ui->pb_next, &QPushButton::pressed, p, &NrEventProcessor::nextFrame);
+    connect(ui->pb_stop, &QPushButton::pressed, p, &NrEventProcessor::slotPlaybackReset);
+    connect(ui->pb_loop, &QPushButton::toggled, p, &NrEventProcessor::slotPlayLoop);
+    connect(m_slider, &NrThreeHandleSlider::centerValueMove, p, &NrEventProcessor::setPlayPos);
+    connect(m_slider, &NrThreeHandleSlider::centerValueTrackClick, p, &NrEventProcessor::setPlayPos);
+    connect(m_slider, &NrThreeHandleSlider::lowerValueChanged, p, &NrEventProcessor::slotSetLowerTimeStamp);
+    connect(m_slider, &NrThreeHandleSlider::upperValueChanged, p, &NrEventProcessor::slotSetUpperTimeStamp);
+    connect(p, &NrEventProcessor::signalShowLeftBottomTips, this,
+            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
+    connect(this, &MainWidget::signalExportVideo, p, &NrEventProcessor::slotExportVideo);
+    connect(this, &MainWidget::signalCutRawFile, p, &NrEventProcessor::slotCutRawFile);
+    connect(p, &NrEventProcessor::signalTriggerList, this, [this](const NrTriggerList& triggers) {
+        for (const auto& t : triggers)
+            m_slider->addTag(t.first, t.second == 1 ? kTagRising : kTagFalling);
+    });
+    connect(p, &NrEventProcessor::signalRateProfile, m_slider, &NrThreeHandleSlider::setRateProfile);
+    connect(m_cameraSidebar, &SidebarCameraSettingUI::signalFpsChanged, p, [p](uint32_t fps) { p->setFps(int(fps)); });
+    connect(m_cameraSidebar, &SidebarCameraSettingUI::signalCumulativeTimeChanged, p, &NrEventProcessor::setAccTime);
+}
+
+bool MainWidget::isRecordingFile(const QString& path) {
+    return path.endsWith(QStringLiteral(".raw"), Qt::CaseInsensitive);
+}
+
+QString MainWidget::chooseRecordingFile() {
+    return QFileDialog::getOpenFileName(this, tr("Select a raw file"), m_config->inputRawFilePath,
+                                        tr("RAW files (*.raw)"));
+}
+
+void MainWidget::slotOpenRecording() {
+    const QString path = chooseRecordingFile();
+    if (!path.isEmpty())
+        openRecording(path);
+}
+
+void MainWidget::openRecording(const QString& path) {
+    const QFileInfo file(path);
+    m_config->inputRawFilePath = file.absolutePath();
+    ui->lb_viewer_file_name->setText(file.fileName());
+    // Fusion replay is not built yet: a ".raw" with its ".mp4" plays as the DVS recording it holds.
+    m_sourceType = NrSourceDvsRecording;
+    m_slider->clearTags();
+    m_slider->setRateProfile({}, 0, 0);
+    emit signalOpenRawFile(file.absoluteFilePath());
+    emit signalOpenFusionFile(QString());
+    m_saveAsAction->setVisible(true);
+    m_cutAction->setVisible(true);
+    m_cameraSidebar->setDispItemFPSEnable(true);
+    showCameraPlayingUI(false);
+}
+
+void MainWidget::showCameraPlayingUI(bool en) {
+    for (QWidget* w : {static_cast<QWidget*>(ui->pb_loop), static_cast<QWidget*>(ui->pb_next),
+                       static_cast<QWidget*>(ui->pb_prv), static_cast<QWidget*>(ui->pb_stop),
+                       static_cast<QWidget*>(m_slider)})
+        w->setEnabled(!en);
+    if (en) {
+        m_slider->setValue(0);
+        ui->label_time->setText(QStringLiteral("--/--"));
+    }
+}
+
+void MainWidget::on_pb_play_clicked(bool checked) {
+    // Recordings are driven by pb_play's toggled signal; without a source there is nothing to play.
+    if (m_sourceType == NrSourceNone && checked)
+        ui->pb_play->setChecked(false);
+}
+
+void MainWidget::setShowTitleInfo(bool) {
+    ui->label_show_timestamp_info->clear();
+    ui->label_show_camera_info->clear();
+}
+
+void MainWidget::showTimeStamp(uint64_t timestamp_us) {
+    if (m_sourceType == NrSourceDvsRecording || m_sourceType == NrSourceFusionRecording) {
+        m_slider->setCenterValue(timestamp_us);
+        ui->label_time->setText(QString::fromStdString(timestamp2StdString(timestamp_us)) + QLatin1Char('/') +
+                                QString::fromStdString(timestamp2StdString(m_slider->getUpperValue())));
+    } else {
+        ui->label_show_timestamp_info->setText(QString::fromStdString(timestamp2StdString(timestamp_us)));
+    }
+}
+
+void MainWidget::showLocalTime(QString str) { ui->label_show_timestamp_info->setText(str); }
+
+void MainWidget::slotSetSliderStartTime(uint64_t timestamp_us) { m_slider->setMinimum(timestamp_us); }
+
+void MainWidget::slotSetSliderEndTime(uint64_t timestamp_us) { m_slider->setMaximum(timestamp_us); }
+
+void MainWidget::slotStartEndPointEditable(bool en) {
+    m_slider->setType(en ? NrThreeHandleSlider::RangeMode : NrThreeHandleSlider::CenterHandle);
+    m_slider->update();
+}
+
+void MainWidget::slotSetWaitWinStatus(bool en) {
+    if (en) {
+        m_waitWin->setProgress(-1);
+        m_waitWin->show();
+    } else {
+        m_waitWin->close();
+    }
+}
+
+void MainWidget::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Space:
+        ui->pb_play->click();
+        break;
+    case Qt::Key_Left:
+        emit ui->pb_prv->pressed();
+        break;
+    case Qt::Key_Right:
+        emit ui->pb_next->pressed();
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void MainWidget::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile() && isRecordingFile(urls.first().toLocalFile()))
+        event->acceptProposedAction();
+}
+
+void MainWidget::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile() || !isRecordingFile(urls.first().toLocalFile()))
+        return;
+    event->acceptProposedAction();
+    openRecording(urls.first().toLocalFile());
 }
 
 void MainWidget::setViewerTypeStyle(int viewerType) {
@@ -110,6 +355,16 @@ void MainWidget::showEvent(QShowEvent* event) {
         const QRect area = screen->availableGeometry();
         move((area.width() - width()) / 2, (area.height() - height()) / 2);
     }
+}
+
+void MainWidget::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    m_waitWin->updatePos();
+}
+
+void MainWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_waitWin->updatePos();
 }
 
 void MainWidget::changeEvent(QEvent* event) {

@@ -1,12 +1,35 @@
 #pragma once
 
-// The viewer's single top-level window: a frameless frame with our own title row, the image view,
-// the play bar, the side-bar area and the status bar. GUI thread only.
+// The viewer's single top-level window: a frameless frame with our own title row and menus, the
+// image view, the play bar with the timeline, the side-bar area and the status bar. It owns the
+// event processor (created without parent, deleted here) and plays, seeks, exports and cuts
+// recordings through it.
+//
+// Threads: GUI thread only. The processor emits every signal on the GUI thread; tips from other
+// threads reach slotShowLeftBottomTips queued.
+//
+// Layout for the sources still to come: sourceType selects what play and record do; each processor
+// has its own wiring function (connectEventProcessor); buttons of sources that do not exist yet
+// (Device and Tools menus, record, viewer type, DVS and APS side bars) stay hidden.
+#include <QString>
 #include <QWidget>
 
+#include <cstdint>
+
+#include "Utility/nrmessagetype.h"
+#include "ui/nrsourcetype.h"
+
 class LoadConfig;
+class NrEventProcessor;
+class NrThreeHandleSlider;
 class NrWindowAgent;
+class QAction;
+class QDialog;
+class QMenu;
+class QPushButton;
 class ShowImageForm;
+class SidebarCameraSettingUI;
+class WaitingWin;
 
 namespace Ui {
 class MainWidget;
@@ -18,27 +41,110 @@ public:
     explicit MainWidget(QWidget* parent = nullptr);
     ~MainWidget() override;
 
+    // Opens a recording as the File menu does after its dialog: the command line and drops use it.
+    void openRecording(const QString& path);
+
     NrWindowAgent* windowAgent() const { return m_agent; }
     ShowImageForm* imageView() const { return m_imageView; }
+    NrThreeHandleSlider* timeSlider() const { return m_slider; }
+    NrEventProcessor* eventProcessor() const { return m_eventProcessor; }
+    WaitingWin* waitingWindow() const { return m_waitWin; }
+    int sourceType() const { return m_sourceType; }
+
+signals:
+    void signalShowLeftBottomTips(QString tips, NrMessageType type = NrMessageSuccess, QString file_path = QString());
+    void signalPlaybackReset();
+    void signalPlaybackCtrl(bool play);
+    void signalOpenRawFile(QString path);
+    void signalOpenFusionFile(QString path);
+    void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+    void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+
+public slots:
+    void slotShowLeftBottomTips(QString tips, NrMessageType type, QString file_path);
+    void slotShowLeftBottomTips(QString tips, NrMessageType type);
+    void slotShowLeftBottomTips(QString tips);
+    void slotSetSliderStartTime(uint64_t timestamp_us);
+    void slotSetSliderEndTime(uint64_t timestamp_us);
+    void slotSetWaitWinStatus(bool en);
 
 protected:
+    // The places where the window waits for the user; tests replace them.
+    // A recording chosen in the file dialog, "" when cancelled.
+    virtual QString chooseRecordingFile();
+    // Runs a modal dialog and returns its result.
+    virtual int execDialog(QDialog* dialog);
+    // Starts a new instance of the program (the language switch); this one ends with its windows.
+    virtual void restartApplication();
+
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private slots:
+    void showCameraPlayingUI(bool en);
     void on_pb_win_min_clicked();
     void on_pb_win_close_clicked();
+    void openActionSlot(QAction* action);
+    void slotOpenRecording();
+    void slotSaveAs();
+    void slotCutRecording();
+    void setShowTitleInfo(bool show);
+    void showTimeStamp(uint64_t timestamp_us);
+    void showLocalTime(QString str);
     void on_pb_win_max_clicked();
     void maximizedChanged(bool max);
+    void on_pb_fold_setting_clicked(bool checked);
+    void on_pb_viewer_setting_clicked(bool checked);
+    void slotStartEndPointEditable(bool en);
+    void on_pb_fold_general_setting_clicked();
+    void on_pb_play_clicked(bool checked);
 
 private:
+    void initParam();
     void initViewer();
     void initStyle();
+    QMenu* createMenu(QPushButton* button);
+    void initFileMenu();
+    void initSettingMenu();
+    void initHelpMenu();
+    void initViewerMenu();
+    void initSidebarSettingUI();
+    void initConnect();
+    void connectEventProcessor();
     void setViewerTypeStyle(int viewerType);
+    void updateStatusBarInfo();
+    void runGeneralSetting();
+    void switchLanguage();
+    void showAboutUs();
+    // True for an open DVS recording; otherwise tells the user to open one.
+    bool requireDvsRecording();
+    // The export and cut actions share everything but the dialog, the extension and the signal.
+    template <class Dialog, class Signal>
+    void runTimeRangeDialog(const QString& extension, Signal signal);
+    static bool isRecordingFile(const QString& path);
 
     Ui::MainWidget* ui;
+    QAction* m_saveAsAction = nullptr;
+    QAction* m_cutAction = nullptr;
+    WaitingWin* m_waitWin = nullptr;
+    LoadConfig* m_config = nullptr;
     NrWindowAgent* m_agent = nullptr;
     ShowImageForm* m_imageView = nullptr;
+    NrThreeHandleSlider* m_slider = nullptr;
     int m_viewerType = 2;
-    LoadConfig* m_config = nullptr;
+    int m_sourceType = NrSourceNone;
+    SidebarCameraSettingUI* m_cameraSidebar = nullptr;
+    QMenu* m_viewerMenu = nullptr;
+    QString m_statusParts[4];
+
+    // Menu texts, translated once when the window is built.
+    QString m_textOpenCamera, m_textCameraInfo, m_textIpConfig, m_textOpenRecording, m_textSaveAs, m_textCut,
+        m_textQuit, m_textGeneralSetting, m_textLanguage, m_textAboutUs, m_textToggleTrim;
+
+    NrEventProcessor* m_eventProcessor = nullptr;
 };

@@ -104,6 +104,11 @@ void NrThreeHandleSlider::addTag(uint64_t value, const QColor& color) {
     update();
 }
 
+void NrThreeHandleSlider::clearTags() {
+    tags.clear();
+    update();
+}
+
 void NrThreeHandleSlider::setRateProfile(std::vector<uint32_t> counts, uint64_t startUs, uint64_t endUs) {
     rateCounts = std::move(counts);
     rateStart = startUs;

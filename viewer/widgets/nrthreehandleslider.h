@@ -42,6 +42,8 @@ public:
     uint64_t getUpperValue() const;
     uint64_t getCenterValue() const { return centerValue; }
     void addTag(uint64_t value, const QColor& color);
+    // Removes every tag (another recording was opened).
+    void clearTags();
     const std::vector<Tag>& getTags() const { return tags; }
 
     // Events per time slot of the loaded recording; the slots cover [startUs, endUs) evenly.

@@ -1,0 +1,205 @@
+// MainWidget: title-bar menus, the viewer menu, export and cut, the side-bar buttons, tips and the
+// status bar.
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QProcess>
+#include <QUrl>
+
+#include "Utility/Utility.h"
+#include "loadconfig.h"
+#include "mainwidget.h"
+#include "settings/nrgeneralsetting.h"
+#include "tools/nrcutrawfile.h"
+#include "tools/nrexportvideoui.h"
+#include "tools/nrfilepathreminderform.h"
+#include "ui_mainwidget.h"
+#include "widgets/nrmessagebox.h"
+#include "widgets/nrthreehandleslider.h"
+
+namespace {
+
+const char* const kAboutUrl = "https://www.norvale.example/";
+
+QString menuStyle(const char* border) {
+    return QStringLiteral("QMenu { background: #FFFFFF; border: 1px solid %1; padding: 4px 0px; }"
+                          "QMenu::item { height: 30px; padding: 0px 40px 0px 16px; font-size: 12px;"
+                          " color: #575757; background: transparent; }"
+                          "QMenu::item:selected { background: #EDF1F3; color: #004B6A; }"
+                          "QMenu::item:pressed { background: #004B6A; color: #FFFFFF; }"
+                          "QMenu::separator { height: 1px; background: #C3C3C3; margin: 2px 8px; }"
+                          "QMenu::indicator { width: 36px; height: 20px; subcontrol-position: right center;"
+                          " subcontrol-origin: padding; right: 8px; }"
+                          "QMenu::indicator:checked { image: url(:/img/assets/btn_switch_enable.svg); }"
+                          "QMenu::indicator:unchecked { image: url(:/img/assets/btn_switch_disable.svg); }")
+        .arg(QLatin1String(border));
+}
+
+QMenu* styledMenu(QWidget* parent, const char* border) {
+    auto* menu = new QMenu(parent);
+    menu->setWindowFlags(menu->windowFlags() | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
+    menu->setAttribute(Qt::WA_TranslucentBackground);
+    menu->setStyleSheet(menuStyle(border));
+    return menu;
+}
+
+} // namespace
+
+QMenu* MainWidget::createMenu(QPushButton* button) {
+    QMenu* menu = styledMenu(this, "#AAAAAA");
+    menu->setObjectName(QStringLiteral("menu_") + button->objectName().mid(int(qstrlen("pb_menu_"))));
+    button->setMenu(menu);
+    // The title row shows the menu's name only, without Qt's drop-down arrow.
+    button->setStyleSheet(QStringLiteral("QPushButton::menu-indicator { image: none; width: 0px; }"));
+    connect(menu, &QMenu::triggered, this, &MainWidget::openActionSlot);
+    return menu;
+}
+
+void MainWidget::initFileMenu() {
+    QMenu* menu = createMenu(ui->pb_menu_file);
+    QAction* open = menu->addAction(m_textOpenRecording);
+    open->setObjectName(QStringLiteral("action_open_recording"));
+    connect(open, &QAction::triggered, this, &MainWidget::slotOpenRecording);
+    menu->addSeparator();
+    m_saveAsAction = menu->addAction(m_textSaveAs);
+    m_saveAsAction->setObjectName(QStringLiteral("action_save_as"));
+    connect(m_saveAsAction, &QAction::triggered, this, &MainWidget::slotSaveAs);
+    m_cutAction = menu->addAction(m_textCut);
+    m_cutAction->setObjectName(QStringLiteral("action_cut"));
+    connect(m_cutAction, &QAction::triggered, this, &MainWidget::slotCutRecording);
+    m_saveAsAction->setVisible(false);
+    m_cutAction->setVisible(false);
+    menu->addSeparator();
+    menu->addAction(m_textQuit);
+}
+
+void MainWidget::initSettingMenu() {
+    QMenu* menu = createMenu(ui->pb_menu_setting);
+    menu->addAction(m_textGeneralSetting);
+    menu->addAction(m_textLanguage);
+}
+
+void MainWidget::initHelpMenu() {
+    createMenu(ui->pb_menu_help)->addAction(m_textAboutUs);
+}
+
+void MainWidget::initViewerMenu() {
+    m_viewerMenu = styledMenu(this, "#004B6A");
+    m_viewerMenu->setObjectName(QStringLiteral("menu_viewer"));
+    QAction* trim = m_viewerMenu->addAction(m_textToggleTrim);
+    trim->setObjectName(QStringLiteral("action_toggle_trim"));
+    trim->setCheckable(true);
+    connect(trim, &QAction::toggled, this, &MainWidget::slotStartEndPointEditable);
+    connect(m_viewerMenu, &QMenu::aboutToHide, ui->pb_viewer_setting, [this] { ui->pb_viewer_setting->setChecked(false); });
+}
+
+void MainWidget::openActionSlot(QAction* action) {
+    const QString text = action->text();
+    if (text == m_textQuit)
+        close();
+    else if (text == m_textAboutUs)
+        showAboutUs();
+    else if (text == m_textLanguage)
+        switchLanguage();
+    else if (text == m_textGeneralSetting)
+        runGeneralSetting();
+}
+
+int MainWidget::execDialog(QDialog* dialog) { return dialog->exec(); }
+
+void MainWidget::restartApplication() {
+    QApplication::closeAllWindows();
+    QProcess::startDetached(QCoreApplication::applicationFilePath(), {});
+}
+
+void MainWidget::showAboutUs() {
+    NRMessageBox box(tr("Is it open in the browser?"), tr("Tips"), tr("Open"), tr("Close"));
+    if (execDialog(&box))
+        QDesktopServices::openUrl(QUrl(QLatin1String(kAboutUrl)));
+}
+
+void MainWidget::switchLanguage() {
+    NRMessageBox box(tr("The language change will take effect after restart."), tr("Tips"), tr("Restart"),
+                     tr("Later"));
+    if (!execDialog(&box))
+        return;
+    m_config->language = m_config->language == QLatin1String("en") ? QStringLiteral("zh") : QStringLiteral("en");
+    m_config->saveConfig();
+    restartApplication();
+}
+
+void MainWidget::runGeneralSetting() {
+    NrGeneralSetting dialog(this);
+    execDialog(&dialog);
+}
+
+bool MainWidget::requireDvsRecording() {
+    if (m_sourceType == NrSourceDvsRecording)
+        return true;
+    emit signalShowLeftBottomTips(tr("Please open a raw file first."), NrMessageWarning);
+    return false;
+}
+
+template <class Dialog, class Signal>
+void MainWidget::runTimeRangeDialog(const QString& extension, Signal signal) {
+    if (!requireDvsRecording())
+        return;
+    Dialog dialog(this);
+    dialog.setTimeBounds(m_slider->getMinimun(), m_slider->getMaximun());
+    dialog.setStartTime(m_slider->getLowerValue());
+    dialog.setEndTime(m_slider->getUpperValue());
+    dialog.setSaveFilePath(m_config->videoSavePath);
+    dialog.setSaveFileName(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) + extension);
+    if (execDialog(&dialog) != QDialog::Accepted)
+        return;
+    emit(this->*signal)(dialog.getSaveFileFullPath(), dialog.getSaveFilePath(), dialog.getStartTime(),
+                        dialog.getEndTime());
+}
+
+void MainWidget::slotSaveAs() {
+    runTimeRangeDialog<NrExportVideoUI>(QStringLiteral(".mp4"), &MainWidget::signalExportVideo);
+}
+
+void MainWidget::slotCutRecording() {
+    runTimeRangeDialog<NrCutRawFile>(QStringLiteral(".raw"), &MainWidget::signalCutRawFile);
+}
+
+void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type, QString file_path) {
+    auto* tip = new NrFilePathReminderForm(tips, type, getDirectoryPath(file_path), this);
+    // A child widget: the window's lower-left corner in the window's own coordinates.
+    tip->move(0, height() - tip->height());
+    tip->show();
+    tip->raise();
+}
+
+void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type) {
+    slotShowLeftBottomTips(tips, type, QString());
+}
+
+void MainWidget::slotShowLeftBottomTips(QString tips) { slotShowLeftBottomTips(tips, NrMessageSuccess, QString()); }
+
+void MainWidget::updateStatusBarInfo() {
+    ui->lb_status_bar->setText(m_statusParts[0] + m_statusParts[1] + m_statusParts[2] + m_statusParts[3]);
+}
+
+void MainWidget::on_pb_fold_setting_clicked(bool checked) {
+    // The camera side bar is the only one until cameras exist; the group logic lives here.
+    for (QPushButton* other : {ui->pb_fold_dvs_setting, ui->pb_fold_aps_setting})
+        other->setChecked(false);
+    ui->frame_setting->setVisible(checked);
+}
+
+void MainWidget::on_pb_fold_general_setting_clicked() {
+    runGeneralSetting();
+    ui->pb_fold_general_setting->setChecked(false);
+}
+
+void MainWidget::on_pb_viewer_setting_clicked(bool checked) {
+    if (!checked) {
+        m_viewerMenu->hide();
+        return;
+    }
+    m_viewerMenu->popup(ui->pb_viewer_setting->mapToGlobal(QPoint(0, ui->pb_viewer_setting->height())));
+}
