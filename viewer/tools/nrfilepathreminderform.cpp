@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 
@@ -39,6 +40,10 @@ NrFilePathReminderForm::NrFilePathReminderForm(const QString& tips, NrMessageTyp
         ui->widget_item->setStyleSheet(QStringLiteral("#widget_item { background: %1; border: 1px solid %2; "
                                                       "border-radius: 3px; }")
                                            .arg(look.background, look.frame));
+        // Inside a styled main window the frame keeps the look it was first polished with
+        // unless it is polished again.
+        ui->widget_item->style()->unpolish(ui->widget_item);
+        ui->widget_item->style()->polish(ui->widget_item);
         ui->lb_title->setStyleSheet(QStringLiteral("color: %1;").arg(look.frame));
     }
     QTimer::singleShot(kLifetimeMs, this, &NrFilePathReminderForm::onTimeupDestroy);
