@@ -95,3 +95,28 @@ TEST(ReaderExport, UnpreparedReaderRefuses) {
     EXPECT_FALSE(reader->exportVideo(1000, 2000, dir.file("x.mp4")));
     EXPECT_FALSE(testutil::fileExists(dir.file("x.mp4")));
 }
+
+TEST(ReaderExport, CutReportsProgressAndCanBeCancelled) {
+    testutil::TempDir dir;
+    writeRecording(dir.file("rec.raw"), 1000);
+    auto reader = DvsFileReader::createFileReader(dir.file("rec.raw"));
+    ASSERT_TRUE(reader && reader->prepareFile());
+
+    std::vector<double> seen;
+    ASSERT_TRUE(reader->exportRawFile(1000, 800999, dir.file("cut.raw"), [&](double f) {
+        seen.push_back(f);
+        return true;
+    }));
+    ASSERT_GT(seen.size(), 5u);
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i], seen[i - 1]);
+    EXPECT_GT(seen.back(), 0.9);
+    EXPECT_LE(seen.back(), 1.0);
+
+    // Cancelled half way: no output, no temporary file, the reader still works.
+    EXPECT_FALSE(reader->exportRawFile(1000, 800999, dir.file("cancelled.raw"), [](double f) { return f < 0.5; }));
+    EXPECT_FALSE(testutil::fileExists(dir.file("cancelled.raw")));
+    EXPECT_FALSE(testutil::fileExists(dir.file("cancelled.raw.part")));
+    auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));
+    ASSERT_TRUE(cut && cut->prepareFile());
+    EXPECT_EQ(cut->getStats().eventCount, 800u * 40u * 40u * 2u);
+}

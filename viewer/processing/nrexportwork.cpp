@@ -55,7 +55,7 @@ void NrEventProcessor::startWork(std::thread& slot, bool video, const QString& f
         bool ok = false;
         {
             std::lock_guard<std::mutex> lock(playMutex); // an export and a cut take turns on the reader
-            ok = video ? file->exportVideo(start, end, path, options) : file->exportRawFile(start, end, path);
+            ok = video ? file->exportVideo(start, end, path, options) : file->exportRawFile(start, end, path, options.progress);
         }
         if (ok)
             publishProgress(1.0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,7 +74,10 @@ public:
     // A new EVT 3.0 file with every event and trigger of start <= t <= end, timestamps unchanged,
     // a fresh header whose dvs_start_timestamp is its first event. Refuses to overwrite the input;
     // on failure returns false and leaves no partial output.
-    bool exportRawFile(uint64_t start, uint64_t end, const std::string& path);
+    // progress, when given, is called on this thread with the fraction of the range written so far;
+    // returning false cancels the cut (nothing is left behind).
+    bool exportRawFile(uint64_t start, uint64_t end, const std::string& path,
+                       const std::function<bool(double fraction)>& progress = {});
     // Renders the events of start <= t <= end into an MP4 at path (see exportEventsToVideo for the
     // frames, colours, progress, cancelling and stats). Uses the read cursor: no other read may run
     // meanwhile. Reads on the calling thread.

@@ -85,7 +85,8 @@ public:
     template <class Sink>
     bool scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink);
     bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
-    bool exportRaw(uint64_t start, uint64_t end, const std::string& outPath);
+    bool exportRaw(uint64_t start, uint64_t end, const std::string& outPath,
+                   const std::function<bool(double)>& progress);
 };
 
 bool DvsFileReader::Impl::prepare() {
@@ -184,7 +185,8 @@ bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Even
     });
 }
 
-bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::string& outPath) {
+bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::string& outPath,
+                                   const std::function<bool(double)>& progress) {
     struct stat in {}, out {};
     if (::fstat(fd, &in) == 0 && ::stat(outPath.c_str(), &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
         NR_LOG(LOG_ERROR, "cut refused: output %s is the input file", outPath.c_str());
@@ -223,7 +225,24 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
     std::vector<EventTriggerIn> keptTrig;
     const Event2D* outside = nullptr; // first event the written geometry cannot hold
     Event2D firstOutside{};
+    // Progress by event time over the part of the range the file covers, a few hundred calls at most.
+    const uint64_t spanFrom = std::max(start, stats.firstTimestamp);
+    const uint64_t spanTo = std::min(end, stats.lastTimestamp);
+    const double span = spanTo > spanFrom ? double(spanTo - spanFrom) : 1.0;
+    double reported = 0;
+    bool cancelled = false;
     bool ok = scan(start, to, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
+        if (progress && n) {
+            const uint64_t now = ev[n - 1].timestamp;
+            const double fraction = now <= spanFrom ? 0.0 : std::min(1.0, double(now - spanFrom) / span);
+            if (fraction - reported >= 0.005) {
+                reported = fraction;
+                if (!progress(fraction)) {
+                    cancelled = true;
+                    return false;
+                }
+            }
+        }
         kept.clear();
         keptTrig.clear();
         for (size_t i = 0; i < n; ++i)
@@ -246,7 +265,9 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
                (unsigned long long)end);
         ok = openWriter(start);
     }
-    if (outside) {
+    if (cancelled) {
+        NR_LOG(LOG_INFO, "cut of %s to %s cancelled", path.c_str(), outPath.c_str());
+    } else if (outside) {
         NR_LOG(LOG_ERROR,
                "cut of %s to %s refused: the file's geometry is %ux%u, but a written raw file always states %ux%u "
                "in its header, and the range holds events outside it (the first at x=%u y=%u t=%llu); nothing was written",
@@ -383,7 +404,8 @@ bool DvsFileReader::readRange(uint64_t start, uint64_t endExclusive, std::vector
     return impl->readRange(start, endExclusive, events, triggers);
 }
 
-bool DvsFileReader::exportRawFile(uint64_t start, uint64_t end, const std::string& path) {
+bool DvsFileReader::exportRawFile(uint64_t start, uint64_t end, const std::string& path,
+                                  const std::function<bool(double)>& progress) {
     if (!impl->prepared) {
         NR_LOG(LOG_ERROR, "cut of %s: file not prepared", impl->path.c_str());
         return false;
@@ -393,7 +415,7 @@ bool DvsFileReader::exportRawFile(uint64_t start, uint64_t end, const std::strin
                (unsigned long long)start);
         return false;
     }
-    return impl->exportRaw(start, end, path);
+    return impl->exportRaw(start, end, path, progress);
 }
 
 bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& path) {
