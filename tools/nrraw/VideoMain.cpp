@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "norvale/DvsFileReader.h"
-#include "norvale/VideoCommands.h"
+#include "VideoCommands.h"
 
 using namespace norvale;
 

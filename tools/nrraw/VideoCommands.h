@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "norvale/DriverExport.h"
 #include "norvale/VideoExporter.h"
 
 namespace norvale {
@@ -23,13 +22,13 @@ struct VideoExportCommand {
 };
 
 // Usage text of the export command, one line.
-NR_DRIVER_EXPORT const char* videoExportUsage();
+const char* videoExportUsage();
 
 // Parses the arguments after "export":
 //   FILE OUT.mp4 [--start US] [--end US] [--fps N] [--acc US] [--slow F]
 //   [--colors gray|dark|light|redblue|redgreen]
 // False with a message in `error` for a missing or unknown argument or a bad value.
-NR_DRIVER_EXPORT bool parseVideoExportCommand(const std::vector<std::string>& args, VideoExportCommand& command,
+bool parseVideoExportCommand(const std::vector<std::string>& args, VideoExportCommand& command,
                                               std::string& error);
 
 // Exports with `exportFn` (for the raw file reader: its exportVideo), filling in the range from the
@@ -37,11 +36,11 @@ NR_DRIVER_EXPORT bool parseVideoExportCommand(const std::vector<std::string>& ar
 // outcome on `out` / `err`; returns the process exit code (0 success).
 using VideoExportFunction =
     std::function<bool(uint64_t start, uint64_t end, const std::string& path, const VideoExportOptions& options)>;
-NR_DRIVER_EXPORT int runVideoExportCommand(const VideoExportCommand& command, uint64_t recordingFirstUs,
+int runVideoExportCommand(const VideoExportCommand& command, uint64_t recordingFirstUs,
                                            uint64_t recordingLastUs, const VideoExportFunction& exportFn,
                                            std::ostream& out, std::ostream& err);
 
 // "aps-info FILE.mp4": size, frame count, first and last timestamp. Returns the exit code.
-NR_DRIVER_EXPORT int runApsInfoCommand(const std::string& path, std::ostream& out, std::ostream& err);
+int runApsInfoCommand(const std::string& path, std::ostream& out, std::ostream& err);
 
 } // namespace norvale

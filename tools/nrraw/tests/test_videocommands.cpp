@@ -5,7 +5,7 @@
 #include "LogCapture.h"
 #include "VideoTestUtil.h"
 #include "norvale/ApsVideoWriter.h"
-#include "norvale/VideoCommands.h"
+#include "VideoCommands.h"
 
 using namespace norvale;
 

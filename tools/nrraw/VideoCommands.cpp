@@ -1,4 +1,4 @@
-#include "norvale/VideoCommands.h"
+#include "VideoCommands.h"
 
 #include <unistd.h>
 
