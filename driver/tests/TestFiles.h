@@ -9,21 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "norvale/Event2D.h"
 #include "norvale/RawDecoder.h"
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "norvale_test_XXXXXX").string();
-        dir = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(dir); }
-    std::string path(const std::string& name) const { return dir + "/" + name; }
-
-private:
-    std::string dir;
-};
 
 inline void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;

@@ -77,26 +77,6 @@ std::array<double, 3> regionMean(const DecodedVideo& video, size_t frame, int x0
     return sum;
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "norvale-video-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    dir = made ? made : "";
-}
-
-TempDir::~TempDir() {
-    if (dir.empty()) return;
-    std::error_code ec;
-    std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(dir, ec);
-}
-
-std::vector<std::string> TempDir::entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 bool fileExists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "norvale/Event2D.h"
 #include "norvale/VideoExporter.h"
 
@@ -28,18 +29,7 @@ DecodedVideo decodeVideo(const std::string& path, bool keepPixels = true);
 // Mean R, G, B over a rectangle of one decoded frame.
 std::array<double, 3> regionMean(const DecodedVideo& video, size_t frame, int x0, int y0, int w, int h);
 
-// A folder of its own under the system's temporary folder, removed with its content on destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return dir; }
-    std::string file(const std::string& name) const { return dir + "/" + name; }
-    std::vector<std::string> entries() const;
-
-private:
-    std::string dir;
-};
+using ::TempDir;
 
 bool fileExists(const std::string& path);
 
