@@ -113,14 +113,16 @@ inline Event2D* evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_
 
 // Kernels over nWords whole words starting at bytes (any alignment). Decoding ones return the
 // events written; counting ones add to tally instead.
-size_t evt3DecodePortable(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,
-                          uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers);
-size_t evt3DecodeAvx512(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,
-                        uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers);
-void evt3CountPortable(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width, uint32_t height,
-                       EventTally& tally, std::vector<EventTriggerIn>* triggers);
-void evt3CountAvx512(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width, uint32_t height,
-                     EventTally& tally, std::vector<EventTriggerIn>* triggers);
+#define NR_EVT3_KERNELS(suffix)                                                                                  \
+    size_t evt3Decode##suffix(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,          \
+                              uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers);             \
+    void evt3Count##suffix(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,             \
+                           uint32_t height, EventTally& tally, std::vector<EventTriggerIn>* triggers);
+NR_EVT3_KERNELS(Portable)
+NR_EVT3_KERNELS(Avx2)
+NR_EVT3_KERNELS(Avx512)
+#undef NR_EVT3_KERNELS
 bool cpuHasAvx512();
+bool cpuHasAvx2();
 
 } // namespace norvale::detail
