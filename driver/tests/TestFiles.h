@@ -64,7 +64,7 @@ inline std::string vectorHeavyWords(size_t n, uint64_t seed) {
         const uint64_t r = next();
         switch ((r >> 33) % 8) {
         case 0: // time: forward, or back by less than a wrap
-            high = (r >> 40) % 4 == 0 ? (high + 0xFFF - uint32_t(r >> 44) % 8) & 0xFFF : (high + 1) & 0xFFF;
+            high = (r >> 40) % 8 == 0 ? (high + 0xFFF - uint32_t(r >> 44) % 4) & 0xFFF : (high + 1) & 0xFFF;
             w.push_back(uint16_t(0x8000 | high));
             break;
         case 1: w.push_back(uint16_t(0x6000 | (r >> 20 & 0xFFF))); break;
