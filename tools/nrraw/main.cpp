@@ -16,7 +16,9 @@ const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) from
 Usage:
   nrraw info FILE
       Header fields, geometry, format, event count, ON/OFF counts, first and last
-      timestamp, duration, mean and peak event rate, trigger count.
+      timestamp, duration, mean and peak event rate, trigger count, and the CPU
+      kernel that decoded it (avx512, avx2 or portable; the environment variable
+      NORVALE_SIMD=avx512|avx2|portable forces one the CPU has).
   nrraw cut FILE OUT [--start US] [--end US]
       Writes the events and triggers with start <= t <= end to a new EVT 3.0 file
       (timestamps unchanged). Defaults: the whole file. OUT must not be FILE.
@@ -24,8 +26,9 @@ Usage:
       Prints events as CSV "t,x,y,p" on stdout, from --start (default: first event)
       for --duration microseconds (default: to the end), at most --limit lines.
   nrraw bench decode FILE [--repeat N]
-      Decodes the file's data from memory N times (default 5), with the vectorised
-      and the portable decoder. The last line reads "decode: <N> Mev/s".
+      Decodes the file's data from memory N times (default 5; small files several
+      times per pass) with the straightforward decoder and each kernel, best pass by
+      CPU time. The last line reads "decode: <N> Mev/s" for the kernel in use.
   nrraw bench seek FILE [--count N]
       Time of prepareFile, then N (default 200) random reads of 33333 us: median and
       99th percentile latency.

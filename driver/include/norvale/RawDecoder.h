@@ -78,7 +78,7 @@ private:
 
 // Whether this CPU can run kernel (Auto and Portable always).
 NR_DRIVER_EXPORT bool kernelAvailable(DecoderKernel kernel);
-// The kernel Auto stands for in this process (never Auto).
+// The kernel Auto stands for now (never Auto); NORVALE_SIMD is read at each call.
 NR_DRIVER_EXPORT DecoderKernel autoKernel();
 // "avx512", "avx2", "portable" (and "auto").
 NR_DRIVER_EXPORT const char* kernelName(DecoderKernel kernel);

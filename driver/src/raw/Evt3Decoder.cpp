@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "norvale/Logger.h"
@@ -103,28 +104,14 @@ private:
     CountKernel countKernel = detail::evt3CountPortable;
 };
 
-DecoderKernel kernelFromEnvironment() {
-    const char* v = std::getenv("NORVALE_SIMD");
-    if (!v || !*v) return DecoderKernel::Auto;
-    const std::string name(v);
-    for (DecoderKernel k : {DecoderKernel::Avx512, DecoderKernel::Avx2, DecoderKernel::Portable})
-        if (name == kernelName(k)) return k;
-    NR_LOG(LOG_WARN, "NORVALE_SIMD=%s is none of avx512, avx2, portable; using the fastest kernel", v);
-    return DecoderKernel::Auto;
-}
-
-DecoderKernel chooseKernel() {
-    DecoderKernel best = DecoderKernel::Portable;
-    if (detail::cpuHasAvx2()) best = DecoderKernel::Avx2;
-    if (detail::cpuHasAvx512()) best = DecoderKernel::Avx512;
-    const DecoderKernel wanted = kernelFromEnvironment();
-    if (wanted == DecoderKernel::Auto) return best;
-    if (!kernelAvailable(wanted)) {
-        NR_LOG(LOG_WARN, "NORVALE_SIMD=%s: this CPU cannot run that kernel; using %s", kernelName(wanted),
-               kernelName(best));
-        return best;
-    }
-    return wanted;
+// Logs a problem with NORVALE_SIMD once per value, not once per file opened.
+void warnOnce(const std::string& value, const std::string& message) {
+    static std::mutex mutex;
+    static std::string warned;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (warned == value) return;
+    warned = value;
+    NR_LOG(LOG_WARN, "%s", message.c_str());
 }
 
 } // namespace
@@ -138,8 +125,20 @@ bool kernelAvailable(DecoderKernel kernel) {
 }
 
 DecoderKernel autoKernel() {
-    static const DecoderKernel chosen = chooseKernel();
-    return chosen;
+    static const DecoderKernel best = detail::cpuHasAvx512() ? DecoderKernel::Avx512
+                                      : detail::cpuHasAvx2() ? DecoderKernel::Avx2
+                                                             : DecoderKernel::Portable;
+    const char* v = std::getenv("NORVALE_SIMD"); // read each time: a program may set it between files
+    if (!v || !*v) return best;
+    const std::string name(v);
+    for (DecoderKernel k : {DecoderKernel::Avx512, DecoderKernel::Avx2, DecoderKernel::Portable}) {
+        if (name != kernelName(k)) continue;
+        if (kernelAvailable(k)) return k;
+        warnOnce(name, "NORVALE_SIMD=" + name + ": this CPU cannot run that kernel; using " + kernelName(best));
+        return best;
+    }
+    warnOnce(name, "NORVALE_SIMD=" + name + " is none of avx512, avx2, portable; using " + kernelName(best));
+    return best;
 }
 
 const char* kernelName(DecoderKernel kernel) {

@@ -108,6 +108,7 @@ TEST(Nrraw, GenWritesTheSeededRecordingAndInfoDescribesIt) {
     for (const auto& e : want) on += e.polarity;
     EXPECT_TRUE(hasLine(info.out, "format: EVT 3.0")) << info.out;
     EXPECT_TRUE(hasLine(info.out, "geometry: 1280 x 720")) << info.out;
+    EXPECT_TRUE(hasLine(info.out, std::string("kernel: ") + kernelName(autoKernel()))) << info.out;
     EXPECT_TRUE(hasLine(info.out, "events: " + std::to_string(want.size()))) << info.out;
     EXPECT_TRUE(hasLine(info.out, "ON events: " + std::to_string(on))) << info.out;
     EXPECT_TRUE(hasLine(info.out, "OFF events: " + std::to_string(want.size() - on))) << info.out;
@@ -189,7 +190,8 @@ TEST(Nrraw, BenchCommandsReportTheirFigures) {
     ASSERT_EQ(r.code, 0) << r.err;
     std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
     EXPECT_EQ(last.rfind("decode: ", 0), 0u) << r.out;
-    EXPECT_NE(last.find(" Mev/s"), std::string::npos) << r.out;
+    EXPECT_NE(last.find(" Mev/s (" + std::string(kernelName(autoKernel())) + " kernel)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("straightforward decoder: "), std::string::npos) << r.out;
     r = nrraw(dir, {"bench", "seek", src, "--count", "5"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("prepare: "), std::string::npos) << r.out;
