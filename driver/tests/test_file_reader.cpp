@@ -367,3 +367,26 @@ TEST(DvsFileReader, CutsOfRealRecordingsAtRandomRanges) {
     EXPECT_EQ(r->getStats().eventCount, 30u * 5000u);
     cutRandomRanges(*r, dir.path("cut.raw"), 5, 8);
 }
+
+// A trigger edge in a stretch without events (chunk 1 of 3): reading and cutting its range find it.
+TEST(DvsFileReader, TriggersAwayFromEventsAreFound) {
+    std::vector<uint16_t> w;
+    auto fillTo = [&](size_t n) { w.resize(n, 0x9999); };
+    w = {0x8001, 0x0005, 0x200A};
+    fillTo(32768);
+    w.insert(w.end(), {0x8064, 0x6007, 0xA101}); // t = 100 << 12 | 7, channel 1 rising
+    fillTo(2 * 32768);
+    w.insert(w.end(), {0x80C8, 0x0005, 0x200B});
+    TempDir dir;
+    writeBytes(dir.path("t.raw"), "% evt 3.0\n% end\n" + words(w));
+    auto r = openPrepared(dir.path("t.raw"));
+    ASSERT_TRUE(r);
+    const uint64_t t = 100u << 12 | 7u;
+    std::vector<Event2D> ev;
+    std::vector<EventTriggerIn> trig;
+    ASSERT_TRUE(r->readRange(t - 5, t + 5, ev, &trig));
+    EXPECT_TRUE(ev.empty());
+    ASSERT_EQ(trig, (std::vector<EventTriggerIn>{{1, t, 1}}));
+    cutEqualsRange(*r, t - 5, t + 5, dir.path("cut.raw"));
+    cutEqualsRange(*r, 0, t, dir.path("cut.raw"));
+}

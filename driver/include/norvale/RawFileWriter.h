@@ -19,8 +19,9 @@ namespace norvale {
 // starts with its header. When the first event's timestamp differs from the header's
 // dvs_start_timestamp, the header is rewritten with it before the first data reaches the file.
 //
-// Threads: open/add*/flush/close/abandon from one thread at a time (the recording thread); the
-// flusher thread only writes. `mutex` guards the encoder, the file descriptor and the counters.
+// Threads: open/add*/enterState/copyFrom/assumeState/flush/close/abandon from one thread at a time
+// (the recording or cutting thread); the flusher thread only writes. `mutex` guards the encoder,
+// the file descriptor and the counters.
 class NR_DRIVER_EXPORT RawFileWriter {
 public:
     RawFileWriter();
