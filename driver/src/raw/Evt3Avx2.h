@@ -138,14 +138,8 @@ NR_AVX2 inline void evt3Runs8(const Evt3Lanes8& l, const Evt3VectorLanes8& v, __
 
 // State after the block: y and time always, base and polarity when v is given.
 NR_AVX2 inline void evt3Advance8(const Evt3Lanes8& l, const Evt3VectorLanes8* v, RawDecoderState& s) {
-    if (v) {
-        const uint32_t nextBase = evt3Lane7(v->basev) + evt3Lane7(v->inc);
-        s.base = nextBase < RawDecoderState::kNoBase ? nextBase : RawDecoderState::kNoBase;
-        s.polarity = uint8_t(evt3Lane7(v->polv));
-    }
-    s.y = evt3Lane7(l.yv);
-    if (l.highChanged) s.timeHigh = evt3Lane7(l.hv);
-    s.timeLow = evt3Lane7(l.lowv);
+    if (v) evt3BlockEndVector(s, evt3Lane7(v->basev), evt3Lane7(v->inc), evt3Lane7(v->polv));
+    evt3BlockEnd(s, evt3Lane7(l.yv), l.highChanged, l.highChanged ? evt3Lane7(l.hv) : 0, evt3Lane7(l.lowv));
 }
 
 } // namespace norvale::detail

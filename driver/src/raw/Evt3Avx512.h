@@ -125,14 +125,8 @@ NR_AVX512 inline void evt3Runs(const Evt3Lanes& l, const Evt3VectorLanes& v, __m
 
 // State after the block: y and time always, base and polarity when v is given.
 NR_AVX512 inline void evt3Advance(const Evt3Lanes& l, const Evt3VectorLanes* v, RawDecoderState& s) {
-    if (v) {
-        const uint32_t nextBase = evt3Lane15(v->basev) + evt3Lane15(v->inc);
-        s.base = nextBase < RawDecoderState::kNoBase ? nextBase : RawDecoderState::kNoBase;
-        s.polarity = uint8_t(evt3Lane15(v->polv));
-    }
-    s.y = evt3Lane15(l.yv);
-    if (l.highChanged) s.timeHigh = evt3Lane15(l.hv);
-    s.timeLow = evt3Lane15(l.lowv);
+    if (v) evt3BlockEndVector(s, evt3Lane15(v->basev), evt3Lane15(v->inc), evt3Lane15(v->polv));
+    evt3BlockEnd(s, evt3Lane15(l.yv), l.highChanged, l.highChanged ? evt3Lane15(l.hv) : 0, evt3Lane15(l.lowv));
 }
 
 } // namespace norvale::detail

@@ -111,6 +111,19 @@ inline Event2D* evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_
     return sink.out;
 }
 
+// The state after a vectorised block, from its last lane: y and time always, the vector base
+// (last lane's base plus its span) and polarity after blocks with vector words.
+inline void evt3BlockEnd(RawDecoderState& s, uint32_t y, bool highChanged, uint32_t high, uint32_t low) {
+    s.y = y;
+    if (highChanged) s.timeHigh = high;
+    s.timeLow = low;
+}
+inline void evt3BlockEndVector(RawDecoderState& s, uint32_t base, uint32_t span, uint32_t polarity) {
+    const uint32_t next = base + span;
+    s.base = next < RawDecoderState::kNoBase ? next : RawDecoderState::kNoBase;
+    s.polarity = uint8_t(polarity);
+}
+
 // Kernels over nWords whole words starting at bytes (any alignment). Decoding ones return the
 // events written; counting ones add to tally instead.
 #define NR_EVT3_KERNELS(suffix)                                                                                  \
