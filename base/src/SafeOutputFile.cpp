@@ -53,7 +53,7 @@ const char* kindOf(mode_t mode) {
     if (S_ISSOCK(mode)) return "a socket";
     if (S_ISCHR(mode)) return "a character device";
     if (S_ISBLK(mode)) return "a block device";
-    return "not a regular file";
+    return "of an unknown kind";
 }
 
 // The process's umask, read without changing it (umask() would race with other threads).
@@ -186,6 +186,25 @@ void SafeOutputFile::discard() {
     if (!tempPath.empty() && FileIdentity::ofPath(tempPath).sameAs(tempId)) ::unlink(tempPath.c_str());
     unregisterTemporary(slot);
     tempPath.clear();
+}
+
+int openRegularFile(const std::string& path, std::string& problem) {
+    // Non-blocking, so that opening a FIFO without a writer returns at once.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        problem = errorText(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) problem = errorText(errno);
+    else if (!S_ISREG(st.st_mode)) problem = std::string("not a regular file (") + kindOf(st.st_mode) + ")";
+    else problem.clear();
+    if (!problem.empty()) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 
 void removeLiveTemporaries() noexcept {

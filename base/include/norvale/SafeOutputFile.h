@@ -69,6 +69,11 @@ private:
     bool wasRefused = false;
 };
 
+// Opens path for reading (O_RDONLY, close-on-exec, blocking) only when it is a regular file: a FIFO,
+// device or folder is refused at once, never waited on. -1 with problem set ("not a regular file
+// (a FIFO)", "Permission denied", ...) on failure.
+NR_BASE_EXPORT int openRegularFile(const std::string& path, std::string& problem);
+
 // Removes the temporary file of every SafeOutputFile open in this process. Async-signal-safe (no
 // allocation, no locks): meant for a SIGINT/SIGTERM handler that then ends the process.
 NR_BASE_EXPORT void removeLiveTemporaries() noexcept;
