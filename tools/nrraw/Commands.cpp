@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "StandardOutput.h"
 
 #include <algorithm>
 #include <chrono>
@@ -132,7 +133,7 @@ int cmdDump(const Args& args) {
             --limit;
             std::printf("%llu,%u,%u,%u\n", (unsigned long long)e.timestamp, e.x, e.y, e.polarity);
         }
-        if (std::ferror(stdout)) return 1; // reported on the way out; no use going on
+        if (standardOutputFailed()) return 1; // reported on the way out; no use going on
         // An empty stretch (a damaged file's time jump) is skipped at once, however long.
         if (!events.empty()) {
             t = to;

@@ -3,13 +3,12 @@
 #include <spdlog/spdlog.h>
 
 #include <csignal>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <unistd.h>
 
 #include "Commands.h"
+#include "StandardOutput.h"
 #include "VideoMain.h"
 #include "norvale/Logger.h"
 #include "norvale/SafeOutputFile.h"
@@ -78,22 +77,6 @@ void installSignalHandlers() {
     action.sa_handler = onTerminatingSignal;
     sigemptyset(&action.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-}
-
-// A result that did not reach standard output (a full disk, a closed pipe) must never pass for a
-// whole one: the exit status says so.
-int finishStandardOutput(int code) {
-    std::cout.flush();
-    errno = 0;
-    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good();
-    int err = errno;
-    if (std::fclose(stdout) != 0 && !failed) {
-        failed = true;
-        err = errno;
-    }
-    if (!failed) return code;
-    std::fprintf(stderr, "nrraw: cannot write to standard output: %s\n", err ? std::strerror(err) : "write error");
-    return code ? code : 1;
 }
 
 int run(const std::vector<std::string>& words) {
