@@ -20,10 +20,12 @@ const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) from
 Usage:
   nrraw info FILE
       Header fields, geometry, format, event count, ON/OFF counts, first and last
-      timestamp, duration, mean and peak event rate, trigger count.
+      timestamp, duration, mean and peak event rate, largest gap between events
+      (hours of it mark a damaged file), trigger count.
   nrraw cut FILE OUT [--start US] [--end US]
       Writes the events and triggers with start <= t <= end to a new EVT 3.0 file
-      (timestamps unchanged). Defaults: the whole file. OUT must not be FILE.
+      (timestamps unchanged). Defaults: the whole file. OUT must not be FILE (by
+      any name) nor an existing folder, FIFO or device; it appears only when complete.
   nrraw dump FILE [--start US] [--duration US] [--limit N]
       Prints events as CSV "t,x,y,p" on stdout, from --start (default: first event)
       for --duration microseconds (default: to the end), at most --limit lines.
@@ -37,7 +39,8 @@ Usage:
                [--colors gray|dark|light|redblue|redgreen]
       Renders the events into an H.264 MP4 (defaults: the whole file, 30 fps, each
       frame showing the last 33333 us, real time, the "gray" colours). A progress
-      line shows on a terminal.
+      line shows on a terminal. OUT is checked as for cut. More than a second of
+      video without events is one picture shown for that long.
   nrraw aps-info FILE.mp4
       Size, frame count, first and last timestamp of an APS video.
   nrraw gen OUT --duration S --rate MEVS [--seed N] [--triggers HZ] [--start US]
@@ -49,7 +52,8 @@ Usage:
       This text.
 
 Times are microseconds of the camera clock. Exit status: 0 on success, 1 when a
-file cannot be read or written, 2 for a wrong command line.
+file or standard output cannot be read or written, 2 for a wrong command line.
+Interrupted (Ctrl-C, kill), cut and export leave no partial file behind.
 )";
 
 void logToStderr() {
