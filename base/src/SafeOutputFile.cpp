@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -212,6 +213,27 @@ void removeLiveTemporaries() noexcept {
         int expected = 2;
         if (s.state.compare_exchange_strong(expected, 3)) ::unlink(s.path);
     }
+}
+
+namespace {
+
+const char* gSignalMessage = nullptr;
+
+void onTerminatingSignal(int sig) {
+    removeLiveTemporaries();
+    if (gSignalMessage) (void)!::write(STDERR_FILENO, gSignalMessage, std::strlen(gSignalMessage));
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+} // namespace
+
+void removeTemporariesOnTerminatingSignals(const char* message) {
+    gSignalMessage = message;
+    struct sigaction action {};
+    action.sa_handler = onTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
 }
 
 } // namespace norvale

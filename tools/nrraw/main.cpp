@@ -2,10 +2,8 @@
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 #include "Commands.h"
 #include "StandardOutput.h"
@@ -66,23 +64,6 @@ void logToStderr() {
     }
 }
 
-// Ctrl-C or a kill during cut or export: the temporary file goes, then the signal ends the process
-// as it would have (the shell sees the usual status).
-void onTerminatingSignal(int sig) {
-    norvale::removeLiveTemporaries();
-    static const char kText[] = "nrraw: interrupted; no partial output left\n";
-    (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
-void installSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onTerminatingSignal;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-}
-
 int run(const std::vector<std::string>& words) {
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         std::fputs(kHelp, words.empty() ? stderr : stdout);
@@ -121,6 +102,7 @@ int run(const std::vector<std::string>& words) {
 
 int main(int argc, char** argv) {
     logToStderr(); // stdout carries the results (CSV of dump)
-    installSignalHandlers();
+    // Ctrl-C or a kill during cut or export: the temporary file goes too.
+    norvale::removeTemporariesOnTerminatingSignals("nrraw: interrupted; no partial output left\n");
     return finishStandardOutput(run(std::vector<std::string>(argv + 1, argv + argc)));
 }

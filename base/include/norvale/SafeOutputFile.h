@@ -78,4 +78,9 @@ NR_BASE_EXPORT int openRegularFile(const std::string& path, std::string& problem
 // allocation, no locks): meant for a SIGINT/SIGTERM handler that then ends the process.
 NR_BASE_EXPORT void removeLiveTemporaries() noexcept;
 
+// For programs (a library never installs handlers): on SIGINT, SIGTERM or SIGHUP the live
+// temporaries are removed, message (a string that outlives the program's main) goes to stderr, and
+// the signal then ends the process as it would have (the shell sees the usual status).
+NR_BASE_EXPORT void removeTemporariesOnTerminatingSignals(const char* message);
+
 } // namespace norvale
