@@ -108,6 +108,7 @@ bool SafeOutputFile::open(const std::string& path, const FileIdentity& input) {
     discard();
     outputPath = path;
     targetPath = path;
+    inputId = input;
     why.clear();
     wasRefused = false;
     if (path.empty()) return fail("no output file given", true);
@@ -161,6 +162,8 @@ bool SafeOutputFile::commit() {
     struct stat st {};
     if (::stat(targetPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return fail("output " + outputPath + " is " + kindOf(st.st_mode) + ", not a regular file", true);
+    if (inputId.sameAs(FileIdentity::ofPath(targetPath)))
+        return fail("output " + outputPath + " is the input file", true);
     if (::fsync(fd) != 0) return fail("cannot write " + outputPath + ": " + errorText(errno), false);
     const int closing = fd;
     fd = -1;

@@ -65,6 +65,7 @@ private:
     std::string targetPath; // the file that is replaced: outputPath or a symbolic link's target
     std::string tempPath;
     FileIdentity tempId;
+    FileIdentity inputId;
     std::string why;
     bool wasRefused = false;
 };
