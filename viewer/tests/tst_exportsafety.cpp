@@ -78,13 +78,16 @@ private slots:
         QSignalSpy busy(p.get(), &NrEventProcessor::signalLoadingStatus);
         p->slotExportVideo(recording, tmp.path(), 1000, 2000000);
         QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 2, 10000);
-        QCOMPARE(tips.last().at(0).toString(), QStringLiteral("Export video failed!"));
+        // The tip names the failure and the driver's reason.
+        QVERIFY(tips.last().at(0).toString().startsWith(QStringLiteral("Export video failed!")));
+        QVERIFY(tips.last().at(0).toString().contains(QStringLiteral("is the input file")));
         QCOMPARE(tips.last().at(1).value<NrMessageType>(), NrMessageError);
         // Another name of the same file too.
         QVERIFY(QFile::link(recording, tmp.filePath(QStringLiteral("alias.raw"))));
         p->slotCutRawFile(tmp.filePath(QStringLiteral("alias.raw")), tmp.path(), 1000, 2000000);
         QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 4, 10000);
-        QCOMPARE(tips.last().at(0).toString(), QStringLiteral("Export raw file failed!"));
+        QVERIFY(tips.last().at(0).toString().startsWith(QStringLiteral("Export raw file failed!")));
+        QVERIFY(tips.last().at(0).toString().contains(QStringLiteral("is the input file")));
         QVERIFY(QFileInfo(tmp.filePath(QStringLiteral("alias.raw"))).isSymLink());
     }
 
