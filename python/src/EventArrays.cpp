@@ -55,12 +55,11 @@ py::array_t<T> column(py::handle source, const char* name, const char* what) {
 std::vector<py::object> fieldsOf(py::handle input, const std::vector<const char*>& names, size_t required,
                                  const char* what) {
     std::vector<py::object> out;
-    py::array a;
-    if (py::isinstance<py::array>(input)) a = py::reinterpret_borrow<py::array>(input);
-    if (a && a.dtype().attr("names").is_none())
+    if (py::isinstance<py::array>(input)) {
+        const auto a = py::reinterpret_borrow<py::array>(input);
+        if (a.dtype().attr("names").is_none())
         throw py::type_error(std::string(what) + ": a structured array with fields " + names[0] + ", ... is needed, got dtype " +
-                             py::str(a.dtype()).cast<std::string>());
-    if (a) {
+                                 py::str(a.dtype()).cast<std::string>());
         const py::tuple present = a.dtype().attr("names");
         for (size_t i = 0; i < names.size(); ++i) {
             bool has = false;

@@ -30,8 +30,8 @@ struct EventColumns {
     size_t size = 0;
 };
 struct TriggerColumns {
-    pybind11::array_t<uint64_t> t;
-    pybind11::array_t<uint8_t> p, id; // id is all zero when the input has none
+    pybind11::array_t<uint64_t> t{pybind11::ssize_t(0)};
+    pybind11::array_t<uint8_t> p{pybind11::ssize_t(0)}, id{pybind11::ssize_t(0)}; // id: zeros when not given
     size_t size = 0;
 };
 EventColumns eventColumns(pybind11::handle events);

@@ -201,8 +201,7 @@ void write(py::handle pathObject, py::handle events, py::handle triggers, uint32
         throw py::value_error("width and height must be within 1 x 1 .. " + std::to_string(kWrittenWidth) + " x " +
                               std::to_string(kWrittenHeight) + ", the geometry every written raw file states");
     const EventColumns ev = eventColumns(events);
-    const TriggerColumns tr = triggers.is_none() ? triggerColumns(py::make_tuple(py::array_t<uint64_t>(0), py::array_t<uint8_t>(0)))
-                                                 : triggerColumns(triggers);
+    const TriggerColumns tr = triggers.is_none() ? TriggerColumns{} : triggerColumns(triggers);
     checkWritablePath(path);
     const std::string tmp = path + ".part";
     WriteResult r;
