@@ -1,6 +1,7 @@
 #include "EventArrays.h"
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -104,6 +105,13 @@ py::array eventsToArray(std::vector<Event2D>&& events) {
     py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<Event2D>*>(p); });
     const py::ssize_t n = py::ssize_t(owned->size());
     return py::array(eventDtype(), {n}, {py::ssize_t(sizeof(Event2D))}, owned->empty() ? nullptr : owned->data(), owner);
+}
+
+py::array eventsToArray(EventBuffer&& events) {
+    const py::ssize_t n = py::ssize_t(events.size());
+    Event2D* data = events.release();
+    py::capsule owner(data, [](void* p) { std::free(p); });
+    return py::array(eventDtype(), {n}, {py::ssize_t(sizeof(Event2D))}, data, owner);
 }
 
 py::array triggersToArray(const std::vector<EventTriggerIn>& triggers) {

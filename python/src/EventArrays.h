@@ -8,6 +8,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include "EventBuffer.h"
 #include "norvale/Event2D.h"
 
 namespace norvale::python {
@@ -17,6 +18,7 @@ pybind11::dtype triggerDtype(); // t uint64, p uint8, id uint8
 
 // The array takes the vector's storage; it stays valid whatever happens to the file it came from.
 pybind11::array eventsToArray(std::vector<Event2D>&& events);
+pybind11::array eventsToArray(EventBuffer&& events);
 pybind11::array triggersToArray(const std::vector<EventTriggerIn>& triggers);
 pybind11::array countsToArray(const std::vector<uint32_t>& counts);
 

@@ -1,13 +1,59 @@
 #include "FileState.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <new>
+
+#include "norvale/RawHeader.h"
 
 namespace norvale::python {
+
+namespace {
+
+constexpr size_t kReadBytes = size_t(4) << 20;
+constexpr size_t kDecodePiece = size_t(64) << 10;
+
+// Reads up to size bytes at offset; fewer at the end of the file, -1 on an error.
+ssize_t readAt(int fd, uint8_t* buffer, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, buffer + done, size - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += size_t(n);
+    }
+    return ssize_t(done);
+}
+
+template <class It>
+void sortByTime(It begin, It end) {
+    // The file's order is the sensor's read-out order, which may step back in time a little.
+    const auto earlier = [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; };
+    if (!std::is_sorted(begin, end, earlier)) std::stable_sort(begin, end, earlier);
+}
+
+} // namespace
+
+FileState::~FileState() {
+    if (fd >= 0) ::close(fd);
+}
 
 std::shared_ptr<FileState> FileState::open(const std::string& path) {
     auto reader = DvsFileReader::createFileReader(path);
     if (!reader || !reader->prepareFile()) return nullptr;
     auto st = std::make_shared<FileState>();
+    st->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<char> head(kMaxHeaderBytes + 1);
+    const ssize_t got = st->fd < 0 ? -1 : readAt(st->fd, reinterpret_cast<uint8_t*>(head.data()), head.size(), 0);
+    RawHeader header;
+    std::string problem;
+    if (got < 0 || parseRawHeader(head.data(), size_t(got), size_t(got) < head.size(), header, problem) != HeaderStatus::Ok)
+        return nullptr; // replaced under our feet
+    st->dataOffset = header.dataOffset;
     st->path = path;
     reader->getFileInfo(st->info);
     st->stats = reader->getStats();
@@ -51,8 +97,33 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
     out.reserve(size_t(eventsAtMost(from, to)));
     if (!reader->readRange(from, to, out)) return false;
     // The file's order is the sensor's read-out order, which may step back in time a little.
-    const auto earlier = [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; };
-    if (!std::is_sorted(out.begin(), out.end(), earlier)) std::stable_sort(out.begin(), out.end(), earlier);
+    sortByTime(out.begin(), out.end());
+    return true;
+}
+
+bool FileState::readAll(EventBuffer& out) {
+    auto decoder = makeDecoder(format, width, height);
+    if (!io) io.reset(new uint8_t[size_t(std::min<uint64_t>(kReadBytes, std::max<uint64_t>(stats.dataBytes, 1)))]);
+    if (!out.reserve(size_t(stats.eventCount) + decoder->maxEvents(kDecodePiece))) throw std::bad_alloc();
+    size_t count = 0;
+    // The bytes the index covers: a file that grew since it was opened is read as it was then.
+    for (uint64_t off = 0; off < stats.dataBytes; off += kReadBytes) {
+        const size_t want = size_t(std::min<uint64_t>(kReadBytes, stats.dataBytes - off));
+        const ssize_t got = readAt(fd, io.get(), want, dataOffset + off);
+        if (got < 0) return false;
+        for (size_t p = 0; p < size_t(got); p += kDecodePiece) {
+            const size_t len = std::min(kDecodePiece, size_t(got) - p);
+            const size_t room = decoder->maxEvents(len);
+            if (count + room > out.capacity()) { // the file holds more than it did when indexed
+                out.setSize(count);
+                if (!out.reserve(std::max(out.capacity() * 2, count + room))) throw std::bad_alloc();
+            }
+            count += decoder->decode(io.get() + p, len, out.data() + count, nullptr);
+        }
+        if (size_t(got) < want) break;
+    }
+    out.setSize(count);
+    sortByTime(out.data(), out.data() + count);
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "EventBuffer.h"
 #include "norvale/DvsFileReader.h"
 
 namespace norvale::python {
@@ -29,6 +30,11 @@ struct FileState {
     std::vector<EventTriggerIn> triggers;
     RawFormat format = RawFormat::Evt3;
     uint32_t width = 0, height = 0;
+    int fd = -1;             // our own descriptor, for reading the whole file without the index
+    uint64_t dataOffset = 0; // where the words start
+    std::unique_ptr<uint8_t[]> io; // readAll's input, kept for the next call; guarded by mutex
+
+    ~FileState();
 
     // Opens and indexes path; null when the driver refuses it (the reason is in its log).
     // Without the GIL.
@@ -42,6 +48,9 @@ struct FileState {
     // Events of [from, to) into out (replacing its contents), in time order. Caller holds mutex and
     // checked that the file is open. False on a read error.
     bool read(uint64_t from, uint64_t to, std::vector<Event2D>& out);
+    // Every event of the file, in time order, decoded straight into out: the fast path of
+    // read_all. Caller holds mutex. False on a read error; std::bad_alloc when memory runs out.
+    bool readAll(EventBuffer& out);
 
 private:
     size_t slotOf(uint64_t t) const;

@@ -144,7 +144,12 @@ public:
     py::array read(py::handle start, py::handle end) {
         return readArray(*st, timeArg(start, "start_us"), timeArg(end, "end_us"));
     }
-    py::array readAll() { return st->stats.eventCount ? readArray(*st, 0, UINT64_MAX) : readArray(*st, 0, 0); }
+    py::array readAll() {
+        EventBuffer events;
+        if (!withReader(*st, [&](DvsFileReader&) { return st->readAll(events); }))
+            raiseDriverError("cannot read " + st->path);
+        return eventsToArray(std::move(events));
+    }
     py::array triggers() const { return triggersToArray(st->triggers); }
 
     py::dict rateProfile() const {
