@@ -70,8 +70,8 @@ std::string driverReason(const std::string& fallback) {
 
 bool setPrintedLogLevel(const std::string& name) {
     static const std::pair<const char*, spdlog::level::level_enum> names[] = {
-        {"trace", spdlog::level::trace}, {"debug", spdlog::level::debug}, {"info", spdlog::level::info},
-        {"warning", spdlog::level::warn}, {"error", spdlog::level::err},  {"off", spdlog::level::off}};
+        {"trace", spdlog::level::trace},  {"debug", spdlog::level::debug}, {"info", spdlog::level::info},
+        {"warning", spdlog::level::warn}, {"error", spdlog::level::err},   {"off", spdlog::level::off}};
     for (const auto& [text, level] : names) {
         if (name != text) continue;
         auto logger = driverLogger();

@@ -27,8 +27,7 @@ py::array_t<T> column(py::handle source, const char* name, const char* what) {
     py::array a;
     try {
         a = py::array::ensure(source);
-    } catch (const py::error_already_set&) {
-    }
+    } catch (const py::error_already_set&) {}
     if (!a) throw py::type_error(std::string(what) + ": field '" + name + "' is not an array");
     const char kind = a.dtype().kind();
     if (kind != 'u' && kind != 'i' && kind != 'b')
@@ -44,9 +43,9 @@ py::array_t<T> column(py::handle source, const char* name, const char* what) {
             const size_t at = (negative ? a.attr("argmin")() : a.attr("argmax")()).template cast<size_t>();
             throw py::value_error(std::string(what) + "[" + std::to_string(at) + "]: " + name + " = " +
                                   py::str(py::object(negative ? lo : hi)).cast<std::string>() +
-                                  (negative ? " is negative" : " is too large for " + std::string(name) +
-                                                                   " (at most " +
-                                                                   std::to_string(std::numeric_limits<T>::max()) + ")"));
+                                  (negative ? " is negative"
+                                            : " is too large for " + std::string(name) + " (at most " +
+                                                  std::to_string(std::numeric_limits<T>::max()) + ")"));
         }
     }
     return py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(a);
@@ -59,8 +58,8 @@ std::vector<py::object> fieldsOf(py::handle input, const std::vector<const char*
     if (py::isinstance<py::array>(input)) {
         const auto a = py::reinterpret_borrow<py::array>(input);
         if (a.dtype().attr("names").is_none())
-        throw py::type_error(std::string(what) + ": a structured array with fields " + names[0] + ", ... is needed, got dtype " +
-                                 py::str(a.dtype()).cast<std::string>());
+            throw py::type_error(std::string(what) + ": a structured array with fields " + names[0] +
+                                 ", ... is needed, got dtype " + py::str(a.dtype()).cast<std::string>());
         const py::tuple present = a.dtype().attr("names");
         for (size_t i = 0; i < names.size(); ++i) {
             bool has = false;
@@ -81,22 +80,25 @@ std::vector<py::object> fieldsOf(py::handle input, const std::vector<const char*
 }
 
 void checkSameLength(size_t n, size_t m, const char* what) {
-    if (n != m) throw py::value_error(std::string(what) + ": the arrays differ in length (" + std::to_string(n) + " and " + std::to_string(m) + ")");
+    if (n != m)
+        throw py::value_error(std::string(what) + ": the arrays differ in length (" + std::to_string(n) + " and " +
+                              std::to_string(m) + ")");
 }
 
 } // namespace
 
 py::dtype eventDtype() {
-    static const auto* dtype = new py::dtype(makeDtype(
-        py::make_tuple("t", "x", "y", "p"), py::make_tuple("<u8", "<u2", "<u2", "u1"),
-        py::make_tuple(offsetof(Event2D, timestamp), offsetof(Event2D, x), offsetof(Event2D, y), offsetof(Event2D, polarity)),
-        sizeof(Event2D)));
+    static const auto* dtype =
+        new py::dtype(makeDtype(py::make_tuple("t", "x", "y", "p"), py::make_tuple("<u8", "<u2", "<u2", "u1"),
+                                py::make_tuple(offsetof(Event2D, timestamp), offsetof(Event2D, x), offsetof(Event2D, y),
+                                               offsetof(Event2D, polarity)),
+                                sizeof(Event2D)));
     return *dtype;
 }
 
 py::dtype triggerDtype() {
-    static const auto* dtype =
-        new py::dtype(makeDtype(py::make_tuple("t", "p", "id"), py::make_tuple("<u8", "u1", "u1"), py::make_tuple(0, 8, 9), 16));
+    static const auto* dtype = new py::dtype(
+        makeDtype(py::make_tuple("t", "p", "id"), py::make_tuple("<u8", "u1", "u1"), py::make_tuple(0, 8, 9), 16));
     return *dtype;
 }
 
@@ -104,7 +106,8 @@ py::array eventsToArray(std::vector<Event2D>&& events) {
     auto* owned = new std::vector<Event2D>(std::move(events));
     py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<Event2D>*>(p); });
     const py::ssize_t n = py::ssize_t(owned->size());
-    return py::array(eventDtype(), {n}, {py::ssize_t(sizeof(Event2D))}, owned->empty() ? nullptr : owned->data(), owner);
+    return py::array(eventDtype(), {n}, {py::ssize_t(sizeof(Event2D))}, owned->empty() ? nullptr : owned->data(),
+                     owner);
 }
 
 py::array eventsToArray(EventBuffer&& events) {

@@ -51,7 +51,8 @@ std::shared_ptr<FileState> FileState::open(const std::string& path) {
     const ssize_t got = st->fd < 0 ? -1 : readAt(st->fd, reinterpret_cast<uint8_t*>(head.data()), head.size(), 0);
     RawHeader header;
     std::string problem;
-    if (got < 0 || parseRawHeader(head.data(), size_t(got), size_t(got) < head.size(), header, problem) != HeaderStatus::Ok)
+    if (got < 0 ||
+        parseRawHeader(head.data(), size_t(got), size_t(got) < head.size(), header, problem) != HeaderStatus::Ok)
         return nullptr; // replaced under our feet
     st->dataOffset = header.dataOffset;
     st->path = path;

@@ -30,8 +30,8 @@ struct FileState {
     std::vector<EventTriggerIn> triggers;
     RawFormat format = RawFormat::Evt3;
     uint32_t width = 0, height = 0;
-    int fd = -1;             // our own descriptor, for reading the whole file without the index
-    uint64_t dataOffset = 0; // where the words start
+    int fd = -1;                   // our own descriptor, for reading the whole file without the index
+    uint64_t dataOffset = 0;       // where the words start
     std::unique_ptr<uint8_t[]> io; // readAll's input, kept for the next call; guarded by mutex
 
     ~FileState();

@@ -32,8 +32,10 @@ auto withReader(FileState& st, Job&& job) {
         py::gil_scoped_release nogil;
         std::lock_guard<std::mutex> lock(st.mutex);
         clearDriverReason();
-        if (st.reader) result = job(*st.reader);
-        else closed = true;
+        if (st.reader)
+            result = job(*st.reader);
+        else
+            closed = true;
     }
     if (closed) raiseClosed();
     return result;
@@ -49,7 +51,8 @@ py::array readArray(FileState& st, uint64_t from, uint64_t to) {
 // Events of consecutive time windows of one length.
 class SliceIterator {
 public:
-    SliceIterator(State s, uint64_t from, uint64_t to, uint64_t step) : st(std::move(s)), next(from), end(to), step(step) {}
+    SliceIterator(State s, uint64_t from, uint64_t to, uint64_t step)
+        : st(std::move(s)), next(from), end(to), step(step) {}
 
     py::array nextSlice() {
         if (next >= end) throw py::stop_iteration();
@@ -90,8 +93,10 @@ private:
                 const uint64_t to = std::min(end, st->windowEnd(next, n - pending.size()));
                 if (!st->read(next, to, window)) return false;
                 next = to;
-                if (pending.empty()) std::swap(pending, window);
-                else pending.insert(pending.end(), window.begin(), window.end());
+                if (pending.empty())
+                    std::swap(pending, window);
+                else
+                    pending.insert(pending.end(), window.begin(), window.end());
             }
             return true;
         });
@@ -138,7 +143,9 @@ public:
         return d;
     }
 
-    py::object start() const { return st->stats.eventCount ? py::object(py::int_(st->stats.firstTimestamp)) : py::none(); }
+    py::object start() const {
+        return st->stats.eventCount ? py::object(py::int_(st->stats.firstTimestamp)) : py::none();
+    }
     py::object end() const { return st->stats.eventCount ? py::object(py::int_(st->stats.lastTimestamp)) : py::none(); }
 
     py::array read(py::handle start, py::handle end) {
@@ -182,7 +189,8 @@ public:
         const std::string out = pathArg(outObject);
         checkWritablePath(out);
         ProgressBridge bridge(std::move(progress));
-        const bool ok = withReader(*st, [&](DvsFileReader& r) { return r.exportRawFile(from, to - 1, out, bridge.function()); });
+        const bool ok =
+            withReader(*st, [&](DvsFileReader& r) { return r.exportRawFile(from, to - 1, out, bridge.function()); });
         return finish(ok, bridge, "cut to " + out + " failed");
     }
 
@@ -307,8 +315,8 @@ cancels. Returns True when the file was written, False when cancelled (nothing i
 Raises ValueError with the reason when the cut is refused (for example out_path is the file
 itself) and OSError when out_path cannot be written. The GIL is released while cutting.)doc")
         .def("export_video", &RawFile::exportVideo, py::arg("out_path"), py::arg("start_us") = py::none(),
-             py::arg("end_us") = py::none(), py::arg("fps") = 30, py::arg("acc_us") = 33333,
-             py::arg("colors") = "gray", py::arg("progress") = py::none(),
+             py::arg("end_us") = py::none(), py::arg("fps") = 30, py::arg("acc_us") = 33333, py::arg("colors") = "gray",
+             py::arg("progress") = py::none(),
              R"doc(Renders start_us <= t < end_us (default: the whole file) into an MP4 video.
 
 Each of the fps frames per second of event time shows the events of the last acc_us before the

@@ -77,9 +77,8 @@ std::string tooFarText(const char* what, size_t index, uint64_t t, bool haveTime
         return head + " goes back in time from " + std::to_string(previous) +
                " further than EVT 3.0 can express (a step back must stay under 8.388608 s and within one " +
                std::to_string(kPeriodSeconds) + " s period of its 24-bit time); sort the events by t";
-    return head + " lies more than 65536 periods of " + std::to_string(kPeriodSeconds) +
-           " s (about 12.7 days) after " + (haveTime ? "the previous time " + std::to_string(previous) : "time 0") +
-           ", which EVT 3.0 cannot express";
+    return head + " lies more than 65536 periods of " + std::to_string(kPeriodSeconds) + " s (about 12.7 days) after " +
+           (haveTime ? "the previous time " + std::to_string(previous) : "time 0") + ", which EVT 3.0 cannot express";
 }
 
 // Encodes the input again one record at a time, as the encoder merges them, and describes the
@@ -167,8 +166,10 @@ WriteResult writeFile(const std::string& tmp, const EventColumns& ev, const Trig
     if (!r.refused.empty()) return r;
     DvsFileInfo info;
     info.serialNumber = "python";
-    if (ev.size && tr.size) info.dvsStartTimestamp = std::min(ev.t.data()[0], tr.t.data()[0]);
-    else if (ev.size || tr.size) info.dvsStartTimestamp = ev.size ? ev.t.data()[0] : tr.t.data()[0];
+    if (ev.size && tr.size)
+        info.dvsStartTimestamp = std::min(ev.t.data()[0], tr.t.data()[0]);
+    else if (ev.size || tr.size)
+        info.dvsStartTimestamp = ev.size ? ev.t.data()[0] : tr.t.data()[0];
     const std::string header = generateDvsFileHeader(info);
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {

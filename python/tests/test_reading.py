@@ -31,7 +31,8 @@ def test_real_recordings_match_the_cpp_reader(name):
     f = norvale.RawFile(path)
     ref = nrraw_info(path)
     info = f.info
-    assert (info["events"], info["on"], info["off"]) == tuple(int(ref[k]) for k in ("events", "ON events", "OFF events"))
+    counts = tuple(int(ref[k]) for k in ("events", "ON events", "OFF events"))
+    assert (info["events"], info["on"], info["off"]) == counts
     assert (f.start, f.end) == (int(ref["first timestamp"]), int(ref["last timestamp"]))
     assert info["triggers"] == int(ref["triggers"]) == len(f.triggers())
     a = f.read_all()
