@@ -149,7 +149,10 @@ public:
     py::object end() const { return st->stats.eventCount ? py::object(py::int_(st->stats.lastTimestamp)) : py::none(); }
 
     py::array read(py::handle start, py::handle end) {
-        return readArray(*st, timeArg(start, "start_us"), timeArg(end, "end_us"));
+        const uint64_t from = timeArg(start, "start_us"), to = timeArg(end, "end_us");
+        const RawFileStats& s = st->stats;
+        if (s.eventCount && from <= s.firstTimestamp && to > s.lastTimestamp && to > from) return readAll();
+        return readArray(*st, from, to);
     }
     py::array readAll() {
         EventBuffer events;
