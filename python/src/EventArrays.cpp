@@ -1,5 +1,7 @@
 #include "EventArrays.h"
 
+#include "ArrayPool.h"
+
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -104,17 +106,30 @@ py::dtype triggerDtype() {
 
 py::array eventsToArray(std::vector<Event2D>&& events) {
     auto* owned = new std::vector<Event2D>(std::move(events));
-    py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<Event2D>*>(p); });
+    py::capsule owner(owned, [](void* p) {
+        auto* v = static_cast<std::vector<Event2D>*>(p);
+        giveVector(std::move(*v));
+        delete v;
+    });
     const py::ssize_t n = py::ssize_t(owned->size());
     return py::array(eventDtype(), {n}, {py::ssize_t(sizeof(Event2D))}, owned->empty() ? nullptr : owned->data(),
                      owner);
 }
 
 py::array eventsToArray(EventBuffer&& events) {
+    struct Block {
+        Event2D* events;
+        size_t room;
+    };
     const py::ssize_t n = py::ssize_t(events.size());
-    Event2D* data = events.release();
-    py::capsule owner(data, [](void* p) { std::free(p); });
-    return py::array(eventDtype(), {n}, {py::ssize_t(sizeof(Event2D))}, data, owner);
+    auto* block = new Block{nullptr, 0};
+    block->events = events.release(block->room);
+    py::capsule owner(block, [](void* p) {
+        auto* b = static_cast<Block*>(p);
+        giveBuffer(b->events, b->room);
+        delete b;
+    });
+    return py::array(eventDtype(), {n}, {py::ssize_t(sizeof(Event2D))}, block->events, owner);
 }
 
 py::array triggersToArray(const std::vector<EventTriggerIn>& triggers) {

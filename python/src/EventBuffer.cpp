@@ -32,11 +32,19 @@ bool EventBuffer::reserve(size_t n) {
     return true;
 }
 
-Event2D* EventBuffer::release() {
+Event2D* EventBuffer::release(size_t& roomOut) {
     Event2D* p = events;
+    roomOut = room;
     events = nullptr;
     used = room = 0;
     return p;
+}
+
+void EventBuffer::adopt(Event2D* p, size_t n) {
+    std::free(events);
+    events = p;
+    room = n;
+    used = 0;
 }
 
 } // namespace norvale::python

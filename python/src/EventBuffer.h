@@ -22,8 +22,11 @@ public:
     size_t size() const { return used; }
     size_t capacity() const { return room; }
     void setSize(size_t n) { used = n; }
-    // Hands the memory over (to be freed with std::free); the buffer is empty afterwards.
-    Event2D* release();
+    // Hands the memory over (to be freed with std::free) with its room in events; the buffer is
+    // empty afterwards.
+    Event2D* release(size_t& room);
+    // Takes over malloc'd memory of room events (its own is freed); empty.
+    void adopt(Event2D* events, size_t room);
 
 private:
     Event2D* events = nullptr;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <new>
 
+#include "ArrayPool.h"
 #include "norvale/RawHeader.h"
 
 namespace norvale::python {
@@ -105,7 +106,8 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
 bool FileState::readAll(EventBuffer& out) {
     auto decoder = makeDecoder(format, width, height);
     if (!io) io.reset(new uint8_t[size_t(std::min<uint64_t>(kReadBytes, std::max<uint64_t>(stats.dataBytes, 1)))]);
-    if (!out.reserve(size_t(stats.eventCount) + decoder->maxEvents(kDecodePiece))) throw std::bad_alloc();
+    const size_t wanted = size_t(stats.eventCount) + decoder->maxEvents(kDecodePiece);
+    if (!takeBuffer(wanted, out) && !out.reserve(wanted)) throw std::bad_alloc();
     size_t count = 0;
     // The bytes the index covers: a file that grew since it was opened is read as it was then.
     for (uint64_t off = 0; off < stats.dataBytes; off += kReadBytes) {

@@ -6,6 +6,7 @@
 #include <pybind11/chrono.h>
 #include <pybind11/stl.h>
 
+#include "ArrayPool.h"
 #include "Args.h"
 #include "DriverLog.h"
 #include "Errors.h"
@@ -42,7 +43,7 @@ auto withReader(FileState& st, Job&& job) {
 }
 
 py::array readArray(FileState& st, uint64_t from, uint64_t to) {
-    std::vector<Event2D> events;
+    std::vector<Event2D> events = takeVector(size_t(st.eventsAtMost(from, to)));
     if (!withReader(st, [&](DvsFileReader&) { return st.read(from, to, events); }))
         raiseDriverError("cannot read " + st.path);
     return eventsToArray(std::move(events));
@@ -77,7 +78,8 @@ public:
         if (pending.size() - used < n && next < end) fill();
         const size_t take = std::min(n, pending.size() - used);
         if (take == 0) throw py::stop_iteration();
-        std::vector<Event2D> out(pending.begin() + long(used), pending.begin() + long(used + take));
+        std::vector<Event2D> out = takeVector(take);
+        out.assign(pending.begin() + long(used), pending.begin() + long(used + take));
         used += take;
         return eventsToArray(std::move(out));
     }
