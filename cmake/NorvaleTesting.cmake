@@ -29,15 +29,21 @@ function(norvale_gtest name)
   endif()
 endfunction()
 
-# norvale_fuzzer(NAME [PER_KERNEL] SOURCES... LIBS ... [SECONDS n])
-# Builds a libFuzzer target and registers a short run of it as a test (one per kernel with PER_KERNEL).
+# norvale_fuzzer(NAME [PER_KERNEL] SOURCES... LIBS ... [SECONDS n] [MAX_LEN bytes] [SEEDS folders...])
+# Builds a libFuzzer target and registers a short run of it as a test (one per kernel with
+# PER_KERNEL). MAX_LEN bounds the inputs (seeds too are cut to it); SEEDS are further read-only
+# seed folders.
 function(norvale_fuzzer name)
   if(NOT NORVALE_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(F "PER_KERNEL" "SECONDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "PER_KERNEL" "SECONDS;MAX_LEN" "SOURCES;LIBS;SEEDS" ${ARGN})
   if(NOT F_SECONDS)
     set(F_SECONDS 5)
+  endif()
+  set(max_len)
+  if(F_MAX_LEN)
+    set(max_len -max_len=${F_MAX_LEN})
   endif()
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
@@ -52,8 +58,8 @@ function(norvale_fuzzer name)
     set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${run}_corpus)
     file(MAKE_DIRECTORY ${corpus})
     add_test(NAME ${run}
-      COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -timeout=10 ${corpus}
-        ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
+      COMMAND ${name} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -timeout=10 ${max_len} ${corpus}
+        ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name} ${F_SEEDS})
     set_tests_properties(${run} PROPERTIES LABELS fuzz TIMEOUT 300)
     if(F_PER_KERNEL)
       set_tests_properties(${run} PROPERTIES ENVIRONMENT "NORVALE_SIMD=${kernel}")

@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "Commands.h"
+#include "StandardOutput.h"
 #include "VideoMain.h"
 #include "norvale/Logger.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace {
 
@@ -16,12 +18,14 @@ const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) from
 Usage:
   nrraw info FILE
       Header fields, geometry, format, event count, ON/OFF counts, first and last
-      timestamp, duration, mean and peak event rate, trigger count, and the CPU
-      kernel that decoded it (avx512, avx2 or portable; the environment variable
+      timestamp, duration, mean and peak event rate, largest gap between events
+      (hours of it mark a damaged file), trigger count, and the CPU kernel that
+      decoded it (avx512, avx2 or portable; the environment variable
       NORVALE_SIMD=avx512|avx2|portable forces one the CPU has).
   nrraw cut FILE OUT [--start US] [--end US]
       Writes the events and triggers with start <= t <= end to a new EVT 3.0 file
-      (timestamps unchanged). Defaults: the whole file. OUT must not be FILE.
+      (timestamps unchanged). Defaults: the whole file. OUT must not be FILE (by
+      any name) nor an existing folder, FIFO or device; it appears only when complete.
   nrraw dump FILE [--start US] [--duration US] [--limit N]
       Prints events as CSV "t,x,y,p" on stdout, from --start (default: first event)
       for --duration microseconds (default: to the end), at most --limit lines.
@@ -36,7 +40,8 @@ Usage:
                [--colors gray|dark|light|redblue|redgreen]
       Renders the events into an H.264 MP4 (defaults: the whole file, 30 fps, each
       frame showing the last 33333 us, real time, the "gray" colours). A progress
-      line shows on a terminal.
+      line shows on a terminal. OUT is checked as for cut. More than a second of
+      video without events is one picture shown for that long.
   nrraw aps-info FILE.mp4
       Size, frame count, first and last timestamp of an APS video.
   nrraw gen OUT --duration S --rate MEVS [--seed N] [--triggers HZ] [--start US]
@@ -48,7 +53,8 @@ Usage:
       This text.
 
 Times are microseconds of the camera clock. Exit status: 0 on success, 1 when a
-file cannot be read or written, 2 for a wrong command line.
+file or standard output cannot be read or written, 2 for a wrong command line.
+Interrupted (Ctrl-C, kill), cut and export leave no partial file behind.
 )";
 
 void logToStderr() {
@@ -61,15 +67,11 @@ void logToStderr() {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    std::vector<std::string> words(argv + 1, argv + argc);
+int run(const std::vector<std::string>& words) {
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         std::fputs(kHelp, words.empty() ? stderr : stdout);
         return words.empty() ? 2 : 0;
     }
-    logToStderr(); // stdout carries the results (CSV of dump)
     try {
         const std::string cmd = words[0];
         std::vector<std::string> rest(words.begin() + 1, words.end());
@@ -97,4 +99,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "nrraw: %s\nTry 'nrraw --help'.\n", e.what());
         return 2;
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    logToStderr(); // stdout carries the results (CSV of dump)
+    // Ctrl-C or a kill during cut or export: the temporary file goes too.
+    norvale::removeTemporariesOnTerminatingSignals("nrraw: interrupted; no partial output left\n");
+    return finishStandardOutput(run(std::vector<std::string>(argv + 1, argv + argc)));
 }
