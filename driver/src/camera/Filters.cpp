@@ -1,0 +1,125 @@
+#include "camera/Filters.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace norvale {
+
+void RoiFilter::apply(std::vector<Event2D>& events) const {
+    if (!cfg.enable) return;
+    const uint32_t x0 = uint32_t(cfg.x), y0 = uint32_t(cfg.y), w = uint32_t(cfg.width), h = uint32_t(cfg.height);
+    size_t out = 0;
+    for (const Event2D& e : events)
+        if (uint32_t(e.x) - x0 < w && uint32_t(e.y) - y0 < h) events[out++] = e;
+    events.resize(out);
+}
+
+AntiFlickerFilter::AntiFlickerFilter(uint32_t w, uint32_t h) : width(w), height(h), pixels(size_t(w) * h) {}
+
+bool AntiFlickerFilter::blinking(const Pixel& p, uint32_t now) const {
+    if (p.period == 0 || now - p.lastOn > 2 * p.period) return false;
+    const double hz = 1e6 / p.period;
+    if (hz < cfg.lowHz || hz > cfg.highHz) return false;
+    return p.share != 0 && std::fabs(double(p.share) - cfg.dutyCycle) <= 20.0;
+}
+
+void AntiFlickerFilter::apply(std::vector<Event2D>& events) {
+    if (!cfg.enable) return;
+    const bool pass = cfg.mode == AntiFlickerSettings::BandPass;
+    size_t out = 0;
+    for (const Event2D& e : events) {
+        if (e.x >= width || e.y >= height) continue;
+        Pixel& p = pixels[size_t(e.y) * width + e.x];
+        const uint32_t now = uint32_t(e.timestamp);
+        if (e.polarity != p.pol) { // an onset
+            if (e.polarity) {
+                p.period = p.pol == 2 ? 0 : now - p.lastOn;
+                // ON share of the cycle that ends now: from the last ON onset to the OFF onset
+                const uint32_t off = p.lastOff - p.lastOn;
+                p.share = p.period && off > 0 && off < p.period ? uint8_t(std::max(1.0, 100.0 * off / p.period)) : 0;
+                p.lastOn = now;
+            } else {
+                p.lastOff = now;
+            }
+            p.pol = e.polarity;
+        }
+        if (blinking(p, now) == pass) events[out++] = e;
+    }
+    events.resize(out);
+}
+
+TrailFilter::TrailFilter(uint32_t w, uint32_t h) : width(w), height(h), pixels(size_t(w) * h) {}
+
+void TrailFilter::apply(std::vector<Event2D>& events) {
+    if (!cfg.enable) return;
+    const uint32_t threshold = uint32_t(cfg.thresholdUs);
+    size_t out = 0;
+    for (const Event2D& e : events) {
+        if (e.x >= width || e.y >= height) continue;
+        Pixel& p = pixels[size_t(e.y) * width + e.x];
+        const uint32_t now = uint32_t(e.timestamp);
+        if (p.pol == e.polarity && now - p.last < threshold) {
+            if (p.run < 0xFFFF) ++p.run;
+        } else {
+            p.run = 1;
+        }
+        p.last = now;
+        p.pol = e.polarity;
+        bool keep;
+        switch (cfg.type) {
+        case TrailSettings::StcCutTrail: keep = p.run == 2; break;
+        case TrailSettings::StcKeepTrail: keep = p.run >= 2; break;
+        default: keep = p.run == 1; break;
+        }
+        if (keep) events[out++] = e;
+    }
+    events.resize(out);
+}
+
+RateControlFilter::RateControlFilter() : kept(1000, 0) {}
+
+void RateControlFilter::apply(std::vector<Event2D>& events) {
+    if (!cfg.enable) { // the window starts empty when it is enabled again
+        if (windowSum) {
+            std::fill(kept.begin(), kept.end(), 0);
+            windowSum = 0;
+        }
+        return;
+    }
+    if (events.empty()) return;
+    const uint64_t limit = uint64_t(cfg.maxKevPerSecond); // per 1 ms window
+    // The even share follows the incoming rate of this chunk.
+    const uint64_t spanUs = events.back().timestamp - events.front().timestamp + 1;
+    const double perMs = double(events.size()) * 1000.0 / double(std::max<uint64_t>(spanUs, 1000));
+    share = std::min(1.0, double(limit) / std::max(perMs, 1.0));
+    size_t out = 0;
+    for (const Event2D& e : events) {
+        const uint64_t t = e.timestamp;
+        if (t != ringTime) { // move the window to end at t
+            const uint64_t steps = t > ringTime ? t - ringTime : 1000;
+            if (steps >= 1000) {
+                std::fill(kept.begin(), kept.end(), 0);
+                windowSum = 0;
+            } else {
+                for (uint64_t s = 1; s <= steps; ++s) {
+                    uint32_t& slot = kept[(ringTime + s) % 1000];
+                    windowSum -= slot;
+                    slot = 0;
+                }
+            }
+            ringTime = t;
+        }
+        accum += share;
+        const bool keep = accum >= 1.0 && windowSum < limit;
+        if (keep) accum -= 1.0;
+        else accum = std::min(accum, 2.0); // a full window must not build up credit
+        if (keep) {
+            ++kept[t % 1000];
+            ++windowSum;
+            events[out++] = e;
+        }
+    }
+    events.resize(out);
+}
+
+} // namespace norvale
