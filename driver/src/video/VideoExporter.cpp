@@ -81,11 +81,19 @@ struct FramePlan {
     uint64_t frameCount = 0;
     bool sliding = false; // windows overlap: events go in and out again
 
+    EventWindowAnchor anchor = EventWindowAnchor::FrameEnd;
+
     uint64_t frameEnd(uint64_t k) const {
         return k + 1 == frameCount ? end + 1 : start + static_cast<uint64_t>(std::llround(double(k + 1) * step));
     }
-    uint64_t windowBegin(uint64_t frameEnd) const {
-        return frameEnd > start + accTimeUs ? frameEnd - accTimeUs : start;
+    uint64_t windowBegin(uint64_t k) const {
+        if (anchor == EventWindowAnchor::FrameStart) return start + static_cast<uint64_t>(std::llround(double(k) * step));
+        const uint64_t e = frameEnd(k);
+        return e > start + accTimeUs ? e - accTimeUs : start;
+    }
+    uint64_t windowEnd(uint64_t k) const {
+        if (anchor == EventWindowAnchor::FrameEnd || k + 1 == frameCount) return frameEnd(k);
+        return std::min(windowBegin(k) + accTimeUs, end + 1);
     }
 };
 
@@ -103,15 +111,15 @@ bool countFrames(const EventRangeSource& source, const FramePlan& plan, const Vi
     uint64_t tail = plan.start; // events before tail have been taken out again
     double busySeconds = 0;     // reading and counting
     for (uint64_t k = 0; k < plan.frameCount; ++k) {
-        const uint64_t frameEnd = plan.frameEnd(k);
-        const uint64_t windowBegin = plan.windowBegin(frameEnd);
+        const uint64_t windowEnd = plan.windowEnd(k);
+        const uint64_t windowBegin = plan.windowBegin(k);
         auto t0 = Clock::now();
         plane = ring.nextToFill();
         stats.waitSeconds += secondsSince(t0);
         if (!plane) return false;
         t0 = Clock::now();
         if (plan.sliding) {
-            if (!forEachPiece(source, head, frameEnd, stats.readSeconds, countExact) ||
+            if (!forEachPiece(source, head, windowEnd, stats.readSeconds, countExact) ||
                 !forEachPiece(source, tail, std::max(tail, windowBegin), stats.readSeconds, uncountExact)) {
                 return false;
             }
@@ -119,9 +127,9 @@ bool countFrames(const EventRangeSource& source, const FramePlan& plan, const Vi
             counter.snapshot(*plane);
         } else {
             plane->clearTouched();
-            if (!forEachPiece(source, windowBegin, frameEnd, stats.readSeconds, count)) return false;
+            if (!forEachPiece(source, windowBegin, windowEnd, stats.readSeconds, count)) return false;
         }
-        head = frameEnd;
+        head = windowEnd;
         busySeconds += secondsSince(t0);
         ring.publish();
         if (options.progress && !options.progress(double(k + 1) / double(plan.frameCount))) {
@@ -171,21 +179,16 @@ bool encodeFrames(video::PlaneRing& ring, video::EventFrameRenderer& renderer, v
 } // namespace
 
 bool applyColorScheme(const std::string& name, VideoExportOptions& options) {
-    struct Scheme {
-        const char* name;
-        VideoRgb on, off, background;
+    auto sameName = [&name](const char* known) {
+        size_t i = 0;
+        for (; known[i] != 0; ++i)
+            if (i >= name.size() || std::tolower(static_cast<unsigned char>(name[i])) !=
+                                        std::tolower(static_cast<unsigned char>(known[i])))
+                return false;
+        return i == name.size();
     };
-    static const Scheme schemes[] = {
-        {"gray", {255, 255, 255}, {0, 0, 0}, {112, 112, 112}},
-        {"redblue", {255, 0, 0}, {0, 0, 255}, {112, 112, 112}},
-        {"redgreen", {255, 0, 0}, {0, 255, 0}, {112, 112, 112}},
-        {"dark", {255, 255, 255}, {64, 126, 200}, {30, 37, 52}},
-        {"light", {0, 0, 0}, {64, 126, 201}, {255, 255, 255}},
-    };
-    std::string lower(name);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (const Scheme& s : schemes) {
-        if (lower == s.name) {
+    for (const EventColorScheme& s : kEventColorSchemes) {
+        if (sameName(s.name)) {
             options.onColor = s.on;
             options.offColor = s.off;
             options.backgroundColor = s.background;
@@ -225,6 +228,7 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
     plan.end = end;
     plan.step = 1e6 / (options.fps * options.slowMotion);
     plan.accTimeUs = options.accTimeUs;
+    plan.anchor = options.anchor;
     plan.frameCount = std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(double(end - start) / plan.step - 1e-6)));
     // Windows that do not overlap are counted afresh; overlapping ones slide (events in, events out).
     plan.sliding = double(options.accTimeUs) > std::floor(plan.step);
