@@ -49,6 +49,8 @@ public:
     // capacity is reused). False when nothing new is there. When the caller falls behind the
     // camera, the batch holds only the newest max(batchEventsTime, 100 ms) and at most 4 Mi
     // events; the older excess is dropped and counted (getDroppedEventCount), never queued.
+    // The hand-off begins with the first call: a camera nobody asks keeps nothing here (call
+    // once before start to receive the stream from its first event).
     bool getNextBatch(std::vector<Event2D>& events);
     void setBatchEventsTime(uint64_t timeUs);
     uint64_t getDroppedEventCount() const;

@@ -47,9 +47,15 @@ ApsFrame ApsRenderer::render(uint64_t startUs, uint64_t exposureUs, float gain) 
             row[size_t(u) * 3 + 2] = r;
         }
     };
+    int lastRow = -1000000;
     for (int v = 0; v < kApsHeight; ++v) {
-        const double y = (v - a5) / a4; // the sensor row this APS row sees
-        const uint8_t bg = level(50 + 40.0 * v / kApsHeight);
+        const double y = std::floor((v - a5) / a4); // the sensor row this APS row sees
+        if (int(y) == lastRow) { // the same sensor row: the same picture row
+            std::memcpy(out + size_t(v) * row.size(), out + size_t(v - 1) * row.size(), row.size());
+            continue;
+        }
+        lastRow = int(y);
+        const uint8_t bg = level(50 + 40.0 * std::max(0.0, std::min(1.0, y / dvsH)));
         std::memset(row.data(), bg, row.size());
         for (size_t i = 0; i < shapes.size(); ++i) {
             const auto& s = shapes[i];

@@ -142,6 +142,7 @@ void CameraCore::streamLoop() {
             for (auto& cb : eventCallbacks)
                 cb.second(chunk->events.data(), chunk->events.data() + chunk->events.size());
         statistics(*chunk);
+        deliveredUntilUs = chunk->endUs;
     }
     running = false;
     if (!dev->connected()) {

@@ -44,6 +44,8 @@ public:
     void setBatchTime(uint64_t us) { handoff.setSpan(us); }
     uint64_t dropped() const { return handoff.dropped() + storage.droppedEvents(); }
     uint64_t delivered() const { return deliveredEvents.load(); }
+    // Camera time up to which the stream has been handed to everyone (callbacks included).
+    uint64_t deliveredUntil() const { return deliveredUntilUs.load(); }
 
     void setStatisticCallback(DvsCamera::StatisticCallback cb);
     int addTriggerCallback(DvsCamera::TriggerInCallback cb);
@@ -83,6 +85,7 @@ private:
     std::vector<std::pair<int, FusionCamera::EventsCallback>> eventCallbacks;
 
     std::atomic<uint64_t> deliveredEvents{0};
+    std::atomic<uint64_t> deliveredUntilUs{0};
     // streaming thread only
     uint64_t statEvents = 0, statBytes = 0;
     int64_t statStartNs = 0;

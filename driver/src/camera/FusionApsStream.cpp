@@ -4,6 +4,8 @@
 #include "camera/CameraCore.h"
 #include "norvale/Logger.h"
 
+#include <chrono>
+
 namespace norvale {
 
 FusionApsStream::FusionApsStream(std::shared_ptr<CameraCore> c) : core(std::move(c)) {}
@@ -19,6 +21,7 @@ int FusionApsStream::start() {
     if (!core->connected()) return -1;
     if (thread.joinable()) thread.join();
     core->device().resumeAps();
+    stopRequested = false;
     active = true;
     thread = std::thread(&FusionApsStream::loop, this);
     return 0;
@@ -26,6 +29,7 @@ int FusionApsStream::start() {
 
 void FusionApsStream::stop() {
     std::lock_guard<std::mutex> lock(controlMutex);
+    stopRequested = true;
     core->device().interruptAps();
     if (thread.joinable()) thread.join();
     active = false;
@@ -52,6 +56,10 @@ void FusionApsStream::loop() {
     ApsFrame frame;
     while (core->device().readApsFrame(from, frame)) {
         from = frame.timestamp + 1;
+        // a frame follows the trigger edges and events of its exposure, whichever thread is faster
+        while (!stopRequested && core->streaming() && core->deliveredUntil() < frame.auxTimestamp)
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        if (stopRequested) break;
         std::lock_guard<std::mutex> lock(mutex);
         for (auto& cb : callbacks) cb.second(frame);
         if (writer && frame.timestamp >= recordStartUs) {

@@ -57,6 +57,7 @@ private:
     std::mutex controlMutex;
     std::thread thread;
     std::atomic<bool> active{false};
+    std::atomic<bool> stopRequested{false};
 
     std::mutex mutex;
     std::condition_variable videoWake;

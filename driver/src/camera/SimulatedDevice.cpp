@@ -47,9 +47,11 @@ void SimulatedDevice::resumeAps() {
 bool SimulatedDevice::readApsFrame(uint64_t fromUs, ApsFrame& frame) {
     if (!renderer || !opts.apsPeriodUs) return false;
     const uint64_t p = opts.apsPeriodUs;
-    const uint64_t start = (fromUs + p - 1) / p * p; // the next exposure
     const ApsSettings s = ctl->aps.get();
     const uint64_t exposure = uint64_t(effectiveExposureUs(s));
+    uint64_t start = (fromUs + p - 1) / p * p; // the next exposure
+    const uint64_t nowUs = now();
+    if (nowUs > exposure && (nowUs - exposure) / p * p > start) start = (nowUs - exposure) / p * p; // behind: the newest
     {
         std::unique_lock<std::mutex> lock(waitMutex);
         for (;;) {
