@@ -78,9 +78,12 @@ void NrFusionCameraDataProcessor::finishLoading(const std::shared_ptr<NrRecordin
     {
         std::lock_guard<std::mutex> lock(player.readerLock());
         ReplayFrames& s = *replay;
+        s.prefetch.setReader(nullptr);
         s.reader = std::move(aps->reader);
+        s.index = std::move(aps->index);
+        s.prefetch.setReader(s.reader.get());
         s.base = r.info.apsStartTimestamp;
-        s.haveCurrent = s.haveNext = s.mappedValid = false;
+        s.haveCurrent = s.mappedValid = false;
     }
     dvsLoaded = true;
     const uint64_t lower = r.info.apsStartTimestamp;
@@ -100,8 +103,10 @@ void NrFusionCameraDataProcessor::unload() {
     pendingAps.reset();
     endBusy();
     std::lock_guard<std::mutex> lock(player.readerLock());
+    replay->prefetch.setReader(nullptr);
     replay->reader.reset();
-    replay->haveCurrent = replay->haveNext = replay->mappedValid = false;
+    replay->index.clear();
+    replay->haveCurrent = replay->mappedValid = false;
     dvsLoaded = false;
 }
 
@@ -112,32 +117,31 @@ void NrFusionCameraDataProcessor::reportUnreadable(const QString& path) {
 }
 
 // Player thread, readerLock held: makes replay->current the frame shown at event time ts (the last
-// frame whose time is <= ts; the first frame before it). Reads on sequentially when ts moved a
-// few frames ahead, seeks otherwise.
+// frame whose time is <= ts; the first frame before it). The frame after the current one is decoded
+// ahead; a position further on, or back, seeks.
 bool NrFusionCameraDataProcessor::chooseApsFrame(uint64_t ts) {
     ReplayFrames& s = *replay;
-    if (!s.reader)
+    if (!s.reader || s.index.empty())
         return false;
     const uint64_t t = ts > s.base ? ts - s.base : 0;
-    if (s.haveCurrent && t >= s.current.timestamp && (!s.haveNext || t < s.next.timestamp))
+    const auto after = std::upper_bound(s.index.begin(), s.index.end(), t,
+                                        [](uint64_t v, const norvale::ApsFrameIndexEntry& e) { return v < e.timestamp; });
+    const size_t wanted = after == s.index.begin() ? 0 : size_t(after - s.index.begin()) - 1;
+    if (s.haveCurrent && wanted == s.currentIndex)
         return true;
-    if (s.haveCurrent && s.haveNext && t >= s.next.timestamp) {
-        for (size_t n = 0; n < kApsSeekAheadFrames && s.haveNext && t >= s.next.timestamp; ++n) {
-            std::swap(s.current, s.next);
-            s.mappedValid = false;
-            s.haveNext = s.reader->readNextFrame(s.next);
-        }
-        if (!s.haveNext || t < s.next.timestamp)
-            return true;
+    if (s.haveCurrent && wanted == s.currentIndex + 1 && s.prefetch.take(s.current)) {
+        s.currentIndex = wanted;
+    } else {
+        s.prefetch.wait(); // the reader is ours again
+        s.haveCurrent = s.reader->seekFrame(wanted) && s.reader->readNextFrame(s.current);
+        s.currentIndex = wanted;
+        if (!s.haveCurrent)
+            return false;
     }
     s.mappedValid = false;
-    s.haveCurrent = s.reader->readFrameByTimestamp(t, s.current);
-    if (!s.haveCurrent) {
-        s.reader->seekFrame(0); // before the first frame: show the first
-        s.haveCurrent = s.reader->readNextFrame(s.current);
-    }
-    s.haveNext = s.haveCurrent && s.reader->readNextFrame(s.next);
-    return s.haveCurrent;
+    if (s.currentIndex + 1 < s.index.size())
+        s.prefetch.start();
+    return true;
 }
 
 // Player thread, readerLock held: one replay step, the events of [ts - accTime, ts) on the view.

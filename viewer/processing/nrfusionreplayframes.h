@@ -10,6 +10,7 @@
 
 #include "norvale/ApsFileReader.h"
 #include "norvale/ApsFrame.h"
+#include "processing/nrapsprefetch.h"
 #include "processing/nrcalibrator.h"
 #include "processing/nrfusioncameradataprocessor.h"
 
@@ -21,15 +22,16 @@ struct NrFusionCameraDataProcessor::ApsLoad {
     bool failed = false;
 };
 
-// The replay's APS side (player thread): the decoded frame shown now and the one after it, and
-// the shown one mapped onto the DVS grid.
+// The replay's APS side (player thread): the decoded frame shown now (its place in the video's
+// frame index), the decoding of the frame after it, and the shown frame mapped onto the DVS grid.
 struct NrFusionCameraDataProcessor::ReplayFrames {
     std::unique_ptr<norvale::ApsFileReader> reader;
-    uint64_t base = 0; // event time of APS time 0
+    std::vector<norvale::ApsFrameIndexEntry> index; // frame times, in order
+    uint64_t base = 0;                              // event time of APS time 0
     norvale::ApsFrame current;
-    norvale::ApsFrame next;
+    size_t currentIndex = 0;
     bool haveCurrent = false;
-    bool haveNext = false;
+    NrApsPrefetch prefetch; // decodes frame currentIndex + 1 once current is set
     norvale::NrApsMapper mapper;
     QImage mapped{NrFusionCameraDataProcessor::kWidth, NrFusionCameraDataProcessor::kHeight, QImage::Format_RGB888};
     bool mappedValid = false;
