@@ -13,7 +13,7 @@
 // - display rate: frames shown per second of wall-clock time while a recording plays, and frames
 //   per second of an exported video (kDisplayRateHz);
 // - frame step: event time (us) one frame advances;
-// - slow motion: wall-clock seconds per second of event time, kDisplayRateHz * step / 1e6
+// - slow motion: wall-clock seconds per second of event time, 1e6 / (kDisplayRateHz * step)
 //   (1 is real time, 10 is ten times slower).
 #include <cstdint>
 

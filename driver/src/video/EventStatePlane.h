@@ -10,8 +10,9 @@
 namespace norvale::video {
 
 // What one frame shows, per pixel: the OFF and ON counts of the window, each capped at kCountCap,
-// packed as off | on << 2 (0 means no event): the event frame of EventFrame.h in one byte a pixel. rowTouched marks the
-// rows that may hold a non-zero state, so that painting and resetting skip the quiet ones.
+// packed as off | on << 2 (0 means no event): the event frame of EventFrame.h in one byte a pixel.
+// rowTouched marks the rows that may hold a non-zero state, so that painting and resetting skip
+// the quiet ones.
 // Filled by the counting thread and painted by the encoder thread; PlaneRing hands it over.
 struct EventStatePlane {
     static constexpr uint8_t kCountCap = kEventCountCap;
