@@ -1,17 +1,18 @@
-// nrraw: look into, cut, dump, export, benchmark and generate raw event files.
+// nrraw: look into, cut, dump, export, benchmark and generate raw event files; list and record cameras.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "CameraCommands.h"
 #include "Commands.h"
 #include "VideoMain.h"
 #include "norvale/Logger.h"
 
 namespace {
 
-const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) from the command line
+const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) and cameras from the command line
 
 Usage:
   nrraw info FILE
@@ -41,6 +42,14 @@ Usage:
       S seconds at MEVS million events per second; the same seed (default 1) gives
       the same file. --triggers adds HZ trigger pulses per second (rising and falling
       edge); --start sets the first timestamp (default 0).
+  nrraw cameras
+      Lists the cameras: serial, product, link (usb or ethernet), camera IP, local
+      IP, netmask, gateway, firmware.
+  nrraw record SERIAL OUT --seconds N [--config FILE]
+      Opens that camera, streams and records N seconds into OUT (EVT 3.0; for a
+      fusion camera OUT is the base name of OUT.raw, OUT.mp4 and OUT.json).
+      --config applies a camera configuration file first. The last line reads
+      "events: <N>", the number of events the camera recorded.
   nrraw --help
       This text.
 
@@ -81,6 +90,8 @@ int main(int argc, char** argv) {
         if (cmd == "export") return cmdExport(rest);
         if (cmd == "aps-info") return cmdApsInfo(rest);
         if (cmd == "gen") return cmdGen(Args(rest, {"--duration", "--rate", "--seed", "--triggers", "--start"}));
+        if (cmd == "cameras") return cmdCameras(Args(rest, {}));
+        if (cmd == "record") return cmdRecord(Args(rest, {"--seconds", "--config"}));
         if (cmd == "bench") {
             if (rest.empty()) throw UsageError("bench needs 'decode' or 'seek'");
             const std::string what = rest[0];
