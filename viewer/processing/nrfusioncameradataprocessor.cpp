@@ -271,12 +271,4 @@ void NrFusionCameraDataProcessor::deliverPending() {
         emit signalTimeStamp(mail.timestamp);
 }
 
-void NrFusionCameraDataProcessor::postToOwner(std::function<void()> f) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, f = std::move(f)] {
-            deliverPending();
-            f();
-        },
-        Qt::QueuedConnection);
-}
+void NrFusionCameraDataProcessor::postToOwner(std::function<void()> f) { mailbox.postAfterPending(std::move(f)); }
