@@ -68,13 +68,15 @@ void NrFusionCameraDataProcessor::finishLoading(const std::shared_ptr<NrRecordin
     if (adoption == NrRecordingPlayer::Adoption::Dropped)
         return; // closed meanwhile, or not the last load: pendingAps belongs to another
     const std::shared_ptr<ApsLoad> aps = std::move(pendingAps);
-    endBusy();
     if (adoption == NrRecordingPlayer::Adoption::Failed) {
+        endBusy();
         reportUnreadable(aps && aps->failed ? QString::fromLocal8Bit(aps->path.c_str()) : loadingPath);
         return;
     }
-    if (!aps)
+    if (!aps) {
+        endBusy();
         return;
+    }
     {
         std::lock_guard<std::mutex> lock(player.readerLock());
         ReplayFrames& s = *replay;
@@ -94,6 +96,7 @@ void NrFusionCameraDataProcessor::finishLoading(const std::shared_ptr<NrRecordin
     emit signalStartTimeStamp(lower);
     emit signalEndTimeStamp(r.endTs);
     emit signalTimeStamp(lower);
+    endBusy();
     emit signalPlayStatus(true);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Utility/nrfilerecorder.h"
+#include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/DvsCameraManager.h"
 #include "norvale/DvsFileReader.h"
@@ -65,13 +66,7 @@ uint64_t span(const QString& path) {
 class RecorderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // light cameras (half the event rate): the stream keeps up with the wall clock on a busy machine
-        QFile cams(dir.path() + "/cams.json");
-        cams.open(QIODevice::WriteOnly);
-        cams.write(R"({"cameras": [{"serial": "SIM-LIGHT-DVS", "event_rate": 0.5},
-                                  {"serial": "SIM-LIGHT-FUS", "kind": "fusion", "event_rate": 0.5}]})");
-        cams.close();
-        setenv("NORVALE_SIMULATED_CAMERAS", cams.fileName().toLocal8Bit().constData(), 1);
+        testenv::useLightCameras(dir.path());
         cam = manager.openCamera("SIM-LIGHT-DVS");
         ASSERT_TRUE(cam);
         ASSERT_EQ(cam->start(), 0);

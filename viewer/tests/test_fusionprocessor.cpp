@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/ApsFileReader.h"
 #include "norvale/DvsCameraManager.h"
@@ -86,13 +87,7 @@ void livePair(NrFusionCameraDataProcessor& p, const std::vector<Event2D>& ev, ui
 class FusionProcessorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // light cameras (half the event rate): the stream keeps up with the wall clock on a busy machine
-        QFile cams(dir.path() + "/cams.json");
-        cams.open(QIODevice::WriteOnly);
-        cams.write(R"({"cameras": [{"serial": "SIM-LIGHT-DVS", "event_rate": 0.5},
-                                  {"serial": "SIM-LIGHT-FUS", "kind": "fusion", "event_rate": 0.5}]})");
-        cams.close();
-        setenv("NORVALE_SIMULATED_CAMERAS", cams.fileName().toLocal8Bit().constData(), 1);
+        testenv::useLightCameras(dir.path());
         config = LoadConfig::getGlobalConfig();
         config->inputRawFilePath = dir.path() + QStringLiteral("/in");
     }
