@@ -126,7 +126,7 @@ public slots:
     void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
 
 private:
-    static constexpr int kStepWaitMs = 500;
+    static constexpr int kStepWaitMs = 1000;
 
     // Playback.
     bool refuseWhileWorking();
