@@ -82,21 +82,14 @@ int CameraCore::addEventsCallback(FusionCamera::EventsCallback cb) {
     return nextId++;
 }
 
+int CameraCore::newCallbackId() {
+    std::lock_guard<std::mutex> lock(callbackMutex);
+    return nextId++;
+}
+
 bool CameraCore::removeCallback(int id) {
     std::lock_guard<std::mutex> lock(callbackMutex);
-    for (auto* list : {&triggerCallbacks}) {
-        for (auto it = list->begin(); it != list->end(); ++it)
-            if (it->first == id) {
-                list->erase(it);
-                return true;
-            }
-    }
-    for (auto it = eventCallbacks.begin(); it != eventCallbacks.end(); ++it)
-        if (it->first == id) {
-            eventCallbacks.erase(it);
-            return true;
-        }
-    return false;
+    return eraseCallback(triggerCallbacks, id) || eraseCallback(eventCallbacks, id);
 }
 
 bool CameraCore::startRecording(const std::string& path, uint64_t apsStartUs) {
