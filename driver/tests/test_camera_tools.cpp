@@ -337,3 +337,41 @@ TEST(CameraStorage, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
     EXPECT_GT(reader->getStats().eventCount, 1000u);
     EXPECT_LT(reader->getStats().eventCount, 400000u);
 }
+
+TEST(CameraAps, ExposureAndGainChangeTheImage) {
+    SimulatedDeviceOptions o = Sim::options();
+    o.aps = true;
+    o.apsPeriodUs = 100000;
+    SimulatedDevice dev(std::make_unique<SceneSource>(1280, 720, 1e5, 3), o);
+    dev.startStream(true);
+    CameraTool* aps = nullptr;
+    for (auto& t : dev.tools())
+        if (t->getType() == TOOL_APS) aps = t.get();
+    ASSERT_NE(aps, nullptr);
+    EventChunk c;
+    uint64_t streamed = 0;
+    auto frameAfter = [&](uint64_t from, uint64_t until) { // stream past the exposure, then the frame
+        for (; streamed < until; streamed += 1000) dev.read(c);
+        ApsFrame f;
+        EXPECT_TRUE(dev.readApsFrame(from, f));
+        return f;
+    };
+    auto mean = [](const ApsFrame& f) {
+        uint64_t sum = 0;
+        for (uint64_t i = 0; i < f.getDataSize(); i += 97) sum += f.data()[i];
+        return double(sum) / double(f.getDataSize() / 97);
+    };
+    const ApsFrame base = frameAfter(0, 20000);
+    EXPECT_EQ(base.width(), 3840);
+    EXPECT_EQ(base.height(), 2160);
+    EXPECT_EQ(base.timestamp, 0u);
+    EXPECT_EQ(base.auxTimestamp, 10000u); // exposure end
+    ASSERT_TRUE(aps->setParam("exposure", 5000));
+    const ApsFrame darker = frameAfter(1, 110000);
+    EXPECT_EQ(darker.timestamp, 100000u);
+    ASSERT_TRUE(aps->setParam("gain", 3.0f));
+    const ApsFrame brighter = frameAfter(100001, 210000);
+    EXPECT_LT(mean(darker), mean(base) * 0.7);
+    EXPECT_GT(mean(brighter), mean(base) * 1.2);
+    EXPECT_FALSE(aps->setParam("gain", 100.0f));
+}

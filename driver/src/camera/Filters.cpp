@@ -54,7 +54,8 @@ void AntiFlickerFilter::update(const AntiFlickerSettings& s) {
 // The period lies in the band, the pixel blinked within the last two periods and its ON share is
 // within 20 points of the duty cycle.
 bool AntiFlickerFilter::blinking(const Pixel& p, uint32_t now) const {
-    return p.period >= minPeriod && p.period <= maxPeriod && now - p.lastOn <= 2 * p.period && p.share >= minShare &&
+    const uint32_t period = uint32_t(p.period) * 16;
+    return period >= minPeriod && period <= maxPeriod && now - p.lastOn <= 2 * period && p.share >= minShare &&
            p.share <= maxShare;
 }
 
@@ -65,13 +66,12 @@ void AntiFlickerFilter::apply(std::vector<Event2D>& events) {
         const uint32_t now = uint32_t(e.timestamp);
         if (e.polarity != p.pol) { // an onset
             if (e.polarity) {
-                p.period = p.pol == 2 ? 0 : now - p.lastOn;
-                // ON share of the cycle that ends now: from the last ON onset to the OFF onset
-                const uint32_t off = p.lastOff - p.lastOn;
-                p.share = p.period && off > 0 && off < p.period ? uint8_t(std::max(1.0, 100.0 * off / p.period)) : 0;
+                const uint32_t period = p.pol == 2 ? 0 : (now - p.lastOn + 8) / 16;
+                p.period = uint16_t(std::min<uint32_t>(period, 0xFFFF));
                 p.lastOn = now;
-            } else {
-                p.lastOff = now;
+            } else if (p.period) { // ON share: from the ON onset to this OFF onset
+                const uint32_t off = now - p.lastOn, period = uint32_t(p.period) * 16;
+                p.share = off < period ? uint8_t(std::max<uint32_t>(1, 100 * off / period)) : 0;
             }
             p.pol = e.polarity;
         }

@@ -31,14 +31,13 @@ public:
     void apply(std::vector<Event2D>& events);
 
 private:
-    struct Pixel {
+    struct Pixel { // 8 bytes: two pixels per 16 bytes of cache
         uint32_t lastOn = 0;  // time of the last ON onset (low 32 bits of us)
-        uint32_t period = 0;  // between the last two ON onsets; 0 unknown
-        uint32_t lastOff = 0; // time of the last OFF onset
+        uint16_t period = 0;  // between the last two ON onsets, in 16 us units (saturating); 0 unknown
+        uint8_t share = 0;    // ON share of the last cycle, percent (0 unknown)
         uint8_t pol = 2;      // polarity of the last event, 2 none
-        uint8_t share = 0;    // ON share of the last whole cycle, percent (0 unknown)
-        uint8_t pad[2] = {};
     };
+    static_assert(sizeof(Pixel) == 8, "anti-flicker state stays small");
     bool blinking(const Pixel& p, uint32_t now) const;
     AntiFlickerSettings cfg;
     uint32_t minPeriod = 0, maxPeriod = 0; // us, from the band
