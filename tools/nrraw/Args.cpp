@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdlib>
 
-Args::Args(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions) {
+Args::Args(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions,
+           const std::vector<std::string>& flags) {
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
-        if (w.size() > 2 && w.compare(0, 2, "--") == 0) {
+        if (std::find(flags.begin(), flags.end(), w) != flags.end()) {
+            opts[w] = "";
+        } else if (w.size() > 2 && w.compare(0, 2, "--") == 0) {
             if (std::find(valueOptions.begin(), valueOptions.end(), w) == valueOptions.end())
                 throw UsageError("unknown option " + w);
             if (i + 1 >= words.size()) throw UsageError("option " + w + " needs a value");
@@ -29,6 +32,11 @@ uint64_t Args::u64(const std::string& name, uint64_t fallback) const {
     if (v.empty() || v[0] == '-' || *end != '\0' || errno == ERANGE)
         throw UsageError(name + ": '" + v + "' is not a whole non-negative number");
     return x;
+}
+
+std::string Args::text(const std::string& name) const {
+    auto it = opts.find(name);
+    return it == opts.end() ? std::string() : it->second;
 }
 
 double Args::number(const std::string& name, double fallback) const {

@@ -14,13 +14,15 @@ struct UsageError : std::runtime_error {
 
 class Args {
 public:
-    // flags: the option names that take a value.
-    Args(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions);
+    // valueOptions: the option names that take a value; flags: those that take none.
+    Args(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions,
+         const std::vector<std::string>& flags = {});
 
     const std::vector<std::string>& positional() const { return pos; }
     bool has(const std::string& name) const { return opts.count(name) != 0; }
     uint64_t u64(const std::string& name, uint64_t fallback) const;
     double number(const std::string& name, double fallback) const;
+    std::string text(const std::string& name) const; // "" when absent
 
 private:
     std::vector<std::string> pos;

@@ -1,10 +1,11 @@
-// nrraw: look into, cut, dump, export, benchmark and generate raw event files.
+// nrraw: look into, cut, dump, export, benchmark and generate raw event files; list and record cameras.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "CameraCommands.h"
 #include "Commands.h"
 #include "StandardOutput.h"
 #include "VideoMain.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) from the command line
+const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) and cameras from the command line
 
 Usage:
   nrraw info FILE
@@ -49,6 +50,15 @@ Usage:
       S seconds at MEVS million events per second; the same seed (default 1) gives
       the same file. --triggers adds HZ trigger pulses per second (rising and falling
       edge); --start sets the first timestamp (default 0).
+  nrraw cameras
+      Lists the cameras: serial, product, link (usb or ethernet), camera IP, local
+      IP, netmask, gateway, firmware.
+  nrraw record SERIAL OUT --seconds N [--config FILE] [--progress]
+      Opens that camera, streams and records N seconds into OUT (EVT 3.0; for a
+      fusion camera OUT is the base name of OUT.raw, OUT.mp4 and OUT.json).
+      --config applies a camera configuration file first; --progress prints the
+      camera time and the events recorded ten times a second on stderr (DVS
+      cameras). The last line reads "events: <N>", the events the camera recorded.
   nrraw --help
       This text.
 
@@ -86,6 +96,8 @@ int run(const std::vector<std::string>& words) {
         if (cmd == "export") return cmdExport(rest);
         if (cmd == "aps-info") return cmdApsInfo(rest);
         if (cmd == "gen") return cmdGen(Args(rest, {"--duration", "--rate", "--seed", "--triggers", "--start"}));
+        if (cmd == "cameras") return cmdCameras(Args(rest, {}));
+        if (cmd == "record") return cmdRecord(Args(rest, {"--seconds", "--config"}, {"--progress"}));
         if (cmd == "bench") {
             if (rest.empty()) throw UsageError("bench needs 'decode' or 'seek'");
             const std::string what = rest[0];

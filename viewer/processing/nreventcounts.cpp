@@ -1,5 +1,6 @@
 #include "processing/nreventcounts.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace nrcounts {
@@ -33,8 +34,14 @@ void fillRows(uint8_t* bits, size_t bytesPerLine, int width, int height, Rgb col
         std::memcpy(bits + size_t(y) * bytesPerLine, bits, size_t(width) * 3);
 }
 
-void paintCounts(const uint16_t* counts, int width, int height, uint8_t* bits, size_t bytesPerLine, Rgb on,
-                 Rgb off) {
+template <Tie tie>
+static inline bool onShown(uint16_t c0, uint16_t c1) {
+    return tie == Tie::On ? c1 >= c0 : norvale::onWins(c0, c1);
+}
+
+template <Tie tie>
+static void paintCountsWith(const uint16_t* counts, int width, int height, uint8_t* bits, size_t bytesPerLine,
+                            Rgb on, Rgb off) {
     for (int y = 0; y < height; ++y) {
         const uint16_t* row = counts + size_t(y) * size_t(width) * 2;
         uint8_t* line = bits + size_t(y) * bytesPerLine;
@@ -50,15 +57,35 @@ void paintCounts(const uint16_t* counts, int width, int height, uint8_t* bits, s
                 const uint16_t c0 = row[size_t(x + k) * 2];
                 const uint16_t c1 = row[size_t(x + k) * 2 + 1];
                 if ((c0 | c1) != 0)
-                    putPixel(line + size_t(x + k) * 3, norvale::onWins(c0, c1) ? on : off);
+                    putPixel(line + size_t(x + k) * 3, onShown<tie>(c0, c1) ? on : off);
             }
         }
         for (; x < width; ++x) {
             const uint16_t c0 = row[size_t(x) * 2];
             const uint16_t c1 = row[size_t(x) * 2 + 1];
             if ((c0 | c1) != 0)
-                putPixel(line + size_t(x) * 3, norvale::onWins(c0, c1) ? on : off);
+                putPixel(line + size_t(x) * 3, onShown<tie>(c0, c1) ? on : off);
         }
+    }
+}
+
+void paintCounts(const uint16_t* counts, int width, int height, uint8_t* bits, size_t bytesPerLine, Rgb on,
+                 Rgb off, Tie tie) {
+    if (tie == Tie::On)
+        paintCountsWith<Tie::On>(counts, width, height, bits, bytesPerLine, on, off);
+    else
+        paintCountsWith<Tie::Off>(counts, width, height, bits, bytesPerLine, on, off);
+}
+
+void paintEvents(const norvale::Event2D* begin, const norvale::Event2D* end, int width, int height, uint8_t* bits,
+                 size_t bytesPerLine, Rgb on, Rgb off, bool mirror) {
+    const uint32_t w = uint32_t(std::max(width, 0));
+    const uint32_t h = uint32_t(std::max(height, 0));
+    for (const norvale::Event2D* e = begin; e != end; ++e) {
+        if (e->x >= w || e->y >= h)
+            continue;
+        const uint32_t x = mirror ? w - 1 - e->x : e->x;
+        putPixel(bits + size_t(e->y) * bytesPerLine + size_t(x) * 3, e->polarity ? on : off);
     }
 }
 

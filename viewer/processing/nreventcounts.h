@@ -31,9 +31,18 @@ void countEvents(uint16_t* counts, uint32_t width, uint32_t height, const norval
 // Sets every pixel of the image to colour.
 void fillRows(uint8_t* bits, size_t bytesPerLine, int width, int height, Rgb colour);
 
-// Paints pixels with events by the event frame rule (norvale/EventFrame.h); pixels without events
-// are left as they are.
+// How a pixel with as many ON as OFF events is painted: OFF by the event frame rule
+// (norvale/EventFrame.h, the DVS processor), ON in the fusion processor's DVS view.
+enum class Tie { Off, On };
+
+// Paints pixels with events: ON where ON outnumbers OFF, OFF where OFF does, a tie by tie; pixels
+// without events are left as they are.
 void paintCounts(const uint16_t* counts, int width, int height, uint8_t* bits, size_t bytesPerLine, Rgb on,
-                 Rgb off);
+                 Rgb off, Tie tie = Tie::Off);
+
+// Paints each event's pixel in its polarity's colour, in order (a later event wins); events outside
+// the frame are skipped. mirror: x becomes width - 1 - x.
+void paintEvents(const norvale::Event2D* begin, const norvale::Event2D* end, int width, int height, uint8_t* bits,
+                 size_t bytesPerLine, Rgb on, Rgb off, bool mirror);
 
 } // namespace nrcounts

@@ -147,15 +147,7 @@ void NrEventProcessor::deliverPending() {
         emit signalProgress(mail.progress);
 }
 
-void NrEventProcessor::postToOwner(std::function<void()> f) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, f = std::move(f)] {
-            deliverPending();
-            f();
-        },
-        Qt::QueuedConnection);
-}
+void NrEventProcessor::postToOwner(std::function<void()> f) { mailbox.postAfterPending(std::move(f)); }
 
 QString NrEventProcessor::tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs) {
     const int64_t deltaUs = ts >= startTs ? int64_t(ts - startTs) : -int64_t(startTs - ts);

@@ -4,8 +4,21 @@
 
 #include "processing/nrwakeup.h"
 
-NrFrameMailbox::NrFrameMailbox(QObject* owner, std::function<void()> onWake) : wakeup(new NrWakeup(owner)) {
-    QObject::connect(wakeup, &NrWakeup::woken, owner, std::move(onWake));
+#include <QObject>
+
+NrFrameMailbox::NrFrameMailbox(QObject* o, std::function<void()> onWake)
+    : wakeup(new NrWakeup(o)), owner(o), deliver(std::move(onWake)) {
+    QObject::connect(wakeup, &NrWakeup::woken, owner, deliver);
+}
+
+void NrFrameMailbox::postAfterPending(std::function<void()> f) {
+    QMetaObject::invokeMethod(
+        owner,
+        [this, f = std::move(f)] {
+            deliver();
+            f();
+        },
+        Qt::QueuedConnection);
 }
 
 NrFrameMailbox::~NrFrameMailbox() = default; // the wake-up goes with its owner

@@ -61,6 +61,10 @@ public:
     Mail take();
     void release(Mail& mail);
 
+    // Runs f in the owner thread after onWake has delivered what waits, so that one-off results
+    // (loading done, playback ended) keep their order with the frames. Any thread.
+    void postAfterPending(std::function<void()> f);
+
 private:
     enum class SlotState : uint8_t { Free, Painting, Pending, Lent };
     static constexpr int kSlots = 3;
@@ -78,4 +82,6 @@ private:
     double pendingProgress = 0;
     bool pendingProgressSet = false;
     NrWakeup* wakeup = nullptr; // child of the owner
+    QObject* owner = nullptr;
+    std::function<void()> deliver; // onWake
 };

@@ -16,10 +16,14 @@ struct NrRecordingPlayer::LoadJob {
     std::condition_variable finishedCond;
     std::function<void(std::shared_ptr<LoadJob>, const NrLoadResult&)> report;
     std::shared_ptr<DvsFileReader> reader;
+    Companion companion;
     bool dropped = false; // owner thread: the recording was closed while it loaded
 };
 
-NrRecordingPlayer::NrRecordingPlayer(Sink s) : sink(std::move(s)), thread(&NrRecordingPlayer::run, this) {}
+NrRecordingPlayer::NrRecordingPlayer(Sink s) : NrRecordingPlayer(std::move(s), Options{}) {}
+
+NrRecordingPlayer::NrRecordingPlayer(Sink s, Options o)
+    : sink(std::move(s)), options(o), thread(&NrRecordingPlayer::run, this) {}
 
 NrRecordingPlayer::~NrRecordingPlayer() {
     abandonLoading();
@@ -46,7 +50,7 @@ void NrRecordingPlayer::replaceReader(std::shared_ptr<DvsFileReader> r) {
     pending = Request::None;
 }
 
-bool NrRecordingPlayer::open(const QString& path) {
+bool NrRecordingPlayer::open(const QString& path, Companion companion) {
     close();
     std::shared_ptr<DvsFileReader> created = DvsFileReader::createFileReader(path.toLocal8Bit().toStdString());
     if (!created)
@@ -56,6 +60,7 @@ bool NrRecordingPlayer::open(const QString& path) {
         loadThread.join(); // a dropped load that has reported already
     auto j = std::make_shared<LoadJob>();
     j->reader = created;
+    j->companion = std::move(companion);
     j->report = sink.loaded;
     job = j;
     loadingFlag = true;
@@ -87,6 +92,8 @@ void NrRecordingPlayer::loadWork(std::shared_ptr<LoadJob> j) {
         } else {
             qDebug() << "No triggers found in file or error reading triggers.";
         }
+        if (j->companion)
+            r.ok = j->companion(r);
     }
     std::lock_guard<std::mutex> lock(j->mutex);
     if (!j->abandoned && j->report)
@@ -229,17 +236,22 @@ bool NrRecordingPlayer::playStep() {
         uint64_t cur = std::max<uint64_t>(position_, lo); // the start point may have moved past us
         if (cur <= hi) {
             const std::vector<Event2D>* events = nullptr;
-            if (step > hi - cur) { // the last, partial window includes hi
-                events = readWindow(*file, cur, hi == UINT64_MAX ? hi : hi + 1);
-                cur = hi;
-            } else {
-                const uint64_t acc = accTimeUs;
-                events = readWindow(*file, cur, acc > UINT64_MAX - cur ? UINT64_MAX : cur + acc);
-                cur += step;
+            const uint64_t acc = accTimeUs;
+            const bool last = step > hi - cur; // the last, partial window includes hi
+            const uint64_t next = last ? hi : cur + step;
+            uint64_t from = cur;
+            uint64_t to = acc > UINT64_MAX - cur ? UINT64_MAX : cur + acc;
+            if (options.anchor == norvale::EventWindowAnchor::FrameEnd) {
+                from = next > acc ? next - acc : 0;
+                to = next;
             }
+            if (last)
+                to = hi == UINT64_MAX ? hi : hi + 1;
+            events = readWindow(*file, from, to);
+            cur = next;
             windowGeneration = events ? generation : 0;
             position_ = cur;
-            if (events && !events->empty())
+            if (events && (!events->empty() || options.showEmpty))
                 sink.showFrame(*events, cur);
             end = !events || cur >= hi;
         }
@@ -280,6 +292,10 @@ void NrRecordingPlayer::perform(Request r, uint64_t ts) {
     if (!file)
         return;
     std::lock_guard<std::mutex> lock(readerMutex);
+    if (options.anchor == norvale::EventWindowAnchor::FrameEnd) {
+        performEndAnchored(*file, r, ts);
+        return;
+    }
     const uint64_t acc = accTimeUs;
     const uint64_t step = frameStepUs;
     switch (r) {
@@ -332,4 +348,41 @@ void NrRecordingPlayer::perform(Request r, uint64_t ts) {
     case Request::None:
         break;
     }
+}
+
+// Steps of a player whose windows end at the frame's time: each shows [t - accTimeUs, t) at its
+// target t (previous: one step back, not below lowerTs; next: one step on while the window stays
+// before upperTs; seek: ts; reset: lowerTs). readerMutex is held.
+void NrRecordingPlayer::performEndAnchored(DvsFileReader& file, Request r, uint64_t ts) {
+    const uint64_t acc = accTimeUs;
+    const uint64_t step = frameStepUs;
+    const uint64_t lo = lowerTs;
+    const uint64_t hi = upperTs;
+    uint64_t t = position_;
+    switch (r) {
+    case Request::Previous:
+        t = (t < step || t - step < lo) ? lo : t - step;
+        break;
+    case Request::Next:
+        if (t >= hi || acc >= hi - t)
+            return;
+        t += step;
+        break;
+    case Request::Seek:
+        t = ts;
+        break;
+    case Request::Reset:
+        t = lo;
+        break;
+    case Request::None:
+        return;
+    }
+    position_ = t;
+    windowGeneration = 0;
+    const uint64_t start = t > acc ? t - acc : 0;
+    if (!file.readRange(start, t, window)) {
+        qDebug() << "File read end.";
+        return;
+    }
+    sink.showFrame(window, t);
 }

@@ -6,10 +6,14 @@
 // of counting, painting or Qt signals.
 //
 // A frame shown at t: the events of one window of event time, handed to Sink::showFrame with t.
-// Playing shows one frame per kDisplayPeriodUs of wall-clock time: the window [p, p + accTimeUs)
-// shown at p + frameStepUs, after which the position p moves there; the last, partial step of
-// the range reads up to upperTs (included) and is shown at upperTs. Consecutive windows that
-// overlap reuse the events already read.
+// Playing shows one frame per kDisplayPeriodUs of wall-clock time, after which the position p
+// moves to t = p + frameStepUs. Where the window lies is the player's anchor:
+// - FrameStart (the DVS processor): the window [p, p + accTimeUs) is shown at t;
+// - FrameEnd (the fusion processor, whose frames are APS images at t): the window
+//   [t - accTimeUs, t) is shown at t; a single step or seek shows the window ending at its target.
+// Either way the last, partial step of the range reads up to upperTs (included) and is shown at
+// upperTs. Consecutive windows that overlap reuse the events already read. With showEmpty, windows
+// without events are shown too (the fusion processor still has an APS image to show).
 //
 // Threads
 // - Owner thread: everything public unless said otherwise, construction and destruction.
@@ -62,6 +66,13 @@ struct NrLoadResult {
 class NrRecordingPlayer {
 public:
     struct LoadJob;
+    struct Options {
+        norvale::EventWindowAnchor anchor = norvale::EventWindowAnchor::FrameStart;
+        bool showEmpty = false;
+    };
+    // Runs on the loading thread after the recording was prepared; false fails the load. It must
+    // touch only what it owns (it may outlive the player when loading is abandoned).
+    using Companion = std::function<bool(const NrLoadResult& result)>;
     struct Sink {
         std::function<void(const std::vector<norvale::Event2D>& events, uint64_t ts)> showFrame;
         // Playback reached the end of the range without loop and stopped.
@@ -72,14 +83,16 @@ public:
     enum class Request : uint8_t { None, Next, Previous, Seek, Reset };
 
     explicit NrRecordingPlayer(Sink sink);
+    NrRecordingPlayer(Sink sink, Options options);
     // Abandons a loading thread (waits at most kLoadAbandonWaitMs for it), stops the player thread.
     ~NrRecordingPlayer();
     NrRecordingPlayer(const NrRecordingPlayer&) = delete;
     NrRecordingPlayer& operator=(const NrRecordingPlayer&) = delete;
 
     // Stops playback and closes the current recording, then opens path and starts loading it.
-    // False when the driver cannot open it (nothing is open then).
-    bool open(const QString& path);
+    // False when the driver cannot open it (nothing is open then). companion loads what belongs
+    // with the recording (the fusion processor's APS video).
+    bool open(const QString& path, Companion companion = Companion());
     // Stops playback and closes the recording; a load still running is discarded when it ends.
     void close();
     // Takes the result of a load (owner thread, after Sink::loaded). Ready: the range is the whole
@@ -133,12 +146,14 @@ public:
 private:
     void run();
     void perform(Request r, uint64_t ts);
+    void performEndAnchored(norvale::DvsFileReader& file, Request r, uint64_t ts);
     void abandonLoading();
     void replaceReader(std::shared_ptr<norvale::DvsFileReader> r);
     const std::vector<norvale::Event2D>* readWindow(norvale::DvsFileReader& file, uint64_t start, uint64_t end);
     static void loadWork(std::shared_ptr<LoadJob> job);
 
     Sink sink;
+    const Options options;
 
     mutable std::mutex mutex;
     std::condition_variable wake;     // to the player thread

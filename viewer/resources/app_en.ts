@@ -470,4 +470,62 @@
         <translation>Cannot open the recording: </translation>
     </message>
 </context>
+<context>
+    <name>NrFusionCameraDataProcessor</name>
+    <message>
+        <source>The calibration is not used: its DVS size is %1 x %2, not 1280 x 720. The previous calibration stays in use.</source>
+        <translation>The calibration is not used: its DVS size is %1 x %2, not 1280 x 720. The previous calibration stays in use.</translation>
+    </message>
+    <message>
+        <source>The calibration is not used: it has no valid DVS to APS transform. The previous calibration stays in use.</source>
+        <translation>The calibration is not used: it has no valid DVS to APS transform. The previous calibration stays in use.</translation>
+    </message>
+    <message>
+        <source>Manual calibration parameters were written successfully!</source>
+        <translation>Manual calibration parameters were written successfully!</translation>
+    </message>
+    <message>
+        <source>Manual calibration parameters were written failed!</source>
+        <translation>Manual calibration parameters were written failed!</translation>
+    </message>
+    <message>
+        <source>Cannot read the calibration file %1; the previous calibration stays in use.</source>
+        <translation>Cannot read the calibration file %1; the previous calibration stays in use.</translation>
+    </message>
+    <message>
+        <source>Cannot open the recording: </source>
+        <translation>Cannot open the recording: </translation>
+    </message>
+</context>
+<context>
+    <name>NrFileRecorder</name>
+    <message>
+        <source>The pre-trigger cache could not be set up in </source>
+        <translation>The pre-trigger cache could not be set up in </translation>
+    </message>
+    <message>
+        <source>Currently being recorded.</source>
+        <translation>Currently being recorded.</translation>
+    </message>
+    <message>
+        <source>No camera is connected.</source>
+        <translation>No camera is connected.</translation>
+    </message>
+    <message>
+        <source>The recording duration must be at least one second.</source>
+        <translation>The recording duration must be at least one second.</translation>
+    </message>
+    <message>
+        <source>Recording file ... </source>
+        <translation>Recording file ... </translation>
+    </message>
+    <message>
+        <source>Recording failed: the camera cannot write </source>
+        <translation>Recording failed: the camera cannot write </translation>
+    </message>
+    <message>
+        <source>Recording end</source>
+        <translation>Recording end</translation>
+    </message>
+</context>
 </TS>

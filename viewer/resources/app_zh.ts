@@ -470,4 +470,62 @@
         <translation>无法打开录制文件：</translation>
     </message>
 </context>
+<context>
+    <name>NrFusionCameraDataProcessor</name>
+    <message>
+        <source>The calibration is not used: its DVS size is %1 x %2, not 1280 x 720. The previous calibration stays in use.</source>
+        <translation>未使用该标定：其 DVS 尺寸为 %1 x %2，而不是 1280 x 720。继续使用之前的标定。</translation>
+    </message>
+    <message>
+        <source>The calibration is not used: it has no valid DVS to APS transform. The previous calibration stays in use.</source>
+        <translation>未使用该标定：其中没有有效的 DVS 到 APS 变换。继续使用之前的标定。</translation>
+    </message>
+    <message>
+        <source>Manual calibration parameters were written successfully!</source>
+        <translation>手动标定参数写入成功！</translation>
+    </message>
+    <message>
+        <source>Manual calibration parameters were written failed!</source>
+        <translation>手动标定参数写入失败！</translation>
+    </message>
+    <message>
+        <source>Cannot read the calibration file %1; the previous calibration stays in use.</source>
+        <translation>无法读取标定文件 %1；继续使用之前的标定。</translation>
+    </message>
+    <message>
+        <source>Cannot open the recording: </source>
+        <translation>无法打开录制文件：</translation>
+    </message>
+</context>
+<context>
+    <name>NrFileRecorder</name>
+    <message>
+        <source>The pre-trigger cache could not be set up in </source>
+        <translation>无法在此处设置触发前缓存：</translation>
+    </message>
+    <message>
+        <source>Currently being recorded.</source>
+        <translation>正在录制中。</translation>
+    </message>
+    <message>
+        <source>No camera is connected.</source>
+        <translation>没有已连接的相机。</translation>
+    </message>
+    <message>
+        <source>The recording duration must be at least one second.</source>
+        <translation>录制时长至少为一秒。</translation>
+    </message>
+    <message>
+        <source>Recording file ... </source>
+        <translation>正在录制文件... </translation>
+    </message>
+    <message>
+        <source>Recording failed: the camera cannot write </source>
+        <translation>录制失败：相机无法写入 </translation>
+    </message>
+    <message>
+        <source>Recording end</source>
+        <translation>录制结束</translation>
+    </message>
+</context>
 </TS>

@@ -2,6 +2,7 @@
 
 // Test helpers of the viewer: per-user folders in a temporary folder of the process, screenshots.
 #include <QDir>
+#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <QWidget>
@@ -20,6 +21,18 @@ inline const QTemporaryDir& redirectUserFolders() {
     QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return home;
+}
+
+// The driver lists only two light simulated cameras (half the event rate, so that the stream keeps
+// up with the wall clock on a busy machine): "SIM-LIGHT-DVS" and the fusion camera "SIM-LIGHT-FUS".
+// The cameras file goes into folder.
+inline void useLightCameras(const QString& folder) {
+    QFile cams(folder + QStringLiteral("/cams.json"));
+    cams.open(QIODevice::WriteOnly);
+    cams.write(R"({"cameras": [{"serial": "SIM-LIGHT-DVS", "event_rate": 0.5},
+                              {"serial": "SIM-LIGHT-FUS", "kind": "fusion", "event_rate": 0.5}]})");
+    cams.close();
+    qputenv("NORVALE_SIMULATED_CAMERAS", cams.fileName().toLocal8Bit());
 }
 
 #ifdef NORVALE_SCREENSHOT_DIR

@@ -8,8 +8,8 @@
 
 #include "norvale/DriverExport.h"
 #include "norvale/Event2D.h"
-#include "norvale/SafeOutputFile.h"
 #include "norvale/EventFrame.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
 

@@ -160,15 +160,13 @@ bool countFrames(const EventRangeSource& source, const FramePlan& plan, const Vi
         // Frames k .. k + frames - 1 show one picture: the last of them stands for all.
         uint64_t frames = 1;
         if (quiet.lastReadEmpty && source.nextEventTime) {
-            const uint64_t begin = plan.windowBegin(k);
             uint64_t next = 0;
-            if (!quiet.skip(source, begin, next)) return false;
+            if (!quiet.skip(source, plan.windowBegin(k), next)) return false;
             const uint64_t run = plan.framesEndingBy(k, next);
             if (run > mergeAbove) frames = std::min(run, longest);
         }
-        const uint64_t last = k + frames - 1;
-        const uint64_t windowEnd = plan.windowEnd(last);
-        const uint64_t windowBegin = plan.windowBegin(last);
+        const uint64_t windowEnd = plan.windowEnd(k + frames - 1);
+        const uint64_t windowBegin = plan.windowBegin(k + frames - 1);
         auto t0 = Clock::now();
         plane = ring.nextToFill();
         stats.waitSeconds += secondsSince(t0);

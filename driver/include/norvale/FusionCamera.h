@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "norvale/ApsFrame.h"
+#include "norvale/CameraTool.h"
+#include "norvale/CameraTypes.h"
+#include "norvale/DriverExport.h"
+#include "norvale/Event2D.h"
+#include "norvale/JsonUtils.h"
+
+namespace norvale {
+
+class CameraCore;
+class FusionApsStream;
+
+// An open fusion camera (DVS events plus an APS image of 3840 x 2160, blue-green-red), obtained
+// from DvsCameraManager::openFusionCamera. Each APS exposure is framed by trigger edges on
+// channel 0: rising at its start, falling at its end; the frame's timestamp is the exposure's
+// start. So the n-th frame belongs with the events between the n-th and the (n+1)-th rising edge.
+//
+// Threads. Events and trigger edges come from the streaming thread, APS frames from the APS
+// thread; each callback runs on the thread of its stream, in time order. Both threads run only
+// between start and stop of their stream. Recording writes the .raw on the storage thread and
+// the .mp4 on a video thread. Public calls may come from any thread; callbacks must not add or
+// remove callbacks of the same camera.
+class NR_DRIVER_EXPORT FusionCamera {
+public:
+    using EventsCallback = std::function<void(const Event2D* begin, const Event2D* end)>;
+    using ApsFrameCallback = std::function<void(const ApsFrame& frame)>;
+    using TriggerInCallback = std::function<void(const EventTriggerIn&)>;
+    using StatisticCallback = std::function<void(const NrStatisticInfo&)>;
+
+    FusionCamera(std::shared_ptr<CameraCore> core, std::unique_ptr<FusionApsStream> aps); // made by the manager
+    ~FusionCamera(); // closeCamera
+    FusionCamera(const FusionCamera&) = delete;
+    FusionCamera& operator=(const FusionCamera&) = delete;
+
+    bool isConnected() const;
+    const CameraDescription& getCameraDescription() const;
+
+    int addEventsCallback(EventsCallback callback);
+    int addApsFrameCallback(ApsFrameCallback callback);
+    int addTriggerInCallback(TriggerInCallback callback);
+    bool removeCallback(int id);
+    void setStatisticInfoCallback(StatisticCallback callback);
+
+    // 0 on success, -1 when not connected. STREAM_FUSION starts or stops both streams.
+    int start(STREAM_TYPE type = STREAM_FUSION);
+    int stop(STREAM_TYPE type = STREAM_FUSION);
+    // Stops everything and releases the device; the camera reports not connected afterwards.
+    void closeCamera();
+
+    // Writes folder/baseName + ".raw" (events, aps_start_timestamp in its header), + ".mp4"
+    // (APS frames, timestamps since the APS stream's start) and + ".json" (the calibration), as
+    // the stream type asks (DVS: the .raw; APS: .mp4 and .json; fusion: all three). False when a
+    // recording runs or a file cannot be created (nothing is left running then).
+    bool startRecording(const std::string& folder, const std::string& baseName, STREAM_TYPE type = STREAM_FUSION);
+    bool stopRecording(STREAM_TYPE type = STREAM_FUSION);
+    uint64_t getRecordedEventCount() const;
+    uint64_t getRecordedFrameCount() const;
+
+    // The camera's DVS-to-APS calibration.
+    bool getCalibrationParams(CalibratorParameters& params) const;
+    // Reads and validates a calibration file and keeps it as the camera's calibration; false
+    // (calibration unchanged) when the file is unreadable or invalid.
+    bool writeCalibrationParams(const std::string& path);
+    std::string getFirmwareVersion() const;
+
+    uint16_t getWidth() const;  // DVS sensor
+    uint16_t getHeight() const;
+    int getApsWidth() const;
+    int getApsHeight() const;
+    double getApsFrameRate() const;
+
+    std::shared_ptr<CameraTool> getTool(ToolType type) const;
+    std::vector<ToolInfo> getAllToolsInfo() const;
+    bool loadCameraConfigParams(const std::string& path);
+    bool exportCameraConfigParams(const std::string& path) const;
+
+    void simulateUnplug(); // test hook, as DvsCamera::simulateUnplug
+
+private:
+    std::shared_ptr<CameraCore> core;
+    std::unique_ptr<FusionApsStream> aps;
+    mutable std::mutex calibrationMutex; // guards calibration
+    CalibratorParameters calibration;
+};
+
+} // namespace norvale

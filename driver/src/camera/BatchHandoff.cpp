@@ -1,0 +1,58 @@
+#include "camera/BatchHandoff.h"
+
+#include <algorithm>
+
+namespace norvale {
+
+void BatchHandoff::push(const ChunkPtr& chunk) {
+    ChunkPtr old; // released outside the lock
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!reading) return;
+        if (count == kRing) {
+            old = std::move(ring[head]);
+            head = (head + 1) % kRing;
+            --count;
+            droppedEvents += old->events.size();
+        }
+        ring[(head + count) % kRing] = chunk;
+        ++count;
+    }
+}
+
+bool BatchHandoff::take(std::vector<Event2D>& out) {
+    size_t n = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        reading = true;
+        for (; n < count; ++n) taken[n] = std::move(ring[(head + n) % kRing]);
+        head = count = 0;
+    }
+    out.clear();
+    if (n == 0) return false;
+    // keep only the newest span and at most kMaxEvents
+    const uint64_t newest = taken[n - 1]->endUs;
+    const uint64_t span = std::max<uint64_t>(spanUs.load(), kMinSpanUs);
+    size_t first = n, events = 0;
+    while (first > 0) {
+        const EventChunk& c = *taken[first - 1];
+        if (c.endUs + span <= newest || events + c.events.size() > kMaxEvents) break;
+        events += c.events.size();
+        --first;
+    }
+    uint64_t lost = 0;
+    for (size_t i = 0; i < first; ++i) lost += taken[i]->events.size();
+    droppedEvents += lost;
+    out.reserve(events);
+    for (size_t i = first; i < n; ++i) out.insert(out.end(), taken[i]->events.begin(), taken[i]->events.end());
+    for (size_t i = 0; i < n; ++i) taken[i].reset();
+    return !out.empty();
+}
+
+void BatchHandoff::clear() {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (size_t i = 0; i < count; ++i) ring[(head + i) % kRing].reset();
+    head = count = 0;
+}
+
+} // namespace norvale

@@ -1,0 +1,46 @@
+#pragma once
+
+// Hands the stream from the streaming thread to getNextBatch: a fixed ring of chunk pointers
+// under one short lock (a push or a take is a few pointer moves). When the reader falls
+// behind, the ring keeps only the newest chunks: what is pushed out, or older than the span
+// at the take, or beyond the event cap, is dropped and counted, never queued.
+// Nothing is kept until the reader's first take (a camera whose user only uses callbacks
+// holds no chunks here).
+//
+// Threads: push and clear from the streaming thread (or with it stopped); take from one
+// reader thread at a time; setSpan and dropped from any thread. `mutex` guards ring, head,
+// count and reading.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "camera/EventChunk.h"
+
+namespace norvale {
+
+class BatchHandoff {
+public:
+    static constexpr size_t kRing = 256;          // chunks (1 ms each while keeping up)
+    static constexpr size_t kMaxEvents = 4u << 20; // per batch
+    static constexpr uint64_t kMinSpanUs = 100000;
+
+    void push(const ChunkPtr& chunk);
+    // The events of the chunks since the last take, appended after clearing out.
+    bool take(std::vector<Event2D>& out);
+    void clear();
+    void setSpan(uint64_t us) { spanUs = us; }
+    uint64_t dropped() const { return droppedEvents.load(); }
+
+private:
+    std::mutex mutex;
+    std::array<ChunkPtr, kRing> ring;
+    size_t head = 0, count = 0; // oldest at head
+    bool reading = false;       // a reader has taken at least once
+    std::array<ChunkPtr, kRing> taken; // the reader's scratch (reader thread only)
+    std::atomic<uint64_t> spanUs{33333};
+    std::atomic<uint64_t> droppedEvents{0};
+};
+
+} // namespace norvale

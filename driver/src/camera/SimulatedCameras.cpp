@@ -1,0 +1,189 @@
+#include "camera/SimulatedCameras.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "norvale/FuncUtils.h"
+#include "norvale/Logger.h"
+
+namespace norvale {
+
+using nlohmann::json;
+
+namespace {
+
+const char* const kManufacturer = "Norvale (simulated)";
+
+SimulatedCameraSpec makeDefault(const std::string& serial, const std::string& product, const std::string& firmware,
+                                SimKind kind, uint64_t seed) {
+    SimulatedCameraSpec s;
+    s.desc.serial = serial;
+    s.desc.product = product;
+    s.desc.manufacturer = kManufacturer;
+    s.desc.firmwareVersion = firmware;
+    s.kind = kind;
+    s.seed = seed;
+    return s;
+}
+
+std::vector<SimulatedCameraSpec> defaults() {
+    std::vector<SimulatedCameraSpec> out;
+    out.push_back(makeDefault("SIM-DVS-0001", "Norvale SimDVS 1280", "SIM_V1.0.0", SimKind::Dvs, 1));
+    out.push_back(makeDefault("SIM-FUS-0001", "Velfox", "Velfox_V1.7.2", SimKind::Fusion, 2));
+    SimulatedCameraSpec eth = makeDefault("SIM-ETH-0001", "Norvale SimDVS 1280 GigE", "SIM_V1.0.0", SimKind::Dvs, 3);
+    eth.desc.linkType = LINK_ETHERNET;
+    // documentation addresses (TEST-NET-1): nothing is ever sent to them
+    eth.desc.cameraIp = "192.0.2.20";
+    eth.desc.localIp = "192.0.2.1";
+    eth.desc.netmask = "255.255.255.0";
+    eth.desc.gateway = "192.0.2.1";
+    eth.desc.macAddress = 0x02AB00000001ull;
+    out.push_back(eth);
+    return out;
+}
+
+// Reads a string member; false (and why) when present with another type.
+bool text(const json& e, const char* key, std::string& out, std::string& why) {
+    if (!e.contains(key)) return true;
+    if (!e[key].is_string()) {
+        why = std::string("\"") + key + "\" is not a string";
+        return false;
+    }
+    out = e[key].get<std::string>();
+    return true;
+}
+
+bool number(const json& e, const char* key, double& out, double min, double max, std::string& why) {
+    if (!e.contains(key)) return true;
+    if (!e[key].is_number() || e[key].get<double>() < min || e[key].get<double>() > max) {
+        why = std::string("\"") + key + "\" is not a number in range";
+        return false;
+    }
+    out = e[key].get<double>();
+    return true;
+}
+
+bool validAddress(const std::string& s) {
+    try {
+        return isValidIP(s);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool parseEntry(const json& e, SimulatedCameraSpec& s, std::string& why) {
+    if (!e.is_object()) {
+        why = "not an object";
+        return false;
+    }
+    std::string kind = "dvs", link = "usb";
+    if (!text(e, "serial", s.desc.serial, why) || !text(e, "kind", kind, why) || !text(e, "link", link, why) ||
+        !text(e, "product", s.desc.product, why) || !text(e, "manufacturer", s.desc.manufacturer, why) ||
+        !text(e, "firmware", s.desc.firmwareVersion, why) || !text(e, "camera_ip", s.desc.cameraIp, why) ||
+        !text(e, "local_ip", s.desc.localIp, why) || !text(e, "netmask", s.desc.netmask, why) ||
+        !text(e, "gateway", s.desc.gateway, why) || !text(e, "file", s.file, why))
+        return false;
+    if (s.desc.serial.compare(0, 4, "SIM-") != 0) {
+        why = "\"serial\" must begin with \"SIM-\"";
+        return false;
+    }
+    double rateMev = s.eventRate / 1e6, periodMs = double(s.triggerPeriodUs) / 1000.0, seed = double(s.seed);
+    if (!number(e, "event_rate", rateMev, 0, 50, why) || !number(e, "trigger_period_ms", periodMs, 0, 3600000, why) ||
+        !number(e, "seed", seed, 0, 4294967295.0, why))
+        return false;
+    s.eventRate = rateMev * 1e6;
+    s.triggerPeriodUs = uint64_t(periodMs * 1000.0);
+    s.seed = uint64_t(seed);
+    if (kind == "dvs") s.kind = SimKind::Dvs;
+    else if (kind == "fusion") s.kind = SimKind::Fusion;
+    else if (kind == "replay") s.kind = SimKind::Replay;
+    else {
+        why = "\"kind\" must be dvs, fusion or replay";
+        return false;
+    }
+    if (link == "usb") s.desc.linkType = LINK_USB;
+    else if (link == "ethernet") s.desc.linkType = LINK_ETHERNET;
+    else {
+        why = "\"link\" must be usb or ethernet";
+        return false;
+    }
+    if (s.desc.linkType == LINK_ETHERNET) { // addresses may conflict or lie elsewhere, but must be addresses
+        for (const std::string* a : {&s.desc.cameraIp, &s.desc.localIp, &s.desc.netmask, &s.desc.gateway})
+            if (!a->empty() && !validAddress(*a)) {
+                why = "\"" + *a + "\" is not a dotted-quad address";
+                return false;
+            }
+    }
+    if (s.kind == SimKind::Replay) {
+        struct stat st {};
+        if (s.file.empty() || ::stat(s.file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            why = "replay file \"" + s.file + "\" is missing";
+            return false;
+        }
+    }
+    if (s.kind == SimKind::Fusion && !e.contains("product")) s.desc.product = "Velfox";
+    if (s.kind == SimKind::Fusion && !e.contains("firmware")) s.desc.firmwareVersion = "Velfox_V1.7.2";
+    return true;
+}
+
+} // namespace
+
+std::string simulatedCamerasFilePath() {
+    if (const char* env = std::getenv("NORVALE_SIMULATED_CAMERAS"); env && *env) return env;
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) base = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home) base = std::string(home) + "/.local/share";
+    else return "";
+    return base + "/Norvale/NorvaleCamView/simulated_cameras.json";
+}
+
+std::vector<SimulatedCameraSpec> listSimulatedCameras() {
+    std::vector<SimulatedCameraSpec> out = defaults();
+    const std::string path = simulatedCamerasFilePath();
+    if (path.empty()) return out;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return out; // no file: the defaults only
+    json doc;
+    try {
+        doc = json::parse(in);
+    } catch (const json::exception& e) {
+        NR_LOG(LOG_WARN, "simulated cameras file %s is not JSON (%s): default cameras only", path.c_str(), e.what());
+        return out;
+    }
+    const json* list = doc.is_object() && doc.contains("cameras") ? &doc["cameras"] : nullptr;
+    if (!list || !list->is_array()) {
+        NR_LOG(LOG_WARN, "simulated cameras file %s has no \"cameras\" array: default cameras only", path.c_str());
+        return out;
+    }
+    for (size_t i = 0; i < list->size(); ++i) {
+        SimulatedCameraSpec s;
+        s.desc.manufacturer = kManufacturer;
+        s.desc.product = "Norvale SimDVS 1280";
+        s.desc.firmwareVersion = "SIM_V1.0.0";
+        s.seed = 100 + i;
+        std::string why;
+        bool ok = false;
+        try {
+            ok = parseEntry((*list)[i], s, why);
+        } catch (const json::exception& e) {
+            why = e.what();
+        }
+        bool duplicate = false;
+        for (const auto& o : out) duplicate = duplicate || o.desc.serial == s.desc.serial;
+        if (ok && duplicate) {
+            ok = false;
+            why = "serial " + s.desc.serial + " is listed already";
+        }
+        if (!ok) {
+            NR_LOG(LOG_WARN, "simulated cameras file %s: entry %zu skipped: %s", path.c_str(), i, why.c_str());
+            continue;
+        }
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
+} // namespace norvale

@@ -1,0 +1,196 @@
+#pragma once
+
+// NrFusionCameraDataProcessor: shows a fusion camera (DVS events, APS frames, trigger edges) live
+// and replays fusion recordings (".raw" events + ".mp4" APS frames + optional ".json" calibration
+// sharing one base name), in one of three views: DVS, APS mapped onto the 1280 x 720 DVS grid, or
+// fusion (the events drawn over the mapped APS image).
+//
+// Built from the event processor's parts: NrFrameMailbox (images and timestamps to the GUI thread,
+// newest wins), NrRecordingPlayer with its load job, paced loop and windows ending at the frame's
+// time (replay), the counting and painting loops (nreventcounts), plus DvsApsFusionProccessor
+// (live pairing) and NrApsMapper (the calibration mapping).
+//
+// Threads
+// - Owner (GUI) thread: every slot, setDevicePtr, clearCache, setCalibrationParam, the destructor;
+//   every signal is emitted here (worker threads leave their newest image and timestamp in the
+//   mailbox; one-off results come as queued calls that first deliver the mailbox).
+// - The camera's driver threads: updateEvents and addEventsToFusionProccessor (streaming thread),
+//   addTriggerInToFusionProccessor, addApsFrameToFusionProccessor (APS thread); updateFusionData
+//   runs on whichever completes a pair, inside the pairing lock.
+// - The player thread: replay steps (APS reader, replay mapper, painting); the loading thread loads
+//   the ".raw" and the ".mp4" of a recording and touches only its own job.
+//
+// Locks (order: pairing lock or the player's readerLock -> paintMutex -> countMutex -> calibrationMutex
+// -> the mailbox's lock)
+// - paintMutex: the mailbox's painting side (one painter: live pairs and replay steps take turns)
+//   and liveMapper.
+// - countMutex: countBuffer (updateEvents adds, the DVS view swaps it with paintCounts).
+// - calibrationMutex: calibrator (the GUI thread changes it, the mapping threads read a snapshot).
+// - Atomics: viewerType, apsOffsetX, apsOffsetY, calibrationGeneration, dvsLoaded.
+// - Player thread only (the owner hands it over under readerLock): apsReader and the replay frames.
+//
+// Decisions
+// - A calibration whose DVS size is not 1280 x 720, or without six finite DVS -> APS numbers, is
+//   refused with a warning tip; the previous calibration stays.
+// - A ".json" beside a recording that is not a valid calibration keeps the previous calibration
+//   and shows a warning tip naming the file.
+// - setFps below 1 keeps the previous interval; `playing` is atomic; at most one replay thread (the
+//   player's).
+// - The DVS view of a replay is filled with the background colour before its events are drawn.
+// - The DVS view counts into a second buffer while the first is painted: no event is lost
+//   between painting and clearing.
+// - A recording that cannot be opened or read gives the tip "Cannot open the recording: " + its name.
+// - Replay events are mirrored (x' = width - 1 - x) while a fusion recording is loaded.
+// - slotReadFusionFile("") unloads the recording and returns false (nothing was opened).
+#include <QImage>
+#include <QObject>
+#include <QPixmap>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "Utility/nrmessagetype.h"
+#include "norvale/ApsFileReader.h"
+#include "norvale/ApsFrame.h"
+#include "norvale/CameraTypes.h"
+#include "norvale/Event2D.h"
+#include "norvale/FuncUtils.h"
+#include "norvale/JsonUtils.h"
+#include "processing/nrcalibrator.h"
+#include "processing/nrdvsapsfusion.h"
+#include "processing/nrframemailbox.h"
+#include "processing/nrrecordingplayer.h"
+
+class LoadConfig;
+
+namespace norvale {
+class FusionCamera;
+} // namespace norvale
+
+Q_DECLARE_METATYPE(norvale::STREAM_TYPE)
+
+class NrFusionCameraDataProcessor : public QObject {
+    Q_OBJECT
+public:
+    explicit NrFusionCameraDataProcessor(QObject* parent = nullptr);
+    ~NrFusionCameraDataProcessor() override;
+    NrFusionCameraDataProcessor(const NrFusionCameraDataProcessor&) = delete;
+    NrFusionCameraDataProcessor& operator=(const NrFusionCameraDataProcessor&) = delete;
+
+    void setDevicePtr(std::shared_ptr<norvale::FusionCamera> device);
+    // Counts events for the DVS view (only while the view is DVS).
+    void updateEvents(const norvale::Event2D* begin, const norvale::Event2D* end);
+    void addEventsToFusionProccessor(const norvale::Event2D* begin, const norvale::Event2D* end);
+    void addTriggerInToFusionProccessor(const norvale::EventTriggerIn& trigger);
+    void addApsFrameToFusionProccessor(const norvale::ApsFrame& frame);
+    // One paired APS frame and its events: composes and publishes the view (pairing lock held).
+    void updateFusionData(norvale::ApsFrame& frame, const norvale::Event2D* begin, const norvale::Event2D* end);
+    // Paints the counts (tie: ON) onto image, 1280 x 720 RGB888.
+    void visualizeEventsOnFrame(QImage& image);
+    // Paints the events in order, mirrored while a fusion recording is loaded.
+    void visualizeEventsOnFrame(QImage& image, const norvale::Event2D* begin, const norvale::Event2D* end);
+    void fusionDvsToAps(QImage& image, std::shared_ptr<std::vector<uint16_t>>& counts);
+    void clearCache();
+    void setCalibrationParam(norvale::CalibratorParameters& params);
+    static QString tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs);
+    // One replay step at the play position (waits for it at most kStepWaitMs).
+    void replayOneFrameFusionFileByTimebase();
+    // The first event in [begin, end) with timestamp >= ts, or end.
+    static norvale::Event2D* binarySearchTimestamp(uint64_t ts, norvale::Event2D* begin, norvale::Event2D* end);
+
+    // For tests and benchmarks.
+    norvale::Calibrator calibration() const;
+    bool isPlaying() const { return player.isPlaying(); }
+    uint64_t playPosition() const { return player.position(); }
+    const norvale::DvsApsFusionProccessor* pairing() const { return fusion.get(); }
+
+signals:
+    void signalFusionImage(const QImage& image);
+    void signalFusionPixMap(const QPixmap& pixmap);
+    void triggerFusionImage();
+    void signalTimeStamp(uint64_t timestamp_us);
+    void signalLocalTime(QString str);
+    void signalStartTimeStamp(uint64_t timestamp_us);
+    void signalEndTimeStamp(uint64_t timestamp_us);
+    void signalPalyFileFinished();
+    void signalPlayStatus(bool playing);
+    void signalLoadingStatus(bool busy);
+    void signalShowLeftBottomTips(QString tips, NrMessageType type = NrMessageSuccess, QString file_path = QString());
+
+public slots:
+    void slotSetViewerType(norvale::STREAM_TYPE type);
+    bool slotReadFusionFile(QString path);
+    void slotSetLowerTimeStamp(uint64_t timestamp_us);
+    void slotSetUpperTimeStamp(uint64_t timestamp_us);
+    void slotSetReplayFlag(bool loop);
+    void slotPlaybackCtrl(bool play);
+    void slotPlaybackReset();
+    void preFrame();
+    void nextFrame();
+    void setPlayPos(uint64_t timestamp_us);
+    void setFps(int fps);
+    void setAccTime(uint64_t time_us);
+    void slotSetApsOffset(double x, double y);
+    void slotApplyOffset();
+
+public:
+    static constexpr int kWidth = 1280;
+    static constexpr int kHeight = 720;
+    static constexpr uint16_t kMaxEventCount = 10;
+    static constexpr int kStepWaitMs = 500;
+    static constexpr size_t kApsSeekAheadFrames = 8; // further ahead: seek instead of decoding on
+
+private:
+    struct ApsLoad;
+    struct ReplayFrames;
+
+    // Live.
+    void publish(uint64_t ts);
+    bool calibrationAcceptable(const norvale::CalibratorParameters& params, QString* why) const;
+    norvale::NrApsMapper::Transform currentTransform() const;
+
+    // Replay.
+    void replayFrame(const std::vector<norvale::Event2D>& events, uint64_t ts);
+    bool chooseApsFrame(uint64_t ts);
+    void finishLoading(const std::shared_ptr<NrRecordingPlayer::LoadJob>& job, const NrLoadResult& result);
+    void endBusy();
+    void loadCalibrationFile(const QString& path);
+    bool beginStep();
+    void runStep(NrRecordingPlayer::Request request, uint64_t ts = 0);
+    void stopPlayback();
+    void unload();
+    void reportUnreadable(const QString& path);
+
+    void deliverPending();
+    void postToOwner(std::function<void()> f);
+
+    std::shared_ptr<norvale::FusionCamera> camera;
+    std::mutex paintMutex;
+    std::mutex countMutex;
+    std::vector<uint16_t> countBuffer;  // countMutex
+    std::vector<uint16_t> paintBuffer;  // paintMutex
+    std::atomic<int> viewerType{norvale::STREAM_FUSION};
+    std::atomic<bool> dvsLoaded{false};
+    LoadConfig* config = nullptr;
+
+    mutable std::mutex calibrationMutex;
+    norvale::Calibrator calibrator;               // calibrationMutex
+    std::atomic<double> apsOffsetX{0.0};
+    std::atomic<double> apsOffsetY{0.0};
+    std::atomic<uint64_t> calibrationGeneration{1}; // changes with the calibration and the offset
+    norvale::NrApsMapper liveMapper;              // paintMutex
+
+    NrFrameMailbox mailbox;
+    std::unique_ptr<ReplayFrames> replay; // player thread (handed over under readerLock)
+    NrRecordingPlayer player;
+    QString loadingPath;                 // owner thread
+    std::shared_ptr<ApsLoad> pendingAps; // owner thread: the APS side of the load running
+    bool busy = false;                   // owner thread: the loading indicator is on
+
+    std::unique_ptr<norvale::DvsApsFusionProccessor> fusion; // last: its callback reaches everything above
+};

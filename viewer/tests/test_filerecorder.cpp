@@ -1,0 +1,149 @@
+// NrFileRecorder against the simulated DVS camera: a timed recording's length and tips, a manual
+// stop during a timed recording (which must not stop the next recording), the refusals and their
+// tips, and a camera that cannot record.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "Utility/nrfilerecorder.h"
+#include "TestEnv.h"
+#include "loadconfig.h"
+#include "norvale/DvsCameraManager.h"
+#include "norvale/DvsFileReader.h"
+
+using namespace norvale;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Tips {
+    std::mutex mutex;
+    std::vector<std::pair<QString, QString>> all; // tip, path
+    explicit Tips(NrFileRecorder& r) {
+        QObject::connect(&r, &NrFileRecorder::signalShowLeftBottomTips, [this](QString t, NrMessageType, QString p) {
+            std::lock_guard<std::mutex> lock(mutex);
+            all.emplace_back(t, p);
+        });
+    }
+    size_t count(const QString& tip) {
+        std::lock_guard<std::mutex> lock(mutex);
+        size_t n = 0;
+        for (const auto& t : all)
+            n += t.first == tip;
+        return n;
+    }
+    QString last() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return all.empty() ? QString() : all.back().first;
+    }
+    bool waitFor(const QString& tip, size_t n, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (count(tip) < n) {
+            if (std::chrono::steady_clock::now() > end)
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+};
+
+// Event time covered by a recording, in microseconds.
+uint64_t span(const QString& path) {
+    auto r = DvsFileReader::createFileReader(path.toStdString());
+    uint64_t a = 0, b = 0;
+    if (!r || !r->prepareFile() || !r->getStartTimestamp(a) || !r->getEndTimestamp(b))
+        return 0;
+    return b - a;
+}
+
+class RecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testenv::useLightCameras(dir.path());
+        cam = manager.openCamera("SIM-LIGHT-DVS");
+        ASSERT_TRUE(cam);
+        ASSERT_EQ(cam->start(), 0);
+    }
+    void TearDown() override {
+        if (cam)
+            cam->stop();
+    }
+    QTemporaryDir dir;
+    DvsCameraManager manager;
+    std::shared_ptr<DvsCamera> cam;
+};
+
+} // namespace
+
+TEST_F(RecorderTest, TimedRecordingLastsItsDuration) {
+    NrFileRecorder rec;
+    Tips tips(rec);
+    const QString path = dir.path() + "/timed.raw";
+    EXPECT_FALSE(rec.recordingTime(2, path)); // no camera yet
+    EXPECT_EQ(tips.last(), QStringLiteral("No camera is connected."));
+    rec.setDevice(cam);
+    EXPECT_FALSE(rec.recordingTime(0, path));
+    EXPECT_EQ(tips.last(), QStringLiteral("The recording duration must be at least one second."));
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(rec.recordingTime(2, path));
+    EXPECT_EQ(tips.count(QStringLiteral("Recording file ... ")), 1u);
+    EXPECT_TRUE(rec.isRecording());
+    EXPECT_FALSE(rec.recordingTime(2, path));
+    EXPECT_EQ(tips.last(), QStringLiteral("Currently being recorded."));
+    EXPECT_FALSE(rec.startRecording(dir.path() + "/other.raw"));
+    ASSERT_TRUE(tips.waitFor(QStringLiteral("Recording end"), 1, 5000ms));
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GE(took, 1.9);
+    EXPECT_FALSE(rec.isRecording());
+    EXPECT_LT(took, 3.0);
+    // the file covers the stream of those two seconds (which lags the wall clock on a busy machine)
+    const uint64_t us = span(path);
+    EXPECT_GT(us, 1000000u);
+    EXPECT_LT(us, 2700000u);
+    EXPECT_FALSE(rec.stopRecording()); // idle
+}
+
+TEST_F(RecorderTest, ManualStopEndsATimedRecordingButNotTheNextOne) {
+    NrFileRecorder rec(cam);
+    Tips tips(rec);
+    const QString timed = dir.path() + "/timed.raw";
+    ASSERT_TRUE(rec.recordingTime(30, timed));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(rec.stopRecording());
+    ASSERT_TRUE(tips.waitFor(QStringLiteral("Recording end"), 1, 1000ms));
+    EXPECT_LT(span(timed), 1500000u);
+    // a manual recording right after: the timed recording's thread leaves it alone
+    const QString manual = dir.path() + "/manual.raw";
+    ASSERT_TRUE(rec.startRecording(manual));
+    std::this_thread::sleep_for(800ms);
+    EXPECT_TRUE(rec.isRecording());
+    EXPECT_TRUE(rec.stopRecording());
+    EXPECT_GT(span(manual), 200000u);
+    EXPECT_EQ(tips.count(QStringLiteral("Recording end")), 1u);
+}
+
+TEST_F(RecorderTest, ACameraThatCannotRecordIsReported) {
+    NrFileRecorder rec(cam);
+    Tips tips(rec);
+    const QString nowhere = dir.path() + "/missing/folder/x.raw";
+    EXPECT_FALSE(rec.startRecording(nowhere));
+    EXPECT_TRUE(tips.last().startsWith(QStringLiteral("Recording failed")));
+    EXPECT_FALSE(rec.isRecording());
+    ASSERT_TRUE(rec.recordingTime(1, nowhere)); // accepted, then the camera refuses
+    ASSERT_TRUE(tips.waitFor(QStringLiteral("Recording failed: the camera cannot write ") + nowhere, 2, 2000ms));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(rec.isRecording());
+    EXPECT_EQ(tips.count(QStringLiteral("Recording end")), 0u);
+    // the cache: on with seconds, off with 0
+    rec.setCacheTime(1);
+    EXPECT_TRUE(rec.isCacheEnabled());
+    rec.setCacheTime(0);
+    EXPECT_FALSE(rec.isCacheEnabled());
+}
