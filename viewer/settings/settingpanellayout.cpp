@@ -32,7 +32,7 @@ QFrame* blueLine(QWidget* parent) {
 
 } // namespace
 
-ConfigButtonBar::ConfigButtonBar(QWidget* parent) : QWidget(parent) {
+ConfigButtonBar::ConfigButtonBar(QObject* panel, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("widget_config_buttons"));
     setStyleSheet(QStringLiteral(
         "QPushButton { font: 12px \"Noto Sans SC Medium\"; color: #004B6A; background: #FFFFFF;"
@@ -57,6 +57,22 @@ ConfigButtonBar::ConfigButtonBar(QWidget* parent) : QWidget(parent) {
     for (QPushButton* b : {m_default, m_refresh, m_import, m_export})
         row->addWidget(b);
     row->addStretch(1);
+    // By name: the panels' configuration slots are private and have the same names in each panel.
+    connect(m_default, SIGNAL(clicked()), panel, SLOT(slotDefaultConfig()));
+    connect(m_refresh, SIGNAL(clicked()), panel, SLOT(slotRefreshConfig()));
+    connect(m_import, SIGNAL(clicked()), panel, SLOT(slotLoadConfig()));
+    connect(m_export, SIGNAL(clicked()), panel, SLOT(slotExportConfig()));
+    hide();
+}
+
+void ConfigButtonBar::showIn(QVBoxLayout* column) {
+    column->removeWidget(this);
+    insertBeforeStretch(column, this);
+}
+
+void ConfigButtonBar::removeFrom(QVBoxLayout* column) {
+    column->removeWidget(this);
+    hide();
 }
 
 QPushButton* ConfigButtonBar::addButton(const QString& objectName, const QString& text) {

@@ -15,16 +15,16 @@ void insertBeforeStretch(QVBoxLayout* layout, QWidget* widget);
 void setBottomSpacer(QVBoxLayout* layout);
 
 // Two blue lines around a row of the buttons `default_button`, `refresh_button`, `import_button`
-// and `export_button`. The panel connects their clicked() to its configuration slots.
+// and `export_button`, whose clicked() calls the panel's slotDefaultConfig, slotRefreshConfig,
+// slotLoadConfig and slotExportConfig. Hidden until shown in the panel's column.
 class ConfigButtonBar : public QWidget {
     Q_OBJECT
 public:
-    explicit ConfigButtonBar(QWidget* parent = nullptr);
+    ConfigButtonBar(QObject* panel, QWidget* parent);
 
-    QPushButton* defaultButton() const { return m_default; }
-    QPushButton* refreshButton() const { return m_refresh; }
-    QPushButton* importButton() const { return m_import; }
-    QPushButton* exportButton() const { return m_export; }
+    // Places the bar just before the column's bottom stretch (moving it there if it is in already).
+    void showIn(QVBoxLayout* column);
+    void removeFrom(QVBoxLayout* column);
 
 private:
     QPushButton* addButton(const QString& objectName, const QString& text);

@@ -21,12 +21,7 @@ SidebarApsSettingUI::SidebarApsSettingUI(QWidget* parent)
     ui->setupUi(this);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     setAttribute(Qt::WA_StyledBackground);
-    configButtons = new ConfigButtonBar(ui->scrollAreaWidgetContents);
-    configButtons->hide();
-    connect(configButtons->defaultButton(), &QPushButton::clicked, this, &SidebarApsSettingUI::slotDefaultConfig);
-    connect(configButtons->refreshButton(), &QPushButton::clicked, this, &SidebarApsSettingUI::slotRefreshConfig);
-    connect(configButtons->importButton(), &QPushButton::clicked, this, &SidebarApsSettingUI::slotLoadConfig);
-    connect(configButtons->exportButton(), &QPushButton::clicked, this, &SidebarApsSettingUI::slotExportConfig);
+    configButtons = new ConfigButtonBar(this, ui->scrollAreaWidgetContents);
 }
 
 SidebarApsSettingUI::~SidebarApsSettingUI() {
@@ -137,9 +132,7 @@ void SidebarApsSettingUI::setApsManualCalibrationToInitUI() {
 }
 
 void SidebarApsSettingUI::setParamManagerUI(std::shared_ptr<FusionCamera> newCamera) {
-    QVBoxLayout* layout = ui->verticalLayout_content;
-    layout->removeWidget(configButtons);
-    insertBeforeStretch(layout, configButtons);
+    configButtons->showIn(ui->verticalLayout_content);
     update();
     camera = std::move(newCamera);
     // The rows were built with the tools' defaults; show what this camera really holds.
@@ -147,8 +140,7 @@ void SidebarApsSettingUI::setParamManagerUI(std::shared_ptr<FusionCamera> newCam
 }
 
 void SidebarApsSettingUI::clearTools() {
-    ui->verticalLayout_content->removeWidget(configButtons);
-    configButtons->hide();
+    configButtons->removeFrom(ui->verticalLayout_content);
     setApsToolToInitUI(nullptr);
     camera.reset();
 }

@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QJsonValue>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "loadconfig.h"
@@ -59,12 +58,7 @@ SidebarDvsSettingUI::SidebarDvsSettingUI(QWidget* parent)
     ui->setupUi(this);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     setAttribute(Qt::WA_StyledBackground);
-    configButtons = new ConfigButtonBar(ui->scrollAreaWidgetContents);
-    configButtons->hide();
-    connect(configButtons->defaultButton(), &QPushButton::clicked, this, &SidebarDvsSettingUI::slotDefaultConfig);
-    connect(configButtons->refreshButton(), &QPushButton::clicked, this, &SidebarDvsSettingUI::slotRefreshConfig);
-    connect(configButtons->importButton(), &QPushButton::clicked, this, &SidebarDvsSettingUI::slotLoadConfig);
-    connect(configButtons->exportButton(), &QPushButton::clicked, this, &SidebarDvsSettingUI::slotExportConfig);
+    configButtons = new ConfigButtonBar(this, ui->scrollAreaWidgetContents);
 }
 
 SidebarDvsSettingUI::~SidebarDvsSettingUI() {
@@ -300,9 +294,7 @@ void SidebarDvsSettingUI::slotFpsChanged(uint32_t fps) {
 }
 
 void SidebarDvsSettingUI::setParamManagerUI(std::shared_ptr<DvsCamera> newCamera) {
-    QVBoxLayout* layout = ui->verticalLayout_content;
-    layout->removeWidget(configButtons);
-    insertBeforeStretch(layout, configButtons);
+    configButtons->showIn(ui->verticalLayout_content);
     update();
     camera = std::move(newCamera);
     if (!camera)
@@ -319,13 +311,11 @@ void SidebarDvsSettingUI::releaseForeignCamera(ToolType type, const std::shared_
     if (!camera || camera->getTool(type) == tool)
         return;
     camera.reset();
-    ui->verticalLayout_content->removeWidget(configButtons);
-    configButtons->hide();
+    configButtons->removeFrom(ui->verticalLayout_content);
 }
 
 void SidebarDvsSettingUI::clearTools() {
-    ui->verticalLayout_content->removeWidget(configButtons);
-    configButtons->hide();
+    configButtons->removeFrom(ui->verticalLayout_content);
     setBiasesToolToInitUI(nullptr);
     setTriggerInToolUI(nullptr);
     setAntiFlickerToolUI(nullptr);
