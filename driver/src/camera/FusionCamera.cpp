@@ -89,7 +89,7 @@ bool FusionCamera::startRecording(const std::string& folder, const std::string& 
     const std::string base = folder + "/" + baseName;
     // the first frame to record: the next exposure
     const uint64_t p = FusionApsStream::kFramePeriodUs;
-    const uint64_t apsStart = (core->device().now() / p + 1) * p;
+    const uint64_t apsStart = (core->deliveredUntil() / p + 1) * p;
     const bool dvs = type == STREAM_DVS || type == STREAM_FUSION;
     const bool video = type == STREAM_APS || type == STREAM_FUSION;
     if (dvs && !core->startRecording(base + ".raw", apsStart)) return false;
