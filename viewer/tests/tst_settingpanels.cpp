@@ -399,6 +399,15 @@ private slots:
         QVERIFY(switchOf(&dvs, "Event Rate Control Enable")->isChecked());
         QCOMPARE(edit(&aps, "Exposure")->text(), QStringLiteral("3000"));
         expectRowsShowCamera(&dvs, *fusion);
+
+        // Default applies the shipped fusion configuration to the whole camera.
+        QSignalSpy tips(&aps, qOverload<QString, NrMessageType, QString>(&SidebarApsSettingUI::signalShowLeftBottomTips));
+        QTest::mouseClick(aps.findChild<QPushButton*>(QStringLiteral("default_button")), Qt::LeftButton);
+        QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips.last().at(0).toString(), QStringLiteral("Camera parameters loaded successfully."));
+        QCOMPARE(edit(&dvs, "Bias Diff On")->text(), QStringLiteral("0"));
+        QCOMPARE(edit(&aps, "Exposure")->text(), QString::number(paramOf<int>(apsTool, "exposure")));
+        expectRowsShowCamera(&dvs, *fusion);
     }
 
     // The manual offset is announced at once; Apply only asks for it to be applied. Without an
@@ -581,6 +590,8 @@ private slots:
                 installLanguage(language);
                 dvsPanel = std::make_unique<DvsPanel>();
                 fillDvsPanel(*dvsPanel, dvsCamera, true);
+                QVERIFY(fusion->getTool(TOOL_APS)->setParam("exposure", 3000)); // not the default
+                QVERIFY(fusion->getTool(TOOL_BIASES)->setParam("bias_fo", -7));
                 buildFusionPanels();
                 QCOMPARE(fusionAps->findChild<QPushButton*>(QStringLiteral("import_button"))->text(),
                          QString::fromUtf8("加载"));
