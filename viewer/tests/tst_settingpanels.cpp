@@ -365,14 +365,6 @@ private slots:
         comboOf(&dvs, "Filtering Mode")->setCurrentIndex(1);
         QCOMPARE(paramOf<std::string>(afk, "filtering_mode"), std::string("band pass"));
         QCOMPARE(readJson(file)["AntiFlicker"].toObject()["filtering_mode"].toString(), QStringLiteral("band pass"));
-        comboOf(&dvs, "Trail Filter Type")->setCurrentText(QStringLiteral("stc cut trail"));
-        QCOMPARE(paramOf<std::string>(fusion->getTool(TOOL_EVENT_TRAIL_FILTER), "trail_filter_type"),
-                 std::string("stc cut trail"));
-        QCOMPARE(readJson(file)["EventTrailFilter"].toObject()["trail_filter_type"].toString(),
-                 QStringLiteral("stc cut trail"));
-        edit(&dvs, "Max Event Rate")->setText(QStringLiteral("2000"));
-        QCOMPARE(readJson(file)["EventRateControl"].toObject()["max_event_rate"].toInt(), 2000);
-
         // A value the camera refuses (low above high) stays out of the file, which must still load.
         edit(&dvs, "Low Frequency")->setText(QStringLiteral("600"));
         QCOMPARE(paramOf<int>(afk, "low_frequency"), 50);
