@@ -22,6 +22,14 @@ void insertBeforeStretch(QVBoxLayout* layout, QWidget* widget) {
     widget->show();
 }
 
+void deleteFromColumn(QVBoxLayout* layout, QWidget* section) {
+    if (!section)
+        return;
+    layout->removeWidget(section);
+    delete section;
+    layout->update();
+}
+
 namespace {
 
 QFrame* blueLine(QWidget* parent) {

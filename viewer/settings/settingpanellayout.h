@@ -13,6 +13,8 @@ class QVBoxLayout;
 void insertBeforeStretch(QVBoxLayout* layout, QWidget* widget);
 // Removes a trailing spacer and appends a fresh stretch of factor 1.
 void setBottomSpacer(QVBoxLayout* layout);
+// Takes a section out of the column and deletes it; nothing when section is null.
+void deleteFromColumn(QVBoxLayout* layout, QWidget* section);
 
 // Two blue lines around a row of the buttons `default_button`, `refresh_button`, `import_button`
 // and `export_button`, whose clicked() calls the panel's slotDefaultConfig, slotRefreshConfig,

@@ -29,15 +29,10 @@ SidebarApsSettingUI::~SidebarApsSettingUI() {
 }
 
 void SidebarApsSettingUI::replaceBox(SettingItemBox*& box, SettingItemBox* replacement) {
-    QVBoxLayout* layout = ui->verticalLayout_content;
-    if (box) {
-        layout->removeWidget(box);
-        delete box;
-        layout->update();
-    }
+    deleteFromColumn(ui->verticalLayout_content, box);
     box = replacement;
     if (box)
-        insertBeforeStretch(layout, box);
+        insertBeforeStretch(ui->verticalLayout_content, box);
     update();
 }
 

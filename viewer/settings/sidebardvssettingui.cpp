@@ -93,12 +93,8 @@ void SidebarDvsSettingUI::buildSection(Section section, std::shared_ptr<CameraTo
     const SectionInfo& info = kSections[section];
     SectionState& state = sections[section];
     QVBoxLayout* layout = ui->verticalLayout_content;
-    if (state.box) {
-        layout->removeWidget(state.box);
-        delete state.box;
-        state.box = nullptr;
-        layout->update();
-    }
+    deleteFromColumn(layout, state.box);
+    state.box = nullptr;
     if (section == Roi)
         roiIntRows.clear();
     state.tool.reset();
