@@ -561,6 +561,19 @@ private slots:
         panel.setBiasesToolToInitUI(ethernet->getTool(TOOL_BIASES));
         QCOMPARE(paramOf<int>(ethernet->getTool(TOOL_BIASES), "bias_diff_on"), 0);
         QCOMPARE(columnTitles(&panel), QStringList({"widget_config_buttons", "Biases"}));
+        // Nor to the "NOrvale.320camera".
+        QFile list(tmp.filePath("cameras.json"));
+        QVERIFY(list.open(QIODevice::WriteOnly));
+        list.write(R"({"cameras": [{"serial": "SIM-320-0001", "product": "NOrvale.320camera"}]})");
+        list.close();
+        qputenv("NORVALE_SIMULATED_CAMERAS", QFile::encodeName(list.fileName()));
+        auto camera320 = manager.openCamera("SIM-320-0001");
+        qunsetenv("NORVALE_SIMULATED_CAMERAS");
+        QVERIFY(camera320);
+        panel.setParamManagerUI(camera320);
+        QCOMPARE(paramOf<int>(camera320->getTool(TOOL_BIASES), "bias_diff_on"), 0);
+        camera320.reset();
+        panel.setParamManagerUI(ethernet);
 
         // The fusion camera's tools end the binding: the buttons go, the camera is free again.
         ethernet.reset();
