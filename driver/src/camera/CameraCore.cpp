@@ -82,15 +82,18 @@ int CameraCore::addEventsCallback(FusionCamera::EventsCallback cb) {
     return nextId++;
 }
 
+int CameraCore::newCallbackId() {
+    std::lock_guard<std::mutex> lock(callbackMutex);
+    return nextId++;
+}
+
 bool CameraCore::removeCallback(int id) {
     std::lock_guard<std::mutex> lock(callbackMutex);
-    for (auto* list : {&triggerCallbacks}) {
-        for (auto it = list->begin(); it != list->end(); ++it)
-            if (it->first == id) {
-                list->erase(it);
-                return true;
-            }
-    }
+    for (auto it = triggerCallbacks.begin(); it != triggerCallbacks.end(); ++it)
+        if (it->first == id) {
+            triggerCallbacks.erase(it);
+            return true;
+        }
     for (auto it = eventCallbacks.begin(); it != eventCallbacks.end(); ++it)
         if (it->first == id) {
             eventCallbacks.erase(it);
