@@ -2,6 +2,56 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="en_US">
 <context>
+    <name>CameraConfigActions</name>
+    <message>
+        <source>Select a JSON file</source>
+        <translation>Select a JSON file</translation>
+    </message>
+    <message>
+        <source>Json file (*.json)</source>
+        <translation>Json file (*.json)</translation>
+    </message>
+    <message>
+        <source>Camera parameters loaded successfully.</source>
+        <translation>Camera parameters loaded successfully.</translation>
+    </message>
+    <message>
+        <source>Failed to load camera parameters.</source>
+        <translation>Failed to load camera parameters.</translation>
+    </message>
+    <message>
+        <source>Camera parameters exported successfully.</source>
+        <translation>Camera parameters exported successfully.</translation>
+    </message>
+    <message>
+        <source>Failed to export camera parameters.</source>
+        <translation>Failed to export camera parameters.</translation>
+    </message>
+    <message>
+        <source>Camera parameters loaded failed.</source>
+        <translation>Camera parameters loaded failed.</translation>
+    </message>
+</context>
+<context>
+    <name>ConfigButtonBar</name>
+    <message>
+        <source>Default</source>
+        <translation>Default</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>Refresh</translation>
+    </message>
+    <message>
+        <source>Load</source>
+        <translation>Load</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>Export</translation>
+    </message>
+</context>
+<context>
     <name>InitDialog</name>
     <message>
         <source>Close</source>
@@ -437,6 +487,60 @@
     <message>
         <source>Display</source>
         <translation>Display</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarApsSettingUI</name>
+    <message>
+        <source>APS Setting</source>
+        <translation>APS Setting</translation>
+    </message>
+    <message>
+        <source>APS Manual Calibration</source>
+        <translation>APS Manual Calibration</translation>
+    </message>
+    <message>
+        <source>Set aps offset x.</source>
+        <translation>Set aps offset x.</translation>
+    </message>
+    <message>
+        <source>Set aps offset y.</source>
+        <translation>Set aps offset y.</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Apply</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarDvsSettingUI</name>
+    <message>
+        <source>DVS Setting</source>
+        <translation>DVS Setting</translation>
+    </message>
+    <message>
+        <source>Biases</source>
+        <translation>Biases</translation>
+    </message>
+    <message>
+        <source>Trigger In</source>
+        <translation>Trigger In</translation>
+    </message>
+    <message>
+        <source>Anti Flicker</source>
+        <translation>Anti Flicker</translation>
+    </message>
+    <message>
+        <source>Event Rate Control</source>
+        <translation>Event Rate Control</translation>
+    </message>
+    <message>
+        <source>Event Trail Filter</source>
+        <translation>Event Trail Filter</translation>
+    </message>
+    <message>
+        <source>ROI</source>
+        <translation>ROI</translation>
     </message>
 </context>
 <context>

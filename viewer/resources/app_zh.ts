@@ -2,6 +2,56 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN" sourcelanguage="en_US">
 <context>
+    <name>CameraConfigActions</name>
+    <message>
+        <source>Select a JSON file</source>
+        <translation>选择 JSON 文件</translation>
+    </message>
+    <message>
+        <source>Json file (*.json)</source>
+        <translation>JSON 文件 (*.json)</translation>
+    </message>
+    <message>
+        <source>Camera parameters loaded successfully.</source>
+        <translation>相机参数加载成功。</translation>
+    </message>
+    <message>
+        <source>Failed to load camera parameters.</source>
+        <translation>相机参数加载失败。</translation>
+    </message>
+    <message>
+        <source>Camera parameters exported successfully.</source>
+        <translation>相机参数导出成功。</translation>
+    </message>
+    <message>
+        <source>Failed to export camera parameters.</source>
+        <translation>相机参数导出失败。</translation>
+    </message>
+    <message>
+        <source>Camera parameters loaded failed.</source>
+        <translation>默认相机参数加载失败。</translation>
+    </message>
+</context>
+<context>
+    <name>ConfigButtonBar</name>
+    <message>
+        <source>Default</source>
+        <translation>默认</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Load</source>
+        <translation>加载</translation>
+    </message>
+    <message>
+        <source>Export</source>
+        <translation>导出</translation>
+    </message>
+</context>
+<context>
     <name>InitDialog</name>
     <message>
         <source>Close</source>
@@ -437,6 +487,60 @@
     <message>
         <source>Display</source>
         <translation>显示</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarApsSettingUI</name>
+    <message>
+        <source>APS Setting</source>
+        <translation>APS 设置</translation>
+    </message>
+    <message>
+        <source>APS Manual Calibration</source>
+        <translation>APS 手动校准</translation>
+    </message>
+    <message>
+        <source>Set aps offset x.</source>
+        <translation>设置 APS 图像的 X 方向偏移。</translation>
+    </message>
+    <message>
+        <source>Set aps offset y.</source>
+        <translation>设置 APS 图像的 Y 方向偏移。</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>应用</translation>
+    </message>
+</context>
+<context>
+    <name>SidebarDvsSettingUI</name>
+    <message>
+        <source>DVS Setting</source>
+        <translation>DVS 设置</translation>
+    </message>
+    <message>
+        <source>Biases</source>
+        <translation>偏置</translation>
+    </message>
+    <message>
+        <source>Trigger In</source>
+        <translation>触发输入</translation>
+    </message>
+    <message>
+        <source>Anti Flicker</source>
+        <translation>抗频闪</translation>
+    </message>
+    <message>
+        <source>Event Rate Control</source>
+        <translation>事件率控制</translation>
+    </message>
+    <message>
+        <source>Event Trail Filter</source>
+        <translation>事件拖尾滤波</translation>
+    </message>
+    <message>
+        <source>ROI</source>
+        <translation>感兴趣区域</translation>
     </message>
 </context>
 <context>

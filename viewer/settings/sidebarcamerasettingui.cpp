@@ -4,6 +4,7 @@
 
 #include "settings/settingdisplayitem.h"
 #include "settings/settingitembox.h"
+#include "settings/settingpanellayout.h"
 #include "ui_sidebarcamerasettingui.h"
 
 SidebarCameraSettingUI::SidebarCameraSettingUI(QWidget* parent)
@@ -29,11 +30,7 @@ void SidebarCameraSettingUI::buildDisplaySection() {
     connect(displayItem, &SettingDisplayItem::signalCumulativeTimeChanged, this,
             &SidebarCameraSettingUI::slotCumulativeTimeChanged);
     connect(displayItem, &SettingDisplayItem::signalFpsChanged, this, &SidebarCameraSettingUI::slotFpsChanged);
-    // Everything sits above one trailing stretch.
-    if (QLayoutItem* last = layout->itemAt(layout->count() - 1); last && last->spacerItem())
-        delete layout->takeAt(layout->count() - 1);
-    layout->addWidget(displayBox);
-    layout->addStretch();
+    insertBeforeStretch(layout, displayBox);
     update();
 }
 
