@@ -141,6 +141,20 @@ private slots:
         QCOMPARE(d.result(), int(QDialog::Rejected));
     }
 
+    // A cut is a recording and starts in the recording folder; a video starts in the video folder.
+    void defaultFolders() {
+        LoadConfig* config = LoadConfig::getGlobalConfig();
+        const QString raw = config->outputRawFilePath, video = config->videoSavePath;
+        config->outputRawFilePath = QStringLiteral("/data/recordings");
+        config->videoSavePath = QStringLiteral("/data/videos");
+        const QString cut = NrCutRawFile::defaultSaveFolder(*config);
+        const QString exported = NrExportVideoUI::defaultSaveFolder(*config);
+        config->outputRawFilePath = raw;
+        config->videoSavePath = video;
+        QCOMPARE(cut, QStringLiteral("/data/recordings"));
+        QCOMPARE(exported, QStringLiteral("/data/videos"));
+    }
+
     void generalSettingsSaveAndCancel() {
         LoadConfig* config = LoadConfig::getGlobalConfig();
         const QString base = QDir::tempPath() + QStringLiteral("/norvale-general-") +

@@ -1,0 +1,73 @@
+#include "ui/cameraslist.h"
+
+#include <QIcon>
+#include <QListWidgetItem>
+
+#include "ui_cameraslist.h"
+#include "widgets/nrcentre.h"
+#include "widgets/nricons.h"
+#include "widgets/nrwindowagent.h"
+
+CamerasList::CamerasList(std::vector<CameraDescription>& cameras, QWidget* parent)
+    : QDialog(parent), ui(new Ui::CamerasList), m_parent(parent) {
+    ui->setupUi(this);
+    m_agent = new NrWindowAgent(this);
+    m_agent->setup(this);
+    m_agent->setTitleBar(ui->widget_title_name);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    connect(ui->pb_open, &QPushButton::clicked, this, &CamerasList::accept);
+    connect(ui->pb_close, &QPushButton::clicked, this, &QDialog::reject);
+    // A double-click opens the camera at once, as a user expects of a list of choices.
+    connect(ui->listWidget_cameras, &QListWidget::itemDoubleClicked, this, &CamerasList::accept);
+
+    ui->listWidget_cameras->setIconSize(QSize(24, 24));
+    const QIcon icon = iconWithSelectedColour(QStringLiteral(":/img/assets/btn_camera.svg"), QSize(24, 24));
+    for (const CameraDescription& camera : cameras) {
+        auto* item = new QListWidgetItem(icon, QString::fromStdString(camera.serial), ui->listWidget_cameras);
+        QString detail = QString::fromStdString(camera.product);
+        if (camera.linkType == norvale::LINK_ETHERNET)
+            detail += QStringLiteral(" · ") + QString::fromStdString(camera.cameraIp);
+        item->setToolTip(detail);
+    }
+    if (!cameras.empty())
+        ui->listWidget_cameras->setCurrentRow(0);
+    ui->lb_empty->setVisible(cameras.empty());
+}
+
+CamerasList::~CamerasList() {
+    delete ui;
+}
+
+bool CamerasList::getSelectSerial(QString& serial) const {
+    const QListWidgetItem* item = ui->listWidget_cameras->currentItem();
+    if (ui->listWidget_cameras->currentRow() < 0 || !item)
+        return false;
+    serial = item->text();
+    return true;
+}
+
+bool CamerasList::getSelectIndex(int& index) const {
+    const int row = ui->listWidget_cameras->currentRow();
+    if (row < 0)
+        return false;
+    index = row;
+    return true;
+}
+
+void CamerasList::rejected() {
+    emit QDialog::rejected();
+}
+
+void CamerasList::on_pb_win_close_clicked() {
+    close();
+}
+
+void CamerasList::accept() {
+    QDialog::accept();
+}
+
+void CamerasList::showEvent(QShowEvent* event) {
+    centreOverWidget(this, m_parent);
+    QDialog::showEvent(event);
+}
