@@ -6,6 +6,7 @@
 #include <string>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -255,4 +256,16 @@ TEST_F(JsonUtilsTest, WrongTypesRaiseTheLibraryException) {
         auto bytes = bytesOf(text);
         EXPECT_THROW(jsonDataToParam(bytes, p), nlohmann::json::exception) << text;
     }
+}
+
+TEST_F(JsonUtilsTest, NeverReplacesAFifoAndLeavesNoTemporary) {
+    auto p = fullParams();
+    const auto fifo = dir / "calib.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    capture.clear();
+    EXPECT_FALSE(paramToJsonFile(p, fifo.string()));
+    EXPECT_NE(capture.text().find("output " + fifo.string() + " is a FIFO, not a regular file"), std::string::npos)
+        << capture.text();
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1);
 }

@@ -314,3 +314,16 @@ TEST_F(CameraTest, FusionFramesFollowTheirRisingEdgeAndRecordAllThree) {
     cam->closeCamera();
     EXPECT_FALSE(cam->isConnected());
 }
+
+TEST_F(CameraTest, ShippedConfigurationsAreEveryParameterAtItsDefault) {
+    auto dvs = manager.openCamera("SIM-DVS-0001");
+    auto fusion = manager.openFusionCamera("SIM-FUS-0001");
+    ASSERT_TRUE(dvs && fusion);
+    const std::string src = std::string(NORVALE_SOURCE_DIR) + "/config/";
+    EXPECT_TRUE(dvs->loadCameraConfigParams(src + "dvs_default_config.json"));
+    EXPECT_TRUE(fusion->loadCameraConfigParams(src + "fusion_cmaera_default_config.json"));
+    ASSERT_TRUE(dvs->exportCameraConfigParams(dir.path("dvs.json")));
+    ASSERT_TRUE(fusion->exportCameraConfigParams(dir.path("fusion.json")));
+    EXPECT_EQ(readBytes(dir.path("dvs.json")), readBytes(src + "dvs_default_config.json"));
+    EXPECT_EQ(readBytes(dir.path("fusion.json")), readBytes(src + "fusion_cmaera_default_config.json"));
+}

@@ -31,6 +31,11 @@ uint64_t Args::u64(const std::string& name, uint64_t fallback) const {
     return x;
 }
 
+std::string Args::text(const std::string& name) const {
+    auto it = opts.find(name);
+    return it == opts.end() ? std::string() : it->second;
+}
+
 double Args::number(const std::string& name, double fallback) const {
     auto it = opts.find(name);
     if (it == opts.end()) return fallback;

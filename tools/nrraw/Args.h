@@ -21,6 +21,7 @@ public:
     bool has(const std::string& name) const { return opts.count(name) != 0; }
     uint64_t u64(const std::string& name, uint64_t fallback) const;
     double number(const std::string& name, double fallback) const;
+    std::string text(const std::string& name) const; // "" when absent
 
 private:
     std::vector<std::string> pos;

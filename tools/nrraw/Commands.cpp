@@ -72,6 +72,15 @@ int cmdInfo(const Args& args) {
         std::printf("peak event rate: %.0f ev/s (busiest %llu us slot)\n",
                     double(peak) / (double(rate.slotDurationUs) * 1e-6), (unsigned long long)rate.slotDurationUs);
     }
+    if (s.eventCount > 1) {
+        uint64_t before = 0, after = 0;
+        if (reader->largestGap(before, after))
+            std::printf("largest gap: %llu us (%.6f s, no events between %llu and %llu)\n",
+                        (unsigned long long)(after - before), double(after - before) * 1e-6, (unsigned long long)before,
+                        (unsigned long long)after);
+        else
+            std::printf("largest gap: under %llu us\n", (unsigned long long)(2 * rate.slotDurationUs));
+    }
     std::printf("triggers: %zu\n", reader->triggers().size());
     std::printf("bytes per event: %.2f\n", s.eventCount ? double(s.dataBytes) / double(s.eventCount) : 0.0);
     return 0;
@@ -112,8 +121,9 @@ int cmdDump(const Args& args) {
     std::printf("t,x,y,p\n");
     std::vector<Event2D> events;
     const uint64_t step = 1000000; // 1 s at a time keeps memory small
-    for (uint64_t t = start; t < end && limit > 0; t = t + std::min(step, end - t)) {
-        if (!reader->readRange(t, t + std::min(step, end - t), events)) {
+    for (uint64_t t = start; t < end && limit > 0;) {
+        const uint64_t to = t + std::min(step, end - t);
+        if (!reader->readRange(t, to, events)) {
             std::fprintf(stderr, "nrraw: %s: cannot be read\n", path.c_str());
             return 1;
         }
@@ -122,7 +132,14 @@ int cmdDump(const Args& args) {
             --limit;
             std::printf("%llu,%u,%u,%u\n", (unsigned long long)e.timestamp, e.x, e.y, e.polarity);
         }
-        if (end - t <= step) break;
+        if (std::ferror(stdout)) return 1; // reported on the way out; no use going on
+        // An empty stretch (a damaged file's time jump) is skipped at once, however long.
+        if (!events.empty()) {
+            t = to;
+        } else if (!reader->nextEventTime(to, t)) {
+            std::fprintf(stderr, "nrraw: %s: cannot be read\n", path.c_str());
+            return 1;
+        }
     }
     return 0;
 }

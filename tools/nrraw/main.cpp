@@ -1,17 +1,23 @@
-// nrraw: look into, cut, dump, export, benchmark and generate raw event files.
+// nrraw: look into, cut, dump, export, benchmark and generate raw event files; list and record cameras.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
+#include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <unistd.h>
 
+#include "CameraCommands.h"
 #include "Commands.h"
 #include "VideoMain.h"
 #include "norvale/Logger.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace {
 
-const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) from the command line
+const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) and cameras from the command line
 
 Usage:
   nrraw info FILE
@@ -41,6 +47,14 @@ Usage:
       S seconds at MEVS million events per second; the same seed (default 1) gives
       the same file. --triggers adds HZ trigger pulses per second (rising and falling
       edge); --start sets the first timestamp (default 0).
+  nrraw cameras
+      Lists the cameras: serial, product, link (usb or ethernet), camera IP, local
+      IP, netmask, gateway, firmware.
+  nrraw record SERIAL OUT --seconds N [--config FILE]
+      Opens that camera, streams and records N seconds into OUT (EVT 3.0; for a
+      fusion camera OUT is the base name of OUT.raw, OUT.mp4 and OUT.json).
+      --config applies a camera configuration file first. The last line reads
+      "events: <N>", the number of events the camera recorded.
   nrraw --help
       This text.
 
@@ -58,15 +72,44 @@ void logToStderr() {
     }
 }
 
-} // namespace
+// Ctrl-C or a kill during cut or export: the temporary file goes, then the signal ends the process
+// as it would have (the shell sees the usual status).
+void onTerminatingSignal(int sig) {
+    norvale::removeLiveTemporaries();
+    static const char kText[] = "nrraw: interrupted; no partial output left\n";
+    (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
 
-int main(int argc, char** argv) {
-    std::vector<std::string> words(argv + 1, argv + argc);
+void installSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+}
+
+// A result that did not reach standard output (a full disk, a closed pipe) must never pass for a
+// whole one: the exit status says so.
+int finishStandardOutput(int code) {
+    std::cout.flush();
+    errno = 0;
+    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good();
+    int err = errno;
+    if (std::fclose(stdout) != 0 && !failed) {
+        failed = true;
+        err = errno;
+    }
+    if (!failed) return code;
+    std::fprintf(stderr, "nrraw: cannot write to standard output: %s\n", err ? std::strerror(err) : "write error");
+    return code ? code : 1;
+}
+
+int run(const std::vector<std::string>& words) {
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         std::fputs(kHelp, words.empty() ? stderr : stdout);
         return words.empty() ? 2 : 0;
     }
-    logToStderr(); // stdout carries the results (CSV of dump)
     try {
         const std::string cmd = words[0];
         std::vector<std::string> rest(words.begin() + 1, words.end());
@@ -81,6 +124,8 @@ int main(int argc, char** argv) {
         if (cmd == "export") return cmdExport(rest);
         if (cmd == "aps-info") return cmdApsInfo(rest);
         if (cmd == "gen") return cmdGen(Args(rest, {"--duration", "--rate", "--seed", "--triggers", "--start"}));
+        if (cmd == "cameras") return cmdCameras(Args(rest, {}));
+        if (cmd == "record") return cmdRecord(Args(rest, {"--seconds", "--config"}));
         if (cmd == "bench") {
             if (rest.empty()) throw UsageError("bench needs 'decode' or 'seek'");
             const std::string what = rest[0];
@@ -94,4 +139,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "nrraw: %s\nTry 'nrraw --help'.\n", e.what());
         return 2;
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    logToStderr(); // stdout carries the results (CSV of dump)
+    installSignalHandlers();
+    return finishStandardOutput(run(std::vector<std::string>(argv + 1, argv + argc)));
 }

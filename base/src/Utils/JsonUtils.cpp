@@ -1,6 +1,5 @@
 #include "norvale/JsonUtils.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "norvale/Logger.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
 
@@ -84,36 +84,32 @@ bool readFrameSize(const json& camera, uint16_t& cols, uint16_t& rows) {
     return true;
 }
 
-// Writes text to a new file beside path, then renames it over path: a reader of path sees the
-// old file or the whole new one, never a part.
+// Writes text to a fresh temporary beside path, then renames it over path: a reader of path sees
+// the old file or the whole new one, never a part, and no file but path is ever replaced.
 bool writeFileAtomically(const std::string& path, const std::string& text) {
-    static std::atomic<unsigned> counter{0};
-    const std::string temp = path + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(counter++);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    SafeOutputFile out;
+    if (!out.open(path)) {
         NR_LOG(LOG_ERROR, "Error: open %s failed.", path.c_str());
+        NR_LOG(LOG_ERROR, "%s", out.reason().c_str());
         return false;
     }
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777); // keep the old file's mode
-
     bool ok = true;
     std::size_t done = 0;
     while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        const ssize_t n = ::write(out.descriptor(), text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) ok = false;
         else done += std::size_t(n);
     }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;
     if (!ok) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        NR_LOG(LOG_ERROR, "Error: write %s failed: %s", path.c_str(), std::strerror(err));
+        NR_LOG(LOG_ERROR, "Error: write %s failed: %s", path.c_str(), std::strerror(errno));
+        return false; // out removes its temporary
     }
-    return ok;
+    if (!out.commit()) {
+        NR_LOG(LOG_ERROR, "Error: write %s failed: %s", path.c_str(), out.reason().c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace

@@ -19,8 +19,9 @@ struct ApsVideoWriterOptions {
 // build lacks libx264). Each frame's `timestamp` (microseconds since the start of the APS stream) is
 // stored exactly: ApsFileReader returns the same values. Frames must share one size (even width
 // and height) and come with strictly increasing timestamps.
-// The file is written under path + ".part" and appears at path only when close() succeeds; a writer
-// destroyed without close(), or whose close() fails, leaves no file behind.
+// The file is written under a fresh temporary name beside path and appears at path only when close()
+// succeeds; a writer destroyed without close(), or whose close() fails, leaves no file behind. An
+// existing path that is not a regular file is refused.
 // Not thread-safe: one thread writes and closes (for example the recorder's frame thread).
 class NR_DRIVER_EXPORT ApsVideoWriter {
 public:

@@ -85,6 +85,16 @@ public:
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path, const VideoExportOptions& options,
                      VideoExportStats* stats = nullptr);
 
+    // Smallest event timestamp at or after from (UINT64_MAX when there is none); false before
+    // prepareFile or on a read error.
+    // Uses the index: an empty stretch of any length costs no more than a short one. Uses the read
+    // buffers: not while another read of this reader runs.
+    bool nextEventTime(uint64_t from, uint64_t& timestamp);
+    // The two events farthest apart in time with none between them (a long gap is the mark of a
+    // damaged file). False for fewer than two events or when no gap reaches the rate profile's slot
+    // length (then every gap is shorter than two slots).
+    bool largestGap(uint64_t& before, uint64_t& after);
+
     RateProfile getRateProfile() const;
     RawFileStats getStats() const;
     RawFormat format() const;

@@ -30,6 +30,11 @@ public:
 
     // Creates (or replaces) path and writes the header. False, with a log line, on failure.
     bool open(const std::string& path, const DvsFileInfo& info, unsigned flushIntervalMs = 500);
+    // The same on a file the caller opened (for example a SafeOutputFile's temporary): writes to a
+    // duplicate of descriptor, which close() closes; path only names the file in log lines.
+    // abandon() never deletes such a file: its owner does.
+    bool openDescriptor(int descriptor, const std::string& path, const DvsFileInfo& info,
+                        unsigned flushIntervalMs = 500);
     // The "% date" line to use instead of the time of the call (a cut keeps its recording's time).
     void setRecordStartTime(const SysTimePoint& time);
 
@@ -50,6 +55,8 @@ public:
     const std::string& path() const { return filePath; }
 
 private:
+    bool start(int descriptor, const std::string& path, const DvsFileInfo& info, unsigned flushIntervalMs,
+               bool removable);
     bool flushLocked();
     bool writeAll(const uint8_t* data, size_t size);
     void flusherLoop(unsigned intervalMs);
@@ -63,7 +70,7 @@ private:
     Evt3Encoder encoder;
     int fd = -1;
     bool error = false;
-    bool createdRegular = false; // only a regular file is ever deleted
+    bool createdRegular = false; // only a regular file this writer created is ever deleted
     bool dataWritten = false; // past the header
     bool haveFirst = false;
     uint64_t firstTimestamp = 0;

@@ -8,6 +8,7 @@
 
 #include "norvale/DriverExport.h"
 #include "norvale/Event2D.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
 
@@ -48,17 +49,22 @@ NR_DRIVER_EXPORT bool applyColorScheme(const std::string& name, VideoExportOptio
 
 // Where the events come from. readEvents(start, duration) returns the events with
 // start <= timestamp < start + duration in time order (an empty vector when there are none, null
-// on a read error). firstTimestamp and lastTimestamp bound the recording.
+// on a read error). firstTimestamp and lastTimestamp bound the recording. input is the file the
+// events come from (when there is one): an output that is that file is refused.
 struct EventRangeSource {
     uint64_t firstTimestamp = 0;
     uint64_t lastTimestamp = 0;
+    FileIdentity input;
     std::function<std::shared_ptr<const std::vector<Event2D>>(uint64_t start, uint64_t duration)> readEvents;
+    // Optional: the smallest event timestamp at or after from in next (UINT64_MAX when none);
+    // false on a read error. With it an export skips empty stretches instead of reading them.
+    std::function<bool(uint64_t from, uint64_t& next)> nextEventTime;
 };
 
 // Time spent by one export, for benchmarks and logs. Reading and counting run on the calling
 // thread, painting and encoding on the export's encoder thread, so the parts overlap in time.
 struct VideoExportStats {
-    uint64_t frames = 0;
+    uint64_t frames = 0;      // pictures in the file (a long empty stretch is one picture)
     double readSeconds = 0;   // inside readEvents
     double countSeconds = 0;  // counting the events of each frame
     double paintSeconds = 0;  // painting the counts into the picture
@@ -70,10 +76,12 @@ struct VideoExportStats {
 
 // Renders the events between start and end (both included, microseconds of the recording) into an
 // MP4 at path. The file appears only when the export succeeds (it is written beside path under a
-// temporary name and renamed at the end), so a failed or cancelled export leaves nothing behind and
-// an existing file at path untouched. A range partly outside the recording is cut to it; a range
+// fresh temporary name and renamed at the end), so a failed or cancelled export leaves nothing behind
+// and an existing file at path untouched. An output that is the source's input file, or that exists
+// and is not a regular file, is refused. A range partly outside the recording is cut to it; a range
 // wholly outside it, start after end, bad options, a read error or an unwritable path give false and
-// a log line. Memory stays bounded whatever the length of the range.
+// a log line. Memory stays bounded whatever the length of the range. More than a second of video
+// without events becomes one picture with that duration, so time jumps in damaged files cost little.
 // Reads and counts on the calling thread while a thread of its own paints and encodes the frames
 // counted so far (at most a few frames behind); the H.264 encoder adds its own worker threads. The
 // source is only used by the calling thread. Returns once everything has stopped.

@@ -1,7 +1,5 @@
 #include "camera/CameraConfigFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +11,7 @@
 
 #include "camera/ToolImpl.h"
 #include "norvale/Logger.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
 
@@ -54,38 +53,27 @@ json fromValue(const ParamValue& v) {
     }
 }
 
-// Writes text to path through a fresh temporary file in the same folder, renamed into place;
-// refuses to replace anything but a regular file.
+// Writes text to path through a fresh temporary renamed into place (never a non-regular output).
 bool writeFileReplacing(const std::string& path, const std::string& text) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        NR_LOG(LOG_ERROR, "cannot write %s: not a regular file", path.c_str());
+    SafeOutputFile out;
+    if (!out.open(path)) {
+        NR_LOG(LOG_ERROR, "cannot write %s: %s", path.c_str(), out.reason().c_str());
         return false;
     }
-    std::string tmp = path + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) {
-        NR_LOG(LOG_ERROR, "cannot write %s: %s", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    ::fchmod(fd, 0644);
     const char* p = text.data();
     size_t left = text.size();
-    bool ok = true;
-    while (left > 0 && ok) {
-        const ssize_t n = ::write(fd, p, left);
+    while (left > 0) {
+        const ssize_t n = ::write(out.descriptor(), p, left);
         if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) {
-            p += n;
-            left -= size_t(n);
+        if (n <= 0) {
+            NR_LOG(LOG_ERROR, "cannot write %s: %s", path.c_str(), std::strerror(errno));
+            return false; // the temporary goes with out
         }
+        p += n;
+        left -= size_t(n);
     }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-        NR_LOG(LOG_ERROR, "cannot write %s: %s", path.c_str(), std::strerror(errno));
-        ::unlink(tmp.c_str());
+    if (!out.commit()) {
+        NR_LOG(LOG_ERROR, "cannot write %s: %s", path.c_str(), out.reason().c_str());
         return false;
     }
     return true;

@@ -13,6 +13,7 @@
 #include "norvale/Logger.h"
 #include "norvale/RawFileWriter.h"
 #include "norvale/RawHeader.h"
+#include "raw/CutOutput.h"
 #include "raw/RawIndex.h"
 
 namespace norvale {
@@ -85,6 +86,13 @@ public:
     template <class Sink>
     bool scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink);
     bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
+    // Decodes chunk c alone and hands its events to sink. False on a read error.
+    template <class Sink>
+    bool decodeChunk(size_t c, Sink&& sink);
+    // Smallest timestamp >= t (UINT64_MAX when none; false on a read error) and largest timestamp
+    // < t (false when none or on a read error). Only chunks whose own span holds t are decoded.
+    bool nextTime(uint64_t t, uint64_t& found);
+    bool previousTime(uint64_t t, uint64_t& found);
     bool exportRaw(uint64_t start, uint64_t end, const std::string& outPath,
                    const std::function<bool(double)>& progress);
 };
@@ -108,9 +116,14 @@ bool DvsFileReader::Impl::prepare() {
         for (size_t c = 0; c < size_t(got); c += kChunkBytes) {
             detail::IndexChunk chunk;
             chunk.state = decoder->state();
-            tally.minTimestamp = UINT64_MAX; // the chunk's own minimum
+            tally.minTimestamp = UINT64_MAX; // the chunk's own minimum and maximum
+            const uint64_t maxBefore = tally.maxTimestamp;
+            tally.maxTimestamp = 0;
             decoder->count(io.data() + c, std::min(kChunkBytes, size_t(got) - c), tally, &triggerList);
             mn = std::min(mn, tally.minTimestamp);
+            chunk.ownMin = tally.minTimestamp;
+            chunk.ownMax = tally.maxTimestamp;
+            tally.maxTimestamp = std::max(maxBefore, tally.maxTimestamp);
             chunk.maxUpTo = tally.maxTimestamp;
             chunk.minFrom = tally.minTimestamp;
             index.chunks.push_back(chunk);
@@ -164,6 +177,74 @@ bool DvsFileReader::Impl::scan(uint64_t from, uint64_t to, bool wantTriggers, Si
     return true;
 }
 
+template <class Sink>
+bool DvsFileReader::Impl::decodeChunk(size_t c, Sink&& sink) {
+    const uint64_t begin = uint64_t(c) * kChunkBytes;
+    const size_t len = size_t(std::min<uint64_t>(kChunkBytes, index.dataBytes - begin));
+    const ssize_t got = readData(begin, len);
+    if (got < 0) return false;
+    decoder->setState(index.chunks[c].state);
+    for (size_t p = 0; p < size_t(got); p += kScanPiece) {
+        const size_t n = decoder->decode(io.data() + p, std::min(kScanPiece, size_t(got) - p), scratch.get(), nullptr);
+        sink(scratch.get(), n);
+    }
+    return true;
+}
+
+bool DvsFileReader::Impl::nextTime(uint64_t t, uint64_t& found) {
+    size_t first = 0, last = 0;
+    index.chunkRange(t, UINT64_MAX, first, last);
+    uint64_t best = UINT64_MAX;
+    bool any = false;
+    // minFrom bounds every later chunk: once it reaches the best so far, nothing smaller follows.
+    for (size_t c = first; c < index.chunks.size() && (!any || index.chunks[c].minFrom < best); ++c) {
+        const detail::IndexChunk& k = index.chunks[c];
+        if (k.ownMin > k.ownMax || k.ownMax < t) continue;
+        if (k.ownMin >= t) {
+            best = std::min(best, k.ownMin);
+            any = true;
+            continue;
+        }
+        if (!decodeChunk(c, [&](const Event2D* ev, size_t n) {
+                for (size_t i = 0; i < n; ++i)
+                    if (ev[i].timestamp >= t && ev[i].timestamp <= best) {
+                        best = ev[i].timestamp;
+                        any = true;
+                    }
+            }))
+            return false;
+    }
+    found = best;
+    return true;
+}
+
+bool DvsFileReader::Impl::previousTime(uint64_t t, uint64_t& found) {
+    size_t first = 0, last = 0;
+    index.chunkRange(0, t, first, last);
+    uint64_t best = 0;
+    bool any = false;
+    // maxUpTo bounds every earlier chunk: once it is no more than the best so far, stop.
+    for (size_t c = last; c-- > 0 && (!any || index.chunks[c].maxUpTo > best);) {
+        const detail::IndexChunk& k = index.chunks[c];
+        if (k.ownMin > k.ownMax || k.ownMin >= t) continue;
+        if (k.ownMax < t) {
+            best = std::max(best, k.ownMax);
+            any = true;
+            continue;
+        }
+        if (!decodeChunk(c, [&](const Event2D* ev, size_t n) {
+                for (size_t i = 0; i < n; ++i)
+                    if (ev[i].timestamp < t && ev[i].timestamp >= best) {
+                        best = ev[i].timestamp;
+                        any = true;
+                    }
+            }))
+            return false;
+    }
+    found = best;
+    return any;
+}
+
 bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out,
                                     std::vector<EventTriggerIn>* trig) {
     out.clear();
@@ -187,27 +268,12 @@ bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Even
 
 bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::string& outPath,
                                    const std::function<bool(double)>& progress) {
-    struct stat in {}, out {};
-    if (::fstat(fd, &in) == 0 && ::stat(outPath.c_str(), &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-        NR_LOG(LOG_ERROR, "cut refused: output %s is the input file", outPath.c_str());
-        return false;
-    }
-    const std::string tmp = outPath + ".part";
-    if (::stat(tmp.c_str(), &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
-        NR_LOG(LOG_ERROR, "cut refused: temporary output %s is the input file", tmp.c_str());
-        return false;
-    }
-    RawFileWriter writer;
-    DvsFileInfo srcInfo;
-    auto infoFor = [&](uint64_t firstTs) {
+    detail::CutOutput output;
+    if (!output.open(outPath, FileIdentity::ofDescriptor(fd))) return false;
+    auto openWriter = [&](uint64_t firstTs) {
         DvsFileInfo info;
         info.serialNumber = header.serialNumber;
         info.dvsStartTimestamp = firstTs;
-        return info;
-    };
-    auto openWriter = [&](uint64_t firstTs) {
-        if (!writer.open(tmp, infoFor(firstTs))) return false;
-        DvsFileInfo src;
         SysTimePoint startTime = modified;
         if (header.hasDate) {
             try {
@@ -217,8 +283,7 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
         }
         const uint64_t base = header.hasDvsStart ? header.dvsStartTimestamp : firstInFileOrder;
         if (firstTs >= base) startTime += std::chrono::microseconds(firstTs - base);
-        writer.setRecordStartTime(startTime);
-        return true;
+        return output.startWriter(info, startTime);
     };
     const uint64_t to = end == UINT64_MAX ? UINT64_MAX : end + 1;
     std::vector<Event2D> kept;
@@ -256,11 +321,11 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
         for (const auto& x : t)
             if (x.timestamp >= start && x.timestamp < to) keptTrig.push_back(x);
         if (kept.empty() && keptTrig.empty()) return true;
-        if (!writer.isOpen() && !openWriter(kept.empty() ? keptTrig.front().timestamp : kept.front().timestamp))
+        if (!output.writerStarted() && !openWriter(kept.empty() ? keptTrig.front().timestamp : kept.front().timestamp))
             return false;
-        return writer.add(kept.data(), kept.data() + kept.size(), keptTrig.data(), keptTrig.data() + keptTrig.size());
+        return output.rawWriter().add(kept.data(), kept.data() + kept.size(), keptTrig.data(), keptTrig.data() + keptTrig.size());
     });
-    if (ok && !writer.isOpen()) {
+    if (ok && !output.writerStarted()) {
         NR_LOG(LOG_INFO, "cut of %s: no events between %llu and %llu", path.c_str(), (unsigned long long)start,
                (unsigned long long)end);
         ok = openWriter(start);
@@ -273,22 +338,17 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
                "in its header, and the range holds events outside it (the first at x=%u y=%u t=%llu); nothing was written",
                path.c_str(), outPath.c_str(), header.width, header.height, kWrittenWidth, kWrittenHeight,
                unsigned(outside->x), unsigned(outside->y), (unsigned long long)outside->timestamp);
-    } else if (ok && writer.droppedEvents()) {
+    } else if (ok && output.rawWriter().droppedEvents()) {
         NR_LOG(LOG_ERROR, "cut of %s to %s failed: %llu events of the range go back in time too far to be written in "
-               "order; nothing was written", path.c_str(), outPath.c_str(), (unsigned long long)writer.droppedEvents());
+               "order; nothing was written", path.c_str(), outPath.c_str(),
+               (unsigned long long)output.rawWriter().droppedEvents());
         ok = false;
     }
-    if (!ok || !writer.close()) {
-        writer.abandon();
-        ::unlink(tmp.c_str());
+    if (!ok) {
+        output.abandon();
         return false;
     }
-    if (::rename(tmp.c_str(), outPath.c_str()) != 0) {
-        NR_LOG(LOG_ERROR, "cannot create %s: %s", outPath.c_str(), std::strerror(errno));
-        ::unlink(tmp.c_str());
-        return false;
-    }
-    return true;
+    return output.finish();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -299,14 +359,11 @@ DvsFileReader::~DvsFileReader() = default;
 std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string& path) {
     auto impl = std::make_unique<Impl>();
     impl->path = path;
-    impl->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (impl->fd < 0) {
-        NR_LOG(LOG_ERROR, "cannot open raw file %s: %s", path.c_str(), std::strerror(errno));
-        return nullptr;
-    }
     struct stat st {};
-    if (::fstat(impl->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        NR_LOG(LOG_ERROR, "cannot open raw file %s: not a regular file", path.c_str());
+    std::string problem;
+    impl->fd = openRegularFile(path, problem);
+    if (impl->fd < 0 || ::fstat(impl->fd, &st) != 0) {
+        NR_LOG(LOG_ERROR, "cannot open raw file %s: %s", path.c_str(), problem.c_str());
         return nullptr;
     }
     impl->fileSize = uint64_t(st.st_size);
@@ -320,7 +377,6 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
         if (n <= 0) break;
         got += size_t(n);
     }
-    std::string problem;
     const HeaderStatus status = parseRawHeader(head.data(), got, got == impl->fileSize, impl->header, problem);
     if (status != HeaderStatus::Ok) {
         NR_LOG(LOG_ERROR, "cannot open raw file %s: %s", path.c_str(),
@@ -429,10 +485,57 @@ bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string&
         NR_LOG(LOG_ERROR, "Cannot export %s: the recording is not prepared or has no events", this->path().c_str());
         return false;
     }
+    source.input = FileIdentity::ofDescriptor(impl->fd);
     source.readEvents = [this](uint64_t s, uint64_t d) -> std::shared_ptr<const std::vector<Event2D>> {
         return readEvents(s, d);
     };
+    source.nextEventTime = [this](uint64_t from, uint64_t& next) { return nextEventTime(from, next); };
     return exportEventsToVideo(source, start, end, path, options, stats);
+}
+
+bool DvsFileReader::nextEventTime(uint64_t from, uint64_t& timestamp) {
+    if (!impl->prepared) return false;
+    return impl->nextTime(from, timestamp);
+}
+
+bool DvsFileReader::largestGap(uint64_t& before, uint64_t& after) {
+    Impl& d = *impl;
+    if (!d.prepared || d.stats.eventCount < 2) return false;
+    // Each run of empty slots of the rate profile holds one gap; the exact gap around a run is at
+    // most two slots longer than the run, so only runs close to the longest can hold the largest.
+    const std::vector<uint32_t>& counts = d.rate.counts();
+    std::vector<std::pair<size_t, size_t>> runs; // [first, end) of empty slots
+    size_t longest = 0;
+    for (size_t i = 0; i < counts.size();) {
+        if (counts[i]) {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < counts.size() && !counts[j]) ++j;
+        if (j < counts.size()) { // a run after the last event is no gap
+            runs.emplace_back(i, j);
+            longest = std::max(longest, j - i);
+        }
+        i = j;
+    }
+    if (runs.empty()) return false; // no gap reaches a slot's length
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const auto& a, const auto& b) { return a.second - a.first > b.second - b.first; });
+    bool found = false;
+    size_t tried = 0;
+    for (const auto& run : runs) {
+        if (run.second - run.first + 2 < longest || ++tried > 64) break;
+        uint64_t lo = 0, hi = 0, prev = 0, next = 0;
+        d.rate.slotRange(run.first, lo, hi);
+        if (!d.previousTime(lo, prev) || !d.nextTime(lo, next) || next == UINT64_MAX) continue;
+        if (!found || next - prev > after - before) {
+            before = prev;
+            after = next;
+            found = true;
+        }
+    }
+    return found;
 }
 
 RateProfile DvsFileReader::getRateProfile() const {

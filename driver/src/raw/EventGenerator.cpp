@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "norvale/Logger.h"
 #include "norvale/RawFileWriter.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
 
@@ -101,7 +103,13 @@ bool generateRecordingFile(const std::string& path, const GeneratorConfig& confi
     GeneratorConfig c = config;
     c.width = std::min(c.width, 1280u); // the header states 1280 x 720
     c.height = std::min(c.height, 720u);
-    if (!writer.open(path, info)) return false;
+    // Through a fresh temporary: a failed or interrupted run never destroys a file at path.
+    SafeOutputFile out;
+    if (!out.open(path)) {
+        NR_LOG(LOG_ERROR, "writing %s %s: %s", path.c_str(), out.refused() ? "refused" : "failed", out.reason().c_str());
+        return false;
+    }
+    if (!writer.openDescriptor(out.descriptor(), path, info)) return false;
     EventGenerator gen(c);
     std::vector<Event2D> events;
     std::vector<EventTriggerIn> triggers;
@@ -115,8 +123,9 @@ bool generateRecordingFile(const std::string& path, const GeneratorConfig& confi
             return false;
         }
     }
-    if (!writer.close()) {
-        writer.abandon();
+    if (!writer.close()) return false;
+    if (!out.commit()) {
+        NR_LOG(LOG_ERROR, "writing %s failed: %s", path.c_str(), out.reason().c_str());
         return false;
     }
     return true;

@@ -34,12 +34,31 @@ RawFileWriter::~RawFileWriter() { close(); }
 
 bool RawFileWriter::open(const std::string& path, const DvsFileInfo& info, unsigned flushIntervalMs) {
     close();
-    std::lock_guard<std::mutex> lock(mutex);
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (created < 0) {
         NR_LOG(LOG_ERROR, "cannot create raw file %s: %s", path.c_str(), std::strerror(errno));
         return false;
     }
+    struct stat st {};
+    return start(created, path, info, flushIntervalMs, ::fstat(created, &st) == 0 && S_ISREG(st.st_mode));
+}
+
+bool RawFileWriter::openDescriptor(int descriptor, const std::string& path, const DvsFileInfo& info,
+                                   unsigned flushIntervalMs) {
+    close();
+    const int own = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (own < 0 || ::ftruncate(own, 0) != 0 || ::lseek(own, 0, SEEK_SET) != 0) {
+        NR_LOG(LOG_ERROR, "cannot create raw file %s: %s", path.c_str(), std::strerror(errno));
+        if (own >= 0) ::close(own);
+        return false;
+    }
+    return start(own, path, info, flushIntervalMs, false);
+}
+
+bool RawFileWriter::start(int descriptor, const std::string& path, const DvsFileInfo& info, unsigned flushIntervalMs,
+                          bool removable) {
+    std::lock_guard<std::mutex> lock(mutex);
+    fd = descriptor;
     filePath = path;
     fileInfo = info;
     error = false;
@@ -48,8 +67,7 @@ bool RawFileWriter::open(const std::string& path, const DvsFileInfo& info, unsig
     encoder.reset();
     encoder.clearOutput();
     header = generateDvsFileHeader(fileInfo);
-    struct stat st {};
-    createdRegular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    createdRegular = removable;
     if (!writeAll(reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
         ::close(fd);
         fd = -1;

@@ -19,6 +19,8 @@ struct IndexChunk {
     RawDecoderState state; // decoder state at the start of the chunk
     uint64_t maxUpTo = 0;  // largest timestamp in chunks 0..this one (0 before any event)
     uint64_t minFrom = UINT64_MAX; // smallest timestamp in this chunk and the ones after it
+    uint64_t ownMin = UINT64_MAX;  // smallest and largest timestamp of this chunk alone (min > max:
+    uint64_t ownMax = 0;           // no events); they let empty stretches of time be skipped
 };
 
 struct RawIndex {

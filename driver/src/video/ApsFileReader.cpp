@@ -1,9 +1,12 @@
 #include "norvale/ApsFileReader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "norvale/Logger.h"
+#include "norvale/SafeOutputFile.h"
 #include "video/AvSupport.h"
 
 namespace norvale {
@@ -46,8 +49,19 @@ public:
 bool ApsFileReader::Impl::open(const std::string& p) {
     video::initAvLogging();
     path = p;
+    // A FIFO or device would make FFmpeg wait or read forever: only a regular file is opened, and
+    // FFmpeg reopens that very file through the descriptor, so it cannot be swapped in between.
+    std::string problem;
+    const int fd = openRegularFile(path, problem);
+    if (fd < 0) {
+        NR_LOG(LOG_ERROR, "APS video %s does not open: %s", path.c_str(), problem.c_str());
+        return false;
+    }
+    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(fd);
     AVFormatContext* raw = nullptr;
-    int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    int rc = avformat_open_input(&raw, ::access(byDescriptor.c_str(), R_OK) == 0 ? byDescriptor.c_str() : path.c_str(),
+                                 nullptr, nullptr);
+    ::close(fd);
     if (rc < 0) {
         NR_LOG(LOG_ERROR, "APS video %s does not open: %s", path.c_str(), video::avErrorText(rc).c_str());
         return false;

@@ -60,6 +60,7 @@ std::unique_ptr<ApsVideoWriter> ApsVideoWriter::create(const std::string& path, 
     settings.sliceThreads = true;
     settings.x264Crf = options.quality;
     settings.mpeg4Quantiser = 3;
+    settings.task = "APS video";
     if (!impl->encoder.open(path, settings)) return nullptr;
     impl->open = true;
     return std::unique_ptr<ApsVideoWriter>(new ApsVideoWriter(std::move(impl)));

@@ -34,6 +34,7 @@ struct EventStatePlane {
 
     int width;
     int height;
+    uint64_t frames = 1; // frame slots this picture stands for (a long empty stretch is one picture)
     std::vector<uint8_t> states;
     std::vector<uint8_t> rowTouched;
 };

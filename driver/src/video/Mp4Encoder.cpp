@@ -60,7 +60,11 @@ bool Mp4Encoder::open(const std::string& path, const Mp4EncoderSettings& s) {
     initAvLogging();
     abort();
     finalPath = path;
-    partPath = path + ".part";
+    if (!file.open(path, s.input)) {
+        NR_LOG(LOG_ERROR, "%s %s: %s", s.task, file.refused() ? "refused" : "failed", file.reason().c_str());
+        return false;
+    }
+    partPath = file.temporaryPath();
     timeBase = s.timeBase;
     frames = 0;
     pending.clear();
@@ -193,20 +197,18 @@ bool Mp4Encoder::finish() {
     avformat_free_context(out);
     out = nullptr;
     ctx.reset();
-    if (std::rename(partPath.c_str(), finalPath.c_str()) != 0) {
-        NR_LOG(LOG_ERROR, "cannot move %s to %s", partPath.c_str(), finalPath.c_str());
-        std::remove(partPath.c_str());
+    if (!file.commit()) {
+        NR_LOG(LOG_ERROR, "cannot finish video file %s: %s", finalPath.c_str(), file.reason().c_str());
         return false;
     }
     return true;
 }
 
 void Mp4Encoder::abort() {
-    if (out || ctx) closeAndRemove();
+    if (out || ctx || file.isOpen()) closeAndRemove();
 }
 
 void Mp4Encoder::closeAndRemove() {
-    const bool created = out && out->pb;
     if (out) {
         if (out->pb) avio_closep(&out->pb);
         avformat_free_context(out);
@@ -217,7 +219,7 @@ void Mp4Encoder::closeAndRemove() {
     picture.reset();
     packet.reset();
     pending.clear();
-    if (created) std::remove(partPath.c_str());
+    file.discard();
 }
 
 } // namespace norvale::video

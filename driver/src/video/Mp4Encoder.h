@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "norvale/SafeOutputFile.h"
 #include "video/AvSupport.h"
 
 namespace norvale::video {
@@ -20,11 +21,14 @@ struct Mp4EncoderSettings {
     const char* x264Preset = "veryfast";
     int x264Crf = 23;
     int mpeg4Quantiser = 4; // 2 (best) .. 31
+    FileIdentity input;              // the file the video is made from: never written
+    const char* task = "video";      // names the work in log lines ("export refused: ...")
 };
 
 // One video stream in an MP4 file, YUV 4:2:0 in, H.264 (or MPEG-4 part 2) out. The file is written
-// under path + ".part" and renamed to path by finish(); abort() or destruction without finish()
-// removes it. Pts reach the file exactly as given (no B-frames, so packets leave in input order).
+// through a SafeOutputFile (a fresh temporary beside path, renamed to path by finish(); an output
+// that is the input or not a regular file is refused); abort() or destruction without finish()
+// removes the temporary. Pts reach the file exactly as given (no B-frames, so packets leave in input order).
 // Not thread-safe: one thread at a time drives an encoder (an export opens it on the calling
 // thread and hands it to its encoder thread).
 class Mp4Encoder {
@@ -68,7 +72,8 @@ private:
     std::deque<Timing> pending; // frames sent to the encoder and not yet written, in timeBase
     AVRational timeBase{1, 1000000};
     std::string finalPath;
-    std::string partPath;
+    SafeOutputFile file;
+    std::string partPath; // file's temporary, named for FFmpeg
     std::string codec;
     uint64_t frames = 0;
 };

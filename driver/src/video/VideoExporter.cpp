@@ -50,10 +50,39 @@ bool validOptions(const VideoExportOptions& o) {
     return true;
 }
 
-// Feeds the events of [begin, end) to fn in pieces; false on a read error.
+// What the source has said about empty stretches: no event lies in [from, until). Asked only after
+// a read came back empty, so dense data costs nothing extra and a time jump of days costs one query.
+struct QuietSpan {
+    uint64_t from = 0;
+    uint64_t until = 0;
+    bool lastReadEmpty = false;
+
+    // The first time at or after t that may hold an event; false on a read error.
+    bool skip(const EventRangeSource& source, uint64_t t, uint64_t& next) {
+        if (t >= from && t < until) {
+            next = until;
+            return true;
+        }
+        next = t;
+        if (!source.nextEventTime) return true;
+        if (!source.nextEventTime(t, next)) {
+            NR_LOG(LOG_ERROR, "video export: reading the events after %llu failed", (unsigned long long)t);
+            return false;
+        }
+        from = t;
+        until = next;
+        return true;
+    }
+};
+
+// Feeds the events of [begin, end) to fn in pieces, jumping over empty stretches; false on a read
+// error.
 template <typename Fn>
-bool forEachPiece(const EventRangeSource& source, uint64_t begin, uint64_t end, double& readSeconds, Fn fn) {
+bool forEachPiece(const EventRangeSource& source, uint64_t begin, uint64_t end, QuietSpan& quiet,
+                  double& readSeconds, Fn fn) {
     while (begin < end) {
+        if (quiet.lastReadEmpty && !quiet.skip(source, begin, begin)) return false;
+        if (begin >= end) break;
         const uint64_t span = std::min(end - begin, kMaxReadSpanUs);
         const auto t0 = Clock::now();
         auto events = source.readEvents(begin, span);
@@ -62,6 +91,7 @@ bool forEachPiece(const EventRangeSource& source, uint64_t begin, uint64_t end, 
             NR_LOG(LOG_ERROR, "video export: reading the events at %llu failed", (unsigned long long)begin);
             return false;
         }
+        quiet.lastReadEmpty = events->empty();
         fn(events->data(), events->data() + events->size());
         begin += span;
     }
@@ -87,7 +117,20 @@ struct FramePlan {
     uint64_t windowBegin(uint64_t frameEnd) const {
         return frameEnd > start + accTimeUs ? frameEnd - accTimeUs : start;
     }
+    // Number of frames from k on whose windows all end by until (at least 0).
+    uint64_t framesEndingBy(uint64_t k, uint64_t until) const {
+        if (until <= start) return 0;
+        uint64_t j = std::min<uint64_t>(frameCount, uint64_t(double(until - start) / step)); // about right
+        while (j > k && frameEnd(j - 1) > until) --j;
+        while (j < frameCount && frameEnd(j) <= until) ++j;
+        return j > k ? j - k : 0;
+    }
 };
+
+// A stretch of more than a second of video without events becomes one picture shown for the whole
+// stretch (its duration says how long), at most an hour of video each: a damaged file whose time
+// jumps by days exports in moments, and players show exactly the same thing.
+constexpr uint64_t kLongestPictureSeconds = 3600;
 
 // Counting thread (the caller's): reads and counts each frame's window into the ring, in order,
 // and reports progress. False when reading fails, the progress callback cancels or the encoder
@@ -102,8 +145,20 @@ bool countFrames(const EventRangeSource& source, const FramePlan& plan, const Vi
     uint64_t head = plan.start; // events before head are counted
     uint64_t tail = plan.start; // events before tail have been taken out again
     double busySeconds = 0;     // reading and counting
-    for (uint64_t k = 0; k < plan.frameCount; ++k) {
-        const uint64_t frameEnd = plan.frameEnd(k);
+    QuietSpan quiet;
+    const uint64_t mergeAbove = uint64_t(options.fps);
+    const uint64_t longest = uint64_t(options.fps) * kLongestPictureSeconds;
+    for (uint64_t k = 0; k < plan.frameCount;) {
+        // Frames k .. k + frames - 1 show one picture: the last of them stands for all.
+        uint64_t frames = 1;
+        if (quiet.lastReadEmpty && source.nextEventTime) {
+            const uint64_t begin = plan.windowBegin(plan.frameEnd(k));
+            uint64_t next = 0;
+            if (!quiet.skip(source, begin, next)) return false;
+            const uint64_t run = plan.framesEndingBy(k, next);
+            if (run > mergeAbove) frames = std::min(run, longest);
+        }
+        const uint64_t frameEnd = plan.frameEnd(k + frames - 1);
         const uint64_t windowBegin = plan.windowBegin(frameEnd);
         auto t0 = Clock::now();
         plane = ring.nextToFill();
@@ -111,20 +166,22 @@ bool countFrames(const EventRangeSource& source, const FramePlan& plan, const Vi
         if (!plane) return false;
         t0 = Clock::now();
         if (plan.sliding) {
-            if (!forEachPiece(source, head, frameEnd, stats.readSeconds, countExact) ||
-                !forEachPiece(source, tail, std::max(tail, windowBegin), stats.readSeconds, uncountExact)) {
+            if (!forEachPiece(source, head, frameEnd, quiet, stats.readSeconds, countExact) ||
+                !forEachPiece(source, tail, std::max(tail, windowBegin), quiet, stats.readSeconds, uncountExact)) {
                 return false;
             }
             tail = std::max(tail, windowBegin);
             counter.snapshot(*plane);
         } else {
             plane->clearTouched();
-            if (!forEachPiece(source, windowBegin, frameEnd, stats.readSeconds, count)) return false;
+            if (!forEachPiece(source, windowBegin, frameEnd, quiet, stats.readSeconds, count)) return false;
         }
+        plane->frames = frames;
         head = frameEnd;
+        k += frames;
         busySeconds += secondsSince(t0);
         ring.publish();
-        if (options.progress && !options.progress(double(k + 1) / double(plan.frameCount))) {
+        if (options.progress && !options.progress(double(k) / double(plan.frameCount))) {
             NR_LOG(LOG_INFO, "video export to %s cancelled", path.c_str());
             return false;
         }
@@ -138,9 +195,10 @@ bool countFrames(const EventRangeSource& source, const FramePlan& plan, const Vi
 // the ring was stopped or encoding failed.
 bool encodeFrames(video::PlaneRing& ring, video::EventFrameRenderer& renderer, video::Mp4Encoder& encoder,
                   VideoExportStats& stats) {
-    for (int64_t k = 0;; ++k) {
+    for (int64_t pts = 0;;) {
         video::EventStatePlane* plane = ring.nextToPaint();
         if (!plane) break;
+        const int64_t frames = int64_t(plane->frames);
         auto t0 = Clock::now();
         AVFrame* picture = encoder.frame();
         if (!picture) {
@@ -153,7 +211,8 @@ bool encodeFrames(video::PlaneRing& ring, video::EventFrameRenderer& renderer, v
         ring.recycle();
         stats.paintSeconds += secondsSince(t0);
         t0 = Clock::now();
-        const bool encoded = encoder.encodeFrame(k, 1, false);
+        const bool encoded = encoder.encodeFrame(pts, frames, false);
+        pts += frames;
         stats.encodeSeconds += secondsSince(t0);
         if (!encoded) {
             ring.stop();
@@ -239,6 +298,8 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
     // Event frames are noise-like: the cheap preset and a moderate quality keep exports fast.
     settings.x264Preset = "ultrafast";
     settings.x264Crf = 28;
+    settings.input = source.input;
+    settings.task = "export";
     video::Mp4Encoder encoder; // removes its partial file unless finished
     if (!encoder.open(path, settings)) return false;
     video::EventFrameRenderer renderer(options.width, options.height, options.onColor, options.offColor,

@@ -274,3 +274,25 @@ TEST(Nrraw, CutOfALargerSensorSaysWhyItFails) {
     EXPECT_NE(r.err.find("always states 1280x720"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("x=1500 y=900 t=8192"), std::string::npos) << r.err;
 }
+
+TEST(Nrraw, CamerasAreListedAndRecordWritesWhatItReports) {
+    TempDir dir;
+    setenv("NORVALE_SIMULATED_CAMERAS", dir.path("none.json").c_str(), 1); // the default cameras only
+    const Result list = nrraw(dir, {"cameras"});
+    ASSERT_EQ(list.code, 0) << list.err;
+    for (const char* s : {"SIM-DVS-0001", "SIM-FUS-0001", "SIM-ETH-0001", "Velfox_V1.7.2", "ethernet", "192.0.2.20"})
+        EXPECT_NE(list.out.find(s), std::string::npos) << s << "\n" << list.out;
+
+    const std::string out = dir.path("cam.raw");
+    const Result rec = nrraw(dir, {"record", "SIM-DVS-0001", out, "--seconds", "1"});
+    ASSERT_EQ(rec.code, 0) << rec.err;
+    const size_t at = rec.out.rfind("events: ");
+    ASSERT_NE(at, std::string::npos) << rec.out;
+    const uint64_t reported = std::stoull(rec.out.substr(at + 8));
+    EXPECT_GT(reported, 500000u);
+    EXPECT_EQ(readAll(out).size(), reported);
+
+    EXPECT_EQ(nrraw(dir, {"record", "SIM-NOPE", out, "--seconds", "1"}).code, 1);
+    EXPECT_EQ(nrraw(dir, {"record", "SIM-DVS-0001", dir.path("no/such/dir.raw"), "--seconds", "1"}).code, 1);
+    EXPECT_EQ(nrraw(dir, {"record", "SIM-DVS-0001", out}).code, 2);
+}

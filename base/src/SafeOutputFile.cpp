@@ -1,0 +1,217 @@
+#include "norvale/SafeOutputFile.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace norvale {
+
+namespace {
+
+// Live temporaries, for removal from a signal handler. A slot is free (0), being filled (1),
+// live (2) or claimed by the handler (3); only the thread that moved a slot to 1 writes its path,
+// and the handler reads only slots it moved from 2 to 3, which nobody writes again.
+constexpr int kSlots = 16;
+struct Slot {
+    std::atomic<int> state{0};
+    char path[PATH_MAX];
+};
+Slot gSlots[kSlots];
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free atomics");
+
+int registerTemporary(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kSlots; ++i) {
+        int expected = 0;
+        if (gSlots[i].state.compare_exchange_strong(expected, 1)) {
+            std::memcpy(gSlots[i].path, path.c_str(), path.size() + 1);
+            gSlots[i].state.store(2);
+            return i;
+        }
+    }
+    return -1; // more than kSlots at once: such a temporary is only removed by its owner
+}
+
+void unregisterTemporary(int& slot) {
+    if (slot < 0) return;
+    int expected = 2;
+    gSlots[slot].state.compare_exchange_strong(expected, 0);
+    slot = -1;
+}
+
+const char* kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    return "of an unknown kind";
+}
+
+// The process's umask, read without changing it (umask() would race with other threads).
+mode_t currentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "Umask:") == 0) return mode_t(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    return 022;
+}
+
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string errorText(int err) { return std::strerror(err); }
+
+} // namespace
+
+FileIdentity FileIdentity::ofDescriptor(int fd) {
+    struct stat st {};
+    FileIdentity id;
+    if (fd >= 0 && ::fstat(fd, &st) == 0) id = {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
+    return id;
+}
+
+FileIdentity FileIdentity::ofPath(const std::string& path) {
+    struct stat st {};
+    FileIdentity id;
+    if (::stat(path.c_str(), &st) == 0) id = {uint64_t(st.st_dev), uint64_t(st.st_ino), true};
+    return id;
+}
+
+SafeOutputFile::~SafeOutputFile() { discard(); }
+
+bool SafeOutputFile::fail(std::string text, bool refusal) {
+    discard();
+    why = std::move(text);
+    wasRefused = refusal;
+    return false;
+}
+
+bool SafeOutputFile::open(const std::string& path, const FileIdentity& input) {
+    discard();
+    outputPath = path;
+    targetPath = path;
+    why.clear();
+    wasRefused = false;
+    if (path.empty()) return fail("no output file given", true);
+
+    struct stat st {};
+    bool exists = false;
+    if (::lstat(path.c_str(), &st) == 0) {
+        exists = true;
+        if (S_ISLNK(st.st_mode)) {
+            char resolved[PATH_MAX];
+            if (!::realpath(path.c_str(), resolved))
+                return fail("output " + path + " is a symbolic link to a missing file", true);
+            targetPath = resolved;
+            if (::stat(targetPath.c_str(), &st) != 0)
+                return fail("cannot write " + path + ": " + errorText(errno), false);
+        }
+    } else if (errno != ENOENT) {
+        return fail("cannot write " + path + ": " + errorText(errno), false);
+    } else if (!path.empty() && path.back() == '/') {
+        return fail("output " + path + " is a folder name", true);
+    }
+    if (exists && !S_ISREG(st.st_mode))
+        return fail("output " + path + " is " + kindOf(st.st_mode) + ", not a regular file", true);
+    if (exists && input.sameAs({uint64_t(st.st_dev), uint64_t(st.st_ino), true}))
+        return fail("output " + path + " is the input file", true);
+
+    // Short enough for any file system's name limit, whatever the output's name.
+    std::string name = nameOf(targetPath).substr(0, 200);
+    std::string pattern = folderOf(targetPath) + "/." + name + ".XXXXXX.part";
+    fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
+    if (fd < 0) return fail("cannot create a temporary file in " + folderOf(targetPath) + ": " + errorText(errno), false);
+    tempPath = pattern;
+    tempId = FileIdentity::ofDescriptor(fd);
+    slot = registerTemporary(tempPath);
+    if (input.sameAs(tempId))
+        return fail("temporary output " + tempPath + " is the input file", true);
+    if (exists) {
+        ::fchmod(fd, st.st_mode & 07777);
+        if (::geteuid() == 0) (void)!::fchown(fd, st.st_uid, st.st_gid);
+    } else {
+        ::fchmod(fd, 0666 & ~currentUmask());
+    }
+    return true;
+}
+
+bool SafeOutputFile::commit() {
+    if (fd < 0) return fail("cannot write " + outputPath + ": no file is being written", false);
+    if (!FileIdentity::ofPath(tempPath).sameAs(tempId))
+        return fail("temporary output " + tempPath + " was replaced while it was written", false);
+    // The output may have changed since open: a file that is not regular is still never replaced.
+    struct stat st {};
+    if (::stat(targetPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return fail("output " + outputPath + " is " + kindOf(st.st_mode) + ", not a regular file", true);
+    if (::fsync(fd) != 0) return fail("cannot write " + outputPath + ": " + errorText(errno), false);
+    const int closing = fd;
+    fd = -1;
+    if (::close(closing) != 0) return fail("cannot write " + outputPath + ": " + errorText(errno), false);
+    if (::rename(tempPath.c_str(), targetPath.c_str()) != 0)
+        return fail("cannot create " + outputPath + ": " + errorText(errno), false);
+    unregisterTemporary(slot);
+    tempPath.clear();
+    // The new name reaches the disk too (best effort: not every file system syncs folders).
+    const int dir = ::open(folderOf(targetPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+void SafeOutputFile::discard() {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    // Only our own file is removed, never one that took its name meanwhile.
+    if (!tempPath.empty() && FileIdentity::ofPath(tempPath).sameAs(tempId)) ::unlink(tempPath.c_str());
+    unregisterTemporary(slot);
+    tempPath.clear();
+}
+
+int openRegularFile(const std::string& path, std::string& problem) {
+    // Non-blocking, so that opening a FIFO without a writer returns at once.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        problem = errorText(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) problem = errorText(errno);
+    else if (!S_ISREG(st.st_mode)) problem = std::string("not a regular file (") + kindOf(st.st_mode) + ")";
+    else problem.clear();
+    if (!problem.empty()) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+void removeLiveTemporaries() noexcept {
+    for (Slot& s : gSlots) {
+        int expected = 2;
+        if (s.state.compare_exchange_strong(expected, 3)) ::unlink(s.path);
+    }
+}
+
+} // namespace norvale

@@ -1,0 +1,7 @@
+#pragma once
+
+#include "Args.h"
+
+// "cameras" and "record": the cameras of the driver from the command line. Return the exit code.
+int cmdCameras(const Args& args);
+int cmdRecord(const Args& args);
