@@ -521,7 +521,7 @@
     </message>
     <message>
         <source>IP:</source>
-        <translation>IP：</translation>
+        <translation>IP 地址：</translation>
     </message>
     <message>
         <source>Subnet Mask:</source>

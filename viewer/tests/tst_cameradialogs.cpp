@@ -20,15 +20,9 @@
 using norvale::CameraDescription;
 using norvale::DvsCameraManager;
 
-namespace {
+using testenv::child;
 
-template <typename T>
-T* child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QLatin1String(name));
-    if (!c)
-        qFatal("no child %s", name);
-    return c;
-}
+namespace {
 
 std::vector<CameraDescription> ethernetCameras() {
     std::vector<CameraDescription> out;
@@ -186,6 +180,18 @@ private slots:
         auto* gateway = child<QLineEdit>(&tool, "le_gateway");
         auto* config = child<QPushButton>(&tool, "pb_config");
         QSignalSpy tips(&tool, &NrEthCameraConfigTool::signalShowLeftBottomTips);
+        // Types the three texts, presses Config and returns the one tip as "type:text".
+        auto apply = [&](const char* ipText, const char* maskText, const char* gatewayText) {
+            tips.clear();
+            ip->setText(QString::fromLatin1(ipText));
+            mask->setText(QString::fromLatin1(maskText));
+            gateway->setText(QString::fromLatin1(gatewayText));
+            QTest::mouseClick(config, Qt::LeftButton);
+            return tips.count() == 1 ? QString::number(tips[0][1].value<NrMessageType>()) + QLatin1Char(':') +
+                                           tips[0][0].toString()
+                                     : QStringLiteral("%1 tips").arg(tips.count());
+        };
+        const QString invalidTip = QStringLiteral("2:Invalid IP address, subnet mask or gateway.");
         const std::string before = cameraBySerial("SIM-ETH-0001").cameraIp;
 
         const struct {
@@ -198,14 +204,7 @@ private slots:
             {"192.0.2.60", "255.255.255.0", "192.0.2.99999999999", gateway}, // too long for an int
         };
         for (const auto& c : invalid) {
-            tips.clear();
-            ip->setText(QString::fromLatin1(c.ip));
-            mask->setText(QString::fromLatin1(c.mask));
-            gateway->setText(QString::fromLatin1(c.gateway));
-            QTest::mouseClick(config, Qt::LeftButton);
-            QCOMPARE(tips.count(), 1);
-            QCOMPARE(tips[0][0].toString(), QStringLiteral("Invalid IP address, subnet mask or gateway."));
-            QCOMPARE(tips[0][1].value<NrMessageType>(), NrMessageError);
+            QCOMPARE(apply(c.ip, c.mask, c.gateway), invalidTip);
             for (QLineEdit* e : {ip, mask, gateway})
                 QCOMPARE(e->property("invalid").toBool(), e == c.bad);
             QCOMPARE(cameraBySerial("SIM-ETH-0001").cameraIp, before);
@@ -215,22 +214,10 @@ private slots:
         QVERIFY(!gateway->property("invalid").toBool());
 
         // The driver refuses a gateway outside the subnet.
-        tips.clear();
-        ip->setText(QStringLiteral("192.0.2.60"));
-        gateway->setText(QStringLiteral("10.0.0.1"));
-        QTest::mouseClick(config, Qt::LeftButton);
-        QCOMPARE(tips.count(), 1);
-        QCOMPARE(tips[0][0].toString(), QStringLiteral("Configuration failed!"));
-        QCOMPARE(tips[0][1].value<NrMessageType>(), NrMessageError);
+        QCOMPARE(apply("192.0.2.60", "255.255.255.0", "10.0.0.1"), QStringLiteral("2:Configuration failed!"));
         QCOMPARE(cameraBySerial("SIM-ETH-0001").cameraIp, before);
 
-        tips.clear();
-        ip->setText(QStringLiteral(" 192.0.2.60 "));
-        gateway->setText(QStringLiteral("192.0.2.254"));
-        QTest::mouseClick(config, Qt::LeftButton);
-        QCOMPARE(tips.count(), 1);
-        QCOMPARE(tips[0][0].toString(), QStringLiteral("Configuration successful!"));
-        QCOMPARE(tips[0][1].value<NrMessageType>(), NrMessageSuccess);
+        QCOMPARE(apply(" 192.0.2.60 ", "255.255.255.0", "192.0.2.254"), QStringLiteral("0:Configuration successful!"));
         const CameraDescription after = cameraBySerial("SIM-ETH-0001");
         QCOMPARE(after.cameraIp, std::string("192.0.2.60"));
         QCOMPARE(after.gateway, std::string("192.0.2.254"));

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolTip>
+#include <QTranslator>
 #include <QtTest>
 
 #include "TestEnv.h"
@@ -230,6 +231,10 @@ private slots:
         QApplication::sendEvent(button, &enter);
         QTest::qWait(250);
         QVERIFY(tip->isHidden());
+        button->setToolTip(QStringLiteral("Play/Stop"));
+        tip->showTip(button);
+        QTRY_VERIFY_WITH_TIMEOUT(tip->isVisible(), 500);
+        QVERIFY(!testenv::saveScreenshot(tip, QStringLiteral("play_bar_tip")).isEmpty());
 
         delete button;
         QVERIFY(tip.isNull());
@@ -270,6 +275,19 @@ private slots:
         QCOMPARE(cancelled.count(), 2);
         wait.setCancellable(false);
         QVERIFY(cancel->isHidden());
+
+        installLanguage(QStringLiteral("zh"));
+        {
+            WaitingWin zh(&parent, WaitingWin::Shape::MaskedCard);
+            zh.setCancellable(true);
+            zh.setProgress(0.6);
+            zh.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&zh));
+            QCOMPARE(zh.findChild<QPushButton*>(QStringLiteral("pb_cancel"))->text(), QString::fromUtf8("取消"));
+            QVERIFY(!testenv::saveScreenshot(&zh, QStringLiteral("waiting_cancel_zh")).isEmpty());
+        }
+        for (QTranslator* t : qApp->findChildren<QTranslator*>())
+            delete t;
     }
 
     // Without a compositing manager: an opaque card cut to its rounded shape, nothing black.

@@ -18,6 +18,8 @@
 #include "widgets/nrcombobox.h"
 #include "widgets/nrcomboboxbase.h"
 
+using testenv::child;
+
 namespace {
 
 // The folder chooser and the create question answered without a window.
@@ -42,14 +44,6 @@ public:
 protected:
     QString chooseDirectory(const QString&) override { return chosen; }
 };
-
-template <typename T>
-T* child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QLatin1String(name));
-    if (!c)
-        qFatal("no child %s", name);
-    return c;
-}
 
 } // namespace
 

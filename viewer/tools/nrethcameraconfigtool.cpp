@@ -1,7 +1,6 @@
 #include "tools/nrethcameraconfigtool.h"
 
 #include <QIcon>
-#include <QStyle>
 
 #include <stdexcept>
 
@@ -9,6 +8,7 @@
 #include "norvale/FuncUtils.h"
 #include "ui_nrethcameraconfigtool.h"
 #include "widgets/nricons.h"
+#include "widgets/nrstylesheet.h"
 #include "widgets/nrwindowagent.h"
 
 namespace {
@@ -24,14 +24,6 @@ bool validAddress(const QString& text, uint32_t* address) {
     } catch (const std::exception&) {
         return false;
     }
-}
-
-void markInvalid(QWidget* w, bool invalid) {
-    if (w->property("invalid").toBool() == invalid)
-        return;
-    w->setProperty("invalid", invalid);
-    w->style()->unpolish(w);
-    w->style()->polish(w);
 }
 
 QString text(const std::string& s) {
@@ -51,7 +43,7 @@ NrEthCameraConfigTool::NrEthCameraConfigTool(QWidget* parent)
     ui->listWidget_cameras->setIconSize(QSize(24, 24));
     ui->pb_config->setEnabled(false);
     for (QLineEdit* edit : {ui->le_ip, ui->le_subnet_mask, ui->le_gateway})
-        connect(edit, &QLineEdit::textEdited, this, [edit] { markInvalid(edit, false); });
+        connect(edit, &QLineEdit::textEdited, this, [edit] { setStyleFlag(edit, "invalid", false); });
 
     connect(this, &NrEthCameraConfigTool::signalRefreshCompleted, this, &NrEthCameraConfigTool::slotRefreshCompleted);
     on_pb_refresh_clicked();
@@ -126,7 +118,7 @@ void NrEthCameraConfigTool::on_listWidget_cameras_currentRowChanged(int currentR
 
 void NrEthCameraConfigTool::clearInvalidMarks() {
     for (QLineEdit* edit : {ui->le_ip, ui->le_subnet_mask, ui->le_gateway})
-        markInvalid(edit, false);
+        setStyleFlag(edit, "invalid", false);
 }
 
 void NrEthCameraConfigTool::on_pb_config_clicked() {
@@ -141,9 +133,9 @@ void NrEthCameraConfigTool::on_pb_config_clicked() {
     const bool gatewayOk = validAddress(ui->le_gateway->text(), &gateway);
     const bool maskOk = validAddress(ui->le_subnet_mask->text(), &mask);
     const bool ipOk = validAddress(ui->le_ip->text(), &ip);
-    markInvalid(ui->le_gateway, !gatewayOk);
-    markInvalid(ui->le_subnet_mask, !maskOk);
-    markInvalid(ui->le_ip, !ipOk);
+    setStyleFlag(ui->le_gateway, "invalid", !gatewayOk);
+    setStyleFlag(ui->le_subnet_mask, "invalid", !maskOk);
+    setStyleFlag(ui->le_ip, "invalid", !ipOk);
     if (!gatewayOk || !maskOk || !ipOk) {
         emit signalShowLeftBottomTips(tr("Invalid IP address, subnet mask or gateway."), NrMessageError, QString());
         return;

@@ -9,9 +9,11 @@
 #include <QPixmap>
 
 inline QIcon iconWithSelectedColour(const QString& path, const QSize& size, const QColor& selected = Qt::white) {
-    QIcon icon(path);
+    // Pixmaps only: a vector icon's engine would not use a pixmap added for one mode.
+    const QIcon source(path);
+    QIcon icon;
     for (qreal scale : {1.0, 2.0}) {
-        QPixmap pix = icon.pixmap(size * scale);
+        QPixmap pix = source.pixmap(size * scale);
         pix.setDevicePixelRatio(1.0);
         QPixmap tinted(pix.size());
         tinted.fill(Qt::transparent);
@@ -20,7 +22,9 @@ inline QIcon iconWithSelectedColour(const QString& path, const QSize& size, cons
         p.setCompositionMode(QPainter::CompositionMode_SourceIn);
         p.fillRect(tinted.rect(), selected);
         p.end();
+        pix.setDevicePixelRatio(scale);
         tinted.setDevicePixelRatio(scale);
+        icon.addPixmap(pix, QIcon::Normal);
         icon.addPixmap(tinted, QIcon::Selected);
     }
     return icon;
