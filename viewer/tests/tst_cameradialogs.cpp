@@ -109,6 +109,16 @@ private slots:
         QVERIFY(list.getSelectSerial(serial));
         QCOMPARE(serial, QString::fromStdString(cameras[2].serial));
 
+        // Return opens the current camera.
+        CamerasList keyed(cameras, &parent);
+        keyed.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&keyed));
+        child<QListWidget>(&keyed, "listWidget_cameras")->setCurrentRow(1);
+        QTest::keyClick(child<QListWidget>(&keyed, "listWidget_cameras"), Qt::Key_Return);
+        QCOMPARE(keyed.result(), int(QDialog::Accepted));
+        QVERIFY(keyed.getSelectIndex(index));
+        QCOMPARE(index, 1);
+
         CamerasList closed(cameras, &parent);
         QCOMPARE(execAndClick(closed, "pb_close"), int(QDialog::Rejected));
         CamerasList titleClosed(cameras, &parent);
@@ -172,6 +182,8 @@ private slots:
     // the driver's refusal is an error tip.
     void ethToolConfigures() {
         NrEthCameraConfigTool tool;
+        tool.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tool));
         auto* lw = child<QListWidget>(&tool, "listWidget_cameras");
         QTRY_COMPARE(lw->count(), 3);
         QCOMPARE(lw->item(0)->text(), QStringLiteral("SIM-ETH-0001"));
@@ -209,6 +221,12 @@ private slots:
                 QCOMPARE(e->property("invalid").toBool(), e == c.bad);
             QCOMPARE(cameraBySerial("SIM-ETH-0001").cameraIp, before);
         }
+        // Return in a field applies, like Config.
+        tips.clear();
+        ip->setText(QStringLiteral("192.0.2"));
+        QTest::keyClick(ip, Qt::Key_Return);
+        QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips[0][0].toString(), invalidTip.mid(2));
         QVERIFY(!testenv::saveScreenshot(&tool, QStringLiteral("eth_tool_invalid")).isEmpty());
         QTest::keyClick(gateway, Qt::Key_Backspace); // editing clears the mark
         QVERIFY(!gateway->property("invalid").toBool());
