@@ -9,6 +9,8 @@
 #include "camera/CameraConfigFile.h"
 #include "camera/SceneSource.h"
 #include "camera/SimulatedDevice.h"
+#include "camera/StreamStorage.h"
+#include "norvale/DvsFileReader.h"
 #include "camera/ToolImpl.h"
 
 using namespace norvale;
@@ -266,4 +268,39 @@ TEST(CameraConfig, RoundTripAndBadFilesChangeNothing) {
     EXPECT_EQ(duty, 60.0f);
     // export refuses to replace a folder
     EXPECT_FALSE(exportToolConfig(dir.path(""), tools));
+}
+
+TEST(CameraStorage, ARecordingStartsCacheSecondsEarlierAndHoldsEveryEvent) {
+    TempDir dir;
+    const std::string path = dir.path("rec.raw");
+    {
+        StreamStorage storage("SIM-T-0001");
+        ASSERT_TRUE(storage.setCache(1, dir.path()));
+        auto chunk = [](uint64_t ms) { // 10 events a millisecond, one trigger edge a second
+            auto c = std::make_shared<EventChunk>();
+            c->clear(ms * 1000);
+            for (uint16_t i = 0; i < 10; ++i) c->events.push_back(Event2D{i, uint16_t(ms % 720), 1, ms * 1000 + i * 100});
+            if (ms % 1000 == 500) c->triggers.push_back(EventTriggerIn{1, ms * 1000, 0});
+            c->endUs = ms * 1000 + 1000;
+            return c;
+        };
+        for (uint64_t ms = 0; ms < 1700; ++ms) storage.push(chunk(ms));
+        ASSERT_TRUE(storage.startRecording(path, 1700000));
+        EXPECT_FALSE(storage.startRecording(dir.path("other.raw"), 1700000));
+        for (uint64_t ms = 1700; ms < 2600; ++ms) storage.push(chunk(ms));
+        ASSERT_TRUE(storage.stopRecording());
+        EXPECT_FALSE(storage.stopRecording());
+        EXPECT_EQ(storage.recordedEvents(), (2600u - 700u) * 10u);
+        EXPECT_EQ(storage.droppedEvents(), 0u);
+    }
+    auto reader = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(reader && reader->prepareFile());
+    uint64_t first = 0, last = 0;
+    reader->getStartTimestamp(first);
+    reader->getEndTimestamp(last);
+    EXPECT_EQ(first, 700000u); // 1.7 s minus the 1 s cache
+    EXPECT_EQ(last, 2599900u);
+    EXPECT_EQ(reader->getStats().eventCount, (2600u - 700u) * 10u);
+    EXPECT_EQ(reader->triggers().size(), 2u); // at 1.5 and 2.5 s
+    for (const auto& name : dir.entries()) EXPECT_EQ(name.find(".nrcache_"), std::string::npos) << name;
 }

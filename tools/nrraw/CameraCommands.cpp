@@ -44,23 +44,28 @@ int cmdRecord(const Args& args) {
         std::fprintf(stderr, "nrraw: no camera %s (nrraw cameras lists them)\n", serial.c_str());
         return 1;
     }
-    if (fusion) {
-        auto cam = manager.openFusionCamera(serial);
+    // opened, configured and started, or a message and empty
+    auto prepare = [&](auto cam, const char* what) -> decltype(cam) {
         if (!cam) {
             std::fprintf(stderr, "nrraw: camera %s cannot be opened\n", serial.c_str());
-            return 1;
+            return nullptr;
         }
         if (hasConfig && !cam->loadCameraConfigParams(config)) {
             std::fprintf(stderr, "nrraw: %s: not a usable camera configuration\n", config.c_str());
-            return 1;
+            return nullptr;
         }
+        std::fprintf(stderr, "recording %s to %s%s for %g s\n", serial.c_str(), out.c_str(), what, seconds);
+        return cam;
+    };
+    if (fusion) {
+        auto cam = prepare(manager.openFusionCamera(serial), ".raw/.mp4/.json");
+        if (!cam) return 1;
         const std::filesystem::path p(out);
         const std::string folder = p.has_parent_path() ? p.parent_path().string() : ".";
         if (cam->start(STREAM_FUSION) != 0 || !cam->startRecording(folder, p.filename().string(), STREAM_FUSION)) {
             std::fprintf(stderr, "nrraw: cannot record %s to %s (.raw, .mp4, .json)\n", serial.c_str(), out.c_str());
             return 1;
         }
-        std::fprintf(stderr, "recording %s to %s.raw/.mp4/.json for %g s\n", serial.c_str(), out.c_str(), seconds);
         std::this_thread::sleep_for(duration);
         const bool ok = cam->stopRecording(STREAM_FUSION);
         cam->stop(STREAM_FUSION);
@@ -68,20 +73,12 @@ int cmdRecord(const Args& args) {
         std::printf("events: %llu\n", (unsigned long long)cam->getRecordedEventCount());
         return ok ? 0 : 1;
     }
-    auto cam = manager.openCamera(serial);
-    if (!cam) {
-        std::fprintf(stderr, "nrraw: camera %s cannot be opened\n", serial.c_str());
-        return 1;
-    }
-    if (hasConfig && !cam->loadCameraConfigParams(config)) {
-        std::fprintf(stderr, "nrraw: %s: not a usable camera configuration\n", config.c_str());
-        return 1;
-    }
+    auto cam = prepare(manager.openCamera(serial), "");
+    if (!cam) return 1;
     if (cam->start() != 0 || !cam->startRecording(out)) {
         std::fprintf(stderr, "nrraw: cannot record %s to %s\n", serial.c_str(), out.c_str());
         return 1;
     }
-    std::fprintf(stderr, "recording %s to %s for %g s\n", serial.c_str(), out.c_str(), seconds);
     std::this_thread::sleep_for(duration);
     const bool ok = cam->stopRecording();
     cam->stop();

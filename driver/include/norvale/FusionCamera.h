@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,8 @@ public:
 private:
     std::shared_ptr<CameraCore> core;
     std::unique_ptr<FusionApsStream> aps;
+    mutable std::mutex calibrationMutex; // guards calibration
+    CalibratorParameters calibration;
 };
 
 } // namespace norvale

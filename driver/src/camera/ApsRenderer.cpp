@@ -37,7 +37,11 @@ ApsFrame ApsRenderer::render(uint64_t startUs, uint64_t exposureUs, float gain) 
     auto level = [&](double v) { return uint8_t(std::min(255.0, v * light)); };
     const uint64_t mid = startUs + exposureUs / 2;
     SceneSource::shapesAt(mid, dvsW, dvsH, shapes);
-    const bool patchOn = SceneSource::flickerOn(mid);
+    // the blinking patch as the exposure integrates it: the share of the exposure it was lit
+    uint64_t lit = 0, steps = 0;
+    for (uint64_t t = startUs; t < startUs + std::max<uint64_t>(exposureUs, 1); t += 50, ++steps)
+        lit += SceneSource::flickerOn(t);
+    const double patchShare = steps ? double(lit) / double(steps) : 0.0;
     uint8_t* out = frame.data();
     auto fill = [&](double x0, double x1, uint8_t b, uint8_t g, uint8_t r) {
         const int u0 = std::max(0, int(std::ceil(a0 * x0 + a2))), u1 = std::min(kApsWidth, int(std::ceil(a0 * x1 + a2)));
@@ -63,7 +67,10 @@ ApsFrame ApsRenderer::render(uint64_t startUs, uint64_t exposureUs, float gain) 
             if (i < 3) fill(s.x0, s.x1, level(230), level(200), level(150)); // bars
             else fill(s.x0, s.x1, level(90), level(170), level(235));        // rectangles
         }
-        if (patchOn && y >= patch.y && y < patch.y + patch.h) fill(patch.x, patch.x + patch.w, level(240), level(240), level(240));
+        if (patchShare > 0 && y >= patch.y && y < patch.y + patch.h) {
+            const uint8_t p = level(bg / light * (1 - patchShare) + 245 * patchShare);
+            fill(patch.x, patch.x + patch.w, p, p, p);
+        }
         std::memcpy(out + size_t(v) * row.size(), row.data(), row.size());
     }
     return frame;

@@ -51,6 +51,8 @@ public:
     int addTriggerCallback(DvsCamera::TriggerInCallback cb);
     int addEventsCallback(FusionCamera::EventsCallback cb);
     bool removeCallback(int id);
+    // An id from the same sequence, for callbacks kept elsewhere (the APS stream's).
+    int newCallbackId();
 
     bool startRecording(const std::string& path, uint64_t apsStartUs = 0);
     bool stopRecording() { return storage.stopRecording(); }

@@ -5,6 +5,33 @@
 
 namespace norvale {
 
+namespace {
+// Pixel state is read in event order, which is random across the sensor for noise: asking for
+// the state a few events ahead keeps several memory reads in flight.
+constexpr size_t kPrefetch = 12;
+template <typename Pixel>
+inline void prefetchPixel(const std::vector<Pixel>& pixels, const std::vector<Event2D>& events, size_t i,
+                          uint32_t width, uint32_t height) {
+    if (i >= events.size()) return;
+    const Event2D& e = events[i];
+    if (e.x < width && e.y < height) __builtin_prefetch(&pixels[size_t(e.y) * width + e.x], 1);
+}
+
+// Keeps the events for which keep(event, its pixel's state) is true, in place.
+template <typename Pixel, typename Keep>
+void keepByPixel(std::vector<Event2D>& events, std::vector<Pixel>& pixels, uint32_t width, uint32_t height, Keep keep) {
+    size_t out = 0;
+    const size_t n = events.size();
+    for (size_t i = 0; i < n; ++i) {
+        prefetchPixel(pixels, events, i + kPrefetch, width, height);
+        const Event2D e = events[i];
+        if (e.x >= width || e.y >= height) continue;
+        if (keep(e, pixels[size_t(e.y) * width + e.x])) events[out++] = e;
+    }
+    events.resize(out);
+}
+} // namespace
+
 void RoiFilter::apply(std::vector<Event2D>& events) const {
     if (!cfg.enable) return;
     const uint32_t x0 = uint32_t(cfg.x), y0 = uint32_t(cfg.y), w = uint32_t(cfg.width), h = uint32_t(cfg.height);
@@ -26,10 +53,7 @@ bool AntiFlickerFilter::blinking(const Pixel& p, uint32_t now) const {
 void AntiFlickerFilter::apply(std::vector<Event2D>& events) {
     if (!cfg.enable) return;
     const bool pass = cfg.mode == AntiFlickerSettings::BandPass;
-    size_t out = 0;
-    for (const Event2D& e : events) {
-        if (e.x >= width || e.y >= height) continue;
-        Pixel& p = pixels[size_t(e.y) * width + e.x];
+    keepByPixel(events, pixels, width, height, [&](const Event2D& e, Pixel& p) {
         const uint32_t now = uint32_t(e.timestamp);
         if (e.polarity != p.pol) { // an onset
             if (e.polarity) {
@@ -43,9 +67,8 @@ void AntiFlickerFilter::apply(std::vector<Event2D>& events) {
             }
             p.pol = e.polarity;
         }
-        if (blinking(p, now) == pass) events[out++] = e;
-    }
-    events.resize(out);
+        return blinking(p, now) == pass;
+    });
 }
 
 TrailFilter::TrailFilter(uint32_t w, uint32_t h) : width(w), height(h), pixels(size_t(w) * h) {}
@@ -53,10 +76,7 @@ TrailFilter::TrailFilter(uint32_t w, uint32_t h) : width(w), height(h), pixels(s
 void TrailFilter::apply(std::vector<Event2D>& events) {
     if (!cfg.enable) return;
     const uint32_t threshold = uint32_t(cfg.thresholdUs);
-    size_t out = 0;
-    for (const Event2D& e : events) {
-        if (e.x >= width || e.y >= height) continue;
-        Pixel& p = pixels[size_t(e.y) * width + e.x];
+    keepByPixel(events, pixels, width, height, [&](const Event2D& e, Pixel& p) {
         const uint32_t now = uint32_t(e.timestamp);
         if (p.pol == e.polarity && now - p.last < threshold) {
             if (p.run < 0xFFFF) ++p.run;
@@ -65,15 +85,12 @@ void TrailFilter::apply(std::vector<Event2D>& events) {
         }
         p.last = now;
         p.pol = e.polarity;
-        bool keep;
         switch (cfg.type) {
-        case TrailSettings::StcCutTrail: keep = p.run == 2; break;
-        case TrailSettings::StcKeepTrail: keep = p.run >= 2; break;
-        default: keep = p.run == 1; break;
+        case TrailSettings::StcCutTrail: return p.run == 2;
+        case TrailSettings::StcKeepTrail: return p.run >= 2;
+        default: return p.run == 1;
         }
-        if (keep) events[out++] = e;
-    }
-    events.resize(out);
+    });
 }
 
 RateControlFilter::RateControlFilter() : kept(1000, 0) {}

@@ -52,7 +52,7 @@ bool FusionApsStream::removeCallback(int id) {
 }
 
 void FusionApsStream::loop() {
-    uint64_t from = core->device().now();
+    uint64_t from = core->deliveredUntil();
     ApsFrame frame;
     while (core->device().readApsFrame(from, frame)) {
         from = frame.timestamp + 1;

@@ -10,8 +10,6 @@
 namespace norvale {
 
 namespace {
-std::mutex calibrationMutex; // guards the calibrations of all fusion cameras (rarely touched)
-
 bool validAffine(const CalibratorParameters& p, const char* key) {
     const auto it = p.affineMatrix.find(key);
     if (it == p.affineMatrix.end() || it->second.data.size() != 6) return false;
@@ -21,26 +19,12 @@ bool validAffine(const CalibratorParameters& p, const char* key) {
     return std::fabs(a[0] * a[4] - a[1] * a[3]) >= 1e-12;
 }
 
-struct CalibrationStore {
-    std::map<const FusionCamera*, CalibratorParameters> byCamera;
-};
-CalibrationStore& calibrations() {
-    static CalibrationStore s;
-    return s;
-}
 } // namespace
 
 FusionCamera::FusionCamera(std::shared_ptr<CameraCore> c, std::unique_ptr<FusionApsStream> a)
-    : core(std::move(c)), aps(std::move(a)) {
-    std::lock_guard<std::mutex> lock(calibrationMutex);
-    calibrations().byCamera[this] = defaultFusionCalibration(core->description().serial);
-}
+    : core(std::move(c)), aps(std::move(a)), calibration(defaultFusionCalibration(core->description().serial)) {}
 
-FusionCamera::~FusionCamera() {
-    closeCamera();
-    std::lock_guard<std::mutex> lock(calibrationMutex);
-    calibrations().byCamera.erase(this);
-}
+FusionCamera::~FusionCamera() { closeCamera(); }
 
 bool FusionCamera::isConnected() const { return core->connected(); }
 const CameraDescription& FusionCamera::getCameraDescription() const { return core->description(); }
@@ -49,10 +33,7 @@ int FusionCamera::addEventsCallback(EventsCallback cb) { return core->addEventsC
 int FusionCamera::addTriggerInCallback(TriggerInCallback cb) { return core->addTriggerCallback(std::move(cb)); }
 int FusionCamera::addApsFrameCallback(ApsFrameCallback cb) {
     if (!cb) return -1;
-    // ids from the core's sequence, so one removeCallback serves all kinds
-    const int id = core->addTriggerCallback([](const EventTriggerIn&) {});
-    core->removeCallback(id);
-    return aps->addCallback(std::move(cb), id);
+    return aps->addCallback(std::move(cb), core->newCallbackId()); // one id sequence for all kinds
 }
 bool FusionCamera::removeCallback(int id) { return core->removeCallback(id) || aps->removeCallback(id); }
 void FusionCamera::setStatisticInfoCallback(StatisticCallback cb) { core->setStatisticCallback(std::move(cb)); }
@@ -89,7 +70,7 @@ bool FusionCamera::startRecording(const std::string& folder, const std::string& 
     const std::string base = folder + "/" + baseName;
     // the first frame to record: the next exposure
     const uint64_t p = FusionApsStream::kFramePeriodUs;
-    const uint64_t apsStart = (core->device().now() / p + 1) * p;
+    const uint64_t apsStart = (core->deliveredUntil() / p + 1) * p;
     const bool dvs = type == STREAM_DVS || type == STREAM_FUSION;
     const bool video = type == STREAM_APS || type == STREAM_FUSION;
     if (dvs && !core->startRecording(base + ".raw", apsStart)) return false;
@@ -124,7 +105,7 @@ uint64_t FusionCamera::getRecordedFrameCount() const { return aps->framesRecorde
 
 bool FusionCamera::getCalibrationParams(CalibratorParameters& params) const {
     std::lock_guard<std::mutex> lock(calibrationMutex);
-    params = calibrations().byCamera[this];
+    params = calibration;
     return true;
 }
 
@@ -142,7 +123,7 @@ bool FusionCamera::writeCalibrationParams(const std::string& path) {
         return false;
     }
     std::lock_guard<std::mutex> lock(calibrationMutex);
-    calibrations().byCamera[this] = p;
+    calibration = p;
     return true;
 }
 

@@ -125,6 +125,7 @@ bool parseEntry(const json& e, SimulatedCameraSpec& s, std::string& why) {
         }
     }
     if (s.kind == SimKind::Fusion && !e.contains("product")) s.desc.product = "Velfox";
+    if (s.kind == SimKind::Fusion && !e.contains("firmware")) s.desc.firmwareVersion = "Velfox_V1.7.2";
     return true;
 }
 

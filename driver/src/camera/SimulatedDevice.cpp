@@ -2,12 +2,14 @@
 
 #include <algorithm>
 
+#include "norvale/Logger.h"
+
 namespace norvale {
 
 namespace {
 constexpr uint64_t kStepUs = 1000;
 constexpr uint64_t kMaxStepUs = 10000;
-constexpr uint64_t kMaxLagUs = 200000;
+constexpr uint64_t kMaxLagUs = 2000000; // catching up runs several times real time
 
 int64_t steadyNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -49,17 +51,24 @@ bool SimulatedDevice::readApsFrame(uint64_t fromUs, ApsFrame& frame) {
     const uint64_t p = opts.apsPeriodUs;
     const ApsSettings s = ctl->aps.get();
     const uint64_t exposure = uint64_t(effectiveExposureUs(s));
-    uint64_t start = (fromUs + p - 1) / p * p; // the next exposure
-    const uint64_t nowUs = now();
-    if (nowUs > exposure && (nowUs - exposure) / p * p > start) start = (nowUs - exposure) / p * p; // behind: the newest
-    {
-        std::unique_lock<std::mutex> lock(waitMutex);
-        for (;;) {
+    // The image sensor shares the event stream's clock: a frame is there once the stream has
+    // passed the end of its exposure. Behind, the newest exposure; never one inside a skip.
+    auto ceilP = [p](uint64_t t) { return (t + p - 1) / p * p; };
+    uint64_t start = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(waitMutex);
             if (apsInterrupted || !plugged) return false;
-            const int64_t dueNs = clockStartNs.load() + int64_t(start + exposure) * 1000;
-            if (steadyNs() >= dueNs) break;
-            waitCv.wait_until(lock, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(dueNs)));
         }
+        start = std::max(ceilP(fromUs), ceilP(continuousUs.load()));
+        const uint64_t produced = producedUs.load();
+        if (produced >= start + exposure) {
+            const uint64_t newest = (produced - exposure) / p * p;
+            start = std::max(start, newest);
+            break;
+        }
+        std::unique_lock<std::mutex> lock(waitMutex);
+        waitCv.wait_for(lock, std::chrono::milliseconds(1));
     }
     frame = renderer->render(start, exposure, effectiveGain(s));
     return true;
@@ -79,6 +88,7 @@ void SimulatedDevice::startStream(bool restartClock) {
     if (restartClock) {
         clockStartNs = steadyNs();
         nextUs = 0;
+        producedUs = continuousUs = 0;
         source->restart();
     } else { // the time while stopped is not streamed
         clockStartNs = steadyNs() - int64_t(nextUs) * 1000;
@@ -127,8 +137,11 @@ bool SimulatedDevice::read(EventChunk& chunk) {
     }
     const uint64_t nowUs = opts.realTime ? now() : nextUs + kStepUs;
     if (nowUs > nextUs + kMaxLagUs) { // the machine stalled: the sensor lost that time
+        NR_LOG(LOG_WARN, "simulated camera %llu ms behind the clock: that stretch is skipped",
+               (unsigned long long)((nowUs - nextUs) / 1000));
         skipped += nowUs - kStepUs - nextUs;
         nextUs = nowUs - kStepUs;
+        continuousUs = nextUs;
     }
     const uint64_t end = std::min(nowUs, nextUs + kMaxStepUs);
 
@@ -157,6 +170,7 @@ bool SimulatedDevice::read(EventChunk& chunk) {
     rate.apply(chunk.events);
     chunk.endUs = end;
     nextUs = end;
+    producedUs = end;
     return true;
 }
 

@@ -3,8 +3,8 @@
 // A simulated sensor: an event source (a scene or a replayed file) produced in real time, in
 // steps of 1 ms of camera time paced by the wall clock, shaped by the biases and filtered by
 // the sensor tools, with a trigger input. A step that falls behind catches up in steps of up
-// to 10 ms; more than 200 ms behind (a stalled machine), the lost time is skipped, as a
-// sensor whose read-out overflows loses it.
+// to 10 ms; more than 2 s behind (a stalled machine), the lost time is skipped (with a log
+// line), as a sensor whose read-out overflows loses it.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -68,6 +68,8 @@ private:
     bool apsInterrupted = false; // guarded by waitMutex
     std::unique_ptr<ApsRenderer> renderer; // APS thread only
     std::atomic<uint64_t> skipped{0};
+    std::atomic<uint64_t> producedUs{0};   // camera time read() has reached
+    std::atomic<uint64_t> continuousUs{0}; // start of the stretch without a skip
 
     // streaming thread only
     uint64_t nextUs = 0;

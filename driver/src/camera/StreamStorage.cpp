@@ -67,7 +67,7 @@ bool StreamStorage::startRecording(const std::string& path, uint64_t newestUs, u
     info.serialNumber = serial;
     info.dvsStartTimestamp = newestUs;
     info.apsStartTimestamp = apsStartUs;
-    if (!w->open(path, info)) return false;
+    if (!w->open(path, info, 400)) return false; // a crash loses less than 0.5 s
     const uint64_t back = uint64_t(cacheSeconds.load()) * 1000000;
     recordFromUs = newestUs > back ? newestUs - back : 0;
     pendingWriter = std::move(w);
