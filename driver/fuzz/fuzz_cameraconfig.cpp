@@ -16,8 +16,12 @@ using namespace norvale;
 
 namespace {
 std::string tempFile() {
-    static const std::string path = "/tmp/norvale_fuzz_cameraconfig_" + std::to_string(::getpid()) + ".json";
-    return path;
+    struct Temp { // removed when the fuzzer exits
+        std::string path = "/tmp/norvale_fuzz_cameraconfig_" + std::to_string(::getpid()) + ".json";
+        ~Temp() { ::unlink(path.c_str()); }
+    };
+    static const Temp t;
+    return t.path;
 }
 
 bool inRange(CameraTool& t) {

@@ -1,6 +1,9 @@
 // The simulated sensor and its tools, driven faster than real time: each tool's effect measured
 // on the stream, and camera configuration files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <map>
@@ -303,4 +306,34 @@ TEST(CameraStorage, ARecordingStartsCacheSecondsEarlierAndHoldsEveryEvent) {
     EXPECT_EQ(reader->getStats().eventCount, (2600u - 700u) * 10u);
     EXPECT_EQ(reader->triggers().size(), 2u); // at 1.5 and 2.5 s
     for (const auto& name : dir.entries()) EXPECT_EQ(name.find(".nrcache_"), std::string::npos) << name;
+}
+
+TEST(CameraStorage, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
+    TempDir dir;
+    const std::string path = dir.path("full.raw");
+    // the file size limit stands in for a full disk: writes past it fail with EFBIG
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto previous = signal(SIGXFSZ, SIG_IGN);
+    {
+        StreamStorage storage("SIM-T-0002");
+        ASSERT_TRUE(storage.startRecording(path, 0));
+        struct rlimit small = old;
+        small.rlim_cur = 256 * 1024;
+        setrlimit(RLIMIT_FSIZE, &small);
+        for (uint64_t ms = 0; ms < 400; ++ms) {
+            auto c = std::make_shared<EventChunk>();
+            c->clear(ms * 1000);
+            for (uint16_t i = 0; i < 1000; ++i) c->events.push_back(Event2D{uint16_t(i), uint16_t(ms % 720), 0, ms * 1000 + i});
+            c->endUs = ms * 1000 + 1000;
+            storage.push(c);
+        }
+        EXPECT_FALSE(storage.stopRecording()); // reported as failed
+        setrlimit(RLIMIT_FSIZE, &old);
+    }
+    signal(SIGXFSZ, previous);
+    auto reader = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(reader && reader->prepareFile()); // what reached the disk stays readable
+    EXPECT_GT(reader->getStats().eventCount, 1000u);
+    EXPECT_LT(reader->getStats().eventCount, 400000u);
 }

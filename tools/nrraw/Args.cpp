@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdlib>
 
-Args::Args(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions) {
+Args::Args(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions,
+           const std::vector<std::string>& flags) {
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
-        if (w.size() > 2 && w.compare(0, 2, "--") == 0) {
+        if (std::find(flags.begin(), flags.end(), w) != flags.end()) {
+            opts[w] = "";
+        } else if (w.size() > 2 && w.compare(0, 2, "--") == 0) {
             if (std::find(valueOptions.begin(), valueOptions.end(), w) == valueOptions.end())
                 throw UsageError("unknown option " + w);
             if (i + 1 >= words.size()) throw UsageError("option " + w + " needs a value");

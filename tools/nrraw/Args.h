@@ -14,8 +14,9 @@ struct UsageError : std::runtime_error {
 
 class Args {
 public:
-    // flags: the option names that take a value.
-    Args(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions);
+    // valueOptions: the option names that take a value; flags: those that take none.
+    Args(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions,
+         const std::vector<std::string>& flags = {});
 
     const std::vector<std::string>& positional() const { return pos; }
     bool has(const std::string& name) const { return opts.count(name) != 0; }

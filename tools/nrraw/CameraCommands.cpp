@@ -25,7 +25,7 @@ int cmdCameras(const Args& args) {
 
 int cmdRecord(const Args& args) {
     if (args.positional().size() != 2 || !args.has("--seconds"))
-        throw UsageError("usage: nrraw record SERIAL OUT --seconds N [--config FILE]");
+        throw UsageError("usage: nrraw record SERIAL OUT --seconds N [--config FILE] [--progress]");
     const std::string serial = args.positional()[0], out = args.positional()[1];
     const double seconds = args.number("--seconds", 0);
     if (!(seconds > 0 && seconds <= 86400)) throw UsageError("--seconds must be above 0 and at most 86400");
@@ -79,7 +79,17 @@ int cmdRecord(const Args& args) {
         std::fprintf(stderr, "nrraw: cannot record %s to %s\n", serial.c_str(), out.c_str());
         return 1;
     }
-    std::this_thread::sleep_for(duration);
+    if (args.has("--progress")) { // camera time and events recorded, ten times a second
+        const auto end = std::chrono::steady_clock::now() + duration;
+        while (std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::min<std::chrono::duration<double>>(std::chrono::milliseconds(100),
+                                                                                end - std::chrono::steady_clock::now()));
+            std::fprintf(stderr, "progress: %llu us %llu events\n", (unsigned long long)cam->getCameraTime(),
+                         (unsigned long long)cam->getRecordedEventCount());
+        }
+    } else {
+        std::this_thread::sleep_for(duration);
+    }
     const bool ok = cam->stopRecording();
     cam->stop();
     if (cam->getDroppedEventCount() != 0)

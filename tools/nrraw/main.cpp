@@ -50,11 +50,12 @@ Usage:
   nrraw cameras
       Lists the cameras: serial, product, link (usb or ethernet), camera IP, local
       IP, netmask, gateway, firmware.
-  nrraw record SERIAL OUT --seconds N [--config FILE]
+  nrraw record SERIAL OUT --seconds N [--config FILE] [--progress]
       Opens that camera, streams and records N seconds into OUT (EVT 3.0; for a
       fusion camera OUT is the base name of OUT.raw, OUT.mp4 and OUT.json).
-      --config applies a camera configuration file first. The last line reads
-      "events: <N>", the number of events the camera recorded.
+      --config applies a camera configuration file first; --progress prints the
+      camera time and the events recorded ten times a second on stderr (DVS
+      cameras). The last line reads "events: <N>", the events the camera recorded.
   nrraw --help
       This text.
 
@@ -125,7 +126,7 @@ int run(const std::vector<std::string>& words) {
         if (cmd == "aps-info") return cmdApsInfo(rest);
         if (cmd == "gen") return cmdGen(Args(rest, {"--duration", "--rate", "--seed", "--triggers", "--start"}));
         if (cmd == "cameras") return cmdCameras(Args(rest, {}));
-        if (cmd == "record") return cmdRecord(Args(rest, {"--seconds", "--config"}));
+        if (cmd == "record") return cmdRecord(Args(rest, {"--seconds", "--config"}, {"--progress"}));
         if (cmd == "bench") {
             if (rest.empty()) throw UsageError("bench needs 'decode' or 'seek'");
             const std::string what = rest[0];

@@ -80,6 +80,9 @@ public:
     uint64_t getRecordedEventCount() const;
     // Events the camera delivered since it was opened (after its tools).
     uint64_t getDeliveredEventCount() const;
+    // Camera time (us) the delivered stream has reached; a busy machine may hold it behind the
+    // wall clock.
+    uint64_t getCameraTime() const;
 
     std::shared_ptr<CameraTool> getTool(ToolType type) const; // empty for a tool it lacks
     std::vector<ToolInfo> getAllToolsInfo() const;

@@ -89,17 +89,7 @@ int CameraCore::newCallbackId() {
 
 bool CameraCore::removeCallback(int id) {
     std::lock_guard<std::mutex> lock(callbackMutex);
-    for (auto it = triggerCallbacks.begin(); it != triggerCallbacks.end(); ++it)
-        if (it->first == id) {
-            triggerCallbacks.erase(it);
-            return true;
-        }
-    for (auto it = eventCallbacks.begin(); it != eventCallbacks.end(); ++it)
-        if (it->first == id) {
-            eventCallbacks.erase(it);
-            return true;
-        }
-    return false;
+    return eraseCallback(triggerCallbacks, id) || eraseCallback(eventCallbacks, id);
 }
 
 bool CameraCore::startRecording(const std::string& path, uint64_t apsStartUs) {

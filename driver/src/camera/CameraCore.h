@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "camera/BatchHandoff.h"
+#include "camera/CallbackList.h"
 #include "camera/CameraDevice.h"
 #include "camera/StreamStorage.h"
 #include "norvale/CameraTypes.h"
@@ -83,8 +84,8 @@ private:
     std::mutex callbackMutex;
     int nextId = 1;
     DvsCamera::StatisticCallback statCallback;
-    std::vector<std::pair<int, DvsCamera::TriggerInCallback>> triggerCallbacks;
-    std::vector<std::pair<int, FusionCamera::EventsCallback>> eventCallbacks;
+    CallbackList<DvsCamera::TriggerInCallback> triggerCallbacks;
+    CallbackList<FusionCamera::EventsCallback> eventCallbacks;
 
     std::atomic<uint64_t> deliveredEvents{0};
     std::atomic<uint64_t> deliveredUntilUs{0};

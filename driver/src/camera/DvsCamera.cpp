@@ -24,6 +24,7 @@ bool DvsCamera::stopRecording() { return core->stopRecording(); }
 bool DvsCamera::setFileCacheTime(uint16_t seconds, const std::string& folder) { return core->setCache(seconds, folder); }
 uint64_t DvsCamera::getRecordedEventCount() const { return core->recordedEvents(); }
 uint64_t DvsCamera::getDeliveredEventCount() const { return core->delivered(); }
+uint64_t DvsCamera::getCameraTime() const { return core->deliveredUntil(); }
 std::shared_ptr<CameraTool> DvsCamera::getTool(ToolType type) const { return core->tool(type); }
 std::vector<ToolInfo> DvsCamera::getAllToolsInfo() const { return core->toolsInfo(); }
 bool DvsCamera::loadCameraConfigParams(const std::string& path) { return core->loadConfig(path); }

@@ -41,13 +41,21 @@ void RoiFilter::apply(std::vector<Event2D>& events) const {
     events.resize(out);
 }
 
-AntiFlickerFilter::AntiFlickerFilter(uint32_t w, uint32_t h) : width(w), height(h), pixels(size_t(w) * h) {}
+AntiFlickerFilter::AntiFlickerFilter(uint32_t w, uint32_t h) : width(w), height(h), pixels(size_t(w) * h) { update(cfg); }
 
+void AntiFlickerFilter::update(const AntiFlickerSettings& s) {
+    cfg = s;
+    minPeriod = uint32_t(std::ceil(1e6 / std::max(1, s.highHz)));
+    maxPeriod = uint32_t(1e6 / std::max(1, s.lowHz));
+    minShare = uint32_t(std::max(1.0, std::ceil(s.dutyCycle - 20.0)));
+    maxShare = uint32_t(std::floor(s.dutyCycle + 20.0));
+}
+
+// The period lies in the band, the pixel blinked within the last two periods and its ON share is
+// within 20 points of the duty cycle.
 bool AntiFlickerFilter::blinking(const Pixel& p, uint32_t now) const {
-    if (p.period == 0 || now - p.lastOn > 2 * p.period) return false;
-    const double hz = 1e6 / p.period;
-    if (hz < cfg.lowHz || hz > cfg.highHz) return false;
-    return p.share != 0 && std::fabs(double(p.share) - cfg.dutyCycle) <= 20.0;
+    return p.period >= minPeriod && p.period <= maxPeriod && now - p.lastOn <= 2 * p.period && p.share >= minShare &&
+           p.share <= maxShare;
 }
 
 void AntiFlickerFilter::apply(std::vector<Event2D>& events) {

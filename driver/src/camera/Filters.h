@@ -27,7 +27,7 @@ private:
 class AntiFlickerFilter {
 public:
     AntiFlickerFilter(uint32_t width, uint32_t height);
-    void update(const AntiFlickerSettings& s) { cfg = s; }
+    void update(const AntiFlickerSettings& s);
     void apply(std::vector<Event2D>& events);
 
 private:
@@ -41,6 +41,8 @@ private:
     };
     bool blinking(const Pixel& p, uint32_t now) const;
     AntiFlickerSettings cfg;
+    uint32_t minPeriod = 0, maxPeriod = 0; // us, from the band
+    uint32_t minShare = 0, maxShare = 0;   // percent, from the duty cycle
     uint32_t width, height;
     std::vector<Pixel> pixels;
 };

@@ -43,12 +43,7 @@ int FusionApsStream::addCallback(std::function<void(const ApsFrame&)> cb, int id
 
 bool FusionApsStream::removeCallback(int id) {
     std::lock_guard<std::mutex> lock(mutex);
-    for (auto it = callbacks.begin(); it != callbacks.end(); ++it)
-        if (it->first == id) {
-            callbacks.erase(it);
-            return true;
-        }
-    return false;
+    return eraseCallback(callbacks, id);
 }
 
 void FusionApsStream::loop() {

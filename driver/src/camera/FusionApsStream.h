@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "camera/CallbackList.h"
 #include "norvale/ApsFrame.h"
 #include "norvale/ApsVideoWriter.h"
 
@@ -61,7 +62,7 @@ private:
 
     std::mutex mutex;
     std::condition_variable videoWake;
-    std::vector<std::pair<int, std::function<void(const ApsFrame&)>>> callbacks;
+    CallbackList<std::function<void(const ApsFrame&)>> callbacks;
     std::unique_ptr<ApsVideoWriter> writer;
     std::thread videoThread;
     std::array<ApsFrame, kVideoQueue> videoQueue;
