@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
-  qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
+  qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev libqt5x11extras5-dev
   fonts-noto-cjk python3-fonttools xvfb xauth
   python3-dev pybind11-dev python3-numpy python3-pytest
 )

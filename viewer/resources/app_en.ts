@@ -632,4 +632,136 @@
         <translation>Recording end</translation>
     </message>
 </context>
+<context>
+    <name>CamerasList</name>
+    <message>
+        <source>Open a camera</source>
+        <translation>Open a camera</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>Camera List</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>No camera found. Check that it is connected and powered.</source>
+        <translation>No camera found. Check that it is connected and powered.</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Open</translation>
+    </message>
+</context>
+<context>
+    <name>NrEthCameraConfigTool</name>
+    <message>
+        <source>Eth Camera Config</source>
+        <translation>Eth Camera Config</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>Camera List</translation>
+    </message>
+    <message>
+        <source>Serial :</source>
+        <translation>Serial :</translation>
+    </message>
+    <message>
+        <source>Product: </source>
+        <translation>Product: </translation>
+    </message>
+    <message>
+        <source>Manufacturer:</source>
+        <translation>Manufacturer:</translation>
+    </message>
+    <message>
+        <source>Firmware version :</source>
+        <translation>Firmware version :</translation>
+    </message>
+    <message>
+        <source>IP:</source>
+        <translation>IP:</translation>
+    </message>
+    <message>
+        <source>Subnet Mask:</source>
+        <translation>Subnet Mask:</translation>
+    </message>
+    <message>
+        <source>Gateway:</source>
+        <translation>Gateway:</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>Refresh</translation>
+    </message>
+    <message>
+        <source>Config</source>
+        <translation>Config</translation>
+    </message>
+    <message>
+        <source>Refresh completed!</source>
+        <translation>Refresh completed!</translation>
+    </message>
+    <message>
+        <source>Please select a camera first.</source>
+        <translation>Please select a camera first.</translation>
+    </message>
+    <message>
+        <source>Invalid IP address, subnet mask or gateway.</source>
+        <translation>Invalid IP address, subnet mask or gateway.</translation>
+    </message>
+    <message>
+        <source>Configuration successful!</source>
+        <translation>Configuration successful!</translation>
+    </message>
+    <message>
+        <source>Configuration failed!</source>
+        <translation>Configuration failed!</translation>
+    </message>
+</context>
+<context>
+    <name>ShowCameraInfoUI</name>
+    <message>
+        <source>Camera Info</source>
+        <translation>Camera Info</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>Serial :</source>
+        <translation>Serial :</translation>
+    </message>
+    <message>
+        <source>Product: </source>
+        <translation>Product: </translation>
+    </message>
+    <message>
+        <source>Manufacturer:</source>
+        <translation>Manufacturer:</translation>
+    </message>
+    <message>
+        <source>Firmware version :</source>
+        <translation>Firmware version :</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingWin</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Cancelling...</source>
+        <translation>Cancelling...</translation>
+    </message>
+</context>
 </TS>

@@ -632,4 +632,136 @@
         <translation>录制结束</translation>
     </message>
 </context>
+<context>
+    <name>CamerasList</name>
+    <message>
+        <source>Open a camera</source>
+        <translation>打开相机</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>相机列表</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>No camera found. Check that it is connected and powered.</source>
+        <translation>未找到相机。请检查相机是否已连接并通电。</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+</context>
+<context>
+    <name>NrEthCameraConfigTool</name>
+    <message>
+        <source>Eth Camera Config</source>
+        <translation>网口相机配置</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Camera List</source>
+        <translation>相机列表</translation>
+    </message>
+    <message>
+        <source>Serial :</source>
+        <translation>序列号：</translation>
+    </message>
+    <message>
+        <source>Product: </source>
+        <translation>产品：</translation>
+    </message>
+    <message>
+        <source>Manufacturer:</source>
+        <translation>制造商：</translation>
+    </message>
+    <message>
+        <source>Firmware version :</source>
+        <translation>固件版本：</translation>
+    </message>
+    <message>
+        <source>IP:</source>
+        <translation>IP 地址：</translation>
+    </message>
+    <message>
+        <source>Subnet Mask:</source>
+        <translation>子网掩码：</translation>
+    </message>
+    <message>
+        <source>Gateway:</source>
+        <translation>网关：</translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation>刷新</translation>
+    </message>
+    <message>
+        <source>Config</source>
+        <translation>配置</translation>
+    </message>
+    <message>
+        <source>Refresh completed!</source>
+        <translation>刷新完成！</translation>
+    </message>
+    <message>
+        <source>Please select a camera first.</source>
+        <translation>请先选择一个相机。</translation>
+    </message>
+    <message>
+        <source>Invalid IP address, subnet mask or gateway.</source>
+        <translation>IP 地址、子网掩码或网关无效。</translation>
+    </message>
+    <message>
+        <source>Configuration successful!</source>
+        <translation>配置成功！</translation>
+    </message>
+    <message>
+        <source>Configuration failed!</source>
+        <translation>配置失败！</translation>
+    </message>
+</context>
+<context>
+    <name>ShowCameraInfoUI</name>
+    <message>
+        <source>Camera Info</source>
+        <translation>相机信息</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Serial :</source>
+        <translation>序列号：</translation>
+    </message>
+    <message>
+        <source>Product: </source>
+        <translation>产品：</translation>
+    </message>
+    <message>
+        <source>Manufacturer:</source>
+        <translation>制造商：</translation>
+    </message>
+    <message>
+        <source>Firmware version :</source>
+        <translation>固件版本：</translation>
+    </message>
+</context>
+<context>
+    <name>WaitingWin</name>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Cancelling...</source>
+        <translation>正在取消…</translation>
+    </message>
+</context>
 </TS>

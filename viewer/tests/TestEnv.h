@@ -45,6 +45,15 @@ inline QString saveScreenshot(QWidget* widget, const QString& name) {
 }
 #endif
 
+// The named child of a form; a missing one ends the test program with its name.
+template <typename T>
+T* child(QWidget* w, const char* name) {
+    T* c = w->findChild<T*>(QLatin1String(name));
+    if (!c)
+        qFatal("no child %s", name);
+    return c;
+}
+
 } // namespace testenv
 
 // QTEST_MAIN with the per-user folders redirected first.

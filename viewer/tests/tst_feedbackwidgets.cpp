@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
+#include <QTranslator>
 #include <QtTest>
 
 #include "TestEnv.h"
@@ -12,6 +14,7 @@
 #include "tools/nrfilepathreminderform.h"
 #include "widgets/nrmessagebox.h"
 #include "widgets/nrtooltip.h"
+#include "widgets/nrtooltipinstaller.h"
 #include "widgets/popwidget.h"
 #include "widgets/waitingwin.h"
 
@@ -186,6 +189,139 @@ private slots:
         QCOMPARE(wait.pos(), QPoint(origin.x() + (1000 - 321) / 2, origin.y() + (700 - 276) / 2));
         wait.close();
         QCOMPARE(animation->movie()->state(), QMovie::NotRunning);
+    }
+
+    // The installer replaces the native tip, follows the widget's tool-tip text and cleans up after itself.
+    void toolTipInstaller() {
+        QWidget host;
+        host.resize(300, 200);
+        auto* button = new QPushButton(QStringLiteral("Play"), &host);
+        button->setObjectName(QStringLiteral("pb_play"));
+        button->setGeometry(150, 100, 60, 30);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+
+        NrToolTipInstaller* first = NrToolTipInstaller::attach(button, QStringLiteral("Play/Stop"));
+        NrToolTipInstaller* installer = NrToolTipInstaller::attach(button); // again: replaces, keeps the text
+        QVERIFY(installer);
+        QCOMPARE(button->findChildren<NrToolTipInstaller*>().size(), 1);
+        QCOMPARE(NrToolTipInstaller::of(button), installer);
+        Q_UNUSED(first);
+        QPointer<NrToolTip> tip = installer->tip();
+        QCOMPARE(tip->text(), QStringLiteral("Play/Stop"));
+        tip->setDelays(150, 300, 30);
+
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(button, &help);
+        QVERIFY(!QToolTip::isVisible());
+
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(button, &enter);
+        QTRY_VERIFY_WITH_TIMEOUT(tip->isVisible(), 500);
+        const QPoint top = button->mapToGlobal(QPoint(0, 0));
+        QCOMPARE(tip->y(), top.y() - (tip->height() + 1));
+        button->setToolTip(QStringLiteral("Pause"));
+        QCOMPARE(tip->text(), QStringLiteral("Pause"));
+        QTest::mousePress(button, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(tip->isHidden(), 200);
+        QTest::mouseRelease(button, Qt::LeftButton);
+
+        // A widget without text shows no tip.
+        button->setToolTip(QString());
+        QApplication::sendEvent(button, &enter);
+        QTest::qWait(250);
+        QVERIFY(tip->isHidden());
+        button->setToolTip(QStringLiteral("Play/Stop"));
+        tip->showTip(button);
+        QTRY_VERIFY_WITH_TIMEOUT(tip->isVisible(), 500);
+        QVERIFY(!testenv::saveScreenshot(tip, QStringLiteral("play_bar_tip")).isEmpty());
+
+        delete button;
+        QVERIFY(tip.isNull());
+    }
+
+    void waitingWindowCancel() {
+        QWidget parent;
+        parent.resize(800, 600);
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        // The offscreen platform composes windows.
+        QCOMPARE(WaitingWin::platformShape(), WaitingWin::Shape::Translucent);
+        WaitingWin wait(&parent);
+        QVERIFY(wait.testAttribute(Qt::WA_TranslucentBackground));
+        auto* cancel = wait.findChild<QPushButton*>(QStringLiteral("pb_cancel"));
+        QVERIFY(cancel);
+        QSignalSpy cancelled(&wait, &WaitingWin::signalCancelRequested);
+        wait.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wait));
+        QVERIFY(cancel->isHidden()); // opening a camera cannot be cancelled
+
+        wait.setCancellable(true);
+        wait.setProgress(0.25);
+        QVERIFY(cancel->isVisible());
+        QVERIFY(!testenv::saveScreenshot(&wait, QStringLiteral("waiting_cancel")).isEmpty());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QCOMPARE(cancelled.count(), 1);
+        QVERIFY(!cancel->isEnabled());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTest::keyClick(&wait, Qt::Key_Escape);
+        QCOMPARE(cancelled.count(), 1);
+        QVERIFY(wait.isVisible()); // Escape does not hide the window while the work goes on
+
+        // The next cancellable job gets a usable button again; Escape then cancels it.
+        wait.setCancellable(true);
+        QVERIFY(cancel->isEnabled());
+        QTest::keyClick(&wait, Qt::Key_Escape);
+        QCOMPARE(cancelled.count(), 2);
+        wait.setCancellable(false);
+        QVERIFY(cancel->isHidden());
+
+        installLanguage(QStringLiteral("zh"));
+        {
+            WaitingWin zh(&parent, WaitingWin::Shape::MaskedCard);
+            zh.setCancellable(true);
+            zh.setProgress(0.6);
+            zh.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&zh));
+            QCOMPARE(zh.findChild<QPushButton*>(QStringLiteral("pb_cancel"))->text(), QString::fromUtf8("取消"));
+            QVERIFY(!testenv::saveScreenshot(&zh, QStringLiteral("waiting_cancel_zh")).isEmpty());
+        }
+        for (QTranslator* t : qApp->findChildren<QTranslator*>())
+            delete t;
+    }
+
+    // Without a compositing manager: an opaque card cut to its rounded shape, nothing black.
+    void waitingWindowMaskedCard() {
+        QWidget parent;
+        parent.resize(800, 600);
+        parent.setStyleSheet(QStringLiteral("background: #202020;"));
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        WaitingWin wait(&parent, WaitingWin::Shape::MaskedCard);
+        QVERIFY(!wait.testAttribute(Qt::WA_TranslucentBackground));
+        wait.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wait));
+        auto* animation = wait.findChild<QLabel*>(QStringLiteral("label_waiting"));
+        auto* cancel = wait.findChild<QPushButton*>(QStringLiteral("pb_cancel"));
+        const QRegion bare = wait.mask();
+        QVERIFY(!bare.isEmpty());
+        QVERIFY(bare.boundingRect().contains(animation->geometry()));
+        QVERIFY(!bare.contains(QPoint(0, 0)));
+
+        wait.setProgress(0.5);
+        wait.setCancellable(true);
+        const QRegion full = wait.mask();
+        QVERIFY(full.boundingRect().contains(cancel->geometry()));
+        QVERIFY(full.boundingRect().height() > bare.boundingRect().height());
+        const QRect card = full.boundingRect();
+        QVERIFY(!full.contains(card.topLeft())); // rounded corners
+        QVERIFY(full.contains(card.center()));
+
+        QTest::qWait(50);
+        const QImage shot = wait.grab().toImage();
+        const QPoint inside = card.topLeft() + QPoint(14, card.height() / 2);
+        QCOMPARE(shot.pixelColor(inside), QColor(Qt::white));
+        QVERIFY(!testenv::saveScreenshot(&wait, QStringLiteral("waiting_masked")).isEmpty());
     }
 
     void popWidgetStacks() {

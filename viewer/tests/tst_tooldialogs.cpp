@@ -18,6 +18,8 @@
 #include "widgets/nrcombobox.h"
 #include "widgets/nrcomboboxbase.h"
 
+using testenv::child;
+
 namespace {
 
 // The folder chooser and the create question answered without a window.
@@ -42,14 +44,6 @@ public:
 protected:
     QString chooseDirectory(const QString&) override { return chosen; }
 };
-
-template <typename T>
-T* child(QWidget* w, const char* name) {
-    T* c = w->findChild<T*>(QLatin1String(name));
-    if (!c)
-        qFatal("no child %s", name);
-    return c;
-}
 
 } // namespace
 
@@ -139,6 +133,20 @@ private slots:
         QTest::mouseClick(child<QPushButton>(&d, "pb_win_close"), Qt::LeftButton);
         QVERIFY(!d.isVisible());
         QCOMPARE(d.result(), int(QDialog::Rejected));
+    }
+
+    // A cut is a recording and starts in the recording folder; a video starts in the video folder.
+    void defaultFolders() {
+        LoadConfig* config = LoadConfig::getGlobalConfig();
+        const QString raw = config->outputRawFilePath, video = config->videoSavePath;
+        config->outputRawFilePath = QStringLiteral("/data/recordings");
+        config->videoSavePath = QStringLiteral("/data/videos");
+        const QString cut = NrCutRawFile::defaultSaveFolder(*config);
+        const QString exported = NrExportVideoUI::defaultSaveFolder(*config);
+        config->outputRawFilePath = raw;
+        config->videoSavePath = video;
+        QCOMPARE(cut, QStringLiteral("/data/recordings"));
+        QCOMPARE(exported, QStringLiteral("/data/videos"));
     }
 
     void generalSettingsSaveAndCancel() {

@@ -6,8 +6,13 @@
 // Threads: GUI thread only.
 #include "tools/nrtimerangedialog.h"
 
+class LoadConfig;
+
 class NrExportVideoUI : public NrTimeRangeDialog {
     Q_OBJECT
 public:
     explicit NrExportVideoUI(QWidget* parent = nullptr);
+
+    // Videos go to the video folder.
+    static QString defaultSaveFolder(const LoadConfig& config);
 };

@@ -4,6 +4,7 @@
 #include <QStyle>
 
 #include "ui_nrtimerangedialog.h"
+#include "widgets/nrstylesheet.h"
 #include "widgets/nrwindowagent.h"
 
 namespace {
@@ -14,15 +15,6 @@ bool parseTime(const QString& text, uint64_t* value) {
     if (ok && value)
         *value = v;
     return ok;
-}
-
-void markInvalid(QWidget* row, bool invalid) {
-    if (row->property("invalid").toBool() == invalid)
-        return;
-    row->setProperty("invalid", invalid);
-    row->style()->unpolish(row);
-    row->style()->polish(row);
-    row->update();
 }
 
 } // namespace
@@ -98,10 +90,10 @@ void NrTimeRangeDialog::validate() {
     const bool orderOk = !startOk || !endOk || end > start;
     const bool folderOk = !ui->le_save_file_path->text().trimmed().isEmpty();
     const bool nameOk = !ui->le_file_name->text().trimmed().isEmpty();
-    markInvalid(ui->frame_start_time, !startOk);
-    markInvalid(ui->frame_end_time, !endOk || !orderOk);
-    markInvalid(ui->frame_save_file_path, !folderOk);
-    markInvalid(ui->frame_file_name, !nameOk);
+    setStyleFlag(ui->frame_start_time, "invalid", !startOk);
+    setStyleFlag(ui->frame_end_time, "invalid", !endOk || !orderOk);
+    setStyleFlag(ui->frame_save_file_path, "invalid", !folderOk);
+    setStyleFlag(ui->frame_file_name, "invalid", !nameOk);
     ui->pb_save->setEnabled(startOk && endOk && orderOk && folderOk && nameOk);
 }
 

@@ -1,6 +1,8 @@
 #include "widgets/nrstylesheet.h"
 
 #include <QRegularExpression>
+#include <QStyle>
+#include <QWidget>
 
 QString replaceStyleDeclaration(const QString& styleSheet, const QString& property,
                                 const QString& declaration) {
@@ -15,4 +17,13 @@ QString replaceStyleDeclaration(const QString& styleSheet, const QString& proper
     if (!out.isEmpty() && !out.endsWith(QLatin1Char(' ')))
         out += QLatin1Char(' ');
     return out + declaration;
+}
+
+void setStyleFlag(QWidget* widget, const char* name, bool on) {
+    if (widget->property(name).toBool() == on)
+        return;
+    widget->setProperty(name, on);
+    widget->style()->unpolish(widget);
+    widget->style()->polish(widget);
+    widget->update();
 }
