@@ -10,6 +10,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev
   fonts-noto-cjk python3-fonttools xvfb xauth
+  python3-dev pybind11-dev python3-numpy python3-pytest
 )
 
 missing=()

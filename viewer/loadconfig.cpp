@@ -13,6 +13,7 @@
 #include <QTemporaryFile>
 
 #include "Utility/Utility.h"
+#include "norvale/EventFrame.h"
 
 namespace {
 
@@ -132,26 +133,18 @@ QString LoadConfig::workingCopy(const QString& key, const QString& source, const
 }
 
 void LoadConfig::updateGlobalColorType() {
-    struct Scheme {
-        const char* name;
-        QColor on, off, background;
-    };
-    static const Scheme schemes[] = {
-        {"Gray", QColor(255, 255, 255), QColor(0, 0, 0), QColor(112, 112, 112)},
-        {"RedBlue", QColor(255, 0, 0), QColor(0, 0, 255), QColor(112, 112, 112)},
-        {"RedGreen", QColor(255, 0, 0), QColor(0, 255, 0), QColor(112, 112, 112)},
-        {"Dark", QColor(255, 255, 255), QColor(64, 126, 200), QColor(30, 37, 52)},
-        {"Light", QColor(0, 0, 0), QColor(64, 126, 201), QColor(255, 255, 255)},
-    };
-    for (const Scheme& s : schemes) {
+    auto qcolor = [](norvale::FrameRgb c) { return QColor(c.r, c.g, c.b); };
+    for (const norvale::EventColorScheme& s : norvale::kEventColorSchemes) {
         if (dvsColorType == QLatin1String(s.name)) {
-            dvsOnColor = s.on;
-            dvsOffColor = s.off;
-            dvsBackgroundColor = s.background;
+            dvsOnColor = qcolor(s.on);
+            dvsOffColor = qcolor(s.off);
+            dvsBackgroundColor = qcolor(s.background);
             return;
         }
     }
 }
+
+norvale::FrameRgb toFrameRgb(const QColor& c) { return {uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue())}; }
 
 void LoadConfig::saveConfig() {
     updateGlobalColorType();

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "norvale/EventFrame.h"
+
 class QSettings;
 
 class LoadConfig {
@@ -23,7 +25,8 @@ public:
     LoadConfig(const LoadConfig&) = delete;
     LoadConfig& operator=(const LoadConfig&) = delete;
 
-    // Recomputes the three DVS colours from dvsColorType; an unknown name leaves them as they are.
+    // Recomputes the three DVS colours from dvsColorType, a scheme name of norvale::kEventColorSchemes;
+    // an unknown name leaves them as they are.
     void updateGlobalColorType();
     // Writes the persisted fields to config.ini.
     void saveConfig();
@@ -51,6 +54,9 @@ private:
     QString usableFolder(const QString& key, bool reportFailure);
     QString workingCopy(const QString& key, const QString& source, const QString& targetName);
 };
+
+// A DVS colour as event frames take it.
+norvale::FrameRgb toFrameRgb(const QColor& c);
 
 // Sets root[rootKey][subKey] = value in a JSON file. False, with a warning and the file unchanged,
 // when the file cannot be read, parsed or written or root[rootKey] is not an object.

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "loadconfig.h"
+#include "norvale/SafeOutputFile.h"
 #include "startup.h"
 #include "ui/initdialog.h"
 #include "ui/mainwidget.h"
@@ -14,6 +15,8 @@ int main(int argc, char* argv[]) {
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     auto* app = new QApplication(argc, argv);
+    // Killed or interrupted during an export or cut: no partial file is left beside the output.
+    norvale::removeTemporariesOnTerminatingSignals("viewer: interrupted; no partial output left\n");
 
     installApplicationFont();
     LoadConfig* config = LoadConfig::getGlobalConfig();

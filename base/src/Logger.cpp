@@ -25,6 +25,8 @@ spdlog::level::level_enum toSpdlogLevel(int level) {
     }
 }
 
+thread_local std::string tThreadError;
+
 const char* baseName(const char* path) {
     const char* base = path;
     for (const char* p = path; *p; ++p)
@@ -54,6 +56,7 @@ public:
         if (lvl < level) return;
         char message[1024];
         std::vsnprintf(message, sizeof message, format, args);
+        if (lvl >= LOG_ERROR && tThreadError.empty()) tThreadError = message;
         const auto spdLevel = toSpdlogLevel(lvl);
         if (lvl == LOG_TRACE || lvl == LOG_DEBUG)
             logger->log(spdLevel, "[{}]:[{}]:{}", baseName(file ? file : ""), line, message);
@@ -79,6 +82,10 @@ void Logger::setLogLevel(LogLevelType newLevel) {
     impl->level = newLevel;
     impl->logger->set_level(toSpdlogLevel(newLevel));
 }
+
+std::string Logger::threadError() { return tThreadError; }
+
+void Logger::clearThreadError() { tThreadError.clear(); }
 
 void Logger::log_(LogLevelType lvl, const char* file, int line, const char* format, ...) {
     if (lvl < level) return; // a suppressed message costs this one comparison

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,7 @@ bool SafeOutputFile::open(const std::string& path, const FileIdentity& input) {
     discard();
     outputPath = path;
     targetPath = path;
+    inputId = input;
     why.clear();
     wasRefused = false;
     if (path.empty()) return fail("no output file given", true);
@@ -160,6 +162,8 @@ bool SafeOutputFile::commit() {
     struct stat st {};
     if (::stat(targetPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return fail("output " + outputPath + " is " + kindOf(st.st_mode) + ", not a regular file", true);
+    if (inputId.sameAs(FileIdentity::ofPath(targetPath)))
+        return fail("output " + outputPath + " is the input file", true);
     if (::fsync(fd) != 0) return fail("cannot write " + outputPath + ": " + errorText(errno), false);
     const int closing = fd;
     fd = -1;
@@ -212,6 +216,27 @@ void removeLiveTemporaries() noexcept {
         int expected = 2;
         if (s.state.compare_exchange_strong(expected, 3)) ::unlink(s.path);
     }
+}
+
+namespace {
+
+const char* gSignalMessage = nullptr;
+
+void onTerminatingSignal(int sig) {
+    removeLiveTemporaries();
+    if (gSignalMessage) (void)!::write(STDERR_FILENO, gSignalMessage, std::strlen(gSignalMessage));
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+} // namespace
+
+void removeTemporariesOnTerminatingSignals(const char* message) {
+    gSignalMessage = message;
+    struct sigaction action {};
+    action.sa_handler = onTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
 }
 
 } // namespace norvale

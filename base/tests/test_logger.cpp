@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "LogCapture.h"
 #include "norvale/Logger.h"
@@ -87,4 +88,17 @@ TEST_F(LoggerTest, ConstructionSetsTheConsolePattern) {
     EXPECT_EQ(line[6], ':');
     EXPECT_EQ(line[9], '.');
     EXPECT_EQ(line.substr(13), "] [info] recording start\n");
+}
+
+// The first error of a thread is kept for the caller, other threads' errors are not.
+TEST_F(LoggerTest, ThreadErrorKeepsTheFirstErrorOfTheThread) {
+    Logger::clearThreadError();
+    NR_LOG(LOG_WARN, "not an error");
+    EXPECT_EQ(Logger::threadError(), "");
+    NR_LOG(LOG_ERROR, "cannot create %s: %s", "/x/y.mp4", "No space left on device");
+    NR_LOG(LOG_CRITICAL, "a consequence");
+    std::thread([] { NR_LOG(LOG_ERROR, "elsewhere"); }).join();
+    EXPECT_EQ(Logger::threadError(), "cannot create /x/y.mp4: No space left on device");
+    Logger::clearThreadError();
+    EXPECT_EQ(Logger::threadError(), "");
 }

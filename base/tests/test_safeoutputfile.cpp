@@ -96,6 +96,12 @@ TEST_F(SafeOutputFileTest, RefusesTheInputByAnyNameAndLeavesItUnchanged) {
         EXPECT_TRUE(file.refused());
         EXPECT_EQ(file.reason(), "output " + name + " is the input file");
     }
+    // The input given the output's name while the output is written: still never replaced.
+    SafeOutputFile late;
+    ASSERT_TRUE(late.open(path("late.raw"), inputId()));
+    fs::create_hard_link(input, path("late.raw"));
+    EXPECT_FALSE(late.commit());
+    EXPECT_EQ(late.reason(), "output " + path("late.raw") + " is the input file");
     EXPECT_EQ(readFile(input), "recording bytes");
     EXPECT_TRUE(fs::is_symlink(path("link.raw")));
     EXPECT_EQ(temporaries(), 0);

@@ -146,8 +146,11 @@ TEST(EventCount, GeneratedRecordingsAgreeWithDecoding) {
 TEST(EventCount, RandomWordsAgreeWithDecoding) {
     const std::string noise = randomEvt3Words(150'000, 7);
     const std::string creeping = creepingTime(300'000, 11);
+    const std::string vectors = vectorHeavyWords(100'000, 9);
     for (auto k : kernels())
         for (const auto& [w, h] : {std::pair<uint32_t, uint32_t>{1280, 720}, {1000, 500}, {640, 480}}) {
+            for (size_t piece : {vectors.size(), size_t(777)})
+                countMatchesDecode(vectors, evt3, k, piece, w, h);
             for (size_t piece : {noise.size(), size_t(4097), size_t(3)})
                 countMatchesDecode(noise, evt3, k, piece, w, h);
             for (size_t piece : {creeping.size(), size_t(65536), size_t(1001)})

@@ -106,11 +106,41 @@ TEST(Evt3Decoder, KernelsAgreeAndChunkingDoesNotMatter) {
             EXPECT_EQ(ref.triggers, trig);
         }
         for (auto k : kernels())
-            for (size_t chunk : {size_t(0), size_t(1), size_t(3), size_t(33), size_t(4097)}) {
+            for (size_t chunk : {size_t(0), size_t(3), size_t(33), size_t(4097)}) {
                 const Decoded d = decodeAll(*s, k, chunk);
                 EXPECT_EQ(d.events, ref.events) << "chunk " << chunk;
                 EXPECT_EQ(d.triggers, ref.triggers) << "chunk " << chunk;
             }
+    }
+}
+
+// Every kernel against the reference on a stream cut (truncated, or split in two) at every byte
+// of its first blocks: vector runs and time carried across block edges, time stepping back.
+TEST(Evt3Decoder, CutsAtEveryByteAroundBlockEdges) {
+    const std::string s = vectorHeavyWords(3000, 5);
+    const Decoded ref = decodeAll(s, DecoderKernel::Portable);
+    ASSERT_GT(ref.events.size(), 1000u);
+    ASSERT_FALSE(ref.triggers.empty());
+    for (auto k : kernels()) {
+        SCOPED_TRACE(kernelName(k));
+        for (size_t chunk : {size_t(0), size_t(1), size_t(5), size_t(31)}) {
+            const Decoded d = decodeAll(s, k, chunk);
+            ASSERT_EQ(d.events, ref.events) << "chunk " << chunk;
+            ASSERT_EQ(d.triggers, ref.triggers) << "chunk " << chunk;
+        }
+        for (size_t cut = 0; cut <= 300; ++cut) {
+            const std::string head = s.substr(0, cut);
+            const Decoded want = decodeAll(head, DecoderKernel::Portable);
+            ASSERT_EQ(decodeAll(head, k).events, want.events) << "truncated at " << cut;
+            auto dec = makeEvt3Decoder(1280, 720, k);
+            Decoded d;
+            const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+            dec->decodeAppend(p, cut, d.events, &d.triggers);
+            ASSERT_EQ(d.events, want.events) << "split at " << cut;
+            dec->decodeAppend(p + cut, s.size() - cut, d.events, &d.triggers);
+            ASSERT_EQ(d.events, ref.events) << "split at " << cut;
+            ASSERT_EQ(d.triggers, ref.triggers) << "split at " << cut;
+        }
     }
 }
 

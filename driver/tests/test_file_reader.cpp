@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <numeric>
 
 #include "TestFiles.h"
@@ -260,4 +261,132 @@ TEST(DvsFileReader, DamagedDataGivesWhatIsDecodable) {
         ASSERT_LE(ev.size(), rec.events.size());
         ASSERT_TRUE(std::equal(ev.begin(), ev.end(), rec.events.begin())) << "cut at " << cut;
     }
+}
+
+namespace {
+
+// Cuts [s, e] of src and checks that the cut holds exactly the events and triggers of the range,
+// in order; returns the cut's bytes.
+std::string cutEqualsRange(DvsFileReader& src, uint64_t s, uint64_t e, const std::string& out) {
+    SCOPED_TRACE("cut " + std::to_string(s) + ".." + std::to_string(e));
+    std::vector<Event2D> want, got;
+    std::vector<EventTriggerIn> wantTrig;
+    EXPECT_TRUE(src.readRange(s, e + 1, want, &wantTrig));
+    EXPECT_TRUE(src.exportRawFile(s, e, out));
+    auto c = openPrepared(out);
+    if (!c) {
+        ADD_FAILURE() << "cut unreadable";
+        return {};
+    }
+    std::vector<EventTriggerIn> gotTrig;
+    EXPECT_TRUE(c->readRange(0, UINT64_MAX, got, &gotTrig));
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+    EXPECT_EQ(gotTrig, wantTrig);
+    EXPECT_EQ(c->getStats().eventCount, want.size());
+    return readBytes(out);
+}
+
+// Random ranges of a prepared file, a few of them wide enough for copying.
+void cutRandomRanges(DvsFileReader& r, const std::string& out, uint64_t seed, int count) {
+    uint64_t first = 0, last = 0;
+    ASSERT_TRUE(r.getStartTimestamp(first));
+    ASSERT_TRUE(r.getEndTimestamp(last));
+    for (int i = 0; i < count; ++i) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        const uint64_t a = first + (seed >> 20) % (last - first + 1);
+        const uint64_t b = first + (seed >> 5) % (last - first + 1);
+        cutEqualsRange(r, std::min(a, b), std::max(a, b), out);
+    }
+}
+
+} // namespace
+
+// Cuts copy the words between their edges. The copied words must decode as in the source: time
+// wrapping and stepping back, vector runs cut by the edges, rows past the height, triggers, padding.
+TEST(DvsFileReader, CopyingCutsHoldExactlyTheRange) {
+    TempDir dir;
+    writeBytes(dir.path("noisy.raw"), "% evt 3.0\n% end\n" + vectorHeavyWords(400'000, 21));
+    auto r = openPrepared(dir.path("noisy.raw"));
+    ASSERT_TRUE(r);
+    cutRandomRanges(*r, dir.path("cut.raw"), 1, 12);
+    // the middle half: the source's words are in the cut as they are
+    uint64_t first = 0, last = 0;
+    r->getStartTimestamp(first);
+    r->getEndTimestamp(last);
+    const std::string cut = cutEqualsRange(*r, first + (last - first) / 4, first + (last - first) * 3 / 4, dir.path("cut.raw"));
+    const std::string src = readBytes(dir.path("noisy.raw"));
+    EXPECT_NE(cut.find(src.substr(src.size() / 2, 4096)), std::string::npos);
+    EXPECT_LT(cut.size(), src.size() * 2 / 3);
+
+    // the first copied word in the middle of a vector run: chunk 1 starts with its second VECT_12
+    std::vector<uint16_t> w;
+    for (uint32_t g = 0; w.size() < 100'000; ++g) {
+        if (w.empty()) w.resize(32768 - 4 - 7 * 1000, 0x9999); // group 1000 straddles the chunk edge
+        w.insert(w.end(), {uint16_t(0x8000 | (g & 0xFFF)), uint16_t(g % 700), uint16_t(0x3800 | g % 1200),
+                           0x4FFF, 0x4AAA, 0x50FF, 0x9999}); // padding: only a copy has it
+    }
+    ASSERT_EQ(w[32768], 0x4AAA);
+    writeBytes(dir.path("runs.raw"), "% evt 3.0\n% end\n" + words(w));
+    auto runs = openPrepared(dir.path("runs.raw"));
+    ASSERT_TRUE(runs);
+    const std::string runCut = cutEqualsRange(*runs, 1000u << 12, 10000u << 12, dir.path("cut.raw"));
+    EXPECT_NE(runCut.find(words({0x4AAA, 0x50FF, 0x9999, 0x8000 | 1001})), std::string::npos);
+}
+
+// The shared real recordings at random ranges; the EVT 3.0 one also repeated with its time moved
+// on each time, so that its real words are copied.
+TEST(DvsFileReader, CutsOfRealRecordingsAtRandomRanges) {
+    if (!haveSharedData("pedestrians_5k.evt3.raw") || !haveSharedData("sparklers.evt2.raw")) {
+        GTEST_SKIP() << "../shared/data absent";
+    }
+    TempDir dir;
+    for (const char* name : {"pedestrians_5k.evt3.raw", "sparklers.evt2.raw"}) {
+        auto r = openPrepared(sharedData(name));
+        ASSERT_TRUE(r);
+        cutRandomRanges(*r, dir.path("cut.raw"), 3, 6);
+    }
+    const std::string real = readBytes(sharedData("pedestrians_5k.evt3.raw"));
+    RawHeader h;
+    std::string problem;
+    ASSERT_EQ(parseRawHeader(real.data(), real.size(), true, h, problem), HeaderStatus::Ok);
+    std::string longer = real.substr(0, h.dataOffset);
+    for (uint16_t k = 0; k < 30; ++k) { // 45 ms per repeat, moved on by 12 TIME_HIGH steps (49 ms)
+        std::string part = real.substr(h.dataOffset);
+        for (size_t i = 0; i + 1 < part.size(); i += 2) {
+            uint16_t x;
+            std::memcpy(&x, part.data() + i, 2);
+            if (x >> 12 == 0x8) x = uint16_t(0x8000 | ((x + 12 * k) & 0xFFF));
+            std::memcpy(part.data() + i, &x, 2);
+        }
+        longer += part;
+    }
+    writeBytes(dir.path("longer.raw"), longer);
+    auto r = openPrepared(dir.path("longer.raw"));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->getStats().eventCount, 30u * 5000u);
+    cutRandomRanges(*r, dir.path("cut.raw"), 5, 8);
+}
+
+// A trigger edge in a stretch without events (chunk 1 of 3): reading and cutting its range find it.
+TEST(DvsFileReader, TriggersAwayFromEventsAreFound) {
+    std::vector<uint16_t> w;
+    auto fillTo = [&](size_t n) { w.resize(n, 0x9999); };
+    w = {0x8001, 0x0005, 0x200A};
+    fillTo(32768);
+    w.insert(w.end(), {0x8064, 0x6007, 0xA101}); // t = 100 << 12 | 7, channel 1 rising
+    fillTo(2 * 32768);
+    w.insert(w.end(), {0x80C8, 0x0005, 0x200B});
+    TempDir dir;
+    writeBytes(dir.path("t.raw"), "% evt 3.0\n% end\n" + words(w));
+    auto r = openPrepared(dir.path("t.raw"));
+    ASSERT_TRUE(r);
+    const uint64_t t = 100u << 12 | 7u;
+    std::vector<Event2D> ev;
+    std::vector<EventTriggerIn> trig;
+    ASSERT_TRUE(r->readRange(t - 5, t + 5, ev, &trig));
+    EXPECT_TRUE(ev.empty());
+    ASSERT_EQ(trig, (std::vector<EventTriggerIn>{{1, t, 1}}));
+    cutEqualsRange(*r, t - 5, t + 5, dir.path("cut.raw"));
+    cutEqualsRange(*r, 0, t, dir.path("cut.raw"));
 }

@@ -2,15 +2,12 @@
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
-#include <csignal>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <unistd.h>
 
 #include "CameraCommands.h"
 #include "Commands.h"
+#include "StandardOutput.h"
 #include "VideoMain.h"
 #include "norvale/Logger.h"
 #include "norvale/SafeOutputFile.h"
@@ -22,16 +19,21 @@ const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) and 
 Usage:
   nrraw info FILE
       Header fields, geometry, format, event count, ON/OFF counts, first and last
-      timestamp, duration, mean and peak event rate, trigger count.
+      timestamp, duration, mean and peak event rate, largest gap between events
+      (hours of it mark a damaged file), trigger count, and the CPU kernel that
+      decoded it (avx512, avx2 or portable; the environment variable
+      NORVALE_SIMD=avx512|avx2|portable forces one the CPU has).
   nrraw cut FILE OUT [--start US] [--end US]
       Writes the events and triggers with start <= t <= end to a new EVT 3.0 file
-      (timestamps unchanged). Defaults: the whole file. OUT must not be FILE.
+      (timestamps unchanged). Defaults: the whole file. OUT must not be FILE (by
+      any name) nor an existing folder, FIFO or device; it appears only when complete.
   nrraw dump FILE [--start US] [--duration US] [--limit N]
       Prints events as CSV "t,x,y,p" on stdout, from --start (default: first event)
       for --duration microseconds (default: to the end), at most --limit lines.
   nrraw bench decode FILE [--repeat N]
-      Decodes the file's data from memory N times (default 5), with the vectorised
-      and the portable decoder. The last line reads "decode: <N> Mev/s".
+      Decodes the file's data from memory N times (default 5; small files several
+      times per pass) with the straightforward decoder and each kernel, best pass by
+      CPU time. The last line reads "decode: <N> Mev/s" for the kernel in use.
   nrraw bench seek FILE [--count N]
       Time of prepareFile, then N (default 200) random reads of 33333 us: median and
       99th percentile latency.
@@ -39,7 +41,8 @@ Usage:
                [--colors gray|dark|light|redblue|redgreen]
       Renders the events into an H.264 MP4 (defaults: the whole file, 30 fps, each
       frame showing the last 33333 us, real time, the "gray" colours). A progress
-      line shows on a terminal.
+      line shows on a terminal. OUT is checked as for cut. More than a second of
+      video without events is one picture shown for that long.
   nrraw aps-info FILE.mp4
       Size, frame count, first and last timestamp of an APS video.
   nrraw gen OUT --duration S --rate MEVS [--seed N] [--triggers HZ] [--start US]
@@ -60,7 +63,8 @@ Usage:
       This text.
 
 Times are microseconds of the camera clock. Exit status: 0 on success, 1 when a
-file cannot be read or written, 2 for a wrong command line.
+file or standard output cannot be read or written, 2 for a wrong command line.
+Interrupted (Ctrl-C, kill), cut and export leave no partial file behind.
 )";
 
 void logToStderr() {
@@ -71,39 +75,6 @@ void logToStderr() {
         sink->set_pattern("nrraw: [%l] %v");
         logger->sinks().push_back(sink);
     }
-}
-
-// Ctrl-C or a kill during cut or export: the temporary file goes, then the signal ends the process
-// as it would have (the shell sees the usual status).
-void onTerminatingSignal(int sig) {
-    norvale::removeLiveTemporaries();
-    static const char kText[] = "nrraw: interrupted; no partial output left\n";
-    (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
-void installSignalHandlers() {
-    struct sigaction action {};
-    action.sa_handler = onTerminatingSignal;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-}
-
-// A result that did not reach standard output (a full disk, a closed pipe) must never pass for a
-// whole one: the exit status says so.
-int finishStandardOutput(int code) {
-    std::cout.flush();
-    errno = 0;
-    bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good();
-    int err = errno;
-    if (std::fclose(stdout) != 0 && !failed) {
-        failed = true;
-        err = errno;
-    }
-    if (!failed) return code;
-    std::fprintf(stderr, "nrraw: cannot write to standard output: %s\n", err ? std::strerror(err) : "write error");
-    return code ? code : 1;
 }
 
 int run(const std::vector<std::string>& words) {
@@ -146,6 +117,7 @@ int run(const std::vector<std::string>& words) {
 
 int main(int argc, char** argv) {
     logToStderr(); // stdout carries the results (CSV of dump)
-    installSignalHandlers();
+    // Ctrl-C or a kill during cut or export: the temporary file goes too.
+    norvale::removeTemporariesOnTerminatingSignals("nrraw: interrupted; no partial output left\n");
     return finishStandardOutput(run(std::vector<std::string>(argv + 1, argv + argc)));
 }

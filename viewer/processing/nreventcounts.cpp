@@ -50,14 +50,14 @@ void paintCounts(const uint16_t* counts, int width, int height, uint8_t* bits, s
                 const uint16_t c0 = row[size_t(x + k) * 2];
                 const uint16_t c1 = row[size_t(x + k) * 2 + 1];
                 if ((c0 | c1) != 0)
-                    putPixel(line + size_t(x + k) * 3, c1 > c0 ? on : off);
+                    putPixel(line + size_t(x + k) * 3, norvale::onWins(c0, c1) ? on : off);
             }
         }
         for (; x < width; ++x) {
             const uint16_t c0 = row[size_t(x) * 2];
             const uint16_t c1 = row[size_t(x) * 2 + 1];
             if ((c0 | c1) != 0)
-                putPixel(line + size_t(x) * 3, c1 > c0 ? on : off);
+                putPixel(line + size_t(x) * 3, norvale::onWins(c0, c1) ? on : off);
         }
     }
 }

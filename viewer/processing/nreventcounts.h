@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "norvale/Event2D.h"
+#include "norvale/EventFrame.h"
 
 namespace nrcounts {
 
@@ -20,13 +21,9 @@ inline size_t countBufferSize(int width, int height) {
     return size_t(width) * size_t(height) * 2 + kCountSinkSlots;
 }
 
-struct Rgb {
-    uint8_t r = 0;
-    uint8_t g = 0;
-    uint8_t b = 0;
-};
+using Rgb = norvale::FrameRgb;
 
-// Adds one to the count of each event, saturating at ceiling. Events outside width x height are
+// Adds one to the count of each event, saturating at ceiling (norvale::kEventCountCap for frames). Events outside width x height are
 // dropped (an x past the row end would otherwise land on the next row); any non-zero polarity is ON.
 void countEvents(uint16_t* counts, uint32_t width, uint32_t height, const norvale::Event2D* begin,
                  const norvale::Event2D* end, uint16_t ceiling);
@@ -34,8 +31,8 @@ void countEvents(uint16_t* counts, uint32_t width, uint32_t height, const norval
 // Sets every pixel of the image to colour.
 void fillRows(uint8_t* bits, size_t bytesPerLine, int width, int height, Rgb colour);
 
-// Paints pixels with events: on where polarity 1 outnumbers polarity 0, off where polarity 0 is at
-// least as frequent; pixels without events are left as they are.
+// Paints pixels with events by the event frame rule (norvale/EventFrame.h); pixels without events
+// are left as they are.
 void paintCounts(const uint16_t* counts, int width, int height, uint8_t* bits, size_t bytesPerLine, Rgb on,
                  Rgb off);
 

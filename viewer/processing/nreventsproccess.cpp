@@ -1,4 +1,4 @@
-// Accumulation, rendering and the hand-over of results to the owner thread.
+// Counting, rendering, and the glue between the processor's parts and its signals.
 #include "processing/nreventsproccess.h"
 
 #include <QDebug>
@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <chrono>
 
+#include <QFileInfo>
+
 #include "loadconfig.h"
-#include "norvale/DvsFileReader.h"
 #include "processing/nreventcounts.h"
-#include "processing/nrwakeup.h"
 
 namespace {
 
-nrcounts::Rgb toRgb(const QColor& c) { return {uint8_t(c.red()), uint8_t(c.green()), uint8_t(c.blue())}; }
+nrcounts::Rgb toRgb(const QColor& c) { return toFrameRgb(c); }
 
 void registerTypes() {
     static const bool once = [] {
@@ -27,16 +27,24 @@ void registerTypes() {
 
 } // namespace
 
-NrEventProcessor::NrEventProcessor(QObject* parent) : QObject(parent) {
+NrEventProcessor::NrEventProcessor(QObject* parent)
+    : QObject(parent), config(LoadConfig::getGlobalConfig()), mailbox(this, [this] { deliverPending(); }),
+      player(NrRecordingPlayer::Sink{
+          [this](const std::vector<norvale::Event2D>& events, uint64_t ts) { showFrame(events, ts); },
+          [this] { postToOwner([this] { emit signalPlayStatus(false); }); },
+          [this](std::shared_ptr<NrRecordingPlayer::LoadJob> job, const NrLoadResult& r) {
+              postToOwner([this, job, r] { finishLoading(job, r); });
+          }}) {
     registerTypes();
-    config = LoadConfig::getGlobalConfig();
-    wakeup = new NrWakeup(this);
-    connect(wakeup, &NrWakeup::woken, this, &NrEventProcessor::deliverPending);
     setDisplay(1280, 720);
     renderWorker = std::thread(&NrEventProcessor::renderThread, this);
 }
 
 NrEventProcessor::~NrEventProcessor() {
+    exportJob.cancel(); // a running export or cut stops at its next frame
+    cutJob.cancel();
+    exportJob.join();
+    cutJob.join();
     {
         std::lock_guard<std::mutex> lock(renderMutex);
         renderRunning = false;
@@ -44,14 +52,7 @@ NrEventProcessor::~NrEventProcessor() {
     renderCond.notify_one();
     if (renderWorker.joinable())
         renderWorker.join();
-    abandonLoading();
-    stopPlayback(false);
-    cancelWork = true; // a running video export stops at its next frame
-    if (exportThread.joinable())
-        exportThread.join();
-    if (cutThread.joinable())
-        cutThread.join();
-    reader.reset();
+    // The player (a member) stops its thread and abandons a load when it is destroyed.
 }
 
 void NrEventProcessor::setDisplay(int w, int h) {
@@ -59,18 +60,12 @@ void NrEventProcessor::setDisplay(int w, int h) {
         return;
     std::lock_guard<std::mutex> acc(accMutex);
     std::lock_guard<std::mutex> render(renderMutex);
-    std::lock_guard<std::mutex> mail(mailMutex);
     const size_t n = nrcounts::countBufferSize(w, h);
     accumulateBuffer.assign(n, 0);
     accumulateBuffer.shrink_to_fit();
     renderBuffer.assign(n, 0);
     renderBuffer.shrink_to_fit();
-    for (int i = 0; i < kFrameSlots; ++i) {
-        frames[size_t(i)] = QImage(w, h, QImage::Format_RGB888);
-        frames[size_t(i)].fill(config->dvsBackgroundColor);
-        frameState[size_t(i)] = FrameState::Free;
-    }
-    pendingFrame = -1;
+    mailbox.resize(w, h, config->dvsBackgroundColor);
     frameReady = false;
     height = h;
     width = w;
@@ -91,7 +86,7 @@ void NrEventProcessor::processEvents(const norvale::Event2D* begin, const norval
     const uint64_t first = begin->timestamp;
     lastBatchTs = first;
     if (playMode == NR_FLUSH_BY_EVENT_TIME && first >= lastFlushTs + liveFramePeriodUs) {
-        publishTimestamp(first, false);
+        mailbox.publishTimestamp(first, false);
         lastFlushTs = first;
         swapEventBuffer();
     }
@@ -118,26 +113,6 @@ void NrEventProcessor::visualizeEventsOnFrame(QImage& image) {
                           toRgb(config->dvsOnColor), toRgb(config->dvsOffColor));
 }
 
-// Called with renderMutex held (so width and height are stable).
-int NrEventProcessor::takeFrameSlot() {
-    std::lock_guard<std::mutex> lock(mailMutex);
-    for (int i = 0; i < kFrameSlots; ++i) {
-        if (frameState[size_t(i)] == FrameState::Free) {
-            frameState[size_t(i)] = FrameState::Painting;
-            return i;
-        }
-    }
-    // Receivers still hold every delivered image: leave them theirs and paint into a new one.
-    for (int i = 0; i < kFrameSlots; ++i) {
-        if (frameState[size_t(i)] == FrameState::Lent) {
-            frames[size_t(i)] = QImage(width, height, QImage::Format_RGB888);
-            frameState[size_t(i)] = FrameState::Painting;
-            return i;
-        }
-    }
-    return -1; // cannot happen: at most one slot is pending and one painting
-}
-
 void NrEventProcessor::renderThread() {
     std::unique_lock<std::mutex> lock(renderMutex);
     for (;;) {
@@ -145,83 +120,31 @@ void NrEventProcessor::renderThread() {
         if (!renderRunning)
             return;
         frameReady = false;
-        const int slot = takeFrameSlot();
-        if (slot < 0)
+        QImage* image = mailbox.beginFrame();
+        if (!image)
             continue;
-        QImage& image = frames[size_t(slot)];
-        nrcounts::fillRows(image.bits(), size_t(image.bytesPerLine()), width, height,
+        nrcounts::fillRows(image->bits(), size_t(image->bytesPerLine()), width, height,
                            toRgb(config->dvsBackgroundColor));
-        visualizeEventsOnFrame(image);
-        bool wake = false;
-        {
-            std::lock_guard<std::mutex> mail(mailMutex);
-            if (pendingFrame >= 0)
-                frameState[size_t(pendingFrame)] = FrameState::Free; // never delivered: superseded
-            else
-                wake = true;
-            pendingFrame = slot;
-            frameState[size_t(slot)] = FrameState::Pending;
-        }
-        if (wake)
-            wakeup->wake();
+        visualizeEventsOnFrame(*image);
+        mailbox.publishFrame();
     }
-}
-
-void NrEventProcessor::publishTimestamp(uint64_t ts, bool withLocalTime) {
-    {
-        std::lock_guard<std::mutex> lock(mailMutex);
-        pendingTs = ts;
-        pendingTsSet = true;
-        pendingTsLocal = withLocalTime;
-    }
-    wakeup->wake();
-}
-
-void NrEventProcessor::publishProgress(double fraction) {
-    {
-        std::lock_guard<std::mutex> lock(mailMutex);
-        pendingProgress = fraction;
-        pendingProgressSet = true;
-    }
-    wakeup->wake();
 }
 
 void NrEventProcessor::deliverPending() {
-    uint64_t ts = 0;
-    bool tsSet = false;
-    bool tsLocal = false;
-    double progress = 0;
-    bool progressSet = false;
-    int slot = -1;
-    QImage image;
-    {
-        std::lock_guard<std::mutex> lock(mailMutex);
-        std::swap(ts, pendingTs);
-        std::swap(tsSet, pendingTsSet);
-        std::swap(tsLocal, pendingTsLocal);
-        std::swap(progress, pendingProgress);
-        std::swap(progressSet, pendingProgressSet);
-        std::swap(slot, pendingFrame);
-        if (slot >= 0) {
-            frameState[size_t(slot)] = FrameState::Lent;
-            image = frames[size_t(slot)];
+    NrFrameMailbox::Mail mail = mailbox.take();
+    if (mail.hasTimestamp) {
+        emit signalRealTimeTimeStamp(mail.timestamp);
+        if (mail.withLocalTime) {
+            const norvale::DvsFileInfo& info = player.fileInfo();
+            emit signalLocalTime(tsToLocalTime(info.recordStartTime, mail.timestamp, info.dvsStartTimestamp));
         }
     }
-    if (tsSet) {
-        emit signalRealTimeTimeStamp(ts);
-        if (tsLocal)
-            emit signalLocalTime(tsToLocalTime(fileInfo.recordStartTime, ts, fileInfo.dvsStartTimestamp));
+    if (mail.slot >= 0) {
+        emit signalEventImage(mail.image);
+        mailbox.release(mail);
     }
-    if (slot >= 0) {
-        emit signalEventImage(image);
-        image = QImage();
-        std::lock_guard<std::mutex> lock(mailMutex);
-        // Reusable once no receiver kept a copy; otherwise the render thread replaces it.
-        if (frameState[size_t(slot)] == FrameState::Lent && frames[size_t(slot)].isDetached())
-            frameState[size_t(slot)] = FrameState::Free;
-    }
-    if (progressSet)
-        emit signalProgress(progress);
+    if (mail.hasProgress)
+        emit signalProgress(mail.progress);
 }
 
 void NrEventProcessor::postToOwner(std::function<void()> f) {
@@ -240,14 +163,252 @@ QString NrEventProcessor::tsToLocalTime(const norvale::SysTimePoint& recordStart
     return QString::fromStdString(norvale::timePointToString(tp));
 }
 
-void NrEventProcessor::setFps(int newFps) {
-    if (newFps <= 0) {
-        qDebug() << "ignored fps:" << newFps;
+void NrEventProcessor::setFps(int fps) {
+    // fps is the display rate times the slow motion; each frame steps 1 s / fps of event time.
+    if (fps <= 0) {
+        qDebug() << "ignored fps:" << fps;
         return;
     }
-    fps = newFps;
-    frameIntervalUs = uint64_t(1000000 / newFps);
-    qDebug() << "set fps: " << newFps << " time interval: " << frameIntervalUs.load();
+    const uint64_t step = uint64_t(1000000 / fps);
+    player.setFrameStepUs(step);
+    qDebug() << "set fps: " << fps << " time interval: " << step;
 }
 
-void NrEventProcessor::setAccTime(uint64_t time_us) { accTimeUs = time_us; }
+void NrEventProcessor::setAccTime(uint64_t time_us) { player.setAccTimeUs(time_us); }
+
+// Recordings: the slots ask the player and the export jobs, and turn their reports into signals.
+
+void NrEventProcessor::showFrame(const std::vector<norvale::Event2D>& events, uint64_t ts) {
+    processEvents(events.data(), events.data() + events.size());
+    mailbox.publishTimestamp(ts, true);
+    swapEventBuffer();
+}
+
+void NrEventProcessor::stopPlayback() {
+    player.stop();
+    deliverPending(); // what playback showed last reaches the receivers before anything else
+}
+
+void NrEventProcessor::loadFile(QString path) {
+    if (path.isEmpty()) {
+        emit signalPlayStatus(false);
+        player.close();
+        deliverPending();
+        return;
+    }
+    qDebug() << "Load raw file: " << path;
+    if (player.isLoading()) {
+        qDebug() << "is loading.";
+        return;
+    }
+    emit signalPlayStatus(false);
+    const bool opened = player.open(path); // stops and closes the previous recording first
+    deliverPending();
+    if (!opened) {
+        qDebug() << "not raw file.";
+        reportUnreadable(path);
+        return;
+    }
+    loadingPath = path;
+    beginBusy();
+}
+
+void NrEventProcessor::finishLoading(const std::shared_ptr<NrRecordingPlayer::LoadJob>& job, const NrLoadResult& r) {
+    switch (player.adopt(job, r)) {
+    case NrRecordingPlayer::Adoption::Dropped:
+        endBusy();
+        return;
+    case NrRecordingPlayer::Adoption::Failed:
+        qDebug() << "not raw file.";
+        reportUnreadable(loadingPath);
+        endBusy();
+        return;
+    case NrRecordingPlayer::Adoption::Ready:
+        break;
+    }
+    qDebug() << "Start time: " << r.startTs;
+    qDebug() << "End time: " << r.endTs;
+    emit signalTriggerList(r.triggers);
+    const uint64_t rateEnd = r.rate.startTimestamp + uint64_t(r.rate.counts.size()) * r.rate.slotDurationUs;
+    emit signalRateProfile(r.rate.counts, r.rate.startTimestamp, rateEnd);
+    emit signalEndTimeStamp(r.endTs);
+    emit signalStartTimeStamp(r.startTs);
+    emit signalRealTimeTimeStamp(r.startTs);
+    emit signalLocalTime(tsToLocalTime(r.info.recordStartTime, r.startTs, r.info.dvsStartTimestamp));
+    emit signalPlayStatus(true);
+    endBusy();
+    qDebug() << "Load raw file success.";
+}
+
+void NrEventProcessor::reportUnreadable(const QString& path) {
+    const QFileInfo info(path);
+    emit signalShowLeftBottomTips(tr("Cannot open the recording: ") + info.fileName(), NrMessageError,
+                                  info.absoluteFilePath());
+}
+
+// The recording is lent to an export or cut: tell the user once per job, do nothing.
+bool NrEventProcessor::refuseWhileWorking() {
+    if (workJobs == 0)
+        return false;
+    qDebug() << "request ignored: an export or cut is using the file.";
+    if (!refusalShown) {
+        refusalShown = true;
+        emit signalShowLeftBottomTips(tr("The recording is busy with an export or cut; try again when it has finished."),
+                                      NrMessageWarning, QString());
+    }
+    return true;
+}
+
+void NrEventProcessor::slotPlaybackCtrl(bool play) {
+    if (!play) {
+        stopPlayback();
+        return;
+    }
+    if (!player.usable())
+        return;
+    if (refuseWhileWorking()) {
+        emit signalPlayStatus(false);
+        return;
+    }
+    player.play();
+}
+
+// A step or seek may be asked for when a file is loaded and no export or cut holds it; it pauses
+// playback first.
+bool NrEventProcessor::beginStep() {
+    if (!player.usable()) {
+        qDebug() << "not raw file.";
+        return false;
+    }
+    if (refuseWhileWorking())
+        return false;
+    if (player.isPlaying()) {
+        stopPlayback();
+        emit signalPlayStatus(false);
+    }
+    return true;
+}
+
+void NrEventProcessor::runStep(NrRecordingPlayer::Request request, uint64_t ts) {
+    player.request(request, ts);
+    // A quick read shows at once, as a click expects; a slow one arrives later through the mailbox.
+    player.waitIdle(std::chrono::milliseconds(kStepWaitMs));
+    deliverPending();
+}
+
+void NrEventProcessor::preFrame() {
+    if (beginStep())
+        runStep(NrRecordingPlayer::Request::Previous);
+}
+
+void NrEventProcessor::nextFrame() {
+    if (beginStep())
+        runStep(NrRecordingPlayer::Request::Next);
+}
+
+void NrEventProcessor::setPlayPos(uint64_t ts) {
+    if (player.usable() && (ts < player.lower() || ts > player.upper()))
+        return;
+    if (beginStep())
+        runStep(NrRecordingPlayer::Request::Seek, ts);
+}
+
+void NrEventProcessor::slotPlaybackReset() {
+    if (!player.usable()) {
+        qDebug() << "not raw file.";
+        return;
+    }
+    if (refuseWhileWorking())
+        return;
+    stopPlayback();
+    const uint64_t lo = player.lower();
+    runStep(NrRecordingPlayer::Request::Reset);
+    qDebug() << "set ts: " << lo;
+    mailbox.publishTimestamp(lo, true); // also when the start could not be read
+    deliverPending();
+    emit signalPlayStatus(false);
+}
+
+void NrEventProcessor::slotPlayLoop(bool on) { player.setLoop(on); }
+
+void NrEventProcessor::slotSetLowerTimeStamp(uint64_t ts) { player.setLowerTs(ts); }
+
+void NrEventProcessor::slotSetUpperTimeStamp(uint64_t ts) { player.setUpperTs(ts); }
+
+void NrEventProcessor::slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts,
+                                       uint64_t end_ts) {
+    startWork(exportJob, NrExportRequest::Kind::Video, qs_out_full_path, qs_out_dir, start_ts, end_ts);
+}
+
+void NrEventProcessor::slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts,
+                                      uint64_t end_ts) {
+    startWork(cutJob, NrExportRequest::Kind::Cut, qs_out_full_path, qs_out_dir, start_ts, end_ts);
+}
+
+void NrEventProcessor::startWork(NrExportJob& job, NrExportRequest::Kind kind, const QString& fullPath,
+                                 const QString& dir, uint64_t start, uint64_t end) {
+    if (!player.usable())
+        return;
+    if (player.isPlaying()) {
+        stopPlayback();
+        emit signalPlayStatus(false);
+    }
+    NrExportRequest request;
+    request.kind = kind;
+    request.path = fullPath.toLocal8Bit().toStdString();
+    request.start = start;
+    request.end = end;
+    if (kind == NrExportRequest::Kind::Video) {
+        // The video plays like the viewer: display rate, frame step, accumulation, window placement.
+        const uint64_t step = std::max<uint64_t>(player.frameStep(), 1);
+        norvale::VideoExportOptions& o = request.options;
+        o.fps = norvale::kDisplayRateHz;
+        o.slowMotion = std::clamp(1e6 / (double(norvale::kDisplayRateHz) * double(step)), 0.001, 1000.0);
+        o.accTimeUs = std::clamp<uint64_t>(player.accTime(), 1, 3600ull * 1000000);
+        o.anchor = norvale::EventWindowAnchor::FrameStart;
+        o.onColor = toFrameRgb(config->dvsOnColor);
+        o.offColor = toFrameRgb(config->dvsOffColor);
+        o.backgroundColor = toFrameRgb(config->dvsBackgroundColor);
+        qDebug() << "start export video: " << fullPath;
+    }
+    ++workJobs;
+    beginBusy();
+    emit signalProgress(0.0);
+    job.start(
+        player.reader(), player.readerLock(), std::move(request),
+        [this](double fraction) { mailbox.publishProgress(fraction); },
+        [this, kind, dir, start, end](bool ok, const std::string& reason) {
+            if (ok)
+                mailbox.publishProgress(1.0);
+            postToOwner([this, kind, ok, reason, dir, start, end] { finishWork(kind, ok, reason, dir, start, end); });
+        });
+}
+
+void NrEventProcessor::finishWork(NrExportRequest::Kind kind, bool ok, const std::string& reason, const QString& dir,
+                                  uint64_t start, uint64_t end) {
+    if (--workJobs == 0)
+        refusalShown = false;
+    const bool video = kind == NrExportRequest::Kind::Video;
+    if (ok) {
+        qDebug() << "extract event data start:" << start << " end: " << end << " success.";
+        emit signalShowLeftBottomTips(video ? tr("Export video success!") : tr("Export raw file success!"),
+                                      NrMessageSuccess, dir);
+    } else {
+        qDebug() << "extract event data start:" << start << " end: " << end << " failed.";
+        QString tip = video ? tr("Export video failed!") : tr("Export raw file failed!");
+        if (!reason.empty())
+            tip += QLatin1Char(' ') + QString::fromLocal8Bit(reason.c_str());
+        emit signalShowLeftBottomTips(tip, NrMessageError, dir);
+    }
+    endBusy();
+}
+
+void NrEventProcessor::beginBusy() {
+    if (busyJobs++ == 0)
+        emit signalLoadingStatus(true);
+}
+
+void NrEventProcessor::endBusy() {
+    if (busyJobs > 0 && --busyJobs == 0)
+        emit signalLoadingStatus(false);
+}

@@ -458,6 +458,10 @@
         <translation>Export raw file failed!</translation>
     </message>
     <message>
+        <source>The recording is busy with an export or cut; try again when it has finished.</source>
+        <translation>The recording is busy with an export or cut; try again when it has finished.</translation>
+    </message>
+    <message>
         <source>Failed to read the raw file!</source>
         <translation>Failed to read the raw file!</translation>
     </message>

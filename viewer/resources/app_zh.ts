@@ -458,6 +458,10 @@
         <translation>导出原始文件失败！</translation>
     </message>
     <message>
+        <source>The recording is busy with an export or cut; try again when it has finished.</source>
+        <translation>录制文件正在导出或剪切，请在完成后再试。</translation>
+    </message>
+    <message>
         <source>Failed to read the raw file!</source>
         <translation>读取原始文件失败！</translation>
     </message>

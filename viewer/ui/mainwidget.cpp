@@ -154,7 +154,6 @@ void MainWidget::initStyle() {
 
     setViewerTypeStyle(m_viewerType);
     maximizedChanged(false);
-    updateStatusBarInfo();
 }
 
 void MainWidget::initSidebarSettingUI() {

@@ -56,6 +56,7 @@ signals:
     void signalPlaybackReset();
     void signalPlaybackCtrl(bool play);
     void signalOpenRawFile(QString path);
+    // For the fusion processor's replay, which will open a recording's ".mp4" beside its ".raw".
     void signalOpenFusionFile(QString path);
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
@@ -117,7 +118,6 @@ private:
     void initConnect();
     void connectEventProcessor();
     void setViewerTypeStyle(int viewerType);
-    void updateStatusBarInfo();
     void runGeneralSetting();
     void switchLanguage();
     void showAboutUs();
@@ -140,7 +140,6 @@ private:
     int m_sourceType = NrSourceNone;
     SidebarCameraSettingUI* m_cameraSidebar = nullptr;
     QMenu* m_viewerMenu = nullptr;
-    QString m_statusParts[4];
 
     // Menu texts, translated once when the window is built.
     QString m_textOpenCamera, m_textCameraInfo, m_textIpConfig, m_textOpenRecording, m_textSaveAs, m_textCut,

@@ -180,10 +180,6 @@ void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type) {
 
 void MainWidget::slotShowLeftBottomTips(QString tips) { slotShowLeftBottomTips(tips, NrMessageSuccess, QString()); }
 
-void MainWidget::updateStatusBarInfo() {
-    ui->lb_status_bar->setText(m_statusParts[0] + m_statusParts[1] + m_statusParts[2] + m_statusParts[3]);
-}
-
 void MainWidget::on_pb_fold_setting_clicked(bool checked) {
     // The camera side bar is the only one until cameras exist; the group logic lives here.
     for (QPushButton* other : {ui->pb_fold_dvs_setting, ui->pb_fold_aps_setting})

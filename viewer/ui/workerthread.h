@@ -2,6 +2,7 @@
 
 // A QThread that runs one task and then emits taskCompleted() (from the new thread; receivers in
 // other threads get it queued). The task runs on the new thread; the object lives in its creator's.
+// Kept for opening cameras, which the main window will do on one behind its waiting window.
 #include <QThread>
 
 #include <functional>

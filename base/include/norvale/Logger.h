@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "norvale/Export.h"
 
@@ -34,6 +35,12 @@ public:
     // file: the caller's source path (__FILE__); trace and debug lines carry its base name and line.
     void log_(LogLevelType level, const char* file, int line, const char* format, ...)
         __attribute__((format(printf, 5, 6)));
+
+    // The first error (or critical) message logged on the calling thread since clearThreadError(),
+    // empty when none: a caller tells its user why an operation failed, as errno does for a system
+    // call. Messages below the log level are not kept.
+    static std::string threadError();
+    static void clearThreadError();
 
     class Impl;
 

@@ -65,6 +65,7 @@ private:
     std::string targetPath; // the file that is replaced: outputPath or a symbolic link's target
     std::string tempPath;
     FileIdentity tempId;
+    FileIdentity inputId;
     std::string why;
     bool wasRefused = false;
 };
@@ -77,5 +78,10 @@ NR_BASE_EXPORT int openRegularFile(const std::string& path, std::string& problem
 // Removes the temporary file of every SafeOutputFile open in this process. Async-signal-safe (no
 // allocation, no locks): meant for a SIGINT/SIGTERM handler that then ends the process.
 NR_BASE_EXPORT void removeLiveTemporaries() noexcept;
+
+// For programs (a library never installs handlers): on SIGINT, SIGTERM or SIGHUP the live
+// temporaries are removed, message (a string that outlives the program's main) goes to stderr, and
+// the signal then ends the process as it would have (the shell sees the usual status).
+NR_BASE_EXPORT void removeTemporariesOnTerminatingSignals(const char* message);
 
 } // namespace norvale

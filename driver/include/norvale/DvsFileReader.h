@@ -33,7 +33,8 @@ struct RawFileStats {
 };
 
 // Reads an EVT 3.0 (or EVT 2.0) raw file. prepareFile indexes the file in one pass (memory only:
-// about 48 bytes per 64 KiB of data); then seeking never scans the file.
+// about 80 bytes per 64 KiB of data); then seeking never scans the file, and empty stretches of
+// time are skipped.
 //
 // A reader is used by one thread at a time (playback, export and cut threads take turns; the
 // caller serialises them). Failures return false or an empty pointer and log the reason.

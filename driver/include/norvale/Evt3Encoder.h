@@ -6,6 +6,7 @@
 
 #include "norvale/DriverExport.h"
 #include "norvale/Event2D.h"
+#include "norvale/RawDecoder.h"
 
 namespace norvale {
 
@@ -37,6 +38,14 @@ public:
 
     // Forget the stream state: the next words start a new stream (a new file).
     void reset();
+
+    // For words copied from another stream: writes the words that bring a decoder of this stream
+    // to state s (time, row, vector base and polarity), so that words which a decoder reads in
+    // state s decode here to the same events. False, writing nothing, when s's time cannot be
+    // reached from here. A vector base past the width is written as one (the width is at most 2047).
+    bool enterState(const RawDecoderState& s);
+    // The words copied after enterState left a decoder of this stream in state s.
+    void assumeState(const RawDecoderState& s);
 
     uint64_t eventsEncoded() const { return encoded; }
     uint64_t droppedEvents() const { return dropped; }

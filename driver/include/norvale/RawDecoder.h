@@ -13,6 +13,11 @@ namespace norvale {
 
 enum class RawFormat : uint8_t { Evt3 = 3, Evt2 = 2 };
 
+// Which EVT 3.0 decoding and counting kernel to use; all give identical results. Auto takes the
+// fastest the CPU has, or the one the environment variable NORVALE_SIMD (avx512, avx2, portable)
+// asks for when the CPU has it (a higher one falls back to the best the CPU has).
+enum class DecoderKernel { Auto, Portable, Avx2, Avx512 };
+
 // Everything a decoder needs to resume in the middle of a stream. Plain data, so an index can
 // store one per checkpoint and hand it back to setState.
 struct RawDecoderState {
@@ -59,6 +64,7 @@ public:
     uint32_t width() const { return w; }
     uint32_t height() const { return h; }
     virtual RawFormat format() const = 0;
+    virtual DecoderKernel kernel() const { return DecoderKernel::Portable; }
 
 protected:
     RawDecoder(uint32_t width, uint32_t height) : w(width), h(height) {}
@@ -70,10 +76,12 @@ private:
     std::vector<Event2D> countScratch; // for the default count(): decoded pieces, reused
 };
 
-// Which EVT 3.0 decoding kernel to use. Auto takes the AVX-512 kernel when the CPU has it;
-// both kernels give identical results.
-enum class DecoderKernel { Auto, Portable, Avx512 };
-
+// Whether this CPU can run kernel (Auto and Portable always).
+NR_DRIVER_EXPORT bool kernelAvailable(DecoderKernel kernel);
+// The kernel Auto stands for now (never Auto); NORVALE_SIMD is read at each call.
+NR_DRIVER_EXPORT DecoderKernel autoKernel();
+// "avx512", "avx2", "portable" (and "auto").
+NR_DRIVER_EXPORT const char* kernelName(DecoderKernel kernel);
 NR_DRIVER_EXPORT bool avx512KernelAvailable();
 
 // Geometry: events with x >= width or y >= height are dropped.

@@ -19,8 +19,9 @@ namespace norvale {
 // starts with its header. When the first event's timestamp differs from the header's
 // dvs_start_timestamp, the header is rewritten with it before the first data reaches the file.
 //
-// Threads: open/add*/flush/close/abandon from one thread at a time (the recording thread); the
-// flusher thread only writes. `mutex` guards the encoder, the file descriptor and the counters.
+// Threads: open/add*/enterState/copyFrom/assumeState/flush/close/abandon from one thread at a time
+// (the recording or cutting thread); the flusher thread only writes. `mutex` guards the encoder,
+// the file descriptor and the counters.
 class NR_DRIVER_EXPORT RawFileWriter {
 public:
     RawFileWriter();
@@ -42,6 +43,14 @@ public:
     bool addTrigger(const EventTriggerIn& trigger);
     bool add(const Event2D* eBegin, const Event2D* eEnd, const EventTriggerIn* tBegin, const EventTriggerIn* tEnd);
 
+    // Words copied unchanged from an EVT 3.0 file (a cut): enterState writes the words that bring
+    // a reader to the state the copied words start in (false when that time cannot be reached),
+    // copyFrom appends size bytes of fd at offset, assumeState tells the encoder the state they
+    // end in. firstEvent gives the header's dvs_start_timestamp when no event was added before.
+    bool enterState(const RawDecoderState& s);
+    bool copyFrom(int fd, uint64_t offset, uint64_t size, uint64_t firstEvent);
+    void assumeState(const RawDecoderState& s);
+
     bool flush();
     // Flushes, closes; false when any write failed (the file is then incomplete).
     bool close();
@@ -57,7 +66,8 @@ public:
 private:
     bool start(int descriptor, const std::string& path, const DvsFileInfo& info, unsigned flushIntervalMs,
                bool removable);
-    bool flushLocked();
+    // force: also when nothing is encoded, so that the final header is in place before a copy
+    bool flushLocked(bool force = false);
     bool writeAll(const uint8_t* data, size_t size);
     void flusherLoop(unsigned intervalMs);
     void stopFlusher();

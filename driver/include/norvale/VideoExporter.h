@@ -9,25 +9,21 @@
 #include "norvale/DriverExport.h"
 #include "norvale/Event2D.h"
 #include "norvale/SafeOutputFile.h"
+#include "norvale/EventFrame.h"
 
 namespace norvale {
 
-struct VideoRgb {
-    uint8_t r = 0;
-    uint8_t g = 0;
-    uint8_t b = 0;
-};
+using VideoRgb = FrameRgb;
 
 enum class VideoCodecChoice {
     Auto,  // H.264 (libx264) when the FFmpeg build has it, MPEG-4 part 2 otherwise
     Mpeg4, // always the built-in MPEG-4 part 2 encoder
 };
 
-// How an event recording becomes a video. Frame k shows the events of the last accTimeUs of event
-// time before its end, start + (k + 1) * 1e6 / (fps * slowMotion); the last frame ends at the
-// range's end (included). A pixel shows onColor where ON events outnumber OFF ones, offColor where
-// OFF events are at least as many (both counts capped at 3, as the live view does), background
-// where there are none. Triggers are not drawn.
+// How an event recording becomes a video. Frame k ends at start + (k + 1) * 1e6 / (fps * slowMotion)
+// and shows accTimeUs of event time placed by `anchor` (see EventFrame.h); the last frame ends at
+// the range's end (included). Pixels follow the event frame rule of EventFrame.h. Triggers are not
+// drawn.
 struct VideoExportOptions {
     int fps = 30;                 // frames per second of video, 1..240
     uint64_t accTimeUs = 33333;   // event time shown in one frame, 1 us .. 1 h
@@ -38,13 +34,13 @@ struct VideoExportOptions {
     int width = 1280;             // even, 16..8192
     int height = 720;             // even, 16..8192
     VideoCodecChoice codec = VideoCodecChoice::Auto;
+    EventWindowAnchor anchor = EventWindowAnchor::FrameEnd;
     // Called on the exporting (calling) thread after each frame is counted, with the fraction done
     // (0..1]; returning false cancels the export and removes the partial file.
     std::function<bool(double fraction)> progress;
 };
 
-// Sets the three colours of a named scheme: "gray", "dark", "light", "redblue", "redgreen"
-// (case does not matter). False and the options unchanged for another name.
+// Sets the three colours of a named scheme of kEventColorSchemes (case does not matter). False and the options unchanged for another name.
 NR_DRIVER_EXPORT bool applyColorScheme(const std::string& name, VideoExportOptions& options);
 
 // Where the events come from. readEvents(start, duration) returns the events with

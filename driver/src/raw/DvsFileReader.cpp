@@ -14,6 +14,7 @@
 #include "norvale/RawFileWriter.h"
 #include "norvale/RawHeader.h"
 #include "raw/CutOutput.h"
+#include "raw/Evt3CopyCut.h"
 #include "raw/RawIndex.h"
 
 namespace norvale {
@@ -85,6 +86,9 @@ public:
     // triggers, when wanted) to sink. False on a read error.
     template <class Sink>
     bool scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink);
+    // The same over index chunks [first, last).
+    template <class Sink>
+    bool scanChunks(size_t first, size_t last, bool wantTriggers, Sink&& sink);
     bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
     // Decodes chunk c alone and hands its events to sink. False on a read error.
     template <class Sink>
@@ -108,7 +112,7 @@ bool DvsFileReader::Impl::prepare() {
     decoder->reset();
     // A count-only pass: no event is written anywhere (see Evt3CountAvx512.cpp).
     EventTally tally;
-    uint64_t mn = UINT64_MAX;
+    uint64_t mn = UINT64_MAX, triggerMax = 0;
     for (uint64_t off = 0; off < index.dataBytes; off += kReadBytes) {
         const size_t want = size_t(std::min<uint64_t>(kReadBytes, index.dataBytes - off));
         const ssize_t got = readData(off, want);
@@ -119,13 +123,20 @@ bool DvsFileReader::Impl::prepare() {
             tally.minTimestamp = UINT64_MAX; // the chunk's own minimum and maximum
             const uint64_t maxBefore = tally.maxTimestamp;
             tally.maxTimestamp = 0;
+            const size_t triggersBefore = triggerList.size();
             decoder->count(io.data() + c, std::min(kChunkBytes, size_t(got) - c), tally, &triggerList);
             mn = std::min(mn, tally.minTimestamp);
             chunk.ownMin = tally.minTimestamp;
             chunk.ownMax = tally.maxTimestamp;
             tally.maxTimestamp = std::max(maxBefore, tally.maxTimestamp);
-            chunk.maxUpTo = tally.maxTimestamp;
+            // The bounds cover trigger edges too: a range's triggers are found, and a cut copies
+            // only chunks whose triggers are all inside.
             chunk.minFrom = tally.minTimestamp;
+            for (size_t k = triggersBefore; k < triggerList.size(); ++k) {
+                chunk.minFrom = std::min(chunk.minFrom, triggerList[k].timestamp);
+                triggerMax = std::max(triggerMax, triggerList[k].timestamp);
+            }
+            chunk.maxUpTo = std::max(tally.maxTimestamp, triggerMax);
             index.chunks.push_back(chunk);
         }
         if (size_t(got) < want) {
@@ -155,6 +166,11 @@ template <class Sink>
 bool DvsFileReader::Impl::scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink) {
     size_t first = 0, last = 0;
     index.chunkRange(from, to, first, last);
+    return scanChunks(first, last, wantTriggers, sink);
+}
+
+template <class Sink>
+bool DvsFileReader::Impl::scanChunks(size_t first, size_t last, bool wantTriggers, Sink&& sink) {
     if (first >= last) return true;
     decoder->setState(index.chunks[first].state);
     const uint64_t begin = uint64_t(first) * kChunkBytes;
@@ -296,35 +312,57 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
     const double span = spanTo > spanFrom ? double(spanTo - spanFrom) : 1.0;
     double reported = 0;
     bool cancelled = false;
-    bool ok = scan(start, to, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
-        if (progress && n) {
-            const uint64_t now = ev[n - 1].timestamp;
-            const double fraction = now <= spanFrom ? 0.0 : std::min(1.0, double(now - spanFrom) / span);
-            if (fraction - reported >= 0.005) {
-                reported = fraction;
-                if (!progress(fraction)) {
-                    cancelled = true;
-                    return false;
-                }
-            }
+    auto reachedTime = [&](uint64_t now) { // false cancels
+        if (!progress) return true;
+        const double fraction = now <= spanFrom ? 0.0 : std::min(1.0, double(now - spanFrom) / span);
+        if (fraction - reported >= 0.005) {
+            reported = fraction;
+            if (!progress(fraction)) cancelled = true;
         }
-        kept.clear();
-        keptTrig.clear();
-        for (size_t i = 0; i < n; ++i)
-            if (ev[i].timestamp >= start && ev[i].timestamp < to) kept.push_back(ev[i]);
-        for (const Event2D& e : kept)
-            if (e.x >= kWrittenWidth || e.y >= kWrittenHeight) {
-                firstOutside = e;
-                outside = &firstOutside;
-                return false; // the cut cannot hold the range: no need to read on
-            }
-        for (const auto& x : t)
-            if (x.timestamp >= start && x.timestamp < to) keptTrig.push_back(x);
-        if (kept.empty() && keptTrig.empty()) return true;
-        if (!output.writerStarted() && !openWriter(kept.empty() ? keptTrig.front().timestamp : kept.front().timestamp))
-            return false;
-        return output.rawWriter().add(kept.data(), kept.data() + kept.size(), keptTrig.data(), keptTrig.data() + keptTrig.size());
-    });
+        return !cancelled;
+    };
+    bool ok;
+    detail::CopyCutPlan plan;
+    if (header.format == RawFormat::Evt3 && header.width == kWrittenWidth && header.height == kWrittenHeight &&
+        detail::planCopyCut(index, start, to, plan)) {
+        // The words between the edges decode in the cut exactly as here: they are copied.
+        uint64_t firstTs = 0;
+        bool found = false;
+        ok = scanChunks(plan.first, plan.last, true,
+                        [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
+                            detail::keepRange(ev, n, t, start, to, kept, keptTrig);
+                            found = !kept.empty() || !keptTrig.empty();
+                            if (found) firstTs = kept.empty() ? keptTrig.front().timestamp : kept.front().timestamp;
+                            return !found;
+                        }) ||
+             found;
+        if (found) {
+            detail::CopyCutSource src;
+            src.fd = fd;
+            src.index = &index;
+            src.decodeChunks = [&](size_t a, size_t b, const detail::PieceSink& sink) {
+                return scanChunks(a, b, true, sink);
+            };
+            src.progress = reachedTime;
+            ok = openWriter(firstTs) && detail::copyCutEvt3(src, plan, start, to, output.rawWriter(), cancelled);
+        }
+    } else {
+        ok = scan(start, to, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
+            if (n && !reachedTime(ev[n - 1].timestamp)) return false;
+            detail::keepRange(ev, n, t, start, to, kept, keptTrig);
+            for (const Event2D& e : kept)
+                if (e.x >= kWrittenWidth || e.y >= kWrittenHeight) {
+                    firstOutside = e;
+                    outside = &firstOutside;
+                    return false; // the cut cannot hold the range: no need to read on
+                }
+            if (kept.empty() && keptTrig.empty()) return true;
+            if (!output.writerStarted() && !openWriter(kept.empty() ? keptTrig.front().timestamp : kept.front().timestamp))
+                return false;
+            return output.rawWriter().add(kept.data(), kept.data() + kept.size(), keptTrig.data(),
+                                          keptTrig.data() + keptTrig.size());
+        });
+    }
     if (ok && !output.writerStarted()) {
         NR_LOG(LOG_INFO, "cut of %s: no events between %llu and %llu", path.c_str(), (unsigned long long)start,
                (unsigned long long)end);

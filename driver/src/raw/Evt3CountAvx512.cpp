@@ -16,9 +16,8 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
-#include <algorithm>
-
 #include "raw/Evt3Avx512.h"
+#include "raw/Evt3CountSlot.h"
 
 namespace norvale::detail {
 
@@ -32,36 +31,23 @@ NR_AVX512 void evt3CountAvx512(const uint8_t* bytes, size_t nWords, RawDecoderSt
     const __m512i bitsIn = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4));
     constexpr size_t kFlushWords = size_t(1) << 22; // keeps the 32-bit lane sums from overflowing
 
-    // Sums of the blocks since the last flush, all of them in rate slot `slot`: times t24 in
-    // [lo24, hi24) under the current wrap.
+    // Sums of the blocks since the last flush, all of them in the rate slot of `slots`.
     __m512i accN = zero, accOn = zero, accMin = ones, accMax = zero;
-    uint64_t slot = 0;
-    __m512i lo24 = ones, hi24 = zero; // empty until the first event
+    Evt3CountSlot slots;
+    __m512i lo24 = ones, hi24 = zero;
     auto sum = [](__m512i v) NR_AVX512 {
         return uint64_t(_mm512_reduce_add_epi64(_mm512_add_epi64(
             _mm512_cvtepu32_epi64(_mm512_castsi512_si256(v)), _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(v, 1)))));
     };
     auto flush = [&]() NR_AVX512 {
-        const uint64_t n = sum(accN);
-        if (n) {
-            tally.events += n;
-            tally.on += sum(accOn);
-            tally.rate.addToSlot(slot, uint32_t(n));
-            tally.minTimestamp = std::min(tally.minTimestamp, s.wrapBase | _mm512_reduce_min_epu32(accMin));
-            tally.maxTimestamp = std::max(tally.maxTimestamp, s.wrapBase | _mm512_reduce_max_epu32(accMax));
-            tally.recentTimestamp = s.wrapBase | _mm512_reduce_max_epu32(accMax);
-        }
+        slots.flush(tally, s, sum(accN), sum(accOn), _mm512_reduce_min_epu32(accMin), _mm512_reduce_max_epu32(accMax));
         accN = accOn = accMax = zero;
         accMin = ones;
     };
     auto rebound = [&]() NR_AVX512 {
-        if (!tally.haveFirst) return;
-        slot = tally.rate.slotOf(tally.recentTimestamp); // counted already: neither grows nor coarsens
-        uint64_t lo = 0, hi = 0;
-        tally.rate.slotRange(slot, lo, hi);
-        const uint64_t full = uint64_t(1) << 24;
-        lo24 = _mm512_set1_epi32(int(lo <= s.wrapBase ? 0 : std::min(lo - s.wrapBase, full)));
-        hi24 = _mm512_set1_epi32(int(hi <= s.wrapBase ? 0 : std::min(hi - s.wrapBase, full)));
+        slots.rebound(tally, s);
+        lo24 = _mm512_set1_epi32(int(slots.lo24));
+        hi24 = _mm512_set1_epi32(int(slots.hi24));
     };
 
     rebound();

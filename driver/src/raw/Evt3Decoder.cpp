@@ -1,6 +1,11 @@
 #include "raw/Evt3Word.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "norvale/Logger.h"
 
 namespace norvale {
 
@@ -40,29 +45,39 @@ void RawDecoder::count(const uint8_t* data, size_t size, EventTally& tally, std:
 
 namespace {
 
+using DecodeKernel = size_t (*)(const uint8_t*, size_t, RawDecoderState&, uint32_t, uint32_t, Event2D*,
+                                std::vector<EventTriggerIn>*);
+using CountKernel = void (*)(const uint8_t*, size_t, RawDecoderState&, uint32_t, uint32_t, EventTally&,
+                             std::vector<EventTriggerIn>*);
+
 class Evt3Decoder final : public RawDecoder {
 public:
-    Evt3Decoder(uint32_t width, uint32_t height, bool simd) : RawDecoder(width, height), simd(simd) {}
+    Evt3Decoder(uint32_t width, uint32_t height, DecoderKernel kernel) : RawDecoder(width, height), which(kernel) {
+        if (kernel == DecoderKernel::Avx512) {
+            decodeKernel = detail::evt3DecodeAvx512;
+            countKernel = detail::evt3CountAvx512;
+        } else if (kernel == DecoderKernel::Avx2) {
+            decodeKernel = detail::evt3DecodeAvx2;
+            countKernel = detail::evt3CountAvx2;
+        }
+    }
 
     RawFormat format() const override { return RawFormat::Evt3; }
+    DecoderKernel kernel() const override { return which; }
 
     size_t maxEvents(size_t bytes) const override { return (bytes / 2 + 1) * 12 + 32; }
 
     size_t decode(const uint8_t* data, size_t size, Event2D* out, std::vector<EventTriggerIn>* triggers) override {
         detail::EventWriter sink{out};
-        run(data, size, sink, triggers, [&](const uint8_t* d, size_t words) {
-            sink.out += simd ? detail::evt3DecodeAvx512(d, words, st, w, h, sink.out, triggers)
-                             : detail::evt3DecodePortable(d, words, st, w, h, sink.out, triggers);
-        });
+        run(data, size, sink, triggers,
+            [&](const uint8_t* d, size_t words) { sink.out += decodeKernel(d, words, st, w, h, sink.out, triggers); });
         return size_t(sink.out - out);
     }
 
     void count(const uint8_t* data, size_t size, EventTally& tally, std::vector<EventTriggerIn>* triggers) override {
         detail::EventCounter sink{tally};
-        run(data, size, sink, triggers, [&](const uint8_t* d, size_t words) {
-            if (simd) detail::evt3CountAvx512(d, words, st, w, h, tally, triggers);
-            else detail::evt3CountPortable(d, words, st, w, h, tally, triggers);
-        });
+        run(data, size, sink, triggers,
+            [&](const uint8_t* d, size_t words) { countKernel(d, words, st, w, h, tally, triggers); });
     }
 
 private:
@@ -84,21 +99,65 @@ private:
         }
     }
 
-    bool simd;
+    DecoderKernel which;
+    DecodeKernel decodeKernel = detail::evt3DecodePortable;
+    CountKernel countKernel = detail::evt3CountPortable;
 };
 
+// Logs a problem with NORVALE_SIMD once per value, not once per file opened.
+void warnOnce(const std::string& value, const std::string& message) {
+    static std::mutex mutex;
+    static std::string warned;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (warned == value) return;
+    warned = value;
+    NR_LOG(LOG_WARN, "%s", message.c_str());
+}
+
 } // namespace
+
+bool kernelAvailable(DecoderKernel kernel) {
+    switch (kernel) {
+    case DecoderKernel::Avx512: return detail::cpuHasAvx512();
+    case DecoderKernel::Avx2: return detail::cpuHasAvx2();
+    default: return true;
+    }
+}
+
+DecoderKernel autoKernel() {
+    static const DecoderKernel best = detail::cpuHasAvx512() ? DecoderKernel::Avx512
+                                      : detail::cpuHasAvx2() ? DecoderKernel::Avx2
+                                                             : DecoderKernel::Portable;
+    const char* v = std::getenv("NORVALE_SIMD"); // read each time: a program may set it between files
+    if (!v || !*v) return best;
+    const std::string name(v);
+    for (DecoderKernel k : {DecoderKernel::Avx512, DecoderKernel::Avx2, DecoderKernel::Portable}) {
+        if (name != kernelName(k)) continue;
+        if (kernelAvailable(k)) return k;
+        warnOnce(name, "NORVALE_SIMD=" + name + ": this CPU cannot run that kernel; using " + kernelName(best));
+        return best;
+    }
+    warnOnce(name, "NORVALE_SIMD=" + name + " is none of avx512, avx2, portable; using " + kernelName(best));
+    return best;
+}
+
+const char* kernelName(DecoderKernel kernel) {
+    switch (kernel) {
+    case DecoderKernel::Avx512: return "avx512";
+    case DecoderKernel::Avx2: return "avx2";
+    case DecoderKernel::Portable: return "portable";
+    default: return "auto";
+    }
+}
 
 bool avx512KernelAvailable() { return detail::cpuHasAvx512(); }
 
 std::unique_ptr<RawDecoder> makeEvt3Decoder(uint32_t width, uint32_t height, DecoderKernel kernel) {
-    bool simd = false;
-    if (kernel == DecoderKernel::Auto) simd = detail::cpuHasAvx512();
-    if (kernel == DecoderKernel::Avx512) {
-        if (!detail::cpuHasAvx512()) return nullptr;
-        simd = true;
-    }
-    return std::make_unique<Evt3Decoder>(width, height, simd);
+    if (kernel == DecoderKernel::Auto) kernel = autoKernel();
+    if (!kernelAvailable(kernel)) return nullptr;
+    // The vectorised kernels keep coordinates in 16-bit fields; real sensors are far smaller.
+    if (width > 2048 || height > 2048) kernel = DecoderKernel::Portable;
+    return std::make_unique<Evt3Decoder>(width, height, kernel);
 }
 
 std::unique_ptr<RawDecoder> makeDecoder(RawFormat format, uint32_t width, uint32_t height) {

@@ -21,6 +21,29 @@ void Evt3Encoder::reset() {
     y = 0xFFFFFFFFu;
 }
 
+bool Evt3Encoder::enterState(const RawDecoderState& s) {
+    if (!s.haveTime) return !haveTime; // a decoder never forgets the time
+    // No word makes a decoder forget its row or vector base: a row past the height, a base past
+    // the width drop events alike.
+    if (width > 0x7FFu || height > 0x7FFu) return false;
+    if (!setTime(s.wrapBase | uint64_t(s.timeHigh) << 12 | s.timeLow)) return false; // writes nothing when false
+    ensure(2);
+    if (s.y != RawDecoderState::kNoY || y != 0xFFFFFFFFu) {
+        y = s.y == RawDecoderState::kNoY ? 0x7FFu : s.y;
+        put(uint16_t(kAddrY | y));
+    }
+    put(uint16_t(kVectBase | uint32_t(s.polarity & 1u) << 11 | std::min<uint32_t>(s.base, 0x7FFu)));
+    return true;
+}
+
+void Evt3Encoder::assumeState(const RawDecoderState& s) {
+    haveTime = s.haveTime;
+    epoch = s.wrapBase >> 24;
+    high = s.timeHigh;
+    low = s.timeLow;
+    y = s.y == RawDecoderState::kNoY ? 0xFFFFFFFFu : s.y;
+}
+
 void Evt3Encoder::grow(size_t n) { words.resize(std::max(words.size() * 2, used + n + 1024)); }
 
 // Brings the decoder's time to t, or returns false when t cannot be reached from here.

@@ -111,16 +111,31 @@ inline Event2D* evt3Word(uint16_t w, RawDecoderState& s, uint32_t width, uint32_
     return sink.out;
 }
 
+// The state after a vectorised block, from its last lane: y and time always, the vector base
+// (last lane's base plus its span) and polarity after blocks with vector words.
+inline void evt3BlockEnd(RawDecoderState& s, uint32_t y, bool highChanged, uint32_t high, uint32_t low) {
+    s.y = y;
+    if (highChanged) s.timeHigh = high;
+    s.timeLow = low;
+}
+inline void evt3BlockEndVector(RawDecoderState& s, uint32_t base, uint32_t span, uint32_t polarity) {
+    const uint32_t next = base + span;
+    s.base = next < RawDecoderState::kNoBase ? next : RawDecoderState::kNoBase;
+    s.polarity = uint8_t(polarity);
+}
+
 // Kernels over nWords whole words starting at bytes (any alignment). Decoding ones return the
 // events written; counting ones add to tally instead.
-size_t evt3DecodePortable(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,
-                          uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers);
-size_t evt3DecodeAvx512(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,
-                        uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers);
-void evt3CountPortable(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width, uint32_t height,
-                       EventTally& tally, std::vector<EventTriggerIn>* triggers);
-void evt3CountAvx512(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width, uint32_t height,
-                     EventTally& tally, std::vector<EventTriggerIn>* triggers);
+#define NR_EVT3_KERNELS(suffix)                                                                                  \
+    size_t evt3Decode##suffix(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,          \
+                              uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers);             \
+    void evt3Count##suffix(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,             \
+                           uint32_t height, EventTally& tally, std::vector<EventTriggerIn>* triggers);
+NR_EVT3_KERNELS(Portable)
+NR_EVT3_KERNELS(Avx2)
+NR_EVT3_KERNELS(Avx512)
+#undef NR_EVT3_KERNELS
 bool cpuHasAvx512();
+bool cpuHasAvx2();
 
 } // namespace norvale::detail

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "norvale/FuncUtils.h"
 #include "norvale/Logger.h"
@@ -128,9 +129,9 @@ bool RawFileWriter::flush() {
     return flushLocked();
 }
 
-bool RawFileWriter::flushLocked() {
+bool RawFileWriter::flushLocked(bool force) {
     if (fd < 0 || error) return false;
-    if (encoder.size() == 0) return true;
+    if (encoder.size() == 0 && (dataWritten || !force)) return true;
     if (!dataWritten) {
         // Only the header is in the file: one write puts the final header and the first data
         // over it, so the file never lacks a header.
@@ -151,6 +152,53 @@ bool RawFileWriter::flushLocked() {
         return false;
     }
     encoder.clearOutput();
+    return true;
+}
+
+bool RawFileWriter::enterState(const RawDecoderState& s) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return fd >= 0 && !error && encoder.enterState(s);
+}
+
+void RawFileWriter::assumeState(const RawDecoderState& s) {
+    std::lock_guard<std::mutex> lock(mutex);
+    encoder.assumeState(s);
+}
+
+bool RawFileWriter::copyFrom(int inFd, uint64_t offset, uint64_t size, uint64_t firstEvent) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!haveFirst && firstEvent != UINT64_MAX) {
+        haveFirst = true;
+        firstTimestamp = firstEvent;
+    }
+    if (!flushLocked(true)) return false;
+    bool kernelCopy = true;   // until the kernel cannot copy between these two files
+    std::vector<uint8_t> buf;
+    while (size > 0) {
+        ssize_t n;
+        if (kernelCopy) {
+            loff_t in = loff_t(offset);
+            n = ::copy_file_range(inFd, &in, fd, nullptr, size_t(std::min<uint64_t>(size, 1 << 30)), 0);
+            if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)) {
+                kernelCopy = false;
+                buf.resize(1 << 20);
+                continue;
+            }
+        } else {
+            n = ::pread(inFd, buf.data(), size_t(std::min<uint64_t>(size, buf.size())), off_t(offset));
+            if (n > 0 && !writeAll(buf.data(), size_t(n))) return false;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (!error)
+                NR_LOG(LOG_ERROR, "cannot copy into raw file %s: %s", filePath.c_str(),
+                       n == 0 ? "the source file became shorter" : std::strerror(errno));
+            error = true;
+            return false;
+        }
+        offset += uint64_t(n);
+        size -= uint64_t(n);
+    }
     return true;
 }
 

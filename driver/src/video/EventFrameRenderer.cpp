@@ -18,12 +18,9 @@ void toYuv(VideoRgb c, uint8_t& y, uint8_t& cb, uint8_t& cr) {
     cr = clampByte(128.0 + (112.0 * r - 93.786 * g - 18.214 * b) / 255.0);
 }
 
-// The shade of one pixel state (off | on << 2): OFF wins ties. Plain selects, so that the row
-// loops below vectorise.
+// The shade of one pixel state (off | on << 2). Plain selects, so that the row loops below vectorise.
 inline uint8_t pick(uint8_t state, uint8_t background, uint8_t on, uint8_t off) {
-    const uint8_t offCount = state & 3;
-    const uint8_t onCount = state >> 2;
-    return state == 0 ? background : (onCount > offCount ? on : off);
+    return eventShade<uint8_t>(state & 3u, state >> 2, background, on, off);
 }
 
 // One row of shades; separate loops over plain arrays, so that each vectorises.

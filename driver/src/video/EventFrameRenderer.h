@@ -8,8 +8,8 @@
 
 namespace norvale::video {
 
-// Paints an EventStatePlane into the YUV 4:2:0 planes of one picture: background where a pixel saw
-// no event, the ON colour where (capped) ON events outnumber OFF ones, the OFF colour otherwise;
+// Paints an EventStatePlane into the YUV 4:2:0 planes of one picture by the event frame rule of
+// norvale/EventFrame.h (background, ON or OFF colour from the capped counts);
 // chroma is the rounded mean of the 2 x 2 pixels it covers. Row pairs without events are filled
 // with the background, and only when the picture may hold something else there, so a quiet
 // picture costs next to nothing.

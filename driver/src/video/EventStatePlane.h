@@ -5,15 +5,18 @@
 #include <cstring>
 #include <vector>
 
+#include "norvale/EventFrame.h"
+
 namespace norvale::video {
 
 // What one frame shows, per pixel: the OFF and ON counts of the window, each capped at kCountCap,
-// packed as off | on << 2 (0 means no event). The cap is what the live view's saturating counters
-// amount to, and both the ON/OFF rule and the colours depend on nothing else. rowTouched marks the
-// rows that may hold a non-zero state, so that painting and resetting skip the quiet ones.
+// packed as off | on << 2 (0 means no event): the event frame of EventFrame.h in one byte a pixel.
+// rowTouched marks the rows that may hold a non-zero state, so that painting and resetting skip
+// the quiet ones.
 // Filled by the counting thread and painted by the encoder thread; PlaneRing hands it over.
 struct EventStatePlane {
-    static constexpr uint8_t kCountCap = 3;
+    static constexpr uint8_t kCountCap = kEventCountCap;
+    static_assert(kEventCountCap <= 3, "two bits a polarity");
 
     EventStatePlane(int w, int h)
         : width(w), height(h), states(static_cast<size_t>(w) * static_cast<size_t>(h), 0),

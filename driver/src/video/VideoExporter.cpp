@@ -111,18 +111,26 @@ struct FramePlan {
     uint64_t frameCount = 0;
     bool sliding = false; // windows overlap: events go in and out again
 
+    EventWindowAnchor anchor = EventWindowAnchor::FrameEnd;
+
     uint64_t frameEnd(uint64_t k) const {
         return k + 1 == frameCount ? end + 1 : start + static_cast<uint64_t>(std::llround(double(k + 1) * step));
     }
-    uint64_t windowBegin(uint64_t frameEnd) const {
-        return frameEnd > start + accTimeUs ? frameEnd - accTimeUs : start;
+    uint64_t windowBegin(uint64_t k) const {
+        if (anchor == EventWindowAnchor::FrameStart) return start + static_cast<uint64_t>(std::llround(double(k) * step));
+        const uint64_t e = frameEnd(k);
+        return e > start + accTimeUs ? e - accTimeUs : start;
     }
-    // Number of frames from k on whose windows all end by until (at least 0).
+    uint64_t windowEnd(uint64_t k) const {
+        if (anchor == EventWindowAnchor::FrameEnd || k + 1 == frameCount) return frameEnd(k);
+        return std::min(windowBegin(k) + accTimeUs, end + 1);
+    }
+    // Number of frames from k on whose windows all end by until (at least 0); window ends grow with k.
     uint64_t framesEndingBy(uint64_t k, uint64_t until) const {
         if (until <= start) return 0;
         uint64_t j = std::min<uint64_t>(frameCount, uint64_t(double(until - start) / step)); // about right
-        while (j > k && frameEnd(j - 1) > until) --j;
-        while (j < frameCount && frameEnd(j) <= until) ++j;
+        while (j > k && windowEnd(j - 1) > until) --j;
+        while (j < frameCount && windowEnd(j) <= until) ++j;
         return j > k ? j - k : 0;
     }
 };
@@ -152,21 +160,22 @@ bool countFrames(const EventRangeSource& source, const FramePlan& plan, const Vi
         // Frames k .. k + frames - 1 show one picture: the last of them stands for all.
         uint64_t frames = 1;
         if (quiet.lastReadEmpty && source.nextEventTime) {
-            const uint64_t begin = plan.windowBegin(plan.frameEnd(k));
+            const uint64_t begin = plan.windowBegin(k);
             uint64_t next = 0;
             if (!quiet.skip(source, begin, next)) return false;
             const uint64_t run = plan.framesEndingBy(k, next);
             if (run > mergeAbove) frames = std::min(run, longest);
         }
-        const uint64_t frameEnd = plan.frameEnd(k + frames - 1);
-        const uint64_t windowBegin = plan.windowBegin(frameEnd);
+        const uint64_t last = k + frames - 1;
+        const uint64_t windowEnd = plan.windowEnd(last);
+        const uint64_t windowBegin = plan.windowBegin(last);
         auto t0 = Clock::now();
         plane = ring.nextToFill();
         stats.waitSeconds += secondsSince(t0);
         if (!plane) return false;
         t0 = Clock::now();
         if (plan.sliding) {
-            if (!forEachPiece(source, head, frameEnd, quiet, stats.readSeconds, countExact) ||
+            if (!forEachPiece(source, head, windowEnd, quiet, stats.readSeconds, countExact) ||
                 !forEachPiece(source, tail, std::max(tail, windowBegin), quiet, stats.readSeconds, uncountExact)) {
                 return false;
             }
@@ -174,10 +183,10 @@ bool countFrames(const EventRangeSource& source, const FramePlan& plan, const Vi
             counter.snapshot(*plane);
         } else {
             plane->clearTouched();
-            if (!forEachPiece(source, windowBegin, frameEnd, quiet, stats.readSeconds, count)) return false;
+            if (!forEachPiece(source, windowBegin, windowEnd, quiet, stats.readSeconds, count)) return false;
         }
         plane->frames = frames;
-        head = frameEnd;
+        head = windowEnd;
         k += frames;
         busySeconds += secondsSince(t0);
         ring.publish();
@@ -230,21 +239,16 @@ bool encodeFrames(video::PlaneRing& ring, video::EventFrameRenderer& renderer, v
 } // namespace
 
 bool applyColorScheme(const std::string& name, VideoExportOptions& options) {
-    struct Scheme {
-        const char* name;
-        VideoRgb on, off, background;
+    auto sameName = [&name](const char* known) {
+        size_t i = 0;
+        for (; known[i] != 0; ++i)
+            if (i >= name.size() || std::tolower(static_cast<unsigned char>(name[i])) !=
+                                        std::tolower(static_cast<unsigned char>(known[i])))
+                return false;
+        return i == name.size();
     };
-    static const Scheme schemes[] = {
-        {"gray", {255, 255, 255}, {0, 0, 0}, {112, 112, 112}},
-        {"redblue", {255, 0, 0}, {0, 0, 255}, {112, 112, 112}},
-        {"redgreen", {255, 0, 0}, {0, 255, 0}, {112, 112, 112}},
-        {"dark", {255, 255, 255}, {64, 126, 200}, {30, 37, 52}},
-        {"light", {0, 0, 0}, {64, 126, 201}, {255, 255, 255}},
-    };
-    std::string lower(name);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    for (const Scheme& s : schemes) {
-        if (lower == s.name) {
+    for (const EventColorScheme& s : kEventColorSchemes) {
+        if (sameName(s.name)) {
             options.onColor = s.on;
             options.offColor = s.off;
             options.backgroundColor = s.background;
@@ -284,6 +288,7 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
     plan.end = end;
     plan.step = 1e6 / (options.fps * options.slowMotion);
     plan.accTimeUs = options.accTimeUs;
+    plan.anchor = options.anchor;
     plan.frameCount = std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(double(end - start) / plan.step - 1e-6)));
     // Windows that do not overlap are counted afresh; overlapping ones slide (events in, events out).
     plan.sliding = double(options.accTimeUs) > std::floor(plan.step);

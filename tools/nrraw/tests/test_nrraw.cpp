@@ -1,52 +1,22 @@
 // The nrraw program itself: each command run as a user would, its output checked against what
 // the driver reads from the same files.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <sstream>
 
+#include "RunNrraw.h"
 #include "TestFiles.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventGenerator.h"
-
-extern char** environ;
 
 using namespace norvale;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out, err;
-};
+using Result = NrrawResult;
 
-// Runs nrraw with args; stdout and stderr go through files in dir.
-Result nrraw(const TempDir& dir, const std::vector<std::string>& args) {
-    const std::string outPath = dir.path("stdout.txt"), errPath = dir.path("stderr.txt");
-    std::vector<std::string> words{NRRAW_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    Result r;
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, NRRAW_PATH, &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) return r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readBytes(outPath);
-    r.err = readBytes(errPath);
-    return r;
-}
+Result nrraw(const TempDir& dir, const std::vector<std::string>& args) { return runNrraw(dir, args); }
 
 bool hasLine(const std::string& text, const std::string& line) {
     std::istringstream in(text);
@@ -108,6 +78,7 @@ TEST(Nrraw, GenWritesTheSeededRecordingAndInfoDescribesIt) {
     for (const auto& e : want) on += e.polarity;
     EXPECT_TRUE(hasLine(info.out, "format: EVT 3.0")) << info.out;
     EXPECT_TRUE(hasLine(info.out, "geometry: 1280 x 720")) << info.out;
+    EXPECT_TRUE(hasLine(info.out, std::string("kernel: ") + kernelName(autoKernel()))) << info.out;
     EXPECT_TRUE(hasLine(info.out, "events: " + std::to_string(want.size()))) << info.out;
     EXPECT_TRUE(hasLine(info.out, "ON events: " + std::to_string(on))) << info.out;
     EXPECT_TRUE(hasLine(info.out, "OFF events: " + std::to_string(want.size() - on))) << info.out;
@@ -189,7 +160,8 @@ TEST(Nrraw, BenchCommandsReportTheirFigures) {
     ASSERT_EQ(r.code, 0) << r.err;
     std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
     EXPECT_EQ(last.rfind("decode: ", 0), 0u) << r.out;
-    EXPECT_NE(last.find(" Mev/s"), std::string::npos) << r.out;
+    EXPECT_NE(last.find(" Mev/s (" + std::string(kernelName(autoKernel())) + " kernel)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("straightforward decoder: "), std::string::npos) << r.out;
     r = nrraw(dir, {"bench", "seek", src, "--count", "5"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("prepare: "), std::string::npos) << r.out;

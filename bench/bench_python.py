@@ -1,0 +1,136 @@
+#!/usr/bin/env python3
+"""Figures of the Python module against the C++ decoder, measured in the same run.
+
+    PYTHONPATH=build/release/python /usr/bin/python3 bench/bench_python.py build/release/bin/nrraw [FILE...]
+
+Without files: the real recordings of ../shared/data (when present) and a generated recording of
+about 1 GiB in /tmp, deleted at the end. For each file: read_all() into NumPy against `nrraw bench
+decode` (the decoding kernel over the file in memory); for the largest: read(t, t + 33333) at
+random t and the peak memory of a process that streams the file with slices().
+"""
+import os
+import random
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import numpy as np
+
+import norvale
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DATA = os.path.join(HERE, "..", "..", "shared", "data")
+
+
+def cpp_decode_rate(nrraw, path):
+    out = subprocess.run([nrraw, "bench", "decode", path, "--repeat", "3"], check=True, capture_output=True,
+                         text=True).stdout
+    return float(re.search(r"decode: ([0-9.]+) Mev/s", out).group(1))
+
+
+def fresh_memory_rate(events):
+    """Events per second of merely filling a fresh array of that size: on a virtual machine first
+    touching memory can cost more than decoding into it."""
+    t0 = time.perf_counter()
+    a = np.empty(events * 2, np.uint64)
+    a.fill(1)
+    seconds = time.perf_counter() - t0
+    del a
+    return events / seconds / 1e6
+
+
+def read_all_rate(path, repeat):
+    f = norvale.RawFile(path)
+    best = 0.0
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        a = f.read_all()
+        seconds = time.perf_counter() - t0
+        best = max(best, len(a) / seconds / 1e6)
+        del a
+    return best, f.info["events"]
+
+
+def page_in(path):
+    with open(path, "rb") as f:
+        while f.read(1 << 24):
+            pass
+
+
+def random_reads(path, count=300):
+    f = norvale.RawFile(path)
+    rng = random.Random(12345)
+    times = []
+    for _ in range(count):
+        t = rng.randrange(f.start, f.end - 33333)
+        t0 = time.perf_counter()
+        f.read(t, t + 33333)
+        times.append((time.perf_counter() - t0) * 1e3)
+    times.sort()
+    return statistics.median(times), times[int(len(times) * 0.99)]
+
+
+def streaming_peak(path, mode):
+    """Peak resident memory of a fresh process that opens the file, and of one that streams it too."""
+    code = ("import norvale, sys\n"
+            "def peak():\n"
+            "    return [l for l in open('/proc/self/status') if l.startswith('VmHWM')][0].split()[1]\n"
+            "f = norvale.RawFile(sys.argv[1])\n"
+            "base = peak()\n"
+            "n = 0\n"
+            "if sys.argv[2] == 'slices':\n"
+            "    for s in f.slices(33333): n += len(s)\n"
+            "else:\n"
+            "    for c in f.chunks(1_000_000): n += len(c)\n"
+            "assert n == f.info['events']\n"
+            "print(base, peak())\n")
+    t0 = time.perf_counter()
+    out = subprocess.run([sys.executable, "-c", code, path, mode], check=True, capture_output=True, text=True)
+    base, peak = (int(v) / 1024 for v in out.stdout.split()[-2:])
+    return base, peak, time.perf_counter() - t0
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    nrraw = sys.argv[1]
+    files = sys.argv[2:]
+    generated = None
+    if not files:
+        files = [p for p in (os.path.join(DATA, "pedestrians_5k.evt3.raw"), os.path.join(DATA, "sparklers.evt2.raw"))
+                 if os.path.exists(p)]
+        generated = os.path.join(tempfile.gettempdir(), f"norvale_python_bench_{os.getpid()}.raw")
+        t0 = time.perf_counter()
+        norvale.generate(generated, 130, 2.0, seed=1, triggers_hz=10)  # about 1 GiB, 4.1 bytes per event
+        print(f"generated {os.path.getsize(generated) / 2**30:.2f} GiB in {time.perf_counter() - t0:.1f} s")
+        files.append(generated)
+    try:
+        for path in files:
+            page_in(path)
+            size = os.path.getsize(path)
+            repeat = 2 if size > 1 << 28 else 20
+            cpp = cpp_decode_rate(nrraw, path)
+            py, events = read_all_rate(path, repeat)
+            cpp_after = cpp_decode_rate(nrraw, path)
+            fresh = fresh_memory_rate(events)
+            print(f"{os.path.basename(path)}: {events} events, {size / 2**20:.1f} MiB; read_all() {py:.0f} Mev/s; "
+                  f"C++ decoder {cpp:.0f} / {cpp_after:.0f} Mev/s (before / after); "
+                  f"ratio {py / max(cpp, cpp_after):.2f}; filling a fresh array of that size alone: {fresh:.0f} Mev/s")
+        big = max(files, key=os.path.getsize)
+        median, p99 = random_reads(big)
+        print(f"{os.path.basename(big)}: read(t, t + 33333) at random t: median {median:.2f} ms, "
+              f"99th percentile {p99:.2f} ms")
+        for mode in ("slices", "chunks"):
+            base, peak, seconds = streaming_peak(big, mode)
+            print(f"{os.path.basename(big)}: {mode} over the whole file: peak {peak:.0f} MB resident "
+                  f"({base:.0f} MB after opening), {seconds:.1f} s")
+    finally:
+        if generated and os.path.exists(generated):
+            os.unlink(generated)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,69 @@
+#pragma once
+
+// What an event frame is, for every program that draws one: the viewer's display and the driver's
+// video export paint from these definitions (each in its own memory layout), so that a video shows
+// what the viewer showed. Header only, no Qt; any thread.
+//
+// A frame covers a window of event time. Each pixel keeps two counts of the window's events, OFF
+// (polarity 0) and ON (polarity 1), both capped at kEventCountCap. The pixel shows the background
+// colour without events, the ON colour where ON outnumbers OFF, the OFF colour otherwise (a tie is
+// OFF).
+//
+// Three rates, never to be mixed up:
+// - display rate: frames shown per second of wall-clock time while a recording plays, and frames
+//   per second of an exported video (kDisplayRateHz);
+// - frame step: event time (us) one frame advances;
+// - slow motion: wall-clock seconds per second of event time, 1e6 / (kDisplayRateHz * step)
+//   (1 is real time, 10 is ten times slower).
+#include <cstdint>
+
+namespace norvale {
+
+// One 8-bit RGB colour.
+struct FrameRgb {
+    uint8_t r = 0;
+    uint8_t g = 0;
+    uint8_t b = 0;
+    constexpr bool operator==(const FrameRgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    constexpr bool operator!=(const FrameRgb& o) const { return !(*this == o); }
+};
+
+constexpr uint16_t kEventCountCap = 3;
+
+constexpr int kDisplayRateHz = 30;
+constexpr uint64_t kDisplayPeriodUs = 1000000 / kDisplayRateHz;
+
+// The tie rule: true where the ON colour is shown (counts already capped, not both zero).
+constexpr bool onWins(unsigned offCount, unsigned onCount) { return onCount > offCount; }
+
+// The shade of a pixel with these (capped) counts; T is a colour or one channel of it.
+template <typename T>
+constexpr T eventShade(unsigned offCount, unsigned onCount, T background, T on, T off) {
+    return (offCount | onCount) == 0 ? background : (onWins(offCount, onCount) ? on : off);
+}
+
+// The colour schemes of the viewer's settings; names as the settings store them.
+struct EventColorScheme {
+    const char* name;
+    FrameRgb on;
+    FrameRgb off;
+    FrameRgb background;
+};
+
+inline constexpr EventColorScheme kEventColorSchemes[] = {
+    {"Gray", {255, 255, 255}, {0, 0, 0}, {112, 112, 112}},
+    {"RedBlue", {255, 0, 0}, {0, 0, 255}, {112, 112, 112}},
+    {"RedGreen", {255, 0, 0}, {0, 255, 0}, {112, 112, 112}},
+    {"Dark", {255, 255, 255}, {64, 126, 200}, {30, 37, 52}},
+    {"Light", {0, 0, 0}, {64, 126, 201}, {255, 255, 255}},
+};
+
+// Where frame windows lie on the event timeline, frame k of a range starting at start with step s:
+// FrameEnd: the window ends at the frame's time, start + (k + 1) * s, and reaches back the
+//   accumulation time (the default of the driver's export);
+// FrameStart: the window starts at start + k * s and reaches forward the accumulation time, which
+//   is how the viewer plays (it labels the frame with its time after the step, start + (k + 1) * s).
+// Either way the last frame of a range ends at the range's end, included.
+enum class EventWindowAnchor { FrameEnd, FrameStart };
+
+} // namespace norvale

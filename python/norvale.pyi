@@ -1,0 +1,74 @@
+"""Event-camera raw files (EVT 3.0, EVT 2.0) as NumPy arrays."""
+import datetime
+import os
+from typing import Any, Callable, Dict, Iterator, Optional, Sequence, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+#: t uint64 (us), x uint16, y uint16, p uint8 (1 ON, 0 OFF); 16 bytes per event.
+EVENT_DTYPE: np.dtype
+#: t uint64 (us), p uint8 (1 rising, 0 falling), id uint8 (channel).
+TRIGGER_DTYPE: np.dtype
+
+_Path = Union[str, bytes, os.PathLike]
+_Time = Union[int, float, np.integer]
+_Progress = Optional[Callable[[float], Optional[bool]]]
+_Columns = Union[npt.NDArray[np.void], Sequence[npt.ArrayLike]]
+
+class SliceIterator(Iterator[npt.NDArray[np.void]]):
+    def __iter__(self) -> SliceIterator: ...
+    def __next__(self) -> npt.NDArray[np.void]: ...
+    def __length_hint__(self) -> int: ...
+
+class ChunkIterator(Iterator[npt.NDArray[np.void]]):
+    def __iter__(self) -> ChunkIterator: ...
+    def __next__(self) -> npt.NDArray[np.void]: ...
+
+class RawFile:
+    """A raw event recording, opened and indexed. Ranges are half-open: start_us <= t < end_us."""
+    def __init__(self, path: _Path) -> None: ...
+    @property
+    def info(self) -> Dict[str, Any]:
+        """path, format, width, height, serial, start_time (datetime), dvs_start_timestamp,
+        first_timestamp, last_timestamp, events, on, off, triggers, data_bytes."""
+    @property
+    def start(self) -> Optional[int]: ...
+    @property
+    def end(self) -> Optional[int]: ...
+    @property
+    def closed(self) -> bool: ...
+    def read(self, start_us: _Time, end_us: _Time) -> npt.NDArray[np.void]:
+        """Events of [start_us, end_us) in time order (EVENT_DTYPE)."""
+    def read_all(self) -> npt.NDArray[np.void]: ...
+    def triggers(self) -> npt.NDArray[np.void]:
+        """Trigger edges (TRIGGER_DTYPE)."""
+    def slices(self, duration_us: _Time, *, start_us: Optional[_Time] = None,
+               end_us: Optional[_Time] = None) -> SliceIterator:
+        """Events of consecutive windows of duration_us, one window in memory at a time."""
+    def chunks(self, n_events: int, *, start_us: Optional[_Time] = None,
+               end_us: Optional[_Time] = None) -> ChunkIterator:
+        """Events in arrays of n_events (the last may be shorter), each event exactly once."""
+    def rate_profile(self) -> Dict[str, Any]:
+        """start_us, slot_us and counts (uint32 array of events per slot)."""
+    def cut(self, start_us: _Time, end_us: _Time, out_path: _Path, progress: _Progress = None) -> bool:
+        """A new EVT 3.0 file with [start_us, end_us); False when progress returned False."""
+    def export_video(self, out_path: _Path, start_us: Optional[_Time] = None, end_us: Optional[_Time] = None,
+                     fps: int = 30, acc_us: _Time = 33333, colors: str = "gray",
+                     progress: _Progress = None) -> bool:
+        """An MP4 of [start_us, end_us); False when progress returned False."""
+    def close(self) -> None: ...
+    def __enter__(self) -> RawFile: ...
+    def __exit__(self, *args: Any) -> None: ...
+
+def write(path: _Path, events: _Columns, triggers: Optional[_Columns] = None,
+          width: int = 1280, height: int = 720) -> None:
+    """Writes an EVT 3.0 file; refuses (ValueError, nothing written) what the format cannot hold."""
+
+def generate(path: _Path, duration_s: float, rate_mevs: float, seed: int = 1,
+             triggers_hz: float = 0) -> None:
+    """Writes a synthetic recording."""
+
+def set_log_level(level: str) -> None:
+    """What the driver prints: "trace", "debug", "info", "warning", "error" or "off"."""

@@ -1,0 +1,133 @@
+#include "FileState.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+
+#include "ArrayPool.h"
+#include "norvale/RawHeader.h"
+
+namespace norvale::python {
+
+namespace {
+
+constexpr size_t kReadBytes = size_t(4) << 20;
+constexpr size_t kDecodePiece = size_t(64) << 10;
+
+// Reads up to size bytes at offset; fewer at the end of the file, -1 on an error.
+ssize_t readAt(int fd, uint8_t* buffer, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, buffer + done, size - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += size_t(n);
+    }
+    return ssize_t(done);
+}
+
+template <class It>
+void sortByTime(It begin, It end) {
+    // The file's order is the sensor's read-out order, which may step back in time a little.
+    const auto earlier = [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; };
+    if (!std::is_sorted(begin, end, earlier)) std::stable_sort(begin, end, earlier);
+}
+
+} // namespace
+
+FileState::~FileState() {
+    if (fd >= 0) ::close(fd);
+}
+
+std::shared_ptr<FileState> FileState::open(const std::string& path) {
+    auto reader = DvsFileReader::createFileReader(path);
+    if (!reader || !reader->prepareFile()) return nullptr;
+    auto st = std::make_shared<FileState>();
+    st->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<char> head(kMaxHeaderBytes + 1);
+    const ssize_t got = st->fd < 0 ? -1 : readAt(st->fd, reinterpret_cast<uint8_t*>(head.data()), head.size(), 0);
+    RawHeader header;
+    std::string problem;
+    if (got < 0 ||
+        parseRawHeader(head.data(), size_t(got), size_t(got) < head.size(), header, problem) != HeaderStatus::Ok)
+        return nullptr; // replaced under our feet
+    st->dataOffset = header.dataOffset;
+    st->path = path;
+    reader->getFileInfo(st->info);
+    st->stats = reader->getStats();
+    st->profile = reader->getRateProfile();
+    st->profileSums.resize(st->profile.counts.size() + 1, 0);
+    for (size_t i = 0; i < st->profile.counts.size(); ++i)
+        st->profileSums[i + 1] = st->profileSums[i] + st->profile.counts[i];
+    st->triggers = reader->triggers();
+    st->format = reader->format();
+    st->width = reader->width();
+    st->height = reader->height();
+    st->reader = std::move(reader);
+    return st;
+}
+
+size_t FileState::slotOf(uint64_t t) const {
+    const size_t slots = profile.counts.size();
+    if (slots == 0 || t <= profile.startTimestamp) return 0; // slot 0 also holds what comes before it
+    return size_t(std::min<uint64_t>((t - profile.startTimestamp) / profile.slotDurationUs, slots - 1));
+}
+
+uint64_t FileState::eventsAtMost(uint64_t from, uint64_t to) const {
+    if (to <= from || profile.counts.empty()) return 0;
+    return profileSums[slotOf(to - 1) + 1] - profileSums[slotOf(from)];
+}
+
+uint64_t FileState::windowEnd(uint64_t from, uint64_t events) const {
+    const uint64_t past = stats.lastTimestamp + 1;
+    if (profile.counts.empty()) return past;
+    const size_t first = slotOf(from);
+    const uint64_t target = profileSums[first] + std::max<uint64_t>(events, 1);
+    // First slot boundary after `first` by which `target` events have come.
+    const auto it = std::lower_bound(profileSums.begin() + long(first) + 1, profileSums.end(), target);
+    if (it == profileSums.end()) return past;
+    const uint64_t boundary = profile.startTimestamp + uint64_t(it - profileSums.begin()) * profile.slotDurationUs;
+    return std::clamp<uint64_t>(boundary, from + 1, std::max(past, from + 1));
+}
+
+bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
+    out.clear();
+    out.reserve(size_t(eventsAtMost(from, to)));
+    if (!reader->readRange(from, to, out)) return false;
+    // The file's order is the sensor's read-out order, which may step back in time a little.
+    sortByTime(out.begin(), out.end());
+    return true;
+}
+
+bool FileState::readAll(EventBuffer& out) {
+    auto decoder = makeDecoder(format, width, height);
+    if (!io) io.reset(new uint8_t[size_t(std::min<uint64_t>(kReadBytes, std::max<uint64_t>(stats.dataBytes, 1)))]);
+    const size_t wanted = size_t(stats.eventCount) + decoder->maxEvents(kDecodePiece);
+    if (!takeBuffer(wanted, out) && !out.reserve(wanted)) throw std::bad_alloc();
+    size_t count = 0;
+    // The bytes the index covers: a file that grew since it was opened is read as it was then.
+    for (uint64_t off = 0; off < stats.dataBytes; off += kReadBytes) {
+        const size_t want = size_t(std::min<uint64_t>(kReadBytes, stats.dataBytes - off));
+        const ssize_t got = readAt(fd, io.get(), want, dataOffset + off);
+        if (got < 0) return false;
+        for (size_t p = 0; p < size_t(got); p += kDecodePiece) {
+            const size_t len = std::min(kDecodePiece, size_t(got) - p);
+            const size_t room = decoder->maxEvents(len);
+            if (count + room > out.capacity()) { // the file holds more than it did when indexed
+                out.setSize(count);
+                if (!out.reserve(std::max(out.capacity() * 2, count + room))) throw std::bad_alloc();
+            }
+            count += decoder->decode(io.get() + p, len, out.data() + count, nullptr);
+        }
+        if (size_t(got) < want) break;
+    }
+    out.setSize(count);
+    sortByTime(out.data(), out.data() + count);
+    return true;
+}
+
+} // namespace norvale::python

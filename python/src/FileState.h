@@ -1,0 +1,59 @@
+#pragma once
+
+// What a RawFile and its slice and chunk iterators share: the reader and the figures gathered when
+// the file was opened.
+//
+// Threads: any Python thread, one at a time per file: `mutex` guards `reader` (null once closed)
+// and every use of it. It is taken only with the GIL released (a progress callback takes the GIL
+// while the mutex is held, so the opposite order would deadlock). The other fields are set in
+// open() and never change.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "EventBuffer.h"
+#include "norvale/DvsFileReader.h"
+
+namespace norvale::python {
+
+struct FileState {
+    std::mutex mutex;
+    std::unique_ptr<DvsFileReader> reader;
+
+    std::string path;
+    DvsFileInfo info;
+    RawFileStats stats;
+    RateProfile profile;
+    std::vector<uint64_t> profileSums; // events in slots [0, i)
+    std::vector<EventTriggerIn> triggers;
+    RawFormat format = RawFormat::Evt3;
+    uint32_t width = 0, height = 0;
+    int fd = -1;                   // our own descriptor, for reading the whole file without the index
+    uint64_t dataOffset = 0;       // where the words start
+    std::unique_ptr<uint8_t[]> io; // readAll's input, kept for the next call; guarded by mutex
+
+    ~FileState();
+
+    // Opens and indexes path; null when the driver refuses it (the reason is in its log).
+    // Without the GIL.
+    static std::shared_ptr<FileState> open(const std::string& path);
+
+    // At least as many as the events with from <= t < to (from the rate profile).
+    uint64_t eventsAtMost(uint64_t from, uint64_t to) const;
+    // A time after from such that [from, end) holds about `events` events, at least one slot.
+    uint64_t windowEnd(uint64_t from, uint64_t events) const;
+
+    // Events of [from, to) into out (replacing its contents), in time order. Caller holds mutex and
+    // checked that the file is open. False on a read error.
+    bool read(uint64_t from, uint64_t to, std::vector<Event2D>& out);
+    // Every event of the file, in time order, decoded straight into out: the fast path of
+    // read_all. Caller holds mutex. False on a read error; std::bad_alloc when memory runs out.
+    bool readAll(EventBuffer& out);
+
+private:
+    size_t slotOf(uint64_t t) const;
+};
+
+} // namespace norvale::python

@@ -1,0 +1,262 @@
+#include "Writing.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Args.h"
+#include "DriverLog.h"
+#include "Errors.h"
+#include "EventArrays.h"
+#include "norvale/DvsFileInfo.h"
+#include "norvale/EventGenerator.h"
+#include "norvale/Evt3Encoder.h"
+
+namespace py = pybind11;
+
+namespace norvale::python {
+
+namespace {
+
+constexpr size_t kBlock = 1 << 16;
+constexpr double kPeriodSeconds = 16.777216; // the 24-bit time of the words, in seconds
+
+// The input in blocks of events, each with the triggers that go with it (those up to the block's
+// last time; the last block takes the rest), in the order the encoder merges them.
+class Blocks {
+public:
+    Blocks(const EventColumns& e, const TriggerColumns& t) : ev(e), tr(t) {}
+
+    // Next block into events/triggers; false when everything has been handed out.
+    bool next(std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers, size_t& firstEvent,
+              size_t& firstTrigger) {
+        if (e >= ev.size && k >= tr.size) return false;
+        const size_t end = std::min(ev.size, e + kBlock);
+        firstEvent = e;
+        firstTrigger = k;
+        events.resize(end - e);
+        const uint64_t* t = ev.t.data();
+        const uint16_t *x = ev.x.data(), *y = ev.y.data();
+        const uint8_t* p = ev.p.data();
+        for (size_t i = e; i < end; ++i) {
+            Event2D& out = events[i - e];
+            out.timestamp = t[i];
+            out.x = x[i];
+            out.y = y[i];
+            out.polarity = p[i];
+        }
+        e = end;
+        const uint64_t upTo = e < ev.size && !events.empty() ? events.back().timestamp : UINT64_MAX;
+        triggers.clear();
+        while (k < tr.size && tr.t.data()[k] <= upTo) {
+            EventTriggerIn trig;
+            trig.timestamp = tr.t.data()[k];
+            trig.value = tr.p.data()[k];
+            trig.id = tr.id.data()[k];
+            triggers.push_back(trig);
+            ++k;
+        }
+        return true;
+    }
+
+private:
+    const EventColumns& ev;
+    const TriggerColumns& tr;
+    size_t e = 0, k = 0;
+};
+
+std::string tooFarText(const char* what, size_t index, uint64_t t, bool haveTime, uint64_t previous) {
+    const std::string head = std::string(what) + "[" + std::to_string(index) + "]: t = " + std::to_string(t);
+    if (haveTime && t < previous)
+        return head + " goes back in time from " + std::to_string(previous) +
+               " further than EVT 3.0 can express (a step back must stay under 8.388608 s and within one " +
+               std::to_string(kPeriodSeconds) + " s period of its 24-bit time); sort the events by t";
+    return head + " lies more than 65536 periods of " + std::to_string(kPeriodSeconds) + " s (about 12.7 days) after " +
+           (haveTime ? "the previous time " + std::to_string(previous) : "time 0") + ", which EVT 3.0 cannot express";
+}
+
+// Encodes the input again one record at a time, as the encoder merges them, and describes the
+// first record it refuses. Only after a refusal, so speed does not matter.
+std::string firstRefusal(const EventColumns& ev, const TriggerColumns& tr) {
+    Evt3Encoder enc;
+    Blocks blocks(ev, tr);
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    size_t e0 = 0, k0 = 0;
+    bool haveTime = false;
+    uint64_t previous = 0;
+    while (blocks.next(events, triggers, e0, k0)) {
+        size_t i = 0;
+        auto addEvent = [&]() -> bool {
+            enc.addEvents(&events[i], &events[i] + 1);
+            enc.clearOutput();
+            if (enc.droppedEvents()) return false;
+            previous = events[i].timestamp;
+            haveTime = true;
+            ++i;
+            return true;
+        };
+        for (size_t k = 0; k < triggers.size(); ++k) {
+            while (i < events.size() && events[i].timestamp <= triggers[k].timestamp)
+                if (!addEvent()) return tooFarText("events", e0 + i, events[i].timestamp, haveTime, previous);
+            enc.addTrigger(triggers[k]);
+            enc.clearOutput();
+            if (enc.droppedTriggers()) return tooFarText("triggers", k0 + k, triggers[k].timestamp, haveTime, previous);
+            previous = triggers[k].timestamp;
+            haveTime = true;
+        }
+        while (i < events.size())
+            if (!addEvent()) return tooFarText("events", e0 + i, events[i].timestamp, haveTime, previous);
+    }
+    return "some events cannot be written";
+}
+
+// The first event or trigger whose values the file cannot hold, "" when all fit.
+std::string checkValues(const EventColumns& ev, const TriggerColumns& tr, uint32_t width, uint32_t height) {
+    for (size_t i = 0; i < ev.size; ++i) {
+        const uint16_t x = ev.x.data()[i], y = ev.y.data()[i];
+        const uint8_t p = ev.p.data()[i];
+        if (x < width && y < height && p <= 1) continue;
+        const std::string head = "events[" + std::to_string(i) + "]: ";
+        if (p > 1) return head + "p = " + std::to_string(p) + " is not a polarity (1 ON, 0 OFF)";
+        return head + "(x, y) = (" + std::to_string(x) + ", " + std::to_string(y) + ") lies outside the " +
+               std::to_string(width) + " x " + std::to_string(height) + " sensor";
+    }
+    for (size_t k = 0; k < tr.size; ++k) {
+        if (tr.p.data()[k] > 1)
+            return "triggers[" + std::to_string(k) + "]: p = " + std::to_string(tr.p.data()[k]) +
+                   " is not an edge (1 rising, 0 falling)";
+        if (tr.id.data()[k] > 15)
+            return "triggers[" + std::to_string(k) + "]: id = " + std::to_string(tr.id.data()[k]) +
+                   " is not a channel (0..15)";
+        if (k > 0 && tr.t.data()[k] < tr.t.data()[k - 1])
+            return "triggers[" + std::to_string(k) + "]: t = " + std::to_string(tr.t.data()[k]) +
+                   " comes before the previous trigger; triggers must be in time order";
+    }
+    return "";
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// Outcome of writing without the GIL; turned into an exception afterwards.
+struct WriteResult {
+    std::string refused; // a record the format cannot hold
+    int ioError = 0;     // errno of a failed write
+};
+
+WriteResult writeFile(const std::string& tmp, const EventColumns& ev, const TriggerColumns& tr, uint32_t width,
+                      uint32_t height) {
+    WriteResult r;
+    r.refused = checkValues(ev, tr, width, height);
+    if (!r.refused.empty()) return r;
+    DvsFileInfo info;
+    info.serialNumber = "python";
+    if (ev.size && tr.size)
+        info.dvsStartTimestamp = std::min(ev.t.data()[0], tr.t.data()[0]);
+    else if (ev.size || tr.size)
+        info.dvsStartTimestamp = ev.size ? ev.t.data()[0] : tr.t.data()[0];
+    const std::string header = generateDvsFileHeader(info);
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        r.ioError = errno;
+        return r;
+    }
+    bool ok = writeAll(fd, reinterpret_cast<const uint8_t*>(header.data()), header.size());
+    Evt3Encoder enc;
+    Blocks blocks(ev, tr);
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    size_t e0 = 0, k0 = 0;
+    while (ok && blocks.next(events, triggers, e0, k0)) {
+        enc.add(events.data(), events.data() + events.size(), triggers.data(), triggers.data() + triggers.size());
+        if (enc.droppedEvents() || enc.droppedTriggers()) {
+            r.refused = firstRefusal(ev, tr);
+            break;
+        }
+        ok = writeAll(fd, enc.data(), enc.size());
+        enc.clearOutput();
+    }
+    if (!ok) r.ioError = errno ? errno : EIO;
+    if (::close(fd) != 0 && !r.ioError && r.refused.empty()) r.ioError = errno;
+    return r;
+}
+
+void write(py::handle pathObject, py::handle events, py::handle triggers, uint32_t width, uint32_t height) {
+    const std::string path = pathArg(pathObject);
+    if (width == 0 || height == 0 || width > kWrittenWidth || height > kWrittenHeight)
+        throw py::value_error("width and height must be within 1 x 1 .. " + std::to_string(kWrittenWidth) + " x " +
+                              std::to_string(kWrittenHeight) + ", the geometry every written raw file states");
+    const EventColumns ev = eventColumns(events);
+    const TriggerColumns tr = triggers.is_none() ? TriggerColumns{} : triggerColumns(triggers);
+    checkWritablePath(path);
+    const std::string tmp = path + ".part";
+    WriteResult r;
+    {
+        py::gil_scoped_release nogil;
+        r = writeFile(tmp, ev, tr, width, height);
+        if (r.refused.empty() && !r.ioError && ::rename(tmp.c_str(), path.c_str()) != 0) r.ioError = errno;
+        if (!r.refused.empty() || r.ioError) ::unlink(tmp.c_str());
+    }
+    if (!r.refused.empty()) throw py::value_error(r.refused + "; nothing was written");
+    if (r.ioError) raiseOsError(r.ioError, std::strerror(r.ioError), path);
+}
+
+void generate(py::handle pathObject, double seconds, double rateMevs, uint64_t seed, double triggersHz) {
+    const std::string path = pathArg(pathObject);
+    if (!(seconds > 0 && seconds <= 86400)) throw py::value_error("duration_s must be above 0 and at most 86400");
+    if (!(rateMevs > 0 && rateMevs <= 1000)) throw py::value_error("rate_mevs must be above 0 and at most 1000");
+    if (!(triggersHz >= 0 && triggersHz <= 100000)) throw py::value_error("triggers_hz must be within 0..100000");
+    checkWritablePath(path);
+    GeneratorConfig cfg;
+    cfg.seed = seed;
+    cfg.eventRate = rateMevs * 1e6;
+    cfg.triggerHz = triggersHz;
+    bool ok;
+    {
+        py::gil_scoped_release nogil;
+        clearDriverReason();
+        ok = generateRecordingFile(path, cfg, uint64_t(std::llround(seconds * 1e6)));
+    }
+    if (!ok) raiseDriverError(path + ": cannot be written");
+}
+
+} // namespace
+
+void bindWriting(py::module_& m) {
+    m.def("write", &write, py::arg("path"), py::arg("events"), py::arg("triggers") = py::none(),
+          py::arg("width") = kWrittenWidth, py::arg("height") = kWrittenHeight,
+          R"doc(Writes events (and trigger edges) to an EVT 3.0 raw file at path.
+
+events is a structured array with integer fields t, x, y, p (norvale.EVENT_DTYPE or any other
+integer types), or a sequence of four arrays (t, x, y, p). triggers likewise: fields t, p and
+optionally id, or a sequence (t, p). Events should be in time order; a small step back is kept
+as it is. width and height give the sensor (at most 1280 x 720, which the file's header states).
+
+An event or trigger the format cannot hold (outside the sensor, a polarity other than 0 or 1, a
+step back in time or a jump ahead too large for EVT 3.0, triggers out of order) is refused with a
+ValueError that names it and says why, and nothing is written. The file appears only when
+complete (it is written under path + ".part" and renamed). The GIL is released while writing.)doc");
+    m.def("generate", &generate, py::arg("path"), py::arg("duration_s"), py::arg("rate_mevs"), py::arg("seed") = 1,
+          py::arg("triggers_hz") = 0.0,
+          R"doc(Writes a synthetic EVT 3.0 recording of duration_s seconds at about rate_mevs million events
+per second: edges moving across a 1280 x 720 sensor, a flickering patch and noise, starting at
+t = 0. The same arguments give the same file. triggers_hz > 0 adds that many trigger pulses per
+second (a rising edge, half a period later a falling one). The GIL is released while writing.)doc");
+}
+
+} // namespace norvale::python

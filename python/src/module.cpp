@@ -1,0 +1,32 @@
+// The norvale Python module: raw event files through the driver library, as NumPy arrays.
+#include <pybind11/pybind11.h>
+
+#include "DriverLog.h"
+#include "EventArrays.h"
+#include "RawFile.h"
+#include "Writing.h"
+
+namespace py = pybind11;
+using namespace norvale::python;
+
+PYBIND11_MODULE(norvale, m) {
+    m.doc() = R"doc(Event-camera raw files (EVT 3.0, EVT 2.0) as NumPy arrays.
+
+RawFile opens and indexes a recording; read(), slices() and chunks() give structured arrays of
+events (fields t, x, y, p); write() and generate() make EVT 3.0 files. Times are microseconds.)doc";
+    installDriverLogCapture();
+    m.attr("__version__") = NORVALE_VERSION;
+    m.attr("EVENT_DTYPE") = eventDtype();
+    m.attr("TRIGGER_DTYPE") = triggerDtype();
+    bindRawFile(m);
+    bindWriting(m);
+    m.def(
+        "set_log_level",
+        [](const std::string& level) {
+            if (!setPrintedLogLevel(level))
+                throw py::value_error("unknown log level '" + level + "': trace, debug, info, warning, error or off");
+        },
+        py::arg("level"),
+        R"doc(Sets which of the driver's messages are printed on standard output: "trace", "debug",
+"info" (the default), "warning", "error" or "off". Exceptions carry their reason either way.)doc");
+}

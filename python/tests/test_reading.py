@@ -1,0 +1,225 @@
+"""Reading: the module's figures against the C++ tool's, ranges, slices, chunks, errors, leaks, GIL."""
+import gc
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import norvale
+from conftest import events, nrraw, real
+
+
+def nrraw_info(path):
+    fields = dict(line.split(": ", 1) for line in nrraw("info", path).splitlines() if ": " in line)
+    return {k: fields.get(k, "").split(" ")[0] for k in
+            ("events", "ON events", "OFF events", "first timestamp", "last timestamp", "triggers", "format")}
+
+
+def nrraw_dump(path, *args):
+    lines = nrraw("dump", path, *args).splitlines()[1:]
+    return np.array([tuple(int(v) for v in line.split(",")) for line in lines], dtype=np.uint64).reshape(-1, 4)
+
+
+@pytest.mark.parametrize("name", ["pedestrians", "sparklers"])
+def test_real_recordings_match_the_cpp_reader(name):
+    path = real(name)
+    f = norvale.RawFile(path)
+    ref = nrraw_info(path)
+    info = f.info
+    counts = tuple(int(ref[k]) for k in ("events", "ON events", "OFF events"))
+    assert (info["events"], info["on"], info["off"]) == counts
+    assert (f.start, f.end) == (int(ref["first timestamp"]), int(ref["last timestamp"]))
+    assert info["triggers"] == int(ref["triggers"]) == len(f.triggers())
+    a = f.read_all()
+    assert a.dtype == norvale.EVENT_DTYPE and len(a) == info["events"]
+    assert np.all(np.diff(a["t"].astype(np.int64)) >= 0)
+    assert (a["t"][0], a["t"][-1]) == (f.start, f.end)
+    assert (a["p"] == 1).sum() == info["on"]
+    # first and last events as the C++ reader dumps them
+    head = nrraw_dump(path, "--limit", "200")
+    tail = nrraw_dump(path, "--start", str(f.end))
+    got = np.stack([a["t"], a["x"], a["y"], a["p"]], axis=1).astype(np.uint64)
+    assert np.array_equal(got[:200], head)
+    assert np.array_equal(np.sort(got[-len(tail):], axis=0), np.sort(tail, axis=0))
+    if name == "pedestrians":  # the data folder's reference figures
+        assert (info["events"], info["on"], f.start, f.end) == (5000, 2894, 5840504, 5885714)
+        assert tuple(a[0]) == (5840504, 707, 297, 0)
+        assert (int(a["x"].sum()), int(a["y"].sum())) == (3415152, 1425333)
+        assert info["format"] == "EVT 3.0" and (info["width"], info["height"]) == (1280, 720)
+    else:
+        assert info["format"] == "EVT 2.0" and (info["width"], info["height"]) == (640, 480)
+        assert a["x"].max() <= 639 and a["y"].max() <= 479
+
+
+def test_ranges_slices_and_chunks_cover_every_event_once(generated):
+    f = norvale.RawFile(generated)
+    a = f.read_all()
+    t = a["t"]
+    rng = np.random.default_rng(3)
+    for lo, hi in [(0, f.start), (f.start, f.start + 1), (f.end, f.end + 1), (f.end + 1, 2**63)] + [
+            tuple(sorted(rng.integers(f.start, f.end + 1, 2))) for _ in range(5)]:
+        r = f.read(lo, hi)
+        assert np.array_equal(r, a[(t >= lo) & (t < hi)]), (lo, hi)
+    assert len(f.read(f.start + 10, f.start + 5)) == 0
+    assert np.array_equal(f.read(float(f.start), f.start + 1e5), f.read(f.start, f.start + 100000))
+
+    slices = list(f.slices(33333))
+    assert len(slices) == (f.end - f.start) // 33333 + 1
+    assert np.array_equal(np.concatenate(slices), a)
+    assert all(len(s) == 0 or (s["t"].min() >= f.start + i * 33333 and s["t"].max() < f.start + (i + 1) * 33333)
+               for i, s in enumerate(slices))
+    part = list(f.slices(1000, start_us=f.start + 500000, end_us=f.start + 700000))
+    assert np.array_equal(np.concatenate(part), f.read(f.start + 500000, f.start + 700000))
+
+    chunks = list(f.chunks(100000))
+    assert [len(c) for c in chunks[:-1]] == [100000] * (len(chunks) - 1) and 0 < len(chunks[-1]) <= 100000
+    assert np.array_equal(np.concatenate(chunks), a)
+    small = list(f.chunks(7, start_us=f.start, end_us=f.start + 3000))
+    assert np.array_equal(np.concatenate(small), f.read(f.start, f.start + 3000))
+
+
+def test_triggers_and_rate_profile(generated):
+    f = norvale.RawFile(generated)
+    tr = f.triggers()
+    assert tr.dtype == norvale.TRIGGER_DTYPE
+    assert len(tr) == f.info["triggers"] == 100  # 50 Hz, a rising and a falling edge, 1 s
+    assert list(tr["p"][:4]) == [1, 0, 1, 0] and np.all(np.diff(tr["t"].astype(np.int64)) > 0)
+    prof = f.rate_profile()
+    assert prof["counts"].dtype == np.uint32 and prof["counts"].sum() == f.info["events"]
+    assert prof["start_us"] <= f.start and prof["slot_us"] >= 1024
+
+
+def test_errors_are_exceptions_with_the_reason(tmp_path, generated):
+    with pytest.raises(FileNotFoundError):
+        norvale.RawFile(tmp_path / "missing.raw")
+    with pytest.raises(IsADirectoryError):
+        norvale.RawFile(tmp_path)
+    text = tmp_path / "notes.txt"
+    text.write_text("just some words\n")
+    with pytest.raises(ValueError, match="not a raw event file"):
+        norvale.RawFile(text)
+    other = tmp_path / "evt4.raw"
+    other.write_bytes(b"% evt 4.0\n% end\n" + bytes(64))
+    with pytest.raises(ValueError, match="unsupported"):
+        norvale.RawFile(other)
+    fifo = tmp_path / "pipe.raw"
+    os.mkfifo(fifo)
+    with pytest.raises(ValueError, match="not a regular file"):
+        norvale.RawFile(fifo)  # must not wait for a writer
+    # a damaged stream after a good header yields what can be decoded
+    damaged = tmp_path / "damaged.raw"
+    data = open(generated, "rb").read()
+    head = data.index(b"% end\n") + 6
+    cut = head + (len(data) - head) // 2 + 1  # in the middle of a word
+    damaged.write_bytes(data[:cut] + bytes(range(256)) * 40)
+    d = norvale.RawFile(damaged)
+    assert 0 < d.info["events"] < norvale.RawFile(generated).info["events"]
+    assert len(d.read_all()) == d.info["events"]
+
+    f = norvale.RawFile(generated)
+    with pytest.raises(ValueError, match="negative"):
+        f.read(-1, 10)
+    with pytest.raises(ValueError, match="whole number"):
+        f.read(0.5, 10)
+    with pytest.raises(TypeError):
+        f.read("0", 10)
+    with pytest.raises(ValueError):
+        f.chunks(0)
+    it = f.slices(1000)
+    a = f.read(f.start, f.start + 1000)
+    f.close()
+    assert f.closed and len(a) > 0 and int(a["t"][0]) == f.start  # arrays outlive the file
+    with pytest.raises(ValueError, match="closed"):
+        f.read_all()
+    with pytest.raises(ValueError, match="closed"):
+        next(it)
+
+
+def test_permission_denied(tmp_path):
+    folder = tempfile.mkdtemp()
+    try:
+        os.chmod(folder, 0o755)
+        path = os.path.join(folder, "secret.raw")
+        with open(path, "wb") as out:
+            out.write(b"% evt 3.0\n% end\n")
+        os.chmod(path, 0)
+        code = ("import norvale\ntry:\n    norvale.RawFile(%r)\nexcept PermissionError as e:\n"
+                "    print('denied', e)\n" % path)
+        # root reads everything: check as nobody
+        drop = (lambda: os.setuid(65534)) if os.geteuid() == 0 else None
+        out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, preexec_fn=drop,
+                             env=dict(os.environ, PYTHONPATH=os.path.dirname(norvale.__file__)))
+        assert out.stdout.startswith("denied") and "Permission denied" in out.stdout, out.stdout + out.stderr
+    finally:
+        os.chmod(os.path.join(folder, "secret.raw"), 0o600)
+        os.unlink(os.path.join(folder, "secret.raw"))
+        os.rmdir(folder)
+
+
+def test_no_reference_or_memory_leak_over_1000_reads(generated):
+    f = norvale.RawFile(generated)
+    window = (f.start + 200000, f.start + 240000)  # about 40,000 events, 640 kB
+    kept = f.read(*window)
+    expected = kept.copy()
+    refs = (sys.getrefcount(f), sys.getrefcount(norvale.EVENT_DTYPE))
+
+    def rss():
+        with open("/proc/self/statm") as s:
+            return int(s.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+    for _ in range(5):
+        f.read(*window)
+    gc.collect()
+    before = rss()
+    for i in range(1000):
+        a = f.read(*window) if i % 50 else f.read_all()[:len(expected)]  # recycled memory on both paths
+        assert len(a) == len(expected)
+        del a
+        if i % 100 == 99:  # 640 MB would be gone by the end if the arrays leaked
+            assert rss() - before < 200 << 20
+    gc.collect()
+    assert (sys.getrefcount(f), sys.getrefcount(norvale.EVENT_DTYPE)) == refs
+    # memory is recycled only once its array is gone
+    assert np.array_equal(kept, expected) and np.array_equal(f.read(*window), expected)
+
+
+def test_gil_is_released_and_threads_share_a_file(generated):
+    f = norvale.RawFile(generated)
+    expected = f.read_all()
+    ticks = [0]
+    stop = threading.Event()
+
+    def spin():  # gives the GIL back now and then, so the reading thread can return promptly
+        while not stop.is_set():
+            ticks[0] += 1
+            if ticks[0] % 1000 == 0:
+                time.sleep(0)
+
+    results = []
+    readers = [threading.Thread(target=lambda: results.append(f.read_all())) for _ in range(2)]
+    spinner = threading.Thread(target=spin)
+    interval = sys.getswitchinterval()
+    # A thread holding the GIL keeps it for a whole second now: the spinner can only run while
+    # the file is decoded if the module lets go of the GIL.
+    sys.setswitchinterval(1.0)
+    try:
+        spinner.start()
+        time.sleep(0.01)
+        before = ticks[0]
+        big = f.read_all()
+        during = ticks[0] - before
+    finally:
+        sys.setswitchinterval(interval)
+    for r in readers:
+        r.start()
+    for r in readers:
+        r.join()
+    stop.set()
+    spinner.join()
+    assert during > 1000, "another thread should run while the file is decoded"
+    assert len(results) == 2 and all(np.array_equal(r, expected) for r in results + [big])

@@ -1,0 +1,170 @@
+// What the viewer shows is what it exports: a range stepped through in the viewer and the same
+// range exported as a video, at slow rates 0.1, 1 and 10, show the same events frame by frame, and
+// the video runs at the display rate with as many frames as playback shows.
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+#include "TestEnv.h"
+#include "loadconfig.h"
+#include "norvale/ApsFileReader.h"
+#include "norvale/ApsFrame.h"
+#include "norvale/RawFileWriter.h"
+#include "processing/nreventsproccess.h"
+
+using norvale::Event2D;
+
+namespace {
+
+constexpr uint64_t kT0 = 7000000;
+constexpr int kGrid = 8;                 // block size in pixels
+constexpr int kColumns = 1280 / kGrid;   // blocks per row
+constexpr uint64_t kBlockUs = 1000;      // one block lights up per millisecond
+constexpr uint64_t kDurationUs = 4300000;
+
+// Block i lights up at kT0 + i * kBlockUs (4 x 4 ON events in its middle), row by row.
+std::vector<Event2D> blockEvents() {
+    std::vector<Event2D> ev;
+    for (uint64_t i = 0; i * kBlockUs < kDurationUs; ++i) {
+        const int bx = int(i % kColumns) * kGrid, by = int(i / kColumns) * kGrid;
+        for (int y = 2; y < 6; ++y)
+            for (int x = 2; x < 6; ++x)
+                ev.push_back(Event2D{uint16_t(bx + x), uint16_t(by + y), 1, kT0 + i * kBlockUs});
+    }
+    return ev;
+}
+
+// First and last lit block and how many are lit, by the green channel of each block's middle.
+struct LitBlocks {
+    int first = -1, last = -1, count = 0;
+    bool operator==(const LitBlocks& o) const { return first == o.first && last == o.last && count == o.count; }
+};
+
+template <typename Green>
+LitBlocks litBlocks(Green green) {
+    LitBlocks b;
+    for (int i = 0; i * kBlockUs < kDurationUs; ++i) {
+        const int x = (i % kColumns) * kGrid + 4, y = (i / kColumns) * kGrid + 4;
+        if (green(x, y) > 184) { // ON is 255, the background 112 (Gray)
+            if (b.first < 0)
+                b.first = i;
+            b.last = i;
+            ++b.count;
+        }
+    }
+    return b;
+}
+
+char* describe(const LitBlocks& b) {
+    return QTest::toString(QStringLiteral("blocks %1..%2 (%3 lit)").arg(b.first).arg(b.last).arg(b.count));
+}
+
+} // namespace
+
+namespace QTest {
+template <>
+char* toString(const LitBlocks& b) {
+    return describe(b);
+}
+} // namespace QTest
+
+class TestExportMatch : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    QString recording;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(tmp.isValid());
+        LoadConfig* config = LoadConfig::getGlobalConfig();
+        config->dvsColorType = QStringLiteral("Gray");
+        config->updateGlobalColorType();
+        recording = tmp.filePath("blocks.raw");
+        const std::vector<Event2D> ev = blockEvents();
+        norvale::RawFileWriter w;
+        norvale::DvsFileInfo info;
+        info.dvsStartTimestamp = kT0;
+        QVERIFY(w.open(recording.toStdString(), info));
+        w.addEvents(ev.data(), ev.data() + ev.size());
+        QVERIFY(w.close());
+    }
+
+    void sameFramesAsTheViewer_data() {
+        QTest::addColumn<int>("fps"); // what the side bar sends: 30 x the slow rate
+        QTest::addColumn<qulonglong>("acc");
+        QTest::addColumn<qulonglong>("from");
+        QTest::addColumn<qulonglong>("to");
+        QTest::addColumn<int>("frames"); // playback steps through the range
+        QTest::addColumn<int>("compared"); // steps the viewer can take one by one
+        // 10 times faster, gaps between windows
+        QTest::newRow("slow rate 0.1") << 3 << 50000ull << qulonglong(kT0 + 100000) << qulonglong(kT0 + 4100000) << 13 << 12;
+        // real time, gaps
+        QTest::newRow("slow rate 1") << 30 << 20000ull << qulonglong(kT0 + 1000000) << qulonglong(kT0 + 2000000) << 31 << 30;
+        // 10 times slower, windows overlapping by nine tenths
+        QTest::newRow("slow rate 10") << 300 << 33333ull << qulonglong(kT0 + 2500000) << qulonglong(kT0 + 2600000) << 31 << 21;
+    }
+
+    void sameFramesAsTheViewer() {
+        QFETCH(int, fps);
+        QFETCH(qulonglong, acc);
+        QFETCH(qulonglong, from);
+        QFETCH(qulonglong, to);
+        QFETCH(int, frames);
+        QFETCH(int, compared);
+
+        NrEventProcessor p;
+        QSignalSpy busy(&p, &NrEventProcessor::signalLoadingStatus);
+        QSignalSpy images(&p, &NrEventProcessor::signalEventImage);
+        p.loadFile(recording);
+        QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 2, 10000);
+        p.setFps(fps);
+        p.setAccTime(acc);
+        p.slotSetLowerTimeStamp(from);
+        p.slotSetUpperTimeStamp(to);
+        p.slotPlaybackReset();
+        QTRY_COMPARE_WITH_TIMEOUT(images.count(), 1, 5000);
+
+        std::vector<LitBlocks> viewer;
+        for (int k = 0; k < compared; ++k) {
+            p.nextFrame();
+            QTRY_COMPARE_WITH_TIMEOUT(images.count(), k + 2, 5000);
+            const QImage img = images.last().at(0).value<QImage>();
+            viewer.push_back(litBlocks([&](int x, int y) { return qGreen(img.pixel(x, y)); }));
+        }
+        p.nextFrame(); // the window would reach past the range: the viewer stops stepping here
+        QTest::qWait(50);
+        QCOMPARE(images.count(), compared + 1);
+
+        const QString out = tmp.filePath(QStringLiteral("fps%1.mp4").arg(fps));
+        QSignalSpy tips(&p, &NrEventProcessor::signalShowLeftBottomTips);
+        p.slotExportVideo(out, tmp.path(), from, to);
+        QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 4, 60000);
+        QCOMPARE(tips.count(), 1);
+        QCOMPARE(tips.at(0).at(0).toString(), QStringLiteral("Export video success!"));
+
+        auto video = norvale::ApsFileReader::createFileReader(out.toStdString());
+        QVERIFY(video);
+        std::vector<norvale::ApsFrameIndexEntry> index;
+        video->getFrameIndex(index);
+        QCOMPARE(int(index.size()), frames);
+        for (size_t i = 0; i < index.size(); ++i) // the display rate
+            QVERIFY2(qAbs(double(index[i].timestamp) - double(i) * 1e6 / norvale::kDisplayRateHz) <= 1.0,
+                     qPrintable(QString::number(index[i].timestamp)));
+        for (int k = 0; k < compared; ++k) {
+            norvale::ApsFrame frame;
+            QVERIFY(video->readNextFrame(frame));
+            const uint8_t* bgr = frame.data();
+            const int w = frame.width();
+            const LitBlocks exported = litBlocks([&](int x, int y) { return int(bgr[(size_t(y) * w + x) * 3 + 1]); });
+            QVERIFY(viewer[size_t(k)].count > 0);
+            QCOMPARE(exported, viewer[size_t(k)]);
+        }
+    }
+};
+
+NR_QTEST_MAIN(TestExportMatch)
+#include "tst_exportmatch.moc"
