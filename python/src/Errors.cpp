@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "DriverLog.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace py = pybind11;
 
@@ -22,17 +23,26 @@ void raiseOsError(int errnum, const std::string& text, const std::string& path) 
 void raiseDriverError(const std::string& fallback) { throw py::value_error(driverReason(fallback)); }
 
 void checkReadablePath(const std::string& path) {
-    // O_NONBLOCK: a pipe without a writer would otherwise block the open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    // The driver refuses what is not a regular file too, but only with a text: the error number
+    // picks the Python exception.
+    std::string problem;
+    const int fd = openRegularFile(path, problem);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
         const int err = errno;
         raiseOsError(err, std::strerror(err), path);
     }
-    struct stat st {};
-    const bool statOk = ::fstat(fd, &st) == 0;
-    ::close(fd);
-    if (statOk && S_ISDIR(st.st_mode)) raiseOsError(EISDIR, std::strerror(EISDIR), path);
-    if (!statOk || !S_ISREG(st.st_mode)) throw py::value_error(path + ": not a regular file");
+    if (S_ISDIR(st.st_mode)) raiseOsError(EISDIR, std::strerror(EISDIR), path);
+    if (!S_ISREG(st.st_mode)) throw py::value_error(path + ": " + problem);
+    // A regular file that cannot be opened: the open's own error.
+    const int again = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int err = again < 0 ? errno : EIO;
+    if (again >= 0) ::close(again);
+    raiseOsError(err, problem, path);
 }
 
 void checkWritablePath(const std::string& path) {

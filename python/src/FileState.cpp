@@ -37,10 +37,30 @@ void sortByTime(It begin, It end) {
     if (!std::is_sorted(begin, end, earlier)) std::stable_sort(begin, end, earlier);
 }
 
+std::mutex gInputsMutex;
+std::vector<FileIdentity> gInputs; // guarded by gInputsMutex; one entry per open FileState
+
 } // namespace
 
 FileState::~FileState() {
+    closeInput();
     if (fd >= 0) ::close(fd);
+}
+
+void FileState::closeInput() {
+    std::lock_guard<std::mutex> lock(gInputsMutex);
+    if (!identity.valid) return;
+    const auto it = std::find_if(gInputs.begin(), gInputs.end(), [&](const FileIdentity& i) { return i.sameAs(identity); });
+    if (it != gInputs.end()) gInputs.erase(it);
+    identity = {};
+}
+
+FileIdentity FileState::openInputNamed(const std::string& path) {
+    const FileIdentity target = FileIdentity::ofPath(path);
+    std::lock_guard<std::mutex> lock(gInputsMutex);
+    for (const FileIdentity& i : gInputs)
+        if (i.sameAs(target)) return i;
+    return {};
 }
 
 std::shared_ptr<FileState> FileState::open(const std::string& path) {
@@ -56,6 +76,11 @@ std::shared_ptr<FileState> FileState::open(const std::string& path) {
         parseRawHeader(head.data(), size_t(got), size_t(got) < head.size(), header, problem) != HeaderStatus::Ok)
         return nullptr; // replaced under our feet
     st->dataOffset = header.dataOffset;
+    st->identity = FileIdentity::ofDescriptor(st->fd);
+    if (st->identity.valid) {
+        std::lock_guard<std::mutex> lock(gInputsMutex);
+        gInputs.push_back(st->identity);
+    }
     st->path = path;
     reader->getFileInfo(st->info);
     st->stats = reader->getStats();

@@ -15,6 +15,7 @@
 
 #include "EventBuffer.h"
 #include "norvale/DvsFileReader.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale::python {
 
@@ -36,6 +37,13 @@ struct FileState {
 
     ~FileState();
 
+    // The files open for reading in this process, so that a write never replaces one of them.
+    // open() adds this file, closeInput() (from close() and the destructor) takes it out; any
+    // thread, guarded by a lock of their own.
+    void closeInput();
+    // The identity of an open input that path names (through links), invalid when none.
+    static FileIdentity openInputNamed(const std::string& path);
+
     // Opens and indexes path; null when the driver refuses it (the reason is in its log).
     // Without the GIL.
     static std::shared_ptr<FileState> open(const std::string& path);
@@ -53,6 +61,7 @@ struct FileState {
     bool readAll(EventBuffer& out);
 
 private:
+    FileIdentity identity; // registered while valid
     size_t slotOf(uint64_t t) const;
 };
 

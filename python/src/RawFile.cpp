@@ -225,6 +225,7 @@ public:
             std::lock_guard<std::mutex> lock(st->mutex);
             dropped = std::move(st->reader);
         }
+        st->closeInput();
     }
     bool closed() {
         py::gil_scoped_release nogil;

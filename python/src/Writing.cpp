@@ -14,9 +14,11 @@
 #include "DriverLog.h"
 #include "Errors.h"
 #include "EventArrays.h"
+#include "FileState.h"
 #include "norvale/DvsFileInfo.h"
 #include "norvale/EventGenerator.h"
 #include "norvale/Evt3Encoder.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace py = pybind11;
 
@@ -159,7 +161,7 @@ struct WriteResult {
     int ioError = 0;     // errno of a failed write
 };
 
-WriteResult writeFile(const std::string& tmp, const EventColumns& ev, const TriggerColumns& tr, uint32_t width,
+WriteResult writeFile(SafeOutputFile& out, const EventColumns& ev, const TriggerColumns& tr, uint32_t width,
                       uint32_t height) {
     WriteResult r;
     r.refused = checkValues(ev, tr, width, height);
@@ -171,11 +173,7 @@ WriteResult writeFile(const std::string& tmp, const EventColumns& ev, const Trig
     else if (ev.size || tr.size)
         info.dvsStartTimestamp = ev.size ? ev.t.data()[0] : tr.t.data()[0];
     const std::string header = generateDvsFileHeader(info);
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        r.ioError = errno;
-        return r;
-    }
+    const int fd = out.descriptor();
     bool ok = writeAll(fd, reinterpret_cast<const uint8_t*>(header.data()), header.size());
     Evt3Encoder enc;
     Blocks blocks(ev, tr);
@@ -192,7 +190,6 @@ WriteResult writeFile(const std::string& tmp, const EventColumns& ev, const Trig
         enc.clearOutput();
     }
     if (!ok) r.ioError = errno ? errno : EIO;
-    if (::close(fd) != 0 && !r.ioError && r.refused.empty()) r.ioError = errno;
     return r;
 }
 
@@ -204,16 +201,29 @@ void write(py::handle pathObject, py::handle events, py::handle triggers, uint32
     const EventColumns ev = eventColumns(events);
     const TriggerColumns tr = triggers.is_none() ? TriggerColumns{} : triggerColumns(triggers);
     checkWritablePath(path);
-    const std::string tmp = path + ".part";
     WriteResult r;
+    SafeOutputFile out;
+    std::string failure; // the output's refusal or a failed commit
     {
         py::gil_scoped_release nogil;
-        r = writeFile(tmp, ev, tr, width, height);
-        if (r.refused.empty() && !r.ioError && ::rename(tmp.c_str(), path.c_str()) != 0) r.ioError = errno;
-        if (!r.refused.empty() || r.ioError) ::unlink(tmp.c_str());
+        // A file open in a RawFile is an input: replacing it would destroy the recording being read.
+        if (!out.open(path, FileState::openInputNamed(path))) {
+            failure = out.reason();
+        } else {
+            r = writeFile(out, ev, tr, width, height);
+            if (!r.refused.empty() || r.ioError)
+                out.discard();
+            else if (!out.commit())
+                failure = out.reason();
+        }
     }
     if (!r.refused.empty()) throw py::value_error(r.refused + "; nothing was written");
     if (r.ioError) raiseOsError(r.ioError, std::strerror(r.ioError), path);
+    if (!failure.empty()) {
+        if (out.refused()) throw py::value_error(failure + "; nothing was written");
+        PyErr_SetString(PyExc_OSError, failure.c_str()); // a failure of the system, without its number
+        throw py::error_already_set();
+    }
 }
 
 void generate(py::handle pathObject, double seconds, double rateMevs, uint64_t seed, double triggersHz) {
@@ -250,7 +260,9 @@ as it is. width and height give the sensor (at most 1280 x 720, which the file's
 An event or trigger the format cannot hold (outside the sensor, a polarity other than 0 or 1, a
 step back in time or a jump ahead too large for EVT 3.0, triggers out of order) is refused with a
 ValueError that names it and says why, and nothing is written. The file appears only when
-complete (it is written under path + ".part" and renamed). The GIL is released while writing.)doc");
+complete: it is written to a fresh temporary file beside it and renamed, so no other file is
+touched. An output that exists and is not a regular file, or that is a file open in a RawFile
+(under any name), is refused with a ValueError. The GIL is released while writing.)doc");
     m.def("generate", &generate, py::arg("path"), py::arg("duration_s"), py::arg("rate_mevs"), py::arg("seed") = 1,
           py::arg("triggers_hz") = 0.0,
           R"doc(Writes a synthetic EVT 3.0 recording of duration_s seconds at about rate_mevs million events

@@ -144,3 +144,25 @@ def test_generate_is_repeatable_and_checks_its_arguments(tmp_path):
         norvale.generate(a, 1, 5000)
     with pytest.raises(IsADirectoryError):
         norvale.generate(tmp_path, 0.1, 1)
+
+
+def test_write_never_replaces_a_part_file_or_an_open_input(tmp_path):
+    ev = sample(200)
+    keep = tmp_path / "out.raw.part"
+    keep.write_bytes(b"the user's own file")
+    norvale.write(tmp_path / "out.raw", ev)
+    assert keep.read_bytes() == b"the user's own file"
+    assert np.array_equal(norvale.RawFile(tmp_path / "out.raw").read_all(), ev)
+    # a recording open for reading, named through a symbolic link, is refused and left as it was
+    link = tmp_path / "link.raw"
+    link.symlink_to(tmp_path / "out.raw")
+    before = (tmp_path / "out.raw").read_bytes()
+    f = norvale.RawFile(tmp_path / "out.raw")
+    with pytest.raises(ValueError, match="is the input file"):
+        norvale.write(link, sample(50))
+    assert (tmp_path / "out.raw").read_bytes() == before
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["link.raw", "out.raw", "out.raw.part"]
+    # once closed it is no longer an input
+    f.close()
+    norvale.write(link, ev[:10])
+    assert norvale.RawFile(tmp_path / "out.raw").info["events"] == 10
