@@ -1,6 +1,7 @@
 // The norvale Python module: raw event files through the driver library, as NumPy arrays.
 #include <pybind11/pybind11.h>
 
+#include "Camera.h"
 #include "DriverLog.h"
 #include "EventArrays.h"
 #include "RawFile.h"
@@ -20,6 +21,7 @@ events (fields t, x, y, p); write() and generate() make EVT 3.0 files. Times are
     m.attr("TRIGGER_DTYPE") = triggerDtype();
     bindRawFile(m);
     bindWriting(m);
+    bindCamera(m);
     m.def(
         "set_log_level",
         [](const std::string& level) {
