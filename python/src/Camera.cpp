@@ -11,6 +11,7 @@
 #include "DriverLog.h"
 #include "Errors.h"
 #include "EventArrays.h"
+#include "FileState.h"
 #include "norvale/DvsCameraManager.h"
 
 namespace py = pybind11;
@@ -197,6 +198,9 @@ public:
         const std::string path = pathArg(pathObject);
         open();
         checkWritablePath(path);
+        // The recorder replaces its file: never one a RawFile is reading.
+        if (FileState::openInputNamed(path).valid)
+            throw py::value_error("output " + path + " is a recording open for reading; nothing was written");
         if (!call([&] { return cam->startRecording(path); }))
             throw py::value_error(driverReason("cannot record to " + path + ": a recording runs or the file cannot be created"));
     }
@@ -288,7 +292,7 @@ close() it (or use "with") to let it be opened again. Unknown serial: ValueError
 order. Waits up to timeout seconds (GIL released) for some; empty when none came. A caller that
 falls far behind gets the newest events, the older ones counted in dropped_events.)doc")
         .def("record", &Camera::record, py::arg("path"),
-             "Starts recording the stream into an EVT 3.0 raw file at path (replaced if present). ValueError when a recording runs or the file cannot be created.")
+             "Starts recording the stream into an EVT 3.0 raw file at path (replaced if present). ValueError when a recording runs, path is a file open in a RawFile, or the file cannot be created.")
         .def("stop_recording", &Camera::stopRecording,
              "Finishes the recording and returns the number of events written to it. ValueError when nothing was recording or a write failed.")
         .def_property_readonly("tools", &Camera::tools, "The camera's tools: a dict of name -> CameraTool.")

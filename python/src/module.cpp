@@ -11,10 +11,11 @@ namespace py = pybind11;
 using namespace norvale::python;
 
 PYBIND11_MODULE(norvale, m) {
-    m.doc() = R"doc(Event-camera raw files (EVT 3.0, EVT 2.0) as NumPy arrays.
+    m.doc() = R"doc(Event-camera raw files (EVT 3.0, EVT 2.0) and cameras, with events as NumPy arrays.
 
 RawFile opens and indexes a recording; read(), slices() and chunks() give structured arrays of
-events (fields t, x, y, p); write() and generate() make EVT 3.0 files. Times are microseconds.)doc";
+events (fields t, x, y, p); write() and generate() make EVT 3.0 files; cameras() and Camera
+stream and record cameras. Times are microseconds.)doc";
     installDriverLogCapture();
     m.attr("__version__") = NORVALE_VERSION;
     m.attr("EVENT_DTYPE") = eventDtype();

@@ -42,6 +42,11 @@ def test_stream_tools_and_record(serial, tmp_path):
             biases["bias_diff_on"] = "high"
 
         out = tmp_path / "rec.raw"
+        norvale.write(out, np.zeros(1, norvale.EVENT_DTYPE))
+        with norvale.RawFile(out):
+            with pytest.raises(ValueError, match="open for reading"):
+                cam.record(out)
+        assert norvale.RawFile(out).info["events"] == 1
         cam.record(out)
         cam.start()
         got = []
