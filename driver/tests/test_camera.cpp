@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "TestFiles.h"
@@ -68,7 +69,62 @@ std::vector<Event2D> collect(DvsCamera& cam, std::chrono::milliseconds total) {
     return all;
 }
 
+// The recording holds the live events from its first one on, x mirrored when mirrorWidth is not 0.
+void expectRecordedAs(const std::vector<Event2D>& live, const std::string& path, uint32_t mirrorWidth) {
+    auto r = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(r && r->prepareFile());
+    uint64_t first = 0, last = 0;
+    r->getStartTimestamp(first);
+    r->getEndTimestamp(last);
+    std::vector<Event2D> file;
+    ASSERT_TRUE(r->readRange(first, last + 1, file));
+    ASSERT_GT(file.size(), 10000u);
+    const auto from = std::lower_bound(live.begin(), live.end(), file.front().timestamp,
+                                       [](const Event2D& e, uint64_t t) { return e.timestamp < t; });
+    ASSERT_GE(size_t(live.end() - from), file.size());
+    size_t wrong = 0;
+    for (size_t i = 0; i < file.size(); ++i) {
+        const Event2D& l = from[i];
+        const uint32_t x = mirrorWidth ? mirrorWidth - 1 - l.x : l.x;
+        wrong += file[i].x != x || file[i].y != l.y || file[i].polarity != l.polarity ||
+                 file[i].timestamp != l.timestamp;
+    }
+    EXPECT_EQ(wrong, 0u) << "of " << file.size();
+}
+
 } // namespace
+
+TEST_F(CameraTest, FusionRecordingIsMirroredAndDvsRecordingIsNot) {
+    {
+        auto fus = manager.openFusionCamera("SIM-LIGHT-FUS");
+        ASSERT_TRUE(fus);
+        std::mutex m;
+        std::vector<Event2D> live;
+        live.reserve(2u << 20); // no copying inside the streaming thread's callback
+        fus->addEventsCallback([&](const Event2D* b, const Event2D* e) {
+            std::lock_guard<std::mutex> l(m);
+            live.insert(live.end(), b, e);
+        });
+        ASSERT_EQ(fus->start(STREAM_DVS), 0);
+        ASSERT_TRUE(fus->startRecording(dir.path(), "fus", STREAM_DVS));
+        ASSERT_TRUE(waitFor([&] { return fus->getRecordedEventCount() > 200000; }));
+        ASSERT_TRUE(fus->stopRecording(STREAM_DVS));
+        fus->stop(STREAM_DVS);
+        expectRecordedAs(live, dir.path("fus.raw"), fus->getWidth());
+    }
+    auto dvs = manager.openCamera("SIM-LIGHT-DVS");
+    ASSERT_TRUE(dvs);
+    ASSERT_EQ(dvs->start(), 0);
+    std::vector<Event2D> live = collect(*dvs, 100ms); // the batches run before the recording starts
+    ASSERT_TRUE(dvs->startRecording(dir.path("dvs.raw")));
+    std::vector<Event2D> more = collect(*dvs, 500ms);
+    ASSERT_TRUE(dvs->stopRecording());
+    live.insert(live.end(), more.begin(), more.end());
+    more = collect(*dvs, 100ms);
+    live.insert(live.end(), more.begin(), more.end());
+    dvs->stop();
+    expectRecordedAs(live, dir.path("dvs.raw"), 0);
+}
 
 TEST_F(CameraTest, DefaultCamerasAreListedAndOpenOnce) {
     useCamerasFile("{}");

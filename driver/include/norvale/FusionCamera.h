@@ -60,6 +60,8 @@ public:
     // (APS frames, timestamps since the APS stream's start) and + ".json" (the calibration), as
     // the stream type asks (DVS: the .raw; APS: .mp4 and .json; fusion: all three). False when a
     // recording runs or a file cannot be created (nothing is left running then).
+    // The .raw stores x mirrored (getWidth() - 1 - x), as the sensor reads its columns out; the
+    // event callbacks get x unmirrored, aligned with the APS image.
     bool startRecording(const std::string& folder, const std::string& baseName, STREAM_TYPE type = STREAM_FUSION);
     bool stopRecording(STREAM_TYPE type = STREAM_FUSION);
     uint64_t getRecordedEventCount() const;

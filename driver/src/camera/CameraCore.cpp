@@ -20,9 +20,10 @@ int64_t steadyNs() {
 } // namespace
 
 CameraCore::CameraCore(CameraDescription description, std::unique_ptr<CameraDevice> device,
-                       std::function<void()> releaseFn)
+                       std::function<void()> releaseFn, bool mirrorRecording)
     : desc(std::move(description)), dev(std::move(device)), release(std::move(releaseFn)),
-      pool(NrObjectPoolFactory::createUniqueNrObjectPool<EventChunk>(64)), storage(desc.serial) {}
+      pool(NrObjectPoolFactory::createUniqueNrObjectPool<EventChunk>(64)),
+      storage(desc.serial, mirrorRecording ? uint32_t(dev->width()) : 0) {}
 
 CameraCore::~CameraCore() {
     stop();

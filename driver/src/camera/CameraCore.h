@@ -29,7 +29,9 @@ namespace norvale {
 class CameraCore {
 public:
     // release: called once when the core goes (the manager forgets the open serial).
-    CameraCore(CameraDescription description, std::unique_ptr<CameraDevice> device, std::function<void()> release);
+    // mirrorRecording: recordings store x mirrored, as a fusion sensor reads its columns out.
+    CameraCore(CameraDescription description, std::unique_ptr<CameraDevice> device, std::function<void()> release,
+               bool mirrorRecording = false);
     ~CameraCore();
 
     const CameraDescription& description() const { return desc; }

@@ -96,7 +96,7 @@ std::shared_ptr<CameraCore> openCore(const std::string& serial, bool fusion) {
         return nullptr;
     }
     applyAddresses(spec.desc);
-    return std::make_shared<CameraCore>(spec.desc, std::move(device), [serial] { unclaim(serial); });
+    return std::make_shared<CameraCore>(spec.desc, std::move(device), [serial] { unclaim(serial); }, fusion);
 }
 
 } // namespace

@@ -38,7 +38,7 @@ void removeStaleSegments(const std::string& folder, const std::string& serial) {
 }
 } // namespace
 
-StreamStorage::StreamStorage(std::string s) : serial(std::move(s)) {}
+StreamStorage::StreamStorage(std::string s, uint32_t mirror) : serial(std::move(s)), mirrorWidth(mirror) {}
 
 StreamStorage::~StreamStorage() {
     stopRecording();
@@ -139,6 +139,27 @@ void StreamStorage::failRecording(const char* what) {
     writeFailed = true;
 }
 
+// Storage thread: writes to the recording, mirrored when asked; false (recording failed) when
+// the writer refuses.
+bool StreamStorage::record(const Event2D* b, const Event2D* e, const EventTriggerIn* tb, const EventTriggerIn* te) {
+    if (mirrorWidth != 0 && b != e) {
+        mirrored.resize(size_t(e - b)); // no allocation once the buffer has reached a chunk's size
+        Event2D* out = mirrored.data();
+        for (const Event2D* in = b; in != e; ++in, ++out) {
+            *out = *in;
+            out->x = uint16_t(mirrorWidth - 1 - in->x);
+        }
+        b = mirrored.data();
+        e = out;
+    }
+    if (!writer->add(b, e, tb, te)) {
+        failRecording("cannot write (disk full or removed?)");
+        return false;
+    }
+    recorded += uint64_t(e - b);
+    return true;
+}
+
 void StreamStorage::writeChunk(const EventChunk& c) {
     if (!writer) return;
     const Event2D* b = firstAtOrAfter(c, recordFromUs);
@@ -147,11 +168,7 @@ void StreamStorage::writeChunk(const EventChunk& c) {
     const EventTriggerIn* te = tb + c.triggers.size();
     while (tb < te && tb->timestamp < recordFromUs) ++tb;
     if (b == e && tb == te) return;
-    if (!writer->add(b, e, tb, te)) {
-        failRecording("cannot write (disk full or removed?)");
-        return;
-    }
-    recorded += uint64_t(e - b);
+    record(b, e, tb, te);
 }
 
 void StreamStorage::closeSegment() {
@@ -211,12 +228,9 @@ void StreamStorage::backfill(uint64_t fromUs) {
         if (!reader || !reader->prepareFile()) continue; // an empty segment
         for (uint64_t t = std::max(fromUs, s.beginUs); t < s.endUs && writer; t += kBackfillSliceUs) {
             if (!reader->readRange(t, std::min(s.endUs, t + kBackfillSliceUs), scratch, &scratchTriggers)) break;
-            if (!writer->add(scratch.data(), scratch.data() + scratch.size(), scratchTriggers.data(),
-                             scratchTriggers.data() + scratchTriggers.size())) {
-                failRecording("cannot write (disk full or removed?)");
+            if (!record(scratch.data(), scratch.data() + scratch.size(), scratchTriggers.data(),
+                        scratchTriggers.data() + scratchTriggers.size()))
                 return;
-            }
-            recorded += scratch.size();
         }
     }
 }

@@ -29,7 +29,9 @@ namespace norvale {
 
 class StreamStorage {
 public:
-    StreamStorage(std::string serial);
+    // mirrorWidth: when not 0, the recording stores x as mirrorWidth - 1 - x (a fusion sensor's
+    // readout order); the cache segments keep the stream as it is.
+    StreamStorage(std::string serial, uint32_t mirrorWidth = 0);
     ~StreamStorage(); // ends the recording, removes the cache files
 
     // newestUs: the camera time reached now (the recording starts there, minus the cache).
@@ -59,9 +61,11 @@ private:
     void closeSegment();
     void backfill(uint64_t fromUs); // storage thread: cached events from fromUs into the recording
     void failRecording(const char* what);
+    bool record(const Event2D* b, const Event2D* e, const EventTriggerIn* tb, const EventTriggerIn* te);
     void removeSegments(size_t keep);
 
     const std::string serial;
+    const uint32_t mirrorWidth;
     std::mutex mutex;
     std::condition_variable wake, drained;
     std::thread thread;
@@ -92,7 +96,8 @@ private:
     std::deque<Segment> segments; // closed ones, oldest first
     Segment current;
     uint64_t segmentSeq = 0;
-    std::vector<Event2D> scratch;
+    std::vector<Event2D> scratch;       // backfill slices
+    std::vector<Event2D> mirrored;      // the events being recorded, mirrored (grows once, reused)
     std::vector<EventTriggerIn> scratchTriggers;
 };
 
