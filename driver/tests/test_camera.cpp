@@ -192,7 +192,9 @@ TEST_F(CameraTest, ASlowReaderGetsACappedBatchAndTheDropsAreCounted) {
     ASSERT_TRUE(cam->getNextBatch(batch));
     cam->stop();
     const uint64_t span = batch.back().timestamp - batch.front().timestamp;
-    EXPECT_LE(span, 101000u); // the newest 100 ms, not 600 ms of backlog
+    // The newest 100 ms, not 600 ms of backlog; whole chunks are kept, and a camera catching up
+    // after a stall makes chunks of up to 10 ms.
+    EXPECT_LE(span, 111000u);
     EXPECT_GT(cam->getDroppedEventCount(), batch.size());
 }
 
