@@ -84,7 +84,8 @@ void MainWidget::slotOpenCamera() {
     m_cutAction->setVisible(false);
     m_slider->clearTags();
     m_slider->setRateProfile({}, 0, 0);
-    setSource(nullptr); // releases a camera open before, so the same one can be opened again
+    m_dvsSidebar->clearTools(); // the panel holds the camera too
+    setSource(nullptr);          // releases a camera open before, so the same one can be opened again
     m_sourceType = NrSourceDvsCamera;
     if (!openDvsCamera(desc.serial))
         return;
@@ -120,8 +121,7 @@ bool MainWidget::openDvsCamera(const std::string& serial) {
         m_statusParts[1] = text;
         updateStatusBarInfo();
     });
-    connect(source, &NrDvsCameraSource::signalTip, this,
-            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
+    connect(source, &NrDvsCameraSource::signalTip, this, &MainWidget::signalShowLeftBottomTips);
     connect(source, &NrDvsCameraSource::signalConnectionLost, this, [this] {
         ui->pb_play->setChecked(false);
         ui->pb_record->setChecked(false);
@@ -132,20 +132,20 @@ bool MainWidget::openDvsCamera(const std::string& serial) {
 }
 
 // The camera's tools in the DVS panel's order: biases, trigger in, anti-flicker, event rate
-// control, trail filter, region of interest; then the camera itself for the save and load rows.
+// control, trail filter, region of interest, after the camera itself (the panel's calling order).
 void MainWidget::bindDvsSidebar() {
     auto* source = qobject_cast<NrDvsCameraSource*>(m_source);
     m_dvsSidebar->clearTools();
     if (!source)
         return;
     const auto& camera = source->camera();
+    m_dvsSidebar->setParamManagerUI(camera);
     m_dvsSidebar->setBiasesToolToInitUI(camera->getTool(norvale::TOOL_BIASES));
     m_dvsSidebar->setTriggerInToolUI(camera->getTool(norvale::TOOL_TRIGGER_IN));
     m_dvsSidebar->setAntiFlickerToolUI(camera->getTool(norvale::TOOL_ANTI_FLICKER));
     m_dvsSidebar->setEventRateControlToolUI(camera->getTool(norvale::TOOL_EVENT_RATE_CONTROL));
     m_dvsSidebar->setEventTrailFilterToolUI(camera->getTool(norvale::TOOL_EVENT_TRAIL_FILTER));
     m_dvsSidebar->setROIToolUI(camera->getTool(norvale::TOOL_ROI));
-    m_dvsSidebar->setParamManagerUI(camera);
     ui->pb_fold_dvs_setting->show();
 }
 
