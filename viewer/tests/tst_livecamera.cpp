@@ -8,7 +8,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QPainter>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <functional>
@@ -30,6 +32,7 @@ class TestWindow : public MainWidget {
 public:
     QString serial; // the camera list's row to accept, by serial
     QString nextFile;
+    QString listShot; // when set, the camera list is saved under this name
     int lists = 0;
 
 protected:
@@ -39,6 +42,10 @@ protected:
         if (!list)
             return QDialog::Rejected;
         ++lists;
+        if (!listShot.isEmpty()) {
+            list->show();
+            testenv::saveScreenshot(list, listShot);
+        }
         auto* rows = list->findChild<QListWidget*>(QStringLiteral("listWidget_cameras"));
         for (int i = 0; i < rows->count(); ++i)
             if (rows->item(i)->text() == serial)
@@ -257,6 +264,39 @@ private slots:
         w->serial = QStringLiteral("NO-SUCH");
         w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
         QVERIFY(camera(w.get())); // rejected: the open camera stays
+    }
+
+    // The live window, its DVS panel, the Device menu and the camera list, in both languages.
+    void screenshots() {
+        for (const QString& language : {QStringLiteral("en"), QStringLiteral("zh")}) {
+            installLanguage(language);
+            auto w = window();
+            QVERIFY(w);
+            w->serial = QStringLiteral("SIM-DVS-0001");
+            w->listShot = QStringLiteral("camera_list_") + language;
+            w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+            QVERIFY(camera(w.get()));
+            QTRY_VERIFY_WITH_TIMEOUT(!label(w.get(), "lb_status_bar")->text().isEmpty(), 4000);
+            QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("live_dvs_") + language).isEmpty());
+            QTest::mouseClick(button(w.get(), "pb_fold_dvs_setting"), Qt::LeftButton);
+            QVERIFY(w->findChild<QWidget*>(QStringLiteral("sidebar_dvs"))->isVisible());
+            QTest::qWait(100);
+            QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("live_dvs_panel_") + language).isEmpty());
+            QTest::mouseClick(button(w.get(), "pb_fold_setting"), Qt::LeftButton);
+            QVERIFY(!w->findChild<QWidget*>(QStringLiteral("sidebar_dvs"))->isVisible());
+            QPushButton* b = button(w.get(), "pb_menu_device");
+            QMenu* menu = b->menu();
+            menu->popup(b->mapToGlobal(QPoint(0, b->height())));
+            QVERIFY(QTest::qWaitForWindowExposed(menu));
+            QImage image = w->grab().toImage();
+            QPainter painter(&image);
+            painter.drawPixmap(w->mapFromGlobal(menu->pos()), menu->grab());
+            painter.end();
+            saveImage(image, QStringLiteral("menu_device_") + language);
+            menu->hide();
+            for (QTranslator* t : qApp->findChildren<QTranslator*>())
+                delete t;
+        }
     }
 };
 
