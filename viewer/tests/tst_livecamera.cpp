@@ -103,6 +103,11 @@ class TestLiveCamera : public QObject {
             return nullptr;
         return w;
     }
+    // Device -> Open Camera, choosing serial in the list.
+    static void openCamera(TestWindow* w, const char* serial) {
+        w->serial = QLatin1String(serial);
+        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+    }
     static NrDvsCameraSource* camera(MainWidget* w) { return qobject_cast<NrDvsCameraSource*>(w->source()); }
 
 private slots:
@@ -131,8 +136,7 @@ private slots:
         auto w = window();
         QVERIFY(w);
         QSignalSpy images(w->eventProcessor(), &NrEventProcessor::signalEventImage);
-        w->serial = QStringLiteral("SIM-USB-SLOW");
-        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        openCamera(w.get(), "SIM-USB-SLOW");
         QCOMPARE(w->lists, 1);
         QCOMPARE(w->sourceType(), int(NrSourceDvsCamera));
         QVERIFY(camera(w.get()));
@@ -176,8 +180,7 @@ private slots:
         auto w = window();
         QVERIFY(w);
         Tips tips(w.get());
-        w->serial = QStringLiteral("SIM-USB-SLOW");
-        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        openCamera(w.get(), "SIM-USB-SLOW");
         QVERIFY(camera(w.get()));
         QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
         QVERIFY(button(w.get(), "pb_record")->isChecked());
@@ -224,8 +227,7 @@ private slots:
         auto w = window();
         QVERIFY(w);
         Tips tips(w.get());
-        w->serial = QStringLiteral("SIM-USB-SLOW");
-        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        openCamera(w.get(), "SIM-USB-SLOW");
         QVERIFY(camera(w.get()));
         QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
         const QString path = camera(w.get())->recordingPath();
@@ -247,22 +249,18 @@ private slots:
         auto w = window();
         QVERIFY(w);
         Tips tips(w.get());
-        w->serial = QStringLiteral("SIM-ETH-CONFLICT");
-        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        openCamera(w.get(), "SIM-ETH-CONFLICT");
         QTRY_VERIFY(tips.has(QStringLiteral("There is a conflict between the camera ip and the local ip!"),
                              NrMessageError));
         QVERIFY(!w->source());
-        w->serial = QStringLiteral("SIM-ETH-SUBNET");
-        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        openCamera(w.get(), "SIM-ETH-SUBNET");
         QTRY_VERIFY(tips.has(QStringLiteral("The camera ip is not in the same network segment as the local ip!"),
                              NrMessageError));
         QVERIFY(!w->source());
         QVERIFY(!button(w.get(), "pb_play")->isChecked());
-        w->serial = QStringLiteral("SIM-ETH-0001"); // a good Ethernet camera opens
-        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        openCamera(w.get(), "SIM-ETH-0001"); // a good Ethernet camera opens
         QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
-        w->serial = QStringLiteral("NO-SUCH");
-        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        openCamera(w.get(), "NO-SUCH");
         QVERIFY(camera(w.get())); // rejected: the open camera stays
     }
 
@@ -272,9 +270,8 @@ private slots:
             installLanguage(language);
             auto w = window();
             QVERIFY(w);
-            w->serial = QStringLiteral("SIM-DVS-0001");
             w->listShot = QStringLiteral("camera_list_") + language;
-            w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+            openCamera(w.get(), "SIM-DVS-0001");
             QVERIFY(camera(w.get()));
             QTRY_VERIFY_WITH_TIMEOUT(!label(w.get(), "lb_status_bar")->text().isEmpty(), 4000);
             QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("live_dvs_") + language).isEmpty());

@@ -139,6 +139,8 @@ private slots:
         installApplicationFont();
         config = LoadConfig::getGlobalConfig();
         config->videoSavePath = tmp.path();
+        config->outputRawFilePath = tmp.filePath(QStringLiteral("recordings")); // cuts go with recordings
+        QVERIFY(QDir().mkpath(config->outputRawFilePath));
         recording = tmp.filePath(QStringLiteral("two_seconds.raw"));
         norvale::GeneratorConfig gen;
         gen.eventRate = 3e5;
@@ -324,8 +326,10 @@ private slots:
 
         w->findChild<QAction*>(QStringLiteral("action_cut"))->trigger();
         QCOMPARE(w->dialogs, 2);
+        QCOMPARE(seenFolder, config->outputRawFilePath);
         QTRY_VERIFY_WITH_TIMEOUT(hasToast(w.get(), QStringLiteral("Export raw file success!")), 30000);
-        auto cut = norvale::DvsFileReader::createFileReader(tmp.filePath(QStringLiteral("cut.raw")).toStdString());
+        auto cut = norvale::DvsFileReader::createFileReader(
+            (config->outputRawFilePath + QStringLiteral("/cut.raw")).toStdString());
         QVERIFY(cut && cut->prepareFile());
         uint64_t first = 0, lastTs = 0;
         QVERIFY(cut->getStartTimestamp(first) && cut->getEndTimestamp(lastTs));

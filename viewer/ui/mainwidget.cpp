@@ -29,6 +29,8 @@
 #include "ui/showimageform.h"
 #include "ui_mainwidget.h"
 #include "widgets/nrthreehandleslider.h"
+#include "widgets/nrtooltip.h"
+#include "widgets/nrtooltipinstaller.h"
 #include "widgets/nrwindowagent.h"
 #include "widgets/waitingwin.h"
 
@@ -144,6 +146,9 @@ void MainWidget::initStyle() {
     ui->pb_next->setToolTip(tr("Next frame"));
     ui->pb_stop->setToolTip(tr("Reset the playback progress to the beginning"));
     ui->pb_loop->setToolTip(tr("Select to automatically replay at the end of the playback"));
+    // The viewer's own tips, anchored above the buttons, instead of the native ones.
+    for (QWidget* w : {ui->pb_play, ui->pb_record, ui->pb_prv, ui->pb_next, ui->pb_stop, ui->pb_loop})
+        NrToolTipInstaller::attach(w);
     ui->lb_status_version->setText(tr("Version: ") + QLatin1String(kViewerVersion));
 
     // No entries that lead nowhere: the record button and DVS panel come with a camera, the rest

@@ -152,7 +152,7 @@ void MainWidget::runTimeRangeDialog(const QString& extension, Signal signal) {
     dialog.setTimeBounds(m_slider->getMinimun(), m_slider->getMaximun());
     dialog.setStartTime(m_slider->getLowerValue());
     dialog.setEndTime(m_slider->getUpperValue());
-    dialog.setSaveFilePath(m_config->videoSavePath);
+    dialog.setSaveFilePath(Dialog::defaultSaveFolder(*m_config)); // cuts beside recordings, videos in their folder
     dialog.setSaveFileName(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) + extension);
     if (execDialog(&dialog) != QDialog::Accepted)
         return;
