@@ -69,6 +69,26 @@
 <context>
     <name>MainWidget</name>
     <message>
+        <source>Fusion cameras cannot be shown yet.</source>
+        <translation>Fusion cameras cannot be shown yet.</translation>
+    </message>
+    <message>
+        <source>There is a conflict between the camera ip and the local ip!</source>
+        <translation>There is a conflict between the camera ip and the local ip!</translation>
+    </message>
+    <message>
+        <source>The camera ip is not in the same network segment as the local ip!</source>
+        <translation>The camera ip is not in the same network segment as the local ip!</translation>
+    </message>
+    <message>
+        <source>Open camera: </source>
+        <translation>Open camera: </translation>
+    </message>
+    <message>
+        <source>failed.</source>
+        <translation>failed.</translation>
+    </message>
+    <message>
         <source>File</source>
         <translation>File</translation>
     </message>
@@ -762,6 +782,37 @@
     <message>
         <source>Cancelling...</source>
         <translation>Cancelling...</translation>
+    </message>
+</context>
+<context>
+    <name>NrDvsCameraSource</name>
+    <message>
+        <source> Bandwidth: </source>
+        <translation> Bandwidth: </translation>
+    </message>
+    <message>
+        <source> Events: </source>
+        <translation> Events: </translation>
+    </message>
+    <message>
+        <source> Dropped: </source>
+        <translation> Dropped: </translation>
+    </message>
+    <message>
+        <source>Camera connection lost.</source>
+        <translation>Camera connection lost.</translation>
+    </message>
+    <message>
+        <source>Save file success!</source>
+        <translation>Save file success!</translation>
+    </message>
+    <message>
+        <source>Save file failed!</source>
+        <translation>Save file failed!</translation>
+    </message>
+    <message>
+        <source>Cannot start recording: </source>
+        <translation>Cannot start recording: </translation>
     </message>
 </context>
 </TS>

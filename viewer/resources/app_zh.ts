@@ -69,6 +69,26 @@
 <context>
     <name>MainWidget</name>
     <message>
+        <source>Fusion cameras cannot be shown yet.</source>
+        <translation>暂不支持显示融合相机。</translation>
+    </message>
+    <message>
+        <source>There is a conflict between the camera ip and the local ip!</source>
+        <translation>相机IP与本机IP冲突！</translation>
+    </message>
+    <message>
+        <source>The camera ip is not in the same network segment as the local ip!</source>
+        <translation>相机IP与本机IP不在同一网段！</translation>
+    </message>
+    <message>
+        <source>Open camera: </source>
+        <translation>打开相机：</translation>
+    </message>
+    <message>
+        <source>failed.</source>
+        <translation>失败。</translation>
+    </message>
+    <message>
         <source>File</source>
         <translation>文件</translation>
     </message>
@@ -762,6 +782,37 @@
     <message>
         <source>Cancelling...</source>
         <translation>正在取消…</translation>
+    </message>
+</context>
+<context>
+    <name>NrDvsCameraSource</name>
+    <message>
+        <source> Bandwidth: </source>
+        <translation> 带宽：</translation>
+    </message>
+    <message>
+        <source> Events: </source>
+        <translation> 事件：</translation>
+    </message>
+    <message>
+        <source> Dropped: </source>
+        <translation> 丢弃：</translation>
+    </message>
+    <message>
+        <source>Camera connection lost.</source>
+        <translation>相机连接已断开。</translation>
+    </message>
+    <message>
+        <source>Save file success!</source>
+        <translation>保存文件成功！</translation>
+    </message>
+    <message>
+        <source>Save file failed!</source>
+        <translation>保存文件失败！</translation>
+    </message>
+    <message>
+        <source>Cannot start recording: </source>
+        <translation>无法开始录制：</translation>
     </message>
 </context>
 </TS>

@@ -12,6 +12,8 @@
 #include "TestEnv.h"
 #include "startup.h"
 #include "ui/mainwidget.h"
+#include "widgets/nrtooltip.h"
+#include "widgets/nrtooltipinstaller.h"
 #include "ui/showimageform.h"
 #include "widgets/nrwindowagent.h"
 
@@ -42,6 +44,8 @@ private slots:
         QCOMPARE(w.findChild<ShowImageForm*>(QStringLiteral("widget_show_image")), w.imageView());
         QVERIFY(w.findChild<QPushButton*>(QStringLiteral("pb_play"))->isCheckable());
         QCOMPARE(w.findChild<QPushButton*>(QStringLiteral("pb_play"))->toolTip(), QStringLiteral("Play/Stop"));
+        for (const char* name : {"pb_play", "pb_record", "pb_prv", "pb_next", "pb_stop", "pb_loop"})
+            QVERIFY2(NrToolTipInstaller::of(w.findChild<QPushButton*>(QLatin1String(name))), name);
 
         NrWindowAgent* agent = w.windowAgent();
         QCOMPARE(agent->systemButton(NrWindowAgent::WindowIcon), w.findChild<QWidget*>("pb_logo_button"));

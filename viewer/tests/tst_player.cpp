@@ -139,6 +139,8 @@ private slots:
         installApplicationFont();
         config = LoadConfig::getGlobalConfig();
         config->videoSavePath = tmp.path();
+        config->outputRawFilePath = tmp.filePath(QStringLiteral("recordings")); // cuts go with recordings
+        QVERIFY(QDir().mkpath(config->outputRawFilePath));
         recording = tmp.filePath(QStringLiteral("two_seconds.raw"));
         norvale::GeneratorConfig gen;
         gen.eventRate = 3e5;
@@ -152,11 +154,13 @@ private slots:
             delete t;
     }
 
-    // Empty window: nothing to step, and the buttons of sources not built yet are hidden.
+    // Empty window: nothing to step, and the buttons of sources not built yet are hidden (the
+    // Device menu opens cameras; record comes with one).
     void emptyWindow() {
         auto w = openWindow(QString());
         QVERIFY(w);
-        for (const char* name : {"pb_menu_device", "pb_menu_tools", "pb_record", "pb_viewer_type"})
+        QVERIFY(!button(w.get(), "pb_menu_device")->isHidden());
+        for (const char* name : {"pb_menu_tools", "pb_record", "pb_viewer_type"})
             QVERIFY2(button(w.get(), name)->isHidden(), name);
         for (const char* name : {"pb_prv", "pb_next", "pb_stop", "pb_loop"})
             QVERIFY2(!button(w.get(), name)->isEnabled(), name);
@@ -322,8 +326,10 @@ private slots:
 
         w->findChild<QAction*>(QStringLiteral("action_cut"))->trigger();
         QCOMPARE(w->dialogs, 2);
+        QCOMPARE(seenFolder, config->outputRawFilePath);
         QTRY_VERIFY_WITH_TIMEOUT(hasToast(w.get(), QStringLiteral("Export raw file success!")), 30000);
-        auto cut = norvale::DvsFileReader::createFileReader(tmp.filePath(QStringLiteral("cut.raw")).toStdString());
+        auto cut = norvale::DvsFileReader::createFileReader(
+            (config->outputRawFilePath + QStringLiteral("/cut.raw")).toStdString());
         QVERIFY(cut && cut->prepareFile());
         uint64_t first = 0, lastTs = 0;
         QVERIFY(cut->getStartTimestamp(first) && cut->getEndTimestamp(lastTs));

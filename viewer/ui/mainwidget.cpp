@@ -22,10 +22,15 @@
 #include "loadconfig.h"
 #include "processing/nreventsproccess.h"
 #include "settings/sidebarcamerasettingui.h"
+#include "settings/sidebardvssettingui.h"
 #include "startup.h"
+#include "ui/nrdvscamerasource.h"
+#include "ui/nrsource.h"
 #include "ui/showimageform.h"
 #include "ui_mainwidget.h"
 #include "widgets/nrthreehandleslider.h"
+#include "widgets/nrtooltip.h"
+#include "widgets/nrtooltipinstaller.h"
 #include "widgets/nrwindowagent.h"
 #include "widgets/waitingwin.h"
 
@@ -83,6 +88,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     initViewer();
     initStyle();
     initFileMenu();
+    initDeviceMenu();
     initSettingMenu();
     initHelpMenu();
     initViewerMenu();
@@ -94,6 +100,8 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
 MainWidget::~MainWidget() {
     if (ui->pb_play->isChecked())
         ui->pb_play->setChecked(false);
+    delete m_source; // stops its stream before the processor it feeds goes
+    m_source = nullptr;
     delete m_eventProcessor; // joins its threads before the widgets it talks to go
     m_eventProcessor = nullptr;
     delete ui;
@@ -138,10 +146,14 @@ void MainWidget::initStyle() {
     ui->pb_next->setToolTip(tr("Next frame"));
     ui->pb_stop->setToolTip(tr("Reset the playback progress to the beginning"));
     ui->pb_loop->setToolTip(tr("Select to automatically replay at the end of the playback"));
+    // The viewer's own tips, anchored above the buttons, instead of the native ones.
+    for (QWidget* w : {ui->pb_play, ui->pb_record, ui->pb_prv, ui->pb_next, ui->pb_stop, ui->pb_loop})
+        NrToolTipInstaller::attach(w);
     ui->lb_status_version->setText(tr("Version: ") + QLatin1String(kViewerVersion));
 
-    // Cameras come later: no entries that lead nowhere until then.
-    for (QWidget* w : {static_cast<QWidget*>(ui->pb_menu_device), static_cast<QWidget*>(ui->pb_menu_tools),
+    // No entries that lead nowhere: the record button and DVS panel come with a camera, the rest
+    // with the fusion camera and the Ethernet tool.
+    for (QWidget* w : {static_cast<QWidget*>(ui->pb_menu_tools),
                        static_cast<QWidget*>(ui->pb_record), static_cast<QWidget*>(ui->lb_recoding_time),
                        static_cast<QWidget*>(ui->pb_viewer_type), static_cast<QWidget*>(ui->pb_fold_dvs_setting),
                        static_cast<QWidget*>(ui->pb_fold_aps_setting)})
@@ -161,6 +173,10 @@ void MainWidget::initSidebarSettingUI() {
     m_cameraSidebar->setObjectName(QStringLiteral("sidebar_camera"));
     ui->layout_sidebar_setting->addWidget(m_cameraSidebar);
     m_cameraSidebar->show();
+    m_dvsSidebar = new SidebarDvsSettingUI(ui->frame_setting);
+    m_dvsSidebar->setObjectName(QStringLiteral("sidebar_dvs"));
+    ui->layout_sidebar_setting->addWidget(m_dvsSidebar);
+    m_dvsSidebar->hide();
     // The settings area opens with its button.
     ui->frame_setting->setVisible(ui->pb_fold_setting->isChecked());
 }
@@ -205,6 +221,12 @@ void MainWidget::connectEventProcessor() {
     connect(p, &NrEventProcessor::signalRateProfile, m_slider, &NrThreeHandleSlider::setRateProfile);
     connect(m_cameraSidebar, &SidebarCameraSettingUI::signalFpsChanged, p, [p](uint32_t fps) { p->setFps(int(fps)); });
     connect(m_cameraSidebar, &SidebarCameraSettingUI::signalCumulativeTimeChanged, p, &NrEventProcessor::setAccTime);
+    connect(m_cameraSidebar, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this, [this](uint64_t us) {
+        m_dvsBatchInterval = us;
+        if (auto* camera = qobject_cast<NrDvsCameraSource*>(m_source))
+            camera->setBatchTime(us);
+        qDebug() << "set dvs time interval: " << us;
+    });
 }
 
 bool MainWidget::isRecordingFile(const QString& path) {
@@ -227,7 +249,13 @@ void MainWidget::openRecording(const QString& path) {
     m_config->inputRawFilePath = file.absolutePath();
     ui->lb_viewer_file_name->setText(file.fileName());
     // Fusion replay is not built yet: a ".raw" with its ".mp4" plays as the DVS recording it holds.
+    setSource(new NrRecordingSource(this));
     m_sourceType = NrSourceDvsRecording;
+    m_dvsSidebar->clearTools();
+    m_dvsSidebar->hide();
+    ui->pb_fold_dvs_setting->setChecked(false);
+    ui->pb_fold_dvs_setting->hide();
+    ui->label_show_camera_info->clear();
     m_slider->clearTags();
     m_slider->setRateProfile({}, 0, 0);
     emit signalOpenRawFile(file.absoluteFilePath());
@@ -250,9 +278,10 @@ void MainWidget::showCameraPlayingUI(bool en) {
 }
 
 void MainWidget::on_pb_play_clicked(bool checked) {
-    // Recordings are driven by pb_play's toggled signal; without a source there is nothing to play.
-    if (m_sourceType == NrSourceNone && checked)
-        ui->pb_play->setChecked(false);
+    // Recordings are driven by pb_play's toggled signal; a camera starts or stops here.
+    const bool on = m_source && m_source->play(checked);
+    if (on != ui->pb_play->isChecked())
+        ui->pb_play->setChecked(on);
 }
 
 void MainWidget::setShowTitleInfo(bool) {

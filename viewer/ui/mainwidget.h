@@ -8,19 +8,22 @@
 // Threads: GUI thread only. The processor emits every signal on the GUI thread; tips from other
 // threads reach slotShowLeftBottomTips queued.
 //
-// Layout for the sources still to come: sourceType selects what play and record do; each processor
-// has its own wiring function (connectEventProcessor); buttons of sources that do not exist yet
-// (Device and Tools menus, record, viewer type, DVS and APS side bars) stay hidden.
+// What play and record mean lives in one NrSource per kind (ui/nrsource.h: a recording,
+// ui/nrdvscamerasource.h: a live DVS camera); the slots delegate to the current one. Buttons of
+// kinds not built yet (Tools menu, viewer type, APS side bar) stay hidden.
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
+#include <string>
 
 #include "Utility/nrmessagetype.h"
 #include "ui/nrsourcetype.h"
 
 class LoadConfig;
 class NrEventProcessor;
+class NrSource;
+class SidebarDvsSettingUI;
 class NrThreeHandleSlider;
 class NrWindowAgent;
 class QAction;
@@ -50,6 +53,8 @@ public:
     NrEventProcessor* eventProcessor() const { return m_eventProcessor; }
     WaitingWin* waitingWindow() const { return m_waitWin; }
     int sourceType() const { return m_sourceType; }
+    NrSource* source() const { return m_source; }
+    SidebarDvsSettingUI* dvsSidebar() const { return m_dvsSidebar; }
 
 signals:
     void signalShowLeftBottomTips(QString tips, NrMessageType type = NrMessageSuccess, QString file_path = QString());
@@ -86,8 +91,13 @@ protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
+public slots:
+    // Device -> Open Camera: the camera list, the address checks, the open behind the waiting window.
+    void slotOpenCamera();
+
 private slots:
     void showCameraPlayingUI(bool en);
+    void on_pb_record_clicked(bool checked);
     void on_pb_win_min_clicked();
     void on_pb_win_close_clicked();
     void openActionSlot(QAction* action);
@@ -100,6 +110,7 @@ private slots:
     void on_pb_win_max_clicked();
     void maximizedChanged(bool max);
     void on_pb_fold_setting_clicked(bool checked);
+    void on_pb_fold_dvs_setting_clicked(bool checked);
     void on_pb_viewer_setting_clicked(bool checked);
     void slotStartEndPointEditable(bool en);
     void on_pb_fold_general_setting_clicked();
@@ -114,6 +125,13 @@ private:
     void initSettingMenu();
     void initHelpMenu();
     void initViewerMenu();
+    void initDeviceMenu();
+    // Replaces the current source (stopping and releasing it) with source, which may be null.
+    void setSource(NrSource* source);
+    // Opens the chosen DVS camera on a worker thread while the waiting window shows; true on success.
+    bool openDvsCamera(const std::string& serial);
+    void bindDvsSidebar();
+    void updateStatusBarInfo();
     void initSidebarSettingUI();
     void initConnect();
     void connectEventProcessor();
@@ -139,6 +157,11 @@ private:
     int m_viewerType = 2;
     int m_sourceType = NrSourceNone;
     SidebarCameraSettingUI* m_cameraSidebar = nullptr;
+    SidebarDvsSettingUI* m_dvsSidebar = nullptr;
+    NrSource* m_source = nullptr; // owned; null before anything is open
+    uint64_t m_dvsBatchInterval = 0;
+    // The status bar's four parts: tip, bandwidth, event rate (with the drops), spare.
+    QString m_statusParts[4];
     QMenu* m_viewerMenu = nullptr;
 
     // Menu texts, translated once when the window is built.

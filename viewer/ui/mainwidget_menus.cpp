@@ -12,6 +12,8 @@
 #include "loadconfig.h"
 #include "mainwidget.h"
 #include "settings/nrgeneralsetting.h"
+#include "settings/sidebarcamerasettingui.h"
+#include "settings/sidebardvssettingui.h"
 #include "tools/nrcutrawfile.h"
 #include "tools/nrexportvideoui.h"
 #include "tools/nrfilepathreminderform.h"
@@ -150,7 +152,7 @@ void MainWidget::runTimeRangeDialog(const QString& extension, Signal signal) {
     dialog.setTimeBounds(m_slider->getMinimun(), m_slider->getMaximun());
     dialog.setStartTime(m_slider->getLowerValue());
     dialog.setEndTime(m_slider->getUpperValue());
-    dialog.setSaveFilePath(m_config->videoSavePath);
+    dialog.setSaveFilePath(Dialog::defaultSaveFolder(*m_config)); // cuts beside recordings, videos in their folder
     dialog.setSaveFileName(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) + extension);
     if (execDialog(&dialog) != QDialog::Accepted)
         return;
@@ -181,9 +183,11 @@ void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type) {
 void MainWidget::slotShowLeftBottomTips(QString tips) { slotShowLeftBottomTips(tips, NrMessageSuccess, QString()); }
 
 void MainWidget::on_pb_fold_setting_clicked(bool checked) {
-    // The camera side bar is the only one until cameras exist; the group logic lives here.
+    // The side-bar buttons work as a group: one panel at a time.
     for (QPushButton* other : {ui->pb_fold_dvs_setting, ui->pb_fold_aps_setting})
         other->setChecked(false);
+    m_dvsSidebar->hide();
+    m_cameraSidebar->show();
     ui->frame_setting->setVisible(checked);
 }
 

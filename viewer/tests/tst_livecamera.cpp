@@ -1,0 +1,301 @@
+// A live DVS camera in the main window end to end: the real driver's simulated cameras (a
+// simulated-cameras file in a temporary folder adds the extra ones), the camera list, the live view,
+// recording by hand, a lost connection. The modal dialogs are replaced.
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+
+#include <functional>
+
+#include "TestEnv.h"
+#include "loadconfig.h"
+#include "norvale/DvsCamera.h"
+#include "norvale/DvsFileReader.h"
+#include "processing/nreventsproccess.h"
+#include "startup.h"
+#include "ui/cameraslist.h"
+#include "ui/mainwidget.h"
+#include "ui/nrdvscamerasource.h"
+#include "widgets/nrthreehandleslider.h"
+
+namespace {
+
+class TestWindow : public MainWidget {
+public:
+    QString serial; // the camera list's row to accept, by serial
+    QString nextFile;
+    QString listShot; // when set, the camera list is saved under this name
+    int lists = 0;
+
+protected:
+    QString chooseRecordingFile() override { return nextFile; }
+    int execDialog(QDialog* dialog) override {
+        auto* list = qobject_cast<CamerasList*>(dialog);
+        if (!list)
+            return QDialog::Rejected;
+        ++lists;
+        if (!listShot.isEmpty()) {
+            list->show();
+            testenv::saveScreenshot(list, listShot);
+        }
+        auto* rows = list->findChild<QListWidget*>(QStringLiteral("listWidget_cameras"));
+        for (int i = 0; i < rows->count(); ++i)
+            if (rows->item(i)->text() == serial)
+                rows->setCurrentRow(i);
+        return rows->currentRow() >= 0 ? QDialog::Accepted : QDialog::Rejected;
+    }
+};
+
+QPushButton* button(QWidget* w, const char* name) { return w->findChild<QPushButton*>(QLatin1String(name)); }
+QLabel* label(QWidget* w, const char* name) { return w->findChild<QLabel*>(QLatin1String(name)); }
+
+struct Tips {
+    QStringList texts;
+    QList<int> types;
+    explicit Tips(MainWidget* w) {
+        QObject::connect(w, &MainWidget::signalShowLeftBottomTips, w,
+                         [this](const QString& t, NrMessageType type, const QString&) {
+                             texts << t;
+                             types << int(type);
+                         });
+    }
+    bool has(const QString& text, int type) const {
+        for (int i = 0; i < texts.size(); ++i)
+            if (texts[i] == text && types[i] == type)
+                return true;
+        return false;
+    }
+};
+
+void saveImage(const QImage& image, const QString& name) {
+    const QString dir = QStringLiteral(NORVALE_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    QVERIFY(image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+}
+
+uint64_t countEvents(const QString& path) {
+    auto reader = norvale::DvsFileReader::createFileReader(path.toStdString());
+    if (!reader || !reader->prepareFile())
+        return 0;
+    return reader->getStats().eventCount;
+}
+
+} // namespace
+
+class TestLiveCamera : public QObject {
+    Q_OBJECT
+    QTemporaryDir tmp;
+    LoadConfig* config = nullptr;
+
+    std::unique_ptr<TestWindow> window() {
+        auto w = std::make_unique<TestWindow>();
+        w->resize(1280, 800);
+        w->show();
+        if (!QTest::qWaitForWindowExposed(w.get()))
+            return nullptr;
+        return w;
+    }
+    // Device -> Open Camera, choosing serial in the list.
+    static void openCamera(TestWindow* w, const char* serial) {
+        w->serial = QLatin1String(serial);
+        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+    }
+    static NrDvsCameraSource* camera(MainWidget* w) { return qobject_cast<NrDvsCameraSource*>(w->source()); }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(tmp.isValid());
+        installApplicationFont();
+        config = LoadConfig::getGlobalConfig();
+        config->outputRawFilePath = tmp.filePath(QStringLiteral("recordings"));
+        const QString path = tmp.filePath(QStringLiteral("simulated_cameras.json"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"cameras": [
+            {"serial": "SIM-ETH-CONFLICT", "link": "ethernet", "camera_ip": "192.0.2.1", "local_ip": "192.0.2.1",
+             "netmask": "255.255.255.0", "gateway": "192.0.2.254"},
+            {"serial": "SIM-ETH-SUBNET", "link": "ethernet", "camera_ip": "198.51.100.7", "local_ip": "192.0.2.1",
+             "netmask": "255.255.255.0", "gateway": "198.51.100.1"},
+            {"serial": "SIM-USB-SLOW", "event_rate": 0.3}
+        ]})");
+        f.close();
+        qputenv("NORVALE_SIMULATED_CAMERAS", path.toLocal8Bit());
+    }
+
+    // Device -> Open Camera streams at once: images, the camera time, the status bar; stop and
+    // start again; then a recording takes the source's place and the camera is released.
+    void openStreamAndStatusBar() {
+        auto w = window();
+        QVERIFY(w);
+        QSignalSpy images(w->eventProcessor(), &NrEventProcessor::signalEventImage);
+        openCamera(w.get(), "SIM-USB-SLOW");
+        QCOMPARE(w->lists, 1);
+        QCOMPARE(w->sourceType(), int(NrSourceDvsCamera));
+        QVERIFY(camera(w.get()));
+        QVERIFY(button(w.get(), "pb_play")->isChecked());
+        QVERIFY(camera(w.get())->isStreaming());
+        QVERIFY(!button(w.get(), "pb_record")->isHidden());
+        QVERIFY(!button(w.get(), "pb_fold_dvs_setting")->isHidden());
+        QVERIFY(!button(w.get(), "pb_next")->isEnabled());
+        QCOMPARE(label(w.get(), "label_show_camera_info")->text(), QStringLiteral("SIM-USB-SLOW"));
+        QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 5, 5000);
+        QVERIFY(!label(w.get(), "label_show_timestamp_info")->text().isEmpty());
+        // Once a second the camera's figures, with one decimal; a slow camera loses nothing.
+        QTRY_VERIFY_WITH_TIMEOUT(label(w.get(), "lb_status_bar")->text().contains(QStringLiteral("Bandwidth")), 4000);
+        QTest::qWait(2100); // a full second of streaming behind the figures
+        const QString status = label(w.get(), "lb_status_bar")->text();
+        QVERIFY2(QRegularExpression(QStringLiteral("^ Bandwidth: \\d+\\.\\d MB/s  Events: 0\\.[1-9] MEv/s  Dropped: 0 $"))
+                     .match(status)
+                     .hasMatch(),
+                 qPrintable(status));
+        saveImage(w->grab().toImage(), QStringLiteral("live_dvs_camera_en"));
+
+        QTest::mouseClick(button(w.get(), "pb_play"), Qt::LeftButton);
+        QVERIFY(!button(w.get(), "pb_play")->isChecked());
+        QVERIFY(!camera(w.get())->isStreaming());
+        QTest::qWait(200);
+        const int stopped = images.count();
+        QTest::qWait(300);
+        QVERIFY(images.count() <= stopped + 1); // at most the frame already on its way
+        QTest::keyClick(w.get(), Qt::Key_Space);
+        QVERIFY(camera(w.get())->isStreaming());
+        QTRY_VERIFY_WITH_TIMEOUT(images.count() > stopped + 3, 5000);
+
+        // The same camera can be opened again: the previous one is released first.
+        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
+    }
+
+    // Record by hand: the file is named serial + time, holds what the camera recorded and opens
+    // in the player; a folder that cannot be written gives an error tip and no checked button.
+    void recordByHand() {
+        auto w = window();
+        QVERIFY(w);
+        Tips tips(w.get());
+        openCamera(w.get(), "SIM-USB-SLOW");
+        QVERIFY(camera(w.get()));
+        QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
+        QVERIFY(button(w.get(), "pb_record")->isChecked());
+        const QString path = camera(w.get())->recordingPath();
+        QVERIFY2(QFileInfo(path).fileName().contains(
+                     QRegularExpression(QStringLiteral("^SIM-USB-SLOW_\\d{8}_\\d{6}\\.raw$"))),
+                 qPrintable(path));
+        QTest::qWait(700);
+        QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
+        QVERIFY(!button(w.get(), "pb_record")->isChecked());
+        QTRY_VERIFY(tips.has(QStringLiteral("Save file success!"), NrMessageSuccess));
+        const uint64_t recorded = camera(w.get())->camera()->getRecordedEventCount();
+        QVERIFY(recorded > 0);
+        QCOMPARE(countEvents(path), recorded);
+
+        w->nextFile = path;
+        w->findChild<QAction*>(QStringLiteral("action_open_recording"))->trigger();
+        QCOMPARE(w->sourceType(), int(NrSourceDvsRecording));
+        QVERIFY(!w->source()->isLive());
+        QVERIFY(button(w.get(), "pb_record")->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(button(w.get(), "pb_play")->isChecked(), 10000);
+        QVERIFY(w->timeSlider()->getMaximun() > w->timeSlider()->getMinimun());
+
+        // A recording folder that is a file: the camera cannot create the recording.
+        const QString blocker = tmp.filePath(QStringLiteral("not_a_folder"));
+        QFile b(blocker);
+        QVERIFY(b.open(QIODevice::WriteOnly));
+        b.close();
+        const QString saved = config->outputRawFilePath;
+        config->outputRawFilePath = blocker;
+        w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
+        QVERIFY(camera(w.get()));
+        QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
+        config->outputRawFilePath = saved;
+        QVERIFY(!button(w.get(), "pb_record")->isChecked());
+        QVERIFY(!camera(w.get())->isRecording());
+        QTRY_VERIFY(std::any_of(tips.types.begin(), tips.types.end(), [](int t) { return t == NrMessageError; }));
+        QCOMPARE(tips.texts.count(QStringLiteral("Save file success!")), 1);
+    }
+
+    // Unplugged while recording: play and record uncheck, the file is finished and readable, and
+    // the user is told.
+    void unplugWhileRecording() {
+        auto w = window();
+        QVERIFY(w);
+        Tips tips(w.get());
+        openCamera(w.get(), "SIM-USB-SLOW");
+        QVERIFY(camera(w.get()));
+        QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
+        const QString path = camera(w.get())->recordingPath();
+        QTest::qWait(500);
+        camera(w.get())->camera()->simulateUnplug();
+        QTRY_VERIFY_WITH_TIMEOUT(!button(w.get(), "pb_play")->isChecked(), 3000);
+        QVERIFY(!button(w.get(), "pb_record")->isChecked());
+        QVERIFY(!camera(w.get())->isRecording());
+        QTRY_VERIFY(tips.has(QStringLiteral("Camera connection lost."), NrMessageError));
+        QVERIFY(countEvents(path) > 0);
+        // Play on a lost camera does nothing.
+        QTest::mouseClick(button(w.get(), "pb_play"), Qt::LeftButton);
+        QVERIFY(!button(w.get(), "pb_play")->isChecked());
+    }
+
+    // Ethernet cameras whose address conflicts with the PC's or lies in another subnet are not
+    // opened; each gets its own error tip. A rejected list changes nothing.
+    void ethernetChecksAndCancel() {
+        auto w = window();
+        QVERIFY(w);
+        Tips tips(w.get());
+        openCamera(w.get(), "SIM-ETH-CONFLICT");
+        QTRY_VERIFY(tips.has(QStringLiteral("There is a conflict between the camera ip and the local ip!"),
+                             NrMessageError));
+        QVERIFY(!w->source());
+        openCamera(w.get(), "SIM-ETH-SUBNET");
+        QTRY_VERIFY(tips.has(QStringLiteral("The camera ip is not in the same network segment as the local ip!"),
+                             NrMessageError));
+        QVERIFY(!w->source());
+        QVERIFY(!button(w.get(), "pb_play")->isChecked());
+        openCamera(w.get(), "SIM-ETH-0001"); // a good Ethernet camera opens
+        QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
+        openCamera(w.get(), "NO-SUCH");
+        QVERIFY(camera(w.get())); // rejected: the open camera stays
+    }
+
+    // The live window, its DVS panel, the Device menu and the camera list, in both languages.
+    void screenshots() {
+        for (const QString& language : {QStringLiteral("en"), QStringLiteral("zh")}) {
+            installLanguage(language);
+            auto w = window();
+            QVERIFY(w);
+            w->listShot = QStringLiteral("camera_list_") + language;
+            openCamera(w.get(), "SIM-DVS-0001");
+            QVERIFY(camera(w.get()));
+            QTRY_VERIFY_WITH_TIMEOUT(!label(w.get(), "lb_status_bar")->text().isEmpty(), 4000);
+            QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("live_dvs_") + language).isEmpty());
+            QTest::mouseClick(button(w.get(), "pb_fold_dvs_setting"), Qt::LeftButton);
+            QVERIFY(w->findChild<QWidget*>(QStringLiteral("sidebar_dvs"))->isVisible());
+            QTest::qWait(100);
+            QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("live_dvs_panel_") + language).isEmpty());
+            QTest::mouseClick(button(w.get(), "pb_fold_setting"), Qt::LeftButton);
+            QVERIFY(!w->findChild<QWidget*>(QStringLiteral("sidebar_dvs"))->isVisible());
+            QPushButton* b = button(w.get(), "pb_menu_device");
+            QMenu* menu = b->menu();
+            menu->popup(b->mapToGlobal(QPoint(0, b->height())));
+            QVERIFY(QTest::qWaitForWindowExposed(menu));
+            QImage image = w->grab().toImage();
+            QPainter painter(&image);
+            painter.drawPixmap(w->mapFromGlobal(menu->pos()), menu->grab());
+            painter.end();
+            saveImage(image, QStringLiteral("menu_device_") + language);
+            menu->hide();
+            for (QTranslator* t : qApp->findChildren<QTranslator*>())
+                delete t;
+        }
+    }
+};
+
+QTEST_MAIN(TestLiveCamera)
+#include "tst_livecamera.moc"
