@@ -15,12 +15,12 @@ namespace norvale::python {
 namespace {
 
 py::dtype makeDtype(py::list names, py::list formats, py::list offsets, size_t itemsize) {
-    py::dict spec;
-    spec["names"] = names;
-    spec["formats"] = formats;
-    spec["offsets"] = offsets;
-    spec["itemsize"] = itemsize;
-    return py::dtype::from_args(spec);
+    py::dict fields;
+    fields["names"] = names;
+    fields["formats"] = formats;
+    fields["offsets"] = offsets;
+    fields["itemsize"] = itemsize;
+    return py::dtype::from_args(fields);
 }
 
 // One column of the input as a contiguous array of T, refusing what T cannot hold.

@@ -42,7 +42,7 @@ void applyAddresses(CameraDescription& d) {
     d.gateway = it->second.gateway;
 }
 
-bool findSpec(const std::string& serial, SimulatedCameraSpec& out) {
+bool findEntry(const std::string& serial, SimulatedCameraEntry& out) {
     for (auto& s : listSimulatedCameras())
         if (s.desc.serial == serial) {
             out = std::move(s);
@@ -61,8 +61,8 @@ void unclaim(const std::string& serial) {
     registry().open.erase(serial);
 }
 
-// The device of a spec; empty when its replay file cannot be played.
-std::unique_ptr<SimulatedDevice> makeDevice(const SimulatedCameraSpec& s) {
+// The device of an entry; empty when its replay file cannot be played.
+std::unique_ptr<SimulatedDevice> makeDevice(const SimulatedCameraEntry& s) {
     std::unique_ptr<EventSource> source;
     if (s.kind == SimKind::Replay) source = ReplaySource::open(s.file, s.seed);
     else source = std::make_unique<SceneSource>(1280, 720, s.eventRate, s.seed);
@@ -77,12 +77,12 @@ std::unique_ptr<SimulatedDevice> makeDevice(const SimulatedCameraSpec& s) {
 }
 
 std::shared_ptr<CameraCore> openCore(const std::string& serial, bool fusion) {
-    SimulatedCameraSpec spec;
-    if (!findSpec(serial, spec)) {
+    SimulatedCameraEntry entry;
+    if (!findEntry(serial, entry)) {
         NR_LOG(LOG_WARN, "no camera with serial %s", serial.c_str());
         return nullptr;
     }
-    if ((spec.kind == SimKind::Fusion) != fusion) {
+    if ((entry.kind == SimKind::Fusion) != fusion) {
         NR_LOG(LOG_WARN, "camera %s is %s fusion camera", serial.c_str(), fusion ? "not a" : "a");
         return nullptr;
     }
@@ -90,13 +90,13 @@ std::shared_ptr<CameraCore> openCore(const std::string& serial, bool fusion) {
         NR_LOG(LOG_WARN, "camera %s is open already", serial.c_str());
         return nullptr;
     }
-    auto device = makeDevice(spec);
+    auto device = makeDevice(entry);
     if (!device) {
         unclaim(serial);
         return nullptr;
     }
-    applyAddresses(spec.desc);
-    return std::make_shared<CameraCore>(spec.desc, std::move(device), [serial] { unclaim(serial); }, fusion);
+    applyAddresses(entry.desc);
+    return std::make_shared<CameraCore>(entry.desc, std::move(device), [serial] { unclaim(serial); }, fusion);
 }
 
 } // namespace
@@ -128,8 +128,8 @@ std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(const std::stri
 
 bool DvsCameraManager::ethCameraForceIP(const CameraDescription& description, uint32_t ip, uint32_t mask,
                                         uint32_t gateway) {
-    SimulatedCameraSpec spec;
-    if (!findSpec(description.serial, spec) || spec.desc.linkType != LINK_ETHERNET) {
+    SimulatedCameraEntry entry;
+    if (!findEntry(description.serial, entry) || entry.desc.linkType != LINK_ETHERNET) {
         NR_LOG(LOG_WARN, "%s is not an Ethernet camera we know", description.serial.c_str());
         return false;
     }

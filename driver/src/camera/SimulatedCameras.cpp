@@ -17,9 +17,9 @@ namespace {
 
 const char* const kManufacturer = "Norvale (simulated)";
 
-SimulatedCameraSpec makeDefault(const std::string& serial, const std::string& product, const std::string& firmware,
+SimulatedCameraEntry makeDefault(const std::string& serial, const std::string& product, const std::string& firmware,
                                 SimKind kind, uint64_t seed) {
-    SimulatedCameraSpec s;
+    SimulatedCameraEntry s;
     s.desc.serial = serial;
     s.desc.product = product;
     s.desc.manufacturer = kManufacturer;
@@ -29,11 +29,11 @@ SimulatedCameraSpec makeDefault(const std::string& serial, const std::string& pr
     return s;
 }
 
-std::vector<SimulatedCameraSpec> defaults() {
-    std::vector<SimulatedCameraSpec> out;
+std::vector<SimulatedCameraEntry> defaults() {
+    std::vector<SimulatedCameraEntry> out;
     out.push_back(makeDefault("SIM-DVS-0001", "Norvale SimDVS 1280", "SIM_V1.0.0", SimKind::Dvs, 1));
     out.push_back(makeDefault("SIM-FUS-0001", "Velfox", "Velfox_V1.7.2", SimKind::Fusion, 2));
-    SimulatedCameraSpec eth = makeDefault("SIM-ETH-0001", "Norvale SimDVS 1280 GigE", "SIM_V1.0.0", SimKind::Dvs, 3);
+    SimulatedCameraEntry eth = makeDefault("SIM-ETH-0001", "Norvale SimDVS 1280 GigE", "SIM_V1.0.0", SimKind::Dvs, 3);
     eth.desc.linkType = LINK_ETHERNET;
     // documentation addresses (TEST-NET-1): nothing is ever sent to them
     eth.desc.cameraIp = "192.0.2.20";
@@ -74,7 +74,7 @@ bool validAddress(const std::string& s) {
     }
 }
 
-bool parseEntry(const json& e, SimulatedCameraSpec& s, std::string& why) {
+bool parseEntry(const json& e, SimulatedCameraEntry& s, std::string& why) {
     if (!e.is_object()) {
         why = "not an object";
         return false;
@@ -140,8 +140,8 @@ std::string simulatedCamerasFilePath() {
     return base + "/Norvale/NorvaleCamView/simulated_cameras.json";
 }
 
-std::vector<SimulatedCameraSpec> listSimulatedCameras() {
-    std::vector<SimulatedCameraSpec> out = defaults();
+std::vector<SimulatedCameraEntry> listSimulatedCameras() {
+    std::vector<SimulatedCameraEntry> out = defaults();
     const std::string path = simulatedCamerasFilePath();
     if (path.empty()) return out;
     std::ifstream in(path, std::ios::binary);
@@ -159,7 +159,7 @@ std::vector<SimulatedCameraSpec> listSimulatedCameras() {
         return out;
     }
     for (size_t i = 0; i < list->size(); ++i) {
-        SimulatedCameraSpec s;
+        SimulatedCameraEntry s;
         s.desc.manufacturer = kManufacturer;
         s.desc.product = "Norvale SimDVS 1280";
         s.desc.firmwareVersion = "SIM_V1.0.0";

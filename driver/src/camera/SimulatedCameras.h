@@ -11,7 +11,7 @@ namespace norvale {
 
 enum class SimKind { Dvs, Fusion, Replay };
 
-struct SimulatedCameraSpec {
+struct SimulatedCameraEntry {
     CameraDescription desc;
     SimKind kind = SimKind::Dvs;
     double eventRate = 3e6;             // events per second with the biases at 0 (scene cameras)
@@ -26,6 +26,6 @@ std::string simulatedCamerasFilePath();
 
 // Defaults first, then the file's valid entries (each bad one skipped with a log line; a
 // missing file is no error, an unreadable or non-JSON one is logged).
-std::vector<SimulatedCameraSpec> listSimulatedCameras();
+std::vector<SimulatedCameraEntry> listSimulatedCameras();
 
 } // namespace norvale
