@@ -84,29 +84,28 @@ std::map<std::string, BasicParameterInfo> CameraTool::Impl::allInfo() const {
     return out;
 }
 
-bool CameraTool::Impl::info(const std::string& name, IntParameterInfo& out) const {
+namespace {
+// The record of one parameter of the wanted type; false for an unknown name or another type.
+template <typename Params, typename Field, typename Info>
+bool infoOf(const Params& params, const std::string& name, int type, Field field, Info& out) {
     const auto it = params.find(name);
-    if (it == params.end() || it->second.basic.type != PARAM_INT) return false;
-    out = it->second.i;
+    if (it == params.end() || it->second.basic.type != type) return false;
+    out = it->second.*field;
     return true;
+}
+} // namespace
+
+bool CameraTool::Impl::info(const std::string& name, IntParameterInfo& out) const {
+    return infoOf(params, name, PARAM_INT, &Param::i, out);
 }
 bool CameraTool::Impl::info(const std::string& name, FloatParameterInfo& out) const {
-    const auto it = params.find(name);
-    if (it == params.end() || it->second.basic.type != PARAM_FLOAT) return false;
-    out = it->second.f;
-    return true;
+    return infoOf(params, name, PARAM_FLOAT, &Param::f, out);
 }
 bool CameraTool::Impl::info(const std::string& name, BoolParameterInfo& out) const {
-    const auto it = params.find(name);
-    if (it == params.end() || it->second.basic.type != PARAM_BOOL) return false;
-    out = it->second.b;
-    return true;
+    return infoOf(params, name, PARAM_BOOL, &Param::b, out);
 }
 bool CameraTool::Impl::info(const std::string& name, EnumParameterInfo& out) const {
-    const auto it = params.find(name);
-    if (it == params.end() || it->second.basic.type != PARAM_ENUM) return false;
-    out = it->second.e;
-    return true;
+    return infoOf(params, name, PARAM_ENUM, &Param::e, out);
 }
 
 bool CameraTool::Impl::get(const std::string& name, ParamValue& out) const {
