@@ -75,7 +75,6 @@ private:
     std::array<ChunkPtr, kQueue> queue;
     size_t head = 0, count = 0;
     uint64_t queuedEvents = 0;
-    bool busy = false;          // the storage thread is working on a chunk taken from the queue
     std::unique_ptr<RawFileWriter> pendingWriter; // opened by startRecording, not yet taken over
     bool stopRequested = false;
     bool stopResult = false;
