@@ -4,11 +4,15 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "loadconfig.h"
 #include "norvale/SafeOutputFile.h"
 #include "startup.h"
 #include "ui/initdialog.h"
 #include "ui/mainwidget.h"
+#include "ui/showimageform.h"
 
 int main(int argc, char* argv[]) {
     // The frameless window frame needs this before the application exists.
@@ -32,6 +36,16 @@ int main(int argc, char* argv[]) {
     const QString recording = recordingFromArguments(QApplication::arguments());
     if (!recording.isEmpty())
         QTimer::singleShot(0, mainWidget, [mainWidget, recording] { mainWidget->openRecording(recording); });
+    // Load runs: the images the view received in each second, on standard error.
+    if (std::getenv("NORVALE_DISPLAY_STATS")) {
+        auto* tick = new QTimer(mainWidget);
+        QObject::connect(tick, &QTimer::timeout, mainWidget, [mainWidget, last = uint64_t(0)]() mutable {
+            const uint64_t shown = mainWidget->imageView()->framesShown();
+            std::fprintf(stderr, "display: %llu images/s\n", static_cast<unsigned long long>(shown - last));
+            last = shown;
+        });
+        tick->start(1000);
+    }
     const int code = QApplication::exec();
 
     delete mainWidget;

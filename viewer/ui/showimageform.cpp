@@ -30,6 +30,7 @@ void ShowImageForm::slotShowImage(const QImage& image) { showPixMap(QPixmap::fro
 void ShowImageForm::showPixMap(const QPixmap& pixmap) {
     m_pixmap = pixmap;
     m_item->setPixmap(m_pixmap);
+    ++m_framesShown;
 }
 
 void ShowImageForm::slotSetResolution(int width, int height) {

@@ -25,6 +25,8 @@ public:
     NrGraphicsView* view() const;
     const QPixmap& currentPixmap() const { return m_pixmap; }
     QGraphicsPixmapItem* pixmapItem() const { return m_item; }
+    // Images handed to the view since it was built (the display rate of load runs and tests).
+    uint64_t framesShown() const { return m_framesShown; }
 
 public slots:
     void slotShowImage(const QImage& image);
@@ -44,4 +46,5 @@ private:
     QPixmap m_pixmap;
     int32_t m_frameWidth = 1280;
     int32_t m_frameHeight = 720;
+    uint64_t m_framesShown = 0;
 };
