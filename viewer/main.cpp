@@ -2,6 +2,7 @@
 // then the main window and the event loop.
 #include <QApplication>
 #include <QIcon>
+#include <QLabel>
 #include <QTimer>
 
 #include <cstdio>
@@ -41,7 +42,9 @@ int main(int argc, char* argv[]) {
         auto* tick = new QTimer(mainWidget);
         QObject::connect(tick, &QTimer::timeout, mainWidget, [mainWidget, last = uint64_t(0)]() mutable {
             const uint64_t shown = mainWidget->imageView()->framesShown();
-            std::fprintf(stderr, "display: %llu images/s\n", static_cast<unsigned long long>(shown - last));
+            const auto* status = mainWidget->findChild<QLabel*>(QStringLiteral("lb_status_bar"));
+            std::fprintf(stderr, "display: %llu images/s |%s|\n", static_cast<unsigned long long>(shown - last),
+                         status ? status->text().toLocal8Bit().constData() : "");
             last = shown;
         });
         tick->start(1000);
