@@ -49,6 +49,8 @@ public:
                Progress progress, Done done);
     // The running export or cut stops at its next progress report and leaves no file.
     void cancel() { cancelled = true; }
+    // The last run was cancelled (owner thread, after its Done).
+    bool wasCancelled() const { return cancelled; }
     void join();
 
 private:
