@@ -21,6 +21,7 @@
 #include <mutex>
 #include <vector>
 
+#include "LiveWindowKit.h"
 #include "TestEnv.h"
 #include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
@@ -54,40 +55,16 @@ public:
 protected:
     QString chooseRecordingFile() override { return nextFile; }
     int execDialog(QDialog* dialog) override {
-        if (auto* list = qobject_cast<CamerasList*>(dialog)) {
-            auto* rows = list->findChild<QListWidget*>(QStringLiteral("listWidget_cameras"));
-            for (int i = 0; i < rows->count(); ++i)
-                if (rows->item(i)->text() == serial)
-                    rows->setCurrentRow(i);
-            return rows->currentRow() >= 0 ? QDialog::Accepted : QDialog::Rejected;
-        }
+        if (auto* list = qobject_cast<CamerasList*>(dialog))
+            return livekit::chooseCamera(list, serial);
         return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
     }
 };
 
-QPushButton* button(QWidget* w, const char* name) { return w->findChild<QPushButton*>(QLatin1String(name)); }
-QLabel* label(QWidget* w, const char* name) { return w->findChild<QLabel*>(QLatin1String(name)); }
-
-// Tips of the window, its recorder and its processor, in the order they arose.
-struct Tips {
-    QStringList texts;
-    QList<int> types;
-    explicit Tips(MainWidget* w) {
-        auto add = [this](const QString& t, NrMessageType type, const QString&) {
-            texts << t;
-            types << int(type);
-        };
-        QObject::connect(w, &MainWidget::signalShowLeftBottomTips, w, add);
-        QObject::connect(w->recorder(), &NrFileRecorder::signalShowLeftBottomTips, w, add, Qt::QueuedConnection);
-        QObject::connect(w->eventProcessor(), &NrEventProcessor::signalShowLeftBottomTips, w, add);
-    }
-    bool has(const QString& text, int type) const {
-        for (int i = 0; i < texts.size(); ++i)
-            if (texts[i] == text && types[i] == type)
-                return true;
-        return false;
-    }
-};
+using livekit::button;
+using livekit::label;
+using livekit::saveImage;
+using livekit::Tips;
 
 NrDvsCameraSource* camera(MainWidget* w) { return qobject_cast<NrDvsCameraSource*>(w->source()); }
 
@@ -130,26 +107,6 @@ bool writeEvt2(const QString& path, int width, int height, uint64_t durationUs) 
     return f.write(reinterpret_cast<const char*>(words.data()), bytes) == bytes;
 }
 
-// The window with an open menu painted where it pops up.
-QImage withMenu(QWidget* w, QPushButton* b) {
-    QMenu* menu = b->menu();
-    menu->popup(b->mapToGlobal(QPoint(0, b->height())));
-    if (!QTest::qWaitForWindowExposed(menu))
-        return {};
-    QImage image = w->grab().toImage();
-    QPainter painter(&image);
-    painter.drawPixmap(w->mapFromGlobal(menu->pos()), menu->grab());
-    painter.end();
-    menu->hide();
-    return image;
-}
-
-bool saveImage(const QImage& image, const QString& name) {
-    const QString dir = QStringLiteral(NORVALE_SCREENSHOT_DIR);
-    QDir().mkpath(dir);
-    return image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
-}
-
 } // namespace
 
 class TestLiveTools : public QObject {
@@ -159,14 +116,7 @@ class TestLiveTools : public QObject {
     QString recording; // 1280 x 720, EVT 3.0
     QString small;     // 640 x 480, EVT 2.0
 
-    std::unique_ptr<TestWindow> window() {
-        auto w = std::make_unique<TestWindow>();
-        w->resize(1280, 800);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            return nullptr;
-        return w;
-    }
+    static std::unique_ptr<TestWindow> window() { return livekit::shownWindow<TestWindow>(); }
 
     // Opens path and waits until it plays, then pauses it.
     static bool openAndPause(TestWindow* w, const QString& path) {
@@ -386,7 +336,7 @@ private slots:
             Tips tips(w.get());
             QPushButton* tools = button(w.get(), "pb_menu_tools");
             QVERIFY(tools->isVisible());
-            QVERIFY(saveImage(withMenu(w.get(), tools), QStringLiteral("menu_tools_") + language));
+            QVERIFY(saveImage(livekit::withMenu(w.get(), tools), QStringLiteral("menu_tools_") + language));
             int runs = 0;
             w->onDialog = [&](QDialog* d) {
                 auto* tool = qobject_cast<NrEthCameraConfigTool*>(d);
