@@ -150,7 +150,7 @@ private slots:
             {"serial": "SIM-BIAS", "event_rate": 1.0},
             {"serial": "SIM-REPLAY-T", "kind": "replay", "file": "%1"}
         ]})")
-                    .arg(recording)
+                    .arg(small)
                     .toUtf8());
         f.close();
         qputenv("NORVALE_SIMULATED_CAMERAS", path.toLocal8Bit());
@@ -298,8 +298,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(statusEventRate(w.get()) >= 0 && statusEventRate(w.get()) <= 0.2, 4000);
     }
 
-    // The replay camera plays a recording as its live stream; keys on a live camera: Space stops and
-    // starts the stream, Left and Right step nothing and leave it streaming.
+    // The replay camera plays a recording (640 x 480) as its live stream, shown at the sensor's
+    // size; keys on a live camera: Space stops and starts the stream, Left and Right step nothing
+    // and leave it streaming.
     void replayCameraAndKeys() {
         auto w = window();
         QVERIFY(w);
@@ -308,7 +309,10 @@ private slots:
         openCamera(w.get(), "SIM-REPLAY-T");
         QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
         QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 3, 4000);
+        QCOMPARE(images.last().at(0).value<QImage>().size(), QSize(640, 480));
+        QCOMPARE(w->imageView()->view()->scene()->sceneRect(), QRectF(0, 0, 640, 480));
         QTRY_VERIFY_WITH_TIMEOUT(camera(w.get())->camera()->getDeliveredEventCount() > 10000, 4000);
+        QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("live_replay_640x480_en")).isEmpty());
 
         QTest::keyClick(w.get(), Qt::Key_Left);
         QTest::keyClick(w.get(), Qt::Key_Right);

@@ -21,7 +21,8 @@ void MainWidget::connectRecorder() {
 }
 
 void MainWidget::updateRecordingClock() {
-    m_recordingClock->setRunning(ui->pb_record->isChecked() || m_recorder->isRecording());
+    // The recorder goes first when the window closes.
+    m_recordingClock->setRunning(ui->pb_record->isChecked() || (m_recorder && m_recorder->isRecording()));
 }
 
 void MainWidget::initDvsCameraSettings() {
