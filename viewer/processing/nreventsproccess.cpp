@@ -374,6 +374,11 @@ void NrEventProcessor::startWork(NrExportJob& job, NrExportRequest::Kind kind, c
         qDebug() << "start export video: " << fullPath;
     }
     ++workJobs;
+    job.prepare();
+    // The busy indicator (with its Cancel) shows before the job starts: a Cancel from now on
+    // reaches this job, however quickly it would have finished.
+    beginBusy();
+    emit signalProgress(0.0);
     job.start(
         player.reader(), player.readerLock(), std::move(request),
         [this](double fraction) { mailbox.publishProgress(fraction); },
@@ -382,10 +387,6 @@ void NrEventProcessor::startWork(NrExportJob& job, NrExportRequest::Kind kind, c
                 mailbox.publishProgress(1.0);
             postToOwner([this, kind, ok, reason, dir, start, end] { finishWork(kind, ok, reason, dir, start, end); });
         });
-    // Shown once the job runs, so that a Cancel from the busy indicator always reaches this job
-    // (its result comes queued, after these signals).
-    beginBusy();
-    emit signalProgress(0.0);
 }
 
 void NrEventProcessor::cancelWork() {
