@@ -82,6 +82,7 @@ bool NrFileRecorder::recordingTime(uint32_t seconds, QString path) {
         id = ++recordingId;
         recordingCamera = cam;
     }
+    emit signalRecordingChanged(true);
     emit signalShowLeftBottomTips(tr("Recording file ... "), NrMessageSuccess, path);
     qDebug() << "record time : " << seconds << "file path: " << path;
     recordThread = std::thread(&NrFileRecorder::recordFor, this, id, cam, seconds, path);
@@ -98,6 +99,7 @@ void NrFileRecorder::recordFor(uint64_t id, std::shared_ptr<norvale::DvsCamera> 
                 recording = false;
         }
         norvale::Logger::Instance().log_(norvale::LOG_ERROR, kLogSource, __LINE__, "recording failed");
+        emit signalRecordingChanged(false);
         emit signalShowLeftBottomTips(tr("Recording failed: the camera cannot write ") + path, NrMessageError, path);
         return;
     }
@@ -116,6 +118,7 @@ void NrFileRecorder::recordFor(uint64_t id, std::shared_ptr<norvale::DvsCamera> 
             recording = false;
     }
     norvale::Logger::Instance().log_(norvale::LOG_INFO, kLogSource, __LINE__, "recording end");
+    emit signalRecordingChanged(false);
     emit signalShowLeftBottomTips(tr("Recording end"), NrMessageSuccess, QString());
 }
 
@@ -135,10 +138,13 @@ bool NrFileRecorder::startRecording(QString path) {
         emit signalShowLeftBottomTips(tr("Recording failed: the camera cannot write ") + path, NrMessageError, path);
         return false;
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    recording = true;
-    ++recordingId;
-    recordingCamera = cam;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        recording = true;
+        ++recordingId;
+        recordingCamera = cam;
+    }
+    emit signalRecordingChanged(true);
     return true;
 }
 
@@ -159,7 +165,15 @@ bool NrFileRecorder::stopRecording() {
         recordingCamera.reset();
     }
     stopped.notify_all();
+    emit signalRecordingChanged(false);
     return true;
+}
+
+void NrFileRecorder::release() {
+    stopRecording();
+    if (recordThread.joinable())
+        recordThread.join();
+    setDevice(nullptr);
 }
 
 void NrFileRecorder::slotSaveFileParamChanged() { LoadConfig::getGlobalConfig(); }

@@ -44,10 +44,15 @@ public:
     // Replaces the camera; a running recording is not touched.
     void setDevice(std::shared_ptr<norvale::DvsCamera> camera);
     bool isRecording() const;
+    // Stops a recording, waits for the record thread and lets go of the camera (owner thread; the
+    // camera is about to close).
+    void release();
     bool isCacheEnabled() const { return cacheEnabled; }
 
 signals:
     void signalShowLeftBottomTips(QString tips, NrMessageType type, QString file_path);
+    // A recording began or ended (the end of a timed one comes from the record thread).
+    void signalRecordingChanged(bool recording);
 
 public slots:
     void setCacheTime(int sec);

@@ -58,17 +58,20 @@ NrEventProcessor::~NrEventProcessor() {
 void NrEventProcessor::setDisplay(int w, int h) {
     if (w <= 0 || h <= 0)
         return;
-    std::lock_guard<std::mutex> acc(accMutex);
-    std::lock_guard<std::mutex> render(renderMutex);
-    const size_t n = nrcounts::countBufferSize(w, h);
-    accumulateBuffer.assign(n, 0);
-    accumulateBuffer.shrink_to_fit();
-    renderBuffer.assign(n, 0);
-    renderBuffer.shrink_to_fit();
-    mailbox.resize(w, h, config->dvsBackgroundColor);
-    frameReady = false;
-    height = h;
-    width = w;
+    {
+        std::lock_guard<std::mutex> acc(accMutex);
+        std::lock_guard<std::mutex> render(renderMutex);
+        const size_t n = nrcounts::countBufferSize(w, h);
+        accumulateBuffer.assign(n, 0);
+        accumulateBuffer.shrink_to_fit();
+        renderBuffer.assign(n, 0);
+        renderBuffer.shrink_to_fit();
+        mailbox.resize(w, h, config->dvsBackgroundColor);
+        frameReady = false;
+        height = h;
+        width = w;
+    }
+    emit signalDisplaySize(w, h);
 }
 
 void NrEventProcessor::setProccessMode(NR_PLAY_MODE mode) { playMode = mode; }
@@ -218,6 +221,9 @@ void NrEventProcessor::finishLoading(const std::shared_ptr<NrRecordingPlayer::Lo
     case NrRecordingPlayer::Adoption::Ready:
         break;
     }
+    // Shown at its own size; nothing plays yet, so the buffers can change.
+    if (int(r.info.width) != width || int(r.info.height) != height)
+        setDisplay(int(r.info.width), int(r.info.height));
     qDebug() << "Start time: " << r.startTs;
     qDebug() << "End time: " << r.endTs;
     emit signalTriggerList(r.triggers);
@@ -358,12 +364,19 @@ void NrEventProcessor::startWork(NrExportJob& job, NrExportRequest::Kind kind, c
         o.slowMotion = std::clamp(1e6 / (double(norvale::kDisplayRateHz) * double(step)), 0.001, 1000.0);
         o.accTimeUs = std::clamp<uint64_t>(player.accTime(), 1, 3600ull * 1000000);
         o.anchor = norvale::EventWindowAnchor::FrameStart;
+        // The recording's own size; the encoder needs even sides of at least 16.
+        const auto evenSide = [](uint32_t side) { return int(std::clamp<uint32_t>((side + 1) & ~1u, 16, 8192)); };
+        o.width = evenSide(player.reader()->width());
+        o.height = evenSide(player.reader()->height());
         o.onColor = toFrameRgb(config->dvsOnColor);
         o.offColor = toFrameRgb(config->dvsOffColor);
         o.backgroundColor = toFrameRgb(config->dvsBackgroundColor);
         qDebug() << "start export video: " << fullPath;
     }
     ++workJobs;
+    job.prepare();
+    // The busy indicator (with its Cancel) shows before the job starts: a Cancel from now on
+    // reaches this job, however quickly it would have finished.
     beginBusy();
     emit signalProgress(0.0);
     job.start(
@@ -376,12 +389,21 @@ void NrEventProcessor::startWork(NrExportJob& job, NrExportRequest::Kind kind, c
         });
 }
 
+void NrEventProcessor::cancelWork() {
+    exportJob.cancel();
+    cutJob.cancel();
+}
+
 void NrEventProcessor::finishWork(NrExportRequest::Kind kind, bool ok, const std::string& reason, const QString& dir,
                                   uint64_t start, uint64_t end) {
     if (--workJobs == 0)
         refusalShown = false;
     const bool video = kind == NrExportRequest::Kind::Video;
-    if (ok) {
+    if (!ok && (video ? exportJob : cutJob).wasCancelled()) {
+        qDebug() << "extract event data start:" << start << " end: " << end << " cancelled.";
+        emit signalShowLeftBottomTips(video ? tr("Export video cancelled.") : tr("Export raw file cancelled."),
+                                      NrMessageWarning, QString());
+    } else if (ok) {
         qDebug() << "extract event data start:" << start << " end: " << end << " success.";
         emit signalShowLeftBottomTips(video ? tr("Export video success!") : tr("Export raw file success!"),
                                       NrMessageSuccess, dir);

@@ -1,7 +1,7 @@
 #pragma once
 
-// NrEventProcessor: counts DVS events per pixel and polarity, paints the counts into 1280 x 720
-// images on its render thread, and plays, exports and cuts raw recordings. It is built from parts
+// NrEventProcessor: counts DVS events per pixel and polarity, paints the counts into images of
+// the source's geometry (1280 x 720 until told otherwise) on its render thread, and plays, exports and cuts raw recordings. It is built from parts
 // that the fusion processor reuses: NrFrameMailbox (results to the GUI thread), NrRecordingPlayer
 // (loading, the paced loop, steps, seeks, trim range) and NrExportJob (export and cut). This class
 // counts, renders, and turns what the parts report into its signals.
@@ -36,7 +36,10 @@
 // - An export plays like the viewer: the display rate as frame rate, the viewer's frame step,
 //   accumulation and window placement, so slow motion (and fast) is kept in the video.
 // - Export and cut report failure with an error tip naming the driver's reason, and progress
-//   through signalProgress.
+//   through signalProgress. cancelWork stops them at their next frame; a cancelled job leaves no
+//   file and says so with a warning tip instead of a failure.
+// - A loaded recording sets the display to its own geometry (a camera's source does the same on
+//   open); every change of the display is announced with signalDisplaySize.
 #include <QImage>
 #include <QObject>
 #include <QString>
@@ -87,8 +90,10 @@ public:
     // Paints renderBuffer onto image in the configured colours (render thread, renderMutex held).
     void visualizeEventsOnFrame(QImage& image);
     void renderThread();
-    // Recreates the images and both count buffers (owner thread).
+    // Recreates the images and both count buffers and emits signalDisplaySize (owner thread).
     void setDisplay(int width, int height);
+    int displayWidth() const { return width; }
+    int displayHeight() const { return height; }
     void setProccessMode(NR_PLAY_MODE mode);
     // Kept for the live DVS camera, which will hand its device here; nothing reads it yet.
     void setDevicePtr(std::shared_ptr<norvale::DvsCamera> device);
@@ -109,6 +114,8 @@ signals:
     void signalRateProfile(std::vector<uint32_t> counts, uint64_t startUs, uint64_t endUs);
     // Fraction (0..1) of a running export or cut, for the busy indicator.
     void signalProgress(double fraction);
+    // The size of the images from now on (a recording or camera of another geometry was opened).
+    void signalDisplaySize(int width, int height);
 
 public slots:
     void loadFile(QString path);
@@ -124,6 +131,8 @@ public slots:
     void slotSetUpperTimeStamp(uint64_t timestamp_us);
     void slotExportVideo(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
     void slotCutRawFile(QString qs_out_full_path, QString qs_out_dir, uint64_t start_ts, uint64_t end_ts);
+    // Stops a running export or cut (the waiting window's Cancel).
+    void cancelWork();
 
 private:
     static constexpr int kStepWaitMs = 1000;

@@ -12,10 +12,14 @@ void NrExportJob::join() {
         thread.join();
 }
 
+void NrExportJob::prepare() {
+    join();
+    cancelled = false;
+}
+
 void NrExportJob::start(std::shared_ptr<norvale::DvsFileReader> reader, std::mutex& readerLock,
                         NrExportRequest request, Progress progress, Done done) {
     join();
-    cancelled = false;
     thread = std::thread([this, reader = std::move(reader), &readerLock, request = std::move(request),
                           progress = std::move(progress), done = std::move(done)]() mutable {
         auto report = [this, &progress](double fraction) {
@@ -27,10 +31,11 @@ void NrExportJob::start(std::shared_ptr<norvale::DvsFileReader> reader, std::mut
         bool ok = false;
         {
             std::lock_guard<std::mutex> lock(readerLock);
-            if (request.kind == NrExportRequest::Kind::Video) {
+            // Cancelled before it began: no file at all.
+            if (!cancelled && request.kind == NrExportRequest::Kind::Video) {
                 request.options.progress = report;
                 ok = reader->exportVideo(request.start, request.end, request.path, request.options);
-            } else {
+            } else if (!cancelled) {
                 ok = reader->exportRawFile(request.start, request.end, request.path, report);
             }
         }

@@ -10,7 +10,7 @@
 // same recording take turns).
 //
 // Threads
-// - Owner thread: start, cancel, join, isRunning, destruction (cancels and joins).
+// - Owner thread: prepare, start, cancel, join, isRunning, destruction (cancels and joins).
 // - Job thread: the driver call; Progress and Done run there.
 // Locks: none of its own; cancelled is atomic, running is owner-thread only.
 #include <atomic>
@@ -44,11 +44,16 @@ public:
     NrExportJob(const NrExportJob&) = delete;
     NrExportJob& operator=(const NrExportJob&) = delete;
 
-    // Waits for a previous run, then starts this one. readerLock is held for the whole run.
+    // Waits for a previous run and clears the cancel: a cancel from now on stops the next run.
+    void prepare();
+    // Starts the run (after prepare). readerLock is held for the whole run. A run cancelled before
+    // it began touches nothing.
     void start(std::shared_ptr<norvale::DvsFileReader> reader, std::mutex& readerLock, NrExportRequest request,
                Progress progress, Done done);
     // The running export or cut stops at its next progress report and leaves no file.
     void cancel() { cancelled = true; }
+    // The last run was cancelled (owner thread, after its Done).
+    bool wasCancelled() const { return cancelled; }
     void join();
 
 private:

@@ -566,6 +566,14 @@
 <context>
     <name>NrEventProcessor</name>
     <message>
+        <source>Export video cancelled.</source>
+        <translation>Export video cancelled.</translation>
+    </message>
+    <message>
+        <source>Export raw file cancelled.</source>
+        <translation>Export raw file cancelled.</translation>
+    </message>
+    <message>
         <source>Export video success!</source>
         <translation>Export video success!</translation>
     </message>
@@ -786,6 +794,10 @@
 </context>
 <context>
     <name>NrDvsCameraSource</name>
+    <message>
+        <source>The pre-trigger cache could not be set up in </source>
+        <translation>The pre-trigger cache could not be set up in </translation>
+    </message>
     <message>
         <source> Bandwidth: </source>
         <translation> Bandwidth: </translation>

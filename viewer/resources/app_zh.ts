@@ -566,6 +566,14 @@
 <context>
     <name>NrEventProcessor</name>
     <message>
+        <source>Export video cancelled.</source>
+        <translation>导出视频已取消。</translation>
+    </message>
+    <message>
+        <source>Export raw file cancelled.</source>
+        <translation>导出原始文件已取消。</translation>
+    </message>
+    <message>
         <source>Export video success!</source>
         <translation>导出视频成功！</translation>
     </message>
@@ -786,6 +794,10 @@
 </context>
 <context>
     <name>NrDvsCameraSource</name>
+    <message>
+        <source>The pre-trigger cache could not be set up in </source>
+        <translation>无法在此处设置触发前缓存：</translation>
+    </message>
     <message>
         <source> Bandwidth: </source>
         <translation> 带宽：</translation>

@@ -147,3 +147,28 @@ TEST_F(RecorderTest, ACameraThatCannotRecordIsReported) {
     rec.setCacheTime(0);
     EXPECT_FALSE(rec.isCacheEnabled());
 }
+
+// Closing the camera under a timed recording: release ends it at once, reports the end of the
+// recording, waits for its thread and lets go of the camera (nothing else holds it then).
+TEST_F(RecorderTest, ReleaseEndsATimedRecordingAndDropsTheCamera) {
+    NrFileRecorder rec;
+    std::mutex statesMutex; // the record thread reports the end too
+    std::vector<bool> states;
+    QObject::connect(&rec, &NrFileRecorder::signalRecordingChanged, [&](bool on) {
+        std::lock_guard<std::mutex> lock(statesMutex);
+        states.push_back(on);
+    });
+    rec.setDevice(cam);
+    ASSERT_TRUE(rec.recordingTime(30, dir.path() + "/released.raw"));
+    std::this_thread::sleep_for(300ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    rec.release();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    EXPECT_FALSE(rec.isRecording());
+    EXPECT_EQ(cam.use_count(), 1);
+    ASSERT_GE(states.size(), 2u);
+    EXPECT_TRUE(states.front());
+    EXPECT_FALSE(states.back());
+    EXPECT_FALSE(rec.recordingTime(1, dir.path() + "/after.raw")); // no camera any more
+    EXPECT_GT(span(dir.path() + "/released.raw"), 0u);
+}

@@ -15,6 +15,7 @@
 
 #include <functional>
 
+#include "LiveWindowKit.h"
 #include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/DvsCamera.h"
@@ -46,40 +47,13 @@ protected:
             list->show();
             testenv::saveScreenshot(list, listShot);
         }
-        auto* rows = list->findChild<QListWidget*>(QStringLiteral("listWidget_cameras"));
-        for (int i = 0; i < rows->count(); ++i)
-            if (rows->item(i)->text() == serial)
-                rows->setCurrentRow(i);
-        return rows->currentRow() >= 0 ? QDialog::Accepted : QDialog::Rejected;
+        return livekit::chooseCamera(list, serial);
     }
 };
 
-QPushButton* button(QWidget* w, const char* name) { return w->findChild<QPushButton*>(QLatin1String(name)); }
-QLabel* label(QWidget* w, const char* name) { return w->findChild<QLabel*>(QLatin1String(name)); }
-
-struct Tips {
-    QStringList texts;
-    QList<int> types;
-    explicit Tips(MainWidget* w) {
-        QObject::connect(w, &MainWidget::signalShowLeftBottomTips, w,
-                         [this](const QString& t, NrMessageType type, const QString&) {
-                             texts << t;
-                             types << int(type);
-                         });
-    }
-    bool has(const QString& text, int type) const {
-        for (int i = 0; i < texts.size(); ++i)
-            if (texts[i] == text && types[i] == type)
-                return true;
-        return false;
-    }
-};
-
-void saveImage(const QImage& image, const QString& name) {
-    const QString dir = QStringLiteral(NORVALE_SCREENSHOT_DIR);
-    QDir().mkpath(dir);
-    QVERIFY(image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
-}
+using livekit::button;
+using livekit::label;
+using livekit::Tips;
 
 uint64_t countEvents(const QString& path) {
     auto reader = norvale::DvsFileReader::createFileReader(path.toStdString());
@@ -95,14 +69,7 @@ class TestLiveCamera : public QObject {
     QTemporaryDir tmp;
     LoadConfig* config = nullptr;
 
-    std::unique_ptr<TestWindow> window() {
-        auto w = std::make_unique<TestWindow>();
-        w->resize(1280, 800);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            return nullptr;
-        return w;
-    }
+    static std::unique_ptr<TestWindow> window() { return livekit::shownWindow<TestWindow>(); }
     // Device -> Open Camera, choosing serial in the list.
     static void openCamera(TestWindow* w, const char* serial) {
         w->serial = QLatin1String(serial);
@@ -156,7 +123,7 @@ private slots:
                      .match(status)
                      .hasMatch(),
                  qPrintable(status));
-        saveImage(w->grab().toImage(), QStringLiteral("live_dvs_camera_en"));
+        QVERIFY(livekit::saveImage(w->grab().toImage(), QStringLiteral("live_dvs_camera_en")));
 
         QTest::mouseClick(button(w.get(), "pb_play"), Qt::LeftButton);
         QVERIFY(!button(w.get(), "pb_play")->isChecked());
@@ -282,15 +249,7 @@ private slots:
             QTest::mouseClick(button(w.get(), "pb_fold_setting"), Qt::LeftButton);
             QVERIFY(!w->findChild<QWidget*>(QStringLiteral("sidebar_dvs"))->isVisible());
             QPushButton* b = button(w.get(), "pb_menu_device");
-            QMenu* menu = b->menu();
-            menu->popup(b->mapToGlobal(QPoint(0, b->height())));
-            QVERIFY(QTest::qWaitForWindowExposed(menu));
-            QImage image = w->grab().toImage();
-            QPainter painter(&image);
-            painter.drawPixmap(w->mapFromGlobal(menu->pos()), menu->grab());
-            painter.end();
-            saveImage(image, QStringLiteral("menu_device_") + language);
-            menu->hide();
+            QVERIFY(livekit::saveImage(livekit::withMenu(w.get(), b), QStringLiteral("menu_device_") + language));
             for (QTranslator* t : qApp->findChildren<QTranslator*>())
                 delete t;
         }

@@ -155,12 +155,13 @@ private slots:
     }
 
     // Empty window: nothing to step, and the buttons of sources not built yet are hidden (the
-    // Device menu opens cameras; record comes with one).
+    // Device menu opens cameras, the Tools menu has the Ethernet tool; record comes with a camera).
     void emptyWindow() {
         auto w = openWindow(QString());
         QVERIFY(w);
         QVERIFY(!button(w.get(), "pb_menu_device")->isHidden());
-        for (const char* name : {"pb_menu_tools", "pb_record", "pb_viewer_type"})
+        QVERIFY(!button(w.get(), "pb_menu_tools")->isHidden());
+        for (const char* name : {"pb_record", "pb_viewer_type"})
             QVERIFY2(button(w.get(), name)->isHidden(), name);
         for (const char* name : {"pb_prv", "pb_next", "pb_stop", "pb_loop"})
             QVERIFY2(!button(w.get(), name)->isEnabled(), name);

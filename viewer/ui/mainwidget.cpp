@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Utility/Utility.h"
+#include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
 #include "processing/nreventsproccess.h"
 #include "settings/sidebarcamerasettingui.h"
@@ -90,6 +91,7 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
     initFileMenu();
     initDeviceMenu();
     initSettingMenu();
+    initToolsMenu();
     initHelpMenu();
     initViewerMenu();
     initSidebarSettingUI();
@@ -100,6 +102,8 @@ MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget
 MainWidget::~MainWidget() {
     if (ui->pb_play->isChecked())
         ui->pb_play->setChecked(false);
+    delete m_recorder; // ends a timed recording while its camera is still open
+    m_recorder = nullptr;
     delete m_source; // stops its stream before the processor it feeds goes
     m_source = nullptr;
     delete m_eventProcessor; // joins its threads before the widgets it talks to go
@@ -120,6 +124,7 @@ void MainWidget::initParam() {
     m_textAboutUs = tr("About us");
     m_textToggleTrim = tr("Toggle Start/End Point");
     m_eventProcessor = new NrEventProcessor();
+    m_recorder = new NrFileRecorder(nullptr);
 }
 
 void MainWidget::initViewer() {
@@ -152,9 +157,8 @@ void MainWidget::initStyle() {
     ui->lb_status_version->setText(tr("Version: ") + QLatin1String(kViewerVersion));
 
     // No entries that lead nowhere: the record button and DVS panel come with a camera, the rest
-    // with the fusion camera and the Ethernet tool.
-    for (QWidget* w : {static_cast<QWidget*>(ui->pb_menu_tools),
-                       static_cast<QWidget*>(ui->pb_record), static_cast<QWidget*>(ui->lb_recoding_time),
+    // with the fusion camera; the recording time shows while recording.
+    for (QWidget* w : {static_cast<QWidget*>(ui->pb_record), static_cast<QWidget*>(ui->lb_recoding_time),
                        static_cast<QWidget*>(ui->pb_viewer_type), static_cast<QWidget*>(ui->pb_fold_dvs_setting),
                        static_cast<QWidget*>(ui->pb_fold_aps_setting)})
         w->hide();
@@ -184,7 +188,9 @@ void MainWidget::initSidebarSettingUI() {
 void MainWidget::initConnect() {
     connect(this, &MainWidget::signalShowLeftBottomTips, this,
             qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+    connect(this, &MainWidget::signalImageReslotionChanged, m_imageView, &ShowImageForm::slotSetResolution);
     connectEventProcessor();
+    connectRecorder();
 }
 
 // Every connection between the window, its play bar, timeline and camera side bar and the event
@@ -194,6 +200,8 @@ void MainWidget::connectEventProcessor() {
     connect(this, &MainWidget::signalOpenRawFile, p, &NrEventProcessor::loadFile);
     connect(p, &NrEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
     connect(p, &NrEventProcessor::signalProgress, m_waitWin, &WaitingWin::setProgress);
+    connect(m_waitWin, &WaitingWin::signalCancelRequested, p, &NrEventProcessor::cancelWork);
+    connect(p, &NrEventProcessor::signalDisplaySize, this, &MainWidget::signalImageReslotionChanged);
     connect(this, &MainWidget::signalPlaybackReset, p, &NrEventProcessor::slotPlaybackReset);
     connect(p, &NrEventProcessor::signalEventImage, m_imageView, &ShowImageForm::slotShowImage);
     connect(p, &NrEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp);
@@ -316,6 +324,7 @@ void MainWidget::slotSetWaitWinStatus(bool en) {
         m_waitWin->show();
     } else {
         m_waitWin->close();
+        m_waitWin->setCancellable(false); // only an export or cut, while it runs, can be cancelled
     }
 }
 
@@ -324,11 +333,14 @@ void MainWidget::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Space:
         ui->pb_play->click();
         break;
+    // Steps only where the buttons allow them: a live camera has none.
     case Qt::Key_Left:
-        emit ui->pb_prv->pressed();
+        if (ui->pb_prv->isEnabled())
+            emit ui->pb_prv->pressed();
         break;
     case Qt::Key_Right:
-        emit ui->pb_next->pressed();
+        if (ui->pb_next->isEnabled())
+            emit ui->pb_next->pressed();
         break;
     default:
         QWidget::keyPressEvent(event);

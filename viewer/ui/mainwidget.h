@@ -10,7 +10,10 @@
 //
 // What play and record mean lives in one NrSource per kind (ui/nrsource.h: a recording,
 // ui/nrdvscamerasource.h: a live DVS camera); the slots delegate to the current one. Buttons of
-// kinds not built yet (Tools menu, viewer type, APS side bar) stay hidden.
+// kinds not built yet (viewer type, APS side bar) stay hidden.
+//
+// It owns the recorder (timed recordings on a trigger edge, their pre-trigger cache set up by
+// initDvsCameraSettings) and the recording-time label's clock (mainwidget_record.cpp).
 #include <QString>
 #include <QWidget>
 
@@ -21,6 +24,8 @@
 #include "ui/nrsourcetype.h"
 
 class LoadConfig;
+class NrFileRecorder;
+class NrRecordingClock;
 class NrEventProcessor;
 class NrSource;
 class SidebarDvsSettingUI;
@@ -55,6 +60,7 @@ public:
     int sourceType() const { return m_sourceType; }
     NrSource* source() const { return m_source; }
     SidebarDvsSettingUI* dvsSidebar() const { return m_dvsSidebar; }
+    NrFileRecorder* recorder() const { return m_recorder; }
 
 signals:
     void signalShowLeftBottomTips(QString tips, NrMessageType type = NrMessageSuccess, QString file_path = QString());
@@ -65,6 +71,10 @@ signals:
     void signalOpenFusionFile(QString path);
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
+    // A timed recording (a trigger edge); may be emitted on a camera thread, the recorder takes it queued.
+    void signalRecByTime(uint32_t seconds, QString path);
+    // The images' size changed (a source of another geometry); the image view fits it.
+    void signalImageReslotionChanged(int width, int height);
 
 public slots:
     void slotShowLeftBottomTips(QString tips, NrMessageType type, QString file_path);
@@ -96,6 +106,8 @@ public slots:
     void slotOpenCamera();
 
 private slots:
+    // Trigger-in recording for the open DVS camera as configured (on open and after the settings change).
+    void initDvsCameraSettings();
     void showCameraPlayingUI(bool en);
     void on_pb_record_clicked(bool checked);
     void on_pb_win_min_clicked();
@@ -104,6 +116,7 @@ private slots:
     void slotOpenRecording();
     void slotSaveAs();
     void slotCutRecording();
+    void slotShowToolIPConfig();
     void setShowTitleInfo(bool show);
     void showTimeStamp(uint64_t timestamp_us);
     void showLocalTime(QString str);
@@ -126,6 +139,10 @@ private:
     void initHelpMenu();
     void initViewerMenu();
     void initDeviceMenu();
+    void initToolsMenu();
+    void connectRecorder();
+    // The label counts while recording by hand or on a trigger.
+    void updateRecordingClock();
     // Replaces the current source (stopping and releasing it) with source, which may be null.
     void setSource(NrSource* source);
     // Opens the chosen DVS camera on a worker thread while the waiting window shows; true on success.
@@ -169,4 +186,6 @@ private:
         m_textQuit, m_textGeneralSetting, m_textLanguage, m_textAboutUs, m_textToggleTrim;
 
     NrEventProcessor* m_eventProcessor = nullptr;
+    NrFileRecorder* m_recorder = nullptr; // owned
+    NrRecordingClock* m_recordingClock = nullptr;
 };

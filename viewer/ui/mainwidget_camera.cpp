@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Utility/Utility.h"
+#include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
 #include "mainwidget.h"
 #include "norvale/DvsCameraManager.h"
@@ -33,7 +34,8 @@ void MainWidget::setSource(NrSource* source) {
     if (ui->pb_play->isChecked())
         ui->pb_play->setChecked(false);
     ui->pb_record->setChecked(false);
-    delete m_source; // stops a stream and a recording, releases a camera
+    m_recorder->release(); // a timed recording ends and the recorder lets go of the camera
+    delete m_source; // stops a stream and a recording, removes its callbacks, releases a camera
     m_source = source;
     const bool live = source && source->isLive();
     ui->pb_record->setVisible(live);
@@ -127,7 +129,10 @@ bool MainWidget::openDvsCamera(const std::string& serial) {
         ui->pb_record->setChecked(false);
     });
     connect(source, &NrDvsCameraSource::signalRecording, ui->pb_record, &QPushButton::setChecked);
+    connect(source, &NrDvsCameraSource::signalRecByTime, this, &MainWidget::signalRecByTime);
     setSource(source);
+    emit signalImageReslotionChanged(source->camera()->getWidth(), source->camera()->getHeight());
+    initDvsCameraSettings();
     return true;
 }
 

@@ -15,11 +15,13 @@
 #include "settings/sidebarcamerasettingui.h"
 #include "settings/sidebardvssettingui.h"
 #include "tools/nrcutrawfile.h"
+#include "tools/nrethcameraconfigtool.h"
 #include "tools/nrexportvideoui.h"
 #include "tools/nrfilepathreminderform.h"
 #include "ui_mainwidget.h"
 #include "widgets/nrmessagebox.h"
 #include "widgets/nrthreehandleslider.h"
+#include "widgets/waitingwin.h"
 
 namespace {
 
@@ -83,6 +85,19 @@ void MainWidget::initSettingMenu() {
     menu->addAction(m_textLanguage);
 }
 
+void MainWidget::initToolsMenu() {
+    QAction* ipConfig = createMenu(ui->pb_menu_tools)->addAction(m_textIpConfig);
+    ipConfig->setObjectName(QStringLiteral("action_ip_config"));
+    connect(ipConfig, &QAction::triggered, this, &MainWidget::slotShowToolIPConfig);
+    ui->pb_menu_tools->show();
+}
+
+void MainWidget::slotShowToolIPConfig() {
+    NrEthCameraConfigTool tool(this);
+    connect(&tool, &NrEthCameraConfigTool::signalShowLeftBottomTips, this, &MainWidget::signalShowLeftBottomTips);
+    execDialog(&tool);
+}
+
 void MainWidget::initHelpMenu() {
     createMenu(ui->pb_menu_help)->addAction(m_textAboutUs);
 }
@@ -134,6 +149,7 @@ void MainWidget::switchLanguage() {
 
 void MainWidget::runGeneralSetting() {
     NrGeneralSetting dialog(this);
+    connect(&dialog, &NrGeneralSetting::signalTriggerInSaveFileParamChanged, this, &MainWidget::initDvsCameraSettings);
     execDialog(&dialog);
 }
 
@@ -156,8 +172,12 @@ void MainWidget::runTimeRangeDialog(const QString& extension, Signal signal) {
     dialog.setSaveFileName(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")) + extension);
     if (execDialog(&dialog) != QDialog::Accepted)
         return;
+    // The waiting window that the work opens offers Cancel; work refused at once opens none.
+    m_waitWin->setCancellable(true);
     emit(this->*signal)(dialog.getSaveFileFullPath(), dialog.getSaveFilePath(), dialog.getStartTime(),
                         dialog.getEndTime());
+    if (!m_waitWin->isVisible())
+        m_waitWin->setCancellable(false);
 }
 
 void MainWidget::slotSaveAs() {

@@ -6,12 +6,23 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <chrono>
 
 #include "Utility/nrmessagetype.h"
 #include "loadconfig.h"
 #include "norvale/DvsCamera.h"
 #include "processing/nreventsproccess.h"
+
+namespace {
+
+// folder/serial_yyyyMMdd_HHmmss.raw, the name of every recording of a camera (by hand or on a trigger).
+QString newRecordingPath(const QString& folder, const QString& serial) {
+    return folder + QLatin1Char('/') + serial +
+           QDateTime::currentDateTime().toString(QStringLiteral("_yyyyMMdd_HHmmss")) + QStringLiteral(".raw");
+}
+
+} // namespace
 
 NrDvsCameraSource::NrDvsCameraSource(std::shared_ptr<norvale::DvsCamera> camera, NrEventProcessor* processor,
                                      QObject* parent)
@@ -33,6 +44,7 @@ NrDvsCameraSource::NrDvsCameraSource(std::shared_ptr<norvale::DvsCamera> camera,
 }
 
 NrDvsCameraSource::~NrDvsCameraSource() {
+    removeTriggerInCallback();
     m_camera->setStatisticInfoCallback(nullptr);
     stopStreaming();
     if (m_recording)
@@ -139,9 +151,7 @@ bool NrDvsCameraSource::record(bool checked) {
     }
     qDebug() << "start recording...";
     QDir().mkpath(folder);
-    m_recordPath = folder + QLatin1Char('/') + QString::fromStdString(m_camera->getCameraDescription().serial) +
-                   QDateTime::currentDateTime().toString(QStringLiteral("_yyyyMMdd_HHmmss")) +
-                   QStringLiteral(".raw");
+    m_recordPath = newRecordingPath(folder, serial());
     if (!m_camera->startRecording(m_recordPath.toLocal8Bit().toStdString())) {
         emit signalTip(tr("Cannot start recording: ") + m_recordPath, NrMessageError, QString());
         return false;
@@ -149,3 +159,33 @@ bool NrDvsCameraSource::record(bool checked) {
     m_recording = true;
     return true;
 }
+
+void NrDvsCameraSource::removeTriggerInCallback() {
+    if (m_triggerInCallbackId == -1)
+        return;
+    m_camera->removeTriggerInCallback(m_triggerInCallbackId);
+    m_triggerInCallbackId = -1;
+}
+
+void NrDvsCameraSource::applyTriggerInRecording(const LoadConfig& config) {
+    removeTriggerInCallback();
+    m_camera->setFileCacheTime(0, ".");
+    if (!config.dvsTriggerInRecEnable)
+        return;
+    const QString folder = config.outputRawFilePath;
+    QDir().mkpath(folder);
+    const uint16_t before = uint16_t(std::min<uint32_t>(config.dvsBeforeTriggerInSaveTime, 65535));
+    if (!m_camera->setFileCacheTime(before, folder.toLocal8Bit().toStdString()))
+        emit signalTip(tr("The pre-trigger cache could not be set up in ") + folder, NrMessageWarning, folder);
+    const uint16_t polarity = config.dvsTriggerInRecEdgeType == QLatin1String("Rising Edge") ? 1 : 0;
+    const uint32_t seconds = config.dvsAfterTriggerInSaveTime;
+    const QString serialText = serial();
+    // Streaming thread: a matching edge asks for a timed recording; the receiver takes it queued.
+    m_triggerInCallbackId =
+        m_camera->addTriggerInCallback([this, polarity, seconds, folder, serialText](const norvale::EventTriggerIn& t) {
+            if (t.value == polarity)
+                emit signalRecByTime(seconds, newRecordingPath(folder, serialText));
+        });
+}
+
+QString NrDvsCameraSource::serial() const { return QString::fromStdString(m_camera->getCameraDescription().serial); }

@@ -9,7 +9,10 @@
 //   camera's newest batch (getNextBatch) into eventBuffer, counts it (processEvents) and wakes the
 //   GUI thread, which flushes the counts to the screen. The wake-up is one pending flag, so a busy
 //   GUI thread is woken once however many batches pass: frames are dropped, never queued.
-// - The camera's streaming thread: the statistics callback, once a second, posts the status text.
+// - The camera's streaming thread: the statistics callback, once a second, posts the status text;
+//   the trigger-in callback (trigger-in recording on) emits signalRecByTime on a matching edge.
+//   The callbacks capture copies of what they need; removing one waits until it no longer runs,
+//   which the destructor does before anything else goes.
 // Fields: eventBuffer is the display thread's alone; streaming, flushPending and droppedBase are
 // atomics; everything else is the GUI thread's.
 #include <QString>
@@ -27,6 +30,7 @@ namespace norvale {
 class DvsCamera;
 }
 class NrEventProcessor;
+class LoadConfig;
 
 class NrDvsCameraSource : public NrSource {
     Q_OBJECT
@@ -49,6 +53,13 @@ public:
     QString recordingPath() const { return m_recordPath; }
     // Hands the camera the time a batch covers at most (the side bar's accumulation time).
     void setBatchTime(uint64_t us);
+    // Trigger-in recording from the configuration: the cache off and no trigger-in callback when it
+    // is disabled; else the cache of dvsBeforeTriggerInSaveTime seconds in the recording folder and
+    // a callback asking for a recording of dvsAfterTriggerInSaveTime seconds on each edge of the
+    // configured kind ("Rising Edge": polarity 1, "Falling Edge": 0). Replaces an earlier callback.
+    void applyTriggerInRecording(const LoadConfig& config);
+    QString serial() const;
+    bool hasTriggerInCallback() const { return m_triggerInCallbackId != -1; }
 
 signals:
     // " Bandwidth: x.x MB/s  Events: y.y MEv/s  Dropped: n "
@@ -58,6 +69,8 @@ signals:
     void signalConnectionLost();
     // Record state changed by the source itself (a failed start, a lost connection).
     void signalRecording(bool on);
+    // A trigger edge asks for a recording of seconds into path (emitted on the streaming thread).
+    void signalRecByTime(uint32_t seconds, QString path);
 
 private:
     void ctrlDisplayFpsLoop();
@@ -65,6 +78,7 @@ private:
     void showEvents();
     void onConnectionLost();
     bool stopRecording();
+    void removeTriggerInCallback();
 
     std::shared_ptr<norvale::DvsCamera> m_camera;
     NrEventProcessor* m_processor;
@@ -76,4 +90,5 @@ private:
     uint64_t m_batchTimeUs = 0;
     bool m_recording = false;
     QString m_recordPath;
+    int m_triggerInCallbackId = -1;
 };

@@ -39,6 +39,9 @@ void ShowImageForm::slotSetResolution(int width, int height) {
     m_pixmap = QPixmap(width, height);
     m_pixmap.fill(kEmptyFrameColor);
     m_item->setPixmap(m_pixmap);
+    // The scene only ever grows by itself: a smaller frame would sit in the corner of the old one.
+    m_scene->setSceneRect(m_item->boundingRect());
+    fitItem();
 }
 
 void ShowImageForm::resizeEvent(QResizeEvent* event) {

@@ -1,0 +1,89 @@
+#pragma once
+
+// Helpers of the main-window tests with live cameras: the camera list's row chosen by serial, the
+// tips of the window (its own, its recorder's and its processor's), named widgets, images saved as
+// screenshots.
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QMenu>
+#include <QPainter>
+#include <QStringList>
+#include <QtTest>
+
+#include <memory>
+
+#include "Utility/nrfilerecorder.h"
+#include "processing/nreventsproccess.h"
+#include "ui/cameraslist.h"
+#include "ui/mainwidget.h"
+
+namespace livekit {
+
+// Selects the row of serial; Accepted when a row is selected.
+inline int chooseCamera(CamerasList* list, const QString& serial) {
+    auto* rows = list->findChild<QListWidget*>(QStringLiteral("listWidget_cameras"));
+    for (int i = 0; i < rows->count(); ++i)
+        if (rows->item(i)->text() == serial)
+            rows->setCurrentRow(i);
+    return rows->currentRow() >= 0 ? QDialog::Accepted : QDialog::Rejected;
+}
+
+inline QPushButton* button(QWidget* w, const char* name) { return w->findChild<QPushButton*>(QLatin1String(name)); }
+inline QLabel* label(QWidget* w, const char* name) { return w->findChild<QLabel*>(QLatin1String(name)); }
+
+// Every tip the window shows, in the order they arose (the recorder's come queued).
+struct Tips {
+    QStringList texts;
+    QList<int> types;
+    explicit Tips(MainWidget* w) {
+        auto add = [this](const QString& t, NrMessageType type, const QString&) {
+            texts << t;
+            types << int(type);
+        };
+        QObject::connect(w, &MainWidget::signalShowLeftBottomTips, w, add);
+        QObject::connect(w->recorder(), &NrFileRecorder::signalShowLeftBottomTips, w, add, Qt::QueuedConnection);
+        QObject::connect(w->eventProcessor(), &NrEventProcessor::signalShowLeftBottomTips, w, add);
+    }
+    bool has(const QString& text, int type) const {
+        for (int i = 0; i < texts.size(); ++i)
+            if (texts[i] == text && types[i] == type)
+                return true;
+        return false;
+    }
+};
+
+inline bool saveImage(const QImage& image, const QString& name) {
+    const QString dir = QStringLiteral(NORVALE_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    return image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+// A window of type W, 1280 x 800, shown and exposed; null when it is not.
+template <class W>
+std::unique_ptr<W> shownWindow() {
+    auto w = std::make_unique<W>();
+    w->resize(1280, 800);
+    w->show();
+    if (!QTest::qWaitForWindowExposed(w.get()))
+        return nullptr;
+    return w;
+}
+
+// The window with the menu of b open, painted where it pops up; a null image when it does not show.
+inline QImage withMenu(QWidget* w, QPushButton* b) {
+    QMenu* menu = b->menu();
+    menu->popup(b->mapToGlobal(QPoint(0, b->height())));
+    if (!QTest::qWaitForWindowExposed(menu))
+        return {};
+    QImage image = w->grab().toImage();
+    QPainter painter(&image);
+    painter.drawPixmap(w->mapFromGlobal(menu->pos()), menu->grab());
+    painter.end();
+    menu->hide();
+    return image;
+}
+
+} // namespace livekit

@@ -1,0 +1,33 @@
+// MainWidget: the recorder (timed recordings on trigger edges), trigger-in recording for the open
+// DVS camera and the recording-time label.
+#include <QPushButton>
+
+#include "Utility/nrfilerecorder.h"
+#include "loadconfig.h"
+#include "mainwidget.h"
+#include "ui/nrdvscamerasource.h"
+#include "ui/nrrecordingclock.h"
+#include "ui_mainwidget.h"
+
+void MainWidget::connectRecorder() {
+    m_recordingClock = new NrRecordingClock(ui->lb_recoding_time, this);
+    connect(this, &MainWidget::signalRecByTime, m_recorder, &NrFileRecorder::recordingTime);
+    connect(m_recorder, &NrFileRecorder::signalShowLeftBottomTips, this,
+            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+    // The end of a timed recording comes from the recorder's thread; the state is read afresh here.
+    connect(m_recorder, &NrFileRecorder::signalRecordingChanged, this, [this] { updateRecordingClock(); },
+            Qt::QueuedConnection);
+    connect(ui->pb_record, &QPushButton::toggled, this, [this] { updateRecordingClock(); });
+}
+
+void MainWidget::updateRecordingClock() {
+    // The recorder goes first when the window closes.
+    m_recordingClock->setRunning(ui->pb_record->isChecked() || (m_recorder && m_recorder->isRecording()));
+}
+
+void MainWidget::initDvsCameraSettings() {
+    auto* camera = qobject_cast<NrDvsCameraSource*>(m_source);
+    m_recorder->setDevice(camera ? camera->camera() : nullptr);
+    if (camera)
+        camera->applyTriggerInRecording(*m_config);
+}
