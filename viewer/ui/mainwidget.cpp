@@ -21,6 +21,8 @@
 #include "Utility/Utility.h"
 #include "loadconfig.h"
 #include "processing/nreventsproccess.h"
+#include "processing/nrfusioncameradataprocessor.h"
+#include "settings/sidebarapssettingui.h"
 #include "settings/sidebarcamerasettingui.h"
 #include "settings/sidebardvssettingui.h"
 #include "startup.h"
@@ -60,6 +62,8 @@ void registerMetaTypes() {
         qRegisterMetaType<NrTriggerList>("std::vector<std::pair<uint64_t,uint8_t> >");
         qRegisterMetaType<std::vector<uint32_t>>("std::vector<uint32_t>");
         qRegisterMetaType<QPixmap*>("QPixmap*");
+        qRegisterMetaType<norvale::STREAM_TYPE>("STREAM_TYPE");
+        qRegisterMetaType<norvale::STREAM_TYPE>("norvale::STREAM_TYPE");
         return true;
     }();
     (void)done;
@@ -104,6 +108,8 @@ MainWidget::~MainWidget() {
     m_source = nullptr;
     delete m_eventProcessor; // joins its threads before the widgets it talks to go
     m_eventProcessor = nullptr;
+    delete m_fusionProcessor;
+    m_fusionProcessor = nullptr;
     delete ui;
 }
 
@@ -120,6 +126,7 @@ void MainWidget::initParam() {
     m_textAboutUs = tr("About us");
     m_textToggleTrim = tr("Toggle Start/End Point");
     m_eventProcessor = new NrEventProcessor();
+    m_fusionProcessor = new NrFusionCameraDataProcessor();
 }
 
 void MainWidget::initViewer() {
@@ -151,8 +158,8 @@ void MainWidget::initStyle() {
         NrToolTipInstaller::attach(w);
     ui->lb_status_version->setText(tr("Version: ") + QLatin1String(kViewerVersion));
 
-    // No entries that lead nowhere: the record button and DVS panel come with a camera, the rest
-    // with the fusion camera and the Ethernet tool.
+    // No entries that lead nowhere: the record button and DVS panel come with a camera, the APS
+    // panel with a fusion camera, the viewer type with fusion sources, the Tools menu with its tool.
     for (QWidget* w : {static_cast<QWidget*>(ui->pb_menu_tools),
                        static_cast<QWidget*>(ui->pb_record), static_cast<QWidget*>(ui->lb_recoding_time),
                        static_cast<QWidget*>(ui->pb_viewer_type), static_cast<QWidget*>(ui->pb_fold_dvs_setting),
@@ -177,6 +184,10 @@ void MainWidget::initSidebarSettingUI() {
     m_dvsSidebar->setObjectName(QStringLiteral("sidebar_dvs"));
     ui->layout_sidebar_setting->addWidget(m_dvsSidebar);
     m_dvsSidebar->hide();
+    m_apsSidebar = new SidebarApsSettingUI(ui->frame_setting);
+    m_apsSidebar->setObjectName(QStringLiteral("sidebar_aps"));
+    ui->layout_sidebar_setting->addWidget(m_apsSidebar);
+    m_apsSidebar->hide();
     // The settings area opens with its button.
     ui->frame_setting->setVisible(ui->pb_fold_setting->isChecked());
 }
@@ -185,6 +196,7 @@ void MainWidget::initConnect() {
     connect(this, &MainWidget::signalShowLeftBottomTips, this,
             qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
     connectEventProcessor();
+    connectFusionProcessor();
 }
 
 // Every connection between the window, its play bar, timeline and camera side bar and the event
@@ -248,20 +260,19 @@ void MainWidget::openRecording(const QString& path) {
     const QFileInfo file(path);
     m_config->inputRawFilePath = file.absolutePath();
     ui->lb_viewer_file_name->setText(file.fileName());
-    // Fusion replay is not built yet: a ".raw" with its ".mp4" plays as the DVS recording it holds.
-    setSource(new NrRecordingSource(this));
-    m_sourceType = NrSourceDvsRecording;
-    m_dvsSidebar->clearTools();
-    m_dvsSidebar->hide();
-    ui->pb_fold_dvs_setting->setChecked(false);
-    ui->pb_fold_dvs_setting->hide();
+    // A ".raw" with an ".mp4" of the same base name beside it is a fusion recording.
+    const bool fusion = QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()));
+    setSource(fusion ? new NrFusionRecordingSource(this) : new NrRecordingSource(this));
+    m_sourceType = fusion ? NrSourceFusionRecording : NrSourceDvsRecording;
+    resetSidebars();
     ui->label_show_camera_info->clear();
     m_slider->clearTags();
     m_slider->setRateProfile({}, 0, 0);
-    emit signalOpenRawFile(file.absoluteFilePath());
-    emit signalOpenFusionFile(QString());
-    m_saveAsAction->setVisible(true);
-    m_cutAction->setVisible(true);
+    emit signalOpenRawFile(fusion ? QString() : file.absoluteFilePath());
+    emit signalOpenFusionFile(fusion ? file.absoluteFilePath() : QString());
+    // Export and cut read DVS recordings only.
+    m_saveAsAction->setVisible(!fusion);
+    m_cutAction->setVisible(!fusion);
     m_cameraSidebar->setDispItemFPSEnable(true);
     showCameraPlayingUI(false);
 }
@@ -349,6 +360,26 @@ void MainWidget::dropEvent(QDropEvent* event) {
         return;
     event->acceptProposedAction();
     openRecording(urls.first().toLocalFile());
+}
+
+void MainWidget::showSidebar(QPushButton* button, bool checked) {
+    const std::pair<QPushButton*, QWidget*> panels[] = {{ui->pb_fold_setting, m_cameraSidebar},
+                                                        {ui->pb_fold_dvs_setting, m_dvsSidebar},
+                                                        {ui->pb_fold_aps_setting, m_apsSidebar}};
+    for (const auto& panel : panels) {
+        if (panel.first != button)
+            panel.first->setChecked(false);
+        panel.second->setVisible(panel.first == button);
+    }
+    ui->frame_setting->setVisible(checked);
+}
+
+void MainWidget::resetSidebars() {
+    m_dvsSidebar->clearTools(); // the panels hold the camera too
+    m_apsSidebar->clearTools();
+    showSidebar(ui->pb_fold_setting, ui->pb_fold_setting->isChecked());
+    ui->pb_fold_dvs_setting->hide();
+    ui->pb_fold_aps_setting->hide();
 }
 
 void MainWidget::setViewerTypeStyle(int viewerType) {

@@ -1,44 +1,40 @@
 #include "ui/nrdvscamerasource.h"
 
-#include <QDateTime>
 #include <QDebug>
-#include <QDir>
-#include <QFileInfo>
 #include <QMetaObject>
 
 #include <chrono>
 
-#include "Utility/nrmessagetype.h"
-#include "loadconfig.h"
 #include "norvale/DvsCamera.h"
 #include "processing/nreventsproccess.h"
 
 NrDvsCameraSource::NrDvsCameraSource(std::shared_ptr<norvale::DvsCamera> camera, NrEventProcessor* processor,
                                      QObject* parent)
-    : NrSource(parent), m_camera(std::move(camera)), m_processor(processor) {
+    : NrCameraSource(parent), m_camera(std::move(camera)), m_processor(processor) {
     m_processor->setProccessMode(NR_FLUSH_BY_CALLER);
     m_processor->setDisplay(m_camera->getWidth(), m_camera->getHeight());
     m_processor->setDevicePtr(m_camera);
-    m_droppedBase = m_camera->getDroppedEventCount();
-    // Streaming thread, once a second; the text reaches the GUI thread as one queued call.
-    m_camera->setStatisticInfoCallback([this](const norvale::NrStatisticInfo& info) {
-        const uint64_t dropped = m_camera->getDroppedEventCount();
-        const uint64_t lastSecond = dropped - m_droppedBase.exchange(dropped);
-        const QString text = tr(" Bandwidth: ") + QString::number(double(info.bandwidth) / 1024 / 1024, 'f', 1) +
-                             QStringLiteral(" MB/s ") + tr(" Events: ") +
-                             QString::number(double(info.eventRate) / 1e6, 'f', 1) + QStringLiteral(" MEv/s ") +
-                             tr(" Dropped: ") + QString::number(lastSecond) + QLatin1Char(' ');
-        QMetaObject::invokeMethod(this, [this, text] { emit signalStatus(text); }, Qt::QueuedConnection);
-    });
+    setDroppedBase(m_camera->getDroppedEventCount());
+    m_camera->setStatisticInfoCallback(
+        [this](const norvale::NrStatisticInfo& info) { postStatus(info, m_camera->getDroppedEventCount()); });
 }
 
 NrDvsCameraSource::~NrDvsCameraSource() {
     m_camera->setStatisticInfoCallback(nullptr);
-    stopStreaming();
-    if (m_recording)
+    stopStream();
+    if (isRecording())
         stopRecording();
-    m_camera->stop();
     m_processor->setDevicePtr(nullptr);
+}
+
+bool NrDvsCameraSource::isConnected() const { return m_camera->isConnected(); }
+
+const norvale::CameraDescription& NrDvsCameraSource::description() const { return m_camera->getCameraDescription(); }
+
+std::string NrDvsCameraSource::firmwareVersion() const { return m_camera->getCameraDescription().firmwareVersion; }
+
+std::shared_ptr<norvale::CameraTool> NrDvsCameraSource::tool(norvale::ToolType type) const {
+    return m_camera->getTool(type);
 }
 
 void NrDvsCameraSource::setBatchTime(uint64_t us) {
@@ -51,13 +47,11 @@ bool NrDvsCameraSource::play(bool checked) {
         qDebug() << "Please connect camera first.";
         return false;
     }
+    stopStream(); // the display thread is joined before the camera stops
     if (!checked) {
-        stopStreaming();
-        m_camera->stop();
         qDebug() << "stop camera.";
         return false;
     }
-    stopStreaming();
     eventBuffer.clear();
     m_camera->getNextBatch(eventBuffer); // begins the hand-off before the first event
     if (m_camera->start() != 0) {
@@ -71,10 +65,11 @@ bool NrDvsCameraSource::play(bool checked) {
     return true;
 }
 
-void NrDvsCameraSource::stopStreaming() {
+void NrDvsCameraSource::stopStream() {
     m_streaming = false;
     if (m_displayThread.joinable())
         m_displayThread.join();
+    m_camera->stop();
 }
 
 void NrDvsCameraSource::ctrlDisplayFpsLoop() {
@@ -90,7 +85,7 @@ void NrDvsCameraSource::ctrlDisplayFpsLoop() {
         if (!m_camera->isConnected()) {
             qDebug() << "Camera connection lost.";
             m_streaming = false;
-            QMetaObject::invokeMethod(this, [this] { onConnectionLost(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, [this] { connectionLost(); }, Qt::QueuedConnection);
             return;
         }
         const auto left = period - (Clock::now() - begin);
@@ -105,47 +100,9 @@ void NrDvsCameraSource::showEvents() {
         m_processor->flushEventsDisplay();
 }
 
-void NrDvsCameraSource::onConnectionLost() {
-    stopStreaming();
-    if (m_recording) {
-        stopRecording();
-        emit signalRecording(false);
-    }
-    emit signalConnectionLost();
-    emit signalTip(tr("Camera connection lost."), NrMessageError, QString());
+QString NrDvsCameraSource::startCameraRecording(const QString& folder, const QString& baseName) {
+    const QString path = folder + QLatin1Char('/') + baseName + QStringLiteral(".raw");
+    return m_camera->startRecording(path.toLocal8Bit().toStdString()) ? path : QString();
 }
 
-bool NrDvsCameraSource::stopRecording() {
-    m_recording = false;
-    return m_camera->stopRecording();
-}
-
-bool NrDvsCameraSource::record(bool checked) {
-    (void)checked; // the button toggles; the source's own state decides
-    if (!m_camera->isConnected()) {
-        qDebug() << "Please connect camera first.";
-        return false;
-    }
-    const QString folder = LoadConfig::getGlobalConfig()->outputRawFilePath;
-    if (m_recording) {
-        qDebug() << "stop recording";
-        const bool ok = stopRecording();
-        // Success only when the camera says so and the file is really there.
-        if (ok && QFileInfo(m_recordPath).isFile())
-            emit signalTip(tr("Save file success!"), NrMessageSuccess, m_recordPath);
-        else
-            emit signalTip(tr("Save file failed!"), NrMessageError, QString());
-        return false;
-    }
-    qDebug() << "start recording...";
-    QDir().mkpath(folder);
-    m_recordPath = folder + QLatin1Char('/') + QString::fromStdString(m_camera->getCameraDescription().serial) +
-                   QDateTime::currentDateTime().toString(QStringLiteral("_yyyyMMdd_HHmmss")) +
-                   QStringLiteral(".raw");
-    if (!m_camera->startRecording(m_recordPath.toLocal8Bit().toStdString())) {
-        emit signalTip(tr("Cannot start recording: ") + m_recordPath, NrMessageError, QString());
-        return false;
-    }
-    m_recording = true;
-    return true;
-}
+bool NrDvsCameraSource::stopCameraRecording() { return m_camera->stopRecording(); }
