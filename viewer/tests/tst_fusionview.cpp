@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "MainWindowTestEnv.h"
 #include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/DvsCamera.h"
@@ -32,6 +33,9 @@
 #include "widgets/nrthreehandleslider.h"
 
 namespace {
+
+using testenv::countEvents;
+using testenv::Tips;
 
 const QString kCamera = QStringLiteral("SIM-FUS-LIGHT");
 const QString kOldFirmware = QStringLiteral("SIM-FUS-OLD");
@@ -60,36 +64,12 @@ protected:
             return QDialog::Accepted;
         }
         auto* list = qobject_cast<CamerasList*>(dialog);
-        if (!list)
-            return QDialog::Rejected;
-        auto* rows = testenv::child<QListWidget>(list, "listWidget_cameras");
-        for (int i = 0; i < rows->count(); ++i)
-            if (rows->item(i)->text() == serial)
-                rows->setCurrentRow(i);
-        return QDialog::Accepted;
+        return list && testenv::selectCamera(list, serial) ? QDialog::Accepted : QDialog::Rejected;
     }
 };
 
 QPushButton* button(QWidget* w, const char* name) { return testenv::child<QPushButton>(w, name); }
 QLabel* label(QWidget* w, const char* name) { return testenv::child<QLabel>(w, name); }
-
-struct Tips {
-    QStringList texts;
-    QList<int> types;
-    explicit Tips(MainWidget* w) {
-        QObject::connect(w, &MainWidget::signalShowLeftBottomTips, w,
-                         [this](const QString& t, NrMessageType type, const QString&) {
-                             texts << t;
-                             types << int(type);
-                         });
-    }
-    bool has(const QString& text, int type) const {
-        for (int i = 0; i < texts.size(); ++i)
-            if (texts[i] == text && types[i] == type)
-                return true;
-        return false;
-    }
-};
 
 // What an image shows: pixels of the background, of the two event colours, and of anything else.
 struct Census {
@@ -116,13 +96,6 @@ Census census(const QImage& image) {
     return n;
 }
 
-uint64_t countEvents(const QString& path) {
-    auto reader = norvale::DvsFileReader::createFileReader(path.toStdString());
-    if (!reader || !reader->prepareFile())
-        return 0;
-    return reader->getStats().eventCount;
-}
-
 NrFusionCameraSource* fusionCamera(MainWidget* w) { return qobject_cast<NrFusionCameraSource*>(w->source()); }
 
 } // namespace
@@ -133,14 +106,7 @@ class TestFusionView : public QObject {
     LoadConfig* config = nullptr;
     QString recording; // the ".raw" of the fusion recording made by recordByHand
 
-    std::unique_ptr<TestWindow> window() {
-        auto w = std::make_unique<TestWindow>();
-        w->resize(1280, 800);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            return nullptr;
-        return w;
-    }
+    std::unique_ptr<TestWindow> window() { return testenv::shownWindow<TestWindow>(); }
     static void trigger(MainWidget* w, const char* action) { testenv::child<QAction>(w, action)->trigger(); }
     static void openCamera(TestWindow* w, const QString& serial) {
         w->serial = serial;

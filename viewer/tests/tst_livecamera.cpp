@@ -15,6 +15,7 @@
 
 #include <functional>
 
+#include "MainWindowTestEnv.h"
 #include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/DvsCamera.h"
@@ -27,6 +28,9 @@
 #include "widgets/nrthreehandleslider.h"
 
 namespace {
+
+using testenv::countEvents;
+using testenv::Tips;
 
 class TestWindow : public MainWidget {
 public:
@@ -46,46 +50,17 @@ protected:
             list->show();
             testenv::saveScreenshot(list, listShot);
         }
-        auto* rows = list->findChild<QListWidget*>(QStringLiteral("listWidget_cameras"));
-        for (int i = 0; i < rows->count(); ++i)
-            if (rows->item(i)->text() == serial)
-                rows->setCurrentRow(i);
-        return rows->currentRow() >= 0 ? QDialog::Accepted : QDialog::Rejected;
+        return testenv::selectCamera(list, serial) ? QDialog::Accepted : QDialog::Rejected;
     }
 };
 
 QPushButton* button(QWidget* w, const char* name) { return w->findChild<QPushButton*>(QLatin1String(name)); }
 QLabel* label(QWidget* w, const char* name) { return w->findChild<QLabel*>(QLatin1String(name)); }
 
-struct Tips {
-    QStringList texts;
-    QList<int> types;
-    explicit Tips(MainWidget* w) {
-        QObject::connect(w, &MainWidget::signalShowLeftBottomTips, w,
-                         [this](const QString& t, NrMessageType type, const QString&) {
-                             texts << t;
-                             types << int(type);
-                         });
-    }
-    bool has(const QString& text, int type) const {
-        for (int i = 0; i < texts.size(); ++i)
-            if (texts[i] == text && types[i] == type)
-                return true;
-        return false;
-    }
-};
-
 void saveImage(const QImage& image, const QString& name) {
     const QString dir = QStringLiteral(NORVALE_SCREENSHOT_DIR);
     QDir().mkpath(dir);
     QVERIFY(image.save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
-}
-
-uint64_t countEvents(const QString& path) {
-    auto reader = norvale::DvsFileReader::createFileReader(path.toStdString());
-    if (!reader || !reader->prepareFile())
-        return 0;
-    return reader->getStats().eventCount;
 }
 
 } // namespace
@@ -95,14 +70,7 @@ class TestLiveCamera : public QObject {
     QTemporaryDir tmp;
     LoadConfig* config = nullptr;
 
-    std::unique_ptr<TestWindow> window() {
-        auto w = std::make_unique<TestWindow>();
-        w->resize(1280, 800);
-        w->show();
-        if (!QTest::qWaitForWindowExposed(w.get()))
-            return nullptr;
-        return w;
-    }
+    std::unique_ptr<TestWindow> window() { return testenv::shownWindow<TestWindow>(); }
     // Device -> Open Camera, choosing serial in the list.
     static void openCamera(TestWindow* w, const char* serial) {
         w->serial = QLatin1String(serial);
