@@ -322,6 +322,7 @@ private slots:
             QVERIFY2(!images[type].isNull(), qPrintable(QString::number(type)));
             images[type] = images[type].convertToFormat(QImage::Format_RGB32);
             views[type] = census(images[type]);
+            QTest::qWait(100); // the queued time label
             testenv::saveScreenshot(w.get(), QStringLiteral("fusion_recording_view%1_en").arg(type));
         }
         QCOMPARE(views[0].other, 0);
@@ -513,6 +514,9 @@ private slots:
             trigger(w.get(), "action_open_recording");
             QTRY_VERIFY_WITH_TIMEOUT(button(w.get(), "pb_play")->isChecked(), 15000);
             QTest::qWait(300);
+            // The camera's serial and time went with it.
+            QVERIFY(label(w.get(), "label_show_camera_info")->text().isEmpty());
+            QVERIFY(label(w.get(), "label_show_timestamp_info")->text().isEmpty());
             testenv::saveScreenshot(w.get(), QStringLiteral("fusion_recording_zh"));
         }
         for (QTranslator* t : qApp->findChildren<QTranslator*>())

@@ -265,7 +265,7 @@ void MainWidget::openRecording(const QString& path) {
     setSource(fusion ? new NrFusionRecordingSource(this) : new NrRecordingSource(this));
     m_sourceType = fusion ? NrSourceFusionRecording : NrSourceDvsRecording;
     resetSidebars();
-    ui->label_show_camera_info->clear();
+    setShowTitleInfo(false); // a camera's serial and time do not belong to the recording
     m_slider->clearTags();
     m_slider->setRateProfile({}, 0, 0);
     emit signalOpenRawFile(fusion ? QString() : file.absoluteFilePath());
