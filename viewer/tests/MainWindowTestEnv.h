@@ -2,6 +2,7 @@
 
 // Helpers of the main-window tests with cameras: the tips the window shows, the camera list
 // answered by serial, a shown window, the events in a recording.
+#include <QFile>
 #include <QListWidget>
 #include <QString>
 #include <QStringList>
@@ -52,6 +53,16 @@ std::unique_ptr<W> shownWindow() {
     if (!QTest::qWaitForWindowExposed(w.get()))
         return nullptr;
     return w;
+}
+
+// The driver lists the cameras of json (a simulated-cameras file written to path) beside its own.
+inline bool useSimulatedCameras(const QString& path, const char* json) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(json) < 0)
+        return false;
+    f.close();
+    qputenv("NORVALE_SIMULATED_CAMERAS", path.toLocal8Bit());
+    return true;
 }
 
 // The events of a raw file, 0 when it does not open.

@@ -142,16 +142,11 @@ private slots:
         installApplicationFont();
         config = LoadConfig::getGlobalConfig();
         config->outputRawFilePath = tmp.filePath(QStringLiteral("recordings"));
-        const QString path = tmp.filePath(QStringLiteral("simulated_cameras.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
         // Half the event rate, so that the stream keeps up on a busy machine.
-        f.write(R"({"cameras": [
+        QVERIFY(testenv::useSimulatedCameras(tmp.filePath(QStringLiteral("simulated_cameras.json")), R"({"cameras": [
             {"serial": "SIM-FUS-LIGHT", "kind": "fusion", "event_rate": 0.5},
             {"serial": "SIM-FUS-OLD", "kind": "fusion", "event_rate": 0.5, "firmware": "Velfox_V1.7.1"}
-        ]})");
-        f.close();
-        qputenv("NORVALE_SIMULATED_CAMERAS", path.toLocal8Bit());
+        ]})"));
     }
 
     // Device -> Open Camera with a fusion camera streams at once: the fusion panel and buttons
