@@ -228,7 +228,7 @@ private slots:
         QVERIFY2(QFileInfo(path).fileName().contains(QRegularExpression(QStringLiteral("^SIM-FUS-LIGHT_\\d{8}_\\d{6}\\.raw$"))),
                  qPrintable(path));
         // About a second of intensity frames (a video without frames is not written: no success).
-        QTRY_VERIFY_WITH_TIMEOUT(fusionCamera(w.get())->camera()->getRecordedFrameCount() >= 10, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(fusionCamera(w.get())->camera()->getRecordedFrameCount() >= 10, 30000);
         QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
         QVERIFY(!button(w.get(), "pb_record")->isChecked());
         QTRY_VERIFY(tips.has(QStringLiteral("Save file success!"), NrMessageSuccess));
