@@ -40,8 +40,10 @@ void DvsApsFusionProccessor::addEvents(const Event2D* begin, const Event2D* end)
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<Event2D>& b = *currentBuffer;
     if (b.size() + n > kBufferEvents) { // no edge for a long time: keep the newest only
+        dropped += b.size();
         b.clear();
         if (n > kBufferEvents) {
+            dropped += n - kBufferEvents;
             begin = end - kBufferEvents;
             n = kBufferEvents;
         }
@@ -54,8 +56,10 @@ void DvsApsFusionProccessor::addTriggerIn(const EventTriggerIn& trigger) {
         return;
     std::lock_guard<std::mutex> lock(mutex);
     eventBuffers.push_back(std::move(currentBuffer));
-    if (eventBuffers.size() > kMaxWaitingBuffers)
+    if (eventBuffers.size() > kMaxWaitingBuffers) {
+        dropped += eventBuffers.front()->size();
         eventBuffers.pop_front();
+    }
     currentBuffer = freshBuffer();
     pairLocked();
 }

@@ -20,7 +20,9 @@
 //   trigger edges it restarts with the newest batch).
 // - The pool's ten buffers of kBufferEvents have their capacity reserved, not filled: their memory
 //   is only touched (resident) as events are written into it, so an idle processor stays small.
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -60,6 +62,8 @@ public:
     size_t waitingBuffers() const;
     size_t currentEvents() const;
     size_t idleBuffers() const { return bufferPool->size(); }
+    // Events dropped since construction because the pairing fell behind. Any thread.
+    uint64_t droppedEvents() const { return dropped.load(); }
 
 private:
     void pairLocked();
@@ -71,6 +75,7 @@ private:
     std::deque<ApsFrame> apsFrames;
     Callback callback;
     mutable std::mutex mutex;
+    std::atomic<uint64_t> dropped{0};
 };
 
 } // namespace norvale

@@ -96,6 +96,8 @@ public:
     void visualizeEventsOnFrame(QImage& image, const norvale::Event2D* begin, const norvale::Event2D* end);
     void fusionDvsToAps(QImage& image, std::shared_ptr<std::vector<uint16_t>>& counts);
     void clearCache();
+    // Live events the pairing had to drop since construction. Any thread.
+    uint64_t droppedEvents() const { return fusion->droppedEvents(); }
     void setCalibrationParam(norvale::CalibratorParameters& params);
     static QString tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs);
     // One replay step at the play position (waits for it at most kStepWaitMs).

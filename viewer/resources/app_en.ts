@@ -69,8 +69,12 @@
 <context>
     <name>MainWidget</name>
     <message>
-        <source>Fusion cameras cannot be shown yet.</source>
-        <translation>Fusion cameras cannot be shown yet.</translation>
+        <source>The Velfox camera firmware needs to be upgraded!</source>
+        <translation>The Velfox camera firmware needs to be upgraded!</translation>
+    </message>
+    <message>
+        <source>Please connect camera first.</source>
+        <translation>Please connect camera first.</translation>
     </message>
     <message>
         <source>There is a conflict between the camera ip and the local ip!</source>
@@ -793,7 +797,7 @@
     </message>
 </context>
 <context>
-    <name>NrDvsCameraSource</name>
+    <name>NrCameraSource</name>
     <message>
         <source>The pre-trigger cache could not be set up in </source>
         <translation>The pre-trigger cache could not be set up in </translation>

@@ -69,8 +69,12 @@
 <context>
     <name>MainWidget</name>
     <message>
-        <source>Fusion cameras cannot be shown yet.</source>
-        <translation>暂不支持显示融合相机。</translation>
+        <source>The Velfox camera firmware needs to be upgraded!</source>
+        <translation>Velfox 相机固件需要升级！</translation>
+    </message>
+    <message>
+        <source>Please connect camera first.</source>
+        <translation>请先连接相机。</translation>
     </message>
     <message>
         <source>There is a conflict between the camera ip and the local ip!</source>
@@ -793,7 +797,7 @@
     </message>
 </context>
 <context>
-    <name>NrDvsCameraSource</name>
+    <name>NrCameraSource</name>
     <message>
         <source>The pre-trigger cache could not be set up in </source>
         <translation>无法在此处设置触发前缓存：</translation>

@@ -2,8 +2,9 @@
 
 // Helpers of the main-window tests with live cameras: the camera list's row chosen by serial, the
 // tips of the window (its own, its recorder's and its processor's), named widgets, images saved as
-// screenshots.
+// screenshots, the simulated-cameras file, the events in a recording.
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -16,6 +17,7 @@
 #include <memory>
 
 #include "Utility/nrfilerecorder.h"
+#include "norvale/DvsFileReader.h"
 #include "processing/nreventsproccess.h"
 #include "ui/cameraslist.h"
 #include "ui/mainwidget.h"
@@ -84,6 +86,24 @@ inline QImage withMenu(QWidget* w, QPushButton* b) {
     painter.end();
     menu->hide();
     return image;
+}
+
+// The driver lists the cameras of json (a simulated-cameras file written to path) beside its own.
+inline bool useSimulatedCameras(const QString& path, const char* json) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(json) < 0)
+        return false;
+    f.close();
+    qputenv("NORVALE_SIMULATED_CAMERAS", path.toLocal8Bit());
+    return true;
+}
+
+// The events of a raw file, 0 when it does not open.
+inline uint64_t countEvents(const QString& path) {
+    auto reader = norvale::DvsFileReader::createFileReader(path.toStdString());
+    if (!reader || !reader->prepareFile())
+        return 0;
+    return reader->getStats().eventCount;
 }
 
 } // namespace livekit

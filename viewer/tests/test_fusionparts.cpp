@@ -142,6 +142,33 @@ TEST(FusionPairing, QueuesStayBoundedWithoutPartners) {
     EXPECT_EQ(r.fusion.currentEvents(), 2u);
 }
 
+// Every event the pairing lets go is counted, so the status bar can show it; clearing is not a loss.
+TEST(FusionPairing, DroppedEventsAreCounted) {
+    PairingRig r;
+    r.events({1, 2, 3});
+    r.edge(1);
+    for (uint64_t i = 0; i < DvsApsFusionProccessor::kMaxWaitingBuffers; ++i) {
+        r.events({10 + i});
+        r.edge(1); // the last one pushes out the first buffer, three events
+    }
+    EXPECT_EQ(r.fusion.droppedEvents(), 3u);
+    for (uint64_t i = 0; i < 10; ++i)
+        r.frame(i); // frames pair with the waiting buffers or go; no event is lost by them
+    EXPECT_EQ(r.fusion.droppedEvents(), 3u);
+    r.events({5});
+    r.fusion.clearCache();
+    EXPECT_EQ(r.fusion.droppedEvents(), 3u);
+
+    std::vector<Event2D> big(DvsApsFusionProccessor::kBufferEvents - 1, Event2D{0, 0, 0, 1});
+    r.fusion.addEvents(big.data(), big.data() + big.size());
+    r.events({2, 3}); // no room: the buffer restarts with these two
+    EXPECT_EQ(r.fusion.droppedEvents(), 3u + big.size());
+    big.resize(DvsApsFusionProccessor::kBufferEvents + 5);
+    r.fusion.addEvents(big.data(), big.data() + big.size()); // the two, and the five oldest of the batch
+    EXPECT_EQ(r.fusion.droppedEvents(), 3u + (DvsApsFusionProccessor::kBufferEvents - 1) + 2 + 5);
+    EXPECT_EQ(r.fusion.currentEvents(), DvsApsFusionProccessor::kBufferEvents);
+}
+
 TEST(FusionMapping, DefaultCalibrationExamples) {
     const Calibrator c = Calibrator::defaultCalibration();
     const ApsFrame src = codedFrame(3840, 2160, 77);

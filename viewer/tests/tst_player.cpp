@@ -460,7 +460,8 @@ private slots:
         QCOMPARE(int(w->timeSlider()->getTags().size()), 8); // no tags left over from before
     }
 
-    // A drop of a ".raw" and a ".raw" with its ".mp4" beside it both open as DVS recordings.
+    // A drop of a ".raw" with an ".mp4" beside it opens a fusion recording (here with a video that
+    // cannot be read: a note says so and nothing plays); a ".raw" alone opens a DVS recording.
     void dropAndFusionPairOpen() {
         const QString pair = tmp.filePath(QStringLiteral("pair.raw"));
         QFile::remove(pair);
@@ -477,14 +478,23 @@ private slots:
         QApplication::sendEvent(w.get(), &refused);
         QVERIFY(!refused.isAccepted());
 
-        data.setUrls({QUrl::fromLocalFile(pair)});
-        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(w.get(), &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(w.get(), &drop);
-        QCOMPARE(w->sourceType(), int(NrSourceDvsRecording));
+        auto drop = [&](const QString& path) {
+            data.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(w.get(), &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(w.get(), &dropped);
+        };
+        drop(pair);
+        QCOMPARE(w->sourceType(), int(NrSourceFusionRecording));
         QCOMPARE(child<QLabel>(w.get(), "lb_viewer_file_name")->text(), QStringLiteral("pair.raw"));
+        QVERIFY(!w->findChild<QAction*>(QStringLiteral("action_cut"))->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(hasToast(w.get(), QStringLiteral("Cannot open the recording: pair.mp4")), 15000);
+        QVERIFY(!button(w.get(), "pb_play")->isChecked());
+
+        drop(recording);
+        QCOMPARE(w->sourceType(), int(NrSourceDvsRecording));
         QTRY_VERIFY_WITH_TIMEOUT(button(w.get(), "pb_play")->isChecked(), 15000);
         QVERIFY(w->findChild<QAction*>(QStringLiteral("action_cut"))->isVisible());
     }

@@ -22,6 +22,8 @@
 #include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
 #include "processing/nreventsproccess.h"
+#include "processing/nrfusioncameradataprocessor.h"
+#include "settings/sidebarapssettingui.h"
 #include "settings/sidebarcamerasettingui.h"
 #include "settings/sidebardvssettingui.h"
 #include "startup.h"
@@ -61,6 +63,8 @@ void registerMetaTypes() {
         qRegisterMetaType<NrTriggerList>("std::vector<std::pair<uint64_t,uint8_t> >");
         qRegisterMetaType<std::vector<uint32_t>>("std::vector<uint32_t>");
         qRegisterMetaType<QPixmap*>("QPixmap*");
+        qRegisterMetaType<norvale::STREAM_TYPE>("STREAM_TYPE");
+        qRegisterMetaType<norvale::STREAM_TYPE>("norvale::STREAM_TYPE");
         return true;
     }();
     (void)done;
@@ -108,6 +112,8 @@ MainWidget::~MainWidget() {
     m_source = nullptr;
     delete m_eventProcessor; // joins its threads before the widgets it talks to go
     m_eventProcessor = nullptr;
+    delete m_fusionProcessor;
+    m_fusionProcessor = nullptr;
     delete ui;
 }
 
@@ -125,6 +131,7 @@ void MainWidget::initParam() {
     m_textToggleTrim = tr("Toggle Start/End Point");
     m_eventProcessor = new NrEventProcessor();
     m_recorder = new NrFileRecorder(nullptr);
+    m_fusionProcessor = new NrFusionCameraDataProcessor();
 }
 
 void MainWidget::initViewer() {
@@ -156,8 +163,9 @@ void MainWidget::initStyle() {
         NrToolTipInstaller::attach(w);
     ui->lb_status_version->setText(tr("Version: ") + QLatin1String(kViewerVersion));
 
-    // No entries that lead nowhere: the record button and DVS panel come with a camera, the rest
-    // with the fusion camera; the recording time shows while recording.
+    // No entries that lead nowhere: the record button and DVS panel come with a camera, the APS
+    // panel with a fusion camera, the viewer type with fusion sources; the recording time shows
+    // while recording.
     for (QWidget* w : {static_cast<QWidget*>(ui->pb_record), static_cast<QWidget*>(ui->lb_recoding_time),
                        static_cast<QWidget*>(ui->pb_viewer_type), static_cast<QWidget*>(ui->pb_fold_dvs_setting),
                        static_cast<QWidget*>(ui->pb_fold_aps_setting)})
@@ -181,6 +189,10 @@ void MainWidget::initSidebarSettingUI() {
     m_dvsSidebar->setObjectName(QStringLiteral("sidebar_dvs"));
     ui->layout_sidebar_setting->addWidget(m_dvsSidebar);
     m_dvsSidebar->hide();
+    m_apsSidebar = new SidebarApsSettingUI(ui->frame_setting);
+    m_apsSidebar->setObjectName(QStringLiteral("sidebar_aps"));
+    ui->layout_sidebar_setting->addWidget(m_apsSidebar);
+    m_apsSidebar->hide();
     // The settings area opens with its button.
     ui->frame_setting->setVisible(ui->pb_fold_setting->isChecked());
 }
@@ -191,6 +203,7 @@ void MainWidget::initConnect() {
     connect(this, &MainWidget::signalImageReslotionChanged, m_imageView, &ShowImageForm::slotSetResolution);
     connectEventProcessor();
     connectRecorder();
+    connectFusionProcessor();
 }
 
 // Every connection between the window, its play bar, timeline and camera side bar and the event
@@ -256,20 +269,21 @@ void MainWidget::openRecording(const QString& path) {
     const QFileInfo file(path);
     m_config->inputRawFilePath = file.absolutePath();
     ui->lb_viewer_file_name->setText(file.fileName());
-    // Fusion replay is not built yet: a ".raw" with its ".mp4" plays as the DVS recording it holds.
-    setSource(new NrRecordingSource(this));
-    m_sourceType = NrSourceDvsRecording;
-    m_dvsSidebar->clearTools();
-    m_dvsSidebar->hide();
-    ui->pb_fold_dvs_setting->setChecked(false);
-    ui->pb_fold_dvs_setting->hide();
-    ui->label_show_camera_info->clear();
+    // A ".raw" with an ".mp4" of the same base name beside it is a fusion recording.
+    const bool fusion = QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()));
+    setSource(fusion ? new NrFusionRecordingSource(this) : new NrRecordingSource(this));
+    m_sourceType = fusion ? NrSourceFusionRecording : NrSourceDvsRecording;
+    resetSidebars();
+    setShowTitleInfo(false); // a camera's serial and time do not belong to the recording
     m_slider->clearTags();
     m_slider->setRateProfile({}, 0, 0);
-    emit signalOpenRawFile(file.absoluteFilePath());
-    emit signalOpenFusionFile(QString());
-    m_saveAsAction->setVisible(true);
-    m_cutAction->setVisible(true);
+    emit signalOpenRawFile(fusion ? QString() : file.absoluteFilePath());
+    emit signalOpenFusionFile(fusion ? file.absoluteFilePath() : QString());
+    if (fusion) // the fusion processor shows the DVS grid whatever the view
+        emit signalImageReslotionChanged(NrFusionCameraDataProcessor::kWidth, NrFusionCameraDataProcessor::kHeight);
+    // Export and cut read DVS recordings only.
+    m_saveAsAction->setVisible(!fusion);
+    m_cutAction->setVisible(!fusion);
     m_cameraSidebar->setDispItemFPSEnable(true);
     showCameraPlayingUI(false);
 }
@@ -361,6 +375,26 @@ void MainWidget::dropEvent(QDropEvent* event) {
         return;
     event->acceptProposedAction();
     openRecording(urls.first().toLocalFile());
+}
+
+void MainWidget::showSidebar(QPushButton* button, bool checked) {
+    const std::pair<QPushButton*, QWidget*> panels[] = {{ui->pb_fold_setting, m_cameraSidebar},
+                                                        {ui->pb_fold_dvs_setting, m_dvsSidebar},
+                                                        {ui->pb_fold_aps_setting, m_apsSidebar}};
+    for (const auto& panel : panels) {
+        if (panel.first != button)
+            panel.first->setChecked(false);
+        panel.second->setVisible(panel.first == button);
+    }
+    ui->frame_setting->setVisible(checked);
+}
+
+void MainWidget::resetSidebars() {
+    m_dvsSidebar->clearTools(); // the panels hold the camera too
+    m_apsSidebar->clearTools();
+    showSidebar(ui->pb_fold_setting, ui->pb_fold_setting->isChecked());
+    ui->pb_fold_dvs_setting->hide();
+    ui->pb_fold_aps_setting->hide();
 }
 
 void MainWidget::setViewerTypeStyle(int viewerType) {

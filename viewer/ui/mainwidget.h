@@ -2,15 +2,17 @@
 
 // The viewer's single top-level window: a frameless frame with our own title row and menus, the
 // image view, the play bar with the timeline, the side-bar area and the status bar. It owns the
-// event processor (created without parent, deleted here) and plays, seeks, exports and cuts
-// recordings through it.
+// event processor and the fusion processor (both created without parent, deleted here after the
+// source that feeds them) and plays, seeks, exports and cuts recordings through them.
 //
 // Threads: GUI thread only. The processor emits every signal on the GUI thread; tips from other
 // threads reach slotShowLeftBottomTips queued.
 //
-// What play and record mean lives in one NrSource per kind (ui/nrsource.h: a recording,
-// ui/nrdvscamerasource.h: a live DVS camera); the slots delegate to the current one. Buttons of
-// kinds not built yet (viewer type, APS side bar) stay hidden.
+// What play and record mean lives in one NrSource per kind (ui/nrsource.h: a DVS or fusion
+// recording, ui/nrdvscamerasource.h: a live DVS camera, ui/nrfusioncamerasource.h: a live fusion
+// camera); the slots delegate to the current one. Both processors get the play bar's and the
+// timeline's signals; each acts only on what it has loaded. The fusion wiring, the viewer-type
+// button, the APS panel and the camera information live in mainwidget_fusion.cpp.
 //
 // It owns the recorder (timed recordings on a trigger edge, their pre-trigger cache set up by
 // initDvsCameraSettings) and the recording-time label's clock (mainwidget_record.cpp).
@@ -18,16 +20,21 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "Utility/nrmessagetype.h"
+#include "norvale/CameraTypes.h"
 #include "ui/nrsourcetype.h"
 
 class LoadConfig;
 class NrFileRecorder;
 class NrRecordingClock;
+class NrCameraSource;
 class NrEventProcessor;
+class NrFusionCameraDataProcessor;
 class NrSource;
+class SidebarApsSettingUI;
 class SidebarDvsSettingUI;
 class NrThreeHandleSlider;
 class NrWindowAgent;
@@ -56,18 +63,24 @@ public:
     ShowImageForm* imageView() const { return m_imageView; }
     NrThreeHandleSlider* timeSlider() const { return m_slider; }
     NrEventProcessor* eventProcessor() const { return m_eventProcessor; }
+    NrFusionCameraDataProcessor* fusionProcessor() const { return m_fusionProcessor; }
     WaitingWin* waitingWindow() const { return m_waitWin; }
     int sourceType() const { return m_sourceType; }
     NrSource* source() const { return m_source; }
     SidebarDvsSettingUI* dvsSidebar() const { return m_dvsSidebar; }
     NrFileRecorder* recorder() const { return m_recorder; }
+    SidebarApsSettingUI* apsSidebar() const { return m_apsSidebar; }
+    // The fusion view shown: 0 DVS, 1 APS, 2 both.
+    int viewerType() const { return m_viewerType; }
 
 signals:
+    // The fusion processor's view (string-based connection).
+    void signalSetViewerShowType(norvale::STREAM_TYPE type);
     void signalShowLeftBottomTips(QString tips, NrMessageType type = NrMessageSuccess, QString file_path = QString());
     void signalPlaybackReset();
     void signalPlaybackCtrl(bool play);
     void signalOpenRawFile(QString path);
-    // For the fusion processor's replay, which will open a recording's ".mp4" beside its ".raw".
+    // A fusion recording's ".raw" for the fusion processor ("" drops its recording).
     void signalOpenFusionFile(QString path);
     void signalExportVideo(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
     void signalCutRawFile(QString out_path, QString out_dir, uint64_t start_ts, uint64_t end_ts);
@@ -117,6 +130,8 @@ private slots:
     void slotSaveAs();
     void slotCutRecording();
     void slotShowToolIPConfig();
+    // Device -> Camera Info: the open camera's identity and firmware.
+    void slotShowCameraInfo();
     void setShowTitleInfo(bool show);
     void showTimeStamp(uint64_t timestamp_us);
     void showLocalTime(QString str);
@@ -124,6 +139,8 @@ private slots:
     void maximizedChanged(bool max);
     void on_pb_fold_setting_clicked(bool checked);
     void on_pb_fold_dvs_setting_clicked(bool checked);
+    void on_pb_fold_aps_setting_clicked(bool checked);
+    void on_pb_viewer_type_clicked();
     void on_pb_viewer_setting_clicked(bool checked);
     void slotStartEndPointEditable(bool en);
     void on_pb_fold_general_setting_clicked();
@@ -145,13 +162,28 @@ private:
     void updateRecordingClock();
     // Replaces the current source (stopping and releasing it) with source, which may be null.
     void setSource(NrSource* source);
+    // Runs task on a WorkerThread while the waiting window shows; returns when it has finished.
+    void runBehindWaitingWindow(const std::function<void()>& task);
     // Opens the chosen DVS camera on a worker thread while the waiting window shows; true on success.
     bool openDvsCamera(const std::string& serial);
+    // The same for a fusion camera: firmware check, calibration and callbacks into the processor.
+    bool openFusionCamera(const std::string& serial);
+    void reportOpenFailed(const std::string& serial);
+    // The window's side of any camera source: status bar, tips, lost connection, record button.
+    void connectCameraSource(NrCameraSource* source);
     void bindDvsSidebar();
+    void bindApsSidebar();
+    // The side-bar buttons work as a group: button's panel alone, the area open while checked.
+    void showSidebar(QPushButton* button, bool checked);
+    // The source changed: the camera panels lose their tools and their buttons.
+    void resetSidebars();
+    // The viewer-type button belongs to fusion sources; it and the processor show the same view.
+    void updateFusionControls();
     void updateStatusBarInfo();
     void initSidebarSettingUI();
     void initConnect();
     void connectEventProcessor();
+    void connectFusionProcessor();
     void setViewerTypeStyle(int viewerType);
     void runGeneralSetting();
     void switchLanguage();
@@ -175,6 +207,7 @@ private:
     int m_sourceType = NrSourceNone;
     SidebarCameraSettingUI* m_cameraSidebar = nullptr;
     SidebarDvsSettingUI* m_dvsSidebar = nullptr;
+    SidebarApsSettingUI* m_apsSidebar = nullptr;
     NrSource* m_source = nullptr; // owned; null before anything is open
     uint64_t m_dvsBatchInterval = 0;
     // The status bar's four parts: tip, bandwidth, event rate (with the drops), spare.
@@ -188,4 +221,5 @@ private:
     NrEventProcessor* m_eventProcessor = nullptr;
     NrFileRecorder* m_recorder = nullptr; // owned
     NrRecordingClock* m_recordingClock = nullptr;
+    NrFusionCameraDataProcessor* m_fusionProcessor = nullptr;
 };

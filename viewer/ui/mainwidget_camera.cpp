@@ -1,6 +1,5 @@
 // MainWidget: the Device menu, opening a camera, the current source, recording and the status bar.
 #include <QDebug>
-#include <QEventLoop>
 #include <QMenu>
 
 #include <memory>
@@ -15,9 +14,9 @@
 #include "settings/sidebarcamerasettingui.h"
 #include "settings/sidebardvssettingui.h"
 #include "ui/cameraslist.h"
+#include "ui/nrcamerasource.h"
 #include "ui/nrdvscamerasource.h"
 #include "ui/nrsource.h"
-#include "ui/workerthread.h"
 #include "ui_mainwidget.h"
 #include "widgets/nrthreehandleslider.h"
 #include "widgets/waitingwin.h"
@@ -27,6 +26,10 @@ void MainWidget::initDeviceMenu() {
     QAction* open = menu->addAction(m_textOpenCamera);
     open->setObjectName(QStringLiteral("action_open_camera"));
     connect(open, &QAction::triggered, this, &MainWidget::slotOpenCamera);
+    menu->addSeparator();
+    QAction* info = menu->addAction(m_textCameraInfo);
+    info->setObjectName(QStringLiteral("action_camera_info"));
+    connect(info, &QAction::triggered, this, &MainWidget::slotShowCameraInfo);
     ui->pb_menu_device->show();
 }
 
@@ -37,6 +40,7 @@ void MainWidget::setSource(NrSource* source) {
     m_recorder->release(); // a timed recording ends and the recorder lets go of the camera
     delete m_source; // stops a stream and a recording, removes its callbacks, releases a camera
     m_source = source;
+    updateFusionControls();
     const bool live = source && source->isLive();
     ui->pb_record->setVisible(live);
     if (!live) {
@@ -62,10 +66,6 @@ void MainWidget::slotOpenCamera() {
     const norvale::CameraDescription& desc = cameras[size_t(index)];
     qDebug() << "Select camera: " << QString::fromStdString(desc.serial)
              << " product: " << QString::fromStdString(desc.product);
-    if (desc.product == "Velfox") {
-        emit signalShowLeftBottomTips(tr("Fusion cameras cannot be shown yet."), NrMessageWarning);
-        return;
-    }
     if (desc.linkType == norvale::LINK_ETHERNET) {
         if (desc.cameraIp == desc.localIp) {
             emit signalShowLeftBottomTips(tr("There is a conflict between the camera ip and the local ip!"),
@@ -86,12 +86,14 @@ void MainWidget::slotOpenCamera() {
     m_cutAction->setVisible(false);
     m_slider->clearTags();
     m_slider->setRateProfile({}, 0, 0);
-    m_dvsSidebar->clearTools(); // the panel holds the camera too
-    setSource(nullptr);          // releases a camera open before, so the same one can be opened again
-    m_sourceType = NrSourceDvsCamera;
-    if (!openDvsCamera(desc.serial))
+    resetSidebars();
+    setSource(nullptr); // releases a camera open before, so the same one can be opened again
+    const bool fusion = desc.product == "Velfox";
+    m_sourceType = fusion ? NrSourceFusionCamera : NrSourceDvsCamera;
+    if (!(fusion ? openFusionCamera(desc.serial) : openDvsCamera(desc.serial)))
         return;
     bindDvsSidebar();
+    bindApsSidebar();
     m_cameraSidebar->setDispItemFPSEnable(false);
     showCameraPlayingUI(true);
     ui->label_show_camera_info->setText(QString::fromStdString(desc.serial));
@@ -101,34 +103,15 @@ void MainWidget::slotOpenCamera() {
 
 bool MainWidget::openDvsCamera(const std::string& serial) {
     std::shared_ptr<norvale::DvsCamera> camera;
-    WorkerThread worker([&camera, serial] { camera = norvale::DvsCameraManager().openCamera(serial); });
-    QEventLoop loop;
-    connect(&worker, &WorkerThread::taskCompleted, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    m_waitWin->setProgress(-1);
-    m_waitWin->show();
-    worker.start(QThread::InheritPriority);
-    loop.exec();
-    worker.wait();
-    m_waitWin->close();
+    runBehindWaitingWindow([&camera, serial] { camera = norvale::DvsCameraManager().openCamera(serial); });
     if (!camera) {
-        emit signalShowLeftBottomTips(tr("Open camera: ") + QString::fromStdString(serial) + QLatin1Char(' ') +
-                                          tr("failed."),
-                                      NrMessageError);
+        reportOpenFailed(serial);
         return false;
     }
     auto* source = new NrDvsCameraSource(camera, m_eventProcessor, this);
     if (m_dvsBatchInterval > 0)
         source->setBatchTime(m_dvsBatchInterval);
-    connect(source, &NrDvsCameraSource::signalStatus, this, [this](const QString& text) {
-        m_statusParts[1] = text;
-        updateStatusBarInfo();
-    });
-    connect(source, &NrDvsCameraSource::signalTip, this, &MainWidget::signalShowLeftBottomTips);
-    connect(source, &NrDvsCameraSource::signalConnectionLost, this, [this] {
-        ui->pb_play->setChecked(false);
-        ui->pb_record->setChecked(false);
-    });
-    connect(source, &NrDvsCameraSource::signalRecording, ui->pb_record, &QPushButton::setChecked);
+    connectCameraSource(source);
     connect(source, &NrDvsCameraSource::signalRecByTime, this, &MainWidget::signalRecByTime);
     setSource(source);
     emit signalImageReslotionChanged(source->camera()->getWidth(), source->camera()->getHeight());
@@ -138,19 +121,21 @@ bool MainWidget::openDvsCamera(const std::string& serial) {
 
 // The camera's tools in the DVS panel's order: biases, trigger in, anti-flicker, event rate
 // control, trail filter, region of interest, after the camera itself (the panel's calling order).
+// A fusion camera's tools are shown too, but the panel binds DVS cameras only: the APS panel's
+// configuration buttons serve a fusion camera.
 void MainWidget::bindDvsSidebar() {
-    auto* source = qobject_cast<NrDvsCameraSource*>(m_source);
+    auto* source = qobject_cast<NrCameraSource*>(m_source);
     m_dvsSidebar->clearTools();
     if (!source)
         return;
-    const auto& camera = source->camera();
-    m_dvsSidebar->setParamManagerUI(camera);
-    m_dvsSidebar->setBiasesToolToInitUI(camera->getTool(norvale::TOOL_BIASES));
-    m_dvsSidebar->setTriggerInToolUI(camera->getTool(norvale::TOOL_TRIGGER_IN));
-    m_dvsSidebar->setAntiFlickerToolUI(camera->getTool(norvale::TOOL_ANTI_FLICKER));
-    m_dvsSidebar->setEventRateControlToolUI(camera->getTool(norvale::TOOL_EVENT_RATE_CONTROL));
-    m_dvsSidebar->setEventTrailFilterToolUI(camera->getTool(norvale::TOOL_EVENT_TRAIL_FILTER));
-    m_dvsSidebar->setROIToolUI(camera->getTool(norvale::TOOL_ROI));
+    if (auto* dvs = qobject_cast<NrDvsCameraSource*>(source))
+        m_dvsSidebar->setParamManagerUI(dvs->camera());
+    m_dvsSidebar->setBiasesToolToInitUI(source->tool(norvale::TOOL_BIASES));
+    m_dvsSidebar->setTriggerInToolUI(source->tool(norvale::TOOL_TRIGGER_IN));
+    m_dvsSidebar->setAntiFlickerToolUI(source->tool(norvale::TOOL_ANTI_FLICKER));
+    m_dvsSidebar->setEventRateControlToolUI(source->tool(norvale::TOOL_EVENT_RATE_CONTROL));
+    m_dvsSidebar->setEventTrailFilterToolUI(source->tool(norvale::TOOL_EVENT_TRAIL_FILTER));
+    m_dvsSidebar->setROIToolUI(source->tool(norvale::TOOL_ROI));
     ui->pb_fold_dvs_setting->show();
 }
 
@@ -159,13 +144,7 @@ void MainWidget::on_pb_record_clicked(bool checked) {
     ui->pb_record->setChecked(on);
 }
 
-void MainWidget::on_pb_fold_dvs_setting_clicked(bool checked) {
-    ui->pb_fold_setting->setChecked(false);
-    ui->pb_fold_aps_setting->setChecked(false);
-    m_cameraSidebar->setVisible(!checked);
-    m_dvsSidebar->setVisible(checked);
-    ui->frame_setting->setVisible(checked);
-}
+void MainWidget::on_pb_fold_dvs_setting_clicked(bool checked) { showSidebar(ui->pb_fold_dvs_setting, checked); }
 
 void MainWidget::updateStatusBarInfo() {
     ui->lb_status_bar->setText(m_statusParts[0] + m_statusParts[1] + m_statusParts[2] + m_statusParts[3]);

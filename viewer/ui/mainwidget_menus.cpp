@@ -202,14 +202,7 @@ void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type) {
 
 void MainWidget::slotShowLeftBottomTips(QString tips) { slotShowLeftBottomTips(tips, NrMessageSuccess, QString()); }
 
-void MainWidget::on_pb_fold_setting_clicked(bool checked) {
-    // The side-bar buttons work as a group: one panel at a time.
-    for (QPushButton* other : {ui->pb_fold_dvs_setting, ui->pb_fold_aps_setting})
-        other->setChecked(false);
-    m_dvsSidebar->hide();
-    m_cameraSidebar->show();
-    ui->frame_setting->setVisible(checked);
-}
+void MainWidget::on_pb_fold_setting_clicked(bool checked) { showSidebar(ui->pb_fold_setting, checked); }
 
 void MainWidget::on_pb_fold_general_setting_clicked() {
     runGeneralSetting();

@@ -1,56 +1,44 @@
 #include "ui/nrdvscamerasource.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
-#include <QFileInfo>
 #include <QMetaObject>
 
 #include <algorithm>
 #include <chrono>
 
-#include "Utility/nrmessagetype.h"
 #include "loadconfig.h"
 #include "norvale/DvsCamera.h"
 #include "processing/nreventsproccess.h"
 
-namespace {
-
-// folder/serial_yyyyMMdd_HHmmss.raw, the name of every recording of a camera (by hand or on a trigger).
-QString newRecordingPath(const QString& folder, const QString& serial) {
-    return folder + QLatin1Char('/') + serial +
-           QDateTime::currentDateTime().toString(QStringLiteral("_yyyyMMdd_HHmmss")) + QStringLiteral(".raw");
-}
-
-} // namespace
-
 NrDvsCameraSource::NrDvsCameraSource(std::shared_ptr<norvale::DvsCamera> camera, NrEventProcessor* processor,
                                      QObject* parent)
-    : NrSource(parent), m_camera(std::move(camera)), m_processor(processor) {
+    : NrCameraSource(parent), m_camera(std::move(camera)), m_processor(processor) {
     m_processor->setProccessMode(NR_FLUSH_BY_CALLER);
     m_processor->setDisplay(m_camera->getWidth(), m_camera->getHeight());
     m_processor->setDevicePtr(m_camera);
-    m_droppedBase = m_camera->getDroppedEventCount();
-    // Streaming thread, once a second; the text reaches the GUI thread as one queued call.
-    m_camera->setStatisticInfoCallback([this](const norvale::NrStatisticInfo& info) {
-        const uint64_t dropped = m_camera->getDroppedEventCount();
-        const uint64_t lastSecond = dropped - m_droppedBase.exchange(dropped);
-        const QString text = tr(" Bandwidth: ") + QString::number(double(info.bandwidth) / 1024 / 1024, 'f', 1) +
-                             QStringLiteral(" MB/s ") + tr(" Events: ") +
-                             QString::number(double(info.eventRate) / 1e6, 'f', 1) + QStringLiteral(" MEv/s ") +
-                             tr(" Dropped: ") + QString::number(lastSecond) + QLatin1Char(' ');
-        QMetaObject::invokeMethod(this, [this, text] { emit signalStatus(text); }, Qt::QueuedConnection);
-    });
+    setDroppedBase(m_camera->getDroppedEventCount());
+    m_camera->setStatisticInfoCallback(
+        [this](const norvale::NrStatisticInfo& info) { postStatus(info, m_camera->getDroppedEventCount()); });
 }
 
 NrDvsCameraSource::~NrDvsCameraSource() {
     removeTriggerInCallback();
     m_camera->setStatisticInfoCallback(nullptr);
-    stopStreaming();
-    if (m_recording)
+    stopStream();
+    if (isRecording())
         stopRecording();
-    m_camera->stop();
     m_processor->setDevicePtr(nullptr);
+}
+
+bool NrDvsCameraSource::isConnected() const { return m_camera->isConnected(); }
+
+const norvale::CameraDescription& NrDvsCameraSource::description() const { return m_camera->getCameraDescription(); }
+
+std::string NrDvsCameraSource::firmwareVersion() const { return m_camera->getCameraDescription().firmwareVersion; }
+
+std::shared_ptr<norvale::CameraTool> NrDvsCameraSource::tool(norvale::ToolType type) const {
+    return m_camera->getTool(type);
 }
 
 void NrDvsCameraSource::setBatchTime(uint64_t us) {
@@ -63,13 +51,11 @@ bool NrDvsCameraSource::play(bool checked) {
         qDebug() << "Please connect camera first.";
         return false;
     }
+    stopStream(); // the display thread is joined before the camera stops
     if (!checked) {
-        stopStreaming();
-        m_camera->stop();
         qDebug() << "stop camera.";
         return false;
     }
-    stopStreaming();
     eventBuffer.clear();
     m_camera->getNextBatch(eventBuffer); // begins the hand-off before the first event
     if (m_camera->start() != 0) {
@@ -83,10 +69,11 @@ bool NrDvsCameraSource::play(bool checked) {
     return true;
 }
 
-void NrDvsCameraSource::stopStreaming() {
+void NrDvsCameraSource::stopStream() {
     m_streaming = false;
     if (m_displayThread.joinable())
         m_displayThread.join();
+    m_camera->stop();
 }
 
 void NrDvsCameraSource::ctrlDisplayFpsLoop() {
@@ -102,7 +89,7 @@ void NrDvsCameraSource::ctrlDisplayFpsLoop() {
         if (!m_camera->isConnected()) {
             qDebug() << "Camera connection lost.";
             m_streaming = false;
-            QMetaObject::invokeMethod(this, [this] { onConnectionLost(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, [this] { connectionLost(); }, Qt::QueuedConnection);
             return;
         }
         const auto left = period - (Clock::now() - begin);
@@ -117,48 +104,12 @@ void NrDvsCameraSource::showEvents() {
         m_processor->flushEventsDisplay();
 }
 
-void NrDvsCameraSource::onConnectionLost() {
-    stopStreaming();
-    if (m_recording) {
-        stopRecording();
-        emit signalRecording(false);
-    }
-    emit signalConnectionLost();
-    emit signalTip(tr("Camera connection lost."), NrMessageError, QString());
+QString NrDvsCameraSource::startCameraRecording(const QString& folder, const QString& baseName) {
+    const QString path = folder + QLatin1Char('/') + baseName + QStringLiteral(".raw");
+    return m_camera->startRecording(path.toLocal8Bit().toStdString()) ? path : QString();
 }
 
-bool NrDvsCameraSource::stopRecording() {
-    m_recording = false;
-    return m_camera->stopRecording();
-}
-
-bool NrDvsCameraSource::record(bool checked) {
-    (void)checked; // the button toggles; the source's own state decides
-    if (!m_camera->isConnected()) {
-        qDebug() << "Please connect camera first.";
-        return false;
-    }
-    const QString folder = LoadConfig::getGlobalConfig()->outputRawFilePath;
-    if (m_recording) {
-        qDebug() << "stop recording";
-        const bool ok = stopRecording();
-        // Success only when the camera says so and the file is really there.
-        if (ok && QFileInfo(m_recordPath).isFile())
-            emit signalTip(tr("Save file success!"), NrMessageSuccess, m_recordPath);
-        else
-            emit signalTip(tr("Save file failed!"), NrMessageError, QString());
-        return false;
-    }
-    qDebug() << "start recording...";
-    QDir().mkpath(folder);
-    m_recordPath = newRecordingPath(folder, serial());
-    if (!m_camera->startRecording(m_recordPath.toLocal8Bit().toStdString())) {
-        emit signalTip(tr("Cannot start recording: ") + m_recordPath, NrMessageError, QString());
-        return false;
-    }
-    m_recording = true;
-    return true;
-}
+bool NrDvsCameraSource::stopCameraRecording() { return m_camera->stopRecording(); }
 
 void NrDvsCameraSource::removeTriggerInCallback() {
     if (m_triggerInCallbackId == -1)
@@ -184,7 +135,8 @@ void NrDvsCameraSource::applyTriggerInRecording(const LoadConfig& config) {
     m_triggerInCallbackId =
         m_camera->addTriggerInCallback([this, polarity, seconds, folder, serialText](const norvale::EventTriggerIn& t) {
             if (t.value == polarity)
-                emit signalRecByTime(seconds, newRecordingPath(folder, serialText));
+                emit signalRecByTime(seconds, folder + QLatin1Char('/') + recordingBaseName(serialText) +
+                                                  QStringLiteral(".raw"));
         });
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// A live DVS camera in the main window: starts and stops the camera, runs the display thread that
-// feeds the event processor, records by hand and reports the status-bar figures.
+// A live DVS camera in the main window: starts and stops the camera and runs the display thread
+// that feeds the event processor. Recording, the status text and a lost connection are shared with
+// the other camera kinds (ui/nrcamerasource.h).
 //
 // Threads
 // - GUI thread: every public function, every signal.
@@ -13,8 +14,8 @@
 //   the trigger-in callback (trigger-in recording on) emits signalRecByTime on a matching edge.
 //   The callbacks capture copies of what they need; removing one waits until it no longer runs,
 //   which the destructor does before anything else goes.
-// Fields: eventBuffer is the display thread's alone; streaming, flushPending and droppedBase are
-// atomics; everything else is the GUI thread's.
+// Fields: eventBuffer is the display thread's alone; m_streaming and flushPending are atomics;
+// everything else is the GUI thread's.
 #include <QString>
 
 #include <atomic>
@@ -22,9 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "Utility/nrmessagetype.h"
 #include "norvale/Event2D.h"
-#include "ui/nrsource.h"
+#include "ui/nrcamerasource.h"
 
 namespace norvale {
 class DvsCamera;
@@ -32,7 +32,7 @@ class DvsCamera;
 class NrEventProcessor;
 class LoadConfig;
 
-class NrDvsCameraSource : public NrSource {
+class NrDvsCameraSource : public NrCameraSource {
     Q_OBJECT
 public:
     static constexpr int kDisplayFps = 33;
@@ -42,15 +42,14 @@ public:
     ~NrDvsCameraSource() override;
 
     NrSourceType kind() const override { return NrSourceDvsCamera; }
-    bool isLive() const override { return true; }
     bool play(bool checked) override;
-    bool record(bool checked) override;
+    bool isConnected() const override;
+    const norvale::CameraDescription& description() const override;
+    // The driver's firmware text of the camera, "" when it has none.
+    std::string firmwareVersion() const override;
+    std::shared_ptr<norvale::CameraTool> tool(norvale::ToolType type) const override;
 
     const std::shared_ptr<norvale::DvsCamera>& camera() const { return m_camera; }
-    bool isStreaming() const { return m_streaming.load(); }
-    bool isRecording() const { return m_recording; }
-    // The path of the recording being written (or last written).
-    QString recordingPath() const { return m_recordPath; }
     // Hands the camera the time a batch covers at most (the side bar's accumulation time).
     void setBatchTime(uint64_t us);
     // Trigger-in recording from the configuration: the cache off and no trigger-in callback when it
@@ -62,33 +61,24 @@ public:
     bool hasTriggerInCallback() const { return m_triggerInCallbackId != -1; }
 
 signals:
-    // " Bandwidth: x.x MB/s  Events: y.y MEv/s  Dropped: n "
-    void signalStatus(QString text);
-    void signalTip(QString tips, NrMessageType type, QString filePath);
-    // The camera went away: play and record are off now.
-    void signalConnectionLost();
-    // Record state changed by the source itself (a failed start, a lost connection).
-    void signalRecording(bool on);
     // A trigger edge asks for a recording of seconds into path (emitted on the streaming thread).
     void signalRecByTime(uint32_t seconds, QString path);
 
+protected:
+    QString startCameraRecording(const QString& folder, const QString& baseName) override;
+    bool stopCameraRecording() override;
+    void stopStream() override;
+
 private:
     void ctrlDisplayFpsLoop();
-    void stopStreaming();
     void showEvents();
-    void onConnectionLost();
-    bool stopRecording();
     void removeTriggerInCallback();
 
     std::shared_ptr<norvale::DvsCamera> m_camera;
     NrEventProcessor* m_processor;
     std::thread m_displayThread;
-    std::atomic<bool> m_streaming{false};
     std::atomic<bool> m_flushPending{false};
-    std::atomic<uint64_t> m_droppedBase{0};
     std::vector<norvale::Event2D> eventBuffer;
     uint64_t m_batchTimeUs = 0;
-    bool m_recording = false;
-    QString m_recordPath;
     int m_triggerInCallbackId = -1;
 };

@@ -33,3 +33,12 @@ public:
     NrSourceType kind() const override { return NrSourceDvsRecording; }
     bool play(bool checked) override { return checked; }
 };
+
+// A fusion recording (a ".raw" with an ".mp4" beside it): the play bar's and the timeline's own
+// signals drive the fusion processor the same way.
+class NrFusionRecordingSource : public NrRecordingSource {
+    Q_OBJECT
+public:
+    using NrRecordingSource::NrRecordingSource;
+    NrSourceType kind() const override { return NrSourceFusionRecording; }
+};

@@ -1,0 +1,70 @@
+#include "ui/nrcamerasource.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include "loadconfig.h"
+
+QString NrCameraSource::statusText(const norvale::NrStatisticInfo& info, uint64_t droppedLastSecond) {
+    return tr(" Bandwidth: ") + QString::number(double(info.bandwidth) / 1024 / 1024, 'f', 1) +
+           QStringLiteral(" MB/s ") + tr(" Events: ") + QString::number(double(info.eventRate) / 1e6, 'f', 1) +
+           QStringLiteral(" MEv/s ") + tr(" Dropped: ") + QString::number(droppedLastSecond) + QLatin1Char(' ');
+}
+
+void NrCameraSource::postStatus(const norvale::NrStatisticInfo& info, uint64_t droppedTotal) {
+    const QString text = statusText(info, droppedTotal - m_droppedBase.exchange(droppedTotal));
+    QMetaObject::invokeMethod(this, [this, text] { emit signalStatus(text); }, Qt::QueuedConnection);
+}
+
+void NrCameraSource::connectionLost() {
+    stopStream();
+    if (m_recording) {
+        stopRecording(); // the camera closed the file when it went; this ends our side cleanly
+        emit signalRecording(false);
+    }
+    emit signalConnectionLost();
+    emit signalTip(tr("Camera connection lost."), NrMessageError, QString());
+}
+
+bool NrCameraSource::stopRecording() {
+    m_recording = false;
+    return stopCameraRecording();
+}
+
+bool NrCameraSource::record(bool checked) {
+    (void)checked; // the button toggles; the source's own state decides
+    if (!isConnected()) {
+        qDebug() << "Please connect camera first.";
+        return false;
+    }
+    if (m_recording) {
+        qDebug() << "stop recording";
+        const bool ok = stopRecording();
+        // Success only when the camera says so and the file is really there.
+        if (ok && QFileInfo(m_recordPath).isFile())
+            emit signalTip(tr("Save file success!"), NrMessageSuccess, m_recordPath);
+        else
+            emit signalTip(tr("Save file failed!"), NrMessageError, QString());
+        return false;
+    }
+    qDebug() << "start recording...";
+    const QString folder = LoadConfig::getGlobalConfig()->outputRawFilePath;
+    QDir().mkpath(folder);
+    const QString baseName = recordingBaseName(QString::fromStdString(description().serial));
+    const QString path = startCameraRecording(folder, baseName);
+    if (path.isEmpty()) {
+        emit signalTip(tr("Cannot start recording: ") + folder + QLatin1Char('/') + baseName, NrMessageError,
+                       QString());
+        return false;
+    }
+    m_recordPath = path;
+    m_recording = true;
+    return true;
+}
+
+QString NrCameraSource::recordingBaseName(const QString& serial) {
+    return serial + QDateTime::currentDateTime().toString(QStringLiteral("_yyyyMMdd_HHmmss"));
+}
