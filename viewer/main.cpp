@@ -37,6 +37,10 @@ int main(int argc, char* argv[]) {
     const QString recording = recordingFromArguments(QApplication::arguments());
     if (!recording.isEmpty())
         QTimer::singleShot(0, mainWidget, [mainWidget, recording] { mainWidget->openRecording(recording); });
+    // "viewer --camera SERIAL": that camera streams once the window is up.
+    const QString camera = cameraFromArguments(QApplication::arguments());
+    if (!camera.isEmpty())
+        QTimer::singleShot(0, mainWidget, [mainWidget, camera] { mainWidget->openCamera(camera); });
     // Load runs: the images the view received in each second, on standard error.
     if (std::getenv("NORVALE_DISPLAY_STATS")) {
         auto* tick = new QTimer(mainWidget);

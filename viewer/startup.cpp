@@ -51,11 +51,22 @@ void nrMessageHandler(QtMsgType, const QMessageLogContext&, const QString& messa
     out << stamp << ": " << text << "\n";
 }
 
+namespace {
+const QString kCameraOption = QStringLiteral("--camera");
+}
+
 QString recordingFromArguments(const QStringList& arguments) {
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& arg = arguments.at(i);
-        if (!arg.isEmpty() && !arg.startsWith(QLatin1Char('-')))
+        if (arg == kCameraOption)
+            ++i; // its serial is not a file
+        else if (!arg.isEmpty() && !arg.startsWith(QLatin1Char('-')))
             return arg;
     }
     return QString();
+}
+
+QString cameraFromArguments(const QStringList& arguments) {
+    const int i = arguments.indexOf(kCameraOption);
+    return i > 0 && i + 1 < arguments.size() ? arguments.at(i + 1) : QString();
 }

@@ -16,8 +16,12 @@ QString installApplicationFont();
 // (each call opens, writes and closes the file; a file that cannot be opened drops the line).
 void nrMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
-// The recording named on the command line (the first argument that is not an option), or "".
+// The recording named on the command line (the first argument that is not an option or an
+// option's value), or "".
 QString recordingFromArguments(const QStringList& arguments);
+
+// The serial after "--camera" on the command line, or "".
+QString cameraFromArguments(const QStringList& arguments);
 
 // The application version shown to the user.
 extern const char* const kViewerVersion;

@@ -139,6 +139,14 @@ private slots:
         // The same camera can be opened again: the previous one is released first.
         w->findChild<QAction*>(QStringLiteral("action_open_camera"))->trigger();
         QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
+
+        // By serial, as "viewer --camera" does: another camera takes over; an unknown one fails.
+        Tips tips(w.get());
+        w->openCamera(QStringLiteral("SIM-DVS-0001"));
+        QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
+        QCOMPARE(label(w.get(), "label_show_camera_info")->text(), QStringLiteral("SIM-DVS-0001"));
+        w->openCamera(QStringLiteral("SIM-NOPE"));
+        QTRY_VERIFY(tips.has(QStringLiteral("Open camera: SIM-NOPE failed."), NrMessageError));
     }
 
     // Record by hand: the file is named serial + time, holds what the camera recorded and opens

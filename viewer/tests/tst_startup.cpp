@@ -67,6 +67,11 @@ private slots:
         QCOMPARE(recordingFromArguments({"viewer"}), QString());
         QCOMPARE(recordingFromArguments({"viewer", "--reverse", "/data/a b.raw"}), QStringLiteral("/data/a b.raw"));
         QCOMPARE(recordingFromArguments({"viewer", "x.raw", "y.raw"}), QStringLiteral("x.raw"));
+        // a camera's serial is not a recording
+        QCOMPARE(recordingFromArguments({"viewer", "--camera", "SIM-DVS-0001"}), QString());
+        QCOMPARE(recordingFromArguments({"viewer", "--camera", "SIM-DVS-0001", "a.raw"}), QStringLiteral("a.raw"));
+        QCOMPARE(cameraFromArguments({"viewer", "a.raw", "--camera", "SIM-DVS-0001"}), QStringLiteral("SIM-DVS-0001"));
+        QCOMPARE(cameraFromArguments({"viewer", "--camera"}), QString());
     }
 
     void messageLogAppendsLines() {

@@ -58,6 +58,8 @@ public:
 
     // Opens a recording as the File menu does after its dialog: the command line and drops use it.
     void openRecording(const QString& path);
+    // Opens the camera of that serial as Device -> Open Camera does after its list ("viewer --camera").
+    void openCamera(const QString& serial);
 
     NrWindowAgent* windowAgent() const { return m_agent; }
     ShowImageForm* imageView() const { return m_imageView; }
@@ -160,6 +162,8 @@ private:
     void connectRecorder();
     // The label counts while recording by hand or on a trigger.
     void updateRecordingClock();
+    // The address checks, then the open of the kind the camera is, the panels and the stream.
+    void openDescribedCamera(const norvale::CameraDescription& desc);
     // Replaces the current source (stopping and releasing it) with source, which may be null.
     void setSource(NrSource* source);
     // Runs task on a WorkerThread while the waiting window shows; returns when it has finished.

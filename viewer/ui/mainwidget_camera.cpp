@@ -63,7 +63,21 @@ void MainWidget::slotOpenCamera() {
     int index = -1;
     if (!list.getSelectIndex(index) || index < 0 || index >= int(cameras.size()))
         return;
-    const norvale::CameraDescription& desc = cameras[size_t(index)];
+    openDescribedCamera(cameras[size_t(index)]);
+}
+
+void MainWidget::openCamera(const QString& serial) {
+    if (ui->pb_play->isChecked())
+        ui->pb_play->click();
+    for (const norvale::CameraDescription& desc : norvale::DvsCameraManager().getCameraDescs())
+        if (QString::fromStdString(desc.serial) == serial) {
+            openDescribedCamera(desc);
+            return;
+        }
+    reportOpenFailed(serial.toStdString());
+}
+
+void MainWidget::openDescribedCamera(const norvale::CameraDescription& desc) {
     qDebug() << "Select camera: " << QString::fromStdString(desc.serial)
              << " product: " << QString::fromStdString(desc.product);
     if (desc.linkType == norvale::LINK_ETHERNET) {
