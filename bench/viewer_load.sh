@@ -1,0 +1,102 @@
+#!/bin/bash
+# Load run of the viewer (minutes, not for the test suite): a live simulated camera on a virtual X
+# server. Every 10 s: images the view received per second, the viewer's CPU use, its resident
+# memory and the status bar; every 20 s the time from pressing the Device menu button to its pop-up
+# being on screen. Needs Xvfb, xdotool and ImageMagick's import.
+# usage: bench/viewer_load.sh [BUILD] [SECONDS] [SERIAL] [VIEW_CLICKS]
+#   SERIAL: SIM-DVS-0020 (20 Mev/s), SIM-DVS-0050 (50 Mev/s), SIM-FUS-0001 (fusion camera), ...
+#   VIEW_CLICKS: clicks on the viewer-type button before measuring (fusion: 0 fusion, 1 DVS, 2 APS)
+set -u
+build=$(realpath "${1:-build/release}")
+seconds=${2:-300}
+serial=${3:-SIM-DVS-0020}
+clicks=${4:-0}
+work=$(mktemp -d /tmp/norvale_viewer_load_XXXXXX)
+trap 'kill $pid $xpid 2>/dev/null; rm -rf "$work"' EXIT
+cat > "$work/cameras.json" <<'JSON'
+{"cameras": [
+  {"serial": "SIM-DVS-0020", "kind": "dvs", "event_rate": 20},
+  {"serial": "SIM-DVS-0050", "kind": "dvs", "event_rate": 50}
+]}
+JSON
+export NORVALE_SIMULATED_CAMERAS=$work/cameras.json NORVALE_DISPLAY_STATS=1
+export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+display=:$((90 + RANDOM % 9))
+Xvfb $display -screen 0 1920x1080x24 -nolisten tcp > /dev/null 2>&1 &
+xpid=$!
+export DISPLAY=$display
+sleep 1
+cd "$work"
+"$build/bin/viewer" --camera "$serial" 2> "$work/stats.txt" > /dev/null &
+pid=$!
+# the main window (the start dialog before it has the same name but is smaller)
+win=""
+for i in $(seq 200); do
+  for w in $(xdotool search --onlyvisible --name NorvaleCamView 2> /dev/null); do
+    [ "$(xdotool getwindowgeometry --shell "$w" | sed -n 's/^WIDTH=//p')" -ge 1000 ] && win=$w
+  done
+  [ -n "$win" ] && break
+  sleep 0.1
+done
+[ -z "$win" ] && { echo "the main window did not appear"; exit 1; }
+sleep 3 # the camera opens and streams
+eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
+for i in $(seq "$clicks"); do
+  # the viewer-type button: left of the play-bar's right end
+  xdotool mousemove $((X + WIDTH - 110)) $((Y + HEIGHT - 43)) click 1
+  sleep 0.5
+done
+
+ticks() { awk '{print $14 + $15}' /proc/$pid/stat; }
+rss() { awk '/VmRSS/ {print int($2 / 1024)}' /proc/$pid/status; }
+menu_ms() {
+  local before now t0 t
+  eval "$(xdotool getwindowgeometry --shell "$win")" # the window may have moved
+  before=$(xdotool search --onlyvisible --name '.*' 2> /dev/null | sort)
+  xdotool mousemove $((X + 144)) $((Y + 22))
+  t0=$(date +%s%N)
+  xdotool mousedown 1
+  while :; do
+    now=$(xdotool search --onlyvisible --name '.*' 2> /dev/null | sort)
+    [ "$now" != "$before" ] && break
+    t=$(date +%s%N)
+    [ $(((t - t0) / 1000000)) -gt 3000 ] && { echo "timeout"; xdotool mouseup 1; return; }
+  done
+  t=$(date +%s%N)
+  xdotool mouseup 1
+  sleep 0.2
+  xdotool key Escape
+  echo $(((t - t0) / 1000000))
+}
+
+echo "== $serial for $seconds s (viewer-type clicks: $clicks), load average $(cut -d' ' -f1 /proc/loadavg)"
+hz=$(getconf CLK_TCK)
+start=$(ticks)
+begin=$(date +%s)
+last=$start
+lastT=$begin
+latencies=""
+while [ $(($(date +%s) - begin)) -lt "$seconds" ]; do
+  sleep 10
+  kill -0 $pid 2> /dev/null || { echo "the viewer ended"; exit 1; }
+  now=$(ticks)
+  t=$(date +%s)
+  cpu=$(((now - last) * 100 / hz / (t - lastT)))
+  last=$now
+  lastT=$t
+  line=$(grep '^display:' "$work/stats.txt" | tail -1)
+  if [ $(((t - begin) % 20)) -lt 10 ]; then
+    ms=$(menu_ms)
+    latencies="$latencies $ms"
+  else
+    ms="-"
+  fi
+  echo "t=$((t - begin))s cpu=${cpu}% rss=$(rss)MB menu=${ms}ms $line"
+done
+import -window root "$work/last.png" && cp "$work/last.png" "$build/viewer_load_${serial}_${clicks}.png"
+total=$(($(ticks) - start))
+echo "RESULT $serial view-clicks=$clicks: mean cpu $((total * 100 / hz / seconds))%, rss at end $(rss) MB, peak $(awk '/VmHWM/ {print int($2 / 1024)}' /proc/$pid/status) MB"
+grep '^display:' "$work/stats.txt" | tail -n +5 | awk '{n++; s += $2; if (min == "" || $2 < min) min = $2} END {printf "RESULT images/s: mean %.1f, lowest %d over %d s\n", s / n, min, n}'
+# the status bar's count covers the camera's last second; sampled once a second
+grep -o 'Dropped: [0-9]*' "$work/stats.txt" | awk '{n++; if ($2 > 0) d++; if ($2 > m) m = $2} END {printf "RESULT dropped events: %d of %d samples non-zero, most in one second %d\n", d, n, m}'
+echo "RESULT menu latency ms:$latencies"
