@@ -136,7 +136,7 @@ def main():
             fresh = fresh_memory_rate(events)
             print(f"{os.path.basename(path)}: {events} events, {size / 2**20:.1f} MiB, medians of {rounds} rounds:\n"
                   f"  C++ decoder (one thread, CPU time, reused buffer)   {cpp:6.0f} Mev/s\n"
-                  f"  read_all() (wall clock, every core, fresh array)    {multi:6.0f} Mev/s "
+                  f"  read_all() (wall clock, every core, a new array)    {multi:6.0f} Mev/s "
                   f"(by process CPU time {multi_cpu:.0f})\n"
                   f"  read_all(threads=1) (wall clock)                    {single:6.0f} Mev/s\n"
                   f"  ratio read_all() / C++ decoder: median {ratio:.2f} (rounds {lo:.2f} .. {hi:.2f})\n"
