@@ -60,7 +60,7 @@ void MainWidget::slotOpenCamera() {
     const norvale::CameraDescription& desc = cameras[size_t(index)];
     qDebug() << "Select camera: " << QString::fromStdString(desc.serial)
              << " product: " << QString::fromStdString(desc.product);
-    if (desc.product == "Velfox") {
+    if (manager.isFusionCamera(desc.serial)) { // whatever its product name
         emit signalShowLeftBottomTips(tr("Fusion cameras cannot be shown yet."), NrMessageWarning);
         return;
     }
