@@ -72,7 +72,7 @@ def generate(path: _Path, duration_s: float, rate_mevs: float, seed: int = 1,
 
 def cameras() -> list[Dict[str, Any]]:
     """Every camera: serial, product, manufacturer, link, camera_ip, local_ip, netmask, gateway,
-    mac_address, firmware."""
+    mac_address, firmware, fusion."""
 
 class CameraTool:
     """One tool's parameters as a mapping; KeyError, TypeError or ValueError when refused."""

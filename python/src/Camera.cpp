@@ -50,12 +50,19 @@ py::dict describe(const CameraDescription& d) {
 
 py::list cameras() {
     std::vector<CameraDescription> descs;
+    std::vector<bool> fusion;
     {
         py::gil_scoped_release nogil;
-        descs = DvsCameraManager().getCameraDescs();
+        DvsCameraManager manager;
+        descs = manager.getCameraDescs();
+        for (const CameraDescription& d : descs) fusion.push_back(manager.isFusionCamera(d.serial));
     }
     py::list out;
-    for (const CameraDescription& d : descs) out.append(describe(d));
+    for (size_t i = 0; i < descs.size(); ++i) {
+        py::dict d = describe(descs[i]);
+        d["fusion"] = bool(fusion[i]);
+        out.append(d);
+    }
     return out;
 }
 
@@ -345,7 +352,8 @@ private:
 void bindCamera(py::module_& m) {
     m.def("cameras", &cameras, R"doc(The cameras that can be opened, as a list of dicts: serial, product,
 manufacturer, link ("usb" or "ethernet"), camera_ip, local_ip, netmask, gateway (dotted quads,
-empty for USB cameras), mac_address (0 for USB cameras) and firmware.)doc");
+empty for USB cameras), mac_address (0 for USB cameras), firmware and fusion (True for a camera
+with an APS image).)doc");
 
     py::class_<Tool>(m, "CameraTool", R"doc(The parameters of one tool of a camera, as a mapping: tool["name"]
 reads the current value, tool["name"] = value sets it at once. An unknown name raises KeyError,
@@ -399,7 +407,12 @@ a file cannot be created.)doc")
         .def("stop_recording", &Camera::stopRecording,
              "Finishes the recording and returns the number of events written to it. ValueError when nothing was recording or a write failed.")
         .def_property_readonly("tools", &Camera::tools, "The camera's tools: a dict of name -> CameraTool.")
-        .def_property_readonly("description", [](Camera& c) { return describe(c.description()); },
+        .def_property_readonly("description",
+                               [](Camera& c) {
+                                   py::dict d = describe(c.description());
+                                   d["fusion"] = c.isFusion();
+                                   return d;
+                               },
                                "The camera's entry of norvale.cameras().")
         .def_property_readonly("fusion", &Camera::isFusion, "True for a fusion camera (events and APS images).")
         .def_property_readonly("width", &Camera::width, "Event sensor width in pixels.")

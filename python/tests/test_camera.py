@@ -74,14 +74,15 @@ def test_stream_tools_and_record(serial, tmp_path):
 
 
 def test_fusion_camera_streams_events_and_aps_frames(serial, tmp_path):
-    fusion = [c["serial"] for c in norvale.cameras() if c["serial"].startswith("SIM-FUS")]
-    assert fusion, norvale.cameras()
+    fusion = [c["serial"] for c in norvale.cameras() if c["fusion"]]
+    assert fusion == ["SIM-FUS-0001"], norvale.cameras()
     with norvale.Camera(serial) as dvs:
         assert not dvs.fusion and dvs.aps_width is None
         with pytest.raises(ValueError, match="not a fusion camera"):
             dvs.next_frame(timeout=0)
     with norvale.Camera(fusion[0]) as cam:
         assert cam.fusion and (cam.aps_width, cam.aps_height) == (3840, 2160) and cam.aps_frame_rate > 0
+        assert cam.description == [c for c in norvale.cameras() if c["fusion"]][0]
         aps = cam.tools["aps"]
         aps["exposure"] = 5000
         assert aps["exposure"] == 5000
