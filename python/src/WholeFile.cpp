@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -132,8 +133,15 @@ WholeFileDecoder::~WholeFileDecoder() = default;
 
 size_t WholeFileDecoder::spansFor(uint64_t dataBytes, size_t threads) {
     if (threads) return std::min(threads, kMaxThreads);
+    const uint64_t wanted = dataBytes / kBytesPerThread;
+    if (wanted < 2) return 1;
     static const size_t cores = std::max(1u, std::thread::hardware_concurrency()); // reads /sys each time
-    return size_t(std::clamp<uint64_t>(dataBytes / kBytesPerThread, 1, std::min(cores, kMaxThreads)));
+    // Only the cores other programs leave idle: on a busy machine a second thread waits for a
+    // core and then competes with the first for memory, which costs more than it saves.
+    double load = 0;
+    const size_t busy = ::getloadavg(&load, 1) == 1 ? size_t(std::max(0.0, load)) : 0;
+    const size_t idle = cores > busy ? cores - busy : 1;
+    return size_t(std::clamp<uint64_t>(wanted, 1, std::min({cores, idle, kMaxThreads})));
 }
 
 bool WholeFileDecoder::decode(int fd, uint64_t dataOffset, const std::vector<DecodeSpan>& spans, uint64_t events,

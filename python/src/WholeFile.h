@@ -1,7 +1,7 @@
 #pragma once
 
 // Decodes every event of a raw file into one array, the index's spans on up to as many threads as
-// the machine has cores, each straight into its own slice of the array (no copy, and each thread
+// the machine has idle cores, each straight into its own slice of the array (no copy, and each thread
 // first touches the fresh memory it fills). Events come out in time order.
 //
 // Threads: one caller at a time (the file's mutex, without the GIL); decode() runs the first span
@@ -23,7 +23,7 @@ public:
     ~WholeFileDecoder();
 
     // The spans to ask the reader for: `threads` when given, else one for a small file and one per
-    // core for a large one.
+    // idle core (by the load average) for a large one.
     static size_t spansFor(uint64_t dataBytes, size_t threads);
     // Decodes spans (from DvsFileReader::decodeSpans, of `events` in total) of the words that start
     // at dataOffset in fd into out (replaced). False with problem set when the file cannot be read
