@@ -234,7 +234,7 @@ public:
         // read-only, kept alive by the capsule.
         py::capsule owner(frame.release(), [](void* p) { delete static_cast<ApsFrame*>(p); });
         py::array_t<uint8_t> image({h, w, py::ssize_t(3)}, {w * 3, py::ssize_t(3), py::ssize_t(1)}, pixels, owner);
-        py::detail::array_proxy(image.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+        image.attr("setflags")(py::arg("write") = false);
         return py::make_tuple(timestamp, image);
     }
 
