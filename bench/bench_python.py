@@ -4,9 +4,15 @@
     PYTHONPATH=build/release/python /usr/bin/python3 bench/bench_python.py build/release/bin/nrraw [FILE...]
 
 Without files: the real recordings of ../shared/data (when present) and a generated recording of
-about 1 GiB in /tmp, deleted at the end. For each file: read_all() into NumPy against `nrraw bench
-decode` (the decoding kernel over the file in memory); for the largest: read(t, t + 33333) at
-random t and the peak memory of a process that streams the file with slices().
+about 1 GiB in /tmp, deleted at the end. For each file, repeated rounds of:
+  - C++ decoder: `nrraw bench decode`, the decoding kernel over the file already in memory, into a
+    reused buffer, one thread, best of 3 passes by the thread's CPU time;
+  - read_all(): events per second of wall-clock time from the call to the finished NumPy array
+    (reading the file from the page cache, decoding into a new array, on the idle cores), and the
+    same with threads=1; the first call of a round is shown apart (see compare_read_all);
+then the medians and the median of the per-round ratios read_all() / C++ decoder. For the largest
+file: read(t, t + 33333) at random t and the peak memory of a process that streams the file with
+slices() and chunks().
 """
 import os
 import random
@@ -42,16 +48,38 @@ def fresh_memory_rate(events):
     return events / seconds / 1e6
 
 
-def read_all_rate(path, repeat):
+def read_all_rate(f, threads):
+    """Wall-clock and process CPU events per second of one read_all()."""
+    t0, c0 = time.perf_counter(), time.process_time()
+    a = f.read_all(threads=threads)
+    wall, cpu = time.perf_counter() - t0, time.process_time() - c0
+    n = len(a)
+    del a
+    return n / wall / 1e6, n / max(cpu, 1e-9) / 1e6
+
+
+def compare_read_all(nrraw, path, rounds):
+    """Per round: the C++ decoder, then read_all() once right after it ("first"), then read_all() on
+    every core and with threads=1, alternating which goes first."""
     f = norvale.RawFile(path)
-    best = 0.0
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        a = f.read_all()
-        seconds = time.perf_counter() - t0
-        best = max(best, len(a) / seconds / 1e6)
-        del a
-    return best, f.info["events"]
+    inner = max(1, int(2e7 // max(f.info["events"], 1)))  # small files: several calls per round
+    rows = {k: [] for k in ("cpp", "first", "multi", "multi_cpu", "single", "ratio", "cpu_ratio")}
+    for r in range(rounds):
+        c = cpp_decode_rate(nrraw, path)
+        # On our virtual machine the first large array after a pause may get memory the host took
+        # back, which costs far more than decoding: shown apart from the calls that follow.
+        rows["first"].append(read_all_rate(f, None)[0])
+        for threads in ((None, 1) if r % 2 == 0 else (1, None)):
+            runs = [read_all_rate(f, threads) for _ in range(inner)]
+            if threads is None:
+                m, m_cpu = statistics.median(x[0] for x in runs), statistics.median(x[1] for x in runs)
+            else:
+                rows["single"].append(statistics.median(x[0] for x in runs))
+        rows["cpp"].append(c), rows["multi"].append(m), rows["multi_cpu"].append(m_cpu)
+        rows["ratio"].append(m / c), rows["cpu_ratio"].append(m_cpu / c)
+    out = {k: statistics.median(v) for k, v in rows.items()}
+    out["ratio_lo"], out["ratio_hi"] = min(rows["ratio"]), max(rows["ratio"])
+    return f.info["events"], out
 
 
 def page_in(path):
@@ -108,17 +136,22 @@ def main():
         print(f"generated {os.path.getsize(generated) / 2**30:.2f} GiB in {time.perf_counter() - t0:.1f} s")
         files.append(generated)
     try:
+        print(f"machine: {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f} at the start")
         for path in files:
             page_in(path)
             size = os.path.getsize(path)
-            repeat = 2 if size > 1 << 28 else 20
-            cpp = cpp_decode_rate(nrraw, path)
-            py, events = read_all_rate(path, repeat)
-            cpp_after = cpp_decode_rate(nrraw, path)
+            rounds = 5 if size > 1 << 28 else 9
+            events, m = compare_read_all(nrraw, path, rounds)
             fresh = fresh_memory_rate(events)
-            print(f"{os.path.basename(path)}: {events} events, {size / 2**20:.1f} MiB; read_all() {py:.0f} Mev/s; "
-                  f"C++ decoder {cpp:.0f} / {cpp_after:.0f} Mev/s (before / after); "
-                  f"ratio {py / max(cpp, cpp_after):.2f}; filling a fresh array of that size alone: {fresh:.0f} Mev/s")
+            print(f"{os.path.basename(path)}: {events} events, {size / 2**20:.1f} MiB, medians of {rounds} rounds:\n"
+                  f"  C++ decoder (one thread, CPU time, reused buffer)    {m['cpp']:6.0f} Mev/s\n"
+                  f"  read_all() (wall clock, idle cores, a new array)     {m['multi']:6.0f} Mev/s "
+                  f"(by process CPU time {m['multi_cpu']:.0f})\n"
+                  f"  read_all(threads=1) (wall clock)                     {m['single']:6.0f} Mev/s\n"
+                  f"  ratio read_all() / C++ decoder: median {m['ratio']:.2f} (rounds {m['ratio_lo']:.2f} .. "
+                  f"{m['ratio_hi']:.2f}); by process CPU time {m['cpu_ratio']:.2f}\n"
+                  f"  read_all() first in its round, right after the C++ pass: {m['first']:.0f} Mev/s\n"
+                  f"  filling a fresh array of that size alone: {fresh:.0f} Mev/s")
         big = max(files, key=os.path.getsize)
         median, p99 = random_reads(big)
         print(f"{os.path.basename(big)}: read(t, t + 33333) at random t: median {median:.2f} ms, "

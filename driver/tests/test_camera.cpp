@@ -133,6 +133,8 @@ TEST_F(CameraTest, DefaultCamerasAreListedAndOpenOnce) {
     for (const auto& d : descs) EXPECT_EQ(d.serial.compare(0, 4, "SIM-"), 0) << d.serial;
     EXPECT_EQ(descs[1].product, "Velfox");
     EXPECT_EQ(descs[1].firmwareVersion, "Velfox_V1.7.2");
+    EXPECT_TRUE(manager.isFusionCamera(descs[1].serial));
+    EXPECT_FALSE(manager.isFusionCamera(descs[0].serial) || manager.isFusionCamera("SIM-NONE"));
     const auto& eth = descs[2];
     EXPECT_EQ(eth.linkType, LINK_ETHERNET);
     const uint32_t mask = stringToIP(eth.netmask);

@@ -390,3 +390,55 @@ TEST(DvsFileReader, TriggersAwayFromEventsAreFound) {
     cutEqualsRange(*r, t - 5, t + 5, dir.path("cut.raw"));
     cutEqualsRange(*r, 0, t, dir.path("cut.raw"));
 }
+
+// Spans decoded each on its own from their state give, joined, exactly the events of one pass:
+// a clean recording of both formats and random words (odd lengths, words cut by chunk edges).
+TEST(DvsFileReader, DecodeSpansJoinIntoTheWholeFile) {
+    TempDir dir;
+    writeRecording(dir.path("gen.raw"), 4e6, 300'000);
+    std::string junk = "% evt 3.0\n% geometry 640x480\n% end\n" + randomEvt3Words(400'000, 7) + "x";
+    writeBytes(dir.path("junk.raw"), junk);
+    std::vector<std::string> paths{dir.path("gen.raw"), dir.path("junk.raw")};
+    if (haveSharedData("sparklers.evt2.raw")) paths.push_back(sharedData("sparklers.evt2.raw"));
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        auto r = openPrepared(path);
+        ASSERT_TRUE(r);
+        const std::string bytes = readBytes(path);
+        RawHeader header;
+        std::string problem;
+        ASSERT_EQ(parseRawHeader(bytes.data(), bytes.size(), true, header, problem), HeaderStatus::Ok);
+        const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + header.dataOffset;
+        auto decodeWhole = [&](uint64_t offset, uint64_t size, const RawDecoderState& state) {
+            auto d = makeDecoder(r->format(), r->width(), r->height());
+            d->setState(state);
+            std::vector<Event2D> out(d->maxEvents(size_t(size)));
+            out.resize(d->decode(data + offset, size_t(size), out.data(), nullptr));
+            return out;
+        };
+        const std::vector<Event2D> whole = decodeWhole(0, r->getStats().dataBytes, RawDecoderState{});
+        ASSERT_EQ(whole.size(), r->getStats().eventCount);
+        for (size_t n : {1, 2, 3, 7, 100000}) {
+            const std::vector<DecodeSpan> spans = r->decodeSpans(n);
+            ASSERT_FALSE(spans.empty());
+            EXPECT_LE(spans.size(), n);
+            std::vector<Event2D> joined;
+            uint64_t offset = 0;
+            for (const DecodeSpan& s : spans) {
+                EXPECT_EQ(s.offset, offset);
+                EXPECT_EQ(s.eventsBefore, joined.size());
+                const std::vector<Event2D> part = decodeWhole(s.offset, s.bytes, s.state);
+                EXPECT_EQ(part.size(), s.events);
+                joined.insert(joined.end(), part.begin(), part.end());
+                offset += s.bytes;
+            }
+            EXPECT_EQ(offset, r->getStats().dataBytes);
+            ASSERT_EQ(joined.size(), whole.size());
+            for (size_t i = 0; i < whole.size(); ++i)
+                ASSERT_TRUE(joined[i].timestamp == whole[i].timestamp && joined[i].x == whole[i].x &&
+                            joined[i].y == whole[i].y && joined[i].polarity == whole[i].polarity)
+                    << "event " << i;
+        }
+        if (path == dir.path("gen.raw")) EXPECT_EQ(r->decodeSpans(2).size(), 2u);
+    }
+}

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Args.h"
@@ -12,6 +13,8 @@
 #include "Errors.h"
 #include "EventArrays.h"
 #include "FileState.h"
+#include "FusionTap.h"
+#include "ArrayPool.h"
 #include "norvale/DvsCameraManager.h"
 
 namespace py = pybind11;
@@ -47,12 +50,19 @@ py::dict describe(const CameraDescription& d) {
 
 py::list cameras() {
     std::vector<CameraDescription> descs;
+    std::vector<bool> fusion;
     {
         py::gil_scoped_release nogil;
-        descs = DvsCameraManager().getCameraDescs();
+        DvsCameraManager manager;
+        descs = manager.getCameraDescs();
+        for (const CameraDescription& d : descs) fusion.push_back(manager.isFusionCamera(d.serial));
     }
     py::list out;
-    for (const CameraDescription& d : descs) out.append(describe(d));
+    for (size_t i = 0; i < descs.size(); ++i) {
+        py::dict d = describe(descs[i]);
+        d["fusion"] = bool(fusion[i]);
+        out.append(d);
+    }
     return out;
 }
 
@@ -161,93 +171,180 @@ private:
     std::shared_ptr<CameraTool> tool;
 };
 
+// A DVS camera, or a fusion camera with its tap; the calls both have go to whichever is open.
 class Camera {
 public:
     explicit Camera(const std::string& serial) {
         bool known = false;
         {
             py::gil_scoped_release nogil;
+            clearDriverReason();
             DvsCameraManager manager;
             for (const CameraDescription& d : manager.getCameraDescs()) known = known || d.serial == serial;
-            if (known) cam = manager.openCamera(serial);
-            // The hand-off of events begins with the first call: from here on nothing is missed.
-            if (cam) cam->getNextBatch(batch);
+            if (known && manager.isFusionCamera(serial)) {
+                fusion = manager.openFusionCamera(serial);
+                if (fusion) tap = std::make_unique<FusionTap>(fusion);
+            } else if (known) {
+                dvs = manager.openCamera(serial);
+                // The hand-off of events begins with the first call: from here on nothing is missed.
+                if (dvs) dvs->getNextBatch(batch);
+            }
         }
         if (!known) throw py::value_error("no camera with serial '" + serial + "' (norvale.cameras() lists them)");
-        if (!cam)
-            throw py::value_error("camera '" + serial + "' cannot be opened here: it is open already or is a fusion camera");
+        if (!dvs && !fusion)
+            throw py::value_error(driverReason("camera '" + serial + "' cannot be opened: it is open already"));
     }
-
-    void start() { check(call([&] { return cam->start(); }) == 0, "cannot start"); }
-    void stop() { check(call([&] { return cam->stop(); }) == 0, "cannot stop"); }
+    void start() { check(call([&](auto& c) { return startStream(c); }) == 0, "cannot start"); }
+    void stop() { check(call([&](auto& c) { return stopStream(c); }) == 0, "cannot stop"); }
 
     // Waits up to timeout for events, the GIL released; an empty array when none came.
     py::array nextBatch(double timeoutS) {
         open();
-        std::vector<Event2D> events;
+        std::vector<Event2D> events = takeVector(lastBatch);
         {
             py::gil_scoped_release nogil;
-            const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutS);
-            while (!cam->getNextBatch(events) && std::chrono::steady_clock::now() < until && cam->isConnected())
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const std::chrono::duration<double> timeout(std::max(timeoutS, 0.0));
+            if (tap) {
+                tap->takeEvents(events, timeout);
+            } else {
+                const auto until = std::chrono::steady_clock::now() + timeout;
+                while (!dvs->getNextBatch(events) && std::chrono::steady_clock::now() < until && dvs->isConnected())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
         }
+        lastBatch = events.size();
         return eventsToArray(std::move(events));
     }
 
+    // (timestamp, HxWx3 pixels) of the next APS frame, None when none came within timeout.
+    py::object nextFrame(double timeoutS) {
+        open();
+        if (!tap) throw py::value_error("camera " + description().serial + " has no APS image: it is not a fusion camera");
+        auto frame = std::make_unique<ApsFrame>();
+        bool got;
+        {
+            py::gil_scoped_release nogil;
+            got = tap->takeFrame(*frame, std::chrono::duration<double>(std::max(timeoutS, 0.0)));
+        }
+        if (!got) return py::none();
+        const uint64_t timestamp = frame->timestamp;
+        const py::ssize_t h = frame->height(), w = frame->width();
+        uint8_t* pixels = frame->data();
+        // The array shares the frame's pixels (a recording's video writer may still read them):
+        // read-only, kept alive by the capsule.
+        py::capsule owner(frame.release(), [](void* p) { delete static_cast<ApsFrame*>(p); });
+        py::array_t<uint8_t> image({h, w, py::ssize_t(3)}, {w * 3, py::ssize_t(3), py::ssize_t(1)}, pixels, owner);
+        image.attr("setflags")(py::arg("write") = false);
+        return py::make_tuple(timestamp, image);
+    }
+
     void record(py::handle pathObject) {
-        const std::string path = pathArg(pathObject);
+        std::string path = pathArg(pathObject);
         open();
         checkWritablePath(path);
+        // A fusion camera writes base.raw, base.mp4 and base.json.
+        std::string base = path;
+        if (fusion && base.size() > 4 && base.compare(base.size() - 4, 4, ".raw") == 0) base.resize(base.size() - 4);
+        const std::string raw = fusion ? base + ".raw" : path;
         // The recorder replaces its file: never one a RawFile is reading.
-        if (FileState::openInputNamed(path).valid)
-            throw py::value_error("output " + path + " is a recording open for reading; nothing was written");
-        if (!call([&] { return cam->startRecording(path); }))
-            throw py::value_error(driverReason("cannot record to " + path + ": a recording runs or the file cannot be created"));
+        if (FileState::openInputNamed(raw).valid)
+            throw py::value_error("output " + raw + " is a recording open for reading; nothing was written");
+        const size_t slash = base.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : base.substr(0, std::max<size_t>(slash, 1));
+        const std::string name = slash == std::string::npos ? base : base.substr(slash + 1);
+        const bool ok = call([&](auto& c) { return startRecordingTo(c, path, folder, name); });
+        if (!ok)
+            throw py::value_error(
+                driverReason("cannot record to " + path + ": a recording runs or the file cannot be created"));
     }
 
     uint64_t stopRecording() {
-        open();
-        if (!call([&] { return cam->stopRecording(); }))
+        if (!call([&](auto& c) { return stopRecordingOf(c); }))
             throw py::value_error(driverReason("stop_recording: nothing was recording or writing the file failed"));
-        return cam->getRecordedEventCount();
+        return call([](auto& c) { return c.getRecordedEventCount(); });
     }
 
     py::dict tools() {
-        open();
         py::dict out;
-        for (const ToolInfo& info : cam->getAllToolsInfo())
-            if (auto t = cam->getTool(info.type)) out[py::str(toolKey(info.name))] = Tool(t);
+        std::vector<std::pair<std::string, std::shared_ptr<CameraTool>>> found;
+        call([&](auto& c) {
+            for (const ToolInfo& info : c.getAllToolsInfo())
+                if (auto t = c.getTool(info.type)) found.emplace_back(toolKey(info.name), t);
+            return 0;
+        });
+        for (auto& [key, tool] : found) out[py::str(key)] = Tool(tool);
         return out;
     }
 
     void close() {
-        std::shared_ptr<DvsCamera> dropped = std::move(cam);
+        std::unique_ptr<FusionTap> droppedTap = std::move(tap);
+        std::shared_ptr<DvsCamera> droppedDvs = std::move(dvs);
+        std::shared_ptr<FusionCamera> droppedFusion = std::move(fusion);
         py::gil_scoped_release nogil;
-        dropped.reset(); // stops streaming and recording
+        droppedTap.reset(); // its callbacks removed before the camera goes
+        droppedDvs.reset(); // stops streaming and recording
+        droppedFusion.reset();
     }
 
-    const DvsCamera& camera() {
+    bool isFusion() const { return bool(fusion); }
+    CameraDescription description() { return call([](auto& c) { return c.getCameraDescription(); }); }
+    int width() { return call([](auto& c) { return int(c.getWidth()); }); }
+    int height() { return call([](auto& c) { return int(c.getHeight()); }); }
+    bool connected() { return call([](auto& c) { return c.isConnected(); }); }
+    uint64_t recordedEvents() { return call([](auto& c) { return c.getRecordedEventCount(); }); }
+    uint64_t deliveredEvents() {
         open();
-        return *cam;
+        return tap ? tap->delivered() : dvs->getDeliveredEventCount();
+    }
+    uint64_t droppedEvents() {
+        open();
+        return tap ? tap->droppedEvents() : dvs->getDroppedEventCount();
+    }
+    py::object fusionFigure(const char* what) {
+        open();
+        if (!fusion) return py::none();
+        const std::string w = what;
+        if (w == "aps_width") return py::int_(fusion->getApsWidth());
+        if (w == "aps_height") return py::int_(fusion->getApsHeight());
+        if (w == "aps_frame_rate") return py::float_(fusion->getApsFrameRate());
+        if (w == "recorded_frames") return py::int_(fusion->getRecordedFrameCount());
+        return py::int_(tap->droppedFrames());
     }
 
 private:
-    void open() const {
-        if (!cam) throw py::value_error("the camera is closed");
+    static int startStream(DvsCamera& c) { return c.start(); }
+    static int startStream(FusionCamera& c) { return c.start(STREAM_FUSION); }
+    static int stopStream(DvsCamera& c) { return c.stop(); }
+    static int stopStream(FusionCamera& c) { return c.stop(STREAM_FUSION); }
+    static bool startRecordingTo(DvsCamera& c, const std::string& path, const std::string&, const std::string&) {
+        return c.startRecording(path);
     }
+    static bool startRecordingTo(FusionCamera& c, const std::string&, const std::string& folder, const std::string& name) {
+        return c.startRecording(folder, name, STREAM_FUSION);
+    }
+    static bool stopRecordingOf(DvsCamera& c) { return c.stopRecording(); }
+    static bool stopRecordingOf(FusionCamera& c) { return c.stopRecording(STREAM_FUSION); }
+
+    void open() const {
+        if (!dvs && !fusion) throw py::value_error("the camera is closed");
+    }
+    // f(camera) on whichever camera is open, with the GIL released.
     template <class F>
-    auto call(F f) -> decltype(f()) {
+    auto call(F f) -> decltype(f(std::declval<DvsCamera&>())) {
         open();
         py::gil_scoped_release nogil;
         clearDriverReason();
-        return f();
+        return dvs ? f(*dvs) : f(*fusion);
     }
     void check(bool ok, const char* what) {
-        if (!ok) throw py::value_error(std::string(what) + " camera " + cam->getCameraDescription().serial + ": it is disconnected");
+        if (!ok) throw py::value_error(std::string(what) + " camera " + description().serial + ": it is disconnected");
     }
 
-    std::shared_ptr<DvsCamera> cam;
+    std::shared_ptr<DvsCamera> dvs;
+    std::shared_ptr<FusionCamera> fusion;
+    std::unique_ptr<FusionTap> tap; // with fusion
     std::vector<Event2D> batch;
+    size_t lastBatch = 0;
 };
 
 } // namespace
@@ -255,7 +352,8 @@ private:
 void bindCamera(py::module_& m) {
     m.def("cameras", &cameras, R"doc(The cameras that can be opened, as a list of dicts: serial, product,
 manufacturer, link ("usb" or "ethernet"), camera_ip, local_ip, netmask, gateway (dotted quads,
-empty for USB cameras), mac_address (0 for USB cameras) and firmware.)doc");
+empty for USB cameras), mac_address (0 for USB cameras), firmware and fusion (True for a camera
+with an APS image).)doc");
 
     py::class_<Tool>(m, "CameraTool", R"doc(The parameters of one tool of a camera, as a mapping: tool["name"]
 reads the current value, tool["name"] = value sets it at once. An unknown name raises KeyError,
@@ -277,36 +375,65 @@ ValueError, and the tool keeps its setting.)doc")
         .def_property_readonly("name", &Tool::name, "The tool's name as the viewer shows it.")
         .def("__repr__", [](const Tool& t) { return "<norvale.CameraTool " + t.name() + ">"; });
 
-    py::class_<Camera>(m, "Camera", R"doc(An open event camera (DVS), by serial from norvale.cameras().
+    py::class_<Camera>(m, "Camera", R"doc(An open event camera, by serial from norvale.cameras(): a DVS camera, or a fusion
+camera that adds an APS intensity image (fusion is True).
 
 start() and stop() the stream; next_batch() gives the events since the last call as a structured
-array (fields t, x, y, p, in time order; t in microseconds of camera time). record(path) writes the
-stream into an EVT 3.0 raw file until stop_recording(). tools maps tool names ("biases",
-"trigger_in", "anti_flicker", ...) to their parameters. A camera is open in one place at a time:
-close() it (or use "with") to let it be opened again. Unknown serial: ValueError.)doc")
+array (fields t, x, y, p, in time order; t in microseconds of camera time), next_frame() a fusion
+camera's APS images. record(path) writes the stream into an EVT 3.0 raw file until
+stop_recording() (a fusion camera adds the APS video and its calibration beside it). tools maps
+tool names ("biases", "trigger_in", "anti_flicker", "aps", ...) to their parameters. A camera is
+open in one place at a time: close() it (or use "with") to let it be opened again. Unknown serial
+or a camera open already: ValueError.)doc")
         .def(py::init<const std::string&>(), py::arg("serial"))
-        .def("start", &Camera::start, "Starts streaming (camera time begins near 0). The GIL is released.")
+        .def("start", &Camera::start,
+             "Starts streaming, the APS image too on a fusion camera (camera time begins near 0). The GIL is released.")
         .def("stop", &Camera::stop, "Stops streaming; a running recording keeps its file open. The GIL is released.")
         .def("next_batch", &Camera::nextBatch, py::arg("timeout") = 1.0,
              R"doc(The events since the last call as a structured array (norvale.EVENT_DTYPE), in time
 order. Waits up to timeout seconds (GIL released) for some; empty when none came. A caller that
 falls far behind gets the newest events, the older ones counted in dropped_events.)doc")
+        .def("next_frame", &Camera::nextFrame, py::arg("timeout") = 1.0,
+             R"doc(The next APS image of a fusion camera as (t, image), or None when none came within
+timeout seconds (GIL released). t is the exposure's start in microseconds of the events' clock;
+image is a read-only uint8 array of aps_height x aps_width x 3 in blue, green, red order
+(image[..., ::-1] is RGB; image.copy() to change it). The newest few frames are kept; older ones
+are counted in dropped_frames. ValueError on a DVS camera.)doc")
         .def("record", &Camera::record, py::arg("path"),
-             "Starts recording the stream into an EVT 3.0 raw file at path (replaced if present). ValueError when a recording runs, path is a file open in a RawFile, or the file cannot be created.")
+             R"doc(Starts recording the stream into an EVT 3.0 raw file at path (replaced if present). A
+fusion camera writes base.raw, base.mp4 (the APS images) and base.json (its calibration) for a
+path of base or base.raw. ValueError when a recording runs, the raw file is open in a RawFile, or
+a file cannot be created.)doc")
         .def("stop_recording", &Camera::stopRecording,
              "Finishes the recording and returns the number of events written to it. ValueError when nothing was recording or a write failed.")
         .def_property_readonly("tools", &Camera::tools, "The camera's tools: a dict of name -> CameraTool.")
-        .def_property_readonly("description", [](Camera& c) { return describe(c.camera().getCameraDescription()); },
+        .def_property_readonly("description",
+                               [](Camera& c) {
+                                   py::dict d = describe(c.description());
+                                   d["fusion"] = c.isFusion();
+                                   return d;
+                               },
                                "The camera's entry of norvale.cameras().")
-        .def_property_readonly("width", [](Camera& c) { return c.camera().getWidth(); }, "Sensor width in pixels.")
-        .def_property_readonly("height", [](Camera& c) { return c.camera().getHeight(); }, "Sensor height in pixels.")
-        .def_property_readonly("connected", [](Camera& c) { return c.camera().isConnected(); }, "False once the device is gone.")
-        .def_property_readonly("recorded_events", [](Camera& c) { return c.camera().getRecordedEventCount(); },
+        .def_property_readonly("fusion", &Camera::isFusion, "True for a fusion camera (events and APS images).")
+        .def_property_readonly("width", &Camera::width, "Event sensor width in pixels.")
+        .def_property_readonly("height", &Camera::height, "Event sensor height in pixels.")
+        .def_property_readonly("aps_width", [](Camera& c) { return c.fusionFigure("aps_width"); },
+                               "APS image width in pixels; None on a DVS camera.")
+        .def_property_readonly("aps_height", [](Camera& c) { return c.fusionFigure("aps_height"); },
+                               "APS image height in pixels; None on a DVS camera.")
+        .def_property_readonly("aps_frame_rate", [](Camera& c) { return c.fusionFigure("aps_frame_rate"); },
+                               "APS frames per second; None on a DVS camera.")
+        .def_property_readonly("connected", &Camera::connected, "False once the device is gone.")
+        .def_property_readonly("recorded_events", &Camera::recordedEvents,
                                "Events written into the current (or last) recording.")
-        .def_property_readonly("delivered_events", [](Camera& c) { return c.camera().getDeliveredEventCount(); },
+        .def_property_readonly("recorded_frames", [](Camera& c) { return c.fusionFigure("recorded_frames"); },
+                               "APS frames written into the current (or last) recording's video; None on a DVS camera.")
+        .def_property_readonly("delivered_events", &Camera::deliveredEvents,
                                "Events the camera delivered since it was opened.")
-        .def_property_readonly("dropped_events", [](Camera& c) { return c.camera().getDroppedEventCount(); },
+        .def_property_readonly("dropped_events", &Camera::droppedEvents,
                                "Events next_batch dropped because the caller fell behind.")
+        .def_property_readonly("dropped_frames", [](Camera& c) { return c.fusionFigure("dropped_frames"); },
+                               "APS frames next_frame dropped because the caller fell behind; None on a DVS camera.")
         .def("close", &Camera::close, "Stops streaming and recording and releases the camera.")
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](Camera& c, py::args) { c.close(); });

@@ -17,7 +17,11 @@ struct Captured {
     std::string warning;
 };
 
-thread_local Captured threadCapture;
+// The Logger keeps the calling thread's first error itself (Logger::threadError). What it does
+// not keep, this sink does: warnings, which is how the driver gives many of its refusals ("open
+// already", events a file cannot hold), and the messages of the driver's own threads (storage,
+// export), for a call whose failure was logged elsewhere.
+thread_local std::string threadWarning;
 std::mutex anyMutex;
 Captured anyCapture; // guarded by anyMutex
 
@@ -28,8 +32,7 @@ protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
         if (msg.level < spdlog::level::warn) return;
         std::string text(msg.payload.data(), msg.payload.size());
-        std::string& mine = msg.level >= spdlog::level::err ? threadCapture.error : threadCapture.warning;
-        mine = text;
+        if (msg.level < spdlog::level::err) threadWarning = text;
         std::lock_guard<std::mutex> lock(anyMutex);
         (msg.level >= spdlog::level::err ? anyCapture.error : anyCapture.warning) = std::move(text);
     }
@@ -54,14 +57,16 @@ void installDriverLogCapture() {
 }
 
 void clearDriverReason() {
-    threadCapture = Captured{};
+    Logger::clearThreadError();
+    threadWarning.clear();
     std::lock_guard<std::mutex> lock(anyMutex);
     anyCapture = Captured{};
 }
 
 std::string driverReason(const std::string& fallback) {
-    if (!threadCapture.error.empty()) return threadCapture.error;
-    if (!threadCapture.warning.empty()) return threadCapture.warning;
+    const std::string error = Logger::threadError();
+    if (!error.empty()) return error;
+    if (!threadWarning.empty()) return threadWarning;
     std::lock_guard<std::mutex> lock(anyMutex);
     if (!anyCapture.error.empty()) return anyCapture.error;
     if (!anyCapture.warning.empty()) return anyCapture.warning;

@@ -3,9 +3,10 @@
 // The driver reports why a call failed only in its log. These helpers listen to that log so a
 // failed call can raise a Python exception that carries the reason.
 //
-// Threads: the capture sink runs on whatever thread logs; it keeps the last message per thread
-// (thread_local) and, as a fallback for messages logged by the driver's own worker threads, the
-// last one of the process (guarded by its own mutex).
+// Threads: the calling thread's first error is the Logger's own (Logger::threadError); the capture
+// sink runs on whatever thread logs and adds the last warning per thread (thread_local) and, as a
+// fallback for messages logged by the driver's own worker threads, the last error and warning of
+// the process (guarded by its own mutex).
 #include <string>
 
 namespace norvale::python {
@@ -16,7 +17,8 @@ void installDriverLogCapture();
 // Forgets what was captured so far (call before a driver call whose failure needs a reason).
 void clearDriverReason();
 
-// The last error (else warning) logged since clearDriverReason: on this thread first, then on any.
+// Since clearDriverReason: this thread's first error, else its last warning, else the last error
+// or warning of any thread.
 // `fallback` when nothing was logged.
 std::string driverReason(const std::string& fallback);
 

@@ -5,17 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <new>
 
-#include "ArrayPool.h"
+#include "norvale/Logger.h"
 #include "norvale/RawHeader.h"
 
 namespace norvale::python {
 
 namespace {
-
-constexpr size_t kReadBytes = size_t(4) << 20;
-constexpr size_t kDecodePiece = size_t(64) << 10;
 
 // Reads up to size bytes at offset; fewer at the end of the file, -1 on an error.
 ssize_t readAt(int fd, uint8_t* buffer, size_t size, uint64_t offset) {
@@ -128,31 +124,14 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
     return true;
 }
 
-bool FileState::readAll(EventBuffer& out) {
-    auto decoder = makeDecoder(format, width, height);
-    if (!io) io.reset(new uint8_t[size_t(std::min<uint64_t>(kReadBytes, std::max<uint64_t>(stats.dataBytes, 1)))]);
-    const size_t wanted = size_t(stats.eventCount) + decoder->maxEvents(kDecodePiece);
-    if (!takeBuffer(wanted, out) && !out.reserve(wanted)) throw std::bad_alloc();
-    size_t count = 0;
-    // The bytes the index covers: a file that grew since it was opened is read as it was then.
-    for (uint64_t off = 0; off < stats.dataBytes; off += kReadBytes) {
-        const size_t want = size_t(std::min<uint64_t>(kReadBytes, stats.dataBytes - off));
-        const ssize_t got = readAt(fd, io.get(), want, dataOffset + off);
-        if (got < 0) return false;
-        for (size_t p = 0; p < size_t(got); p += kDecodePiece) {
-            const size_t len = std::min(kDecodePiece, size_t(got) - p);
-            const size_t room = decoder->maxEvents(len);
-            if (count + room > out.capacity()) { // the file holds more than it did when indexed
-                out.setSize(count);
-                if (!out.reserve(std::max(out.capacity() * 2, count + room))) throw std::bad_alloc();
-            }
-            count += decoder->decode(io.get() + p, len, out.data() + count, nullptr);
-        }
-        if (size_t(got) < want) break;
-    }
-    out.setSize(count);
-    sortByTime(out.data(), out.data() + count);
-    return true;
+bool FileState::readAll(EventBuffer& out, size_t threads) {
+    if (!whole) whole = std::make_unique<WholeFileDecoder>(format, width, height);
+    std::string problem;
+    if (whole->decode(fd, dataOffset, reader->decodeSpans(WholeFileDecoder::spansFor(stats.dataBytes, threads)), stats.eventCount, out,
+                      problem))
+        return true;
+    NR_LOG(LOG_ERROR, "raw file %s: %s", path.c_str(), problem.c_str());
+    return false;
 }
 
 } // namespace norvale::python

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "EventBuffer.h"
+#include "WholeFile.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/SafeOutputFile.h"
 
@@ -33,7 +34,7 @@ struct FileState {
     uint32_t width = 0, height = 0;
     int fd = -1;                   // our own descriptor, for reading the whole file without the index
     uint64_t dataOffset = 0;       // where the words start
-    std::unique_ptr<uint8_t[]> io; // readAll's input, kept for the next call; guarded by mutex
+    std::unique_ptr<WholeFileDecoder> whole; // readAll's threads and buffers; guarded by mutex
 
     ~FileState();
 
@@ -56,9 +57,10 @@ struct FileState {
     // Events of [from, to) into out (replacing its contents), in time order. Caller holds mutex and
     // checked that the file is open. False on a read error.
     bool read(uint64_t from, uint64_t to, std::vector<Event2D>& out);
-    // Every event of the file, in time order, decoded straight into out: the fast path of
-    // read_all. Caller holds mutex. False on a read error; std::bad_alloc when memory runs out.
-    bool readAll(EventBuffer& out);
+    // Every event of the file, in time order, decoded straight into out on every core: the fast
+    // path of read_all; on `threads` threads (0: as many as pay off). Caller holds mutex. False on a read error or a file that changed since it
+    // was indexed (the reason is logged); std::bad_alloc when memory runs out.
+    bool readAll(EventBuffer& out, size_t threads);
 
 private:
     FileIdentity identity; // registered while valid

@@ -153,12 +153,17 @@ public:
     py::array read(py::handle start, py::handle end) {
         const uint64_t from = timeArg(start, "start_us"), to = timeArg(end, "end_us");
         const RawFileStats& s = st->stats;
-        if (s.eventCount && from <= s.firstTimestamp && to > s.lastTimestamp && to > from) return readAll();
+        if (s.eventCount && from <= s.firstTimestamp && to > s.lastTimestamp && to > from) return readAll(py::none());
         return readArray(*st, from, to);
     }
-    py::array readAll() {
+    py::array readAll(py::handle threads) {
+        size_t limit = 0;
+        if (!threads.is_none()) {
+            limit = size_t(timeArg(threads, "threads"));
+            if (limit == 0) throw py::value_error("threads must be at least 1");
+        }
         EventBuffer events;
-        if (!withReader(*st, [&](DvsFileReader&) { return st->readAll(events); }))
+        if (!withReader(*st, [&](DvsFileReader&) { return st->readAll(events, limit); }))
             raiseDriverError("cannot read " + st->path);
         return eventsToArray(std::move(events));
     }
@@ -290,7 +295,12 @@ events), events, on, off, triggers (counts) and data_bytes.)doc")
 
 Returns a structured array with fields t (uint64, us), x, y (uint16) and p (uint8, 1 ON, 0 OFF);
 norvale.EVENT_DTYPE. Decodes only the part of the file that holds the range.)doc")
-        .def("read_all", &RawFile::readAll, "Every event of the file in time order (see read()).")
+        .def("read_all", &RawFile::readAll, py::kw_only(), py::arg("threads") = py::none(),
+             R"doc(Every event of the file in time order (see read()).
+
+A large file is decoded on several threads at once, by default one per core that other programs
+leave idle (a small one on the calling thread alone); threads sets their number (1: only the
+calling thread). The GIL is released meanwhile.)doc")
         .def("triggers", &RawFile::triggers,
              "Trigger edges in file order: structured array t (uint64, us), p (uint8, 1 rising, 0 falling), id "
              "(uint8, channel); norvale.TRIGGER_DTYPE.")

@@ -71,3 +71,58 @@ def test_stream_tools_and_record(serial, tmp_path):
         with pytest.raises(ValueError):
             cam.stop_recording()
     norvale.Camera(serial).close()  # released by the with block
+
+
+def test_fusion_camera_streams_events_and_aps_frames(serial, tmp_path):
+    fusion = [c["serial"] for c in norvale.cameras() if c["fusion"]]
+    assert fusion == ["SIM-FUS-0001"], norvale.cameras()
+    with norvale.Camera(serial) as dvs:
+        assert not dvs.fusion and dvs.aps_width is None
+        with pytest.raises(ValueError, match="not a fusion camera"):
+            dvs.next_frame(timeout=0)
+    with norvale.Camera(fusion[0]) as cam:
+        assert cam.fusion and (cam.aps_width, cam.aps_height) == (3840, 2160) and cam.aps_frame_rate > 0
+        assert cam.description == [c for c in norvale.cameras() if c["fusion"]][0]
+        aps = cam.tools["aps"]
+        aps["exposure"] = 5000
+        assert aps["exposure"] == 5000
+        with pytest.raises(ValueError, match="exposure"):
+            aps["exposure"] = 10 ** 6
+        base = tmp_path / "fusion"
+        cam.record(str(base) + ".raw")
+        cam.start()
+        batches, frames = [], []
+        end = time.monotonic() + 1.0
+        while time.monotonic() < end:
+            batches.append(cam.next_batch(timeout=0.05))
+            frame = cam.next_frame(timeout=0)
+            if frame is not None:
+                frames.append(frame)
+        cam.stop()
+        while len(batches[-1]):
+            batches.append(cam.next_batch(timeout=0.05))
+        while frames[-1:] != [None]:
+            frames.append(cam.next_frame(timeout=0))
+        frames.pop()
+        recorded = cam.stop_recording()
+        ev = np.concatenate(batches)
+        assert len(ev) > 1000 and np.all(np.diff(ev["t"].astype(np.int64)) >= 0)
+        assert ev["x"].max() < cam.width and ev["y"].max() < cam.height
+        assert cam.dropped_events == 0 and cam.delivered_events == len(ev) == recorded
+        # frames: in order, on the events' clock, read-only pixels sharing the camera's buffer
+        assert len(frames) >= 2 and cam.recorded_frames >= 1  # 10 per second; a slow build renders fewer
+        times = [t for t, _ in frames]
+        assert times == sorted(times) and ev["t"][0] <= times[-1] <= ev["t"][-1]
+        image = frames[-1][1]
+        assert image.shape == (2160, 3840, 3) and image.dtype == np.uint8 and not image.flags.writeable
+        assert 0 < image.mean() < 255
+        with pytest.raises(ValueError):
+            image[0, 0, 0] = 1
+        # the recording: events as streamed (the file keeps the sensor's mirrored columns), video
+        # and calibration beside it
+        f = norvale.RawFile(str(base) + ".raw")
+        a = f.read_all()
+        assert np.array_equal(a["t"], ev["t"]) and np.array_equal(a["x"], cam.width - 1 - ev["x"])
+        assert np.array_equal(a["y"], ev["y"]) and np.array_equal(a["p"], ev["p"])
+        assert (tmp_path / "fusion.mp4").stat().st_size > 0 and (tmp_path / "fusion.json").stat().st_size > 0
+    assert norvale.Camera(fusion[0]).fusion  # released by the with block

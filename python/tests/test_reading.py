@@ -223,3 +223,46 @@ def test_gil_is_released_and_threads_share_a_file(generated):
     spinner.join()
     assert during > 1000, "another thread should run while the file is decoded"
     assert len(results) == 2 and all(np.array_equal(r, expected) for r in results + [big])
+
+
+def test_read_all_on_several_threads_equals_one_pass(tmp_path, generated):
+    # A clean file, and one whose damaged tail steps back in time and cuts words at chunk edges.
+    damaged = tmp_path / "damaged.raw"
+    data = open(generated, "rb").read()
+    rng = np.random.default_rng(3)
+    damaged.write_bytes(data + rng.integers(0, 256, 300_001, dtype=np.uint8).tobytes())
+    for path in (generated, damaged):
+        f = norvale.RawFile(path)
+        one = f.read_all(threads=1)
+        assert len(one) == f.info["events"] and np.all(np.diff(one["t"].astype(np.int64)) >= 0)
+        chunked = np.concatenate(list(f.chunks(100_000)))
+        assert np.array_equal(np.sort(one, order=["t", "x", "y", "p"]), np.sort(chunked, order=["t", "x", "y", "p"]))
+        for threads in (2, 5, None):
+            assert np.array_equal(f.read_all(threads=threads), one), (path, threads)
+    with pytest.raises(ValueError, match="at least 1"):
+        f.read_all(threads=0)
+
+
+def test_read_all_of_a_file_changed_after_opening(tmp_path):
+    # Rewritten in place with denser data: more events than the index counted must not overrun
+    # the array, nor pass silently.
+    sparse, dense = str(tmp_path / "sparse.raw"), str(tmp_path / "dense.raw")
+    norvale.generate(sparse, 2.0, 0.05, seed=1)
+    norvale.generate(dense, 1.0, 4.0, seed=2)
+    f = norvale.RawFile(sparse)
+    size = os.path.getsize(sparse)
+    old, new = open(sparse, "rb").read(), open(dense, "rb").read()
+    old_head, new_head = old.index(b"% end\n") + 6, new.index(b"% end\n") + 6
+    with open(sparse, "r+b") as out:
+        out.write(old[:old_head] + new[new_head:new_head + size - old_head])
+    with pytest.raises(ValueError, match="changed since it was opened"):
+        f.read_all(threads=3)
+    a = f.read_all(threads=1)  # the last slice has room to spare: no harm either way
+    assert np.all(np.diff(a["t"].astype(np.int64)) >= 0)
+    norvale.generate(sparse, 2.0, 0.05, seed=1)
+    # Shorter than when opened: what is left, in order.
+    f = norvale.RawFile(sparse)
+    os.truncate(sparse, os.path.getsize(sparse) // 3)
+    for threads in (1, 3):
+        a = f.read_all(threads=threads)
+        assert 0 < len(a) < f.info["events"] and np.all(np.diff(a["t"].astype(np.int64)) >= 0)

@@ -38,7 +38,7 @@ int cmdRecord(const Args& args) {
     for (const auto& c : manager.getCameraDescs())
         if (c.serial == serial) {
             known = true;
-            fusion = c.product == "Velfox";
+            fusion = manager.isFusionCamera(serial); // whatever its product name
         }
     if (!known) {
         std::fprintf(stderr, "nrraw: no camera %s (nrraw cameras lists them)\n", serial.c_str());

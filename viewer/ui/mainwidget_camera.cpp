@@ -102,7 +102,7 @@ void MainWidget::openDescribedCamera(const norvale::CameraDescription& desc) {
     m_slider->setRateProfile({}, 0, 0);
     resetSidebars();
     setSource(nullptr); // releases a camera open before, so the same one can be opened again
-    const bool fusion = desc.product == "Velfox";
+    const bool fusion = norvale::DvsCameraManager().isFusionCamera(desc.serial); // whatever its product name
     m_sourceType = fusion ? NrSourceFusionCamera : NrSourceDvsCamera;
     if (!(fusion ? openFusionCamera(desc.serial) : openDvsCamera(desc.serial)))
         return;

@@ -33,6 +33,9 @@ public:
     // (in this process) and not yet released.
     std::shared_ptr<DvsCamera> openCamera(const std::string& serial);
     std::shared_ptr<FusionCamera> openFusionCamera(const std::string& serial);
+    // True when serial names a fusion camera (opened with openFusionCamera), false for a DVS
+    // camera or an unknown serial.
+    bool isFusionCamera(const std::string& serial);
 
     // Gives an Ethernet camera a new address (first dotted part most significant). False for a
     // camera that is not a known Ethernet camera, an address of 0.0.0.0, a broadcast, network or

@@ -32,6 +32,15 @@ struct RawFileStats {
     size_t indexBytes = 0;       // memory held by the time index
 };
 
+// A stretch of a file's words that decodes on its own, for decoding one file on several threads.
+struct DecodeSpan {
+    uint64_t offset = 0;       // from the start of the words (past the header)
+    uint64_t bytes = 0;
+    RawDecoderState state;     // the decoder's state at offset
+    uint64_t eventsBefore = 0; // events of the file before the span, in file order
+    uint64_t events = 0;       // events the span decodes to
+};
+
 // Reads an EVT 3.0 (or EVT 2.0) raw file. prepareFile indexes the file in one pass (memory only:
 // about 80 bytes per 64 KiB of data); then seeking never scans the file, and empty stretches of
 // time are skipped.
@@ -95,6 +104,10 @@ public:
     // damaged file). False for fewer than two events or when no gap reaches the rate profile's slot
     // length (then every gap is shorter than two slots).
     bool largestGap(uint64_t& before, uint64_t& after);
+
+    // The indexed words cut at index chunks into at most n spans of about equal event counts,
+    // consecutive and covering every word; empty before prepareFile or for a file without words.
+    std::vector<DecodeSpan> decodeSpans(size_t n) const;
 
     RateProfile getRateProfile() const;
     RawFileStats getStats() const;

@@ -119,6 +119,11 @@ std::shared_ptr<DvsCamera> DvsCameraManager::openCamera(const std::string& seria
     return core ? std::make_shared<DvsCamera>(std::move(core)) : nullptr;
 }
 
+bool DvsCameraManager::isFusionCamera(const std::string& serial) {
+    SimulatedCameraEntry entry;
+    return findEntry(serial, entry) && entry.kind == SimKind::Fusion;
+}
+
 std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(const std::string& serial) {
     auto core = openCore(serial, true);
     if (!core) return nullptr;

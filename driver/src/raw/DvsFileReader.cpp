@@ -120,6 +120,7 @@ bool DvsFileReader::Impl::prepare() {
         for (size_t c = 0; c < size_t(got); c += kChunkBytes) {
             detail::IndexChunk chunk;
             chunk.state = decoder->state();
+            chunk.eventsBefore = tally.events;
             tally.minTimestamp = UINT64_MAX; // the chunk's own minimum and maximum
             const uint64_t maxBefore = tally.maxTimestamp;
             tally.maxTimestamp = 0;
@@ -582,6 +583,36 @@ RateProfile DvsFileReader::getRateProfile() const {
     p.slotDurationUs = impl->rate.slotDuration();
     p.counts = impl->rate.counts();
     return p;
+}
+
+std::vector<DecodeSpan> DvsFileReader::decodeSpans(size_t n) const {
+    std::vector<DecodeSpan> spans;
+    const Impl& d = *impl;
+    if (!d.prepared || d.index.chunks.empty()) return spans;
+    n = std::max<size_t>(1, std::min(n, d.index.chunks.size()));
+    size_t first = 0;
+    for (size_t k = 1; k <= n; ++k) {
+        // The first chunk by which k/n of the events have come (the last span takes the rest).
+        size_t next = d.index.chunks.size();
+        if (k < n) {
+            const uint64_t target = d.stats.eventCount * k / n;
+            next = size_t(std::partition_point(d.index.chunks.begin() + long(first) + 1, d.index.chunks.end(),
+                                               [&](const detail::IndexChunk& c) { return c.eventsBefore < target; }) -
+                          d.index.chunks.begin());
+        }
+        if (next <= first) continue;
+        DecodeSpan s;
+        s.offset = uint64_t(first) * kChunkBytes;
+        s.bytes = std::min<uint64_t>(uint64_t(next) * kChunkBytes, d.index.dataBytes) - s.offset;
+        s.state = d.index.chunks[first].state;
+        s.eventsBefore = d.index.chunks[first].eventsBefore;
+        s.events = (next < d.index.chunks.size() ? d.index.chunks[next].eventsBefore : d.stats.eventCount) -
+                   s.eventsBefore;
+        spans.push_back(s);
+        first = next;
+        if (first >= d.index.chunks.size()) break;
+    }
+    return spans;
 }
 
 RawFileStats DvsFileReader::getStats() const { return impl->stats; }

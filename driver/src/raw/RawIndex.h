@@ -21,6 +21,7 @@ struct IndexChunk {
     uint64_t minFrom = UINT64_MAX; // smallest timestamp in this chunk and the ones after it
     uint64_t ownMin = UINT64_MAX;  // smallest and largest timestamp of this chunk alone (min > max:
     uint64_t ownMax = 0;           // no events); they let empty stretches of time be skipped
+    uint64_t eventsBefore = 0;     // events of the chunks before this one
 };
 
 struct RawIndex {

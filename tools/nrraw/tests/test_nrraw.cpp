@@ -265,6 +265,13 @@ TEST(Nrraw, CamerasAreListedAndRecordWritesWhatItReports) {
     EXPECT_EQ(readAll(out).size(), reported);
 
     EXPECT_EQ(nrraw(dir, {"record", "SIM-NOPE", out, "--seconds", "1"}).code, 1);
+    // a fusion camera of the cameras file under a product name of its own
+    writeBytes(dir.path("fusion.json"), R"({"cameras": [{"serial": "SIM-LAB-0001", "kind": "fusion", "product": "Lab rig"}]})");
+    setenv("NORVALE_SIMULATED_CAMERAS", dir.path("fusion.json").c_str(), 1);
+    const Result fusion = nrraw(dir, {"record", "SIM-LAB-0001", dir.path("lab"), "--seconds", "0.5"});
+    EXPECT_EQ(fusion.code, 0) << fusion.err;
+    EXPECT_NE(fusion.out.find("frames: "), std::string::npos) << fusion.out;
+    setenv("NORVALE_SIMULATED_CAMERAS", dir.path("none.json").c_str(), 1);
     EXPECT_EQ(nrraw(dir, {"record", "SIM-DVS-0001", dir.path("no/such/dir.raw"), "--seconds", "1"}).code, 1);
     EXPECT_EQ(nrraw(dir, {"record", "SIM-DVS-0001", out}).code, 2);
 }
