@@ -16,6 +16,10 @@
 #include "ui/showimageform.h"
 
 int main(int argc, char* argv[]) {
+    // The viewer paints on the CPU; without this the X platform loads a GL driver it never uses
+    // (tens of MB resident, a software renderer on machines without a GPU).
+    if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     // The frameless window frame needs this before the application exists.
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);

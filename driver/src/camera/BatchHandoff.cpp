@@ -5,19 +5,25 @@
 namespace norvale {
 
 void BatchHandoff::push(const ChunkPtr& chunk) {
-    ChunkPtr old; // released outside the lock
+    // Released outside the lock. What the next take would drop anyway (older than the span, or
+    // pushed out of a full ring) goes now, so a reader that stalls holds at most one span of
+    // chunks, not a full ring: the chunk pool never grows past that.
+    size_t nOld = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!reading) return;
-        if (count == kRing) {
-            old = std::move(ring[head]);
+        const uint64_t span = std::max<uint64_t>(spanUs.load(), kMinSpanUs);
+        while (count > 0 && (count == kRing || ring[head]->endUs + span <= chunk->endUs)) {
+            pushedOut[nOld] = std::move(ring[head]);
+            droppedEvents += pushedOut[nOld]->events.size();
+            ++nOld;
             head = (head + 1) % kRing;
             --count;
-            droppedEvents += old->events.size();
         }
         ring[(head + count) % kRing] = chunk;
         ++count;
     }
+    for (size_t i = 0; i < nOld; ++i) pushedOut[i].reset();
 }
 
 bool BatchHandoff::take(std::vector<Event2D>& out) {

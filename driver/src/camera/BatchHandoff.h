@@ -2,8 +2,8 @@
 
 // Hands the stream from the streaming thread to getNextBatch: a fixed ring of chunk pointers
 // under one short lock (a push or a take is a few pointer moves). When the reader falls
-// behind, the ring keeps only the newest chunks: what is pushed out, or older than the span
-// at the take, or beyond the event cap, is dropped and counted, never queued.
+// behind, the ring keeps only the newest chunks: what is older than the span (at a push or a
+// take), pushed out of a full ring, or beyond the event cap, is dropped and counted, never queued.
 // Nothing is kept until the reader's first take (a camera whose user only uses callbacks
 // holds no chunks here).
 //
@@ -39,6 +39,7 @@ private:
     size_t head = 0, count = 0; // oldest at head
     bool reading = false;       // a reader has taken at least once
     std::array<ChunkPtr, kRing> taken; // the reader's scratch (reader thread only)
+    std::array<ChunkPtr, kRing> pushedOut; // the pusher's scratch (streaming thread only)
     std::atomic<uint64_t> spanUs{33333};
     std::atomic<uint64_t> droppedEvents{0};
 };
