@@ -5,7 +5,7 @@
 # being on screen. Needs Xvfb, xdotool and ImageMagick's import.
 # usage: bench/viewer_load.sh [BUILD] [SECONDS] [SERIAL] [VIEW_CLICKS]
 #   SERIAL: SIM-DVS-0020 (20 Mev/s), SIM-DVS-0050 (50 Mev/s), SIM-FUS-0001 (fusion camera), ...
-#   VIEW_CLICKS: clicks on the viewer-type button before measuring (fusion: 0 fusion, 1 DVS, 2 APS)
+#   VIEW_CLICKS: clicks on the viewer-type button before measuring (fusion: 0 fused, 1 DVS, 2 APS)
 set -u
 build=$(realpath "${1:-build/release}")
 seconds=${2:-300}
@@ -42,8 +42,8 @@ done
 sleep 3 # the camera opens and streams
 eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
 for i in $(seq "$clicks"); do
-  # the viewer-type button: left of the play-bar's right end
-  xdotool mousemove $((X + WIDTH - 110)) $((Y + HEIGHT - 43)) click 1
+  # the viewer-type button, left of the viewer settings button
+  xdotool mousemove $((X + WIDTH - 137)) $((Y + HEIGHT - 57)) click 1
   sleep 0.5
 done
 
