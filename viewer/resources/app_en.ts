@@ -797,6 +797,13 @@
     </message>
 </context>
 <context>
+    <name>NrDvsCameraSource</name>
+    <message>
+        <source>The pre-trigger cache could not be set up in </source>
+        <translation>The pre-trigger cache could not be set up in </translation>
+    </message>
+</context>
+<context>
     <name>NrCameraSource</name>
     <message>
         <source>The pre-trigger cache could not be set up in </source>

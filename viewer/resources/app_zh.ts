@@ -797,6 +797,13 @@
     </message>
 </context>
 <context>
+    <name>NrDvsCameraSource</name>
+    <message>
+        <source>The pre-trigger cache could not be set up in </source>
+        <translation>无法在此处设置触发前缓存：</translation>
+    </message>
+</context>
+<context>
     <name>NrCameraSource</name>
     <message>
         <source>The pre-trigger cache could not be set up in </source>

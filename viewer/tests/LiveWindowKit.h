@@ -12,14 +12,17 @@
 #include <QMenu>
 #include <QPainter>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 #include "Utility/nrfilerecorder.h"
+#include "loadconfig.h"
 #include "norvale/DvsFileReader.h"
 #include "processing/nreventsproccess.h"
 #include "ui/cameraslist.h"
+#include "startup.h"
 #include "ui/mainwidget.h"
 
 namespace livekit {
@@ -86,6 +89,15 @@ inline QImage withMenu(QWidget* w, QPushButton* b) {
     painter.end();
     menu->hide();
     return image;
+}
+
+// The set-up of every live-window test program: the interface font, and recordings written into
+// tmp's "recordings" folder. Returns the configuration the window uses.
+inline LoadConfig* useTemporaryRecordingFolder(const QTemporaryDir& tmp) {
+    installApplicationFont();
+    LoadConfig* config = LoadConfig::getGlobalConfig();
+    config->outputRawFilePath = tmp.filePath(QStringLiteral("recordings"));
+    return config;
 }
 
 // The driver lists the cameras of json (a simulated-cameras file written to path) beside its own.

@@ -139,9 +139,7 @@ class TestFusionView : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(tmp.isValid());
-        installApplicationFont();
-        config = LoadConfig::getGlobalConfig();
-        config->outputRawFilePath = tmp.filePath(QStringLiteral("recordings"));
+        config = livekit::useTemporaryRecordingFolder(tmp);
         // Half the event rate, so that the stream keeps up on a busy machine.
         QVERIFY(livekit::useSimulatedCameras(tmp.filePath(QStringLiteral("simulated_cameras.json")), R"({"cameras": [
             {"serial": "SIM-FUS-LIGHT", "kind": "fusion", "event_rate": 0.5},

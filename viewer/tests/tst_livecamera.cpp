@@ -80,21 +80,14 @@ class TestLiveCamera : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(tmp.isValid());
-        installApplicationFont();
-        config = LoadConfig::getGlobalConfig();
-        config->outputRawFilePath = tmp.filePath(QStringLiteral("recordings"));
-        const QString path = tmp.filePath(QStringLiteral("simulated_cameras.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(R"({"cameras": [
+        config = livekit::useTemporaryRecordingFolder(tmp);
+        QVERIFY(livekit::useSimulatedCameras(tmp.filePath(QStringLiteral("simulated_cameras.json")), R"({"cameras": [
             {"serial": "SIM-ETH-CONFLICT", "link": "ethernet", "camera_ip": "192.0.2.1", "local_ip": "192.0.2.1",
              "netmask": "255.255.255.0", "gateway": "192.0.2.254"},
             {"serial": "SIM-ETH-SUBNET", "link": "ethernet", "camera_ip": "198.51.100.7", "local_ip": "192.0.2.1",
              "netmask": "255.255.255.0", "gateway": "198.51.100.1"},
             {"serial": "SIM-USB-SLOW", "event_rate": 0.3}
-        ]})");
-        f.close();
-        qputenv("NORVALE_SIMULATED_CAMERAS", path.toLocal8Bit());
+        ]})"));
     }
 
     // Device -> Open Camera streams at once: images, the camera time, the status bar; stop and

@@ -135,9 +135,7 @@ class TestLiveTools : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(tmp.isValid());
-        installApplicationFont();
-        config = LoadConfig::getGlobalConfig();
-        config->outputRawFilePath = tmp.filePath(QStringLiteral("recordings"));
+        config = livekit::useTemporaryRecordingFolder(tmp);
         config->videoSavePath = tmp.filePath(QStringLiteral("videos"));
         QDir().mkpath(config->videoSavePath);
         recording = tmp.filePath(QStringLiteral("generated.raw"));
@@ -146,18 +144,14 @@ private slots:
         QVERIFY(norvale::generateRecordingFile(recording.toStdString(), gen, 2000000));
         small = tmp.filePath(QStringLiteral("small_evt2.raw"));
         QVERIFY(writeEvt2(small, 640, 480, 1000000));
-        const QString path = tmp.filePath(QStringLiteral("simulated_cameras.json"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral(R"({"cameras": [
+        const QByteArray cameras = QStringLiteral(R"({"cameras": [
             {"serial": "SIM-TRIG", "event_rate": 0.3, "trigger_period_ms": 800},
             {"serial": "SIM-BIAS", "event_rate": 1.0},
             {"serial": "SIM-REPLAY-T", "kind": "replay", "file": "%1"}
         ]})")
-                    .arg(small)
-                    .toUtf8());
-        f.close();
-        qputenv("NORVALE_SIMULATED_CAMERAS", path.toLocal8Bit());
+                                       .arg(small)
+                                       .toUtf8();
+        QVERIFY(livekit::useSimulatedCameras(tmp.filePath(QStringLiteral("simulated_cameras.json")), cameras.constData()));
     }
 
     void cleanup() {
