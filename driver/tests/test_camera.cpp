@@ -89,7 +89,7 @@ void expectRecordedAs(const std::vector<Event2D>& live, const std::string& path,
         wrong += file[i].x != x || file[i].y != l.y || file[i].polarity != l.polarity ||
                  file[i].timestamp != l.timestamp;
     }
-    EXPECT_EQ(wrong, 0u) << "of " << file.size();
+    EXPECT_EQ(wrong, 0u) << "of " << file.size() << " in " << path;
 }
 
 } // namespace
@@ -114,16 +114,24 @@ TEST_F(CameraTest, FusionRecordingIsMirroredAndDvsRecordingIsNot) {
     }
     auto dvs = manager.openCamera("SIM-LIGHT-DVS");
     ASSERT_TRUE(dvs);
-    ASSERT_EQ(dvs->start(), 0);
-    std::vector<Event2D> live = collect(*dvs, 100ms); // the batches run before the recording starts
-    ASSERT_TRUE(dvs->startRecording(dir.path("dvs.raw")));
-    std::vector<Event2D> more = collect(*dvs, 500ms);
-    ASSERT_TRUE(dvs->stopRecording());
-    live.insert(live.end(), more.begin(), more.end());
-    more = collect(*dvs, 100ms);
-    live.insert(live.end(), more.begin(), more.end());
-    dvs->stop();
-    expectRecordedAs(live, dir.path("dvs.raw"), 0);
+    // The batches are the live stream only while this reader keeps up: a run in which it was
+    // late (the hand-off dropped events, as on a machine busy with other tests) is run again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const uint64_t droppedBefore = dvs->getDroppedEventCount();
+        ASSERT_EQ(dvs->start(), 0);
+        std::vector<Event2D> live = collect(*dvs, 100ms); // the batches run before the recording starts
+        const std::string path = dir.path("dvs" + std::to_string(attempt) + ".raw");
+        ASSERT_TRUE(dvs->startRecording(path));
+        std::vector<Event2D> more = collect(*dvs, 500ms);
+        ASSERT_TRUE(dvs->stopRecording());
+        live.insert(live.end(), more.begin(), more.end());
+        more = collect(*dvs, 100ms);
+        live.insert(live.end(), more.begin(), more.end());
+        dvs->stop();
+        if (dvs->getDroppedEventCount() != droppedBefore && attempt < 2) continue;
+        expectRecordedAs(live, path, 0);
+        break;
+    }
 }
 
 TEST_F(CameraTest, DefaultCamerasAreListedAndOpenOnce) {
