@@ -162,8 +162,9 @@ private:
     void connectRecorder();
     // The label counts while recording by hand or on a trigger.
     void updateRecordingClock();
-    // The address checks, then the open of the kind the camera is, the panels and the stream.
-    void openDescribedCamera(const norvale::CameraDescription& desc);
+    // The address checks, then the open of the kind the camera is (fusion: as the manager says,
+    // whatever its product name), the panels and the stream.
+    void openDescribedCamera(const norvale::CameraDescription& desc, bool fusion);
     // Replaces the current source (stopping and releasing it) with source, which may be null.
     void setSource(NrSource* source);
     // Runs task on a WorkerThread while the waiting window shows; returns when it has finished.

@@ -63,21 +63,22 @@ void MainWidget::slotOpenCamera() {
     int index = -1;
     if (!list.getSelectIndex(index) || index < 0 || index >= int(cameras.size()))
         return;
-    openDescribedCamera(cameras[size_t(index)]);
+    openDescribedCamera(cameras[size_t(index)], manager.isFusionCamera(cameras[size_t(index)].serial));
 }
 
 void MainWidget::openCamera(const QString& serial) {
     if (ui->pb_play->isChecked())
         ui->pb_play->click();
-    for (const norvale::CameraDescription& desc : norvale::DvsCameraManager().getCameraDescs())
+    norvale::DvsCameraManager manager;
+    for (const norvale::CameraDescription& desc : manager.getCameraDescs())
         if (QString::fromStdString(desc.serial) == serial) {
-            openDescribedCamera(desc);
+            openDescribedCamera(desc, manager.isFusionCamera(desc.serial));
             return;
         }
     reportOpenFailed(serial.toStdString());
 }
 
-void MainWidget::openDescribedCamera(const norvale::CameraDescription& desc) {
+void MainWidget::openDescribedCamera(const norvale::CameraDescription& desc, bool fusion) {
     qDebug() << "Select camera: " << QString::fromStdString(desc.serial)
              << " product: " << QString::fromStdString(desc.product);
     if (desc.linkType == norvale::LINK_ETHERNET) {
@@ -102,7 +103,6 @@ void MainWidget::openDescribedCamera(const norvale::CameraDescription& desc) {
     m_slider->setRateProfile({}, 0, 0);
     resetSidebars();
     setSource(nullptr); // releases a camera open before, so the same one can be opened again
-    const bool fusion = norvale::DvsCameraManager().isFusionCamera(desc.serial); // whatever its product name
     m_sourceType = fusion ? NrSourceFusionCamera : NrSourceDvsCamera;
     if (!(fusion ? openFusionCamera(desc.serial) : openDvsCamera(desc.serial)))
         return;

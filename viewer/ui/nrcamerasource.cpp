@@ -68,3 +68,7 @@ bool NrCameraSource::record(bool checked) {
 QString NrCameraSource::recordingBaseName(const QString& serial) {
     return serial + QDateTime::currentDateTime().toString(QStringLiteral("_yyyyMMdd_HHmmss"));
 }
+
+QString NrCameraSource::eventsFile(const QString& folder, const QString& baseName) {
+    return folder + QLatin1Char('/') + baseName + QStringLiteral(".raw");
+}

@@ -46,6 +46,8 @@ public:
     // " Bandwidth: x.x MB/s  Events: y.y MEv/s  Dropped: n "
     // serial_yyyyMMdd_HHmmss: every recording of a camera, by hand or on a trigger, is named so.
     static QString recordingBaseName(const QString& serial);
+    // folder/baseName.raw: the events file of a recording.
+    static QString eventsFile(const QString& folder, const QString& baseName);
     static QString statusText(const norvale::NrStatisticInfo& info, uint64_t droppedLastSecond);
 
 signals:

@@ -105,7 +105,7 @@ void NrDvsCameraSource::showEvents() {
 }
 
 QString NrDvsCameraSource::startCameraRecording(const QString& folder, const QString& baseName) {
-    const QString path = folder + QLatin1Char('/') + baseName + QStringLiteral(".raw");
+    const QString path = eventsFile(folder, baseName);
     return m_camera->startRecording(path.toLocal8Bit().toStdString()) ? path : QString();
 }
 
@@ -130,14 +130,11 @@ void NrDvsCameraSource::applyTriggerInRecording(const LoadConfig& config) {
         emit signalTip(tr("The pre-trigger cache could not be set up in ") + folder, NrMessageWarning, folder);
     const uint16_t polarity = config.dvsTriggerInRecEdgeType == QLatin1String("Rising Edge") ? 1 : 0;
     const uint32_t seconds = config.dvsAfterTriggerInSaveTime;
-    const QString serialText = serial();
+    const QString serialText = QString::fromStdString(description().serial);
     // Streaming thread: a matching edge asks for a timed recording; the receiver takes it queued.
     m_triggerInCallbackId =
         m_camera->addTriggerInCallback([this, polarity, seconds, folder, serialText](const norvale::EventTriggerIn& t) {
             if (t.value == polarity)
-                emit signalRecByTime(seconds, folder + QLatin1Char('/') + recordingBaseName(serialText) +
-                                                  QStringLiteral(".raw"));
+                emit signalRecByTime(seconds, eventsFile(folder, recordingBaseName(serialText)));
         });
 }
-
-QString NrDvsCameraSource::serial() const { return QString::fromStdString(m_camera->getCameraDescription().serial); }

@@ -57,7 +57,6 @@ public:
     // a callback asking for a recording of dvsAfterTriggerInSaveTime seconds on each edge of the
     // configured kind ("Rising Edge": polarity 1, "Falling Edge": 0). Replaces an earlier callback.
     void applyTriggerInRecording(const LoadConfig& config);
-    QString serial() const;
     bool hasTriggerInCallback() const { return m_triggerInCallbackId != -1; }
 
 signals:

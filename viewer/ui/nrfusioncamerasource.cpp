@@ -36,7 +36,7 @@ NrFusionCameraSource::~NrFusionCameraSource() {
     for (int id : m_callbackIds)
         m_camera->removeCallback(id); // none runs any more once removed: the processor may go
     m_processor->setDevicePtr(nullptr);
-    m_processor->clearCache();
+    m_processor->clearCache(); // what a callback added after stopStream's clear
 }
 
 bool NrFusionCameraSource::isConnected() const { return m_camera->isConnected(); }
@@ -89,7 +89,7 @@ QString NrFusionCameraSource::startCameraRecording(const QString& folder, const 
                                   norvale::STREAM_FUSION))
         return QString();
     m_recordBase = folder + QLatin1Char('/') + baseName;
-    return m_recordBase + QStringLiteral(".raw");
+    return eventsFile(folder, baseName);
 }
 
 bool NrFusionCameraSource::stopCameraRecording() {
