@@ -8,7 +8,7 @@ about 1 GiB in /tmp, deleted at the end. For each file, repeated rounds of:
   - C++ decoder: `nrraw bench decode`, the decoding kernel over the file already in memory, into a
     reused buffer, one thread, best of 3 passes by the thread's CPU time;
   - read_all(): events per second of wall-clock time from the call to the finished NumPy array
-    (reading the file from the page cache, decoding into a new array, on the idle cores), and the
+    (reading the file from the page cache, decoding into a new array, on every usable core), and the
     same with threads=1; the first call of a round is shown apart (see compare_read_all);
 then the medians and the median of the per-round ratios read_all() / C++ decoder. For the largest
 file: read(t, t + 33333) at random t and the peak memory of a process that streams the file with
@@ -145,7 +145,7 @@ def main():
             fresh = fresh_memory_rate(events)
             print(f"{os.path.basename(path)}: {events} events, {size / 2**20:.1f} MiB, medians of {rounds} rounds:\n"
                   f"  C++ decoder (one thread, CPU time, reused buffer)    {m['cpp']:6.0f} Mev/s\n"
-                  f"  read_all() (wall clock, idle cores, a new array)     {m['multi']:6.0f} Mev/s "
+                  f"  read_all() (wall clock, every core, a new array)     {m['multi']:6.0f} Mev/s "
                   f"(by process CPU time {m['multi_cpu']:.0f})\n"
                   f"  read_all(threads=1) (wall clock)                     {m['single']:6.0f} Mev/s\n"
                   f"  ratio read_all() / C++ decoder: median {m['ratio']:.2f} (rounds {m['ratio_lo']:.2f} .. "

@@ -127,8 +127,8 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
 bool FileState::readAll(EventBuffer& out, size_t threads) {
     if (!whole) whole = std::make_unique<WholeFileDecoder>(format, width, height);
     std::string problem;
-    if (whole->decode(fd, dataOffset, reader->decodeSpans(WholeFileDecoder::spansFor(stats.dataBytes, threads)), stats.eventCount, out,
-                      problem))
+    const WholeFileDecoder::Plan plan = WholeFileDecoder::plan(stats.dataBytes, threads);
+    if (whole->decode(fd, dataOffset, reader->decodeSpans(plan.spans), plan.threads, stats.eventCount, out, problem))
         return true;
     NR_LOG(LOG_ERROR, "raw file %s: %s", path.c_str(), problem.c_str());
     return false;

@@ -57,9 +57,10 @@ struct FileState {
     // Events of [from, to) into out (replacing its contents), in time order. Caller holds mutex and
     // checked that the file is open. False on a read error.
     bool read(uint64_t from, uint64_t to, std::vector<Event2D>& out);
-    // Every event of the file, in time order, decoded straight into out on every core: the fast
-    // path of read_all; on `threads` threads (0: as many as pay off). Caller holds mutex. False on a read error or a file that changed since it
-    // was indexed (the reason is logged); std::bad_alloc when memory runs out.
+    // Every event of the file, in time order, decoded straight into out: the fast path of
+    // read_all, on `threads` threads (0: as many as pay off). Caller holds mutex. False on a read
+    // error or a file that changed since it was indexed (the reason is logged); std::bad_alloc
+    // when memory runs out.
     bool readAll(EventBuffer& out, size_t threads);
 
 private:

@@ -298,9 +298,9 @@ norvale.EVENT_DTYPE. Decodes only the part of the file that holds the range.)doc
         .def("read_all", &RawFile::readAll, py::kw_only(), py::arg("threads") = py::none(),
              R"doc(Every event of the file in time order (see read()).
 
-A large file is decoded on several threads at once, by default one per core that other programs
-leave idle (a small one on the calling thread alone); threads sets their number (1: only the
-calling thread). The GIL is released meanwhile.)doc")
+A file of more than half a megabyte is decoded on several threads at once, by default one per
+core the process may use (a smaller one on the calling thread alone); threads sets their number
+(1: only the calling thread). The GIL is released meanwhile.)doc")
         .def("triggers", &RawFile::triggers,
              "Trigger edges in file order: structured array t (uint64, us), p (uint8, 1 rising, 0 falling), id "
              "(uint8, channel); norvale.TRIGGER_DTYPE.")

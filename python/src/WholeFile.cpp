@@ -1,11 +1,13 @@
 #include "WholeFile.h"
 
+#include <sched.h>
 #include <unistd.h>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cerrno>
 #include <cstdlib>
@@ -22,10 +24,11 @@ namespace {
 // One pread at a time stays in the core's own cache while it is decoded.
 constexpr size_t kReadBytes = size_t(256) << 10;
 constexpr size_t kDecodePiece = size_t(64) << 10;
-// Below this a second thread costs more than it saves: on a busy machine it may wait a time slice
-// for a core before it starts.
-constexpr uint64_t kBytesPerThread = uint64_t(16) << 20;
+// Words per thread at least: starting a thread takes some tens of microseconds.
+constexpr uint64_t kBytesPerThread = uint64_t(512) << 10;
+constexpr uint64_t kBytesPerSpan = uint64_t(1) << 20; // at least, up to four spans per thread
 constexpr size_t kMaxThreads = 64;
+constexpr uint64_t kKeepBytes = uint64_t(64) << 10;
 
 bool inTimeOrderPlain(const Event2D* e, size_t n) {
     bool back = false;
@@ -52,77 +55,112 @@ __attribute__((target("avx2"))) bool inTimeOrderAvx2(const Event2D* e, size_t n)
 }
 #endif
 
-// True when no event of e[0..n) is earlier than the one before it.
-bool inTimeOrder(const Event2D* e, size_t n) {
 #if defined(__x86_64__)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return inTimeOrderAvx2(e, n);
+// Four pairs per step from one load: the next vector shifted by one event lines each timestamp up
+// with its successor's.
+__attribute__((target("avx512f"))) bool inTimeOrderAvx512(const Event2D* e, size_t n) {
+    if (n < 8) return inTimeOrderPlain(e, n);
+    __mmask8 back = 0;
+    __m512i now = _mm512_loadu_si512(e);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 4) {
+        const __m512i ahead = _mm512_loadu_si512(e + i + 4);
+        const __m512i next = _mm512_alignr_epi64(ahead, now, 2); // events i+1 .. i+4
+        back |= _mm512_mask_cmpgt_epu64_mask(0xAA, now, next);   // the timestamp lanes
+        now = ahead;
+    }
+    return back == 0 && inTimeOrderPlain(e + i, n - i);
+}
 #endif
-    return inTimeOrderPlain(e, n);
+
+// True when no event of e[0..n) is earlier than the one before it; the kernel follows the decoder's.
+using OrderCheck = bool (*)(const Event2D*, size_t);
+OrderCheck orderCheckFor(DecoderKernel kernel) {
+#if defined(__x86_64__)
+    if (kernel == DecoderKernel::Avx512) return inTimeOrderAvx512;
+    if (kernel == DecoderKernel::Avx2) return inTimeOrderAvx2;
+#else
+    (void)kernel;
+#endif
+    return inTimeOrderPlain;
+}
+
+// Reads up to size bytes at offset into buffer (fewer at the end of the file); false on an error.
+bool readAt(int fd, uint8_t* buffer, size_t size, uint64_t offset, size_t& got) {
+    got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, buffer + got, size - got, off_t(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    return true;
 }
 
 } // namespace
 
-struct WholeFileDecoder::Worker {
-    std::unique_ptr<RawDecoder> decoder;
-    std::unique_ptr<uint8_t[]> io{new uint8_t[kReadBytes]};
-    std::vector<Event2D> scratch; // for the pieces at the end of a slice that might overrun it
-
-    // What one span gave.
+// What one span gave.
+struct WholeFileDecoder::SpanResult {
     size_t count = 0;
     bool sorted = true;
     bool failed = false, shorter = false;
     uint64_t firstTime = 0, lastTime = 0;
+};
 
-    // Decodes span into out, which has room for `room` events; counts and flags as above.
-    void run(int fd, uint64_t dataOffset, const DecodeSpan& span, Event2D* out, size_t room) {
-        count = 0;
-        sorted = true;
-        failed = shorter = false;
+struct WholeFileDecoder::Worker {
+    std::unique_ptr<RawDecoder> decoder;
+    OrderCheck inTimeOrder = inTimeOrderPlain;
+    std::unique_ptr<uint8_t[]> io{new uint8_t[kReadBytes]};
+    std::vector<Event2D> scratch; // for the pieces at the end of a slice that might overrun it
+
+    // Decodes span into out, which has room for `room` events. The words come from `kept` when it
+    // holds the whole file, else from fd.
+    void run(int fd, uint64_t dataOffset, const std::vector<uint8_t>& kept, const DecodeSpan& span, Event2D* out,
+             size_t room, SpanResult& r) {
+        r = SpanResult{};
         decoder->setState(span.state);
         uint64_t previous = 0;
         for (uint64_t off = 0; off < span.bytes; off += kReadBytes) {
             const size_t want = size_t(std::min<uint64_t>(kReadBytes, span.bytes - off));
+            const uint8_t* words = io.get();
             size_t got = 0;
-            while (got < want) {
-                const ssize_t n = ::pread(fd, io.get() + got, want - got, off_t(dataOffset + span.offset + off + got));
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) {
-                    failed = true;
-                    return;
-                }
-                if (n == 0) break;
-                got += size_t(n);
+            if (!kept.empty()) {
+                words = kept.data() + span.offset + off;
+                got = size_t(std::min<uint64_t>(want, kept.size() - std::min<uint64_t>(kept.size(), span.offset + off)));
+            } else if (!readAt(fd, io.get(), want, dataOffset + span.offset + off, got)) {
+                r.failed = true;
+                return;
             }
             for (size_t p = 0; p < got; p += kDecodePiece) {
                 const size_t len = std::min(kDecodePiece, got - p);
-                Event2D* dst = out + count;
-                const bool fits = count + decoder->maxEvents(len) <= room;
+                Event2D* dst = out + r.count;
+                const bool fits = r.count + decoder->maxEvents(len) <= room;
                 if (!fits) dst = scratch.data();
-                const size_t n = decoder->decode(io.get() + p, len, dst, nullptr);
+                const size_t n = decoder->decode(words + p, len, dst, nullptr);
                 if (!fits) {
-                    if (count + n > room) { // more than the index counted: the file was rewritten
-                        failed = true;
+                    if (r.count + n > room) { // more than the index counted: the file was rewritten
+                        r.failed = true;
                         return;
                     }
-                    std::memcpy(static_cast<void*>(out + count), dst, n * sizeof(Event2D));
-                    dst = out + count;
+                    std::memcpy(static_cast<void*>(out + r.count), dst, n * sizeof(Event2D));
+                    dst = out + r.count;
                 }
                 // Checked while the piece is still in the cache: sorting is needed only when the
                 // sensor's read-out order stepped back in time.
                 if (n) {
-                    sorted &= !(count && dst[0].timestamp < previous) && inTimeOrder(dst, n);
-                    if (count == 0) firstTime = dst[0].timestamp;
+                    r.sorted &= !(r.count && dst[0].timestamp < previous) && inTimeOrder(dst, n);
+                    if (r.count == 0) r.firstTime = dst[0].timestamp;
                     previous = dst[n - 1].timestamp; // the order only matters while it holds
                 }
-                count += n;
+                r.count += n;
             }
             if (got < want) {
-                shorter = true;
+                r.shorter = true;
                 break;
             }
         }
-        lastTime = previous;
+        r.lastTime = previous;
     }
 };
 
@@ -131,66 +169,83 @@ WholeFileDecoder::WholeFileDecoder(RawFormat format, uint32_t width, uint32_t he
 
 WholeFileDecoder::~WholeFileDecoder() = default;
 
-size_t WholeFileDecoder::spansFor(uint64_t dataBytes, size_t threads) {
-    if (threads) return std::min(threads, kMaxThreads);
-    const uint64_t wanted = dataBytes / kBytesPerThread;
-    if (wanted < 2) return 1;
-    static const size_t cores = std::max(1u, std::thread::hardware_concurrency()); // reads /sys each time
-    // Only the cores other programs leave idle: on a busy machine a second thread waits for a
-    // core and then competes with the first for memory, which costs more than it saves.
-    double load = 0;
-    const size_t busy = ::getloadavg(&load, 1) == 1 ? size_t(std::max(0.0, load)) : 0;
-    const size_t idle = cores > busy ? cores - busy : 1;
-    return size_t(std::clamp<uint64_t>(wanted, 1, std::min({cores, idle, kMaxThreads})));
+size_t WholeFileDecoder::usableCores() {
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof(set), &set) == 0) return size_t(std::max(1, CPU_COUNT(&set)));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
-bool WholeFileDecoder::decode(int fd, uint64_t dataOffset, const std::vector<DecodeSpan>& spans, uint64_t events,
-                              EventBuffer& out, std::string& problem) {
-    while (workers.size() < spans.size()) {
+WholeFileDecoder::Plan WholeFileDecoder::plan(uint64_t dataBytes, size_t threads) {
+    Plan p;
+    if (threads) {
+        p.threads = std::min(threads, kMaxThreads);
+    } else {
+        static const size_t cores = usableCores();
+        p.threads = size_t(std::clamp<uint64_t>(dataBytes / kBytesPerThread, 1, std::min(cores, kMaxThreads)));
+    }
+    // Several spans per thread, taken in turn: a thread that waits for a core (another program has
+    // it) holds up only the span it took, the others take the rest.
+    p.spans = p.threads == 1 ? 1 : size_t(std::clamp<uint64_t>(dataBytes / kBytesPerSpan, p.threads, p.threads * 4));
+    return p;
+}
+
+bool WholeFileDecoder::decode(int fd, uint64_t dataOffset, const std::vector<DecodeSpan>& spans, size_t threads,
+                              uint64_t events, EventBuffer& out, std::string& problem) {
+    threads = std::max<size_t>(1, std::min(threads, spans.size()));
+    while (workers.size() < threads) {
         auto w = std::make_unique<Worker>();
         w->decoder = makeDecoder(format, width, height);
+        w->inTimeOrder = orderCheckFor(autoKernel());
         w->scratch.resize(w->decoder->maxEvents(kDecodePiece));
         workers.push_back(std::move(w));
     }
+    results.assign(spans.size(), SpanResult{});
     // Room past the last slice lets its final pieces be decoded in place.
-    const size_t wanted = size_t(events) + (workers.empty() ? 0 : workers[0]->decoder->maxEvents(kDecodePiece));
+    const size_t wanted = size_t(events) + workers[0]->decoder->maxEvents(kDecodePiece);
     if (!takeBuffer(wanted, out) && !out.reserve(wanted)) throw std::bad_alloc();
     Event2D* base = out.data();
     const auto roomOf = [&](size_t i) {
         return i + 1 < spans.size() ? size_t(spans[i].events) : out.capacity() - size_t(spans[i].eventsBefore);
     };
-    std::vector<std::thread> threads;
-    if (spans.size() > 1) threads.reserve(spans.size());
-    try {
-        for (size_t i = 1; i < spans.size(); ++i)
-            threads.emplace_back([&, i] {
-                workers[i]->run(fd, dataOffset, spans[i], base + spans[i].eventsBefore, roomOf(i));
-            });
-    } catch (...) { // no thread to be had: the remaining spans on this one
+    // A small file's words are read once and kept: reading them through the kernel would cost
+    // about as much as a sixth of decoding them, on every call.
+    if (kept.empty() && spans.size() == 1 && spans[0].offset == 0 && spans[0].bytes <= kKeepBytes) {
+        std::vector<uint8_t> words(size_t(spans[0].bytes));
+        size_t got = 0;
+        if (readAt(fd, words.data(), words.size(), dataOffset, got) && got == words.size()) kept = std::move(words);
     }
-    if (!spans.empty()) workers[0]->run(fd, dataOffset, spans[0], base, roomOf(0));
-    for (auto& t : threads) t.join();
-    for (size_t i = threads.size() + 1; i < spans.size(); ++i)
-        workers[i]->run(fd, dataOffset, spans[i], base + spans[i].eventsBefore, roomOf(i));
+    std::atomic<size_t> next{0};
+    const auto work = [&](Worker& w) {
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < spans.size();)
+            w.run(fd, dataOffset, kept, spans[i], base + spans[i].eventsBefore, roomOf(i), results[i]);
+    };
+    std::vector<std::thread> started;
+    if (threads > 1) started.reserve(threads - 1);
+    try {
+        for (size_t k = 1; k < threads; ++k) started.emplace_back([&, k] { work(*workers[k]); });
+    } catch (...) { // no thread to be had: the others and this one take every span
+    }
+    work(*workers[0]);
+    for (auto& t : started) t.join();
 
     // Slices joined up: a span that came out shorter (the file shrank) closes its gap.
     size_t count = 0;
     bool sorted = true;
     uint64_t lastTime = 0;
     for (size_t i = 0; i < spans.size(); ++i) {
-        const Worker& w = *workers[i];
-        if (w.failed) {
+        const SpanResult& r = results[i];
+        if (r.failed) {
             problem = "the file cannot be read or changed since it was opened";
             return false;
         }
-        if (count != spans[i].eventsBefore && w.count)
-            std::memmove(static_cast<void*>(base + count), base + spans[i].eventsBefore, w.count * sizeof(Event2D));
-        if (w.count) {
-            sorted = sorted && w.sorted && w.firstTime >= lastTime;
-            lastTime = std::max(lastTime, w.lastTime);
+        if (count != spans[i].eventsBefore && r.count)
+            std::memmove(static_cast<void*>(base + count), base + spans[i].eventsBefore, r.count * sizeof(Event2D));
+        if (r.count) {
+            sorted = sorted && r.sorted && r.firstTime >= lastTime;
+            lastTime = std::max(lastTime, r.lastTime);
         }
-        count += w.count;
-        if (w.shorter) break;
+        count += r.count;
+        if (r.shorter) break;
     }
     out.setSize(count);
     if (!sorted)

@@ -243,6 +243,25 @@ def test_read_all_on_several_threads_equals_one_pass(tmp_path, generated):
         f.read_all(threads=0)
 
 
+@pytest.mark.parametrize("kernel", ["avx512", "avx2", "portable"])
+def test_read_all_sorts_what_steps_back_in_time(tmp_path, kernel, monkeypatch):
+    # The order check follows the decoding kernel; a step back anywhere in a piece, or at its last
+    # event, must lead to a sort.
+    monkeypatch.setenv("NORVALE_SIMD", kernel)
+    n = 200_000
+    for k in (5, 6, 7, 8, 77_777, n - 2):  # one step back each: any one sorts the whole array
+        e = np.zeros(n, dtype=norvale.EVENT_DTYPE)
+        e["t"] = np.arange(n, dtype=np.uint64) * 3 + 100
+        e["x"] = np.arange(n) % 1280
+        e["t"][k], e["t"][k + 1] = e["t"][k + 1], e["t"][k]
+        path = str(tmp_path / f"back{k}.raw")
+        norvale.write(path, e)
+        expected = np.sort(e, order="t", kind="stable")
+        f = norvale.RawFile(path)
+        for threads in (1, 2):
+            assert np.array_equal(f.read_all(threads=threads), expected), (k, threads)
+
+
 def test_read_all_of_a_file_changed_after_opening(tmp_path):
     # Rewritten in place with denser data: more events than the index counted must not overrun
     # the array, nor pass silently.
