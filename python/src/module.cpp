@@ -1,6 +1,8 @@
 // The norvale Python module: raw event files through the driver library, as NumPy arrays.
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 #include "Camera.h"
 #include "DriverLog.h"
 #include "EventArrays.h"
@@ -16,6 +18,15 @@ PYBIND11_MODULE(norvale, m) {
 RawFile opens and indexes a recording; read(), slices() and chunks() give structured arrays of
 events (fields t, x, y, p); write() and generate() make EVT 3.0 files; cameras() and Camera
 stream and record cameras. Times are microseconds.)doc";
+    // Without NumPy nothing here works: say so plainly, and which interpreter has it.
+    try {
+        py::module_::import("numpy");
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        const auto exe = py::module_::import("sys").attr("executable").cast<std::string>();
+        throw py::import_error("norvale needs NumPy, which " + exe + " cannot import; norvale was built for " +
+                               NORVALE_PYTHON + " (on Debian: apt-get install python3-numpy)");
+    }
     installDriverLogCapture();
     m.attr("__version__") = NORVALE_VERSION;
     m.attr("EVENT_DTYPE") = eventDtype();

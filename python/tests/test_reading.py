@@ -140,6 +140,15 @@ def test_errors_are_exceptions_with_the_reason(tmp_path, generated):
         next(it)
 
 
+def test_an_interpreter_without_numpy_is_told_so():
+    # Another python3 may come first on PATH; it must learn what is missing, not a bare failure.
+    folder = os.path.dirname(norvale.__file__)
+    code = f"import sys; sys.modules['numpy'] = None; sys.path.insert(0, {folder!r}); import norvale"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode != 0
+    assert "norvale needs NumPy" in out.stderr and "python3-numpy" in out.stderr, out.stderr
+
+
 def test_permission_denied(tmp_path):
     folder = tempfile.mkdtemp()
     try:
