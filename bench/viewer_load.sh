@@ -11,44 +11,13 @@ build=$(realpath "${1:-build/release}")
 seconds=${2:-300}
 serial=${3:-SIM-DVS-0020}
 clicks=${4:-0}
-work=$(mktemp -d /tmp/norvale_viewer_load_XXXXXX)
-trap 'kill $pid $xpid 2>/dev/null; rm -rf "$work"' EXIT
-cat > "$work/cameras.json" <<'JSON'
-{"cameras": [
-  {"serial": "SIM-DVS-0020", "kind": "dvs", "event_rate": 20},
-  {"serial": "SIM-DVS-0050", "kind": "dvs", "event_rate": 50}
-]}
-JSON
-export NORVALE_SIMULATED_CAMERAS=$work/cameras.json NORVALE_DISPLAY_STATS=1
-export XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
-display=:$((90 + RANDOM % 9))
-Xvfb $display -screen 0 1920x1080x24 -nolisten tcp > /dev/null 2>&1 &
-xpid=$!
-export DISPLAY=$display
-sleep 1
-cd "$work"
-"$build/bin/viewer" --camera "$serial" 2> "$work/stats.txt" > /dev/null &
-pid=$!
-# the main window (the start dialog before it has the same name but is smaller)
-win=""
-for i in $(seq 200); do
-  for w in $(xdotool search --onlyvisible --name NorvaleCamView 2> /dev/null); do
-    [ "$(xdotool getwindowgeometry --shell "$w" | sed -n 's/^WIDTH=//p')" -ge 1000 ] && win=$w
-  done
-  [ -n "$win" ] && break
-  sleep 0.1
-done
-[ -z "$win" ] && { echo "the main window did not appear"; exit 1; }
-sleep 3 # the camera opens and streams
-eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
+. "$(dirname "$(realpath "$0")")/viewer_session.sh"
 for i in $(seq "$clicks"); do
   # the viewer-type button, left of the viewer settings button
   xdotool mousemove $((X + WIDTH - 137)) $((Y + HEIGHT - 57)) click 1
   sleep 0.5
 done
 
-ticks() { awk '{print $14 + $15}' /proc/$pid/stat; }
-rss() { awk '/VmRSS/ {print int($2 / 1024)}' /proc/$pid/status; }
 menu_ms() {
   local before now t0 t
   eval "$(xdotool getwindowgeometry --shell "$win")" # the window may have moved
