@@ -10,7 +10,8 @@ about 1 GiB in /tmp, deleted at the end. For each file, repeated rounds of:
   - read_all(): events per second of wall-clock time from the call to the finished NumPy array
     (reading the file from the page cache, decoding into a new array, on every usable core), and the
     same with threads=1; the first call of a round is shown apart (see compare_read_all);
-then the medians and the median of the per-round ratios read_all() / C++ decoder. For the largest
+then the medians and the median of the per-round ratios read_all() / C++ decoder, and read_all(out=)
+into one reused array. For the largest
 file: read(t, t + 33333) at random t and the peak memory of a process that streams the file with
 slices() and chunks().
 """
@@ -82,6 +83,24 @@ def compare_read_all(nrraw, path, rounds):
     return f.info["events"], out
 
 
+def reused_rates(path, calls=5):
+    """Median events per second of read_all(out=...) into one array used again and again, on one
+    thread and on every core: what decoding costs once the memory is not fresh."""
+    f = norvale.RawFile(path)
+    buf = np.empty(f.info["events"], norvale.EVENT_DTYPE)
+    f.read_all(out=buf)
+    inner = max(calls, int(2e7 // max(f.info["events"], 1)))
+    rates = {}
+    for threads in (1, None):
+        runs = []
+        for _ in range(inner):
+            t0 = time.perf_counter()
+            n = len(f.read_all(out=buf, threads=threads))
+            runs.append(n / (time.perf_counter() - t0) / 1e6)
+        rates[threads] = statistics.median(runs)
+    return rates[1], rates[None]
+
+
 def page_in(path):
     with open(path, "rb") as f:
         while f.read(1 << 24):
@@ -143,6 +162,7 @@ def main():
             rounds = 5 if size > 1 << 28 else 9
             events, m = compare_read_all(nrraw, path, rounds)
             fresh = fresh_memory_rate(events)
+            reused_one, reused_all = reused_rates(path)
             print(f"{os.path.basename(path)}: {events} events, {size / 2**20:.1f} MiB, medians of {rounds} rounds:\n"
                   f"  C++ decoder (one thread, CPU time, reused buffer)    {m['cpp']:6.0f} Mev/s\n"
                   f"  read_all() (wall clock, every core, a new array)     {m['multi']:6.0f} Mev/s "
@@ -151,7 +171,8 @@ def main():
                   f"  ratio read_all() / C++ decoder: median {m['ratio']:.2f} (rounds {m['ratio_lo']:.2f} .. "
                   f"{m['ratio_hi']:.2f}); by process CPU time {m['cpu_ratio']:.2f}\n"
                   f"  read_all() first in its round, right after the C++ pass: {m['first']:.0f} Mev/s\n"
-                  f"  filling a fresh array of that size alone: {fresh:.0f} Mev/s")
+                  f"  filling a fresh array of that size alone: {fresh:.0f} Mev/s\n"
+                  f"  read_all(out=a reused array): one thread {reused_one:.0f} Mev/s, every core {reused_all:.0f} Mev/s")
         big = max(files, key=os.path.getsize)
         median, p99 = random_reads(big)
         print(f"{os.path.basename(big)}: read(t, t + 33333) at random t: median {median:.2f} ms, "

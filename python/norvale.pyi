@@ -41,7 +41,9 @@ class RawFile:
     def closed(self) -> bool: ...
     def read(self, start_us: _Time, end_us: _Time) -> npt.NDArray[np.void]:
         """Events of [start_us, end_us) in time order (EVENT_DTYPE)."""
-    def read_all(self, *, threads: Optional[int] = None) -> npt.NDArray[np.void]: ...
+    def read_all(self, *, threads: Optional[int] = None,
+                 out: Optional[npt.NDArray[np.void]] = None) -> npt.NDArray[np.void]:
+        """Every event in time order; into out (EVENT_DTYPE, room for them all) when given."""
     def triggers(self) -> npt.NDArray[np.void]:
         """Trigger edges (TRIGGER_DTYPE)."""
     def slices(self, duration_us: _Time, *, start_us: Optional[_Time] = None,

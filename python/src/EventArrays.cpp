@@ -90,10 +90,15 @@ void checkSameLength(size_t n, size_t m, const char* what) {
 } // namespace
 
 py::dtype eventDtype() {
+    // Fields listed in memory order: NumPy cannot describe a dtype whose fields are out of order,
+    // so np.save and the .npy format would refuse every event array.
+    static_assert(offsetof(Event2D, x) < offsetof(Event2D, y) && offsetof(Event2D, y) < offsetof(Event2D, polarity) &&
+                      offsetof(Event2D, polarity) < offsetof(Event2D, timestamp),
+                  "the field order below follows Event2D's layout");
     static const auto* dtype =
-        new py::dtype(makeDtype(py::make_tuple("t", "x", "y", "p"), py::make_tuple("<u8", "<u2", "<u2", "u1"),
-                                py::make_tuple(offsetof(Event2D, timestamp), offsetof(Event2D, x), offsetof(Event2D, y),
-                                               offsetof(Event2D, polarity)),
+        new py::dtype(makeDtype(py::make_tuple("x", "y", "p", "t"), py::make_tuple("<u2", "<u2", "u1", "<u8"),
+                                py::make_tuple(offsetof(Event2D, x), offsetof(Event2D, y), offsetof(Event2D, polarity),
+                                               offsetof(Event2D, timestamp)),
                                 sizeof(Event2D)));
     return *dtype;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// NumPy views of the driver's records. Event arrays use Event2D's own memory layout (fields t, x,
-// y, p at its offsets), so a decoded vector becomes an array without a copy. Called with the GIL.
+// NumPy views of the driver's records. Event arrays use Event2D's own memory layout (fields x, y,
+// p, t at its offsets, in that order), so a decoded vector becomes an array without a copy. Called with the GIL.
 #include <cstdint>
 #include <vector>
 
@@ -13,7 +13,7 @@
 
 namespace norvale::python {
 
-pybind11::dtype eventDtype();   // t uint64, x uint16, y uint16, p uint8 (16 bytes, Event2D's layout)
+pybind11::dtype eventDtype();   // x, y uint16, p uint8, t uint64 (16 bytes, Event2D's layout)
 pybind11::dtype triggerDtype(); // t uint64, p uint8, id uint8
 
 // The array takes the vector's storage; it stays valid whatever happens to the file it came from.

@@ -124,14 +124,28 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
     return true;
 }
 
-bool FileState::readAll(EventBuffer& out, size_t threads) {
+template <class Decode>
+bool FileState::readWhole(size_t threads, Decode&& decode) {
     if (!whole) whole = std::make_unique<WholeFileDecoder>(format, width, height);
     std::string problem;
     const WholeFileDecoder::Plan plan = WholeFileDecoder::plan(stats.dataBytes, threads);
-    if (whole->decode(fd, dataOffset, reader->decodeSpans(plan.spans), plan.threads, stats.eventCount, out, problem))
-        return true;
+    if (decode(*whole, reader->decodeSpans(plan.spans), plan.threads, problem)) return true;
     NR_LOG(LOG_ERROR, "raw file %s: %s", path.c_str(), problem.c_str());
     return false;
+}
+
+bool FileState::readAll(EventBuffer& out, size_t threads) {
+    return readWhole(threads, [&](WholeFileDecoder& whole, const std::vector<DecodeSpan>& spans, size_t n,
+                                  std::string& problem) {
+        return whole.decode(fd, dataOffset, spans, n, stats.eventCount, out, problem);
+    });
+}
+
+bool FileState::readAllInto(Event2D* events, size_t room, size_t& count, size_t threads) {
+    return readWhole(threads, [&](WholeFileDecoder& whole, const std::vector<DecodeSpan>& spans, size_t n,
+                                  std::string& problem) {
+        return whole.decodeInto(fd, dataOffset, spans, n, events, room, count, problem);
+    });
 }
 
 } // namespace norvale::python

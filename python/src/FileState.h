@@ -62,10 +62,15 @@ struct FileState {
     // error or a file that changed since it was indexed (the reason is logged); std::bad_alloc
     // when memory runs out.
     bool readAll(EventBuffer& out, size_t threads);
+    // The same into room events at `events` (an array of the caller's); count is set to the
+    // events decoded. False also when the file holds more than room events.
+    bool readAllInto(Event2D* events, size_t room, size_t& count, size_t threads);
 
 private:
     FileIdentity identity; // registered while valid
     size_t slotOf(uint64_t t) const;
+    template <class Decode>
+    bool readWhole(size_t threads, Decode&& decode);
 };
 
 } // namespace norvale::python

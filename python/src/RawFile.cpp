@@ -153,19 +153,41 @@ public:
     py::array read(py::handle start, py::handle end) {
         const uint64_t from = timeArg(start, "start_us"), to = timeArg(end, "end_us");
         const RawFileStats& s = st->stats;
-        if (s.eventCount && from <= s.firstTimestamp && to > s.lastTimestamp && to > from) return readAll(py::none());
+        if (s.eventCount && from <= s.firstTimestamp && to > s.lastTimestamp && to > from) return readAll(py::none(), py::none());
         return readArray(*st, from, to);
     }
-    py::array readAll(py::handle threads) {
+    py::array readAll(py::handle threads, py::handle out) {
         size_t limit = 0;
         if (!threads.is_none()) {
             limit = size_t(timeArg(threads, "threads"));
             if (limit == 0) throw py::value_error("threads must be at least 1");
         }
+        if (!out.is_none()) return readAllInto(out, limit);
         EventBuffer events;
         if (!withReader(*st, [&](DvsFileReader&) { return st->readAll(events, limit); }))
             raiseDriverError("cannot read " + st->path);
         return eventsToArray(std::move(events));
+    }
+    // read_all(out=...): into the caller's array, which must be able to take every event.
+    py::array readAllInto(py::handle outObject, size_t limit) {
+        if (!py::isinstance<py::array>(outObject))
+            throw py::type_error("out must be a NumPy array of dtype norvale.EVENT_DTYPE");
+        auto out = py::reinterpret_borrow<py::array>(outObject);
+        if (!out.dtype().equal(eventDtype()))
+            throw py::type_error("out must have dtype norvale.EVENT_DTYPE, not " + py::str(out.dtype()).cast<std::string>());
+        const py::object flags = out.attr("flags");
+        if (out.ndim() != 1 || !flags.attr("c_contiguous").cast<bool>() || !flags.attr("aligned").cast<bool>())
+            throw py::value_error("out must be a one-dimensional, contiguous and aligned array");
+        if (!flags.attr("writeable").cast<bool>()) throw py::value_error("out is read-only");
+        const size_t room = size_t(out.shape(0));
+        if (room < st->stats.eventCount)
+            throw py::value_error("out has room for " + std::to_string(room) + " events; the file holds " +
+                                  std::to_string(st->stats.eventCount));
+        auto* base = static_cast<Event2D*>(out.mutable_data());
+        size_t count = 0;
+        if (!withReader(*st, [&](DvsFileReader&) { return st->readAllInto(base, room, count, limit); }))
+            raiseDriverError("cannot read " + st->path);
+        return out[py::slice(0, py::ssize_t(count), 1)];
     }
     py::array triggers() const { return triggersToArray(st->triggers); }
 
@@ -294,13 +316,19 @@ events), events, on, off, triggers (counts) and data_bytes.)doc")
              R"doc(Events with start_us <= t < end_us, in time order.
 
 Returns a structured array with fields t (uint64, us), x, y (uint16) and p (uint8, 1 ON, 0 OFF);
-norvale.EVENT_DTYPE. Decodes only the part of the file that holds the range.)doc")
+norvale.EVENT_DTYPE, laid out in memory as x, y, p, t (16 bytes an event). Decodes only the part of the file that holds the range.)doc")
         .def("read_all", &RawFile::readAll, py::kw_only(), py::arg("threads") = py::none(),
+             py::arg("out") = py::none(),
              R"doc(Every event of the file in time order (see read()).
 
 A file of more than half a megabyte is decoded on several threads at once, by default one per
 core the process may use (a smaller one on the calling thread alone); threads sets their number
-(1: only the calling thread). The GIL is released meanwhile.)doc")
+(1: only the calling thread). The GIL is released meanwhile.
+
+out: an array of norvale.EVENT_DTYPE with room for every event (info["events"]), one-dimensional
+and contiguous, to decode into instead of a new array; the result is then the view of its first
+events. Reusing one array spares the system clearing fresh memory for every call, and a
+numpy.memmap lets a recording larger than memory be decoded to disk.)doc")
         .def("triggers", &RawFile::triggers,
              "Trigger edges in file order: structured array t (uint64, us), p (uint8, 1 rising, 0 falling), id "
              "(uint8, channel); norvale.TRIGGER_DTYPE.")

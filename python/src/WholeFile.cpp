@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "ArrayPool.h"
@@ -189,23 +190,40 @@ WholeFileDecoder::Plan WholeFileDecoder::plan(uint64_t dataBytes, size_t threads
     return p;
 }
 
-bool WholeFileDecoder::decode(int fd, uint64_t dataOffset, const std::vector<DecodeSpan>& spans, size_t threads,
-                              uint64_t events, EventBuffer& out, std::string& problem) {
-    threads = std::max<size_t>(1, std::min(threads, spans.size()));
-    while (workers.size() < threads) {
+void WholeFileDecoder::ensureWorkers(size_t n) {
+    while (workers.size() < n) {
         auto w = std::make_unique<Worker>();
         w->decoder = makeDecoder(format, width, height);
         w->inTimeOrder = orderCheckFor(autoKernel());
         w->scratch.resize(w->decoder->maxEvents(kDecodePiece));
         workers.push_back(std::move(w));
     }
-    results.assign(spans.size(), SpanResult{});
+}
+
+bool WholeFileDecoder::decode(int fd, uint64_t dataOffset, const std::vector<DecodeSpan>& spans, size_t threads,
+                              uint64_t events, EventBuffer& out, std::string& problem) {
+    ensureWorkers(1);
     // Room past the last slice lets its final pieces be decoded in place.
     const size_t wanted = size_t(events) + workers[0]->decoder->maxEvents(kDecodePiece);
     if (!takeBuffer(wanted, out) && !out.reserve(wanted)) throw std::bad_alloc();
-    Event2D* base = out.data();
+    size_t count = 0;
+    if (!decodeInto(fd, dataOffset, spans, threads, out.data(), out.capacity(), count, problem)) return false;
+    out.setSize(count);
+    return true;
+}
+
+bool WholeFileDecoder::decodeInto(int fd, uint64_t dataOffset, const std::vector<DecodeSpan>& spans, size_t threads,
+                                  Event2D* base, size_t room, size_t& count, std::string& problem) {
+    threads = std::max<size_t>(1, std::min(threads, spans.size()));
+    ensureWorkers(threads);
+    results.assign(spans.size(), SpanResult{});
+    if (!spans.empty() && spans.back().eventsBefore + spans.back().events > room) {
+        problem = "the array has room for " + std::to_string(room) + " events, the file holds " +
+                  std::to_string(spans.back().eventsBefore + spans.back().events);
+        return false;
+    }
     const auto roomOf = [&](size_t i) {
-        return i + 1 < spans.size() ? size_t(spans[i].events) : out.capacity() - size_t(spans[i].eventsBefore);
+        return i + 1 < spans.size() ? size_t(spans[i].events) : room - size_t(spans[i].eventsBefore);
     };
     // A small file's words are read once and kept: reading them through the kernel would cost
     // about as much as a sixth of decoding them, on every call.
@@ -229,7 +247,7 @@ bool WholeFileDecoder::decode(int fd, uint64_t dataOffset, const std::vector<Dec
     for (auto& t : started) t.join();
 
     // Slices joined up: a span that came out shorter (the file shrank) closes its gap.
-    size_t count = 0;
+    count = 0;
     bool sorted = true;
     uint64_t lastTime = 0;
     for (size_t i = 0; i < spans.size(); ++i) {
@@ -247,7 +265,6 @@ bool WholeFileDecoder::decode(int fd, uint64_t dataOffset, const std::vector<Dec
         count += r.count;
         if (r.shorter) break;
     }
-    out.setSize(count);
     if (!sorted)
         std::stable_sort(base, base + count,
                          [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; });

@@ -35,12 +35,17 @@ public:
     // out.
     bool decode(int fd, uint64_t dataOffset, const std::vector<DecodeSpan>& spans, size_t threads, uint64_t events,
                 EventBuffer& out, std::string& problem);
+    // The same into room events at base (an array of the caller's, at least `events` long); count
+    // is set to the events decoded.
+    bool decodeInto(int fd, uint64_t dataOffset, const std::vector<DecodeSpan>& spans, size_t threads, Event2D* base,
+                    size_t room, size_t& count, std::string& problem);
 
     struct Worker;
     struct SpanResult;
 
 private:
     static size_t usableCores();
+    void ensureWorkers(size_t n);
 
     RawFormat format;
     uint32_t width, height;

@@ -48,7 +48,7 @@ def test_real_recordings_match_the_cpp_reader(name):
     assert np.array_equal(np.sort(got[-len(tail):], axis=0), np.sort(tail, axis=0))
     if name == "pedestrians":  # the data folder's reference figures
         assert (info["events"], info["on"], f.start, f.end) == (5000, 2894, 5840504, 5885714)
-        assert tuple(a[0]) == (5840504, 707, 297, 0)
+        assert tuple(a[0][k] for k in "txyp") == (5840504, 707, 297, 0)
         assert (int(a["x"].sum()), int(a["y"].sum())) == (3415152, 1425333)
         assert info["format"] == "EVT 3.0" and (info["width"], info["height"]) == (1280, 720)
     else:
@@ -294,3 +294,36 @@ def test_read_all_of_a_file_changed_after_opening(tmp_path):
     for threads in (1, 3):
         a = f.read_all(threads=threads)
         assert 0 < len(a) < f.info["events"] and np.all(np.diff(a["t"].astype(np.int64)) >= 0)
+
+
+def test_read_all_into_a_callers_array(tmp_path, generated):
+    f = norvale.RawFile(generated)
+    expected = f.read_all()
+    n = len(expected)
+    buf = np.zeros(n + 10, dtype=norvale.EVENT_DTYPE)
+    buf["t"][n:] = 7  # past the events: left alone
+    for threads in (1, 2):  # reused: each call fills it again
+        a = f.read_all(out=buf, threads=threads)
+        assert np.shares_memory(a, buf) and np.array_equal(a, expected)
+        assert np.all(buf["t"][n:] == 7)
+    # Decoded straight into a .npy file on disk (the dtype's fields are in memory order, so the
+    # format can describe it).
+    disk = np.lib.format.open_memmap(str(tmp_path / "events.npy"), mode="w+", dtype=norvale.EVENT_DTYPE, shape=(n,))
+    assert np.array_equal(f.read_all(out=disk), expected)
+    disk.flush()
+    del disk
+    assert np.array_equal(np.load(str(tmp_path / "events.npy")), expected)
+
+    for bad, error, message in (
+            (np.zeros(n - 1, dtype=norvale.EVENT_DTYPE), ValueError, "room for"),
+            (np.zeros(n, dtype=np.uint64), TypeError, "EVENT_DTYPE"),
+            (np.zeros(2 * n, dtype=norvale.EVENT_DTYPE)[::2], ValueError, "contiguous"),
+            (np.zeros((1, n), dtype=norvale.EVENT_DTYPE), ValueError, "one-dimensional"),
+            ([0] * n, TypeError, "NumPy array")):
+        with pytest.raises(error, match=message):
+            f.read_all(out=bad)
+    frozen = np.zeros(n, dtype=norvale.EVENT_DTYPE)
+    frozen.flags.writeable = False
+    with pytest.raises(ValueError, match="read-only"):
+        f.read_all(out=frozen)
+    assert not frozen["t"].any()
