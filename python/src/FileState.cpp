@@ -1,10 +1,13 @@
 #include "FileState.h"
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 
 #include "norvale/Logger.h"
 #include "norvale/RawHeader.h"
@@ -57,6 +60,31 @@ FileIdentity FileState::openInputNamed(const std::string& path) {
     for (const FileIdentity& i : gInputs)
         if (i.sameAs(target)) return i;
     return {};
+}
+
+bool FileState::mapsAnOpenInput(const void* p, size_t bytes) {
+    const auto lo = reinterpret_cast<uintptr_t>(p), hi = lo + bytes;
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        unsigned long start = 0, end = 0, offset = 0, inode = 0;
+        unsigned major = 0, minor = 0;
+        int pathAt = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx %*s %lx %x:%x %lu %n", &start, &end, &offset, &major, &minor, &inode,
+                        &pathAt) < 6 ||
+            end <= lo || start >= hi || inode == 0)
+            continue;
+        FileIdentity mapped;
+        mapped.device = makedev(major, minor);
+        mapped.inode = inode;
+        mapped.valid = true;
+        // Some file systems (overlays) show another device here than stat does: the path decides then.
+        const FileIdentity named = pathAt > 0 ? FileIdentity::ofPath(line.substr(size_t(pathAt))) : FileIdentity{};
+        std::lock_guard<std::mutex> lock(gInputsMutex);
+        for (const FileIdentity& i : gInputs)
+            if (i.sameAs(mapped) || i.sameAs(named)) return true;
+    }
+    return false;
 }
 
 std::shared_ptr<FileState> FileState::open(const std::string& path) {

@@ -44,6 +44,9 @@ struct FileState {
     void closeInput();
     // The identity of an open input that path names (through links), invalid when none.
     static FileIdentity openInputNamed(const std::string& path);
+    // Whether any of [p, p + bytes) is memory mapped from a file open for reading (read from
+    // /proc/self/maps): decoding into it would overwrite a recording.
+    static bool mapsAnOpenInput(const void* p, size_t bytes);
 
     // Opens and indexes path; null when the driver refuses it (the reason is in its log).
     // Without the GIL.

@@ -22,6 +22,16 @@ namespace {
 
 using State = std::shared_ptr<FileState>;
 
+// Whether an array's memory comes from an mmap object (numpy.memmap, or a view of one): only then
+// can it be a file's pages.
+bool mappedFromFile(py::handle array) {
+    const py::object mmapType = py::module_::import("mmap").attr("mmap");
+    for (py::object o = py::reinterpret_borrow<py::object>(array); o && !o.is_none();
+         o = py::getattr(o, "base", py::none()))
+        if (py::isinstance(o, mmapType)) return true;
+    return false;
+}
+
 [[noreturn]] void raiseClosed() { throw py::value_error("I/O operation on a closed raw file"); }
 
 // Runs job(reader) with the GIL released and the file's lock held; raises when the file is closed.
@@ -184,6 +194,9 @@ public:
             throw py::value_error("out has room for " + std::to_string(room) + " events; the file holds " +
                                   std::to_string(st->stats.eventCount));
         auto* base = static_cast<Event2D*>(out.mutable_data());
+        if (mappedFromFile(out) && FileState::mapsAnOpenInput(base, room * sizeof(Event2D)))
+            throw py::value_error("out is mapped from a recording open for reading; decoding into it would "
+                                  "overwrite the recording");
         size_t count = 0;
         if (!withReader(*st, [&](DvsFileReader&) { return st->readAllInto(base, room, count, limit); }))
             raiseDriverError("cannot read " + st->path);

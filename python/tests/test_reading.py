@@ -327,3 +327,19 @@ def test_read_all_into_a_callers_array(tmp_path, generated):
     with pytest.raises(ValueError, match="read-only"):
         f.read_all(out=frozen)
     assert not frozen["t"].any()
+
+    # A recording mapped writable as out (a sparse one, so that it has room): refused, untouched.
+    e = np.zeros(10, dtype=norvale.EVENT_DTYPE)
+    e["t"] = np.arange(10) * 100 + 5
+    sparse = str(tmp_path / "sparse.raw")
+    norvale.write(sparse, e)
+    data = open(sparse, "rb").read()
+    end = data.index(b"% end\n")
+    data = data[:end] + b"% note " + b"x" * 400 + b"\n" + data[end:]
+    open(sparse, "wb").write(data)
+    g = norvale.RawFile(sparse)
+    mapped = np.memmap(sparse, dtype=norvale.EVENT_DTYPE, mode="r+", shape=(len(data) // 16,))
+    with pytest.raises(ValueError, match="overwrite the recording"):
+        g.read_all(out=mapped[1:])
+    del mapped
+    assert open(sparse, "rb").read() == data
