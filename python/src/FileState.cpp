@@ -5,36 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <fstream>
 
+#include "FileRead.h"
 #include "norvale/Logger.h"
 #include "norvale/RawHeader.h"
 
 namespace norvale::python {
 
 namespace {
-
-// Reads up to size bytes at offset; fewer at the end of the file, -1 on an error.
-ssize_t readAt(int fd, uint8_t* buffer, size_t size, uint64_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, buffer + done, size - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        done += size_t(n);
-    }
-    return ssize_t(done);
-}
-
-template <class It>
-void sortByTime(It begin, It end) {
-    // The file's order is the sensor's read-out order, which may step back in time a little.
-    const auto earlier = [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; };
-    if (!std::is_sorted(begin, end, earlier)) std::stable_sort(begin, end, earlier);
-}
 
 std::mutex gInputsMutex;
 std::vector<FileIdentity> gInputs; // guarded by gInputsMutex; one entry per open FileState
@@ -148,7 +128,7 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
     out.reserve(size_t(eventsAtMost(from, to)));
     if (!reader->readRange(from, to, out)) return false;
     // The file's order is the sensor's read-out order, which may step back in time a little.
-    sortByTime(out.begin(), out.end());
+    sortByTime(out.data(), out.data() + out.size());
     return true;
 }
 

@@ -163,7 +163,8 @@ public:
     py::array read(py::handle start, py::handle end) {
         const uint64_t from = timeArg(start, "start_us"), to = timeArg(end, "end_us");
         const RawFileStats& s = st->stats;
-        if (s.eventCount && from <= s.firstTimestamp && to > s.lastTimestamp && to > from) return readAll(py::none(), py::none());
+        if (s.eventCount && from <= s.firstTimestamp && to > s.lastTimestamp && to > from)
+            return readAll(py::none(), py::none());
         return readArray(*st, from, to);
     }
     py::array readAll(py::handle threads, py::handle out) {

@@ -1,7 +1,6 @@
 #include "WholeFile.h"
 
 #include <sched.h>
-#include <unistd.h>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -9,14 +8,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
 #include <thread>
 
 #include "ArrayPool.h"
+#include "FileRead.h"
 
 namespace norvale::python {
 
@@ -54,9 +52,7 @@ __attribute__((target("avx2"))) bool inTimeOrderAvx2(const Event2D* e, size_t n)
     }
     return _mm256_testz_si256(back, back) && inTimeOrderPlain(e + i, n - i);
 }
-#endif
 
-#if defined(__x86_64__)
 // Four pairs per step from one load: the next vector shifted by one event lines each timestamp up
 // with its successor's.
 __attribute__((target("avx512f"))) bool inTimeOrderAvx512(const Event2D* e, size_t n) {
@@ -84,19 +80,6 @@ OrderCheck orderCheckFor(DecoderKernel kernel) {
     (void)kernel;
 #endif
     return inTimeOrderPlain;
-}
-
-// Reads up to size bytes at offset into buffer (fewer at the end of the file); false on an error.
-bool readAt(int fd, uint8_t* buffer, size_t size, uint64_t offset, size_t& got) {
-    got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, buffer + got, size - got, off_t(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;
-        got += size_t(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -129,9 +112,13 @@ struct WholeFileDecoder::Worker {
             if (!kept.empty()) {
                 words = kept.data() + span.offset + off;
                 got = size_t(std::min<uint64_t>(want, kept.size() - std::min<uint64_t>(kept.size(), span.offset + off)));
-            } else if (!readAt(fd, io.get(), want, dataOffset + span.offset + off, got)) {
-                r.failed = true;
-                return;
+            } else {
+                const ssize_t n = readAt(fd, io.get(), want, dataOffset + span.offset + off);
+                if (n < 0) {
+                    r.failed = true;
+                    return;
+                }
+                got = size_t(n);
             }
             for (size_t p = 0; p < got; p += kDecodePiece) {
                 const size_t len = std::min(kDecodePiece, got - p);
@@ -229,8 +216,7 @@ bool WholeFileDecoder::decodeInto(int fd, uint64_t dataOffset, const std::vector
     // about as much as a sixth of decoding them, on every call.
     if (kept.empty() && spans.size() == 1 && spans[0].offset == 0 && spans[0].bytes <= kKeepBytes) {
         std::vector<uint8_t> words(size_t(spans[0].bytes));
-        size_t got = 0;
-        if (readAt(fd, words.data(), words.size(), dataOffset, got) && got == words.size()) kept = std::move(words);
+        if (readAt(fd, words.data(), words.size(), dataOffset) == ssize_t(words.size())) kept = std::move(words);
     }
     std::atomic<size_t> next{0};
     const auto work = [&](Worker& w) {
@@ -265,9 +251,7 @@ bool WholeFileDecoder::decodeInto(int fd, uint64_t dataOffset, const std::vector
         count += r.count;
         if (r.shorter) break;
     }
-    if (!sorted)
-        std::stable_sort(base, base + count,
-                         [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; });
+    if (!sorted) sortByTime(base, base + count);
     return true;
 }
 
