@@ -11,8 +11,9 @@
 // What play and record mean lives in one NrSource per kind (ui/nrsource.h: a DVS or fusion
 // recording, ui/nrdvscamerasource.h: a live DVS camera, ui/nrfusioncamerasource.h: a live fusion
 // camera); the slots delegate to the current one. Both processors get the play bar's and the
-// timeline's signals; each acts only on what it has loaded. The fusion wiring, the viewer-type
-// button, the APS panel and the camera information live in mainwidget_fusion.cpp.
+// timeline's signals; each acts only on what it has loaded. Opening cameras, the window's side of
+// every camera source and the camera information live in mainwidget_camera.cpp; the fusion
+// wiring, the viewer-type button and the APS panel in mainwidget_fusion.cpp.
 //
 // It owns the recorder (timed recordings on a trigger edge, their pre-trigger cache set up by
 // initDvsCameraSettings) and the recording-time label's clock (mainwidget_record.cpp).

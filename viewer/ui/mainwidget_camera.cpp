@@ -1,5 +1,7 @@
-// MainWidget: the Device menu, opening a camera, the current source, recording and the status bar.
+// MainWidget: the Device menu, opening a camera (behind the waiting window), the window's side of
+// every camera source, the camera information, recording and the status bar.
 #include <QDebug>
+#include <QEventLoop>
 #include <QMenu>
 
 #include <memory>
@@ -17,6 +19,8 @@
 #include "ui/nrcamerasource.h"
 #include "ui/nrdvscamerasource.h"
 #include "ui/nrsource.h"
+#include "ui/showcamerainfoui.h"
+#include "ui/workerthread.h"
 #include "ui_mainwidget.h"
 #include "widgets/nrthreehandleslider.h"
 #include "widgets/waitingwin.h"
@@ -162,4 +166,46 @@ void MainWidget::on_pb_fold_dvs_setting_clicked(bool checked) { showSidebar(ui->
 
 void MainWidget::updateStatusBarInfo() {
     ui->lb_status_bar->setText(m_statusParts[0] + m_statusParts[1] + m_statusParts[2] + m_statusParts[3]);
+}
+
+void MainWidget::runBehindWaitingWindow(const std::function<void()>& task) {
+    WorkerThread worker(task);
+    QEventLoop loop;
+    connect(&worker, &WorkerThread::taskCompleted, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    m_waitWin->setProgress(-1);
+    m_waitWin->show();
+    worker.start(QThread::InheritPriority);
+    loop.exec();
+    worker.wait();
+    m_waitWin->close();
+}
+
+void MainWidget::reportOpenFailed(const std::string& serial) {
+    emit signalShowLeftBottomTips(tr("Open camera: ") + QString::fromStdString(serial) + QLatin1Char(' ') +
+                                      tr("failed."),
+                                  NrMessageError);
+}
+
+void MainWidget::connectCameraSource(NrCameraSource* source) {
+    connect(source, &NrCameraSource::signalStatus, this, [this](const QString& text) {
+        m_statusParts[1] = text;
+        updateStatusBarInfo();
+    });
+    connect(source, &NrCameraSource::signalTip, this, &MainWidget::signalShowLeftBottomTips);
+    connect(source, &NrCameraSource::signalConnectionLost, this, [this] {
+        ui->pb_play->setChecked(false);
+        ui->pb_record->setChecked(false);
+    });
+    connect(source, &NrCameraSource::signalRecording, ui->pb_record, &QPushButton::setChecked);
+}
+
+void MainWidget::slotShowCameraInfo() {
+    auto* camera = qobject_cast<NrCameraSource*>(m_source);
+    if (!camera) {
+        emit signalShowLeftBottomTips(tr("Please connect camera first."), NrMessageWarning);
+        return;
+    }
+    ShowCameraInfoUI dialog(this);
+    dialog.setCameraInfo(camera->description(), camera->firmwareVersion());
+    execDialog(&dialog);
 }

@@ -1,7 +1,6 @@
-// MainWidget: the fusion processor's wiring, opening a fusion camera, the viewer-type button, the
-// APS panel, the window's side of every camera source and the camera information.
+// MainWidget: the fusion processor's wiring, opening a fusion camera, the viewer-type button and the
+// APS panel.
 #include <QDebug>
-#include <QEventLoop>
 
 #include <memory>
 
@@ -15,12 +14,9 @@
 #include "ui/nrcamerasource.h"
 #include "ui/nrfusioncamerasource.h"
 #include "ui/nrsource.h"
-#include "ui/showcamerainfoui.h"
 #include "ui/showimageform.h"
-#include "ui/workerthread.h"
 #include "ui_mainwidget.h"
 #include "widgets/nrthreehandleslider.h"
-#include "widgets/waitingwin.h"
 
 namespace {
 const char* const kFirmwareNeeded = "Velfox_V1.7.2";
@@ -72,24 +68,6 @@ void MainWidget::connectFusionProcessor() {
             SLOT(slotParamChangedDelivery(std::string, std::string)));
 }
 
-void MainWidget::runBehindWaitingWindow(const std::function<void()>& task) {
-    WorkerThread worker(task);
-    QEventLoop loop;
-    connect(&worker, &WorkerThread::taskCompleted, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    m_waitWin->setProgress(-1);
-    m_waitWin->show();
-    worker.start(QThread::InheritPriority);
-    loop.exec();
-    worker.wait();
-    m_waitWin->close();
-}
-
-void MainWidget::reportOpenFailed(const std::string& serial) {
-    emit signalShowLeftBottomTips(tr("Open camera: ") + QString::fromStdString(serial) + QLatin1Char(' ') +
-                                      tr("failed."),
-                                  NrMessageError);
-}
-
 bool MainWidget::openFusionCamera(const std::string& serial) {
     std::shared_ptr<norvale::FusionCamera> camera;
     std::string firmware;
@@ -122,19 +100,6 @@ bool MainWidget::openFusionCamera(const std::string& serial) {
     return true;
 }
 
-void MainWidget::connectCameraSource(NrCameraSource* source) {
-    connect(source, &NrCameraSource::signalStatus, this, [this](const QString& text) {
-        m_statusParts[1] = text;
-        updateStatusBarInfo();
-    });
-    connect(source, &NrCameraSource::signalTip, this, &MainWidget::signalShowLeftBottomTips);
-    connect(source, &NrCameraSource::signalConnectionLost, this, [this] {
-        ui->pb_play->setChecked(false);
-        ui->pb_record->setChecked(false);
-    });
-    connect(source, &NrCameraSource::signalRecording, ui->pb_record, &QPushButton::setChecked);
-}
-
 // The APS tool, the manual calibration and the configuration buttons (the panel's calling order).
 void MainWidget::bindApsSidebar() {
     auto* source = qobject_cast<NrFusionCameraSource*>(m_source);
@@ -164,15 +129,4 @@ void MainWidget::on_pb_viewer_type_clicked() {
     m_viewerType = m_viewerType >= norvale::STREAM_FUSION ? norvale::STREAM_DVS : m_viewerType + 1;
     setViewerTypeStyle(m_viewerType);
     emit signalSetViewerShowType(norvale::STREAM_TYPE(m_viewerType));
-}
-
-void MainWidget::slotShowCameraInfo() {
-    auto* camera = qobject_cast<NrCameraSource*>(m_source);
-    if (!camera) {
-        emit signalShowLeftBottomTips(tr("Please connect camera first."), NrMessageWarning);
-        return;
-    }
-    ShowCameraInfoUI dialog(this);
-    dialog.setCameraInfo(camera->description(), camera->firmwareVersion());
-    execDialog(&dialog);
 }
