@@ -1,25 +1,33 @@
 #pragma once
 
-// DvsApsFusionProccessor: pairs each APS frame of a live fusion camera with the events that belong
-// to it. Events go into the current buffer; a rising trigger edge closes it. The n-th APS frame
-// after clearCache is paired with the n-th closed buffer (the events between the (n-1)-th and the
-// n-th rising edge), whatever their timestamps; a frame or a buffer without its partner waits.
-// Each pair is handed to the callback, oldest first, one at a time.
+// DvsApsFusionProccessor: pairs each APS frame of a live fusion camera with the events of its own
+// window, by time. The window of a frame runs from its timestamp (the start of its exposure) to the
+// start of the next exposure: the next rising edge on trigger channel 0, or, while no edge tells it
+// (the channel is off, or its edge was lost), the next frame's timestamp. Every event thus belongs to
+// exactly one frame, and a frame or an edge that never comes costs at most that one frame.
+//
+// A frame is shown once its window is complete: the event stream has passed the window's end (an
+// event at or after it, or a later frame, which the driver delivers only after the events before
+// its exposure's end). Frames are shown oldest first, one at a time, each at most once.
 //
 // Threads: the camera's driver threads (events and trigger edges from its streaming thread, frames
 // from its APS thread) and the owner's thread (setCallback, clearCache); any thread may call.
-// Lock: mutex guards everything (the queues, currentBuffer, callback) and is held while the callback
-// runs, so frames are shown strictly in pairing order and never two at once. The callback must not
-// call back into this object.
+// Lock: mutex guards everything and is held while the callback runs, so frames are shown strictly
+// in time order and never two at once. The callback must not call back into this object.
 //
 // Decisions
-// - addEvents takes the pairing lock too: the camera's callbacks come from different threads, and
-//   a trigger edge replaces the buffer that events are appended to.
-// - Memory stays flat: at most kMaxWaitingFrames frames and kMaxWaitingBuffers closed buffers wait
-//   (the oldest is dropped), and the current buffer keeps at most kBufferEvents events (without
-//   trigger edges it restarts with the newest batch).
-// - The pool's ten buffers of kBufferEvents have their capacity reserved, not filled: their memory
-//   is only touched (resident) as events are written into it, so an idle processor stays small.
+// - Memory stays flat: events live in at most kPoolBuffers pooled buffers of kBufferEvents each
+//   (their capacity reserved, not touched, so an idle processor stays small); events no frame to
+//   come can need go back to the pool at once. When every buffer is full the oldest is let go and
+//   counted in droppedEvents; a frame whose window lost events that way is not shown.
+// - At most kMaxWaitingFrames frames wait for their window to complete (the oldest is let go), and
+//   kMaxEdges edges are remembered.
+// - While no edge tells where a window ends, or the edge found lies more than one and a half frame
+//   periods away (the next edge was lost), the window ends one frame period after its start; the
+//   period is the smallest recent gap between frames or between edges.
+// - A timestamp going backwards (the camera clock restarted) drops everything held, as clearCache.
+// - The callback gets the window's events as spans in time order (a window may cross buffers);
+//   nothing is copied.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -37,45 +45,70 @@ namespace norvale {
 
 class DvsApsFusionProccessor {
 public:
-    using Callback = std::function<void(ApsFrame&, Event2D*, Event2D*)>;
+    struct EventSpan {
+        const Event2D* begin;
+        const Event2D* end;
+    };
+    // The frame and its window's events: count spans, in time order.
+    using Callback = std::function<void(ApsFrame&, const EventSpan* spans, size_t count)>;
 
     static constexpr size_t kPoolBuffers = 10;
     static constexpr size_t kBufferEvents = 3145728; // 3 * 2^20
     static constexpr size_t kMaxWaitingFrames = 4;
-    static constexpr size_t kMaxWaitingBuffers = 4;
+    static constexpr size_t kMaxEdges = 64;
+    static constexpr uint16_t kFrameChannel = 0; // the trigger channel that frames the exposures
 
-    DvsApsFusionProccessor();
+    // bufferEvents: the capacity of each pooled buffer (smaller in tests).
+    explicit DvsApsFusionProccessor(size_t bufferEvents = kBufferEvents);
     ~DvsApsFusionProccessor();
     DvsApsFusionProccessor(const DvsApsFusionProccessor&) = delete;
     DvsApsFusionProccessor& operator=(const DvsApsFusionProccessor&) = delete;
 
     void setCallback(Callback cb);
+    // Events in time order, as the driver delivers them.
     void addEvents(const Event2D* begin, const Event2D* end);
-    // Only a rising edge (value 1) closes the current buffer.
+    // Rising edges of channel kFrameChannel mark exposure starts; other edges are ignored.
     void addTriggerIn(const EventTriggerIn& trigger);
     // Queues a clone (own pixels), so the driver's frame memory is free again at once.
     void addApsFrame(const ApsFrame& frame);
-    // Drops every waiting frame and buffer and empties the current buffer.
+    // Drops every waiting frame, edge and event (a new stream begins).
     void clearCache();
 
     size_t waitingFrames() const;
-    size_t waitingBuffers() const;
-    size_t currentEvents() const;
+    size_t heldEvents() const;
     size_t idleBuffers() const { return bufferPool->size(); }
-    // Events dropped since construction because the pairing fell behind. Any thread.
+    // Events let go before a frame could show them, since construction. Any thread.
     uint64_t droppedEvents() const { return dropped.load(); }
+    // Frames not shown: pushed out of the queue or their window lost events. Any thread.
+    uint64_t droppedFrames() const { return droppedFrameCount.load(); }
 
 private:
-    void pairLocked();
-    std::shared_ptr<std::vector<Event2D>> freshBuffer();
+    using Buffer = std::shared_ptr<std::vector<Event2D>>;
 
+    void resetLocked();
+    void pairLocked();
+    bool windowEndLocked(size_t frameIndex, uint64_t& end) const;
+    void noteGapLocked(uint64_t gap);
+    void showLocked(ApsFrame& frame, uint64_t from, uint64_t to);
+    void trimLocked();
+    void releaseOldestLocked();
+    Buffer freshBuffer();
+
+    const size_t bufferEvents;
     std::unique_ptr<NrObjectPool<std::vector<Event2D>>> bufferPool;
-    std::deque<std::shared_ptr<std::vector<Event2D>>> eventBuffers;
-    std::shared_ptr<std::vector<Event2D>> currentBuffer;
-    std::deque<ApsFrame> apsFrames;
+    std::deque<Buffer> history;      // events in time order, oldest buffer first
+    std::deque<uint64_t> edges;      // rising edges of the frame channel, in time order
+    std::deque<ApsFrame> apsFrames;  // waiting for their window to complete, oldest first
+    std::deque<uint64_t> gaps;       // recent gaps between frames and between edges
+    uint64_t streamUs = 0;           // every event before this has arrived
+    uint64_t completeFrom = 0;       // the history holds every event at or after this
+    uint64_t lastEventUs = 0, lastFrameUs = 0, lastEdgeUs = 0;
+    uint64_t doneUntil = 0;          // end of the last window shown or given up
+    bool anyEvent = false, anyFrame = false, anyEdge = false;
     Callback callback;
     mutable std::mutex mutex;
     std::atomic<uint64_t> dropped{0};
+    std::atomic<uint64_t> droppedFrameCount{0};
 };
 
 } // namespace norvale

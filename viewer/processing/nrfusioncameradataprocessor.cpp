@@ -54,7 +54,9 @@ NrFusionCameraDataProcessor::NrFusionCameraDataProcessor(QObject* parent)
     player.setFrameStepUs(33333); // a replay step is one display period of event time: real time
     player.setAccTimeUs(33333);
     mailbox.resize(kWidth, kHeight, config->dvsBackgroundColor);
-    fusion->setCallback([this](ApsFrame& frame, Event2D* begin, Event2D* end) { updateFusionData(frame, begin, end); });
+    fusion->setCallback([this](ApsFrame& frame, const norvale::DvsApsFusionProccessor::EventSpan* spans, size_t n) {
+        showPair(frame, spans, n);
+    });
 }
 
 NrFusionCameraDataProcessor::~NrFusionCameraDataProcessor() {
@@ -88,6 +90,12 @@ void NrFusionCameraDataProcessor::addApsFrameToFusionProccessor(const ApsFrame& 
 void NrFusionCameraDataProcessor::clearCache() { fusion->clearCache(); }
 
 void NrFusionCameraDataProcessor::updateFusionData(ApsFrame& frame, const Event2D* begin, const Event2D* end) {
+    const norvale::DvsApsFusionProccessor::EventSpan span{begin, end};
+    showPair(frame, &span, 1);
+}
+
+void NrFusionCameraDataProcessor::showPair(ApsFrame& frame, const norvale::DvsApsFusionProccessor::EventSpan* spans,
+                                           size_t count) {
     const int view = viewerType;
     if (view != norvale::STREAM_DVS && view != norvale::STREAM_APS && view != norvale::STREAM_FUSION)
         return;
@@ -113,7 +121,8 @@ void NrFusionCameraDataProcessor::updateFusionData(ApsFrame& frame, const Event2
     } else {
         liveMapper.mapToRgb(frame, currentTransform(), image->bits(), size_t(image->bytesPerLine()));
         if (view == norvale::STREAM_FUSION)
-            visualizeEventsOnFrame(*image, begin, end);
+            for (size_t i = 0; i < count; ++i)
+                visualizeEventsOnFrame(*image, spans[i].begin, spans[i].end);
     }
     mailbox.publishFrame();
     mailbox.publishTimestamp(frame.timestamp, false);

@@ -88,7 +88,7 @@ public:
     void addEventsToFusionProccessor(const norvale::Event2D* begin, const norvale::Event2D* end);
     void addTriggerInToFusionProccessor(const norvale::EventTriggerIn& trigger);
     void addApsFrameToFusionProccessor(const norvale::ApsFrame& frame);
-    // One paired APS frame and its events: composes and publishes the view (pairing lock held).
+    // One APS frame and the events of its window: composes and publishes the view (pairing lock held).
     void updateFusionData(norvale::ApsFrame& frame, const norvale::Event2D* begin, const norvale::Event2D* end);
     // Paints the counts (tie: ON) onto image, 1280 x 720 RGB888.
     void visualizeEventsOnFrame(QImage& image);
@@ -152,6 +152,7 @@ private:
     struct ReplayFrames;
 
     // Live.
+    void showPair(norvale::ApsFrame& frame, const norvale::DvsApsFusionProccessor::EventSpan* spans, size_t count);
     void publish(uint64_t ts);
     bool calibrationAcceptable(const norvale::CalibratorParameters& params, QString* why) const;
     norvale::NrApsMapper::Transform currentTransform() const;

@@ -1,9 +1,14 @@
-// The fusion processor's parts on their own: pairing of APS frames with event buffers, the
+// The fusion processor's parts on their own: pairing of APS frames with the events of their windows, the
 // calibration mapping (examples of the default calibration, offsets, rotated transforms, sources
 // smaller than the calibration says) and folding an offset into the calibration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
 #include <limits>
+#include <map>
+#include <random>
+#include <set>
 #include <vector>
 
 #include "processing/nrcalibrator.h"
@@ -44,14 +49,17 @@ struct Pair {
     std::vector<uint64_t> eventTs;
 };
 
+// Feeds the pairing as the driver does: per stretch of the stream its trigger edges, then its
+// events; a frame once the stream has passed its exposure.
 struct PairingRig {
     DvsApsFusionProccessor fusion;
     std::vector<Pair> pairs;
-    PairingRig() {
-        fusion.setCallback([this](ApsFrame& f, Event2D* b, Event2D* e) {
+    explicit PairingRig(size_t bufferEvents = DvsApsFusionProccessor::kBufferEvents) : fusion(bufferEvents) {
+        fusion.setCallback([this](ApsFrame& f, const DvsApsFusionProccessor::EventSpan* spans, size_t n) {
             Pair p{f.timestamp, {}};
-            for (Event2D* i = b; i != e; ++i)
-                p.eventTs.push_back(i->timestamp);
+            for (size_t s = 0; s < n; ++s)
+                for (const Event2D* i = spans[s].begin; i != spans[s].end; ++i)
+                    p.eventTs.push_back(i->timestamp);
             pairs.push_back(p);
         });
     }
@@ -61,112 +69,175 @@ struct PairingRig {
             ev.push_back(Event2D{1, 1, 1, t});
         fusion.addEvents(ev.data(), ev.data() + ev.size());
     }
-    void edge(uint16_t value) { fusion.addTriggerIn(EventTriggerIn{value, 0, 0}); }
+    void edge(uint16_t value, uint64_t ts, uint16_t channel = 0) { fusion.addTriggerIn(EventTriggerIn{value, ts, channel}); }
     void frame(uint64_t ts) { fusion.addApsFrame(codedFrame(4, 2, ts)); }
 };
 
 } // namespace
 
-TEST(FusionPairing, FramesWaitForEdgesAndPairInOrder) {
+// A frame's window runs from its exposure's start to the next exposure's start; the frame is shown
+// once the stream has passed that end. Falling edges and edges of other channels mark nothing.
+TEST(FusionPairing, EachFrameTakesTheEventsOfItsOwnWindow) {
     PairingRig r;
-    r.events({1, 2});
-    r.frame(100); // two frames before the first edge: both kept
-    r.frame(200);
+    r.edge(1, 100); // exposure at 100 starts
+    r.edge(0, 130); // and ends
+    r.events({90, 100, 105, 150}); // 90 came before the first exposure: no frame's
+    r.frame(100);
+    EXPECT_TRUE(r.pairs.empty()); // where its window ends is not known yet
+    r.edge(1, 180, 1);
+    r.events({170});
     EXPECT_TRUE(r.pairs.empty());
-    r.edge(0); // a falling edge closes nothing
-    EXPECT_TRUE(r.pairs.empty());
-    EXPECT_EQ(r.fusion.currentEvents(), 2u);
-    r.edge(1); // the first rising edge: the first frame with the events since the start
+    r.edge(1, 200); // the driver hands a stretch's edges over before its events
+    r.events({199, 200, 230});
     ASSERT_EQ(r.pairs.size(), 1u);
     EXPECT_EQ(r.pairs[0].frameTs, 100u);
-    EXPECT_EQ(r.pairs[0].eventTs, (std::vector<uint64_t>{1, 2}));
-    r.events({3});
-    r.edge(1);
-    r.events({4});
-    r.edge(1); // a buffer without its frame waits
+    EXPECT_EQ(r.pairs[0].eventTs, (std::vector<uint64_t>{100, 105, 150, 170, 199}));
+    r.frame(200);
+    r.events({299}); // the stream has not passed 300 yet
+    EXPECT_EQ(r.pairs.size(), 1u);
+    // no edge for 300 (the channel went off): the window ends one period (100) after its start
+    r.events({300, 310});
     ASSERT_EQ(r.pairs.size(), 2u);
-    EXPECT_EQ(r.pairs[1].frameTs, 200u);
-    EXPECT_EQ(r.pairs[1].eventTs, (std::vector<uint64_t>{3}));
-    r.frame(300);
-    ASSERT_EQ(r.pairs.size(), 3u);
-    EXPECT_EQ(r.pairs[2].eventTs, (std::vector<uint64_t>{4}));
-    // a reused buffer starts empty
-    r.events({5});
-    r.edge(1);
+    EXPECT_EQ(r.pairs[1].eventTs, (std::vector<uint64_t>{200, 230, 299}));
+    // the frame of 300 was skipped by the driver; the one of 400 still gets only its own events
+    r.edge(1, 400);
+    r.events({399, 400, 420});
     r.frame(400);
+    r.edge(1, 500);
+    r.events({480, 500});
+    ASSERT_EQ(r.pairs.size(), 3u);
+    EXPECT_EQ(r.pairs[2].frameTs, 400u);
+    EXPECT_EQ(r.pairs[2].eventTs, (std::vector<uint64_t>{400, 420, 480}));
+    // a quiet sensor: frames alone, each shown when the next one says the stream passed it
+    r.frame(500);
+    r.frame(600);
     ASSERT_EQ(r.pairs.size(), 4u);
-    EXPECT_EQ(r.pairs[3].eventTs, (std::vector<uint64_t>{5}));
+    EXPECT_EQ(r.pairs[3].frameTs, 500u);
+    EXPECT_EQ(r.pairs[3].eventTs, (std::vector<uint64_t>{500}));
 }
 
-TEST(FusionPairing, ClearCacheDropsEverythingWaiting) {
-    PairingRig r;
-    r.events({1});
-    r.edge(1);
-    r.events({2});
-    r.edge(1);
-    r.events({3});
-    EXPECT_EQ(r.fusion.waitingBuffers(), 2u);
-    r.fusion.clearCache();
-    EXPECT_EQ(r.fusion.waitingBuffers(), 0u);
-    EXPECT_EQ(r.fusion.currentEvents(), 0u);
-    r.frame(10);
+// A stream with frames, stretches of events (with their edges) and the trigger channel lost at
+// random, frames handed over late by a random lag, buffers small enough that windows cross them:
+// every shown frame holds only events of its own window, all of them when nothing of the window
+// was lost, and every frame that came with an intact window is shown. Memory stays within the pool.
+TEST(FusionPairing, RandomLossesCostOnlyTheirOwnFrames) {
+    constexpr uint64_t kPeriod = 10000, kExposure = 3000, kStretch = 1000;
+    constexpr uint64_t kFrames = 200, kWarmUp = 3; // the period is learnt from the first frames
+    PairingRig r(200);
+    std::mt19937 rng(20240611);
+    std::map<uint64_t, std::vector<uint64_t>> windowEvents; // frame index -> its events
+    std::set<uint64_t> damaged, delivered;
+    std::deque<std::pair<uint64_t, uint64_t>> ready; // (stretch after which it comes, frame index)
+    uint64_t nextFrame = 0;
+    for (uint64_t c = 0; c < kFrames * (kPeriod / kStretch); ++c) {
+        const uint64_t from = c * kStretch, k = from / kPeriod;
+        std::vector<Event2D> ev(rng() % 25);
+        for (Event2D& e : ev)
+            e = Event2D{uint16_t(rng() % 1280), uint16_t(rng() % 720), uint8_t(rng() % 2), from + rng() % kStretch};
+        std::sort(ev.begin(), ev.end(), [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; });
+        for (const Event2D& e : ev)
+            windowEvents[k].push_back(e.timestamp);
+        const bool lost = k >= kWarmUp && rng() % 100 < 3;
+        const bool channelOff = k >= 60 && k < 80;
+        if (lost) {
+            damaged.insert(k);
+        } else {
+            if (!channelOff && from % kPeriod == 0)
+                r.edge(1, from);
+            if (!channelOff && from % kPeriod == kExposure)
+                r.edge(0, from);
+            r.fusion.addEvents(ev.data(), ev.data() + ev.size());
+        }
+        // a frame is there once the stream has passed its exposure, sometimes later
+        while (nextFrame * kPeriod + kExposure <= from + kStretch) {
+            const bool skipped = nextFrame >= kWarmUp && rng() % 100 < 20;
+            if (!skipped)
+                ready.emplace_back(c + rng() % 5, nextFrame);
+            ++nextFrame;
+        }
+        while (!ready.empty() && ready.front().first <= c) {
+            r.frame(ready.front().second * kPeriod);
+            delivered.insert(ready.front().second);
+            ready.pop_front();
+        }
+    }
+
+    size_t outside = 0, incomplete = 0, checkedWhole = 0;
+    std::set<uint64_t> shown;
+    uint64_t previous = 0;
+    for (const Pair& p : r.pairs) {
+        const uint64_t k = p.frameTs / kPeriod;
+        ASSERT_EQ(p.frameTs % kPeriod, 0u);
+        ASSERT_TRUE(delivered.count(k)) << "frame " << k << " was never handed over";
+        ASSERT_TRUE(shown.empty() || p.frameTs > previous) << "frames out of order or shown twice";
+        previous = p.frameTs;
+        shown.insert(k);
+        for (uint64_t t : p.eventTs)
+            outside += t < k * kPeriod || t >= (k + 1) * kPeriod;
+        if (!damaged.count(k)) {
+            ++checkedWhole;
+            incomplete += p.eventTs != windowEvents[k];
+        }
+    }
+    EXPECT_EQ(outside, 0u);
+    EXPECT_EQ(incomplete, 0u);
+    size_t missing = 0;
+    for (uint64_t k : delivered)
+        missing += k + 2 < kFrames && !damaged.count(k) && !shown.count(k);
+    EXPECT_EQ(missing, 0u) << "a lost frame or stretch cost more than its own frame";
+    EXPECT_GT(checkedWhole, kFrames / 3);
+    EXPECT_GT(damaged.size(), 5u); // the losses really happened
+    EXPECT_LT(delivered.size(), kFrames - 20);
+    // about 25000 events went through a pool of 10 x 200: what no frame can need went back at once
+    EXPECT_EQ(r.fusion.droppedEvents(), 0u);
+    EXPECT_LE(r.fusion.heldEvents(), 10u * 200u);
+}
+
+// Memory is bounded without frames; a frame whose window lost events that way is not shown; a
+// clock that restarts and clearCache drop what was held, and pairing goes on afterwards.
+TEST(FusionPairing, BoundsRestartAndClear) {
+    PairingRig r(4); // ten buffers of four events
+    std::vector<Event2D> ev(60);
+    for (uint64_t i = 0; i < ev.size(); ++i)
+        ev[i] = Event2D{1, 1, 1, i};
+    r.fusion.addEvents(ev.data(), ev.data() + ev.size());
+    EXPECT_EQ(r.fusion.heldEvents(), 40u);
+    EXPECT_EQ(r.fusion.droppedEvents(), 20u); // 0 .. 19 let go, counted
+    r.frame(10); // its window lost events 10 .. 19: not shown
+    EXPECT_TRUE(r.pairs.empty());
+    r.frame(30); // ends the window of 10, and the stream has passed the window of 30 already
+    EXPECT_EQ(r.fusion.droppedFrames(), 1u);
+    ASSERT_EQ(r.pairs.size(), 1u);
+    EXPECT_EQ(r.pairs[0].frameTs, 30u);
+    EXPECT_EQ(r.pairs[0].eventTs.size(), 20u); // 30 .. 49
+    EXPECT_LE(r.fusion.heldEvents(), 12u);      // only what a frame from 50 on may need
+    EXPECT_GE(r.fusion.idleBuffers(), DvsApsFusionProccessor::kPoolBuffers - 3);
+    r.frame(50);
     EXPECT_EQ(r.fusion.waitingFrames(), 1u);
+
+    // the clock restarts: the frame of 50 and the events before go; the new stream pairs
+    r.frame(5);
+    EXPECT_EQ(r.fusion.heldEvents(), 0u);
+    EXPECT_EQ(r.fusion.waitingFrames(), 1u);
+    r.events({5, 6});
+    r.edge(1, 12);
+    r.events({12});
+    ASSERT_EQ(r.pairs.size(), 2u);
+    EXPECT_EQ(r.pairs[1].frameTs, 5u);
+    EXPECT_EQ(r.pairs[1].eventTs, (std::vector<uint64_t>{5, 6}));
+
+    r.frame(12);
+    r.events({13, 14});
     r.fusion.clearCache();
     EXPECT_EQ(r.fusion.waitingFrames(), 0u);
-    r.events({7});
-    r.edge(1);
-    r.frame(20);
-    ASSERT_EQ(r.pairs.size(), 1u);
-    EXPECT_EQ(r.pairs[0].eventTs, (std::vector<uint64_t>{7}));
-    // the pool keeps its ten buffers: two in use or waiting at most here
-    EXPECT_GE(r.fusion.idleBuffers(), DvsApsFusionProccessor::kPoolBuffers - 2);
-}
-
-TEST(FusionPairing, QueuesStayBoundedWithoutPartners) {
-    PairingRig r;
-    for (uint64_t i = 0; i < 20; ++i)
-        r.frame(i); // no trigger edges: the oldest frames go
-    EXPECT_EQ(r.fusion.waitingFrames(), DvsApsFusionProccessor::kMaxWaitingFrames);
-    r.edge(1);
-    ASSERT_EQ(r.pairs.size(), 1u);
-    EXPECT_EQ(r.pairs[0].frameTs, 20u - DvsApsFusionProccessor::kMaxWaitingFrames);
-    r.fusion.clearCache();
-    for (int i = 0; i < 20; ++i)
-        r.edge(1); // no frames: the oldest buffers go
-    EXPECT_EQ(r.fusion.waitingBuffers(), DvsApsFusionProccessor::kMaxWaitingBuffers);
-    // without edges the current buffer keeps the newest events within its capacity
-    r.fusion.clearCache();
-    std::vector<Event2D> big(DvsApsFusionProccessor::kBufferEvents - 1, Event2D{0, 0, 0, 1});
-    r.fusion.addEvents(big.data(), big.data() + big.size());
-    r.events({2, 3});
-    EXPECT_EQ(r.fusion.currentEvents(), 2u);
-}
-
-// Every event the pairing lets go is counted, so the status bar can show it; clearing is not a loss.
-TEST(FusionPairing, DroppedEventsAreCounted) {
-    PairingRig r;
-    r.events({1, 2, 3});
-    r.edge(1);
-    for (uint64_t i = 0; i < DvsApsFusionProccessor::kMaxWaitingBuffers; ++i) {
-        r.events({10 + i});
-        r.edge(1); // the last one pushes out the first buffer, three events
-    }
-    EXPECT_EQ(r.fusion.droppedEvents(), 3u);
-    for (uint64_t i = 0; i < 10; ++i)
-        r.frame(i); // frames pair with the waiting buffers or go; no event is lost by them
-    EXPECT_EQ(r.fusion.droppedEvents(), 3u);
-    r.events({5});
-    r.fusion.clearCache();
-    EXPECT_EQ(r.fusion.droppedEvents(), 3u);
-
-    std::vector<Event2D> big(DvsApsFusionProccessor::kBufferEvents - 1, Event2D{0, 0, 0, 1});
-    r.fusion.addEvents(big.data(), big.data() + big.size());
-    r.events({2, 3}); // no room: the buffer restarts with these two
-    EXPECT_EQ(r.fusion.droppedEvents(), 3u + big.size());
-    big.resize(DvsApsFusionProccessor::kBufferEvents + 5);
-    r.fusion.addEvents(big.data(), big.data() + big.size()); // the two, and the five oldest of the batch
-    EXPECT_EQ(r.fusion.droppedEvents(), 3u + (DvsApsFusionProccessor::kBufferEvents - 1) + 2 + 5);
-    EXPECT_EQ(r.fusion.currentEvents(), DvsApsFusionProccessor::kBufferEvents);
+    EXPECT_EQ(r.fusion.heldEvents(), 0u);
+    r.events({3});
+    r.frame(3);
+    r.frame(8);
+    ASSERT_EQ(r.pairs.size(), 3u);
+    EXPECT_EQ(r.pairs[2].frameTs, 3u);
+    EXPECT_EQ(r.pairs[2].eventTs, (std::vector<uint64_t>{3}));
+    EXPECT_EQ(r.fusion.droppedEvents(), 20u); // clearing and restarting are no loss
 }
 
 TEST(FusionMapping, DefaultCalibrationExamples) {

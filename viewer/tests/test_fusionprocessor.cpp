@@ -77,12 +77,20 @@ ApsFrame codedFrame(uint64_t ts) {
     return f;
 }
 
-// One pair through the live path: events, a rising edge, the frame.
-void livePair(NrFusionCameraDataProcessor& p, const std::vector<Event2D>& ev, uint64_t frameTs) {
+// One frame through the live path, fed as the driver feeds it: the exposure's rising edge, the
+// events of its window (their timestamps taken as offsets from frameTs, below 1000), the frame, then
+// the next exposure's edge and an event past it (outside the display) that completes the window.
+void livePair(NrFusionCameraDataProcessor& p, std::vector<Event2D> ev, uint64_t frameTs) {
+    for (Event2D& e : ev)
+        e.timestamp += frameTs;
+    p.addTriggerInToFusionProccessor(EventTriggerIn{1, frameTs, 0});
     p.updateEvents(ev.data(), ev.data() + ev.size());
     p.addEventsToFusionProccessor(ev.data(), ev.data() + ev.size());
-    p.addTriggerInToFusionProccessor(EventTriggerIn{1, frameTs, 0});
     p.addApsFrameToFusionProccessor(codedFrame(frameTs));
+    p.addTriggerInToFusionProccessor(EventTriggerIn{1, frameTs + 1000, 0});
+    const Event2D past{5000, 0, 1, frameTs + 1000};
+    p.updateEvents(&past, &past + 1);
+    p.addEventsToFusionProccessor(&past, &past + 1);
 }
 
 class FusionProcessorTest : public ::testing::Test {

@@ -21,14 +21,20 @@ class FusionApsStream;
 
 // An open fusion camera (DVS events plus an APS image of 3840 x 2160, blue-green-red), obtained
 // from DvsCameraManager::openFusionCamera. Each APS exposure is framed by trigger edges on
-// channel 0: rising at its start, falling at its end; the frame's timestamp is the exposure's
-// start. So the n-th frame belongs with the events between the n-th and the (n+1)-th rising edge.
+// channel 0 (while that channel is enabled): rising at its start, falling at its end. A frame's
+// timestamp is its exposure's start, its auxTimestamp the exposure's end, both on the events' clock.
+// The events that belong with a frame are those from its timestamp up to the next exposure's start
+// (the next rising edge): the exposure and the time until the next one, so every event belongs to
+// exactly one frame. A frame the APS thread skips (it fell behind) still has its edges in the
+// event stream.
 //
 // Threads. Events and trigger edges come from the streaming thread, APS frames from the APS
-// thread; each callback runs on the thread of its stream, in time order. Both threads run only
-// between start and stop of their stream. Recording writes the .raw on the storage thread and
-// the .mp4 on a video thread. Public calls may come from any thread; callbacks must not add or
-// remove callbacks of the same camera.
+// thread; each callback runs on the thread of its stream, in time order. For one stretch of the
+// stream the trigger callbacks run before the event callbacks, so an edge may come before events
+// older than it. A frame is handed over only after the events and edges up to its exposure's end.
+// Both threads run only between start and stop of their stream. Recording writes the .raw on the
+// storage thread and the .mp4 on a video thread. Public calls may come from any thread; callbacks
+// must not add or remove callbacks of the same camera.
 class NR_DRIVER_EXPORT FusionCamera {
 public:
     using EventsCallback = std::function<void(const Event2D* begin, const Event2D* end)>;
