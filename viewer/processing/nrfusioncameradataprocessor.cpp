@@ -245,7 +245,13 @@ void NrFusionCameraDataProcessor::loadCalibrationFile(const QString& path) {
 
 // Views and rates.
 
-void NrFusionCameraDataProcessor::slotSetViewerType(norvale::STREAM_TYPE type) { viewerType = type; }
+void NrFusionCameraDataProcessor::slotSetViewerType(norvale::STREAM_TYPE type) {
+    const int previous = viewerType.exchange(type);
+    // A paused replay shows its moment in the new view at once; playback and the live camera
+    // show the next frame in it anyway.
+    if (previous != type && player.usable() && !player.isPlaying())
+        replayOneFrameFusionFileByTimebase();
+}
 
 void NrFusionCameraDataProcessor::setFps(int fps) {
     if (fps < 1) {

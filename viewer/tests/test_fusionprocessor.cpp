@@ -381,6 +381,45 @@ TEST_F(FusionProcessorTest, ReplaysARecordingOfTheSimulatedFusionCamera) {
             background += l.images.back().pixelColor(x, y) == config->dvsBackgroundColor;
     EXPECT_GT(background, size_t(180 * 320 / 2));
 
+    // paused, a new view redraws the same moment in it: APS shows the mapped frame, fusion adds
+    // the events; choosing the view it already has shows nothing new
+    ASSERT_TRUE(video->readFrameByTimestamp(200000, frame));
+    const ApsFrame mappedAt = mapper.mapToFrame(frame, NrApsMapper::transformOf(p.calibration(), 0, 0));
+    auto apsMismatches = [&](const QImage& image) {
+        size_t n = 0;
+        for (int y = 0; y < 720; y += 3)
+            for (int x = 0; x < 1280; x += 3) {
+                const uint8_t* s = mappedAt.data() + (size_t(y) * 1280 + x) * 3;
+                const QColor got = image.pixelColor(x, y);
+                n += got != QColor(s[2], s[1], s[0]) && got != config->dvsOnColor && got != config->dvsOffColor;
+            }
+        return n;
+    };
+    auto eventColoured = [&](const QImage& image) {
+        size_t n = 0;
+        for (int y = 0; y < 720; ++y)
+            for (int x = 0; x < 1280; ++x) {
+                const QColor got = image.pixelColor(x, y);
+                n += got == config->dvsOnColor || got == config->dvsOffColor;
+            }
+        return n;
+    };
+    size_t eventsIn[3] = {0, 0, 0};
+    for (STREAM_TYPE view : {STREAM_APS, STREAM_FUSION}) {
+        l.clear();
+        p.slotSetViewerType(view);
+        ASSERT_TRUE(waitFor([&] { return !l.images.empty() && !l.stamps.empty(); })) << view;
+        EXPECT_EQ(l.stamps.back(), lower + 200000);
+        EXPECT_EQ(apsMismatches(l.images.back()), 0u) << view;
+        eventsIn[view] = eventColoured(l.images.back());
+        EXPECT_EQ(p.playPosition(), lower + 200000);
+    }
+    EXPECT_GT(eventsIn[STREAM_FUSION], eventsIn[STREAM_APS] + 100);
+    l.clear();
+    p.slotSetViewerType(STREAM_FUSION);
+    waitFor([] { return false; }, 100ms);
+    EXPECT_TRUE(l.images.empty());
+
     // a ".json" beside the recording that is not a calibration: warning naming it, calibration kept
     for (const char* ext : {".raw", ".mp4"})
         ASSERT_TRUE(QFile::copy(QString::fromStdString(base + ext), folder + QStringLiteral("/bad") + ext));
