@@ -8,7 +8,7 @@
 #include <fstream>
 #include <map>
 
-#include "TempDir.h"
+#include "TestFiles.h"
 #include "camera/BatchHandoff.h"
 #include "camera/CameraConfigFile.h"
 #include "camera/SceneSource.h"
@@ -309,16 +309,21 @@ TEST(CameraStorage, ARecordingStartsCacheSecondsEarlierAndHoldsEveryEvent) {
     for (const auto& name : dir.entries()) EXPECT_EQ(name.find(".nrcache_"), std::string::npos) << name;
 }
 
-TEST(CameraStorage, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
+TEST(CameraStorage, AFullDiskStopsTheRecordingKeepsWhatWasWrittenAndCountsOnlyThat) {
     TempDir dir;
     const std::string path = dir.path("full.raw");
+    const std::string earlier = dir.path("earlier.raw");
+    writeBytes(earlier, "an earlier recording");
     // the file size limit stands in for a full disk: writes past it fail with EFBIG
     struct rlimit old {};
     getrlimit(RLIMIT_FSIZE, &old);
     auto previous = signal(SIGXFSZ, SIG_IGN);
-    {
+    uint64_t counted = 0;
+    for (const std::string& target : {earlier, path}) {
         StreamStorage storage("SIM-T-0002");
-        ASSERT_TRUE(storage.startRecording(path, 0));
+        RecordingTarget replace;
+        replace.overwrite = true;
+        ASSERT_TRUE(storage.startRecording(target, 0, 0, replace));
         struct rlimit small = old;
         small.rlim_cur = 256 * 1024;
         setrlimit(RLIMIT_FSIZE, &small);
@@ -331,12 +336,17 @@ TEST(CameraStorage, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten) {
         }
         EXPECT_FALSE(storage.stopRecording()); // reported as failed
         setrlimit(RLIMIT_FSIZE, &old);
+        counted = storage.recordedEvents();
     }
     signal(SIGXFSZ, previous);
+    // a failed replacement leaves the earlier file as it was, and nothing beside it
+    EXPECT_EQ(readBytes(earlier), "an earlier recording");
+    EXPECT_EQ(dir.entries().size(), 2u);
     auto reader = DvsFileReader::createFileReader(path);
     ASSERT_TRUE(reader && reader->prepareFile()); // what reached the disk stays readable
     EXPECT_GT(reader->getStats().eventCount, 1000u);
     EXPECT_LT(reader->getStats().eventCount, 400000u);
+    EXPECT_EQ(counted, reader->getStats().eventCount); // the count is the file's, not what was given
 }
 
 TEST(CameraAps, ExposureAndGainChangeTheImage) {

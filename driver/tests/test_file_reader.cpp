@@ -106,6 +106,14 @@ TEST(DvsFileReader, RealEvt2Recording) {
     ASSERT_TRUE(r->readRange(0, UINT64_MAX, ev));
     ASSERT_EQ(ev.size(), 521252u);
     for (const auto& e : ev) ASSERT_TRUE(e.x <= 639 && e.y <= 479);
+    // a cut keeps the geometry, whatever format it writes
+    TempDir dir;
+    ASSERT_TRUE(r->exportRawFile(0, UINT64_MAX, dir.path("cut.raw")));
+    auto cut = openPrepared(dir.path("cut.raw"));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->width(), 640u);
+    EXPECT_EQ(cut->height(), 480u);
+    EXPECT_EQ(cut->getStats().eventCount, 521252u);
 }
 
 TEST(DvsFileReader, WindowsAndSeekingAtEveryBoundary) {
@@ -441,4 +449,25 @@ TEST(DvsFileReader, DecodeSpansJoinIntoTheWholeFile) {
         }
         if (path == dir.path("gen.raw")) EXPECT_EQ(r->decodeSpans(2).size(), 2u);
     }
+}
+
+// A file cut short after it was indexed never gives a short result as if it were whole.
+TEST(DvsFileReader, AFileThatShrankAfterIndexingFailsEveryRead) {
+    TempDir dir;
+    const std::string path = dir.path("shrinks.raw");
+    GeneratorConfig cfg;
+    cfg.eventRate = 2e6;
+    ASSERT_TRUE(generateRecordingFile(path, cfg, 1000000));
+    auto r = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(r && r->prepareFile());
+    uint64_t first = 0, last = 0;
+    ASSERT_TRUE(r->getStartTimestamp(first) && r->getEndTimestamp(last));
+    ASSERT_EQ(::truncate(path.c_str(), off_t(std::filesystem::file_size(path) / 3)), 0);
+    std::vector<Event2D> ev;
+    EXPECT_FALSE(r->readRange(first, last + 1, ev));
+    EXPECT_EQ(r->readEvents(first, last - first + 1), nullptr);
+    EXPECT_FALSE(r->exportRawFile(first, last, dir.path("cut.raw")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("cut.raw")));
+    // the part still there reads as before
+    EXPECT_TRUE(r->readRange(first, first + 1000, ev));
 }

@@ -64,19 +64,23 @@ public:
     int addTriggerInCallback(TriggerInCallback callback);
     bool removeTriggerInCallback(int id);
 
-    // Records the stream into an EVT 3.0 raw file at path (created or replaced), trigger edges
-    // included, written by the storage thread. With a file cache set, the file begins that many
-    // seconds before this call. False when a recording runs or the file cannot be created.
+    // Records the stream into an EVT 3.0 raw file at path, trigger edges included, written by the
+    // storage thread; the file is readable under its name while it grows. An existing file is
+    // refused unless overwrite, and then replaced only when stopRecording succeeds (meanwhile the
+    // recording is "NAME.recording-XXXXXX.raw" beside it). Refused too: what is not a regular
+    // file, the file a replay camera plays, a path another recording is writing. With a file
+    // cache set, the file begins that many seconds before this call. False (with an error log
+    // line saying why) when refused, a recording runs or the file cannot be created.
     // Recording works while stopped too: the file then grows once streaming starts.
-    bool startRecording(const std::string& path);
-    // Finishes the file; false when nothing was recording or a write failed (the file written
-    // so far stays readable).
+    bool startRecording(const std::string& path, bool overwrite = false);
+    // Finishes the file; false when nothing was recording or a write failed (a new file then keeps
+    // the events written whole, a file being replaced stays as it was).
     bool stopRecording();
     // Keep the last seconds of the stream (0 turns the cache off) in files under folder, so that
     // a recording started later begins that many seconds earlier. False when the folder is not
     // usable (the cache is then off).
     bool setFileCacheTime(uint16_t seconds, const std::string& folder);
-    // Events written into the current (or last) recording.
+    // Events that reached the file of the current (or last) recording.
     uint64_t getRecordedEventCount() const;
     // Events the camera delivered since it was opened (after its tools).
     uint64_t getDeliveredEventCount() const;

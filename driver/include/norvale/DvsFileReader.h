@@ -115,6 +115,8 @@ public:
     uint32_t width() const;
     uint32_t height() const;
     const std::string& path() const;
+    // The open file by device and inode (what no output may be).
+    FileIdentity identity() const;
 
     class Impl;
 

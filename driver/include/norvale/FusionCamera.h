@@ -64,11 +64,14 @@ public:
 
     // Writes folder/baseName + ".raw" (events, aps_start_timestamp in its header), + ".mp4"
     // (APS frames, timestamps since the APS stream's start) and + ".json" (the calibration), as
-    // the stream type asks (DVS: the .raw; APS: .mp4 and .json; fusion: all three). False when a
-    // recording runs or a file cannot be created (nothing is left running then).
+    // the stream type asks (DVS: the .raw; APS: .mp4 and .json; fusion: all three). Each of them
+    // is checked before anything is written: one that exists is refused unless overwrite (the
+    // .raw then as DvsCamera::startRecording says). False, with an error log line saying why,
+    // when refused, a recording runs or a file cannot be created (nothing is left running then).
     // The .raw stores x mirrored (getWidth() - 1 - x), as the sensor reads its columns out; the
     // event callbacks get x unmirrored, aligned with the APS image.
-    bool startRecording(const std::string& folder, const std::string& baseName, STREAM_TYPE type = STREAM_FUSION);
+    bool startRecording(const std::string& folder, const std::string& baseName, STREAM_TYPE type = STREAM_FUSION,
+                        bool overwrite = false);
     bool stopRecording(STREAM_TYPE type = STREAM_FUSION);
     uint64_t getRecordedEventCount() const;
     uint64_t getRecordedFrameCount() const;

@@ -13,8 +13,9 @@
 
 namespace norvale {
 
-// Writes an EVT 3.0 raw file: the header of generateDvsFileHeader at once, then the encoded
-// events and trigger edges. A background thread writes what has been added at least every
+// Writes an EVT 3.0 raw file: the header of generateDvsFileHeader at once (with the geometry of
+// the DvsFileInfo, up to 2048 x 2048, and the serial's control characters escaped as \xNN so that
+// the header always reads back), then the encoded events and trigger edges. A background thread writes what has been added at least every
 // flushIntervalMs (500 ms), so a crash of the process loses at most that much; the file always
 // starts with its header. When the first event's timestamp differs from the header's
 // dvs_start_timestamp, the header is rewritten with it before the first data reaches the file.
@@ -52,14 +53,16 @@ public:
     void assumeState(const RawDecoderState& s);
 
     bool flush();
-    // Flushes, closes; false when any write failed (the file is then incomplete).
+    // Flushes, closes; false when any write failed. A failed write is cut off again, so the file
+    // then ends with the last data written whole (eventsInFile() events).
     bool close();
     // Closes and deletes the file (a failed cut).
     void abandon();
 
     bool isOpen() const;
     bool failed() const;
-    uint64_t eventsWritten() const;
+    uint64_t eventsWritten() const; // encoded so far, in the file or still buffered
+    uint64_t eventsInFile() const;  // encoded events that have reached the file
     uint64_t droppedEvents() const;
     const std::string& path() const { return filePath; }
 
@@ -69,6 +72,8 @@ private:
     // force: also when nothing is encoded, so that the final header is in place before a copy
     bool flushLocked(bool force = false);
     bool writeAll(const uint8_t* data, size_t size);
+    // After a failed write: the file back to its last whole state.
+    void cutBackLocked();
     void flusherLoop(unsigned intervalMs);
     void stopFlusher();
 
@@ -85,6 +90,9 @@ private:
     bool haveFirst = false;
     uint64_t firstTimestamp = 0;
     std::string header;
+    std::string headerOnDisk; // until the first data replaces it
+    uint64_t goodSize = 0;    // bytes of the file that were written whole
+    uint64_t inFile = 0;      // encoded events among them
     std::string filePath;
     DvsFileInfo fileInfo;
     bool dateOverride = false;

@@ -93,13 +93,22 @@ bool CameraCore::removeCallback(int id) {
     return eraseCallback(triggerCallbacks, id) || eraseCallback(eventCallbacks, id);
 }
 
-bool CameraCore::startRecording(const std::string& path, uint64_t apsStartUs) {
+bool CameraCore::startRecording(const std::string& path, uint64_t apsStartUs, bool overwrite) {
     if (!dev->connected()) {
-        NR_LOG(LOG_WARN, "camera %s is not connected: nothing to record", desc.serial.c_str());
+        NR_LOG(LOG_ERROR, "camera %s is not connected: nothing to record", desc.serial.c_str());
         return false;
     }
+    RecordingTarget target;
+    target.overwrite = overwrite;
+    target.input = dev->inputFile();
+    target.width = dev->width();
+    target.height = dev->height();
     // the recording begins where the stream is (a busy machine may hold it behind the clock)
-    return storage.startRecording(path, running ? deliveredUntilUs.load() : 0, apsStartUs);
+    return storage.startRecording(path, running ? deliveredUntilUs.load() : 0, apsStartUs, target);
+}
+
+std::string CameraCore::recordingPathProblem(const std::string& path, bool overwrite) const {
+    return detail::RecordingOutput::check(path, overwrite, dev->inputFile());
 }
 
 // Bytes of the chunk as EVT 3.0 without vector words: one word per event, per new time and per

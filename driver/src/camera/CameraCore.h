@@ -57,8 +57,14 @@ public:
     // An id from the same sequence, for callbacks kept elsewhere (the APS stream's).
     int newCallbackId();
 
-    bool startRecording(const std::string& path, uint64_t apsStartUs = 0);
+    // overwrite: an existing file is replaced once the recording has succeeded; never the file a
+    // replaying device plays.
+    bool startRecording(const std::string& path, uint64_t apsStartUs = 0, bool overwrite = false);
+    // "" when a recording may go to path, else why not (nothing is touched).
+    std::string recordingPathProblem(const std::string& path, bool overwrite) const;
     bool stopRecording() { return storage.stopRecording(); }
+    // Ends a recording that must not stay (a new file is removed).
+    void discardRecording() { storage.stopRecording(true); }
     bool recording() const { return storage.recording(); }
     bool setCache(uint16_t seconds, const std::string& folder) { return storage.setCache(seconds, folder); }
     uint64_t recordedEvents() const { return storage.recordedEvents(); }

@@ -14,6 +14,7 @@
 #include "camera/EventChunk.h"
 #include "norvale/ApsFrame.h"
 #include "norvale/CameraTool.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
 
@@ -33,6 +34,8 @@ public:
     // restartClock: the camera clock restarts near 0; otherwise it goes on from where it was.
     virtual void startStream(bool restartClock) = 0;
     virtual void stopStream() = 0;
+    // The file a replaying device plays (invalid for a sensor): no recording may overwrite it.
+    virtual FileIdentity inputFile() const { return {}; }
     // Camera clock now (us since startStream).
     virtual uint64_t now() const = 0;
     // Waits for the next stretch of the stream and fills chunk (cleared first) with its

@@ -19,7 +19,7 @@ uint16_t DvsCamera::getHeight() const { return uint16_t(core->device().height())
 void DvsCamera::setStatisticInfoCallback(StatisticCallback cb) { core->setStatisticCallback(std::move(cb)); }
 int DvsCamera::addTriggerInCallback(TriggerInCallback cb) { return core->addTriggerCallback(std::move(cb)); }
 bool DvsCamera::removeTriggerInCallback(int id) { return core->removeCallback(id); }
-bool DvsCamera::startRecording(const std::string& path) { return core->startRecording(path); }
+bool DvsCamera::startRecording(const std::string& path, bool overwrite) { return core->startRecording(path, 0, overwrite); }
 bool DvsCamera::stopRecording() { return core->stopRecording(); }
 bool DvsCamera::setFileCacheTime(uint16_t seconds, const std::string& folder) { return core->setCache(seconds, folder); }
 uint64_t DvsCamera::getRecordedEventCount() const { return core->recordedEvents(); }

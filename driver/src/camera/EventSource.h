@@ -7,6 +7,7 @@
 
 #include "camera/SensorSettings.h"
 #include "norvale/Event2D.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
 
@@ -15,6 +16,8 @@ public:
     virtual ~EventSource() = default;
     virtual uint32_t width() const = 0;
     virtual uint32_t height() const = 0;
+    // The file the events come from (a replayed one), which a recording must never overwrite.
+    virtual FileIdentity inputFile() const { return {}; }
     // The camera clock starts again at 0.
     virtual void restart() = 0;
     // Appends the events of [fromUs, toUs), in time order, as the biases shape them; calls

@@ -65,7 +65,8 @@ void FusionCamera::closeCamera() {
     core->device().unplug(); // released: reports not connected from now on
 }
 
-bool FusionCamera::startRecording(const std::string& folder, const std::string& baseName, STREAM_TYPE type) {
+bool FusionCamera::startRecording(const std::string& folder, const std::string& baseName, STREAM_TYPE type,
+                                  bool overwrite) {
     if (!core->connected()) return false;
     const std::string base = folder + "/" + baseName;
     // the first frame to record: the next exposure
@@ -73,13 +74,21 @@ bool FusionCamera::startRecording(const std::string& folder, const std::string& 
     const uint64_t apsStart = (core->deliveredUntil() / p + 1) * p;
     const bool dvs = type == STREAM_DVS || type == STREAM_FUSION;
     const bool video = type == STREAM_APS || type == STREAM_FUSION;
-    if (dvs && !core->startRecording(base + ".raw", apsStart)) return false;
+    // Every file is checked before the first byte of any is written.
+    std::string problem = dvs ? core->recordingPathProblem(base + ".raw", overwrite) : "";
+    for (const char* ext : {".mp4", ".json"})
+        if (problem.empty() && video) problem = detail::RecordingOutput::check(base + ext, overwrite, {});
+    if (!problem.empty()) {
+        NR_LOG(LOG_ERROR, "recording refused: %s", problem.c_str());
+        return false;
+    }
+    if (dvs && !core->startRecording(base + ".raw", apsStart, overwrite)) return false;
     if (video) {
         CalibratorParameters cal;
         getCalibrationParams(cal);
         if (!aps->startRecording(base + ".mp4", apsStart) || !paramToJsonFile(cal, base + ".json")) {
             aps->stopRecording();
-            if (dvs) core->stopRecording();
+            if (dvs) core->discardRecording(); // a recording that never began leaves no .raw
             return false;
         }
     }

@@ -19,6 +19,7 @@ public:
 
     uint32_t width() const override { return w; }
     uint32_t height() const override { return h; }
+    FileIdentity inputFile() const override { return reader->identity(); }
     void restart() override { rng = seedValue; }
     void generate(uint64_t fromUs, uint64_t toUs, const BiasSettings& biases, std::vector<Event2D>& out,
                   std::vector<EventTriggerIn>& triggers) override;

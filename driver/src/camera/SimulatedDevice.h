@@ -37,6 +37,7 @@ public:
     void unplug() override;
     void startStream(bool restartClock) override;
     void stopStream() override {}
+    FileIdentity inputFile() const override { return source->inputFile(); }
     uint64_t now() const override;
     bool read(EventChunk& chunk) override;
     void interrupt() override;

@@ -59,18 +59,34 @@ void StreamStorage::ensureThread() {
     if (!thread.joinable()) thread = std::thread(&StreamStorage::run, this);
 }
 
-bool StreamStorage::startRecording(const std::string& path, uint64_t newestUs, uint64_t apsStartUs) {
+bool StreamStorage::startRecording(const std::string& path, uint64_t newestUs, uint64_t apsStartUs,
+                                   const RecordingTarget& target) {
     std::unique_lock<std::mutex> lock(mutex);
-    if (recordingOn || pendingWriter) return false;
+    if (recordingOn || pendingWriter) {
+        NR_LOG(LOG_ERROR, "recording refused: camera %s is recording already", serial.c_str());
+        return false;
+    }
+    auto out = std::make_unique<detail::RecordingOutput>();
+    if (!out->open(path, target.overwrite, target.input)) {
+        NR_LOG(LOG_ERROR, "recording refused: %s", out->reason().c_str());
+        return false;
+    }
     auto w = std::make_unique<RawFileWriter>();
     DvsFileInfo info;
     info.serialNumber = serial;
     info.dvsStartTimestamp = newestUs;
     info.apsStartTimestamp = apsStartUs;
-    if (!w->open(path, info, 400)) return false; // a crash loses less than 0.5 s
+    info.width = target.width;
+    info.height = target.height;
+    // A short flush interval: a crash loses less.
+    if (!w->openDescriptor(out->descriptor(), out->writingPath(), info, 50)) {
+        out->abandon(true);
+        return false;
+    }
     const uint64_t back = uint64_t(cacheSeconds.load()) * 1000000;
     recordFromUs = newestUs > back ? newestUs - back : 0;
     pendingWriter = std::move(w);
+    pendingOutput = std::move(out);
     recorded = 0;
     writeFailed = false;
     recordingOn = true;
@@ -79,11 +95,12 @@ bool StreamStorage::startRecording(const std::string& path, uint64_t newestUs, u
     return true;
 }
 
-bool StreamStorage::stopRecording() {
+bool StreamStorage::stopRecording(bool discard) {
     std::unique_lock<std::mutex> lock(mutex);
     if (!recordingOn && !pendingWriter) return false;
     if (!thread.joinable()) return false;
     stopRequested = true;
+    discardRequested = discard;
     stopDone = false;
     wake.notify_all();
     drained.wait(lock, [&] { return stopDone; });
@@ -132,11 +149,32 @@ void StreamStorage::push(const ChunkPtr& chunk) {
 }
 
 void StreamStorage::failRecording(const char* what) {
-    NR_LOG(LOG_ERROR, "recording of %s stopped: %s; the file written so far stays readable", serial.c_str(), what);
-    writer->close();
-    writer.reset();
+    NR_LOG(LOG_ERROR, "recording of %s stopped: %s", serial.c_str(), what);
+    finishRecording(false);
     std::lock_guard<std::mutex> lock(mutex);
     writeFailed = true;
+}
+
+bool StreamStorage::finishRecording(bool discard) {
+    if (!writer) return false;
+    bool ok = writer->close();
+    recorded = writer->eventsInFile();
+    const std::string path = writer->path();
+    writer.reset();
+    if (ok && !discard) {
+        ok = output->commit();
+        if (!ok) NR_LOG(LOG_ERROR, "recording of %s failed: %s", serial.c_str(), output->reason().c_str());
+    } else {
+        if (!discard && output->replacing())
+            NR_LOG(LOG_ERROR, "recording of %s failed: the file it was to replace is left as it was", serial.c_str());
+        else if (!discard)
+            NR_LOG(LOG_ERROR, "recording of %s failed: %llu events written whole stay in %s", serial.c_str(),
+                   (unsigned long long)recorded.load(), path.c_str());
+        output->abandon(discard);
+        ok = false;
+    }
+    output.reset();
+    return ok;
 }
 
 // Storage thread: writes to the recording, mirrored when asked; false (recording failed) when
@@ -156,7 +194,7 @@ bool StreamStorage::record(const Event2D* b, const Event2D* e, const EventTrigge
         failRecording("cannot write (disk full or removed?)");
         return false;
     }
-    recorded += uint64_t(e - b);
+    recorded = writer->eventsInFile(); // what reached the file, never what is still buffered
     return true;
 }
 
@@ -249,6 +287,7 @@ void StreamStorage::run() {
         }
         if (pendingWriter) {
             writer = std::move(pendingWriter);
+            output = std::move(pendingOutput);
             const uint64_t from = recordFromUs;
             const bool cached = cacheSeconds.load() != 0;
             lock.unlock();
@@ -271,11 +310,8 @@ void StreamStorage::run() {
         if (stopRequested) { // the queue is empty: everything up to the stop is written
             stopRequested = false;
             lock.unlock();
-            bool ok = false;
-            if (writer) {
-                ok = writer->close();
-                writer.reset();
-            }
+            const bool discard = discardRequested;
+            const bool ok = finishRecording(discard);
             lock.lock();
             stopResult = ok && !writeFailed;
             recordingOn = false;

@@ -24,8 +24,16 @@
 
 #include "camera/EventChunk.h"
 #include "norvale/RawFileWriter.h"
+#include "raw/RecordingOutput.h"
 
 namespace norvale {
+
+// What a recording may do to its path and what it states in its header.
+struct RecordingTarget {
+    bool overwrite = false; // replace an existing file (once the recording has succeeded)
+    FileIdentity input;     // the file the stream comes from: never the output
+    uint32_t width = 1280, height = 720;
+};
 
 class StreamStorage {
 public:
@@ -35,10 +43,13 @@ public:
     ~StreamStorage(); // ends the recording, removes the cache files
 
     // newestUs: the camera time reached now (the recording starts there, minus the cache).
-    bool startRecording(const std::string& path, uint64_t newestUs, uint64_t apsStartUs = 0);
-    // Waits for the queued chunks to be written, closes the file. False when none was running
-    // or a write failed.
-    bool stopRecording();
+    // Every check of the output comes first; false after a "recording refused: ..." log line.
+    bool startRecording(const std::string& path, uint64_t newestUs, uint64_t apsStartUs = 0,
+                        const RecordingTarget& target = {});
+    // Waits for the queued chunks to be written, closes the file and puts it in place. False when
+    // none was running or a write failed. discard: a recording that must not stay (its companion
+    // files could not be started): a new file is removed, a replaced one left as it was.
+    bool stopRecording(bool discard = false);
     bool recording() const { return recordingOn.load(); }
     bool setCache(uint16_t seconds, const std::string& folder);
     // The camera clock restarted: cached segments no longer fit the new times.
@@ -61,6 +72,8 @@ private:
     void closeSegment();
     void backfill(uint64_t fromUs); // storage thread: cached events from fromUs into the recording
     void failRecording(const char* what);
+    // Storage thread: closes the writer and commits (or discards) the output.
+    bool finishRecording(bool discard);
     bool record(const Event2D* b, const Event2D* e, const EventTriggerIn* tb, const EventTriggerIn* te);
     void removeSegments(size_t keep);
 
@@ -76,7 +89,9 @@ private:
     size_t head = 0, count = 0;
     uint64_t queuedEvents = 0;
     std::unique_ptr<RawFileWriter> pendingWriter; // opened by startRecording, not yet taken over
+    std::unique_ptr<detail::RecordingOutput> pendingOutput;
     bool stopRequested = false;
+    bool discardRequested = false;
     bool stopResult = false;
     bool stopDone = false;
     bool clearCacheRequested = false;
@@ -91,6 +106,7 @@ private:
 
     // storage thread only (and the caller of startRecording before the thread sees it)
     std::unique_ptr<RawFileWriter> writer;
+    std::unique_ptr<detail::RecordingOutput> output; // where writer's file goes
     std::unique_ptr<RawFileWriter> segmentWriter;
     std::deque<Segment> segments; // closed ones, oldest first
     Segment current;

@@ -82,6 +82,12 @@ public:
     }
 
     bool prepare();
+    // The file is shorter than when it was indexed: what it held is gone, so no result is whole.
+    bool shrank() {
+        NR_LOG(LOG_ERROR, "raw file %s became shorter after it was opened (%llu bytes indexed); it cannot be read whole",
+               path.c_str(), (unsigned long long)fileSize);
+        return false;
+    }
     // Decodes the chunks that can hold [from, to) and hands each chunk's decoded events (and its
     // triggers, when wanted) to sink. False on a read error.
     template <class Sink>
@@ -189,7 +195,7 @@ bool DvsFileReader::Impl::scanChunks(size_t first, size_t last, bool wantTrigger
                 if (!sink(scratch.get(), n, chunkTriggers)) return false;
             }
         }
-        if (size_t(got) < want) break; // the file shrank: what is there is all there is
+        if (size_t(got) < want) return shrank(); // never a silently short result
     }
     return true;
 }
@@ -200,6 +206,7 @@ bool DvsFileReader::Impl::decodeChunk(size_t c, Sink&& sink) {
     const size_t len = size_t(std::min<uint64_t>(kChunkBytes, index.dataBytes - begin));
     const ssize_t got = readData(begin, len);
     if (got < 0) return false;
+    if (size_t(got) < len) return shrank();
     decoder->setState(index.chunks[c].state);
     for (size_t p = 0; p < size_t(got); p += kScanPiece) {
         const size_t n = decoder->decode(io.data() + p, std::min(kScanPiece, size_t(got) - p), scratch.get(), nullptr);
@@ -291,6 +298,8 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
         DvsFileInfo info;
         info.serialNumber = header.serialNumber;
         info.dvsStartTimestamp = firstTs;
+        info.width = header.width; // a cut keeps its source's geometry whatever the source's format
+        info.height = header.height;
         SysTimePoint startTime = modified;
         if (header.hasDate) {
             try {
@@ -324,8 +333,7 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
     };
     bool ok;
     detail::CopyCutPlan plan;
-    if (header.format == RawFormat::Evt3 && header.width == kWrittenWidth && header.height == kWrittenHeight &&
-        detail::planCopyCut(index, start, to, plan)) {
+    if (header.format == RawFormat::Evt3 && detail::planCopyCut(index, start, to, plan)) {
         // The words between the edges decode in the cut exactly as here: they are copied.
         uint64_t firstTs = 0;
         bool found = false;
@@ -352,7 +360,7 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
             if (n && !reachedTime(ev[n - 1].timestamp)) return false;
             detail::keepRange(ev, n, t, start, to, kept, keptTrig);
             for (const Event2D& e : kept)
-                if (e.x >= kWrittenWidth || e.y >= kWrittenHeight) {
+                if (e.x >= header.width || e.y >= header.height) {
                     firstOutside = e;
                     outside = &firstOutside;
                     return false; // the cut cannot hold the range: no need to read on
@@ -373,9 +381,9 @@ bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::str
         NR_LOG(LOG_INFO, "cut of %s to %s cancelled", path.c_str(), outPath.c_str());
     } else if (outside) {
         NR_LOG(LOG_ERROR,
-               "cut of %s to %s refused: the file's geometry is %ux%u, but a written raw file always states %ux%u "
-               "in its header, and the range holds events outside it (the first at x=%u y=%u t=%llu); nothing was written",
-               path.c_str(), outPath.c_str(), header.width, header.height, kWrittenWidth, kWrittenHeight,
+               "cut of %s to %s refused: the file's geometry is %ux%u and the range holds events outside it "
+               "(the first at x=%u y=%u t=%llu); nothing was written",
+               path.c_str(), outPath.c_str(), header.width, header.height,
                unsigned(outside->x), unsigned(outside->y), (unsigned long long)outside->timestamp);
     } else if (ok && output.rawWriter().droppedEvents()) {
         NR_LOG(LOG_ERROR, "cut of %s to %s failed: %llu events of the range go back in time too far to be written in "
@@ -618,6 +626,7 @@ std::vector<DecodeSpan> DvsFileReader::decodeSpans(size_t n) const {
 RawFileStats DvsFileReader::getStats() const { return impl->stats; }
 RawFormat DvsFileReader::format() const { return impl->header.format; }
 uint32_t DvsFileReader::width() const { return impl->header.width; }
+FileIdentity DvsFileReader::identity() const { return FileIdentity::ofDescriptor(impl->fd); }
 uint32_t DvsFileReader::height() const { return impl->header.height; }
 const std::string& DvsFileReader::path() const { return impl->path; }
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -26,6 +27,26 @@ void replaceLine(std::string& header, const std::string& key, const std::string&
     const size_t end = header.find('\n', start);
     header.replace(start, end - start, value);
 }
+
+// Header values are single lines: a control character would end a line early (or hide the
+// "% end" line), and a serial of megabytes would make the header unreadable.
+std::string headerSafe(const std::string& text) {
+    constexpr size_t kMaxValue = 256;
+    std::string out;
+    for (unsigned char c : text) {
+        if (out.size() >= kMaxValue) break;
+        if (c < 0x20 || c == 0x7F || c == '\\') {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(c));
+            out += hex;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+constexpr uint32_t kMaxSide = 2048; // the widest row and column an EVT 3.0 word addresses
 
 } // namespace
 
@@ -65,16 +86,31 @@ bool RawFileWriter::start(int descriptor, const std::string& path, const DvsFile
     error = false;
     dataWritten = haveFirst = false;
     dateOverride = false;
-    encoder.reset();
-    encoder.clearOutput();
-    header = generateDvsFileHeader(fileInfo);
+    goodSize = inFile = 0;
     createdRegular = removable;
+    if (info.width == 0 || info.height == 0 || info.width > kMaxSide || info.height > kMaxSide) {
+        NR_LOG(LOG_ERROR, "cannot write raw file %s: a geometry of %ux%u does not fit the format", path.c_str(),
+               info.width, info.height);
+        ::close(fd);
+        fd = -1;
+        if (createdRegular) ::unlink(path.c_str());
+        return false;
+    }
+    encoder = Evt3Encoder(info.width, info.height);
+    encoder.clearOutput();
+    fileInfo.serialNumber = headerSafe(info.serialNumber);
+    header = generateDvsFileHeader(fileInfo);
+    const std::string w = std::to_string(info.width), h = std::to_string(info.height);
+    replaceLine(header, "format", "EVT3; height = " + h + "; width = " + w);
+    replaceLine(header, "geometry", w + "x" + h);
+    headerOnDisk = header;
     if (!writeAll(reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
         ::close(fd);
         fd = -1;
         if (createdRegular) ::unlink(path.c_str());
         return false;
     }
+    goodSize = header.size();
     stopping = false;
     flusher = std::thread(&RawFileWriter::flusherLoop, this, flushIntervalMs ? flushIntervalMs : 500);
     return true;
@@ -119,9 +155,22 @@ bool RawFileWriter::add(const Event2D* eBegin, const Event2D* eEnd, const EventT
         haveFirst = true;
         firstTimestamp = eBegin->timestamp;
     }
-    encoder.add(eBegin, eEnd, tBegin, tEnd);
-    if (encoder.size() >= (4u << 20)) return flushLocked();
-    return true;
+    // In pieces, each written once it reaches kFlushBytes: a failed write then costs at most one
+    // piece, which is cut off again, and the events before it stay in the file.
+    constexpr size_t kPiece = 16384;
+    constexpr size_t kFlushBytes = 128 * 1024;
+    for (;;) {
+        const Event2D* m = size_t(eEnd - eBegin) > kPiece ? eBegin + kPiece : eEnd;
+        const EventTriggerIn* tm = tEnd;
+        if (m != eEnd) // a trigger goes after the events of its time, which may lie in a later piece
+            for (tm = tBegin; tm < tEnd && tm->timestamp < m->timestamp; ++tm) {
+            }
+        encoder.add(eBegin, m, tBegin, tm);
+        eBegin = m;
+        tBegin = tm;
+        if (encoder.size() >= kFlushBytes && !flushLocked()) return false;
+        if (eBegin == eEnd && tBegin == tEnd) return true;
+    }
 }
 
 bool RawFileWriter::flush() {
@@ -141,18 +190,38 @@ bool RawFileWriter::flushLocked(bool force) {
         }
         std::string first = header;
         first.append(reinterpret_cast<const char*>(encoder.data()), encoder.size());
-        if (::lseek(fd, 0, SEEK_SET) < 0 || !writeAll(reinterpret_cast<const uint8_t*>(first.data()), first.size()))
+        if (::lseek(fd, 0, SEEK_SET) < 0 || !writeAll(reinterpret_cast<const uint8_t*>(first.data()), first.size())) {
+            cutBackLocked();
             return false;
+        }
         if (::ftruncate(fd, off_t(first.size())) != 0) {
             error = true;
             return false;
         }
         dataWritten = true;
+        goodSize = first.size();
     } else if (!writeAll(encoder.data(), encoder.size())) {
+        cutBackLocked();
         return false;
+    } else {
+        goodSize += encoder.size();
     }
+    inFile = encoder.eventsEncoded();
     encoder.clearOutput();
     return true;
+}
+
+void RawFileWriter::cutBackLocked() {
+    // Shrinking needs no space, so this works on a full disk too; the header written first is put
+    // back when the failed write began over it.
+    if (!dataWritten) {
+        if (::pwrite(fd, headerOnDisk.data(), headerOnDisk.size(), 0) == ssize_t(headerOnDisk.size()))
+            goodSize = headerOnDisk.size();
+        else
+            NR_LOG(LOG_ERROR, "raw file %s: its header could not be restored", filePath.c_str());
+    }
+    if (::ftruncate(fd, off_t(goodSize)) != 0 || ::lseek(fd, off_t(goodSize), SEEK_SET) < 0)
+        NR_LOG(LOG_ERROR, "raw file %s: a partly written block could not be cut off", filePath.c_str());
 }
 
 bool RawFileWriter::enterState(const RawDecoderState& s) {
@@ -186,7 +255,10 @@ bool RawFileWriter::copyFrom(int inFd, uint64_t offset, uint64_t size, uint64_t 
             }
         } else {
             n = ::pread(inFd, buf.data(), size_t(std::min<uint64_t>(size, buf.size())), off_t(offset));
-            if (n > 0 && !writeAll(buf.data(), size_t(n))) return false;
+            if (n > 0 && !writeAll(buf.data(), size_t(n))) {
+                cutBackLocked();
+                return false;
+            }
         }
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
@@ -198,6 +270,7 @@ bool RawFileWriter::copyFrom(int inFd, uint64_t offset, uint64_t size, uint64_t 
         }
         offset += uint64_t(n);
         size -= uint64_t(n);
+        goodSize += uint64_t(n);
     }
     return true;
 }
@@ -231,8 +304,9 @@ bool RawFileWriter::close() {
             error = true;
     }
     if (encoder.droppedEvents() || encoder.droppedTriggers())
-        NR_LOG(LOG_WARN, "raw file %s: %llu events and %llu triggers could not be written (outside 1280x720 or out of time order)",
-               filePath.c_str(), (unsigned long long)encoder.droppedEvents(), (unsigned long long)encoder.droppedTriggers());
+        NR_LOG(LOG_WARN, "raw file %s: %llu events and %llu triggers could not be written (outside %ux%u or out of time order)",
+               filePath.c_str(), (unsigned long long)encoder.droppedEvents(), (unsigned long long)encoder.droppedTriggers(),
+               fileInfo.width, fileInfo.height);
     if (::close(fd) != 0 && !error) {
         NR_LOG(LOG_ERROR, "cannot close raw file %s: %s", filePath.c_str(), std::strerror(errno));
         error = true;
@@ -257,6 +331,10 @@ bool RawFileWriter::failed() const {
 uint64_t RawFileWriter::eventsWritten() const {
     std::lock_guard<std::mutex> lock(mutex);
     return encoder.eventsEncoded();
+}
+uint64_t RawFileWriter::eventsInFile() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return inFile;
 }
 uint64_t RawFileWriter::droppedEvents() const {
     std::lock_guard<std::mutex> lock(mutex);
