@@ -169,17 +169,22 @@ TEST_F(ApsFileTest, FramesOfTheRightSizeAreFilledInPlaceOthersReplaced) {
     expectFrame(empty, 2);
 }
 
-TEST_F(ApsFileTest, WriterRejectsBadFramesAndLeavesNoFileUnlessClosed) {
+TEST_F(ApsFileTest, WriterRejectsBadFramesAndKeepsWhatItWrote) {
     EXPECT_FALSE(ApsVideoWriter::create(dir.file("odd.mp4"), 95, 64));
     EXPECT_NE(log.text().find("must be even"), std::string::npos);
     log.clear();
     EXPECT_FALSE(ApsVideoWriter::create(dir.file("missing/x.mp4"), W, H));
     EXPECT_NE(log.text().find("cannot create"), std::string::npos);
+    // An existing file is never touched unless asked, nor is a second writer let in.
+    log.clear();
+    EXPECT_FALSE(ApsVideoWriter::create(path, W, H));
+    EXPECT_NE(log.text().find("APS video refused: output " + path + " exists"), std::string::npos) << log.text();
 
     const std::string second = dir.file("second.mp4");
     {
         auto writer = ApsVideoWriter::create(second, W, H);
         ASSERT_TRUE(writer);
+        EXPECT_FALSE(ApsVideoWriter::create(second, W, H));
         ASSERT_TRUE(writer->writeFrame(makeFrame(0, 100)));
         log.clear();
         EXPECT_FALSE(writer->writeFrame(makeFrame(1, 100)));
@@ -188,15 +193,85 @@ TEST_F(ApsFileTest, WriterRejectsBadFramesAndLeavesNoFileUnlessClosed) {
         EXPECT_FALSE(writer->writeFrame(ApsFrame()));
         ASSERT_TRUE(writer->writeFrame(makeFrame(1, 200)));
         EXPECT_EQ(writer->framesWritten(), 2u);
-        // Destroyed without close: the file is not finished, so nothing stays.
+        // Destroyed without close (a program that gave up): the frames written stay readable.
     }
-    EXPECT_FALSE(testutil::fileExists(second));
-    EXPECT_FALSE(testutil::fileExists(second + ".part"));
+    auto kept = ApsFileReader::createFileReader(second);
+    ASSERT_TRUE(kept);
+    std::vector<ApsFrameIndexEntry> index;
+    kept->getFrameIndex(index);
+    ASSERT_EQ(index.size(), 2u);
+    EXPECT_EQ(index[0].timestamp, 100u);
+    EXPECT_EQ(index[1].timestamp, 200u);
 
+    // A video that never got a frame leaves nothing, closed or not.
     auto empty = ApsVideoWriter::create(dir.file("empty.mp4"), W, H);
     ASSERT_TRUE(empty);
     EXPECT_FALSE(empty->close());
+    { auto abandoned = ApsVideoWriter::create(dir.file("abandoned.mp4"), W, H); }
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"aps.mp4", "second.mp4"}));
+}
+
+// Asked to overwrite, the old video stays whole until the new one is closed, then is replaced.
+TEST_F(ApsFileTest, OverwriteReplacesOnlyOnceClosed) {
+    const auto oldSize = std::filesystem::file_size(path);
+    ApsVideoWriterOptions o;
+    o.overwrite = true;
+    {
+        auto abandoned = ApsVideoWriter::create(path, W, H, o);
+        ASSERT_TRUE(abandoned);
+        ASSERT_TRUE(abandoned->writeFrame(makeFrame(0, 5)));
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), oldSize);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"aps.mp4"});
+    auto writer = ApsVideoWriter::create(path, W, H, o);
+    ASSERT_TRUE(writer);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(writer->writeFrame(makeFrame(i, 10 + uint64_t(i))));
+    EXPECT_EQ(std::filesystem::file_size(path), oldSize);
+    ASSERT_TRUE(writer->close());
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"aps.mp4"});
+    auto reader = ApsFileReader::createFileReader(path);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->getFrameCount(), 3u);
+}
+
+// However a recording ends (kill -9, a full disk, power), the video reads back: a copy taken while
+// it is written holds every frame but the newest, and a file cut off at any byte reads the whole
+// frames before the cut, with their own timestamps and pixels.
+TEST_F(ApsFileTest, VideoCutOffAnywhereReadsTheFramesBeforeTheCut) {
+    const std::string live = dir.file("live.mp4");
+    auto writer = ApsVideoWriter::create(live, W, H);
+    ASSERT_TRUE(writer);
+    std::vector<uintmax_t> sizes; // the file after frame i was handed over
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_TRUE(writer->writeFrame(makeFrame(i, timestampOf(i))));
+        sizes.push_back(std::filesystem::file_size(live));
+        if (i == 6) std::filesystem::copy_file(live, dir.file("copy.mp4")); // mid-way, while open
+    }
+    auto expectPrefix = [&](const std::string& p, size_t atLeast, const std::string& what) {
+        auto reader = ApsFileReader::createFileReader(p);
+        ASSERT_TRUE(reader) << what;
+        std::vector<ApsFrameIndexEntry> index;
+        reader->getFrameIndex(index);
+        ASSERT_GE(index.size(), atLeast) << what;
+        for (size_t i = 0; i < index.size(); ++i) EXPECT_EQ(index[i].timestamp, timestampOf(int(i))) << what;
+        ApsFrame frame;
+        for (size_t i = 0; i < atLeast; ++i) {
+            ASSERT_TRUE(reader->readNextFrame(frame)) << what << " frame " << i;
+            expectFrame(frame, int(i));
+        }
+    };
+    expectPrefix(dir.file("copy.mp4"), 6, "copy while writing");
+    const auto whole = sizes.back();
+    for (uintmax_t cut = sizes[1]; cut <= whole; cut += 997) {
+        // the frames whose fragments lie wholly before the cut (frame i is written with frame i + 1)
+        size_t complete = 0;
+        while (complete + 1 < sizes.size() && sizes[complete + 1] <= cut) ++complete;
+        std::filesystem::copy_file(live, dir.file("cut.mp4"), std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::resize_file(dir.file("cut.mp4"), cut);
+        expectPrefix(dir.file("cut.mp4"), complete, "cut at " + std::to_string(cut));
+    }
+    ASSERT_TRUE(writer->close());
+    expectPrefix(live, 12, "closed");
 }
 
 TEST_F(ApsFileTest, UnreadableFilesGiveNoReader) {
@@ -210,10 +285,9 @@ TEST_F(ApsFileTest, UnreadableFilesGiveNoReader) {
     expectNoReader(dir.file("text.mp4"), "text");
     expectNoReader(dir.path(), "folder");
 
-    // The index sits at the end of our files: a cut-off file has none.
-    const auto size = std::filesystem::file_size(path);
+    // Cut off inside its header: nothing to read.
     std::filesystem::copy_file(path, dir.file("cut.mp4"));
-    std::filesystem::resize_file(dir.file("cut.mp4"), size / 2);
+    std::filesystem::resize_file(dir.file("cut.mp4"), 200);
     expectNoReader(dir.file("cut.mp4"), "truncated");
 
     // A valid container with a video stream and no frames.

@@ -13,15 +13,22 @@ struct ApsVideoWriterOptions {
     int nominalFps = 30;                   // expected frame rate, for the encoder's rate control
     uint64_t keyFrameIntervalUs = 500000; // key frames at most this far apart (seeking decodes from one)
     int quality = 20;                      // H.264 constant rate factor: lower is better and larger
+    // An existing file at path is replaced, once close() succeeds; until then the video grows
+    // beside it as NAME.recording-XXXXXX.mp4. Without it an existing path is refused.
+    bool overwrite = false;
 };
 
 // Writes the APS frames of a fusion recording into an MP4 (H.264, or MPEG-4 part 2 where the FFmpeg
 // build lacks libx264). Each frame's `timestamp` (microseconds since the start of the APS stream) is
 // stored exactly: ApsFileReader returns the same values. Frames must share one size (even width
 // and height) and come with strictly increasing timestamps.
-// The file is written under a fresh temporary name beside path and appears at path only when close()
-// succeeds; a writer destroyed without close(), or whose close() fails, leaves no file behind. An
-// existing path that is not a regular file is refused.
+// The file is created at path (never over an existing one unless options.overwrite) and is a
+// playable video from the first frame on, whatever ends the recording: a fragmented MP4 whose
+// every frame reaches the file as it is written, so a crash or kill keeps all frames but the one
+// being written. A writer destroyed without close(), or whose close() fails, leaves the frames
+// written so far; one that wrote no frame leaves no file. The file is locked (flock) while it is
+// written: a second writer to the same path is refused. An existing path that is not a regular
+// file is always refused.
 // Not thread-safe: one thread writes and closes (for example the recorder's frame thread).
 class NR_DRIVER_EXPORT ApsVideoWriter {
 public:

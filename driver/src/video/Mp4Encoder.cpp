@@ -1,6 +1,9 @@
 #include "video/Mp4Encoder.h"
 
+#include <cerrno>
 #include <cstdio>
+
+#include <unistd.h>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -42,6 +45,8 @@ bool Mp4Encoder::openCodec(const AVCodec* encoder, const Mp4EncoderSettings& s) 
         av_opt_set(c->priv_data, "preset", s.x264Preset, 0);
         av_opt_set_int(c->priv_data, "crf", s.x264Crf, 0);
         av_opt_set(c->priv_data, "x264-params", "bframes=0", 0);
+        // A growing file holds what the encoder gave back: no frame may wait inside it.
+        if (growingFd >= 0) av_opt_set(c->priv_data, "tune", "zerolatency", 0);
     } else {
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = FF_QP2LAMBDA * s.mpeg4Quantiser;
@@ -65,6 +70,41 @@ bool Mp4Encoder::open(const std::string& path, const Mp4EncoderSettings& s) {
         return false;
     }
     partPath = file.temporaryPath();
+    return openContainer(s);
+}
+
+bool Mp4Encoder::open(const Mp4GrowingOutput& output, const Mp4EncoderSettings& s) {
+    initAvLogging();
+    abort();
+    if (output.fd < 0) return false;
+    finalPath = partPath = output.name;
+    growingFd = output.fd;
+    return openContainer(s);
+}
+
+namespace {
+
+// The growing file's bytes go straight to the caller's descriptor; a short write is retried, an
+// error ends the file (FFmpeg keeps it in the context's error field).
+#if LIBAVFORMAT_VERSION_MAJOR < 61
+int writeToDescriptor(void* opaque, uint8_t* buf, int size) {
+#else
+int writeToDescriptor(void* opaque, const uint8_t* buf, int size) {
+#endif
+    const int fd = *static_cast<const int*>(opaque);
+    int done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, buf + done, size_t(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return AVERROR(n < 0 ? errno : EIO);
+        done += int(n);
+    }
+    return size;
+}
+
+} // namespace
+
+bool Mp4Encoder::openContainer(const Mp4EncoderSettings& s) {
     timeBase = s.timeBase;
     frames = 0;
     pending.clear();
@@ -73,6 +113,7 @@ bool Mp4Encoder::open(const std::string& path, const Mp4EncoderSettings& s) {
     if (rc < 0 || !out) {
         NR_LOG(LOG_ERROR, "cannot set up an MP4 file: %s", avErrorText(rc).c_str());
         out = nullptr;
+        closeAndRemove();
         return false;
     }
     const AVCodec* h264 = s.allowH264 ? avcodec_find_encoder_by_name("libx264") : nullptr;
@@ -84,25 +125,52 @@ bool Mp4Encoder::open(const std::string& path, const Mp4EncoderSettings& s) {
     }
     stream = avformat_new_stream(out, nullptr);
     if (!stream || avcodec_parameters_from_context(stream->codecpar, ctx.get()) < 0) {
-        NR_LOG(LOG_ERROR, "cannot add a video stream to %s", path.c_str());
+        NR_LOG(LOG_ERROR, "cannot add a video stream to %s", finalPath.c_str());
         closeAndRemove();
         return false;
     }
     stream->time_base = timeBase;
     stream->avg_frame_rate = s.frameRate;
-    rc = avio_open(&out->pb, partPath.c_str(), AVIO_FLAG_WRITE);
-    if (rc < 0) {
-        NR_LOG(LOG_ERROR, "cannot create video file %s: %s", partPath.c_str(), avErrorText(rc).c_str());
-        closeAndRemove();
-        return false;
-    }
-    // A first pts above 0 is kept by an initial empty edit, which is only exact in a movie time
-    // scale of microseconds.
     AVDictionary* muxerOptions = nullptr;
-    av_dict_set(&muxerOptions, "use_editlist", "1", 0);
     av_dict_set(&muxerOptions, "movie_timescale", "1000000", 0);
+    if (growingFd >= 0) {
+        constexpr int kBufferSize = 64 * 1024;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
+        out->pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, &growingFd, nullptr, writeToDescriptor, nullptr)
+                         : nullptr;
+        if (!out->pb) {
+            av_free(buffer);
+            av_dict_free(&muxerOptions);
+            NR_LOG(LOG_ERROR, "cannot write video file %s: out of memory", finalPath.c_str());
+            closeAndRemove();
+            return false;
+        }
+        // The header (with an empty sample table) first, then one fragment per frame, cut by
+        // drain(); nothing written is ever rewritten, so every prefix of the file reads.
+        // frag_discont: the first fragment starts at the first frame's own time (there is no edit
+        // list to carry it: the header is written before any frame).
+        av_dict_set(&muxerOptions, "movflags", "frag_custom+empty_moov+default_base_moof+frag_discont", 0);
+        av_dict_set(&muxerOptions, "use_editlist", "0", 0);
+        out->avoid_negative_ts = AVFMT_AVOID_NEG_TS_MAKE_NON_NEGATIVE; // not "start at zero"
+
+    } else {
+        rc = avio_open(&out->pb, partPath.c_str(), AVIO_FLAG_WRITE);
+        if (rc < 0) {
+            av_dict_free(&muxerOptions);
+            NR_LOG(LOG_ERROR, "cannot create video file %s: %s", partPath.c_str(), avErrorText(rc).c_str());
+            closeAndRemove();
+            return false;
+        }
+        // A first pts above 0 is kept by an initial empty edit, which is only exact in a movie
+        // time scale of microseconds.
+        av_dict_set(&muxerOptions, "use_editlist", "1", 0);
+    }
     rc = avformat_write_header(out, &muxerOptions);
     av_dict_free(&muxerOptions);
+    if (rc >= 0 && growingFd >= 0) {
+        avio_flush(out->pb);
+        if (out->pb->error < 0) rc = out->pb->error;
+    }
     if (rc < 0) {
         NR_LOG(LOG_ERROR, "cannot write video file %s: %s", partPath.c_str(), avErrorText(rc).c_str());
         closeAndRemove();
@@ -110,7 +178,8 @@ bool Mp4Encoder::open(const std::string& path, const Mp4EncoderSettings& s) {
     }
     picture.reset(av_frame_alloc());
     packet.reset(av_packet_alloc());
-    if (!picture || !packet) {
+    held.reset(av_packet_alloc());
+    if (!picture || !packet || !held) {
         closeAndRemove();
         return false;
     }
@@ -164,8 +233,16 @@ bool Mp4Encoder::drain(bool flushing) {
         }
         av_packet_rescale_ts(packet.get(), timeBase, stream->time_base);
         packet->stream_index = stream->index;
-        rc = av_write_frame(out, packet.get());
-        av_packet_unref(packet.get());
+        if (growingFd >= 0) {
+            // A fragment states how long its frame lasts, which the next frame tells: each frame
+            // is written when the next one comes, with the time up to it.
+            if (held->size > 0 && packet->dts > held->dts) held->duration = packet->dts - held->dts;
+            rc = held->size > 0 ? writeHeld() : 0;
+            av_packet_move_ref(held.get(), packet.get());
+        } else {
+            rc = av_write_frame(out, packet.get());
+            av_packet_unref(packet.get());
+        }
         if (rc < 0) {
             NR_LOG(LOG_ERROR, "cannot write video file %s: %s", partPath.c_str(), avErrorText(rc).c_str());
             return false;
@@ -174,10 +251,19 @@ bool Mp4Encoder::drain(bool flushing) {
     }
 }
 
+int Mp4Encoder::writeHeld() {
+    int rc = av_write_frame(out, held.get());
+    av_packet_unref(held.get());
+    if (rc >= 0) rc = av_write_frame(out, nullptr); // its fragment goes to the file now
+    avio_flush(out->pb);
+    if (rc >= 0 && out->pb->error < 0) rc = out->pb->error;
+    return rc;
+}
+
 bool Mp4Encoder::finish() {
     if (!ctx || !out) return false;
     int rc = avcodec_send_frame(ctx.get(), nullptr);
-    if (rc < 0 || !drain(true)) {
+    if (rc < 0 || !drain(true) || (held && held->size > 0 && writeHeld() < 0)) {
         closeAndRemove();
         return false;
     }
@@ -187,7 +273,7 @@ bool Mp4Encoder::finish() {
         return false;
     }
     rc = av_write_trailer(out);
-    const int closeRc = avio_closep(&out->pb);
+    const int closeRc = closeOutput();
     if (rc < 0 || closeRc < 0) {
         NR_LOG(LOG_ERROR, "cannot finish video file %s: %s", partPath.c_str(),
                avErrorText(rc < 0 ? rc : closeRc).c_str());
@@ -197,6 +283,10 @@ bool Mp4Encoder::finish() {
     avformat_free_context(out);
     out = nullptr;
     ctx.reset();
+    if (growingFd >= 0) {
+        growingFd = -1;
+        return true;
+    }
     if (!file.commit()) {
         NR_LOG(LOG_ERROR, "cannot finish video file %s: %s", finalPath.c_str(), file.reason().c_str());
         return false;
@@ -205,12 +295,25 @@ bool Mp4Encoder::finish() {
 }
 
 void Mp4Encoder::abort() {
-    if (out || ctx || file.isOpen()) closeAndRemove();
+    // A growing file keeps every frame the encoder was given.
+    if (out && ctx && growingFd >= 0 && avcodec_send_frame(ctx.get(), nullptr) >= 0 && drain(true) && held->size > 0)
+        writeHeld();
+    if (out || ctx || file.isOpen() || growingFd >= 0) closeAndRemove();
+}
+
+int Mp4Encoder::closeOutput() {
+    if (!out || !out->pb) return 0;
+    if (growingFd < 0) return avio_closep(&out->pb);
+    avio_flush(out->pb);
+    const int rc = out->pb->error;
+    av_freep(&out->pb->buffer);
+    avio_context_free(&out->pb);
+    return rc < 0 ? rc : 0;
 }
 
 void Mp4Encoder::closeAndRemove() {
     if (out) {
-        if (out->pb) avio_closep(&out->pb);
+        closeOutput();
         avformat_free_context(out);
         out = nullptr;
     }
@@ -218,7 +321,9 @@ void Mp4Encoder::closeAndRemove() {
     ctx.reset();
     picture.reset();
     packet.reset();
+    held.reset();
     pending.clear();
+    growingFd = -1; // the caller's: what reached it stays
     file.discard();
 }
 

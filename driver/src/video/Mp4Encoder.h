@@ -25,10 +25,20 @@ struct Mp4EncoderSettings {
     const char* task = "video";      // names the work in log lines ("export refused: ...")
 };
 
-// One video stream in an MP4 file, YUV 4:2:0 in, H.264 (or MPEG-4 part 2) out. The file is written
+// A video that is playable at every moment while it is written: the caller's descriptor (a file
+// created for it, open for writing) receives an MP4 whose header comes first and whose frames
+// follow as fragments, each frame its own fragment and handed to the descriptor at once, so that
+// whatever a crash leaves ends in a whole fragment or in the tail of one that readers skip.
+struct Mp4GrowingOutput {
+    int fd = -1;       // not owned; stays open after finish() and abort()
+    std::string name;  // for log lines
+};
+
+// One video stream in an MP4 file, YUV 4:2:0 in, H.264 (or MPEG-4 part 2) out. open(path) writes
 // through a SafeOutputFile (a fresh temporary beside path, renamed to path by finish(); an output
 // that is the input or not a regular file is refused); abort() or destruction without finish()
-// removes the temporary. Pts reach the file exactly as given (no B-frames, so packets leave in input order).
+// removes the temporary. open(Mp4GrowingOutput) writes a fragmented file into the caller's
+// descriptor instead; abort() then stops writing and leaves what was written to the caller. Pts reach the file exactly as given (no B-frames, so packets leave in input order).
 // Not thread-safe: one thread at a time drives an encoder (an export opens it on the calling
 // thread and hands it to its encoder thread).
 class Mp4Encoder {
@@ -40,6 +50,7 @@ public:
 
     // False (and a log line) when no encoder opens or the file cannot be created.
     bool open(const std::string& path, const Mp4EncoderSettings& settings);
+    bool open(const Mp4GrowingOutput& output, const Mp4EncoderSettings& settings);
 
     // The picture to fill for the next encodeFrame; writable, YUV420P, width x height.
     AVFrame* frame();
@@ -57,7 +68,10 @@ public:
 
 private:
     bool openCodec(const AVCodec* encoder, const Mp4EncoderSettings& settings);
+    bool openContainer(const Mp4EncoderSettings& settings);
     bool drain(bool flushing);
+    int closeOutput(); // the container's byte stream; an FFmpeg error code or 0
+    int writeHeld();   // growing file: the held frame as a fragment of its own
     void closeAndRemove();
 
     std::unique_ptr<AVCodecContext, CodecContextFreer> ctx;
@@ -65,6 +79,7 @@ private:
     AVStream* stream = nullptr;
     std::unique_ptr<AVFrame, FrameFreer> picture;
     std::unique_ptr<AVPacket, PacketFreer> packet;
+    std::unique_ptr<AVPacket, PacketFreer> held; // growing file: the last frame, until the next one comes
     struct Timing {
         int64_t pts;
         int64_t duration;
@@ -73,7 +88,8 @@ private:
     AVRational timeBase{1, 1000000};
     std::string finalPath;
     SafeOutputFile file;
-    std::string partPath; // file's temporary, named for FFmpeg
+    std::string partPath; // file's temporary, named for FFmpeg; the growing file's name
+    int growingFd = -1;   // the caller's descriptor of a growing file (else -1)
     std::string codec;
     uint64_t frames = 0;
 };
