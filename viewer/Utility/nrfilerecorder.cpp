@@ -1,6 +1,7 @@
 #include "Utility/nrfilerecorder.h"
 
 #include <QDebug>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -31,7 +32,12 @@ void NrFileRecorder::setDevice(std::shared_ptr<norvale::DvsCamera> cam) {
 
 bool NrFileRecorder::isRecording() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return recording;
+    return mode != Mode::Idle;
+}
+
+bool NrFileRecorder::isTimedRecording() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return mode == Mode::Timed;
 }
 
 void NrFileRecorder::setCacheTime(int sec) {
@@ -59,29 +65,44 @@ bool NrFileRecorder::recordingTime(uint32_t seconds, QString path) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         cam = camera;
-        busy = recording;
+        busy = mode != Mode::Idle;
+    }
+    if (busy) {
+        // An edge during a recording: the running one goes on, the user is not told again.
+        qDebug().noquote() << "Recording false. true" << seconds << "(a recording runs; edge ignored)";
+        norvale::Logger::Instance().log_(norvale::LOG_INFO, kLogSource, __LINE__,
+                                         "trigger edge ignored: a recording runs (%s not written)",
+                                         path.toLocal8Bit().constData());
+        return false;
     }
     const bool connected = cam && cam->isConnected();
-    if (busy || !connected || seconds == 0) {
-        QDebug line = qDebug().noquote() << "Recording false." << (busy ? "true" : "false");
+    if (!connected || seconds == 0) {
+        QDebug line = qDebug().noquote() << "Recording false. false";
         if (cam)
             line << (connected ? "true" : "false");
         line << seconds;
-        QString tip = tr("Currently being recorded.");
-        if (!busy)
-            tip = !connected ? tr("No camera is connected.") : tr("The recording duration must be at least one second.");
-        emit signalShowLeftBottomTips(tip, NrMessageWarning, path);
+        emit signalShowLeftBottomTips(!connected ? tr("No camera is connected.")
+                                                 : tr("The recording duration must be at least one second."),
+                                      NrMessageWarning, path);
         return false;
     }
     if (recordThread.joinable())
-        recordThread.join(); // the last one has finished: recording is clear
+        recordThread.join(); // its recording has ended: the thread has nothing left to wait for
+    path = unusedPath(path);
+    if (!cam->startRecording(path.toLocal8Bit().toStdString())) {
+        norvale::Logger::Instance().log_(norvale::LOG_ERROR, kLogSource, __LINE__, "recording failed");
+        emit signalShowLeftBottomTips(tr("Recording failed: the camera cannot write ") + path, NrMessageError, path);
+        return false;
+    }
     uint64_t id = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        recording = true;
+        mode = Mode::Timed;
         id = ++recordingId;
         recordingCamera = cam;
+        recordingPath = path;
     }
+    norvale::Logger::Instance().log_(norvale::LOG_INFO, kLogSource, __LINE__, "recording start");
     emit signalRecordingChanged(true);
     emit signalShowLeftBottomTips(tr("Recording file ... "), NrMessageSuccess, path);
     qDebug() << "record time : " << seconds << "file path: " << path;
@@ -91,82 +112,120 @@ bool NrFileRecorder::recordingTime(uint32_t seconds, QString path) {
 
 // Record thread.
 void NrFileRecorder::recordFor(uint64_t id, std::shared_ptr<norvale::DvsCamera> cam, uint32_t seconds, QString path) {
-    norvale::Logger::Instance().log_(norvale::LOG_INFO, kLogSource, __LINE__, "recording start");
-    if (!cam->startRecording(path.toLocal8Bit().toStdString())) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (recordingId == id)
-                recording = false;
-        }
-        norvale::Logger::Instance().log_(norvale::LOG_ERROR, kLogSource, __LINE__, "recording failed");
-        emit signalRecordingChanged(false);
-        emit signalShowLeftBottomTips(tr("Recording failed: the camera cannot write ") + path, NrMessageError, path);
-        return;
-    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    bool mine = false;
     {
         std::unique_lock<std::mutex> lock(mutex);
-        stopped.wait_until(lock, deadline, [&] { return !recording || recordingId != id; });
-        mine = recording && recordingId == id; // not stopped by hand meanwhile
+        const auto endedElsewhere = [&] { return recordingId != id || mode != Mode::Timed || stopping; };
+        if (stopped.wait_until(lock, deadline, endedElsewhere))
+            return; // stopped before its time: whoever stopped it has reported
+        stopping = true; // ours to stop
     }
-    if (mine)
-        cam->stopRecording();
+    Ended ended;
+    ended.ran = true;
+    ended.timed = true;
+    ended.path = path;
+    ended.saved = cam->stopRecording() && QFileInfo(path).isFile();
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (recordingId == id)
-            recording = false;
+        mode = Mode::Idle;
+        stopping = false;
+        recordingCamera.reset();
     }
+    stopped.notify_all();
     norvale::Logger::Instance().log_(norvale::LOG_INFO, kLogSource, __LINE__, "recording end");
     emit signalRecordingChanged(false);
-    emit signalShowLeftBottomTips(tr("Recording end"), NrMessageSuccess, QString());
+    reportTimedEnd(ended);
 }
 
-bool NrFileRecorder::startRecording(QString path) {
+void NrFileRecorder::reportTimedEnd(const Ended& ended) {
+    if (ended.saved)
+        emit signalShowLeftBottomTips(tr("Recording end"), NrMessageSuccess, QString());
+    else
+        emit signalShowLeftBottomTips(tr("Recording failed: the camera cannot write ") + ended.path, NrMessageError,
+                                      QString());
+}
+
+QString NrFileRecorder::unusedPath(const QString& path) {
+    if (!QFileInfo::exists(path))
+        return path;
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
+    for (int n = 2;; ++n) {
+        const QString candidate = stem + QLatin1Char('_') + QString::number(n) + suffix;
+        if (!QFileInfo::exists(candidate))
+            return candidate;
+    }
+}
+
+bool NrFileRecorder::startRecording(QString path) { return beginManual(path, true); }
+
+bool NrFileRecorder::startQuietly(const QString& path) { return beginManual(path, false); }
+
+bool NrFileRecorder::beginManual(const QString& path, bool tell) {
     std::shared_ptr<norvale::DvsCamera> cam;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (recording)
+        if (mode != Mode::Idle)
             return false;
         cam = camera;
     }
     if (!cam || !cam->isConnected()) {
-        emit signalShowLeftBottomTips(tr("No camera is connected."), NrMessageError, path);
+        if (tell)
+            emit signalShowLeftBottomTips(tr("No camera is connected."), NrMessageError, path);
         return false;
     }
     if (!cam->startRecording(path.toLocal8Bit().toStdString())) {
-        emit signalShowLeftBottomTips(tr("Recording failed: the camera cannot write ") + path, NrMessageError, path);
+        if (tell)
+            emit signalShowLeftBottomTips(tr("Recording failed: the camera cannot write ") + path, NrMessageError,
+                                          path);
         return false;
     }
     {
         std::lock_guard<std::mutex> lock(mutex);
-        recording = true;
+        mode = Mode::Manual;
         ++recordingId;
         recordingCamera = cam;
+        recordingPath = path;
     }
     emit signalRecordingChanged(true);
     return true;
 }
 
-bool NrFileRecorder::stopRecording() {
+NrFileRecorder::Ended NrFileRecorder::endRecording() {
+    Ended ended;
     std::shared_ptr<norvale::DvsCamera> cam;
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!recording)
-            return false;
+        std::unique_lock<std::mutex> lock(mutex);
+        // The record thread is ending it right now: it reports; wait until the camera is free.
+        stopped.wait(lock, [&] { return !stopping; });
+        if (mode == Mode::Idle)
+            return ended;
+        stopping = true; // mode stays set until the camera has stopped: nothing new starts meanwhile
+        ended.timed = mode == Mode::Timed;
+        ended.path = recordingPath;
         cam = recordingCamera;
-        // Keep recording set until the camera has stopped, so that no new recording starts meanwhile.
     }
-    if (cam)
-        cam->stopRecording();
+    ended.ran = true;
+    ended.saved = cam && cam->stopRecording() && QFileInfo(ended.path).isFile();
     {
         std::lock_guard<std::mutex> lock(mutex);
-        recording = false;
+        mode = Mode::Idle;
+        stopping = false;
         recordingCamera.reset();
     }
     stopped.notify_all();
+    if (ended.timed)
+        norvale::Logger::Instance().log_(norvale::LOG_INFO, kLogSource, __LINE__, "recording end");
     emit signalRecordingChanged(false);
-    return true;
+    return ended;
+}
+
+bool NrFileRecorder::stopRecording() {
+    const Ended ended = endRecording();
+    if (ended.timed)
+        reportTimedEnd(ended);
+    return ended.ran;
 }
 
 void NrFileRecorder::release() {

@@ -95,8 +95,8 @@ TEST_F(RecorderTest, TimedRecordingLastsItsDuration) {
     ASSERT_TRUE(rec.recordingTime(2, path));
     EXPECT_EQ(tips.count(QStringLiteral("Recording file ... ")), 1u);
     EXPECT_TRUE(rec.isRecording());
-    EXPECT_FALSE(rec.recordingTime(2, path));
-    EXPECT_EQ(tips.last(), QStringLiteral("Currently being recorded."));
+    EXPECT_FALSE(rec.recordingTime(2, dir.path() + "/edge.raw")); // ignored without a tip
+    EXPECT_EQ(tips.last(), QStringLiteral("Recording file ... "));
     EXPECT_FALSE(rec.startRecording(dir.path() + "/other.raw"));
     ASSERT_TRUE(tips.waitFor(QStringLiteral("Recording end"), 1, 5000ms));
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -136,9 +136,9 @@ TEST_F(RecorderTest, ACameraThatCannotRecordIsReported) {
     EXPECT_FALSE(rec.startRecording(nowhere));
     EXPECT_TRUE(tips.last().startsWith(QStringLiteral("Recording failed")));
     EXPECT_FALSE(rec.isRecording());
-    ASSERT_TRUE(rec.recordingTime(1, nowhere)); // accepted, then the camera refuses
-    ASSERT_TRUE(tips.waitFor(QStringLiteral("Recording failed: the camera cannot write ") + nowhere, 2, 2000ms));
-    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(rec.recordingTime(1, nowhere)); // the camera refuses at once: one error tip, no start tip
+    EXPECT_EQ(tips.count(QStringLiteral("Recording failed: the camera cannot write ") + nowhere), 2u);
+    EXPECT_EQ(tips.count(QStringLiteral("Recording file ... ")), 0u);
     EXPECT_FALSE(rec.isRecording());
     EXPECT_EQ(tips.count(QStringLiteral("Recording end")), 0u);
     // the cache: on with seconds, off with 0
@@ -146,6 +146,51 @@ TEST_F(RecorderTest, ACameraThatCannotRecordIsReported) {
     EXPECT_TRUE(rec.isCacheEnabled());
     rec.setCacheTime(0);
     EXPECT_FALSE(rec.isCacheEnabled());
+}
+
+// One recording at a time, the user told once: edges during a recording by hand or a timed one are
+// ignored without a tip and write no file; a recording by hand is refused during a timed one; the
+// button's stop of a timed recording reports the file and leaves the record thread silent.
+TEST_F(RecorderTest, OneRecordingAtATimeAndOneTipForIt) {
+    NrFileRecorder rec(cam);
+    Tips tips(rec);
+    const QString manual = dir.path() + "/manual.raw";
+    ASSERT_TRUE(rec.startQuietly(manual));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(rec.recordingTime(5, dir.path() + "/edge_during_manual.raw"));
+    EXPECT_FALSE(QFile::exists(dir.path() + "/edge_during_manual.raw"));
+    EXPECT_TRUE(rec.isRecording());
+    EXPECT_FALSE(rec.isTimedRecording());
+    std::this_thread::sleep_for(300ms);
+    NrFileRecorder::Ended ended = rec.endRecording();
+    EXPECT_TRUE(ended.ran);
+    EXPECT_FALSE(ended.timed);
+    EXPECT_TRUE(ended.saved);
+    EXPECT_EQ(ended.path, manual);
+    EXPECT_GT(span(manual), 0u);
+    EXPECT_TRUE(tips.all.empty());
+
+    const QString timed = dir.path() + "/timed.raw";
+    ASSERT_TRUE(rec.recordingTime(30, timed));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(rec.recordingTime(30, dir.path() + "/edge_during_timed.raw"));
+    EXPECT_FALSE(QFile::exists(dir.path() + "/edge_during_timed.raw"));
+    EXPECT_FALSE(rec.startQuietly(dir.path() + "/manual_during_timed.raw"));
+    EXPECT_FALSE(QFile::exists(dir.path() + "/manual_during_timed.raw"));
+    EXPECT_TRUE(rec.isTimedRecording());
+    std::this_thread::sleep_for(300ms);
+    ended = rec.endRecording();
+    EXPECT_TRUE(ended.ran);
+    EXPECT_TRUE(ended.timed);
+    EXPECT_TRUE(ended.saved);
+    EXPECT_EQ(ended.path, timed);
+    EXPECT_FALSE(rec.isRecording());
+    EXPECT_FALSE(rec.endRecording().ran);
+    rec.release(); // the record thread has finished: whatever it had to say is said
+    EXPECT_GT(span(timed), 0u);
+    ASSERT_EQ(tips.all.size(), 1u);
+    EXPECT_EQ(tips.all.front().first, QStringLiteral("Recording file ... "));
+    EXPECT_EQ(tips.all.front().second, timed);
 }
 
 // Closing the camera under a timed recording: release ends it at once, reports the end of the

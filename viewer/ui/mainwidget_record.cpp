@@ -28,6 +28,9 @@ void MainWidget::updateRecordingClock() {
 void MainWidget::initDvsCameraSettings() {
     auto* camera = qobject_cast<NrDvsCameraSource*>(m_source);
     m_recorder->setDevice(camera ? camera->camera() : nullptr);
-    if (camera)
-        camera->applyTriggerInRecording(*m_config);
+    if (!camera)
+        return;
+    // One recording at a time: the record button's recordings go through the recorder as well.
+    camera->setRecorder(m_recorder);
+    camera->applyTriggerInRecording(*m_config);
 }

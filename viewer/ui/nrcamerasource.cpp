@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
 
 QString NrCameraSource::statusText(const norvale::NrStatisticInfo& info, uint64_t droppedLastSecond) {
@@ -25,6 +26,9 @@ void NrCameraSource::connectionLost() {
         stopRecording(); // the camera closed the file when it went; this ends our side cleanly
         emit signalRecording(false);
     }
+    QString timedPath;
+    bool saved = false;
+    endTimedRecording(timedPath, saved); // told below, with the lost connection
     emit signalConnectionLost();
     emit signalTip(tr("Camera connection lost."), NrMessageError, QString());
 }
@@ -32,6 +36,14 @@ void NrCameraSource::connectionLost() {
 bool NrCameraSource::stopRecording() {
     m_recording = false;
     return stopCameraRecording();
+}
+
+void NrCameraSource::reportSaved(bool saved, const QString& path) {
+    // Success only when the camera says so and the file is really there.
+    if (saved && QFileInfo(path).isFile())
+        emit signalTip(tr("Save file success!"), NrMessageSuccess, path);
+    else
+        emit signalTip(tr("Save file failed!"), NrMessageError, QString());
 }
 
 bool NrCameraSource::record(bool checked) {
@@ -42,18 +54,25 @@ bool NrCameraSource::record(bool checked) {
     }
     if (m_recording) {
         qDebug() << "stop recording";
-        const bool ok = stopRecording();
-        // Success only when the camera says so and the file is really there.
-        if (ok && QFileInfo(m_recordPath).isFile())
-            emit signalTip(tr("Save file success!"), NrMessageSuccess, m_recordPath);
-        else
-            emit signalTip(tr("Save file failed!"), NrMessageError, QString());
+        reportSaved(stopRecording(), m_recordPath);
+        return false;
+    }
+    // A recording on a trigger edge runs: the button ends it, and the camera is free again.
+    QString timedPath;
+    bool timedSaved = false;
+    if (endTimedRecording(timedPath, timedSaved)) {
+        qDebug() << "stop recording";
+        m_recordPath = timedPath;
+        reportSaved(timedSaved, timedPath);
         return false;
     }
     qDebug() << "start recording...";
     const QString folder = LoadConfig::getGlobalConfig()->outputRawFilePath;
     QDir().mkpath(folder);
-    const QString baseName = recordingBaseName(QString::fromStdString(description().serial));
+    // A recording of the same second (a trigger's, or the last one) keeps its file.
+    const QString baseName = QFileInfo(NrFileRecorder::unusedPath(
+                                           eventsFile(folder, recordingBaseName(QString::fromStdString(description().serial)))))
+                                 .completeBaseName();
     const QString path = startCameraRecording(folder, baseName);
     if (path.isEmpty()) {
         emit signalTip(tr("Cannot start recording: ") + folder + QLatin1Char('/') + baseName, NrMessageError,

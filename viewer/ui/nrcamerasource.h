@@ -4,7 +4,8 @@
 // file named after the serial and the local time, success only when the camera says so and the
 // file is there), the status-bar text with the events the display dropped in the last second,
 // and what a lost connection does (stream and recording stopped, play and record off, the user
-// told). A kind supplies its camera's calls.
+// told). A kind supplies its camera's calls. A recording started by a trigger edge is ended by the
+// record button like one started by hand (a kind that has such recordings says how).
 //
 // Threads
 // - GUI thread: every public function, every signal, the protected hooks.
@@ -66,6 +67,13 @@ protected:
     virtual bool stopCameraRecording() = 0;
     // Stops the stream after the connection was lost (the camera may refuse: it is gone).
     virtual void stopStream() = 0;
+    // Ends a recording the source did not start (a timed one on a trigger edge); false when none
+    // runs. path is its events file, saved the camera's verdict with the file there.
+    virtual bool endTimedRecording(QString& path, bool& saved) {
+        (void)path;
+        (void)saved;
+        return false;
+    }
 
     // droppedTotal: the display's drop counter since the source began; the text shows its growth
     // since the previous call. Any thread.
@@ -75,6 +83,8 @@ protected:
     void connectionLost();
     // Stops a running recording; returns the camera's verdict.
     bool stopRecording();
+    // The tip at the end of a recording the button stopped.
+    void reportSaved(bool saved, const QString& path);
 
     std::atomic<bool> m_streaming{false};
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
 #include "norvale/DvsCamera.h"
 #include "processing/nreventsproccess.h"
@@ -104,12 +105,33 @@ void NrDvsCameraSource::showEvents() {
         m_processor->flushEventsDisplay();
 }
 
+void NrDvsCameraSource::setRecorder(NrFileRecorder* recorder) { m_recorder = recorder; }
+
 QString NrDvsCameraSource::startCameraRecording(const QString& folder, const QString& baseName) {
     const QString path = eventsFile(folder, baseName);
+    m_recordingViaRecorder = !m_recorder.isNull();
+    if (m_recordingViaRecorder)
+        return m_recorder->startQuietly(path) ? path : QString();
     return m_camera->startRecording(path.toLocal8Bit().toStdString()) ? path : QString();
 }
 
-bool NrDvsCameraSource::stopCameraRecording() { return m_camera->stopRecording(); }
+bool NrDvsCameraSource::stopCameraRecording() {
+    if (!m_recordingViaRecorder)
+        return m_camera->stopRecording();
+    // A recorder that went first has stopped the recording already.
+    return m_recorder && m_recorder->endRecording().saved;
+}
+
+bool NrDvsCameraSource::endTimedRecording(QString& path, bool& saved) {
+    if (!m_recorder || !m_recorder->isTimedRecording())
+        return false;
+    const NrFileRecorder::Ended ended = m_recorder->endRecording();
+    if (!ended.ran)
+        return false; // it ended by itself just now and has told the user
+    path = ended.path;
+    saved = ended.saved;
+    return true;
+}
 
 void NrDvsCameraSource::removeTriggerInCallback() {
     if (m_triggerInCallbackId == -1)

@@ -16,6 +16,10 @@
 //   which the destructor does before anything else goes.
 // Fields: eventBuffer is the display thread's alone; m_streaming and flushPending are atomics;
 // everything else is the GUI thread's.
+//
+// Recording: with a recorder given (setRecorder), recordings by hand go through it as well, so a
+// trigger edge during one is ignored there and the record button ends a timed one.
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -30,6 +34,7 @@ namespace norvale {
 class DvsCamera;
 }
 class NrEventProcessor;
+class NrFileRecorder;
 class LoadConfig;
 
 class NrDvsCameraSource : public NrCameraSource {
@@ -58,6 +63,8 @@ public:
     // configured kind ("Rising Edge": polarity 1, "Falling Edge": 0). Replaces an earlier callback.
     void applyTriggerInRecording(const LoadConfig& config);
     bool hasTriggerInCallback() const { return m_triggerInCallbackId != -1; }
+    // The recorder of this camera's timed recordings; recordings by hand go through it too.
+    void setRecorder(NrFileRecorder* recorder);
 
 signals:
     // A trigger edge asks for a recording of seconds into path (emitted on the streaming thread).
@@ -67,6 +74,7 @@ protected:
     QString startCameraRecording(const QString& folder, const QString& baseName) override;
     bool stopCameraRecording() override;
     void stopStream() override;
+    bool endTimedRecording(QString& path, bool& saved) override;
 
 private:
     void ctrlDisplayFpsLoop();
@@ -80,4 +88,6 @@ private:
     std::vector<norvale::Event2D> eventBuffer;
     uint64_t m_batchTimeUs = 0;
     int m_triggerInCallbackId = -1;
+    QPointer<NrFileRecorder> m_recorder; // the window's; it may go first
+    bool m_recordingViaRecorder = false;  // how the recording by hand was started
 };
