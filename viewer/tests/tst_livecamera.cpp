@@ -25,7 +25,11 @@
 #include "ui/cameraslist.h"
 #include "ui/mainwidget.h"
 #include "ui/nrdvscamerasource.h"
+#include "ui/showimageform.h"
 #include "widgets/nrthreehandleslider.h"
+#include "widgets/nrtoaststack.h"
+#include "Utility/nrfilerecorder.h"
+#include "tools/nrfilepathreminderform.h"
 
 namespace {
 
@@ -86,7 +90,8 @@ private slots:
              "netmask": "255.255.255.0", "gateway": "192.0.2.254"},
             {"serial": "SIM-ETH-SUBNET", "link": "ethernet", "camera_ip": "198.51.100.7", "local_ip": "192.0.2.1",
              "netmask": "255.255.255.0", "gateway": "198.51.100.1"},
-            {"serial": "SIM-USB-SLOW", "event_rate": 0.3}
+            {"serial": "SIM-USB-SLOW", "event_rate": 0.3},
+            {"serial": "SIM-TRIG-REC", "event_rate": 0.3, "trigger_period_ms": 200}
         ]})"));
     }
 
@@ -210,6 +215,148 @@ private slots:
         // Play on a lost camera does nothing.
         QTest::mouseClick(button(w.get(), "pb_play"), Qt::LeftButton);
         QVERIFY(!button(w.get(), "pb_play")->isChecked());
+    }
+
+    // One recording at a time with a trigger pulse every 200 ms: edges during a timed recording and
+    // during one by hand start nothing, write nothing and tell nothing; the record button ends a
+    // timed recording as it ends its own (unchecked, the file complete, the usual success note).
+    void triggerEdgesAndTheRecordButton() {
+        config->dvsTriggerInRecEnable = true;
+        config->dvsTriggerInRecEdgeType = QStringLiteral("Rising Edge");
+        config->dvsBeforeTriggerInSaveTime = 0;
+        config->dvsAfterTriggerInSaveTime = 60; // still running when the button is pressed
+        const QString saved = config->outputRawFilePath;
+        config->outputRawFilePath = tmp.filePath(QStringLiteral("trigger_and_button"));
+        auto w = window();
+        QVERIFY(w);
+        Tips tips(w.get());
+        int requests = 0; // edges that asked for a recording (emitted on the streaming thread)
+        QString firstRequest;
+        connect(w.get(), &MainWidget::signalRecByTime, this,
+                [&](uint32_t, const QString& p) {
+                    if (requests++ == 0)
+                        firstRequest = p;
+                },
+                Qt::QueuedConnection);
+        openCamera(w.get(), "SIM-TRIG-REC");
+        QVERIFY(camera(w.get()) && camera(w.get())->hasTriggerInCallback());
+        NrFileRecorder* recorder = w->recorder();
+        QPushButton* record = button(w.get(), "pb_record");
+        auto trigger = camera(w.get())->camera()->getTool(norvale::TOOL_TRIGGER_IN);
+        QVERIFY(trigger && trigger->setParam("channel_0_enable", true));
+
+        QTRY_VERIFY_WITH_TIMEOUT(recorder->isTimedRecording(), 4000);
+        int seen = requests;
+        QTRY_VERIFY_WITH_TIMEOUT(requests >= seen + 3, 5000); // edges during the timed recording
+        QVERIFY(recorder->isTimedRecording());
+        QVERIFY(!record->isChecked());
+        QTest::mouseClick(record, Qt::LeftButton); // ends it
+        QVERIFY(!record->isChecked());
+        QVERIFY(!recorder->isRecording());
+        QTRY_COMPARE(tips.texts.count(QStringLiteral("Save file success!")), 1);
+        const QString timed = camera(w.get())->recordingPath();
+        QCOMPARE(timed, firstRequest);
+        QVERIFY(countEvents(timed) > 0);
+
+        // By hand now, the pulses still coming: the recording is the button's alone.
+        QTest::mouseClick(record, Qt::LeftButton);
+        QVERIFY(record->isChecked());
+        const QString manual = camera(w.get())->recordingPath();
+        QVERIFY(manual != timed); // the same second's name gets a number, the timed file stays
+        seen = requests;
+        QTRY_VERIFY_WITH_TIMEOUT(requests >= seen + 3, 5000);
+        QVERIFY(recorder->isRecording() && !recorder->isTimedRecording());
+        QVERIFY(record->isChecked());
+        QTest::mouseClick(record, Qt::LeftButton);
+        QVERIFY(!record->isChecked());
+        QVERIFY(trigger->setParam("channel_0_enable", false));
+        QVERIFY(countEvents(manual) > 0);
+        QVERIFY(countEvents(timed) > 0);
+
+        // Whatever the recorder's thread had to say has arrived once it is joined.
+        recorder->release();
+        QCoreApplication::processEvents();
+        QCOMPARE(tips.texts, (QStringList{QStringLiteral("Recording file ... "), QStringLiteral("Save file success!"),
+                                          QStringLiteral("Save file success!")}));
+        QCOMPARE(QDir(config->outputRawFilePath).entryList({QStringLiteral("*.raw")}, QDir::Files).size(), 2);
+        config->dvsTriggerInRecEnable = false;
+        config->outputRawFilePath = saved;
+    }
+
+    // Toasts that come quickly stack in the image view's lower-left corner, at most a few, and
+    // cover no control: not the play bar, not the side panel; they follow the view when the window
+    // changes and close up when one is closed.
+    void toastsCoverNoControl() {
+        auto w = window();
+        QVERIFY(w);
+        openCamera(w.get(), "SIM-USB-SLOW");
+        QVERIFY(camera(w.get()));
+        const auto shown = [&] {
+            QList<NrFilePathReminderForm*> out;
+            for (auto* t : w->findChildren<NrFilePathReminderForm*>())
+                if (t->isVisible())
+                    out << t;
+            std::sort(out.begin(), out.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
+            return out;
+        };
+        const auto inWindow = [&](QWidget* c) { return QRect(c->mapTo(w.get(), QPoint(0, 0)), c->size()); };
+        const auto check = [&](const QString& when) {
+            const QList<NrFilePathReminderForm*> toasts = shown();
+            if (toasts.isEmpty() || toasts.size() > NrToastStack::kMaxShown)
+                return when + QStringLiteral(": %1 toasts").arg(toasts.size());
+            QList<QWidget*> controls;
+            const auto inToast = [](QWidget* c) {
+                for (QWidget* p = c; p; p = p->parentWidget())
+                    if (qobject_cast<NrFilePathReminderForm*>(p))
+                        return true;
+                return false;
+            };
+            for (auto* b : w->findChildren<QAbstractButton*>())
+                if (b->isVisible() && b->window() == w.get() && !inToast(b))
+                    controls << b;
+            controls << w->timeSlider() << w->findChild<QWidget*>(QStringLiteral("widget_play_bar"));
+            if (auto* panel = w->findChild<QWidget*>(QStringLiteral("frame_setting")); panel->isVisible())
+                controls << panel;
+            const QRect view = inWindow(w->imageView());
+            for (int i = 0; i < toasts.size(); ++i) {
+                const QRect r = inWindow(toasts[i]);
+                if (!view.contains(r))
+                    return when + QStringLiteral(": toast %1 outside the view").arg(i);
+                if (i > 0 && inWindow(toasts[i - 1]).intersects(r))
+                    return when + QStringLiteral(": toasts %1 and %2 overlap").arg(i - 1).arg(i);
+                for (QWidget* c : controls)
+                    if (inWindow(c).intersects(r))
+                        return when + QStringLiteral(": toast %1 covers ").arg(i) + c->objectName();
+            }
+            return QString();
+        };
+        const auto text = [](NrFilePathReminderForm* t) {
+            return t->findChild<QLabel*>(QStringLiteral("lb_show_tips"))->text();
+        };
+
+        for (int i = 1; i <= 7; ++i)
+            w->slotShowLeftBottomTips(QStringLiteral("Tip %1").arg(i), NrMessageType(i % 3), i % 2 ? tmp.path() : QString());
+        QCOMPARE(shown().size(), NrToastStack::kMaxShown);
+        QCOMPARE(text(shown().last()), QStringLiteral("Tip 7")); // the newest lowest
+        QCOMPARE(text(shown().first()), QStringLiteral("Tip 5"));
+        QCOMPARE(check(QStringLiteral("1280 x 800")), QString());
+        QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("toasts_stacked")).isEmpty());
+
+        // The middle one closed: the oldest closes up to the newest.
+        NrFilePathReminderForm* newest = shown().last();
+        QTest::mouseClick(shown()[1]->findChild<QPushButton*>(QStringLiteral("pb_close")), Qt::LeftButton);
+        QTRY_COMPARE(shown().size(), 2);
+        QTRY_COMPARE(shown().first()->geometry().bottom() + 1 + NrToastStack::kSpacing, newest->y());
+
+        // The side panel takes room from the view; a bigger window moves the view's corner.
+        QTest::mouseClick(button(w.get(), "pb_fold_setting"), Qt::LeftButton);
+        QTRY_COMPARE(check(QStringLiteral("side panel")), QString());
+        w->resize(1600, 1000);
+        QTRY_COMPARE(check(QStringLiteral("1600 x 1000")), QString());
+        const QRect view = inWindow(w->imageView());
+        QTRY_COMPARE(inWindow(newest).bottomLeft(),
+                     view.bottomLeft() + QPoint(NrToastStack::kMargin, -NrToastStack::kMargin));
+        QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("toasts_side_panel")).isEmpty());
     }
 
     // Ethernet cameras whose address conflicts with the PC's or lies in another subnet are not

@@ -29,7 +29,9 @@
 #include "ui/mainwidget.h"
 #include "ui/workerthread.h"
 #include "widgets/nrmessagebox.h"
+#include "ui/showimageform.h"
 #include "widgets/nrthreehandleslider.h"
+#include "widgets/nrtoaststack.h"
 #include "widgets/waitingwin.h"
 
 namespace {
@@ -385,7 +387,7 @@ private slots:
         config->saveConfig();
     }
 
-    // Each kind of tip sits at the window's lower-left corner; no folder, no folder button.
+    // Each kind of tip sits at the image view's lower-left corner; no folder, no folder button.
     void toastsAtTheLowerLeft() {
         for (const QString& language : {QStringLiteral("en"), QStringLiteral("zh")}) {
             installLanguage(language);
@@ -401,7 +403,13 @@ private slots:
                 w->slotShowLeftBottomTips(QStringLiteral("Tip of kind ") + QLatin1String(kind.name), kind.type, kind.path);
                 const auto shown = toasts(w.get());
                 QCOMPARE(shown.size(), 1);
-                QCOMPARE(shown.first()->geometry().bottomLeft(), w->rect().bottomLeft());
+                // In the image view's lower-left corner, clear of the play bar below it.
+                const QRect view(w->imageView()->mapTo(w.get(), QPoint(0, 0)), w->imageView()->size());
+                QCOMPARE(shown.first()->geometry().bottomLeft(),
+                         view.bottomLeft() + QPoint(NrToastStack::kMargin, -NrToastStack::kMargin));
+                QVERIFY(!shown.first()->geometry().intersects(
+                    child<QWidget>(w.get(), "widget_play_bar")->geometry().translated(
+                        child<QWidget>(w.get(), "widget_play_bar")->parentWidget()->mapTo(w.get(), QPoint(0, 0)))));
                 QCOMPARE(child<QPushButton>(shown.first(), "pb_open_dir")->isVisible(), !kind.path.isEmpty());
                 QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("toast_%1_%2").arg(kind.name, language)).isEmpty());
                 clearToasts(w.get());

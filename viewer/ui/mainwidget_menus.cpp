@@ -21,6 +21,7 @@
 #include "ui_mainwidget.h"
 #include "widgets/nrmessagebox.h"
 #include "widgets/nrthreehandleslider.h"
+#include "widgets/nrtoaststack.h"
 #include "widgets/waitingwin.h"
 
 namespace {
@@ -189,11 +190,9 @@ void MainWidget::slotCutRecording() {
 }
 
 void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type, QString file_path) {
-    auto* tip = new NrFilePathReminderForm(tips, type, getDirectoryPath(file_path), this);
-    // A child widget: the window's lower-left corner in the window's own coordinates.
-    tip->move(0, height() - tip->height());
-    tip->show();
-    tip->raise();
+    // In the image view's lower-left corner, above the play bar, so that no toast hides a control;
+    // quick ones stack there, a few at most.
+    NrToastStack::of(this, m_imageView)->show(tips, type, getDirectoryPath(file_path));
 }
 
 void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type) {
