@@ -7,6 +7,10 @@
 // trunc(a3 x + a4 y + a5 + offsetY)), a = dvsToAps, truncated toward zero; pixels whose (u, v) lies
 // outside the APS frame stay black.
 //
+// The black bands around the APS and fusion views are such pixels: the DVS sensor sees more than
+// the APS sensor. With the cameras' factory calibration (scale 972/290, DVS centre on APS centre)
+// the APS image covers DVS columns 67 to 1212 and rows 38 to 682; the events outside it are real.
+//
 // Threads: a Calibrator is a plain value (its owner guards it). An NrApsMapper belongs to one
 // thread at a time (each mapping path has its own); it keeps per-column and per-row source
 // offsets and recomputes them only when the transform, the offset or a size changes.
