@@ -1,6 +1,7 @@
 // The simulated sensor and its tools, driven faster than real time: each tool's effect measured
 // on the stream, and camera configuration files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -260,6 +261,17 @@ TEST(CameraConfig, RoundTripAndBadFilesChangeNothing) {
             for (auto& [n, v] : vals) EXPECT_EQ(v.i, exported.at(tn).at(n).i) << bad[i] << " " << n;
     }
     EXPECT_FALSE(loadToolConfig(dir.path("missing.json"), tools));
+    // what is not a regular file of a sane size is refused at once (a FIFO without a writer would
+    // otherwise wait forever, a folder threw)
+    ASSERT_EQ(::mkfifo(dir.path("fifo.json").c_str(), 0644), 0);
+    ::mkdir(dir.path("folder.json").c_str(), 0755);
+    std::string huge = "{\"Biases\": {\"bias_refr\": 5}}";
+    huge.append(size_t(1) << 20, ' ');
+    for (const std::string& name : {write("huge.json", huge), dir.path("fifo.json"), dir.path("folder.json")}) {
+        EXPECT_FALSE(loadToolConfig(name, tools)) << name;
+        for (auto& [tn, vals] : snapshot())
+            for (auto& [n, v] : vals) EXPECT_EQ(v.i, exported.at(tn).at(n).i) << name << " " << n;
+    }
     // unknown names and sections are skipped, the rest applies; a float takes an integer
     EXPECT_TRUE(loadToolConfig(write("extra.json", "{\"Biases\": {\"bias_refr\": 7, \"bias_new\": 1}, \"Other\": {},"
                                                    "\"AntiFlicker\": {\"duty_cycle\": 60}}"),

@@ -19,6 +19,8 @@ using nlohmann::json;
 
 namespace {
 
+constexpr size_t kMaxConfigBytes = 1 << 20;
+
 bool toValue(const json& j, int type, ParamValue& v) {
     v = ParamValue{};
     v.type = type;
@@ -79,17 +81,49 @@ bool writeFileReplacing(const std::string& path, const std::string& text) {
     return true;
 }
 
+// A configuration is a few KB: a FIFO, a device or a folder is refused at once, never waited on,
+// and a file past kMaxConfigBytes (or one that keeps growing while read) is refused too.
+bool readConfigText(const std::string& path, std::string& text) {
+    std::string problem;
+    const int fd = openRegularFile(path, problem);
+    if (fd < 0) {
+        NR_LOG(LOG_ERROR, "camera configuration %s cannot be read: %s", path.c_str(), problem.c_str());
+        return false;
+    }
+    text.assign(kMaxConfigBytes + 1, '\0');
+    size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, &text[got], text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            problem = std::strerror(errno);
+            break;
+        }
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    ::close(fd);
+    if (!problem.empty()) {
+        NR_LOG(LOG_ERROR, "camera configuration %s cannot be read: %s", path.c_str(), problem.c_str());
+        return false;
+    }
+    if (got > kMaxConfigBytes) {
+        NR_LOG(LOG_ERROR, "camera configuration %s is larger than %zu bytes: not a camera configuration", path.c_str(),
+               kMaxConfigBytes);
+        return false;
+    }
+    text.resize(got);
+    return true;
+}
+
 } // namespace
 
 bool loadToolConfig(const std::string& path, const std::vector<std::shared_ptr<CameraTool>>& tools) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        NR_LOG(LOG_ERROR, "camera configuration %s cannot be read", path.c_str());
-        return false;
-    }
+    std::string text;
+    if (!readConfigText(path, text)) return false;
     json doc;
     try {
-        doc = json::parse(in);
+        doc = json::parse(text);
     } catch (const json::exception& e) {
         NR_LOG(LOG_ERROR, "camera configuration %s is not JSON: %s", path.c_str(), e.what());
         return false;

@@ -11,7 +11,8 @@
 
 namespace norvale {
 
-// Applies the whole file or nothing: a file that is not JSON, not of this shape, or holds a
+// Applies the whole file or nothing: a file that is not a regular file of at most 1 MiB, not
+// JSON, not of this shape, or holds a
 // value of the wrong type or out of range (or a combination a tool refuses) returns false with
 // a log line and leaves every tool as it was. Unknown sections and names are logged and skipped.
 bool loadToolConfig(const std::string& path, const std::vector<std::shared_ptr<CameraTool>>& tools);

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -45,14 +47,29 @@ std::vector<SimulatedCameraEntry> defaults() {
     return out;
 }
 
-// Reads a string member; false (and why) when present with another type.
+constexpr size_t kMaxSerial = 64;
+constexpr size_t kMaxText = 4096; // names, addresses, a replay file's path
+
+// Reads a string member; false (and why) when present with another type, holding a control
+// character (it would break a file header or a listing) or longer than a sane limit.
 bool text(const json& e, const char* key, std::string& out, std::string& why) {
     if (!e.contains(key)) return true;
     if (!e[key].is_string()) {
         why = std::string("\"") + key + "\" is not a string";
         return false;
     }
-    out = e[key].get<std::string>();
+    const std::string value = e[key].get<std::string>();
+    const size_t limit = std::string(key) == "serial" ? kMaxSerial : kMaxText;
+    if (value.size() > limit) {
+        why = std::string("\"") + key + "\" is longer than " + std::to_string(limit) + " bytes";
+        return false;
+    }
+    for (unsigned char c : value)
+        if (c < 0x20 || c == 0x7F) {
+            why = std::string("\"") + key + "\" holds a control character";
+            return false;
+        }
+    out = value;
     return true;
 }
 
@@ -119,8 +136,17 @@ bool parseEntry(const json& e, SimulatedCameraEntry& s, std::string& why) {
     }
     if (s.kind == SimKind::Replay) {
         struct stat st {};
-        if (s.file.empty() || ::stat(s.file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            why = "replay file \"" + s.file + "\" is missing";
+        if (s.file.empty()) {
+            why = "a replay camera needs a \"file\"";
+            return false;
+        }
+        if (::stat(s.file.c_str(), &st) != 0) {
+            why = "replay file \"" + s.file + "\" cannot be used: " + std::strerror(errno);
+            return false;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            why = "replay file \"" + s.file + "\" is " + (S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a FIFO" : "a special file") +
+                  ", not a regular file";
             return false;
         }
     }
