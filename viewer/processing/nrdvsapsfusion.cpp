@@ -48,7 +48,8 @@ void DvsApsFusionProccessor::addEvents(const Event2D* begin, const Event2D* end)
     if (anyEvent && begin->timestamp < lastEventUs)
         resetLocked(); // the camera clock restarted
     while (begin < end) {
-        if (history.empty() || history.back()->size() >= bufferEvents) {
+        if (history.empty() || history.back()->size() >= bufferEvents || (splitAtNextEvents && !history.back()->empty())) {
+            splitAtNextEvents = false;
             trimLocked();
             if (history.size() >= kPoolBuffers)
                 releaseOldestLocked();
@@ -79,6 +80,7 @@ void DvsApsFusionProccessor::addTriggerIn(const EventTriggerIn& trigger) {
     edges.push_back(trigger.timestamp);
     lastEdgeUs = trigger.timestamp;
     anyEdge = true;
+    splitAtNextEvents = true; // a buffer per exposure: each goes back to the pool soon after its frame
     if (edges.size() > kMaxEdges)
         edges.pop_front();
     pairLocked();
@@ -206,7 +208,7 @@ void DvsApsFusionProccessor::resetLocked() {
     gaps.clear();
     streamUs = completeFrom = doneUntil = 0;
     lastEventUs = lastFrameUs = lastEdgeUs = 0;
-    anyEvent = anyFrame = anyEdge = false;
+    anyEvent = anyFrame = anyEdge = splitAtNextEvents = false;
 }
 
 void DvsApsFusionProccessor::clearCache() {

@@ -17,9 +17,11 @@
 //
 // Decisions
 // - Memory stays flat: events live in at most kPoolBuffers pooled buffers of kBufferEvents each
-//   (their capacity reserved, not touched, so an idle processor stays small); events no frame to
-//   come can need go back to the pool at once. When every buffer is full the oldest is let go and
-//   counted in droppedEvents; a frame whose window lost events that way is not shown.
+//   (their capacity reserved, not touched, so an idle processor stays small). Each exposure's
+//   events start a new buffer, and a buffer no frame to come can need goes back to the pool at
+//   once, so only the pages of a few exposures are ever touched. When every buffer is in use the
+//   oldest is let go and counted in droppedEvents; a frame whose window lost events that way is
+//   not shown.
 // - At most kMaxWaitingFrames frames wait for their window to complete (the oldest is let go), and
 //   kMaxEdges edges are remembered.
 // - While no edge tells where a window ends, or the edge found lies more than one and a half frame
@@ -105,6 +107,7 @@ private:
     uint64_t lastEventUs = 0, lastFrameUs = 0, lastEdgeUs = 0;
     uint64_t doneUntil = 0;          // end of the last window shown or given up
     bool anyEvent = false, anyFrame = false, anyEdge = false;
+    bool splitAtNextEvents = false;  // an exposure began: its events start a new buffer
     Callback callback;
     mutable std::mutex mutex;
     std::atomic<uint64_t> dropped{0};
