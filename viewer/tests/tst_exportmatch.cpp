@@ -1,10 +1,14 @@
 // What the viewer shows is what it exports: a range stepped through in the viewer and the same
 // range exported as a video, at slow rates 0.1, 1 and 10, show the same events frame by frame, and
-// the video runs at the display rate with as many frames as playback shows.
+// the video runs at the display rate with as many frames as playback shows. Through the window's
+// Save as..., a video lasts its range times the side bar's slow rate.
+#include <QAction>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -14,6 +18,10 @@
 #include "norvale/ApsFrame.h"
 #include "norvale/RawFileWriter.h"
 #include "processing/nreventsproccess.h"
+#include "settings/sidebarcamerasettingui.h"
+#include "tools/nrexportvideoui.h"
+#include "ui/mainwidget.h"
+#include "widgets/nrthreehandleslider.h"
 
 using norvale::Event2D;
 
@@ -61,6 +69,17 @@ LitBlocks litBlocks(Green green) {
 char* describe(const LitBlocks& b) {
     return QTest::toString(QStringLiteral("blocks %1..%2 (%3 lit)").arg(b.first).arg(b.last).arg(b.count));
 }
+
+// The main window with the file and time-range dialogs answered by the test.
+class ExportWindow : public MainWidget {
+public:
+    QString nextFile;
+    std::function<int(QDialog*)> onDialog;
+
+protected:
+    QString chooseRecordingFile() override { return nextFile; }
+    int execDialog(QDialog* dialog) override { return onDialog ? onDialog(dialog) : int(QDialog::Rejected); }
+};
 
 } // namespace
 
@@ -162,6 +181,62 @@ private slots:
             const LitBlocks exported = litBlocks([&](int x, int y) { return int(bgr[(size_t(y) * w + x) * 3 + 1]); });
             QVERIFY(viewer[size_t(k)].count > 0);
             QCOMPARE(exported, viewer[size_t(k)]);
+        }
+    }
+
+    // File -> Save as... of a range: the dialog, the window, the processor, the job and the driver
+    // make a video as long as the range at the side bar's slow rate, before any rate was chosen
+    // (the side bar starts at 1) and after one was.
+    void saveAsLastsTheRangeTimesTheSlowRate() {
+        LoadConfig::getGlobalConfig()->videoSavePath = tmp.path();
+        ExportWindow w;
+        w.resize(1280, 800);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.nextFile = recording;
+        w.findChild<QAction*>(QStringLiteral("action_open_recording"))->trigger();
+        auto* play = w.findChild<QPushButton*>(QStringLiteral("pb_play"));
+        QTRY_VERIFY_WITH_TIMEOUT(play->isChecked(), 15000);
+        QTest::mouseClick(play, Qt::LeftButton);
+        QTRY_VERIFY(!play->isChecked());
+
+        struct Case {
+            int sidebarFps; // 0: the side bar untouched
+            double slowRate;
+            uint64_t rangeUs;
+        };
+        for (const Case& c : {Case{0, 1.0, 1500000}, Case{300, 10.0, 200000}, Case{30, 1.0, 1000000}}) {
+            if (c.sidebarFps)
+                emit w.findChild<SidebarCameraSettingUI*>()->signalFpsChanged(uint32_t(c.sidebarFps));
+            const QString name = QStringLiteral("range_%1.mp4").arg(c.sidebarFps);
+            const uint64_t from = w.timeSlider()->getMinimun() + 300000;
+            w.onDialog = [&](QDialog* d) {
+                auto* dialog = qobject_cast<NrExportVideoUI*>(d);
+                if (!dialog)
+                    return int(QDialog::Rejected);
+                dialog->setStartTime(from);
+                dialog->setEndTime(from + c.rangeUs);
+                dialog->setSaveFileName(name);
+                QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("pb_save")), Qt::LeftButton);
+                return dialog->result();
+            };
+            QSignalSpy tips(w.eventProcessor(), &NrEventProcessor::signalShowLeftBottomTips);
+            w.findChild<QAction*>(QStringLiteral("action_save_as"))->trigger();
+            QTRY_COMPARE_WITH_TIMEOUT(tips.count(), 1, 60000);
+            QCOMPARE(tips.at(0).at(0).toString(), QStringLiteral("Export video success!"));
+
+            auto video = norvale::ApsFileReader::createFileReader(tmp.filePath(name).toStdString());
+            QVERIFY(video);
+            std::vector<norvale::ApsFrameIndexEntry> index;
+            video->getFrameIndex(index);
+            QVERIFY(!index.empty());
+            // Each picture lasts one display period: the video ends one period after its last one.
+            const double lasts = double(index.back().timestamp + norvale::kDisplayPeriodUs);
+            const double wanted = double(c.rangeUs) * c.slowRate;
+            if (!c.sidebarFps) // the window never hands the processor the side bar's starting rate
+                QEXPECT_FAIL("", "the processor starts at 33 steps a second while the side bar shows 1", Continue);
+            QVERIFY2(qAbs(lasts - wanted) <= double(norvale::kDisplayPeriodUs) + 1,
+                     qPrintable(QStringLiteral("%1: %2 us of video for %3 us").arg(name).arg(lasts).arg(wanted)));
         }
     }
 };
