@@ -1,7 +1,8 @@
 // NrFusionCameraDataProcessor: the three live views (images, timestamps, the tie rule), the
-// calibration it refuses, slotApplyOffset with and without the camera, and the replay of a
-// recording made by the simulated fusion camera: range, steps, seek, loop, the finished signal,
-// and the fused image (the mapped APS frame with the window's events drawn on it).
+// simulated fusion camera's frames paired with their own windows, the calibration it refuses,
+// slotApplyOffset with and without the camera, and the replay of a recording made by the simulated
+// fusion camera: range, steps, seek, loop, the finished signal, the fused image (the mapped APS
+// frame with the window's events drawn on it) and a paused replay redrawn in a new view.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -220,6 +221,68 @@ TEST_F(FusionProcessorTest, CalibrationRefusalAndApplyOffset) {
 }
 
 // A few seconds from the simulated fusion camera, replayed.
+// The simulated fusion camera's own streams through the pairing: every shown frame holds exactly
+// the events from its exposure's start to the next exposure's start, as the camera documents it
+// (its edges come before the events of their stretch, its frames after their exposure).
+TEST_F(FusionProcessorTest, LiveCameraFramesHoldTheirOwnWindows) {
+    struct Shown {
+        uint64_t ts;
+        std::vector<uint64_t> events;
+    };
+    std::mutex m;
+    std::vector<uint64_t> all, rising;
+    all.reserve(4u << 20);
+    std::vector<Shown> shown;
+    DvsApsFusionProccessor pairing;
+    pairing.setCallback([&](ApsFrame& f, const DvsApsFusionProccessor::EventSpan* spans, size_t n) {
+        Shown s{f.timestamp, {}};
+        for (size_t i = 0; i < n; ++i)
+            for (const Event2D* e = spans[i].begin; e != spans[i].end; ++e)
+                s.events.push_back(e->timestamp);
+        std::lock_guard<std::mutex> lock(m);
+        shown.push_back(std::move(s));
+    });
+    {
+        auto cam = manager.openFusionCamera("SIM-LIGHT-FUS");
+        ASSERT_TRUE(cam);
+        cam->addEventsCallback([&](const Event2D* b, const Event2D* e) {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                for (const Event2D* i = b; i != e; ++i)
+                    all.push_back(i->timestamp);
+            }
+            pairing.addEvents(b, e);
+        });
+        cam->addTriggerInCallback([&](const EventTriggerIn& t) {
+            if (t.value == 1 && t.id == 0) {
+                std::lock_guard<std::mutex> lock(m);
+                rising.push_back(t.timestamp);
+            }
+            pairing.addTriggerIn(t);
+        });
+        cam->addApsFrameCallback([&](const ApsFrame& f) { pairing.addApsFrame(f); });
+        ASSERT_EQ(cam->start(STREAM_FUSION), 0);
+        std::this_thread::sleep_for(1500ms);
+        // a busy machine may show few frames: wait for three, at most a few seconds more
+        waitFor([&] {
+            std::lock_guard<std::mutex> lock(m);
+            return shown.size() >= 3;
+        });
+        cam->stop(STREAM_FUSION);
+        cam->closeCamera();
+    }
+    std::lock_guard<std::mutex> lock(m);
+    ASSERT_GE(shown.size(), 3u);
+    for (const Shown& s : shown) {
+        const auto next = std::upper_bound(rising.begin(), rising.end(), s.ts);
+        ASSERT_TRUE(std::binary_search(rising.begin(), rising.end(), s.ts)) << s.ts; // starts at an edge
+        ASSERT_NE(next, rising.end());
+        const auto lo = std::lower_bound(all.begin(), all.end(), s.ts);
+        const auto hi = std::lower_bound(all.begin(), all.end(), *next);
+        EXPECT_EQ(s.events, std::vector<uint64_t>(lo, hi)) << "frame " << s.ts;
+    }
+}
+
 TEST_F(FusionProcessorTest, ReplaysARecordingOfTheSimulatedFusionCamera) {
     const QString folder = dir.path();
     std::mutex liveMutex;
