@@ -1,11 +1,17 @@
 #include "CameraCommands.h"
 
+#include <pthread.h>
+#include <signal.h>
+#include <time.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
 
 #include "norvale/DvsCameraManager.h"
+#include "norvale/Logger.h"
 
 using namespace norvale;
 
@@ -23,15 +29,64 @@ int cmdCameras(const Args& args) {
     return 0;
 }
 
+namespace {
+
+volatile sig_atomic_t gStopSignal = 0;
+void noteStopSignal(int sig) { gStopSignal = sig; }
+
+// Ctrl-C, SIGTERM and SIGHUP end a recording early instead of the process: they are blocked in
+// this thread before any camera thread exists (so every thread inherits the block) and taken by
+// waitUntil; a thread started earlier that still gets one only notes it.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&set);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
+        struct sigaction action {};
+        action.sa_handler = noteStopSignal;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    }
+    // Waits until the deadline or a stop signal; the signal's number, or 0.
+    int waitUntil(std::chrono::steady_clock::time_point deadline) {
+        for (;;) {
+            if (gStopSignal) return int(gStopSignal);
+            const auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+            const auto slice = std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(100));
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(slice).count();
+            struct timespec ts {time_t(ns / 1000000000), long(ns % 1000000000)};
+            const int sig = sigtimedwait(&set, nullptr, &ts);
+            if (sig > 0) gStopSignal = sig;
+        }
+    }
+
+private:
+    sigset_t set;
+};
+
+std::string whyNot(const std::string& fallback) {
+    std::string why = norvale::Logger::threadError();
+    if (why.empty()) return fallback;
+    if (why.find(" exists; ") != std::string::npos) why += " (--overwrite replaces it)";
+    return why;
+}
+
+} // namespace
+
 int cmdRecord(const Args& args) {
     if (args.positional().size() != 2 || !args.has("--seconds"))
-        throw UsageError("usage: nrraw record SERIAL OUT --seconds N [--config FILE] [--progress]");
+        throw UsageError("usage: nrraw record SERIAL OUT --seconds N [--config FILE] [--overwrite] [--progress]");
     const std::string serial = args.positional()[0], out = args.positional()[1];
     const double seconds = args.number("--seconds", 0);
     if (!(seconds > 0 && seconds <= 86400)) throw UsageError("--seconds must be above 0 and at most 86400");
     const bool hasConfig = args.has("--config");
+    const bool overwrite = args.has("--overwrite");
     const std::string config = hasConfig ? args.text("--config") : std::string();
-    const auto duration = std::chrono::duration<double>(seconds);
+    const auto duration = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+    StopSignals signals; // before the manager: its threads inherit the blocked signals
 
     DvsCameraManager manager;
     bool fusion = false, known = false;
@@ -44,57 +99,74 @@ int cmdRecord(const Args& args) {
         std::fprintf(stderr, "nrraw: no camera %s (nrraw cameras lists them)\n", serial.c_str());
         return 1;
     }
-    // opened, configured and started, or a message and empty
-    auto prepare = [&](auto cam, const char* what) -> decltype(cam) {
+    // opened and configured, or a message and empty
+    auto prepare = [&](auto cam) -> decltype(cam) {
         if (!cam) {
             std::fprintf(stderr, "nrraw: camera %s cannot be opened\n", serial.c_str());
             return nullptr;
         }
+        norvale::Logger::clearThreadError();
         if (hasConfig && !cam->loadCameraConfigParams(config)) {
             std::fprintf(stderr, "nrraw: %s: not a usable camera configuration\n", config.c_str());
             return nullptr;
         }
-        std::fprintf(stderr, "recording %s to %s%s for %g s\n", serial.c_str(), out.c_str(), what, seconds);
         return cam;
     };
+    // After the recording: what reached the file, and how it ended.
+    auto finish = [&](bool ok, int sig, uint64_t events, const std::string& where) {
+        if (sig) {
+            std::fprintf(stderr, "nrraw: interrupted; %llu events recorded to %s\n", (unsigned long long)events,
+                         where.c_str());
+            return ok ? 128 + sig : 1;
+        }
+        if (!ok) std::fprintf(stderr, "nrraw: the recording failed; %s holds %llu events\n", where.c_str(), (unsigned long long)events);
+        return ok ? 0 : 1;
+    };
     if (fusion) {
-        auto cam = prepare(manager.openFusionCamera(serial), ".raw/.mp4/.json");
+        auto cam = prepare(manager.openFusionCamera(serial));
         if (!cam) return 1;
         const std::filesystem::path p(out);
         const std::string folder = p.has_parent_path() ? p.parent_path().string() : ".";
-        if (cam->start(STREAM_FUSION) != 0 || !cam->startRecording(folder, p.filename().string(), STREAM_FUSION)) {
-            std::fprintf(stderr, "nrraw: cannot record %s to %s (.raw, .mp4, .json)\n", serial.c_str(), out.c_str());
+        norvale::Logger::clearThreadError();
+        if (cam->start(STREAM_FUSION) != 0 || !cam->startRecording(folder, p.filename().string(), STREAM_FUSION, overwrite)) {
+            std::fprintf(stderr, "nrraw: cannot record %s to %s (.raw, .mp4, .json): %s\n", serial.c_str(), out.c_str(),
+                         whyNot("the camera refused").c_str());
             return 1;
         }
-        std::this_thread::sleep_for(duration);
+        std::fprintf(stderr, "recording %s to %s.raw/.mp4/.json for %g s\n", serial.c_str(), out.c_str(), seconds);
+        const int sig = signals.waitUntil(std::chrono::steady_clock::now() + duration);
         const bool ok = cam->stopRecording(STREAM_FUSION);
         cam->stop(STREAM_FUSION);
         std::printf("frames: %llu\n", (unsigned long long)cam->getRecordedFrameCount());
         std::printf("events: %llu\n", (unsigned long long)cam->getRecordedEventCount());
-        return ok ? 0 : 1;
+        return finish(ok, sig, cam->getRecordedEventCount(), out + ".raw");
     }
-    auto cam = prepare(manager.openCamera(serial), "");
+    auto cam = prepare(manager.openCamera(serial));
     if (!cam) return 1;
-    if (cam->start() != 0 || !cam->startRecording(out)) {
-        std::fprintf(stderr, "nrraw: cannot record %s to %s\n", serial.c_str(), out.c_str());
+    norvale::Logger::clearThreadError();
+    if (cam->start() != 0 || !cam->startRecording(out, overwrite)) {
+        std::fprintf(stderr, "nrraw: cannot record %s to %s: %s\n", serial.c_str(), out.c_str(),
+                     whyNot("the camera refused").c_str());
         return 1;
     }
+    std::fprintf(stderr, "recording %s to %s for %g s\n", serial.c_str(), out.c_str(), seconds);
+    const auto end = std::chrono::steady_clock::now() + duration;
+    int sig = 0;
     if (args.has("--progress")) { // camera time and events recorded, ten times a second
-        const auto end = std::chrono::steady_clock::now() + duration;
-        while (std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::min<std::chrono::duration<double>>(std::chrono::milliseconds(100),
-                                                                                end - std::chrono::steady_clock::now()));
+        while (!sig && std::chrono::steady_clock::now() < end) {
+            sig = signals.waitUntil(std::min(end, std::chrono::steady_clock::now() + std::chrono::milliseconds(100)));
             std::fprintf(stderr, "progress: %llu us %llu events\n", (unsigned long long)cam->getCameraTime(),
                          (unsigned long long)cam->getRecordedEventCount());
         }
     } else {
-        std::this_thread::sleep_for(duration);
+        sig = signals.waitUntil(end);
     }
+    // Everything captured so far is written before the file is closed, a signal or not.
     const bool ok = cam->stopRecording();
     cam->stop();
     if (cam->getDroppedEventCount() != 0)
         std::fprintf(stderr, "nrraw: %llu events could not be stored in time\n",
                      (unsigned long long)cam->getDroppedEventCount());
     std::printf("events: %llu\n", (unsigned long long)cam->getRecordedEventCount());
-    return ok ? 0 : 1;
+    return finish(ok, sig, cam->getRecordedEventCount(), out);
 }

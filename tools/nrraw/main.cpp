@@ -53,12 +53,19 @@ Usage:
   nrraw cameras
       Lists the cameras: serial, product, link (usb or ethernet), camera IP, local
       IP, netmask, gateway, firmware.
-  nrraw record SERIAL OUT --seconds N [--config FILE] [--progress]
+  nrraw record SERIAL OUT --seconds N [--config FILE] [--overwrite] [--progress]
       Opens that camera, streams and records N seconds into OUT (EVT 3.0; for a
       fusion camera OUT is the base name of OUT.raw, OUT.mp4 and OUT.json).
-      --config applies a camera configuration file first; --progress prints the
-      camera time and the events recorded ten times a second on stderr (DVS
-      cameras). The last line reads "events: <N>", the events the camera recorded.
+      OUT is readable while it grows. An existing OUT is refused unless
+      --overwrite; then it is replaced only when the recording has succeeded
+      (until then it is written beside OUT as NAME.recording-XXXXXX.raw).
+      Refused too: a folder, FIFO or device, the file a replay camera plays, a
+      path another recording is writing. --config applies a camera configuration
+      file first; --progress prints the camera time and the events recorded ten
+      times a second on stderr (DVS cameras). The last line reads "events: <N>",
+      the events that reached the file. Ctrl-C, SIGTERM or SIGHUP end the
+      recording early: what was captured is written, "interrupted; N events
+      recorded to OUT" is printed and the exit status is 128 + the signal.
   nrraw --help
       This text.
 
@@ -97,7 +104,7 @@ int run(const std::vector<std::string>& words) {
         if (cmd == "aps-info") return cmdApsInfo(rest);
         if (cmd == "gen") return cmdGen(Args(rest, {"--duration", "--rate", "--seed", "--triggers", "--start"}));
         if (cmd == "cameras") return cmdCameras(Args(rest, {}));
-        if (cmd == "record") return cmdRecord(Args(rest, {"--seconds", "--config"}, {"--progress"}));
+        if (cmd == "record") return cmdRecord(Args(rest, {"--seconds", "--config"}, {"--progress", "--overwrite"}));
         if (cmd == "bench") {
             if (rest.empty()) throw UsageError("bench needs 'decode' or 'seek'");
             const std::string what = rest[0];
@@ -117,7 +124,8 @@ int run(const std::vector<std::string>& words) {
 
 int main(int argc, char** argv) {
     logToStderr(); // stdout carries the results (CSV of dump)
-    // Ctrl-C or a kill during cut or export: the temporary file goes too.
+    // Ctrl-C or a kill during cut or export: the temporary file goes too (record handles these
+    // signals itself and keeps what it recorded).
     norvale::removeTemporariesOnTerminatingSignals("nrraw: interrupted; no partial output left\n");
     return finishStandardOutput(run(std::vector<std::string>(argv + 1, argv + argc)));
 }

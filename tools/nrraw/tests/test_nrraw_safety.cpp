@@ -3,6 +3,7 @@
 // and damaged files whose time jumps by hours. The input's bytes are compared after every case.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "RunNrraw.h"
 #include "TestFiles.h"
+#include "norvale/DvsFileReader.h"
 #include "norvale/RawFileWriter.h"
 
 namespace fs = std::filesystem;
@@ -202,4 +204,94 @@ TEST_F(NrrawSafety, UnreadableInputAndUnwritableFolderFailClearly) {
     EXPECT_NE(r.err.find(src + ": Permission denied"), std::string::npos) << r.err;
     ::chmod(src.c_str(), 0644);
     expectSourceIntactAndNoTemporary();
+}
+
+namespace {
+
+// Waits for a started nrraw at most a minute (a hang is a failure, not a stuck test).
+NrrawResult finishWithin(pid_t pid, const std::string& outPath, const std::string& errPath) {
+    for (int i = 0; i < 6000; ++i) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            NrrawResult r;
+            r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            r.out = readBytes(outPath);
+            r.err = readBytes(errPath);
+            return r;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ADD_FAILURE() << "nrraw did not end";
+    return finishNrraw(pid, outPath, errPath);
+}
+
+uint64_t eventsInFile(const std::string& path) {
+    auto r = norvale::DvsFileReader::createFileReader(path);
+    return r && r->prepareFile() ? r->getStats().eventCount : ~0ull;
+}
+
+uint64_t reportedEvents(const NrrawResult& r) {
+    const size_t at = r.out.rfind("events: ");
+    return at == std::string::npos ? ~1ull : std::stoull(r.out.substr(at + 8));
+}
+
+} // namespace
+
+// A recording refuses its replay camera's input, an existing file (unless --overwrite) and a
+// FIFO, each at once; a signal ends it with what was captured in the file, and a full disk is a
+// failure whose count is the file's.
+TEST_F(NrrawSafety, RecordingNeverDestroysAFileAndReportsWhatTheFileHolds) {
+    writeBytes(dir.path("cams.json"), R"({"cameras": [{"serial": "SIM-REPLAY", "kind": "replay", "file": ")" + src +
+                                          R"("}, {"serial": "SIM-QUIET", "event_rate": 0.5}]})");
+    setenv("NORVALE_SIMULATED_CAMERAS", dir.path("cams.json").c_str(), 1);
+    ASSERT_EQ(::symlink(src.c_str(), dir.path("link.raw").c_str()), 0);
+    for (const std::string& name : {src, dir.path("link.raw")})
+        for (const char* extra : {"--progress", "--overwrite"}) {
+            const NrrawResult r = run({"record", "SIM-REPLAY", name, "--seconds", "1", extra});
+            EXPECT_EQ(r.code, 1) << r.err;
+            EXPECT_NE(r.err.find("the file the camera replays"), std::string::npos) << r.err;
+        }
+    const std::string old = dir.path("old.raw");
+    writeBytes(old, "not to be touched");
+    NrrawResult r = run({"record", "SIM-QUIET", old, "--seconds", "1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("--overwrite"), std::string::npos) << r.err;
+    EXPECT_EQ(readBytes(old), "not to be touched");
+    ASSERT_EQ(::mkfifo(dir.path("fifo.raw").c_str(), 0644), 0);
+    pid_t pid = startNrraw({"record", "SIM-QUIET", dir.path("fifo.raw"), "--seconds", "1"}, dir.path("o.txt"), dir.path("e.txt"));
+    r = finishWithin(pid, dir.path("o.txt"), dir.path("e.txt"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("a FIFO, not a regular file"), std::string::npos) << r.err;
+    expectSourceIntactAndNoTemporary();
+
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string out = dir.path("sig" + std::to_string(sig) + ".raw");
+        pid = startNrraw({"record", "SIM-QUIET", out, "--seconds", "60"}, dir.path("o.txt"), dir.path("e.txt"));
+        ASSERT_GT(pid, 0);
+        for (int i = 0; i < 3000 && (!fs::exists(out) || fs::file_size(out) < 20000); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::kill(pid, sig);
+        r = finishWithin(pid, dir.path("o.txt"), dir.path("e.txt"));
+        EXPECT_EQ(r.code, 128 + sig) << r.err;
+        const uint64_t held = eventsInFile(out);
+        EXPECT_GT(held, 0u);
+        EXPECT_EQ(reportedEvents(r), held) << r.out;
+        EXPECT_NE(r.err.find("interrupted; " + std::to_string(held) + " events recorded to " + out), std::string::npos)
+            << r.err;
+    }
+
+    // A full disk, as a file size limit of the child (SIGXFSZ ignored, so writes fail with EFBIG).
+    const std::string full = dir.path("full.raw");
+    auto previous = ::signal(SIGXFSZ, SIG_IGN); // inherited by the child
+    pid = startNrraw({"record", "SIM-QUIET", full, "--seconds", "3"}, dir.path("o.txt"), dir.path("e.txt"));
+    ::signal(SIGXFSZ, previous);
+    ASSERT_GT(pid, 0);
+    struct rlimit limit {1 << 20, 1 << 20};
+    ASSERT_EQ(::prlimit(pid, RLIMIT_FSIZE, &limit, nullptr), 0);
+    r = finishWithin(pid, dir.path("o.txt"), dir.path("e.txt"));
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(reportedEvents(r), eventsInFile(full)) << r.out << r.err;
+    EXPECT_GT(eventsInFile(full), 0u);
 }
