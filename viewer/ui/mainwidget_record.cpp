@@ -21,8 +21,9 @@ void MainWidget::connectRecorder() {
 }
 
 void MainWidget::updateRecordingClock() {
-    // The recorder goes first when the window closes.
-    m_recordingClock->setRunning(ui->pb_record->isChecked() || (m_recorder && m_recorder->isRecording()));
+    // The recorder goes first when the window closes. A recording by hand is the button's (the
+    // recorder learns of its end only after the button has toggled); a timed one the recorder's.
+    m_recordingClock->setRunning(ui->pb_record->isChecked() || (m_recorder && m_recorder->isTimedRecording()));
 }
 
 void MainWidget::initDvsCameraSettings() {
