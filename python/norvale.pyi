@@ -101,9 +101,10 @@ class Camera:
     def next_frame(self, timeout: float = 1.0) -> Optional[tuple[int, npt.NDArray[np.uint8]]]:
         """A fusion camera's next APS image: (t in us, read-only aps_height x aps_width x 3 array,
         blue-green-red), None when none came within timeout seconds."""
-    def record(self, path: _Path) -> None: ...
+    def record(self, path: _Path, overwrite: bool = False) -> None:
+        """Refuses an existing file unless overwrite; replaces it only once the recording succeeded."""
     def stop_recording(self) -> int:
-        """Finishes the recording; the number of events written."""
+        """Finishes the recording; the number of events in its file."""
     @property
     def tools(self) -> Dict[str, CameraTool]: ...
     @property

@@ -238,7 +238,7 @@ public:
         return py::make_tuple(timestamp, image);
     }
 
-    void record(py::handle pathObject) {
+    void record(py::handle pathObject, bool overwrite) {
         std::string path = pathArg(pathObject);
         open();
         checkWritablePath(path);
@@ -246,13 +246,14 @@ public:
         std::string base = path;
         if (fusion && base.size() > 4 && base.compare(base.size() - 4, 4, ".raw") == 0) base.resize(base.size() - 4);
         const std::string raw = fusion ? base + ".raw" : path;
-        // The recorder replaces its file: never one a RawFile is reading.
+        // Never a file a RawFile is reading, even when asked to overwrite.
         if (FileState::openInputNamed(raw).valid)
             throw py::value_error("output " + raw + " is a recording open for reading; nothing was written");
         const size_t slash = base.find_last_of('/');
         const std::string folder = slash == std::string::npos ? "." : base.substr(0, std::max<size_t>(slash, 1));
         const std::string name = slash == std::string::npos ? base : base.substr(slash + 1);
-        const bool ok = call([&](auto& c) { return startRecordingTo(c, path, folder, name); });
+        clearDriverReason();
+        const bool ok = call([&](auto& c) { return startRecordingTo(c, path, folder, name, overwrite); });
         if (!ok)
             throw py::value_error(
                 driverReason("cannot record to " + path + ": a recording runs or the file cannot be created"));
@@ -316,11 +317,13 @@ private:
     static int startStream(FusionCamera& c) { return c.start(STREAM_FUSION); }
     static int stopStream(DvsCamera& c) { return c.stop(); }
     static int stopStream(FusionCamera& c) { return c.stop(STREAM_FUSION); }
-    static bool startRecordingTo(DvsCamera& c, const std::string& path, const std::string&, const std::string&) {
-        return c.startRecording(path);
+    static bool startRecordingTo(DvsCamera& c, const std::string& path, const std::string&, const std::string&,
+                                 bool overwrite) {
+        return c.startRecording(path, overwrite);
     }
-    static bool startRecordingTo(FusionCamera& c, const std::string&, const std::string& folder, const std::string& name) {
-        return c.startRecording(folder, name, STREAM_FUSION);
+    static bool startRecordingTo(FusionCamera& c, const std::string&, const std::string& folder, const std::string& name,
+                                 bool overwrite) {
+        return c.startRecording(folder, name, STREAM_FUSION, overwrite);
     }
     static bool stopRecordingOf(DvsCamera& c) { return c.stopRecording(); }
     static bool stopRecordingOf(FusionCamera& c) { return c.stopRecording(STREAM_FUSION); }
@@ -399,13 +402,16 @@ timeout seconds (GIL released). t is the exposure's start in microseconds of the
 image is a read-only uint8 array of aps_height x aps_width x 3 in blue, green, red order
 (image[..., ::-1] is RGB; image.copy() to change it). The newest few frames are kept; older ones
 are counted in dropped_frames. ValueError on a DVS camera.)doc")
-        .def("record", &Camera::record, py::arg("path"),
-             R"doc(Starts recording the stream into an EVT 3.0 raw file at path (replaced if present). A
+        .def("record", &Camera::record, py::arg("path"), py::arg("overwrite") = false,
+             R"doc(Starts recording the stream into an EVT 3.0 raw file at path, readable while it grows. A
 fusion camera writes base.raw, base.mp4 (the APS images) and base.json (its calibration) for a
-path of base or base.raw. ValueError when a recording runs, the raw file is open in a RawFile, or
-a file cannot be created.)doc")
+path of base or base.raw. A file that exists is refused unless overwrite=True; then it is replaced
+only when stop_recording succeeds (meanwhile the recording is NAME.recording-XXXXXX.raw beside
+it). ValueError, saying why, when a recording runs, the output exists (without overwrite), is not a
+regular file, is the file a replay camera plays or another recording writes, the raw file is open
+in a RawFile, or a file cannot be created.)doc")
         .def("stop_recording", &Camera::stopRecording,
-             "Finishes the recording and returns the number of events written to it. ValueError when nothing was recording or a write failed.")
+             "Finishes the recording and returns the number of events in its file. ValueError when nothing was recording or a write failed.")
         .def_property_readonly("tools", &Camera::tools, "The camera's tools: a dict of name -> CameraTool.")
         .def_property_readonly("description",
                                [](Camera& c) {
@@ -425,7 +431,7 @@ a file cannot be created.)doc")
                                "APS frames per second; None on a DVS camera.")
         .def_property_readonly("connected", &Camera::connected, "False once the device is gone.")
         .def_property_readonly("recorded_events", &Camera::recordedEvents,
-                               "Events written into the current (or last) recording.")
+                               "Events that reached the file of the current (or last) recording.")
         .def_property_readonly("recorded_frames", [](Camera& c) { return c.fusionFigure("recorded_frames"); },
                                "APS frames written into the current (or last) recording's video; None on a DVS camera.")
         .def_property_readonly("delivered_events", &Camera::deliveredEvents,

@@ -232,7 +232,7 @@ bool WholeFileDecoder::decodeInto(int fd, uint64_t dataOffset, const std::vector
     work(*workers[0]);
     for (auto& t : started) t.join();
 
-    // Slices joined up: a span that came out shorter (the file shrank) closes its gap.
+    // Slices joined up.
     count = 0;
     bool sorted = true;
     uint64_t lastTime = 0;
@@ -249,7 +249,10 @@ bool WholeFileDecoder::decodeInto(int fd, uint64_t dataOffset, const std::vector
             lastTime = std::max(lastTime, r.lastTime);
         }
         count += r.count;
-        if (r.shorter) break;
+        if (r.shorter) { // what it held is gone: never a short array as if it were the whole file
+            problem = "the file became shorter since it was opened; it cannot be read whole";
+            return false;
+        }
     }
     if (!sorted) sortByTime(base, base + count);
     return true;

@@ -16,6 +16,7 @@
 #include "EventArrays.h"
 #include "FileState.h"
 #include "norvale/DvsFileInfo.h"
+#include "norvale/RawFileWriter.h"
 #include "norvale/EventGenerator.h"
 #include "norvale/Evt3Encoder.h"
 #include "norvale/SafeOutputFile.h"
@@ -124,6 +125,10 @@ std::string checkValues(const EventColumns& ev, const TriggerColumns& tr, uint32
     for (size_t i = 0; i < ev.size; ++i) {
         const uint16_t x = ev.x.data()[i], y = ev.y.data()[i];
         const uint8_t p = ev.p.data()[i];
+        // every reader must agree on the order: read_all sorts, a dump shows the file's order
+        if (i > 0 && ev.t.data()[i] < ev.t.data()[i - 1])
+            return "events[" + std::to_string(i) + "]: t = " + std::to_string(ev.t.data()[i]) +
+                   " comes before the previous event; events must be in time order";
         if (x < width && y < height && p <= 1) continue;
         const std::string head = "events[" + std::to_string(i) + "]: ";
         if (p > 1) return head + "p = " + std::to_string(p) + " is not a polarity (1 ON, 0 OFF)";
@@ -168,14 +173,16 @@ WriteResult writeFile(SafeOutputFile& out, const EventColumns& ev, const Trigger
     if (!r.refused.empty()) return r;
     DvsFileInfo info;
     info.serialNumber = "python";
+    info.width = width;
+    info.height = height;
     if (ev.size && tr.size)
         info.dvsStartTimestamp = std::min(ev.t.data()[0], tr.t.data()[0]);
     else if (ev.size || tr.size)
         info.dvsStartTimestamp = ev.size ? ev.t.data()[0] : tr.t.data()[0];
-    const std::string header = generateDvsFileHeader(info);
+    const std::string header = rawFileHeader(info);
     const int fd = out.descriptor();
     bool ok = writeAll(fd, reinterpret_cast<const uint8_t*>(header.data()), header.size());
-    Evt3Encoder enc;
+    Evt3Encoder enc(width, height);
     Blocks blocks(ev, tr);
     std::vector<Event2D> events;
     std::vector<EventTriggerIn> triggers;
@@ -195,9 +202,9 @@ WriteResult writeFile(SafeOutputFile& out, const EventColumns& ev, const Trigger
 
 void write(py::handle pathObject, py::handle events, py::handle triggers, uint32_t width, uint32_t height) {
     const std::string path = pathArg(pathObject);
-    if (width == 0 || height == 0 || width > kWrittenWidth || height > kWrittenHeight)
-        throw py::value_error("width and height must be within 1 x 1 .. " + std::to_string(kWrittenWidth) + " x " +
-                              std::to_string(kWrittenHeight) + ", the geometry every written raw file states");
+    if (width == 0 || height == 0 || width > kMaxRawSide || height > kMaxRawSide)
+        throw py::value_error("width and height must be within 1 x 1 .. " + std::to_string(kMaxRawSide) + " x " +
+                              std::to_string(kMaxRawSide) + ", what an EVT 3.0 file addresses");
     const EventColumns ev = eventColumns(events);
     const TriggerColumns tr = triggers.is_none() ? TriggerColumns{} : triggerColumns(triggers);
     checkWritablePath(path);
@@ -254,11 +261,11 @@ void bindWriting(py::module_& m) {
 
 events is a structured array with integer fields t, x, y, p (norvale.EVENT_DTYPE or any other
 integer types), or a sequence of four arrays (t, x, y, p). triggers likewise: fields t, p and
-optionally id, or a sequence (t, p). Events should be in time order; a small step back is kept
-as it is. width and height give the sensor (at most 1280 x 720, which the file's header states).
+optionally id, or a sequence (t, p). Events and triggers must be in time order. width and height
+give the sensor, which the file's header states (at most 2048 x 2048).
 
 An event or trigger the format cannot hold (outside the sensor, a polarity other than 0 or 1, a
-step back in time or a jump ahead too large for EVT 3.0, triggers out of order) is refused with a
+jump ahead too large for EVT 3.0, events or triggers out of time order) is refused with a
 ValueError that names it and says why, and nothing is written. The file appears only when
 complete: it is written to a fresh temporary file beside it and renamed, so no other file is
 touched. An output that exists and is not a regular file, or that is a file open in a RawFile

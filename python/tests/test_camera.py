@@ -47,7 +47,11 @@ def test_stream_tools_and_record(serial, tmp_path):
             with pytest.raises(ValueError, match="open for reading"):
                 cam.record(out)
         assert norvale.RawFile(out).info["events"] == 1
-        cam.record(out)
+        with pytest.raises(ValueError, match="exists"):
+            cam.record(out)
+        assert norvale.RawFile(out).info["events"] == 1
+        cam.record(out, overwrite=True)
+        assert norvale.RawFile(out).info["events"] == 1  # replaced only once the recording succeeds
         cam.start()
         got = []
         end = time.monotonic() + 1.0

@@ -1,6 +1,7 @@
 """Reading: the module's figures against the C++ tool's, ranges, slices, chunks, errors, leaks, GIL."""
 import gc
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -264,7 +265,13 @@ def test_read_all_sorts_what_steps_back_in_time(tmp_path, kernel, monkeypatch):
         e["x"] = np.arange(n) % 1280
         e["t"][k], e["t"][k + 1] = e["t"][k + 1], e["t"][k]
         path = str(tmp_path / f"back{k}.raw")
-        norvale.write(path, e)
+        # write() takes only events in time order: two ordered parts, their words joined, make
+        # the file a sensor whose read-out steps back would have written
+        norvale.write(tmp_path / "a.raw", e[:k + 1])
+        norvale.write(tmp_path / "b.raw", e[k + 1:])
+        first, second = (open(tmp_path / n, "rb").read() for n in ("a.raw", "b.raw"))
+        with open(path, "wb") as out:
+            out.write(first + second[second.index(b"% end\n") + 6:])
         expected = np.sort(e, order="t", kind="stable")
         f = norvale.RawFile(path)
         for threads in (1, 2):
@@ -288,12 +295,12 @@ def test_read_all_of_a_file_changed_after_opening(tmp_path):
     a = f.read_all(threads=1)  # the last slice has room to spare: no harm either way
     assert np.all(np.diff(a["t"].astype(np.int64)) >= 0)
     norvale.generate(sparse, 2.0, 0.05, seed=1)
-    # Shorter than when opened: what is left, in order.
+    # Shorter than when opened: an error, never a short array as if it were the whole file.
     f = norvale.RawFile(sparse)
     os.truncate(sparse, os.path.getsize(sparse) // 3)
     for threads in (1, 3):
-        a = f.read_all(threads=threads)
-        assert 0 < len(a) < f.info["events"] and np.all(np.diff(a["t"].astype(np.int64)) >= 0)
+        with pytest.raises(ValueError, match="became shorter"):
+            f.read_all(threads=threads)
 
 
 def test_read_all_into_a_callers_array(tmp_path, generated):
@@ -343,3 +350,18 @@ def test_read_all_into_a_callers_array(tmp_path, generated):
         g.read_all(out=mapped[1:])
     del mapped
     assert open(sparse, "rb").read() == data
+
+
+def test_reads_and_cuts_of_a_file_that_shrank_after_opening_raise(tmp_path, generated):
+    path = tmp_path / "shrinks.raw"
+    shutil.copyfile(generated, path)
+    f = norvale.RawFile(path)
+    start, end = f.start, f.end
+    os.truncate(path, os.path.getsize(path) // 3)
+    for read in (lambda: f.read(start, end + 1), lambda: list(f.slices(100_000)),
+                 lambda: list(f.chunks(100_000))):
+        with pytest.raises(ValueError, match="shorter"):
+            read()
+    with pytest.raises(ValueError, match="shorter"):
+        f.cut(start, end + 1, tmp_path / "cut.raw")
+    assert not os.path.exists(tmp_path / "cut.raw")

@@ -13,6 +13,14 @@
 
 namespace norvale {
 
+// The largest width and height an EVT 3.0 file addresses.
+constexpr uint32_t kMaxRawSide = 2048;
+
+// The header every writer of ours writes: generateDvsFileHeader's, stating info's geometry, with
+// the serial's control characters escaped as \xNN and the serial cut to 256 bytes, so that the
+// header always reads back.
+NR_DRIVER_EXPORT std::string rawFileHeader(const DvsFileInfo& info);
+
 // Writes an EVT 3.0 raw file: the header of generateDvsFileHeader at once (with the geometry of
 // the DvsFileInfo, up to 2048 x 2048, and the serial's control characters escaped as \xNN so that
 // the header always reads back), then the encoded events and trigger edges. A background thread writes what has been added at least every

@@ -46,9 +46,17 @@ std::string headerSafe(const std::string& text) {
     return out;
 }
 
-constexpr uint32_t kMaxSide = 2048; // the widest row and column an EVT 3.0 word addresses
-
 } // namespace
+
+std::string rawFileHeader(const DvsFileInfo& info) {
+    DvsFileInfo safe = info;
+    safe.serialNumber = headerSafe(info.serialNumber);
+    std::string header = generateDvsFileHeader(safe);
+    const std::string w = std::to_string(info.width), h = std::to_string(info.height);
+    replaceLine(header, "format", "EVT3; height = " + h + "; width = " + w);
+    replaceLine(header, "geometry", w + "x" + h);
+    return header;
+}
 
 RawFileWriter::RawFileWriter() = default;
 
@@ -88,7 +96,7 @@ bool RawFileWriter::start(int descriptor, const std::string& path, const DvsFile
     dateOverride = false;
     goodSize = inFile = 0;
     createdRegular = removable;
-    if (info.width == 0 || info.height == 0 || info.width > kMaxSide || info.height > kMaxSide) {
+    if (info.width == 0 || info.height == 0 || info.width > kMaxRawSide || info.height > kMaxRawSide) {
         NR_LOG(LOG_ERROR, "cannot write raw file %s: a geometry of %ux%u does not fit the format", path.c_str(),
                info.width, info.height);
         ::close(fd);
@@ -99,10 +107,7 @@ bool RawFileWriter::start(int descriptor, const std::string& path, const DvsFile
     encoder = Evt3Encoder(info.width, info.height);
     encoder.clearOutput();
     fileInfo.serialNumber = headerSafe(info.serialNumber);
-    header = generateDvsFileHeader(fileInfo);
-    const std::string w = std::to_string(info.width), h = std::to_string(info.height);
-    replaceLine(header, "format", "EVT3; height = " + h + "; width = " + w);
-    replaceLine(header, "geometry", w + "x" + h);
+    header = rawFileHeader(fileInfo);
     headerOnDisk = header;
     if (!writeAll(reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
         ::close(fd);
