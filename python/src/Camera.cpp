@@ -89,8 +89,9 @@ public:
         } else if (type == PARAM_INT) {
             if (!py::isinstance<py::int_>(value) || py::isinstance<py::bool_>(value))
                 throw py::type_error(name + " takes an integer");
-            const long long v = value.cast<long long>();
-            ok = v >= INT32_MIN && v <= INT32_MAX && tool->setParam(name, int(v));
+            int overflow = 0; // beyond long long (10**30): out of range like any other, not a cast error
+            const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+            ok = !overflow && v >= INT32_MIN && v <= INT32_MAX && tool->setParam(name, int(v));
         } else if (type == PARAM_FLOAT) {
             if (!py::isinstance<py::int_>(value) && !py::isinstance<py::float_>(value))
                 throw py::type_error(name + " takes a number");
