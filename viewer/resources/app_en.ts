@@ -209,6 +209,10 @@
         <translation>Quit</translation>
     </message>
     <message>
+        <source>EN/中文</source>
+        <translation>EN/中文</translation>
+    </message>
+    <message>
         <source>About us</source>
         <translation>About us</translation>
     </message>

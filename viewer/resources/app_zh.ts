@@ -209,6 +209,10 @@
         <translation>退出</translation>
     </message>
     <message>
+        <source>EN/中文</source>
+        <translation>EN/中文</translation>
+    </message>
+    <message>
         <source>About us</source>
         <translation>关于我们</translation>
     </message>

@@ -15,6 +15,7 @@
 
 #include "Utility/nrmessagetype.h"
 #include "norvale/CameraTool.h"
+#include "norvale/CameraTypes.h"
 
 class QWidget;
 
@@ -36,6 +37,18 @@ public:
         for (const norvale::ToolInfo& info : camera.getAllToolsInfo())
             if (const auto tool = camera.getTool(info.type))
                 emitValues(*tool, panel);
+    }
+
+    // Applies the working configuration file of the camera's kind (the user's last settings) as the
+    // camera is bound. Ethernet cameras and the 320 camera keep what they hold; a missing file or a
+    // failed load is silent: the camera simply keeps its own settings.
+    template <class Camera>
+    static void applyWorkingFile(Camera& camera, const QString& path) {
+        const norvale::CameraDescription& description = camera.getCameraDescription();
+        if (description.linkType == norvale::LINK_ETHERNET || description.product == "NOrvale.320camera")
+            return;
+        if (QFile::exists(path))
+            camera.loadCameraConfigParams(path.toLocal8Bit().toStdString());
     }
 
     // Load button: path from the dialog ("" = cancelled). Nothing without a path or a camera.

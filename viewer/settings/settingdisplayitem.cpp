@@ -24,6 +24,7 @@ SettingDisplayItem::SettingDisplayItem(QWidget* parent) : QWidget(parent), ui(ne
     rate->getNrComboBoxBase()->setInsertPolicy(QComboBox::NoInsert);
     acc->getNrComboBoxBase()->addItems({"33.33ms", "100ms", "10ms", "1ms"});
     rate->getNrComboBoxBase()->addItems({"1", "2", "5", "10", "100", "1000"});
+    lastFps = displayRateOf(rate->getNrComboBoxBase()->currentText());
 
     connect(acc, &NrComboBox::signalLineEditTextChanged, this, &SettingDisplayItem::slotAccumulationTimeTextChanged);
     connect(acc->getNrComboBoxBase(), &QComboBox::currentTextChanged, this,

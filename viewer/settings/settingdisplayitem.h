@@ -25,6 +25,8 @@ public:
     ~SettingDisplayItem() override;
 
     void setFPSEnable(bool enable);
+    // The display rate the row shows (30 x the slow rate), from the start on.
+    uint32_t displayRate() const { return lastFps; }
 
     // "250" -> 250000, "500us" -> 500, "1.5ms" -> 1500; 0 when the text is not a positive time.
     static uint64_t convertToMicroseconds(const QString& text);
@@ -48,5 +50,5 @@ private:
 
     Ui::SettingDisplayItem* ui;
     uint64_t lastAccumulationUs = 0; // last value reported; the processors start from the first item
-    uint32_t lastFps = 0;
+    uint32_t lastFps = 0; // the list's first item until the user picks another
 };

@@ -1,11 +1,45 @@
 #include "settings/settingitembox.h"
 
+#include <QMouseEvent>
+
+#include <algorithm>
+
 #include "ui_settingitembox.h"
 #include "widgets/nrstylesheet.h"
 
 SettingItemBox::SettingItemBox(QWidget* parent) : QWidget(parent), ui(new Ui::SettingItemBox) {
     ui->setupUi(this);
+    ui->widget_setting_box_title->installEventFilter(this);
+    ui->widget_setting_box_title->setCursor(Qt::PointingHandCursor);
     setFoldStatus(true);
+}
+
+bool SettingItemBox::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != ui->widget_setting_box_title)
+        return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::MouseButtonPress)
+        return static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && ui->widget_setting_box_title->rect().contains(mouse->pos())) {
+            ui->pb_fold->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QSize SettingItemBox::minimumSizeHint() const {
+    QSize hint = QWidget::minimumSizeHint();
+    int rows = 0;
+    const QLayout* container = ui->verticalLayout_container;
+    for (int i = 0; i < container->count(); ++i)
+        if (const QWidget* row = container->itemAt(i)->widget())
+            rows = std::max(rows, row->minimumSizeHint().width());
+    const QMargins m = container->contentsMargins();
+    hint.setWidth(std::max({hint.width(), ui->widget_setting_box_title->minimumSizeHint().width(),
+                            rows + m.left() + m.right()}));
+    return hint;
 }
 
 SettingItemBox::~SettingItemBox() {

@@ -3,7 +3,10 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 void setBottomSpacer(QVBoxLayout* layout) {
     if (layout->count() > 0) {
@@ -20,6 +23,7 @@ void insertBeforeStretch(QVBoxLayout* layout, QWidget* widget) {
     layout->insertWidget(stretchLast ? count - 1 : count, widget);
     setBottomSpacer(layout);
     widget->show();
+    fitPanelWidth(layout);
 }
 
 void deleteFromColumn(QVBoxLayout* layout, QWidget* section) {
@@ -28,6 +32,24 @@ void deleteFromColumn(QVBoxLayout* layout, QWidget* section) {
     layout->removeWidget(section);
     delete section;
     layout->update();
+    fitPanelWidth(layout);
+}
+
+void fitPanelWidth(QVBoxLayout* column) {
+    QScrollArea* area = nullptr;
+    for (QWidget* w = column->parentWidget(); w && !area; w = w->parentWidget())
+        area = qobject_cast<QScrollArea*>(w);
+    if (!area)
+        return;
+    int width = 0;
+    for (int i = 0; i < column->count(); ++i) {
+        QWidget* item = column->itemAt(i)->widget();
+        if (item && !item->isHidden())
+            width = std::max(width, item->minimumSizeHint().width());
+    }
+    const QMargins m = column->contentsMargins();
+    // Fixed: the image view takes what is left, and the panel does not grow into empty margins.
+    area->setFixedWidth(std::max(kPanelMinWidth, width + m.left() + m.right() + 2 * area->frameWidth()));
 }
 
 namespace {
@@ -81,6 +103,7 @@ void ConfigButtonBar::showIn(QVBoxLayout* column) {
 void ConfigButtonBar::removeFrom(QVBoxLayout* column) {
     column->removeWidget(this);
     hide();
+    fitPanelWidth(column);
 }
 
 QPushButton* ConfigButtonBar::addButton(const QString& objectName, const QString& text) {

@@ -15,6 +15,11 @@ void insertBeforeStretch(QVBoxLayout* layout, QWidget* widget);
 void setBottomSpacer(QVBoxLayout* layout);
 // Takes a section out of the column and deletes it; nothing when section is null.
 void deleteFromColumn(QVBoxLayout* layout, QWidget* section);
+// Makes the scroll area that holds column as wide as the widest item of the column needs (folded
+// sections count with their rows), and never below kPanelMinWidth: a squeezed window takes the width
+// from the image view, never from the panel. The three functions above call it.
+void fitPanelWidth(QVBoxLayout* column);
+constexpr int kPanelMinWidth = 320;
 
 // Two blue lines around a row of the buttons `default_button`, `refresh_button`, `import_button`
 // and `export_button`, whose clicked() calls the panel's slotDefaultConfig, slotRefreshConfig,

@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QHBoxLayout>
+#include <QJsonValue>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -75,19 +76,27 @@ void SidebarApsSettingUI::setApsToolToInitUI(std::shared_ptr<CameraTool> tool) {
     replaceBox(apsBox, box);
 }
 
+// Like the DVS rows, a value the camera took is kept in the fusion camera's working file, so the
+// next fusion camera starts with it; a refused one is not written.
+template <class T>
+void SidebarApsSettingUI::apply(const std::string& name, T value) {
+    if (!apsTool || !apsTool->setParam(name, value))
+        return;
+    if (camera)
+        syncJsonFile(config->fusionCameraCurrentConfigPath, QStringLiteral("APS"), QString::fromStdString(name),
+                     QJsonValue(value));
+}
+
 void SidebarApsSettingUI::onApsBoolValueChanged(std::string name, bool value) {
-    if (apsTool)
-        apsTool->setParam(name, value);
+    apply(name, value);
 }
 
 void SidebarApsSettingUI::onApsSliderValueChanged(std::string name, int value) {
-    if (apsTool)
-        apsTool->setParam(name, value);
+    apply(name, value);
 }
 
 void SidebarApsSettingUI::onApsSliderFloatValueChanged(std::string name, int value) {
-    if (apsTool)
-        apsTool->setParam(name, float(value));
+    apply(name, float(value));
 }
 
 QWidget* SidebarApsSettingUI::makeOffsetRow(const char* name, const QString& tip, double& offset) {
@@ -120,7 +129,16 @@ void SidebarApsSettingUI::setApsManualCalibrationToInitUI() {
                                         " font: 12px \"Noto Sans SC Medium\"; }"
                                         "QPushButton:pressed { background: #00384F; }"));
     applyLayout->addWidget(apply);
-    connect(apply, &QPushButton::clicked, this, &SidebarApsSettingUI::signalApplyCaliOffset);
+    connect(apply, &QPushButton::clicked, this, [this, box] {
+        emit signalApplyCaliOffset();
+        // The shift now lies in the calibration: the rows start again from no shift, or the
+        // next change and the next Apply would add it a second time.
+        offsetX = offsetY = 0;
+        for (auto* row : box->findChildren<SettingBaseWithLineEdit*>()) {
+            const QSignalBlocker quiet(row);
+            row->setCurrentValue(0);
+        }
+    });
     box->addWidget(applyRow);
     box->setFoldStatus(true);
     replaceBox(calibrationBox, box);
@@ -130,6 +148,8 @@ void SidebarApsSettingUI::setParamManagerUI(std::shared_ptr<FusionCamera> newCam
     configButtons->showIn(ui->verticalLayout_content);
     update();
     camera = std::move(newCamera);
+    if (camera)
+        CameraConfigActions::applyWorkingFile(*camera, config->fusionCameraCurrentConfigPath);
     // The rows were built with the tools' defaults; show what this camera really holds.
     slotRefreshConfig();
 }

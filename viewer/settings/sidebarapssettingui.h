@@ -3,7 +3,8 @@
 // The "APS Setting" side panel of a fusion camera: a section built from the camera's APS tool,
 // a manual calibration box (an X/Y offset of the APS image against the events, applied by the
 // fusion view when "Apply" is pressed) and the configuration buttons (Default, Refresh, Load,
-// Export), which serve the whole fusion camera. Its refresh reaches the DVS panel's rows through
+// Export), which serve the whole fusion camera. After Apply the offset lies in the calibration and
+// the rows start again from 0. Its refresh reaches the DVS panel's rows through
 // signalSetValue, which the main window connects to SidebarDvsSettingUI::slotParamChangedDelivery.
 //
 // Calling order when a fusion camera opens: setApsToolToInitUI, setApsManualCalibrationToInitUI,
@@ -37,7 +38,8 @@ public:
     void setApsToolToInitUI(std::shared_ptr<norvale::CameraTool> tool);
     // Replaces the manual calibration box; its rows show the current offsets.
     void setApsManualCalibrationToInitUI();
-    // Shows the configuration buttons, binds the camera (loading no file) and refreshes the rows.
+    // Shows the configuration buttons, binds the camera, applies the fusion camera's working file
+    // (the last settings of a fusion camera, which APS rows update too) and refreshes the rows.
     void setParamManagerUI(std::shared_ptr<norvale::FusionCamera> camera);
     // Removes the buttons and the APS section and releases the camera. The calibration box
     // stays: its offsets also serve fusion recordings.
@@ -69,6 +71,9 @@ private:
     std::function<void(const QString&, NrMessageType)> tipSink();
     QWidget* makeOffsetRow(const char* name, const QString& tip, double& offset);
     void replaceBox(SettingItemBox*& box, SettingItemBox* replacement);
+    // setParam on the APS tool, then, with a camera bound, the value into its working file.
+    template <class T>
+    void apply(const std::string& name, T value);
 
     Ui::SidebarApsSettingUI* ui;
     std::shared_ptr<norvale::FusionCamera> camera;

@@ -38,6 +38,10 @@ void SidebarCameraSettingUI::setDispItemFPSEnable(bool enable) {
     displayItem->setFPSEnable(enable);
 }
 
+uint32_t SidebarCameraSettingUI::displayRate() const {
+    return displayItem->displayRate();
+}
+
 void SidebarCameraSettingUI::slotCumulativeTimeChanged(uint64_t time_us) {
     emit signalCumulativeTimeChanged(time_us);
 }

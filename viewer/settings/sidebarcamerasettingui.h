@@ -22,6 +22,8 @@ public:
 
     // The slow rate only applies to recordings; the main window disables it for live cameras.
     void setDispItemFPSEnable(bool enable);
+    // The display rate shown (30 x the slow rate); the main window starts the processors with it.
+    uint32_t displayRate() const;
 
 signals:
     void signalCumulativeTimeChanged(uint64_t time_us);

@@ -42,11 +42,6 @@ const SectionInfo kSections[] = {
      "camera roi is null ."},
 };
 
-// Cameras whose working configuration file is not applied when they are bound.
-bool keepsOwnConfiguration(const CameraDescription& description) {
-    return description.linkType == LINK_ETHERNET || description.product == "NOrvale.320camera";
-}
-
 QJsonValue jsonOf(int v) { return QJsonValue(v); }
 QJsonValue jsonOf(bool v) { return QJsonValue(v); }
 QJsonValue jsonOf(const std::string& v) { return QJsonValue(QString::fromStdString(v)); }
@@ -221,8 +216,9 @@ void SidebarDvsSettingUI::apply(Section section, const std::string& name, Camera
         qDebug() << "The camera refused" << QString::fromStdString(name) << "=" << jsonOf(jsonValue);
         return;
     }
-    syncJsonFile(config->dvsCameraCurrentConfigPath, QLatin1String(kSections[section].jsonName),
-                 QString::fromStdString(name), jsonOf(jsonValue));
+    if (!workingFile.isEmpty())
+        syncJsonFile(workingFile, QLatin1String(kSections[section].jsonName), QString::fromStdString(name),
+                     jsonOf(jsonValue));
 }
 
 void SidebarDvsSettingUI::onBiasSliderValueChanged(std::string name, int value) {
@@ -293,12 +289,15 @@ void SidebarDvsSettingUI::setParamManagerUI(std::shared_ptr<DvsCamera> newCamera
     configButtons->showIn(ui->verticalLayout_content);
     update();
     camera = std::move(newCamera);
+    workingFile.clear();
     if (!camera)
         return;
-    const CameraDescription description = camera->getCameraDescription();
-    const QString working = config->dvsCameraCurrentConfigPath;
-    if (!keepsOwnConfiguration(description) && QFile::exists(working))
-        camera->loadCameraConfigParams(working.toLocal8Bit().toStdString());
+    workingFile = config->dvsCameraCurrentConfigPath;
+    CameraConfigActions::applyWorkingFile(*camera, workingFile);
+}
+
+void SidebarDvsSettingUI::setWorkingFile(const QString& path) {
+    workingFile = path;
 }
 
 // Tools handed in that are not the bound camera's (a fusion camera opened after a DVS camera)
@@ -307,6 +306,7 @@ void SidebarDvsSettingUI::releaseForeignCamera(ToolType type, const std::shared_
     if (!camera || camera->getTool(type) == tool)
         return;
     camera.reset();
+    workingFile.clear(); // that camera's file is not this camera's
     configButtons->removeFrom(ui->verticalLayout_content);
 }
 
@@ -320,6 +320,7 @@ void SidebarDvsSettingUI::clearTools() {
     setROIToolUI(nullptr);
     // A camera held here could not be opened again until released.
     camera.reset();
+    workingFile.clear();
 }
 
 void SidebarDvsSettingUI::slotParamChangedDelivery(std::string name, int value) {

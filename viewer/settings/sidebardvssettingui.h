@@ -4,9 +4,9 @@
 // anti-flicker, event rate control, event trail filter, ROI), built from the parameters the
 // tools report, and the configuration buttons (Default, Refresh, Load, Export) of a bound DVS
 // camera. Every change of a row goes to the camera at once (setParam) and into the working
-// configuration file (syncJsonFile). For a fusion camera the panel gets the DVS tools but is not
-// bound; the APS panel's buttons serve that camera and its refresh reaches these rows through
-// slotParamChangedDelivery.
+// configuration file of the camera's kind (syncJsonFile). For a fusion camera the panel gets the DVS
+// tools but is not bound; the APS panel's buttons serve that camera and its refresh reaches these
+// rows through slotParamChangedDelivery; the main window names the fusion camera's working file.
 //
 // Calling order when a camera opens: setParamManagerUI (DVS cameras only), then the six set…
 // operations in the order declared below; the ROI step ends with a refresh.
@@ -50,6 +50,11 @@ public:
     // Shows the configuration buttons, binds the camera and applies the working configuration
     // file to it (not to Ethernet cameras nor the "NOrvale.320camera").
     void setParamManagerUI(std::shared_ptr<norvale::DvsCamera> camera);
+    // Where row changes are recorded: the DVS camera's working file once one is bound; the fusion
+    // camera's, named by the main window, for a fusion camera's tools; "" records nothing. Tools of
+    // another camera than the bound one and clearTools forget it, so one camera's settings never
+    // land in the other kind's file.
+    void setWorkingFile(const QString& path);
     // Removes the buttons and every section and releases the bound camera.
     void clearTools();
 
@@ -114,6 +119,7 @@ private:
 
     Ui::SidebarDvsSettingUI* ui;
     std::shared_ptr<norvale::DvsCamera> camera;
+    QString workingFile;
     SectionState sections[SectionCount];
     std::vector<SettingBaseWithLineEdit*> roiIntRows;
     LoadConfig* config;

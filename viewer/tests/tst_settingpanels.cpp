@@ -239,10 +239,12 @@ class TestSettingPanels : public QObject {
     std::unique_ptr<DvsPanel> fusionDvs; // the fusion camera's DVS tools, unbound
     std::unique_ptr<ApsPanel> fusionAps;
 
-    // A fresh, empty working configuration file.
+    // Fresh, empty working configuration files of both camera kinds.
     void resetWorkingFile() {
-        QDir().mkpath(QFileInfo(config->dvsCameraCurrentConfigPath).path());
-        writeJson(config->dvsCameraCurrentConfigPath, QJsonObject());
+        for (const QString& file : {config->dvsCameraCurrentConfigPath, config->fusionCameraCurrentConfigPath}) {
+            QDir().mkpath(QFileInfo(file).path());
+            writeJson(file, QJsonObject());
+        }
     }
 
     void buildFusionPanels() {
@@ -255,6 +257,7 @@ class TestSettingPanels : public QObject {
                                      QByteArray("1slotParamChangedDelivery" + sig).constData()));
         }
         fillDvsPanel(*fusionDvs, fusion, false);
+        fusionDvs->setWorkingFile(config->fusionCameraCurrentConfigPath); // as the main window does
         fillApsPanel(*fusionAps, fusion);
     }
 
@@ -347,10 +350,12 @@ private slots:
         QCOMPARE(columnTitles(&aps), QStringList({"APS", "APS Manual Calibration", "widget_config_buttons"}));
         QCOMPARE(rowsOf(section(&aps, "APS")), QStringList({"Auto Exposure:bool", "Exposure:int", "Gain:int"}));
 
-        const QString file = config->dvsCameraCurrentConfigPath;
+        // A fusion camera's settings go to its own working file, never the DVS camera's.
+        const QString file = config->fusionCameraCurrentConfigPath;
         edit(&dvs, "Bias Diff On")->setText(QStringLiteral("30"));
         QCOMPARE(paramOf<int>(fusion->getTool(TOOL_BIASES), "bias_diff_on"), 30);
         QCOMPARE(readJson(file)["Biases"].toObject()["bias_diff_on"].toInt(), 30);
+        QVERIFY(readJson(config->dvsCameraCurrentConfigPath).isEmpty());
 
         QTest::mouseClick(switchOf(&dvs, "Channel 1 Enable"), Qt::LeftButton);
         QCOMPARE(paramOf<bool>(fusion->getTool(TOOL_TRIGGER_IN), "channel_1_enable"), true);
@@ -371,8 +376,7 @@ private slots:
         QVERIFY(!readJson(file)["AntiFlicker"].toObject().contains(QStringLiteral("low_frequency")));
         QVERIFY(fusion->loadCameraConfigParams(file.toStdString()));
 
-        // APS rows write the camera only.
-        const QJsonObject before = readJson(file);
+        // APS rows write the camera and the fusion camera's working file, which still loads.
         const auto apsTool = fusion->getTool(TOOL_APS);
         edit(&aps, "Exposure")->setText(QStringLiteral("20000"));
         edit(&aps, "Gain")->setText(QStringLiteral("4"));
@@ -380,7 +384,11 @@ private slots:
         QCOMPARE(paramOf<int>(apsTool, "exposure"), 20000);
         QCOMPARE(paramOf<float>(apsTool, "gain"), 4.0f);
         QCOMPARE(paramOf<bool>(apsTool, "auto_exposure"), true);
-        QCOMPARE(readJson(file), before);
+        const QJsonObject apsSaved = readJson(file)["APS"].toObject();
+        QCOMPARE(apsSaved["exposure"].toInt(), 20000);
+        QCOMPARE(apsSaved["gain"].toDouble(), 4.0);
+        QCOMPARE(apsSaved["auto_exposure"], QJsonValue(true));
+        QVERIFY(fusion->loadCameraConfigParams(file.toStdString()));
 
         // The APS panel's Refresh fills the DVS rows (through the relay) and its own rows.
         QVERIFY(fusion->getTool(TOOL_BIASES)->setParam("bias_diff_off", 12));
@@ -424,9 +432,16 @@ private slots:
         QCOMPARE(applied.count(), 0);
         QTest::mouseClick(aps.findChild<QPushButton*>(QStringLiteral("pb_apply")), Qt::LeftButton);
         QCOMPARE(applied.count(), 1);
+        // Applied, the shift lies in the calibration: the rows start again from 0, and the next
+        // change does not send the applied X again.
+        QCOMPARE(edit(&aps, "Offset X")->text(), QStringLiteral("0"));
+        QCOMPARE(edit(&aps, "Offset Y")->text(), QStringLiteral("0"));
+        edit(&aps, "Offset Y")->setText(QStringLiteral("2"));
+        QCOMPARE(offsets.last().at(0).toDouble(), 0.0);
+        QCOMPARE(offsets.last().at(1).toDouble(), 2.0);
         // Rebuilt, the rows show the offsets in use.
         aps.setApsManualCalibrationToInitUI();
-        QCOMPARE(edit(&aps, "Offset X")->text(), QStringLiteral("-37"));
+        QCOMPARE(edit(&aps, "Offset Y")->text(), QStringLiteral("2"));
         QCOMPARE(columnTitles(&aps), QStringList({"APS Manual Calibration"}));
     }
 
@@ -595,9 +610,13 @@ private slots:
                 installLanguage(language);
                 dvsPanel = std::make_unique<DvsPanel>();
                 fillDvsPanel(*dvsPanel, dvsCamera, true);
-                QVERIFY(fusion->getTool(TOOL_APS)->setParam("exposure", 3000)); // not the default
-                QVERIFY(fusion->getTool(TOOL_BIASES)->setParam("bias_fo", -7));
+                // Not the defaults, in the fusion camera's working file, which binding applies.
+                QJsonObject working;
+                working["APS"] = QJsonObject{{"exposure", 3000}};
+                working["Biases"] = QJsonObject{{"bias_fo", -7}};
+                writeJson(config->fusionCameraCurrentConfigPath, working);
                 buildFusionPanels();
+                QCOMPARE(paramOf<int>(fusion->getTool(TOOL_BIASES), "bias_fo"), -7);
                 QCOMPARE(fusionAps->findChild<QPushButton*>(QStringLiteral("import_button"))->text(),
                          QString::fromUtf8("加载"));
                 // Bound, the APS panel shows the camera's values here and, relayed, in the DVS panel.

@@ -126,7 +126,7 @@ void MainWidget::initParam() {
     m_textCut = tr("Cut Recording");
     m_textQuit = tr("Quit");
     m_textGeneralSetting = tr("General Setting");
-    m_textLanguage = QStringLiteral("EN/中文");
+    m_textLanguage = tr("EN/中文");
     m_textAboutUs = tr("About us");
     m_textToggleTrim = tr("Toggle Start/End Point");
     m_eventProcessor = new NrEventProcessor();
@@ -193,6 +193,9 @@ void MainWidget::initSidebarSettingUI() {
     m_apsSidebar->setObjectName(QStringLiteral("sidebar_aps"));
     ui->layout_sidebar_setting->addWidget(m_apsSidebar);
     m_apsSidebar->hide();
+    // The settings area is as wide as the shown panel needs (each panel sizes its own column): the
+    // image view takes the rest, and gives way first when the window is small.
+    ui->frame_setting->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     // The settings area opens with its button.
     ui->frame_setting->setVisible(ui->pb_fold_setting->isChecked());
 }
@@ -201,9 +204,17 @@ void MainWidget::initConnect() {
     connect(this, &MainWidget::signalShowLeftBottomTips, this,
             qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
     connect(this, &MainWidget::signalImageReslotionChanged, m_imageView, &ShowImageForm::slotSetResolution);
+    // Both camera panels tell the user how Load, Export and Default went.
+    connect(m_dvsSidebar, &SidebarDvsSettingUI::signalShowLeftBottomTips, this, &MainWidget::signalShowLeftBottomTips);
+    connect(m_apsSidebar, &SidebarApsSettingUI::signalShowLeftBottomTips, this, &MainWidget::signalShowLeftBottomTips);
     connectEventProcessor();
     connectRecorder();
     connectFusionProcessor();
+    // The processors play and export at the slow rate the side bar shows from the start, not only
+    // once the user picks one (an untouched side bar made every video a tenth too long).
+    const int displayRate = int(m_cameraSidebar->displayRate());
+    m_eventProcessor->setFps(displayRate);
+    m_fusionProcessor->setFps(displayRate);
 }
 
 // Every connection between the window, its play bar, timeline and camera side bar and the event
@@ -293,6 +304,10 @@ void MainWidget::showCameraPlayingUI(bool en) {
                        static_cast<QWidget*>(ui->pb_prv), static_cast<QWidget*>(ui->pb_stop),
                        static_cast<QWidget*>(m_slider)})
         w->setEnabled(!en);
+    // A live stream has nothing to trim: the handles of a recording shown before go.
+    m_trimAction->setEnabled(!en);
+    if (en)
+        m_trimAction->setChecked(false);
     if (en) {
         m_slider->setValue(0);
         ui->label_time->setText(QStringLiteral("--/--"));

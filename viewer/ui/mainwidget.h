@@ -219,6 +219,7 @@ private:
     // The status bar's four parts: tip, bandwidth, event rate (with the drops), spare.
     QString m_statusParts[4];
     QMenu* m_viewerMenu = nullptr;
+    QAction* m_trimAction = nullptr; // the viewer menu's start/end handles, for recordings only
 
     // Menu texts, translated once when the window is built.
     QString m_textOpenCamera, m_textCameraInfo, m_textIpConfig, m_textOpenRecording, m_textSaveAs, m_textCut,

@@ -154,6 +154,8 @@ void MainWidget::bindDvsSidebar() {
     m_dvsSidebar->setEventRateControlToolUI(source->tool(norvale::TOOL_EVENT_RATE_CONTROL));
     m_dvsSidebar->setEventTrailFilterToolUI(source->tool(norvale::TOOL_EVENT_TRAIL_FILTER));
     m_dvsSidebar->setROIToolUI(source->tool(norvale::TOOL_ROI));
+    if (source->kind() == NrSourceFusionCamera)
+        m_dvsSidebar->setWorkingFile(m_config->fusionCameraCurrentConfigPath);
     ui->pb_fold_dvs_setting->show();
 }
 

@@ -55,8 +55,6 @@ void MainWidget::connectFusionProcessor() {
     connect(m_apsSidebar, &SidebarApsSettingUI::signalApplyCaliOffset, p, &P::slotApplyOffset);
     connect(p, &P::signalShowLeftBottomTips, this,
             qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
-    connect(m_apsSidebar, &SidebarApsSettingUI::signalShowLeftBottomTips, this,
-            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
     // The APS panel's refresh reaches the DVS panel's rows of the fusion camera.
     connect(m_apsSidebar, SIGNAL(signalSetValue(std::string, int)), m_dvsSidebar,
             SLOT(slotParamChangedDelivery(std::string, int)));

@@ -96,6 +96,10 @@ void MainWidget::initToolsMenu() {
 void MainWidget::slotShowToolIPConfig() {
     NrEthCameraConfigTool tool(this);
     connect(&tool, &NrEthCameraConfigTool::signalShowLeftBottomTips, this, &MainWidget::signalShowLeftBottomTips);
+    // The search runs on the tool's own thread; the waiting window shows while it looks (each
+    // search reports true then false, so the last word is always false).
+    connect(&tool, &NrEthCameraConfigTool::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus,
+            Qt::QueuedConnection);
     execDialog(&tool);
 }
 
@@ -106,7 +110,7 @@ void MainWidget::initHelpMenu() {
 void MainWidget::initViewerMenu() {
     m_viewerMenu = styledMenu(this, "#004B6A");
     m_viewerMenu->setObjectName(QStringLiteral("menu_viewer"));
-    QAction* trim = m_viewerMenu->addAction(m_textToggleTrim);
+    QAction* trim = m_trimAction = m_viewerMenu->addAction(m_textToggleTrim);
     trim->setObjectName(QStringLiteral("action_toggle_trim"));
     trim->setCheckable(true);
     connect(trim, &QAction::toggled, this, &MainWidget::slotStartEndPointEditable);

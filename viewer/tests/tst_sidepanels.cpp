@@ -1,0 +1,266 @@
+// The camera panels as a user meets them in the real main window at its default size (1280 x 800,
+// no window manager to enlarge it): each section opens from a click on its title, its rows and the
+// configuration buttons lie inside the panel (DVS and fusion cameras, English and Chinese); the DVS
+// panel's tips reach the window; Apply folds the APS offset into the calibration once; a fusion
+// camera's settings are kept in the fusion camera's working file, never in the DVS camera's.
+#include <QAction>
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+
+#include "LiveWindowKit.h"
+#include "Utility/Utility.h"
+#include "TestEnv.h"
+#include "loadconfig.h"
+#include "processing/nrfusioncameradataprocessor.h"
+#include "settings/settingbasewithlineedit.h"
+#include "settings/settingitembox.h"
+#include "settings/settingpanellayout.h"
+#include "settings/sidebarapssettingui.h"
+#include "settings/sidebardvssettingui.h"
+#include "startup.h"
+#include "ui/cameraslist.h"
+#include "ui/mainwidget.h"
+#include "ui/nrcamerasource.h"
+#include "ui/showimageform.h"
+
+namespace {
+
+const QString kDvs = QStringLiteral("SIM-LIGHT-DVS");
+const QString kFusion = QStringLiteral("SIM-LIGHT-FUS");
+
+class TestWindow : public MainWidget {
+public:
+    QString serial;
+
+protected:
+    int execDialog(QDialog* dialog) override {
+        auto* list = qobject_cast<CamerasList*>(dialog);
+        return list ? livekit::chooseCamera(list, serial) : int(QDialog::Rejected);
+    }
+};
+
+bool openCamera(TestWindow* w, const QString& serial) {
+    w->serial = serial;
+    testenv::child<QAction>(w, "action_open_camera")->trigger();
+    auto* source = qobject_cast<NrCameraSource*>(w->source());
+    return source && source->description().serial == serial.toStdString();
+}
+
+// The part of child that the panel shows, in the panel's coordinates.
+QRect inPanel(QWidget* child, QWidget* panel) {
+    return QRect(child->mapTo(panel, QPoint(0, 0)), child->size());
+}
+
+QByteArray digest(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+}
+
+QJsonObject jsonFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+}
+
+// The integer row of a parameter ("bias_fo" is shown as "Bias Fo").
+SettingBaseWithLineEdit* row(QWidget* panel, const char* name) {
+    const QString shown = QString::fromStdString(convertToUppercase(name));
+    for (auto* r : panel->findChildren<SettingBaseWithLineEdit*>())
+        if (testenv::child<QLabel>(r, "lb_set_item_name")->text() == shown)
+            return r;
+    return nullptr;
+}
+
+void removeTranslators() {
+    for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(t);
+        delete t;
+    }
+}
+
+} // namespace
+
+class TestSidePanels : public QObject {
+    Q_OBJECT
+    QTemporaryDir tmp;
+    LoadConfig* config = nullptr;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(tmp.isValid());
+        config = livekit::useTemporaryRecordingFolder(tmp);
+        testenv::useLightCameras(tmp.path());
+    }
+
+    void cleanup() { removeTranslators(); }
+
+    // Every panel of the camera, every section opened by a click on its title text: the fold
+    // arrow, the rows (scrolled to) and the four configuration buttons are inside the panel.
+    void panelsAtDefaultSize_data() {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("language");
+        QTest::newRow("dvs") << kDvs << "en";
+        QTest::newRow("fusion") << kFusion << "en";
+        QTest::newRow("dvs zh") << kDvs << "zh";
+        QTest::newRow("fusion zh") << kFusion << "zh";
+    }
+    void panelsAtDefaultSize() {
+        QFETCH(QString, serial);
+        QFETCH(QString, language);
+        if (language == QLatin1String("zh"))
+            installLanguage(language);
+        auto w = livekit::shownWindow<TestWindow>();
+        QVERIFY(w);
+        QCOMPARE(w->size(), QSize(1280, 800));
+        QVERIFY(openCamera(w.get(), serial));
+        const bool fusion = serial == kFusion;
+
+        struct Panel {
+            const char* button;
+            const char* panel;
+            bool hasConfigButtons;
+        };
+        const Panel panels[] = {{"pb_fold_setting", "sidebar_camera", false},
+                                {"pb_fold_dvs_setting", "sidebar_dvs", !fusion},
+                                {"pb_fold_aps_setting", "sidebar_aps", fusion}};
+        int shown = 0;
+        for (const Panel& p : panels) {
+            QPushButton* b = testenv::child<QPushButton>(w.get(), p.button);
+            if (!b->isVisible())
+                continue;
+            ++shown;
+            if (!b->isChecked())
+                QTest::mouseClick(b, Qt::LeftButton);
+            QWidget* panel = testenv::child<QWidget>(w.get(), p.panel);
+            QTRY_VERIFY(panel->isVisible());
+            QTRY_VERIFY(panel->width() >= kPanelMinWidth);
+            auto* area = testenv::child<QScrollArea>(panel, "scroll_area_setting");
+            const QList<SettingItemBox*> boxes = panel->findChildren<SettingItemBox*>();
+            QVERIFY2(!boxes.isEmpty(), p.panel);
+            for (SettingItemBox* box : boxes) {
+                auto* title = testenv::child<QLabel>(box, "lb_setting_box_title_text");
+                auto* container = testenv::child<QWidget>(box, "widget_container");
+                auto* arrow = testenv::child<QPushButton>(box, "pb_fold");
+                QVERIFY2(!container->isVisible(), qPrintable(title->text()));
+                area->ensureWidgetVisible(title);
+                QTest::mouseClick(title, Qt::LeftButton);
+                QTRY_VERIFY2(container->isVisible(), qPrintable(title->text()));
+                QVERIFY2(panel->rect().contains(inPanel(arrow, panel)), qPrintable(title->text()));
+                for (QWidget* r : container->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+                    area->ensureWidgetVisible(r, 0, 0);
+                    QCoreApplication::processEvents();
+                    QVERIFY2(r->isVisible(), qPrintable(title->text()));
+                    const QRect shownPart = inPanel(r, area->viewport());
+                    QVERIFY2(area->viewport()->rect().contains(shownPart),
+                             qPrintable(title->text() + QLatin1Char('/') + r->objectName()));
+                }
+                if (box == boxes.first())
+                    testenv::saveScreenshot(w.get(), QStringLiteral("panel_%1_%2_%3")
+                                                         .arg(fusion ? "fusion" : "dvs", p.panel + 8, language));
+                area->ensureWidgetVisible(title);
+                QTest::mouseClick(title, Qt::LeftButton);
+                QTRY_VERIFY2(!container->isVisible(), qPrintable(title->text()));
+            }
+            for (const char* name : {"default_button", "refresh_button", "import_button", "export_button"}) {
+                auto* cb = panel->findChild<QPushButton*>(QLatin1String(name));
+                QCOMPARE(cb != nullptr && cb->isVisible(), p.hasConfigButtons);
+                if (p.hasConfigButtons)
+                    QVERIFY2(panel->rect().contains(inPanel(cb, panel)), name);
+            }
+            // The image view gave way, not the panel: the view still shows a picture beside it.
+            QVERIFY(w->imageView()->width() > 400);
+        }
+        QCOMPARE(shown, fusion ? 3 : 2);
+    }
+
+    // Load, Export and Default of the DVS panel tell the user through the window.
+    void dvsPanelTips() {
+        auto w = livekit::shownWindow<TestWindow>();
+        QVERIFY(w && openCamera(w.get(), kDvs));
+        livekit::Tips tips(w.get());
+        QTest::mouseClick(testenv::child<QPushButton>(w->dvsSidebar(), "default_button"), Qt::LeftButton);
+        const QString expected = QFile::exists(config->dvsDefaultConfigPath)
+                                     ? QStringLiteral("Camera parameters loaded successfully.")
+                                     : QStringLiteral("Camera parameters loaded failed.");
+        QTRY_VERIFY(tips.texts.contains(expected));
+    }
+
+    // Apply folds the offset into the calibration once: the rows go back to 0, the next change
+    // sends no old shift again and a second Apply does not add the first one again.
+    void applyOffsetOnce() {
+        auto w = livekit::shownWindow<TestWindow>();
+        QVERIFY(w && openCamera(w.get(), kFusion));
+        SidebarApsSettingUI* aps = w->apsSidebar();
+        NrFusionCameraDataProcessor* p = w->fusionProcessor();
+        auto* x = row(aps, "offset_x");
+        auto* y = row(aps, "offset_y");
+        QVERIFY(x && y);
+        auto* apply = testenv::child<QPushButton>(aps, "pb_apply");
+        QSignalSpy offsets(aps, &SidebarApsSettingUI::signalManualCaliOffsetXY);
+        const std::vector<double> before = p->calibration().dvsToAps;
+        QCOMPARE(before.size(), size_t(6));
+
+        x->setCurrentValue(5);
+        apply->click();
+        std::vector<double> now = p->calibration().dvsToAps;
+        QCOMPARE(now[2] - before[2], 5.0);
+        QCOMPARE(now[5] - before[5], 0.0);
+        QCOMPARE(testenv::child<QLineEdit>(x, "le_nr_line_edit")->text(), QStringLiteral("0"));
+
+        offsets.clear();
+        y->setCurrentValue(3);
+        QCOMPARE(offsets.count(), 1);
+        QCOMPARE(offsets.last().at(0).toDouble(), 0.0); // X was applied already
+        QCOMPARE(offsets.last().at(1).toDouble(), 3.0);
+        apply->click();
+        apply->click(); // nothing left to apply
+        now = p->calibration().dvsToAps;
+        QCOMPARE(now[2] - before[2], 5.0);
+        QCOMPARE(now[5] - before[5], 3.0);
+    }
+
+    // A bias changed for a fusion camera goes to the fusion camera's working file (applied to the
+    // next fusion camera) and leaves the DVS camera's file as it was.
+    void fusionSettingsStayWithFusionCameras() {
+        const QString dvsFile = config->dvsCameraCurrentConfigPath;
+        const QString fusionFile = config->fusionCameraCurrentConfigPath;
+        QVERIFY(QFile::exists(dvsFile));
+        QVERIFY(QFile::exists(fusionFile));
+        {
+            // A DVS camera first: its panel is bound to the DVS file until the fusion camera comes.
+            auto w = livekit::shownWindow<TestWindow>();
+            QVERIFY(w && openCamera(w.get(), kDvs));
+            const QByteArray dvsBefore = digest(dvsFile);
+            QVERIFY(openCamera(w.get(), kFusion));
+            auto* bias = row(w->dvsSidebar(), "bias_fo");
+            QVERIFY(bias);
+            const int value = jsonFile(fusionFile)[QStringLiteral("Biases")].toObject()[QStringLiteral("bias_fo")].toInt() == 7 ? 6 : 7;
+            bias->setCurrentValue(value);
+            QCOMPARE(jsonFile(fusionFile)[QStringLiteral("Biases")].toObject()[QStringLiteral("bias_fo")].toInt(), value);
+            QCOMPARE(digest(dvsFile), dvsBefore);
+
+            // The next fusion camera starts with it.
+            QVERIFY(openCamera(w.get(), kDvs));
+            QVERIFY(openCamera(w.get(), kFusion));
+            auto* source = qobject_cast<NrCameraSource*>(w->source());
+            int held = -1;
+            QVERIFY(source->tool(norvale::TOOL_BIASES)->getParam("bias_fo", held));
+            QCOMPARE(held, value);
+            QCOMPARE(testenv::child<QLineEdit>(row(w->dvsSidebar(), "bias_fo"), "le_nr_line_edit")->text(),
+                     QString::number(value));
+            QCOMPARE(digest(dvsFile), dvsBefore);
+        }
+    }
+};
+
+NR_QTEST_MAIN(TestSidePanels)
+#include "tst_sidepanels.moc"
