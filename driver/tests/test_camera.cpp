@@ -3,6 +3,7 @@
 // cache, unplugging, Ethernet addresses, the simulated-cameras file and the fusion camera.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -155,8 +156,17 @@ TEST_F(CameraTest, DefaultCamerasAreListedAndOpenOnce) {
     EXPECT_FALSE(manager.openCamera("SIM-NOPE"));
     EXPECT_FALSE(manager.openCamera(descs[1].serial)); // a fusion camera
     EXPECT_FALSE(manager.openFusionCamera(descs[0].serial));
+    const auto biases = a->getTool(TOOL_BIASES);
+    ASSERT_TRUE(biases && biases->setParam("bias_refr", 9));
     a.reset();
-    EXPECT_TRUE(manager.openCamera(descs[0].serial)); // released with its last owner
+    // a tool kept after its camera went refuses, and still reads its last value
+    EXPECT_FALSE(biases->setParam("bias_refr", 10));
+    int refr = 0;
+    EXPECT_TRUE(biases->getParam("bias_refr", refr));
+    EXPECT_EQ(refr, 9);
+    auto again = manager.openCamera(descs[0].serial); // released with its last owner
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->getTool(TOOL_BIASES)->setParam("bias_refr", 10)); // its own, new tools
 }
 
 TEST_F(CameraTest, TwoCamerasStreamAtOnceWithStatistics) {
@@ -339,6 +349,22 @@ TEST_F(CameraTest, CamerasFileAddsCamerasAndSkipsBadEntries) {
     // a file that is not JSON leaves the defaults
     useCamerasFile("{ not json");
     EXPECT_EQ(manager.getCameraDescs().size(), 3u);
+
+    // what is not a regular file of a sane size leaves the defaults at once: a FIFO without a
+    // writer is not waited on, a listing padded past 1 MiB is not read
+    const std::string fifo = dir.path("cams.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::string huge = R"({"cameras": [{"serial": "SIM-HUGE-0001"}]})";
+    huge.append(size_t(1) << 20, ' ');
+    std::ofstream(dir.path("huge.json")) << huge;
+    for (const std::string& path : {fifo, dir.path(), dir.path("huge.json"), dir.path("missing.json")}) {
+        setenv("NORVALE_SIMULATED_CAMERAS", path.c_str(), 1);
+        EXPECT_EQ(manager.getCameraDescs().size(), 3u) << path;
+    }
+    huge.resize(size_t(1) << 20); // at the limit: read
+    std::ofstream(dir.path("huge.json"), std::ios::trunc) << huge;
+    setenv("NORVALE_SIMULATED_CAMERAS", dir.path("huge.json").c_str(), 1);
+    EXPECT_EQ(manager.getCameraDescs().size(), 4u);
 }
 
 TEST_F(CameraTest, FusionFramesFollowTheirRisingEdgeAndRecordAllThree) {

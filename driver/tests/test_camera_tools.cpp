@@ -103,6 +103,12 @@ TEST(CameraTools, RoiLeavesNothingOutsideAndRefusesWindowsThatDoNotFit) {
     ASSERT_TRUE(roi.setParam("roi_y", 100));
     EXPECT_FALSE(roi.setParam("roi_x", 1000)); // 1000 + 300 > 1280
     EXPECT_FALSE(roi.setParam("roi_height", 700));
+    // each value is in its range: the reason names the sum that is not
+    ParamValue x;
+    x.i = 1000;
+    std::string why;
+    EXPECT_FALSE(roi.impl().set("roi_x", x, &why));
+    EXPECT_EQ(why, "roi_x + roi_width must not exceed 1280");
     ASSERT_TRUE(roi.setParam("roi_enable", true));
     const auto ev = s.run(300);
     ASSERT_GT(ev.size(), 1000u);

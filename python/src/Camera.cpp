@@ -1,6 +1,8 @@
 #include "Camera.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -83,6 +85,7 @@ public:
     void set(const std::string& name, py::handle value) {
         const int type = typeOf(name);
         bool ok;
+        clearDriverReason();
         if (type == PARAM_BOOL) {
             if (!py::isinstance<py::bool_>(value)) throw py::type_error(name + " takes True or False");
             ok = tool->setParam(name, value.cast<bool>());
@@ -100,8 +103,14 @@ public:
             if (!py::isinstance<py::str>(value)) throw py::type_error(name + " takes a string");
             ok = tool->setParam(name, value.cast<std::string>());
         }
-        if (!ok) throw py::value_error(tool->getName() + ": " + py::repr(value).cast<std::string>() +
-                                       " is refused for " + name + " (" + allowed(name, type) + ")");
+        if (ok) return;
+        // A value outside its limits is told with the limits; anything else (a window that does not
+        // fit, a closed camera) with the reason the tool logged.
+        if (!withinLimits(name, type, value))
+            throw py::value_error(tool->getName() + ": " + py::repr(value).cast<std::string>() + " is refused for " +
+                                  name + " (" + allowed(name, type) + ")");
+        throw py::value_error(callerReason(tool->getName() + ": " + py::repr(value).cast<std::string>() +
+                                           " is refused for " + name));
     }
 
     py::list keys() const {
@@ -146,6 +155,30 @@ private:
         const auto it = all.find(name);
         if (it == all.end()) throw py::key_error(tool->getName() + " has no parameter '" + name + "'");
         return it->second.type;
+    }
+
+    // Whether value (of the parameter's Python type, checked already) lies within its limits or options.
+    bool withinLimits(const std::string& name, int type, py::handle value) const {
+        if (type == PARAM_INT) {
+            IntParameterInfo i;
+            tool->getIntParamInfo(name, i);
+            int overflow = 0;
+            const long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+            return !overflow && v >= i.min && v <= i.max;
+        }
+        if (type == PARAM_FLOAT) {
+            FloatParameterInfo i;
+            tool->getFloatParamInfo(name, i);
+            const float v = value.cast<float>();
+            return std::isfinite(v) && v >= i.min && v <= i.max;
+        }
+        if (type == PARAM_ENUM) {
+            EnumParameterInfo i;
+            tool->getEnumParamInfo(name, i);
+            const std::string v = value.cast<std::string>();
+            return std::find(i.options.begin(), i.options.end(), v) != i.options.end();
+        }
+        return true;
     }
 
     std::string allowed(const std::string& name, int type) const {
@@ -361,8 +394,9 @@ with an APS image).)doc");
 
     py::class_<Tool>(m, "CameraTool", R"doc(The parameters of one tool of a camera, as a mapping: tool["name"]
 reads the current value, tool["name"] = value sets it at once. An unknown name raises KeyError,
-a value of the wrong type TypeError, a value the tool refuses (out of range, not an option)
-ValueError, and the tool keeps its setting.)doc")
+a value of the wrong type TypeError, a value the tool refuses (out of range, not an option, an
+ROI window that does not fit the sensor) ValueError saying why, and the tool keeps its setting.
+A tool kept after its camera is closed still reads its last values and refuses every new one.)doc")
         .def("__getitem__", &Tool::get, py::arg("name"))
         .def("__setitem__", &Tool::set, py::arg("name"), py::arg("value"))
         .def("__contains__", [](const Tool& t, const std::string& n) { return t.keys().contains(n); })

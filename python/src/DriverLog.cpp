@@ -73,6 +73,12 @@ std::string driverReason(const std::string& fallback) {
     return fallback;
 }
 
+std::string callerReason(const std::string& fallback) {
+    const std::string error = Logger::threadError();
+    if (!error.empty()) return error;
+    return threadWarning.empty() ? fallback : threadWarning;
+}
+
 bool setPrintedLogLevel(const std::string& name) {
     static const std::pair<const char*, spdlog::level::level_enum> names[] = {
         {"trace", spdlog::level::trace},  {"debug", spdlog::level::debug}, {"info", spdlog::level::info},

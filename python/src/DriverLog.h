@@ -22,6 +22,11 @@ void clearDriverReason();
 // `fallback` when nothing was logged.
 std::string driverReason(const std::string& fallback);
 
+// Since clearDriverReason: this thread's first error, else its last warning; `fallback` when the
+// calling thread logged neither (for a call that runs wholly on the caller's thread, where another
+// thread's message would be unrelated).
+std::string callerReason(const std::string& fallback);
+
 // Level of what is printed on standard output: "trace", "debug", "info", "warning", "error", "off".
 // Capturing is unaffected. False for an unknown name.
 bool setPrintedLogLevel(const std::string& name);

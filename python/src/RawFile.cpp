@@ -187,8 +187,12 @@ public:
         if (!out.dtype().equal(eventDtype()))
             throw py::type_error("out must have dtype norvale.EVENT_DTYPE, not " + py::str(out.dtype()).cast<std::string>());
         const py::object flags = out.attr("flags");
-        if (out.ndim() != 1 || !flags.attr("c_contiguous").cast<bool>() || !flags.attr("aligned").cast<bool>())
-            throw py::value_error("out must be a one-dimensional, contiguous and aligned array");
+        // NumPy's own "aligned" flag follows the dtype, whose alignment is 1 (it is not an aligned
+        // struct dtype): the events' 8-byte timestamps need the address checked here.
+        const bool aligned = reinterpret_cast<uintptr_t>(out.data()) % alignof(Event2D) == 0;
+        if (out.ndim() != 1 || !flags.attr("c_contiguous").cast<bool>() || !aligned)
+            throw py::value_error("out must be a one-dimensional, contiguous and aligned array (its address a "
+                                  "multiple of " + std::to_string(alignof(Event2D)) + " bytes)");
         if (!flags.attr("writeable").cast<bool>()) throw py::value_error("out is read-only");
         const size_t room = size_t(out.shape(0));
         if (room < st->stats.eventCount)

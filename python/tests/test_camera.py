@@ -41,6 +41,17 @@ def test_stream_tools_and_record(serial, tmp_path):
         assert biases["bias_diff_on"] == 10
         with pytest.raises(TypeError):
             biases["bias_diff_on"] = "high"
+        # each value in its range, the window not on the sensor: the message names the sum
+        roi = cam.tools["roi"]
+        with pytest.raises(ValueError, match=r"roi_x \+ roi_width must not exceed %d" % cam.width):
+            roi["roi_x"] = 3
+        roi["roi_width"] = cam.width - 3
+        roi["roi_x"] = 3
+        with pytest.raises(ValueError, match=r"roi_y \+ roi_height must not exceed %d" % cam.height):
+            roi["roi_y"] = cam.height - 1
+        assert (roi["roi_x"], roi["roi_y"], roi["roi_width"]) == (3, 0, cam.width - 3)
+        with pytest.raises(ValueError, match=r"allowed: 0 \.\. %d" % (cam.width - 1)):
+            roi["roi_x"] = cam.width
 
         out = tmp_path / "rec.raw"
         norvale.write(out, np.zeros(1, norvale.EVENT_DTYPE))
@@ -76,6 +87,10 @@ def test_stream_tools_and_record(serial, tmp_path):
         with pytest.raises(ValueError):
             cam.stop_recording()
     norvale.Camera(serial).close()  # released by the with block
+    # a tool kept after its camera closed refuses, and keeps reading its last value
+    with pytest.raises(ValueError, match="camera is closed"):
+        biases["bias_diff_on"] = 20
+    assert biases["bias_diff_on"] == 10
 
 
 def test_fusion_camera_streams_events_and_aps_frames(serial, tmp_path):

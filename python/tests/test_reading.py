@@ -321,14 +321,18 @@ def test_read_all_into_a_callers_array(tmp_path, generated):
     del disk
     assert np.array_equal(np.load(str(tmp_path / "events.npy")), expected)
 
+    skewed_bytes = bytearray(16 * n + 1)
     for bad, error, message in (
             (np.zeros(n - 1, dtype=norvale.EVENT_DTYPE), ValueError, "room for"),
             (np.zeros(n, dtype=np.uint64), TypeError, "EVENT_DTYPE"),
             (np.zeros(2 * n, dtype=norvale.EVENT_DTYPE)[::2], ValueError, "contiguous"),
             (np.zeros((1, n), dtype=norvale.EVENT_DTYPE), ValueError, "one-dimensional"),
-            ([0] * n, TypeError, "NumPy array")):
+            ([0] * n, TypeError, "NumPy array"),
+            # one byte into a byte buffer: every timestamp straddles its word
+            (np.frombuffer(skewed_bytes, dtype=np.uint8)[1:].view(norvale.EVENT_DTYPE), ValueError, "aligned")):
         with pytest.raises(error, match=message):
             f.read_all(out=bad)
+    assert not any(skewed_bytes)  # refused before a byte was decoded into it
     frozen = np.zeros(n, dtype=norvale.EVENT_DTYPE)
     frozen.flags.writeable = False
     with pytest.raises(ValueError, match="read-only"):

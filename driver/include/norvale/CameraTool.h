@@ -11,8 +11,8 @@ namespace norvale {
 
 // One processing feature of a camera (biases, trigger in, anti-flicker, ...). It describes its
 // parameters and applies every accepted setParam to the stream at once (from the next
-// millisecond of events). A camera owns its tools; a tool outlives its camera harmlessly (its
-// setParam then still validates and stores, with nothing left to act on).
+// millisecond of events). A camera owns its tools; a tool kept after its camera is closed
+// refuses every setParam (false, with a logged warning) and still reads its last values.
 //
 // Threads: any thread; calls are serialised by the tool's own lock. The streaming thread reads
 // the settings through a separate snapshot, so setParam never waits for it.
@@ -42,7 +42,8 @@ public:
     bool getParam(const std::string& name, std::string& value) const;
 
     // False, and nothing changes, for an unknown name, another type, a value out of range, an
-    // option not offered, or a combination the tool refuses (an ROI that does not fit).
+    // option not offered, a combination the tool refuses (an ROI that does not fit) or a closed
+    // camera; the reason is logged as a warning on the calling thread.
     bool setParam(const std::string& name, int value);
     bool setParam(const std::string& name, float value);
     bool setParam(const std::string& name, bool value);

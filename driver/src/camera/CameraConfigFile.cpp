@@ -1,5 +1,6 @@
 #include "camera/CameraConfigFile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -81,17 +82,26 @@ bool writeFileReplacing(const std::string& path, const std::string& text) {
     return true;
 }
 
-// A configuration is a few KB: a FIFO, a device or a folder is refused at once, never waited on,
-// and a file past kMaxConfigBytes (or one that keeps growing while read) is refused too.
 bool readConfigText(const std::string& path, std::string& text) {
     std::string problem;
-    const int fd = openRegularFile(path, problem);
-    if (fd < 0) {
-        NR_LOG(LOG_ERROR, "camera configuration %s cannot be read: %s", path.c_str(), problem.c_str());
-        return false;
+    if (readSmallTextFile(path, kMaxConfigBytes, text, problem)) return true;
+    NR_LOG(LOG_ERROR, "camera configuration %s cannot be read: %s", path.c_str(), problem.c_str());
+    return false;
+}
+
+} // namespace
+
+bool readSmallTextFile(const std::string& path, size_t maxBytes, std::string& text, std::string& problem,
+                       bool* missing) {
+    if (missing) {
+        struct stat st {};
+        *missing = ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
     }
-    text.assign(kMaxConfigBytes + 1, '\0');
+    const int fd = openRegularFile(path, problem);
+    if (fd < 0) return false;
+    text.assign(maxBytes + 1, '\0');
     size_t got = 0;
+    problem.clear();
     while (got < text.size()) {
         const ssize_t n = ::read(fd, &text[got], text.size() - got);
         if (n < 0 && errno == EINTR) continue;
@@ -103,20 +113,15 @@ bool readConfigText(const std::string& path, std::string& text) {
         got += size_t(n);
     }
     ::close(fd);
+    if (problem.empty() && got > maxBytes)
+        problem = "larger than " + std::to_string(maxBytes) + " bytes";
     if (!problem.empty()) {
-        NR_LOG(LOG_ERROR, "camera configuration %s cannot be read: %s", path.c_str(), problem.c_str());
-        return false;
-    }
-    if (got > kMaxConfigBytes) {
-        NR_LOG(LOG_ERROR, "camera configuration %s is larger than %zu bytes: not a camera configuration", path.c_str(),
-               kMaxConfigBytes);
+        text.clear();
         return false;
     }
     text.resize(got);
     return true;
 }
-
-} // namespace
 
 bool loadToolConfig(const std::string& path, const std::vector<std::shared_ptr<CameraTool>>& tools) {
     std::string text;
@@ -171,9 +176,10 @@ bool loadToolConfig(const std::string& path, const std::vector<std::shared_ptr<C
     std::vector<std::pair<CameraTool::Impl*, ToolValues>> before;
     for (auto& [tool, values] : staged) {
         ToolValues old = tool->values();
-        if (!tool->set(values)) {
-            NR_LOG(LOG_ERROR, "camera configuration %s: %s refuses these values together; nothing applied",
-                   path.c_str(), tool->sectionName().c_str());
+        std::string reason;
+        if (!tool->set(values, &reason)) {
+            NR_LOG(LOG_ERROR, "camera configuration %s: %s refuses these values together (%s); nothing applied",
+                   path.c_str(), tool->sectionName().c_str(), reason.c_str());
             for (auto& [t, v] : before) t->set(v);
             return false;
         }

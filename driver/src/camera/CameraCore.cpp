@@ -28,6 +28,7 @@ CameraCore::CameraCore(CameraDescription description, std::unique_ptr<CameraDevi
 CameraCore::~CameraCore() {
     stop();
     storage.stopRecording();
+    for (const auto& t : dev->tools()) t->impl().close(); // a caller may keep a tool: it now refuses
     if (release) release();
 }
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+
+#include "norvale/Logger.h"
 
 namespace norvale {
 
@@ -75,7 +78,14 @@ void CameraTool::Impl::addEnum(const std::string& name, const std::string& descr
 void CameraTool::Impl::setAccept(Accept a) {
     std::lock_guard<std::mutex> lock(mutex);
     accept = std::move(a);
-    if (accept) accept(current);
+    std::string ignored; // the defaults always fit
+    if (accept) accept(current, ignored);
+}
+
+void CameraTool::Impl::close() {
+    std::lock_guard<std::mutex> lock(mutex);
+    closed = true;
+    accept = nullptr; // drops what the hook holds of the camera
 }
 
 std::map<std::string, BasicParameterInfo> CameraTool::Impl::allInfo() const {
@@ -169,26 +179,34 @@ bool CameraTool::Impl::check(const std::string& name, const ParamValue& value, P
     return false;
 }
 
-bool CameraTool::Impl::set(const ToolValues& changes) {
-    ToolValues checkedChanges;
-    for (const auto& [n, v] : changes) {
-        ParamValue c;
-        std::string reason;
-        if (!check(n, v, c, reason)) return false;
-        checkedChanges[n] = c;
-    }
-    std::lock_guard<std::mutex> lock(mutex);
-    ToolValues next = current;
-    for (const auto& [n, v] : checkedChanges) next[n] = v;
-    if (accept && !accept(next)) return false;
-    current = std::move(next);
-    return true;
+bool CameraTool::Impl::set(const ToolValues& changes, std::string* reason) {
+    std::string why;
+    const bool ok = [&] {
+        ToolValues checkedChanges;
+        for (const auto& [n, v] : changes) {
+            ParamValue c;
+            if (!check(n, v, c, why)) return false;
+            checkedChanges[n] = c;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        if (closed) {
+            why = "the camera is closed";
+            return false;
+        }
+        ToolValues next = current;
+        for (const auto& [n, v] : checkedChanges) next[n] = v;
+        if (accept && !accept(next, why)) return false;
+        current = std::move(next);
+        return true;
+    }();
+    if (!ok && reason) *reason = why.empty() ? "refused by the camera" : why;
+    return ok;
 }
 
-bool CameraTool::Impl::set(const std::string& name, const ParamValue& value) {
+bool CameraTool::Impl::set(const std::string& name, const ParamValue& value, std::string* reason) {
     ToolValues one;
     one[name] = value;
-    return set(one);
+    return set(one, reason);
 }
 
 // ---- the public face ----
@@ -235,28 +253,45 @@ bool CameraTool::getParam(const std::string& name, std::string& value) const {
     return true;
 }
 
+namespace {
+// One value set through the public face; a refusal is logged with its reason, which is how a
+// caller (the Python module, the side bar) can tell its user why.
+bool setOne(CameraTool::Impl& d, const std::string& name, const ParamValue& v, const std::string& shown) {
+    std::string reason;
+    if (d.set(name, v, &reason)) return true;
+    NR_LOG(LOG_WARN, "%s: %s = %s refused: %s", d.name().c_str(), name.c_str(), shown.c_str(), reason.c_str());
+    return false;
+}
+} // namespace
+
 bool CameraTool::setParam(const std::string& name, int value) {
     ParamValue v;
     v.i = value;
-    return d->set(name, v);
+    return setOne(*d, name, v, std::to_string(value));
 }
 bool CameraTool::setParam(const std::string& name, float value) {
     ParamValue v;
     v.type = PARAM_FLOAT;
     v.f = value;
-    return d->set(name, v);
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%g", double(value));
+    return setOne(*d, name, v, shown);
 }
 bool CameraTool::setParam(const std::string& name, bool value) {
     ParamValue v;
     v.type = PARAM_BOOL;
     v.b = value;
-    return d->set(name, v);
+    return setOne(*d, name, v, value ? "true" : "false");
 }
 bool CameraTool::setParam(const std::string& name, const std::string& value) {
     ParamValue v;
     v.type = PARAM_ENUM;
     v.s = value;
-    return d->set(name, v);
+    // shown in a log line: short and printable whatever the caller passed
+    std::string shown = value.substr(0, 64);
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return setOne(*d, name, v, "\"" + shown + (value.size() > 64 ? "...\"" : "\""));
 }
 
 } // namespace norvale

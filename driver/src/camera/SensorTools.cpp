@@ -21,7 +21,7 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
     biases->addInt("bias_refr", "Refractory period: higher gives fewer events per pixel after each event.", -20, 235, 0, "");
     biases->addInt("bias_fo", "Photoreceptor low-pass: higher responds faster and adds noise.", -35, 55, 0, "");
     biases->addInt("bias_hpf", "High-pass filter: higher removes slow changes, noise and trails.", 0, 120, 0, "");
-    tools.push_back(finish(std::move(biases), [c](const ToolValues& v) {
+    tools.push_back(finish(std::move(biases), [c](const ToolValues& v, std::string&) {
         BiasSettings s;
         s.diffOn = intOf(v, "bias_diff_on");
         s.diffOff = intOf(v, "bias_diff_off");
@@ -35,7 +35,7 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
     auto trig = std::make_unique<CameraTool::Impl>(TOOL_TRIGGER_IN, "Trigger In", "TirggerIn");
     trig->addBool("channel_0_enable", "Deliver and record the edges of trigger input 0.", o.trigger0Enabled);
     trig->addBool("channel_1_enable", "Deliver and record the edges of trigger input 1.", false);
-    tools.push_back(finish(std::move(trig), [c](const ToolValues& v) {
+    tools.push_back(finish(std::move(trig), [c](const ToolValues& v, std::string&) {
         TriggerSettings s;
         s.channel[0] = boolOf(v, "channel_0_enable");
         s.channel[1] = boolOf(v, "channel_1_enable");
@@ -50,12 +50,15 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
     afk->addEnum("filtering_mode", "band stop removes the blinking pixels, band pass keeps only them.",
                  {"band stop", "band pass"}, "band stop");
     afk->addFloat("duty_cycle", "Share of each period the blinking light is on.", 1.0f, 99.0f, 50.0f, "%");
-    tools.push_back(finish(std::move(afk), [c](const ToolValues& v) {
+    tools.push_back(finish(std::move(afk), [c](const ToolValues& v, std::string& why) {
         AntiFlickerSettings s;
         s.enable = boolOf(v, "anti_flicker_enable");
         s.lowHz = intOf(v, "low_frequency");
         s.highHz = intOf(v, "high_frequency");
-        if (s.lowHz > s.highHz) return false;
+        if (s.lowHz > s.highHz) {
+            why = "low_frequency must not exceed high_frequency";
+            return false;
+        }
         s.mode = textOf(v, "filtering_mode") == "band pass" ? AntiFlickerSettings::BandPass : AntiFlickerSettings::BandStop;
         s.dutyCycle = floatOf(v, "duty_cycle");
         c->antiFlicker.publish(s);
@@ -69,7 +72,7 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
                    {"trail", "stc cut trail", "stc keep trail"}, "trail");
     trail->addInt("trail_threshold", "Events of a pixel closer than this to its previous one belong to one burst.", 1,
                   100000, 10000, "us");
-    tools.push_back(finish(std::move(trail), [c](const ToolValues& v) {
+    tools.push_back(finish(std::move(trail), [c](const ToolValues& v, std::string&) {
         TrailSettings s;
         s.enable = boolOf(v, "trail_filter_enable");
         const std::string& t = textOf(v, "trail_filter_type");
@@ -84,7 +87,7 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
     auto erc = std::make_unique<CameraTool::Impl>(TOOL_EVENT_RATE_CONTROL, "Event Rate Control", "EventRateControl");
     erc->addBool("event_rate_control_enable", "Limit the event rate, dropping events evenly over the sensor.", false);
     erc->addInt("max_event_rate", "Most events in any millisecond, per second.", 10, 50000, 10000, "kev/s");
-    tools.push_back(finish(std::move(erc), [c](const ToolValues& v) {
+    tools.push_back(finish(std::move(erc), [c](const ToolValues& v, std::string&) {
         RateControlSettings s;
         s.enable = boolOf(v, "event_rate_control_enable");
         s.maxKevPerSecond = intOf(v, "max_event_rate");
@@ -99,14 +102,22 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
     roi->addInt("roi_y", "Top row of the window.", 0, h - 1, 0, "px");
     roi->addInt("roi_width", "Width of the window.", 1, w, w, "px");
     roi->addInt("roi_height", "Height of the window.", 1, h, h, "px");
-    tools.push_back(finish(std::move(roi), [c, w, h](const ToolValues& v) {
+    tools.push_back(finish(std::move(roi), [c, w, h](const ToolValues& v, std::string& why) {
         RoiSettings s;
         s.enable = boolOf(v, "roi_enable");
         s.x = intOf(v, "roi_x");
         s.y = intOf(v, "roi_y");
         s.width = intOf(v, "roi_width");
         s.height = intOf(v, "roi_height");
-        if (s.x + s.width > w || s.y + s.height > h) return false; // the window must fit the sensor
+        // the window must fit the sensor: name the sum, since each value alone is in its range
+        if (s.x + s.width > w) {
+            why = "roi_x + roi_width must not exceed " + std::to_string(w);
+            return false;
+        }
+        if (s.y + s.height > h) {
+            why = "roi_y + roi_height must not exceed " + std::to_string(h);
+            return false;
+        }
         c->roi.publish(s);
         return true;
     }));
@@ -116,7 +127,7 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
         aps->addInt("exposure", "Exposure time of each APS frame.", 100, 50000, 10000, "us");
         aps->addFloat("gain", "Analog gain of the APS image.", 1.0f, 16.0f, 1.0f, "x");
         aps->addBool("auto_exposure", "Choose exposure and gain for a mid-grey image.", false);
-        tools.push_back(finish(std::move(aps), [c](const ToolValues& v) {
+        tools.push_back(finish(std::move(aps), [c](const ToolValues& v, std::string&) {
             ApsSettings s;
             s.exposureUs = intOf(v, "exposure");
             s.gain = floatOf(v, "gain");

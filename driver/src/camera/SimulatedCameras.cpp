@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "camera/CameraConfigFile.h"
 #include "norvale/FuncUtils.h"
 #include "norvale/Logger.h"
 
@@ -49,6 +49,7 @@ std::vector<SimulatedCameraEntry> defaults() {
 
 constexpr size_t kMaxSerial = 64;
 constexpr size_t kMaxText = 4096; // names, addresses, a replay file's path
+constexpr size_t kMaxSimulatedCamerasBytes = 1 << 20; // a list of a few cameras is a few KB
 
 // Reads a string member; false (and why) when present with another type, holding a control
 // character (it would break a file header or a listing) or longer than a sane limit.
@@ -170,11 +171,19 @@ std::vector<SimulatedCameraEntry> listSimulatedCameras() {
     std::vector<SimulatedCameraEntry> out = defaults();
     const std::string path = simulatedCamerasFilePath();
     if (path.empty()) return out;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return out; // no file: the defaults only
+    // Read like a camera configuration: a FIFO or a device is never waited on, a huge file never
+    // read whole.
+    std::string text, problem;
+    bool missing = false;
+    if (!readSmallTextFile(path, kMaxSimulatedCamerasBytes, text, problem, &missing)) {
+        if (!missing) // no file: the defaults only, silently
+            NR_LOG(LOG_WARN, "simulated cameras file %s cannot be read (%s): default cameras only", path.c_str(),
+                   problem.c_str());
+        return out;
+    }
     json doc;
     try {
-        doc = json::parse(in);
+        doc = json::parse(text);
     } catch (const json::exception& e) {
         NR_LOG(LOG_WARN, "simulated cameras file %s is not JSON (%s): default cameras only", path.c_str(), e.what());
         return out;

@@ -34,9 +34,9 @@ int optionIndex(const EnumParameterInfo& info, const std::string& value);
 // accepted sets in order.
 class CameraTool::Impl {
 public:
-    // accept: called with every complete candidate value set; returns false to refuse it (the
-    // tool keeps its values), true after it has taken the values into use.
-    using Accept = std::function<bool(const ToolValues&)>;
+    // accept: called with every complete candidate value set; returns false with a reason to
+    // refuse it (the tool keeps its values), true after it has taken the values into use.
+    using Accept = std::function<bool(const ToolValues&, std::string& reason)>;
 
     Impl(ToolType type, std::string name, std::string sectionName);
 
@@ -65,9 +65,13 @@ public:
     // Checks a value against its parameter (name, type, range, option); a float parameter also
     // takes an integer. Fills `checked` with the stored form. False with a reason.
     bool check(const std::string& name, const ParamValue& value, ParamValue& checked, std::string& reason) const;
-    // Applies several checked values at once; false (nothing changed) when the device refuses.
-    bool set(const ToolValues& changes);
-    bool set(const std::string& name, const ParamValue& value);
+    // Applies several values at once; false (nothing changed, `reason` filled when given) when a
+    // value fails its check, the device refuses the combination or the camera is closed.
+    bool set(const ToolValues& changes, std::string* reason = nullptr);
+    bool set(const std::string& name, const ParamValue& value, std::string* reason = nullptr);
+    // The camera is going: from now on every set is refused, so a tool kept by a caller cannot
+    // pretend to change a camera that no longer exists.
+    void close();
 
 private:
     struct Param {
@@ -85,6 +89,7 @@ private:
     mutable std::mutex mutex;
     ToolValues current; // guarded by mutex
     Accept accept;      // guarded by mutex
+    bool closed = false; // guarded by mutex
 };
 
 // Shares settings from the thread that sets them with the streaming thread, which copies them
