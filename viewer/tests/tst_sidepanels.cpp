@@ -2,7 +2,9 @@
 // no window manager to enlarge it): each section opens from a click on its title, its rows and the
 // configuration buttons lie inside the panel (DVS and fusion cameras, English and Chinese); the DVS
 // panel's tips reach the window; Apply folds the APS offset into the calibration once; a fusion
-// camera's settings are kept in the fusion camera's working file, never in the DVS camera's.
+// camera's settings are kept in the fusion camera's working file, never in the DVS camera's. Beside
+// the panels: a live camera drops a recording's trim handles, and the Ethernet tool's search shows
+// the waiting window.
 #include <QAction>
 #include <QApplication>
 #include <QCryptographicHash>
@@ -32,6 +34,13 @@
 #include "ui/mainwidget.h"
 #include "ui/nrcamerasource.h"
 #include "ui/showimageform.h"
+#include "norvale/EventGenerator.h"
+#include "tools/nrethcameraconfigtool.h"
+#include "widgets/nrthreehandleslider.h"
+#include "widgets/waitingwin.h"
+
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -41,11 +50,15 @@ const QString kFusion = QStringLiteral("SIM-LIGHT-FUS");
 class TestWindow : public MainWidget {
 public:
     QString serial;
+    QString nextFile;
+    std::function<int(QDialog*)> onDialog; // every other modal dialog
 
 protected:
+    QString chooseRecordingFile() override { return nextFile; }
     int execDialog(QDialog* dialog) override {
-        auto* list = qobject_cast<CamerasList*>(dialog);
-        return list ? livekit::chooseCamera(list, serial) : int(QDialog::Rejected);
+        if (auto* list = qobject_cast<CamerasList*>(dialog))
+            return livekit::chooseCamera(list, serial);
+        return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
     }
 };
 
@@ -259,6 +272,50 @@ private slots:
                      QString::number(value));
             QCOMPARE(digest(dvsFile), dvsBefore);
         }
+    }
+
+    // A recording's start and end handles do not follow the user to a live camera, whose
+    // timeline has nothing to trim; the next recording may have them again.
+    void trimHandlesStayWithRecordings() {
+        const QString recording = tmp.filePath(QStringLiteral("short.raw"));
+        norvale::GeneratorConfig gen;
+        gen.eventRate = 1e6;
+        QVERIFY(norvale::generateRecordingFile(recording.toStdString(), gen, 500000));
+        auto w = livekit::shownWindow<TestWindow>();
+        QVERIFY(w);
+        w->nextFile = recording;
+        testenv::child<QAction>(w.get(), "action_open_recording")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(testenv::child<QPushButton>(w.get(), "pb_play")->isChecked(), 20000);
+        auto* trim = testenv::child<QAction>(w.get(), "action_toggle_trim");
+        trim->setChecked(true);
+        QVERIFY(w->timeSlider()->rangeMode());
+        QVERIFY(openCamera(w.get(), kDvs));
+        QVERIFY(!w->timeSlider()->rangeMode());
+        QVERIFY(!trim->isChecked());
+        QVERIFY(!trim->isEnabled());
+        testenv::child<QAction>(w.get(), "action_open_recording")->trigger();
+        QTRY_VERIFY(trim->isEnabled());
+    }
+
+    // The tool searches on a thread of its own; the window shows its waiting window meanwhile.
+    void ethernetSearchShowsWaiting() {
+        auto w = livekit::shownWindow<TestWindow>();
+        QVERIFY(w);
+        bool shown = false, hidden = false;
+        w->onDialog = [&](QDialog* d) {
+            auto* tool = qobject_cast<NrEthCameraConfigTool*>(d);
+            if (!tool)
+                return int(QDialog::Rejected);
+            QTest::qWaitFor([&] { return !w->waitingWindow()->isVisible(); }, 10000); // the first search
+            std::thread([tool] { emit tool->signalLoadingStatus(true); }).join();
+            shown = QTest::qWaitFor([&] { return w->waitingWindow()->isVisible(); }, 10000);
+            std::thread([tool] { emit tool->signalLoadingStatus(false); }).join();
+            hidden = QTest::qWaitFor([&] { return !w->waitingWindow()->isVisible(); }, 10000);
+            return int(QDialog::Rejected);
+        };
+        testenv::child<QAction>(w.get(), "action_ip_config")->trigger();
+        QVERIFY(shown);
+        QVERIFY(hidden);
     }
 };
 

@@ -33,6 +33,8 @@ public:
     NrThreeHandleSlider(QWidget* parent, Qt::Orientation orientation, Options options);
 
     void setType(Options options);
+    // True while the start and end handles show (the trim range can be edited).
+    bool rangeMode() const { return options == RangeMode; }
     void SetRange(uint64_t min, uint64_t max);
     void setValue(uint64_t value);
     uint64_t getMinimun() const { return minimum; }
@@ -82,7 +84,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    bool rangeMode() const { return options == RangeMode; }
     // Where a handle's left edge travels: x = offset + trunc(fraction * travel); its centre is at
     // x + half.
     struct Geometry {
