@@ -136,6 +136,8 @@ private slots:
         QCOMPARE(w->size(), QSize(1280, 800));
         QVERIFY(openCamera(w.get(), serial));
         const bool fusion = serial == kFusion;
+        // The screenshots show a streaming camera: its first figures are in the status bar.
+        QTRY_VERIFY_WITH_TIMEOUT(!testenv::child<QLabel>(w.get(), "lb_status_bar")->text().trimmed().isEmpty(), 20000);
 
         struct Panel {
             const char* button;
