@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "TestFiles.h"
+#include "norvale/ApsFileReader.h"
 #include "norvale/DvsCameraManager.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/Logger.h"
@@ -191,6 +192,59 @@ TEST_F(RecordingTest, AFusionRecordingChecksAllItsFilesBeforeWritingAny) {
     expectRefused([&] { return fus->startRecording(dir.path(), "other", STREAM_FUSION); }, dir.path("other.json"),
                   "other.json exists");
     EXPECT_FALSE(std::filesystem::exists(dir.path("other.raw")));
+}
+
+// The three files of a fusion recording over an earlier one: refused, byte for byte untouched,
+// unless asked to overwrite; then the old ones stay until the new recording has succeeded, and
+// the new video's frames lie on the new events' clock.
+TEST_F(RecordingTest, AFusionRecordingReplacesItsFilesOnlyWhenAskedAndOnlyOnceItSucceeded) {
+    auto fus = manager.openFusionCamera("SIM-REC-FUS");
+    ASSERT_TRUE(fus);
+    const std::string base = dir.path("base");
+    writeBytes(dir.path("video.mp4"), "only a video\n");
+    expectRefused([&] { return fus->startRecording(dir.path(), "video", STREAM_FUSION); }, dir.path("video.mp4"),
+                  "video.mp4 exists");
+    EXPECT_FALSE(std::filesystem::exists(dir.path("video.raw")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("video.json")));
+    const std::vector<std::string> names = {base + ".raw", base + ".mp4", base + ".json"};
+    for (const auto& name : names) writeBytes(name, "earlier " + name + "\n");
+    auto unchanged = [&] {
+        for (const auto& name : names)
+            if (readBytes(name) != "earlier " + name + "\n") return false;
+        return true;
+    };
+    EXPECT_FALSE(fus->startRecording(dir.path(), "base", STREAM_FUSION));
+    EXPECT_TRUE(unchanged());
+    EXPECT_EQ(siblings(), std::vector<std::string>{});
+
+    ASSERT_EQ(fus->start(STREAM_FUSION), 0);
+    ASSERT_TRUE(fus->startRecording(dir.path(), "base", STREAM_FUSION, true));
+    EXPECT_EQ(siblings().size(), 2u); // the .raw and the .mp4 grow beside the old ones
+    ASSERT_TRUE(waitFor([&] { return fus->getRecordedFrameCount() >= 3; }));
+    EXPECT_TRUE(unchanged());
+    ASSERT_TRUE(fus->stopRecording(STREAM_FUSION));
+    fus->stop(STREAM_FUSION);
+    EXPECT_EQ(siblings(), std::vector<std::string>{});
+
+    auto events = DvsFileReader::createFileReader(names[0]);
+    ASSERT_TRUE(events && events->prepareFile());
+    EXPECT_EQ(events->getStats().eventCount, fus->getRecordedEventCount());
+    DvsFileInfo info;
+    uint64_t first = 0, last = 0;
+    ASSERT_TRUE(events->getFileInfo(info) && events->getStartTimestamp(first) && events->getEndTimestamp(last));
+    auto video = ApsFileReader::createFileReader(names[1]);
+    ASSERT_TRUE(video);
+    EXPECT_EQ(video->getFrameCount(), fus->getRecordedFrameCount());
+    std::vector<ApsFrameIndexEntry> frames;
+    video->getFrameIndex(frames);
+    ASSERT_FALSE(frames.empty());
+    for (const auto& f : frames) {
+        EXPECT_GE(info.apsStartTimestamp + f.timestamp, first);
+        EXPECT_LE(info.apsStartTimestamp + f.timestamp, last);
+    }
+    CalibratorParameters cal;
+    EXPECT_TRUE(jsonFileToParam(names[2], cal));
+    EXPECT_EQ(cal.dvsFrameCols, 1280);
 }
 
 // Header values are single lines whatever the serial holds, so what is written reads back.

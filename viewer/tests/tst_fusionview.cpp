@@ -6,18 +6,23 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
+#include <QElapsedTimer>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
 
 #include "LiveWindowKit.h"
 #include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/DvsCamera.h"
+#include "norvale/ApsFileReader.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/FusionCamera.h"
 #include "processing/nrfusioncameradataprocessor.h"
@@ -237,6 +242,78 @@ private slots:
         QVERIFY(recorded > 0);
         QCOMPARE(countEvents(path), recorded);
         recording = path;
+    }
+
+    // A recording by hand of the full-rate fusion camera after it has streamed a while: the video's
+    // own timeline (as ffprobe and any player see it) starts at the recording's start, with no
+    // offset from the camera's start, and lasts as long as the events to within one APS frame;
+    // its frames lie within the events' span on the events' clock; the success note comes with
+    // the files complete.
+    void recordingVideoAsLongAsItsEvents() {
+        auto w = window();
+        QVERIFY(w);
+        Tips tips(w.get());
+        openCamera(w.get(), QStringLiteral("SIM-FUS-0001"));
+        QVERIFY(fusionCamera(w.get()));
+        QVERIFY(!nextImage(w.get(), 1).isNull());
+        QTest::qWait(1500); // streaming before the recording
+        QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
+        QVERIFY(button(w.get(), "pb_record")->isChecked());
+        const QString path = fusionCamera(w.get())->recordingPath();
+        QTRY_VERIFY_WITH_TIMEOUT(fusionCamera(w.get())->camera()->getRecordedFrameCount() >= 5, 30000);
+        QTest::qWait(1000);
+        QElapsedTimer stopping;
+        stopping.start();
+        QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
+        qInfo("stopping the recording took %lld ms", stopping.elapsed());
+        // The note follows the stop at once, and only when the files are there.
+        QVERIFY(tips.has(QStringLiteral("Save file success!"), NrMessageSuccess));
+        const QString base = path.left(path.size() - 4);
+
+        auto events = norvale::DvsFileReader::createFileReader(path.toStdString());
+        QVERIFY(events && events->prepareFile());
+        norvale::DvsFileInfo info;
+        uint64_t first = 0, last = 0;
+        QVERIFY(events->getFileInfo(info) && events->getStartTimestamp(first) && events->getEndTimestamp(last));
+        const uint64_t origin = info.apsStartTimestamp, frame = 100000; // the camera's APS period
+        QVERIFY2(origin > 500000, "the camera streamed before the recording");
+        QVERIFY(origin >= first && origin - first <= frame);
+
+        auto video = norvale::ApsFileReader::createFileReader((base + QStringLiteral(".mp4")).toStdString());
+        QVERIFY(video);
+        std::vector<norvale::ApsFrameIndexEntry> frames;
+        video->getFrameIndex(frames);
+        QVERIFY(frames.size() >= 5);
+        for (const auto& f : frames) // every frame is an exposure of the recording, on the events' clock
+            QVERIFY2(origin + f.timestamp >= first && origin + f.timestamp <= last,
+                     qPrintable(QStringLiteral("%1 in %2..%3").arg(origin + f.timestamp).arg(first).arg(last)));
+
+        const QString ffprobe = QStandardPaths::findExecutable(QStringLiteral("ffprobe"));
+        if (ffprobe.isEmpty())
+            QSKIP("ffprobe is not installed (scripts/deps.sh installs it)");
+        QProcess probe;
+        probe.start(ffprobe, {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_entries"),
+                              QStringLiteral("format=start_time,duration"), QStringLiteral("-of"),
+                              QStringLiteral("default=nw=1"), base + QStringLiteral(".mp4")});
+        QVERIFY(probe.waitForFinished(30000) && probe.exitCode() == 0);
+        double start = -1, duration = -1;
+        for (const QString& line : QString::fromUtf8(probe.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+            if (line.startsWith(QStringLiteral("start_time=")))
+                start = line.mid(11).toDouble();
+            if (line.startsWith(QStringLiteral("duration=")))
+                duration = line.mid(9).toDouble();
+        }
+        const QString figures = QStringLiteral("video %1 s from %2 s; events %3 us from %4 us, video origin %5 us")
+                                    .arg(duration).arg(start).arg(last - first).arg(first).arg(origin);
+        // The container adds nothing to the frames' own times: it starts at the first frame, which is
+        // the recording's first exposure (a loaded machine may skip a few at the start).
+        QVERIFY2(std::llround(start * 1e6) == int64_t(frames.front().timestamp), qPrintable(figures));
+        QVERIFY2(start >= 0 && start < 0.5, qPrintable(figures));
+        // Its timeline runs from the video's origin (a first frame after it leaves a blank start) and
+        // ends with the events: as long as they are, to within one frame.
+        QVERIFY2(std::fabs(double(origin) + duration * 1e6 - double(last)) <= frame, qPrintable(figures));
+        QVERIFY2(std::fabs(duration * 1e6 - double(last - first)) <= frame, qPrintable(figures));
+        qInfo("%s", qPrintable(figures));
     }
 
     // The recording made above plays through the fusion processor: play to the end, steps, seek,

@@ -43,7 +43,9 @@ public:
     // an encoder or disk error; a rejected frame leaves the file usable.
     bool writeFrame(const ApsFrame& frame);
     // Finishes the file; false when it could not be completed (nothing is left at path then).
-    bool close();
+    // endUs (after the last frame's timestamp; 0: none): the video ends there, the last frame
+    // shown up to it, so that it lasts as long as the recording it belongs to.
+    bool close(uint64_t endUs = 0);
 
     uint64_t framesWritten() const;
 

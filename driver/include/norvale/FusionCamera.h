@@ -63,11 +63,14 @@ public:
     void closeCamera();
 
     // Writes folder/baseName + ".raw" (events, aps_start_timestamp in its header), + ".mp4"
-    // (APS frames, timestamps since the APS stream's start) and + ".json" (the calibration), as
+    // (APS frames, timestamps since the header's aps_start_timestamp) and + ".json" (the calibration), as
     // the stream type asks (DVS: the .raw; APS: .mp4 and .json; fusion: all three). Each of them
-    // is checked before anything is written: one that exists is refused unless overwrite (the
-    // .raw then as DvsCamera::startRecording says). False, with an error log line saying why,
-    // when refused, a recording runs or a file cannot be created (nothing is left running then).
+    // is checked before anything is written: one that exists is refused unless overwrite, and is
+    // then replaced only once the new recording has succeeded (the .raw as
+    // DvsCamera::startRecording says). False, with an error log line saying why, when refused, a
+    // recording runs or a file cannot be created (nothing is left running then).
+    // stopRecording ends the .raw and the .mp4 at the same camera time, the stream's when it is
+    // called: the video lasts as long as the events (its last frame is shown up to the end).
     // The .raw stores x mirrored (getWidth() - 1 - x), as the sensor reads its columns out; the
     // event callbacks get x unmirrored, aligned with the APS image.
     bool startRecording(const std::string& folder, const std::string& baseName, STREAM_TYPE type = STREAM_FUSION,
@@ -99,8 +102,9 @@ public:
 private:
     std::shared_ptr<CameraCore> core;
     std::unique_ptr<FusionApsStream> aps;
-    mutable std::mutex calibrationMutex; // guards calibration
+    mutable std::mutex calibrationMutex; // guards calibration and jsonOnSuccess
     CalibratorParameters calibration;
+    std::string jsonOnSuccess; // the calibration file a running recording replaces when it succeeds
 };
 
 } // namespace norvale

@@ -62,7 +62,8 @@ public:
     bool startRecording(const std::string& path, uint64_t apsStartUs = 0, bool overwrite = false);
     // "" when a recording may go to path, else why not (nothing is touched).
     std::string recordingPathProblem(const std::string& path, bool overwrite) const;
-    bool stopRecording() { return storage.stopRecording(); }
+    // endUs: the recording ends at that camera time (events from then on are left out).
+    bool stopRecording(uint64_t endUs = UINT64_MAX) { return storage.stopRecording(false, endUs); }
     // Ends a recording that must not stay (a new file is removed).
     void discardRecording() { storage.stopRecording(true); }
     bool recording() const { return storage.recording(); }

@@ -21,6 +21,10 @@ int FusionApsStream::start() {
     if (!core->connected()) return -1;
     if (thread.joinable()) thread.join();
     core->device().resumeAps();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        readUntilUs = 0; // a restarted stream's clock may start again at 0
+    }
     stopRequested = false;
     active = true;
     thread = std::thread(&FusionApsStream::loop, this);
@@ -57,7 +61,7 @@ void FusionApsStream::loop() {
         if (stopRequested) break;
         std::lock_guard<std::mutex> lock(mutex);
         for (auto& cb : callbacks) cb.second(frame);
-        if (writer && frame.timestamp >= recordStartUs) {
+        if (writer && frame.timestamp >= recordStartUs && frame.timestamp < recordEndUs) {
             if (videoCount == kVideoQueue) {
                 ++droppedFrames;
             } else {
@@ -67,8 +71,12 @@ void FusionApsStream::loop() {
                 videoWake.notify_one();
             }
         }
+        readUntilUs = frame.timestamp + 1;
+        frameRead.notify_all();
     }
+    std::lock_guard<std::mutex> lock(mutex);
     active = false;
+    frameRead.notify_all();
 }
 
 void FusionApsStream::videoLoop() {
@@ -89,14 +97,16 @@ void FusionApsStream::videoLoop() {
     }
 }
 
-bool FusionApsStream::startRecording(const std::string& path, uint64_t apsStartUs) {
+bool FusionApsStream::startRecording(const std::string& path, uint64_t apsStartUs, bool overwrite) {
     std::lock_guard<std::mutex> lock(mutex);
     if (writer) return false;
     ApsVideoWriterOptions o;
     o.nominalFps = int(1000000 / kFramePeriodUs);
+    o.overwrite = overwrite;
     writer = ApsVideoWriter::create(path, kApsWidth, kApsHeight, o);
     if (!writer) return false;
     recordStartUs = apsStartUs;
+    recordEndUs = UINT64_MAX;
     recordedFrames = droppedFrames = 0;
     writeFailed = false;
     videoStop = false;
@@ -105,10 +115,16 @@ bool FusionApsStream::startRecording(const std::string& path, uint64_t apsStartU
     return true;
 }
 
-bool FusionApsStream::stopRecording() {
+bool FusionApsStream::stopRecording(uint64_t endUs) {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::unique_lock<std::mutex> lock(mutex);
         if (!writer) return false;
+        recordEndUs = endUs;
+        // The exposures begun before the end come after it (a frame follows its exposure).
+        if (endUs != UINT64_MAX)
+            frameRead.wait_for(lock, std::chrono::milliseconds(kEndWaitMs), [&] {
+                return !active || stopRequested || readUntilUs >= endUs || !core->streaming();
+            });
         videoStop = true;
     }
     videoWake.notify_all();
@@ -118,7 +134,7 @@ bool FusionApsStream::stopRecording() {
         std::lock_guard<std::mutex> lock(mutex);
         w = std::move(writer);
     }
-    const bool ok = w->close() && !writeFailed;
+    const bool ok = w->close(endUs == UINT64_MAX || endUs < recordStartUs ? 0 : endUs - recordStartUs) && !writeFailed;
     if (droppedFrames) NR_LOG(LOG_WARN, "APS video: %llu frames left out, the encoder could not keep up",
                               (unsigned long long)droppedFrames.load());
     return ok;

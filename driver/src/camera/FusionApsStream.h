@@ -32,6 +32,7 @@ public:
     // in one core's share on our 2-core machines with the event stream running (see README).
     static constexpr uint64_t kFramePeriodUs = 100000;
     static constexpr size_t kVideoQueue = 4;
+    static constexpr int kEndWaitMs = 2000;
 
     explicit FusionApsStream(std::shared_ptr<CameraCore> core);
     ~FusionApsStream();
@@ -44,9 +45,14 @@ public:
     bool removeCallback(int id);
 
     // Frames whose exposure starts at or after apsStartUs go to the video, with timestamps
-    // relative to apsStartUs. False when the file cannot be created.
-    bool startRecording(const std::string& path, uint64_t apsStartUs);
-    bool stopRecording();
+    // relative to apsStartUs. False when the file cannot be created, or exists and overwrite is
+    // not set (with overwrite it is replaced once the video is closed).
+    bool startRecording(const std::string& path, uint64_t apsStartUs, bool overwrite = false);
+    // endUs (camera time): the video ends there, as the events do. Frames of exposures that
+    // start before it are still waited for (at most kEndWaitMs, while the stream runs); later
+    // ones are left out; the last frame is shown up to endUs, so the video lasts as long as
+    // the events even when the frames before the end were skipped.
+    bool stopRecording(uint64_t endUs = UINT64_MAX);
     uint64_t framesRecorded() const { return recordedFrames.load(); }
     uint64_t framesDropped() const { return droppedFrames.load(); }
 
@@ -62,6 +68,7 @@ private:
 
     std::mutex mutex;
     std::condition_variable videoWake;
+    std::condition_variable frameRead; // readUntilUs moved or the APS thread ended
     CallbackList<std::function<void(const ApsFrame&)>> callbacks;
     std::unique_ptr<ApsVideoWriter> writer;
     std::thread videoThread;
@@ -69,6 +76,8 @@ private:
     size_t videoHead = 0, videoCount = 0;
     bool videoStop = false;
     uint64_t recordStartUs = 0;
+    uint64_t recordEndUs = UINT64_MAX; // frames from here on stay out of the video
+    uint64_t readUntilUs = 0;          // the APS thread has handled every exposure before this
     bool writeFailed = false;
     std::atomic<uint64_t> recordedFrames{0};
     std::atomic<uint64_t> droppedFrames{0};

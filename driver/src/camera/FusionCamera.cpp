@@ -1,6 +1,9 @@
 #include "norvale/FusionCamera.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <future>
 
 #include "camera/ApsRenderer.h"
 #include "camera/CameraCore.h"
@@ -86,25 +89,43 @@ bool FusionCamera::startRecording(const std::string& folder, const std::string& 
     if (video) {
         CalibratorParameters cal;
         getCalibrationParams(cal);
-        if (!aps->startRecording(base + ".mp4", apsStart) || !paramToJsonFile(cal, base + ".json")) {
+        // A calibration file that is replaced goes only when the recording has succeeded.
+        struct stat st {};
+        const bool replaceJson = ::stat((base + ".json").c_str(), &st) == 0;
+        if (!aps->startRecording(base + ".mp4", apsStart, overwrite) ||
+            (!replaceJson && !paramToJsonFile(cal, base + ".json"))) {
             aps->stopRecording();
             if (dvs) core->discardRecording(); // a recording that never began leaves no .raw
             return false;
         }
+        std::lock_guard<std::mutex> lock(calibrationMutex);
+        jsonOnSuccess = replaceJson ? base + ".json" : std::string();
     }
     return true;
 }
 
 bool FusionCamera::stopRecording(STREAM_TYPE type) {
-    bool ok = true, any = false;
-    if (type == STREAM_DVS || type == STREAM_FUSION) {
-        any = core->recording() || any;
-        if (core->recording()) ok = core->stopRecording() && ok;
-    }
-    if (type == STREAM_APS || type == STREAM_FUSION) {
-        const bool v = aps->stopRecording();
+    // Both files end where the stream is now, whatever the storage and video threads still have
+    // to write; they finish side by side.
+    const uint64_t endUs = core->deliveredUntil();
+    const bool dvs = (type == STREAM_DVS || type == STREAM_FUSION) && core->recording();
+    const bool video = type == STREAM_APS || type == STREAM_FUSION;
+    std::future<bool> videoDone;
+    if (video) videoDone = std::async(std::launch::async, [this, endUs] { return aps->stopRecording(endUs); });
+    bool ok = true, any = dvs;
+    if (dvs) ok = core->stopRecording(endUs);
+    if (video) {
+        const bool v = videoDone.get();
         any = any || v;
         ok = ok && (v || type == STREAM_FUSION);
+        std::string json;
+        CalibratorParameters cal;
+        {
+            std::lock_guard<std::mutex> lock(calibrationMutex);
+            json.swap(jsonOnSuccess);
+            cal = calibration;
+        }
+        if (!json.empty() && v && ok && !paramToJsonFile(cal, json)) ok = false;
     }
     return any && ok;
 }

@@ -95,12 +95,13 @@ bool StreamStorage::startRecording(const std::string& path, uint64_t newestUs, u
     return true;
 }
 
-bool StreamStorage::stopRecording(bool discard) {
+bool StreamStorage::stopRecording(bool discard, uint64_t endUs) {
     std::unique_lock<std::mutex> lock(mutex);
     if (!recordingOn && !pendingWriter) return false;
     if (!thread.joinable()) return false;
     stopRequested = true;
     discardRequested = discard;
+    stopAtUs = endUs;
     stopDone = false;
     wake.notify_all();
     drained.wait(lock, [&] { return stopDone; });
@@ -198,13 +199,15 @@ bool StreamStorage::record(const Event2D* b, const Event2D* e, const EventTrigge
     return true;
 }
 
-void StreamStorage::writeChunk(const EventChunk& c) {
+void StreamStorage::writeChunk(const EventChunk& c, uint64_t endUs) {
     if (!writer) return;
     const Event2D* b = firstAtOrAfter(c, recordFromUs);
-    const Event2D* e = c.events.data() + c.events.size();
+    const Event2D* e = endUs < c.endUs ? firstAtOrAfter(c, endUs) : c.events.data() + c.events.size();
     const EventTriggerIn* tb = c.triggers.data();
     const EventTriggerIn* te = tb + c.triggers.size();
     while (tb < te && tb->timestamp < recordFromUs) ++tb;
+    while (te > tb && te[-1].timestamp >= endUs) --te;
+    if (b > e) b = e;
     if (b == e && tb == te) return;
     record(b, e, tb, te);
 }
@@ -295,20 +298,23 @@ void StreamStorage::run() {
             lock.lock();
             continue;
         }
-        if (count) {
+        // A chunk wholly after a requested end waits (for the cache) until the recording is closed.
+        if (count && !(stopRequested && queue[head]->beginUs >= stopAtUs)) {
             ChunkPtr c = std::move(queue[head]);
             head = (head + 1) % kQueue;
             --count;
             queuedEvents -= c->events.size();
+            const uint64_t endUs = stopRequested ? stopAtUs : UINT64_MAX;
             lock.unlock();
-            writeChunk(*c);
+            writeChunk(*c, endUs);
             cacheChunk(*c);
             c.reset();
             lock.lock();
             continue;
         }
-        if (stopRequested) { // the queue is empty: everything up to the stop is written
+        if (stopRequested) { // everything up to the stop is written
             stopRequested = false;
+            stopAtUs = UINT64_MAX;
             lock.unlock();
             const bool discard = discardRequested;
             const bool ok = finishRecording(discard);

@@ -49,7 +49,9 @@ public:
     // Waits for the queued chunks to be written, closes the file and puts it in place. False when
     // none was running or a write failed. discard: a recording that must not stay (its companion
     // files could not be started): a new file is removed, a replaced one left as it was.
-    bool stopRecording(bool discard = false);
+    // endUs: the recording ends there (camera time): later events are left out, and a storage
+    // thread that fell behind never chases the stream that goes on meanwhile.
+    bool stopRecording(bool discard = false, uint64_t endUs = UINT64_MAX);
     bool recording() const { return recordingOn.load(); }
     bool setCache(uint16_t seconds, const std::string& folder);
     // The camera clock restarted: cached segments no longer fit the new times.
@@ -67,7 +69,7 @@ private:
     };
     void run();
     void ensureThread();
-    void writeChunk(const EventChunk& c);
+    void writeChunk(const EventChunk& c, uint64_t endUs);
     void cacheChunk(const EventChunk& c);
     void closeSegment();
     void backfill(uint64_t fromUs); // storage thread: cached events from fromUs into the recording
@@ -92,6 +94,7 @@ private:
     std::unique_ptr<detail::RecordingOutput> pendingOutput;
     bool stopRequested = false;
     bool discardRequested = false;
+    uint64_t stopAtUs = UINT64_MAX; // with stopRequested: nothing at or after it is recorded
     bool stopResult = false;
     bool stopDone = false;
     bool clearCacheRequested = false;

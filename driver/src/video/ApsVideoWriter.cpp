@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "norvale/Logger.h"
@@ -229,11 +230,12 @@ bool ApsVideoWriter::writeFrame(const ApsFrame& frame) {
     return true;
 }
 
-bool ApsVideoWriter::close() {
+bool ApsVideoWriter::close(uint64_t endUs) {
     Impl& d = *impl;
     if (!d.open) return false;
     d.open = false;
-    if (!d.encoder.finish()) {
+    const bool ends = endUs > d.lastTs && d.frames > 0 && endUs <= uint64_t(INT64_MAX);
+    if (!d.encoder.finish(ends ? int64_t(endUs) : -1)) {
         // Frames that reached a new file stay readable; a replacement never takes the old one's place.
         d.output.release(d.frames == 0 || d.output.replacing());
         return false;

@@ -260,10 +260,15 @@ int Mp4Encoder::writeHeld() {
     return rc;
 }
 
-bool Mp4Encoder::finish() {
+bool Mp4Encoder::finish(int64_t endPts) {
     if (!ctx || !out) return false;
     int rc = avcodec_send_frame(ctx.get(), nullptr);
-    if (rc < 0 || !drain(true) || (held && held->size > 0 && writeHeld() < 0)) {
+    const bool drained = rc >= 0 && drain(true);
+    if (drained && endPts >= 0 && held && held->size > 0) {
+        const int64_t end = av_rescale_q(endPts, timeBase, stream->time_base);
+        if (end > held->dts) held->duration = end - held->dts;
+    }
+    if (!drained || (held && held->size > 0 && writeHeld() < 0)) {
         closeAndRemove();
         return false;
     }

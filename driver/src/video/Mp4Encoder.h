@@ -59,8 +59,9 @@ public:
     // forceKey makes it a key frame.
     bool encodeFrame(int64_t pts, int64_t duration, bool forceKey);
 
-    // Drains the encoder, writes the index and renames the file into place.
-    bool finish();
+    // Drains the encoder, writes the index and renames the file into place. endPts (timeBase,
+    // growing file only; -1: none): the last frame is shown up to it, so the video ends there.
+    bool finish(int64_t endPts = -1);
     void abort();
 
     const std::string& codecName() const { return codec; }
