@@ -48,15 +48,6 @@ void unregisterTemporary(int& slot) {
     slot = -1;
 }
 
-const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    return "of an unknown kind";
-}
-
 // The process's umask, read without changing it (umask() would race with other threads).
 mode_t currentUmask() {
     std::ifstream status("/proc/self/status");
@@ -64,17 +55,6 @@ mode_t currentUmask() {
     while (std::getline(status, line))
         if (line.compare(0, 6, "Umask:") == 0) return mode_t(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
     return 022;
-}
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string errorText(int err) { return std::strerror(err); }
@@ -131,15 +111,15 @@ bool SafeOutputFile::open(const std::string& path, const FileIdentity& input) {
         return fail("output " + path + " is a folder name", true);
     }
     if (exists && !S_ISREG(st.st_mode))
-        return fail("output " + path + " is " + kindOf(st.st_mode) + ", not a regular file", true);
+        return fail("output " + path + " is " + fileKindText(st.st_mode) + ", not a regular file", true);
     if (exists && input.sameAs({uint64_t(st.st_dev), uint64_t(st.st_ino), true}))
         return fail("output " + path + " is the input file", true);
 
     // Short enough for any file system's name limit, whatever the output's name.
-    std::string name = nameOf(targetPath).substr(0, 200);
-    std::string pattern = folderOf(targetPath) + "/." + name + ".XXXXXX.part";
+    std::string name = nameOfPath(targetPath).substr(0, 200);
+    std::string pattern = folderOfPath(targetPath) + "/." + name + ".XXXXXX.part";
     fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
-    if (fd < 0) return fail("cannot create a temporary file in " + folderOf(targetPath) + ": " + errorText(errno), false);
+    if (fd < 0) return fail("cannot create a temporary file in " + folderOfPath(targetPath) + ": " + errorText(errno), false);
     tempPath = pattern;
     tempId = FileIdentity::ofDescriptor(fd);
     slot = registerTemporary(tempPath);
@@ -161,7 +141,7 @@ bool SafeOutputFile::commit() {
     // The output may have changed since open: a file that is not regular is still never replaced.
     struct stat st {};
     if (::stat(targetPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return fail("output " + outputPath + " is " + kindOf(st.st_mode) + ", not a regular file", true);
+        return fail("output " + outputPath + " is " + fileKindText(st.st_mode) + ", not a regular file", true);
     if (inputId.sameAs(FileIdentity::ofPath(targetPath)))
         return fail("output " + outputPath + " is the input file", true);
     if (::fsync(fd) != 0) return fail("cannot write " + outputPath + ": " + errorText(errno), false);
@@ -173,7 +153,7 @@ bool SafeOutputFile::commit() {
     unregisterTemporary(slot);
     tempPath.clear();
     // The new name reaches the disk too (best effort: not every file system syncs folders).
-    const int dir = ::open(folderOf(targetPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dir = ::open(folderOfPath(targetPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
@@ -201,7 +181,7 @@ int openRegularFile(const std::string& path, std::string& problem) {
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) problem = errorText(errno);
-    else if (!S_ISREG(st.st_mode)) problem = std::string("not a regular file (") + kindOf(st.st_mode) + ")";
+    else if (!S_ISREG(st.st_mode)) problem = std::string("not a regular file (") + fileKindText(st.st_mode) + ")";
     else problem.clear();
     if (!problem.empty()) {
         ::close(fd);
@@ -237,6 +217,26 @@ void removeTemporariesOnTerminatingSignals(const char* message) {
     action.sa_handler = onTerminatingSignal;
     sigemptyset(&action.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
+}
+
+const char* fileKindText(unsigned mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    return "of an unknown kind";
+}
+
+std::string folderOfPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOfPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace norvale

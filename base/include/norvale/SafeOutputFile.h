@@ -75,6 +75,12 @@ private:
 // (a FIFO)", "Permission denied", ...) on failure.
 NR_BASE_EXPORT int openRegularFile(const std::string& path, std::string& problem);
 
+// What a file that is not a regular file is, from its st_mode: "a folder", "a FIFO", ...
+NR_BASE_EXPORT const char* fileKindText(unsigned mode);
+// The folder part of path ("." without a slash, "/" for the root) and its last component.
+NR_BASE_EXPORT std::string folderOfPath(const std::string& path);
+NR_BASE_EXPORT std::string nameOfPath(const std::string& path);
+
 // Removes the temporary file of every SafeOutputFile open in this process. Async-signal-safe (no
 // allocation, no locks): meant for a SIGINT/SIGTERM handler that then ends the process.
 NR_BASE_EXPORT void removeLiveTemporaries() noexcept;

@@ -1,5 +1,7 @@
 #include "raw/RecordingOutput.h"
 
+#include "norvale/SafeOutputFile.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -13,26 +15,6 @@
 namespace norvale::detail {
 
 namespace {
-
-const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    return "of an unknown kind";
-}
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // What path names now, following a symbolic link: 0 (nothing there), 1 (st filled, target set)
 // or -1 (why set).
@@ -64,7 +46,7 @@ int inspect(const std::string& path, struct stat& st, std::string& target, std::
 
 // The checks of an existing output (st: what it is).
 std::string checkExisting(const std::string& path, const struct stat& st, bool overwrite, const FileIdentity& input) {
-    if (!S_ISREG(st.st_mode)) return "output " + path + " is " + kindOf(st.st_mode) + ", not a regular file";
+    if (!S_ISREG(st.st_mode)) return "output " + path + " is " + fileKindText(st.st_mode) + ", not a regular file";
     if (input.sameAs({uint64_t(st.st_dev), uint64_t(st.st_ino), true}))
         return "output " + path + " is the file the camera replays";
     if (!overwrite) return "output " + path + " exists; a recording replaces a file only when asked to overwrite it";
@@ -81,7 +63,7 @@ std::string RecordingOutput::check(const std::string& path, bool overwrite, cons
     if (found < 0) return why;
     if (found > 0) return checkExisting(path, st, overwrite, input);
     struct stat dir {};
-    const std::string folder = folderOf(path);
+    const std::string folder = folderOfPath(path);
     if (::stat(folder.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) return "folder " + folder + " of " + path + " does not exist";
     if (::access(folder.c_str(), W_OK | X_OK) != 0) return "cannot write in folder " + folder + ": " + std::strerror(errno);
     return "";
@@ -128,9 +110,9 @@ bool RecordingOutput::open(const std::string& path, bool overwrite, const FileId
     if (std::string problem = checkExisting(path, locked, overwrite, input); !problem.empty()) return fail(problem);
     if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) return fail("output " + path + " is being recorded by another recording");
 
-    std::string stem = nameOf(target);
+    std::string stem = nameOfPath(target);
     if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".raw") == 0) stem.resize(stem.size() - 4);
-    std::string pattern = folderOf(target) + "/" + stem.substr(0, 200) + ".recording-XXXXXX.raw";
+    std::string pattern = folderOfPath(target) + "/" + stem.substr(0, 200) + ".recording-XXXXXX.raw";
     fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
     if (fd < 0) return fail("cannot create a file beside " + path + ": " + std::strerror(errno));
     tempPath = pattern;
@@ -152,7 +134,7 @@ bool RecordingOutput::commit() {
         if (::rename(tempPath.c_str(), outputPath.c_str()) != 0)
             return fail("cannot replace " + outputPath + ": " + std::strerror(errno));
         tempPath.clear();
-        const int dir = ::open(folderOf(outputPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int dir = ::open(folderOfPath(outputPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dir >= 0) {
             ::fsync(dir);
             ::close(dir);

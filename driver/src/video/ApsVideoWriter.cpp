@@ -19,21 +19,6 @@ namespace norvale {
 
 namespace {
 
-const char* kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode)) return "a character device";
-    if (S_ISBLK(mode)) return "a block device";
-    return "of an unknown kind";
-}
-
-std::string folderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The file a video is written to: path itself, created exclusively, or while an existing file is
 // replaced a visible sibling renamed over it at the end. Locked while written.
 struct VideoOutput {
@@ -76,7 +61,7 @@ struct VideoOutput {
             finalPath = resolved;
         }
         if (!S_ISREG(st.st_mode))
-            return fail("output " + path + " is " + kindOf(st.st_mode) + ", not a regular file", true);
+            return fail("output " + path + " is " + fileKindText(st.st_mode) + ", not a regular file", true);
         if (!overwrite) return fail("output " + path + " exists; it is replaced only when asked to overwrite it", true);
         oldFd = ::open(finalPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (oldFd < 0) return fail("cannot open " + path + ": " + std::strerror(errno), false);
@@ -84,7 +69,7 @@ struct VideoOutput {
             return fail("output " + path + " is being recorded by another recording", true);
         std::string stem = finalPath.substr(finalPath.rfind('/') + 1);
         if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".mp4") == 0) stem.resize(stem.size() - 4);
-        std::string pattern = folderOf(finalPath) + "/" + stem.substr(0, 200) + ".recording-XXXXXX.mp4";
+        std::string pattern = folderOfPath(finalPath) + "/" + stem.substr(0, 200) + ".recording-XXXXXX.mp4";
         fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
         if (fd < 0) return fail("cannot create a file beside " + path + ": " + std::strerror(errno), false);
         writing = pattern;
