@@ -212,7 +212,7 @@ private slots:
             now.clear();
             images.clear();
             p->slotPlaybackCtrl(true);
-            QTRY_COMPARE_WITH_TIMEOUT(status.count(), round + 1, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(status.count(), round + 1, 20000);
             QCOMPARE(status.last().at(0).toBool(), false);
             QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty() &&
                                          litSpan(images.last().at(0).value<QImage>(), bg) == second, 5000);
@@ -236,7 +236,7 @@ private slots:
         QSignalSpy status(p.get(), &NrEventProcessor::signalPlayStatus);
         p->slotPlayLoop(true);
         p->slotPlaybackCtrl(true);
-        QTRY_VERIFY_WITH_TIMEOUT(now.count() >= 5, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(now.count() >= 5, 20000);
         p->slotPlaybackCtrl(false);
         QCOMPARE(status.count(), 0); // only the end of the range without loop reports a stop
         int ends = 0;
@@ -256,7 +256,7 @@ private slots:
 
         p->preFrame(); // at the start: the window starting at the lower bound again
         QCOMPARE(timestamps(now), std::vector<uint64_t>{1000});
-        QTRY_COMPARE_WITH_TIMEOUT(images.count(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(images.count(), 1, 20000);
         QCOMPARE(litSpan(images.last().at(0).value<QImage>(), bg), std::make_pair(10, 343));
 
         p->nextFrame(); // 1000 + 33333 < 50000: shows [1000, 34333) at 31303
@@ -269,7 +269,7 @@ private slots:
         QCOMPARE(now.count(), 2);
         p->setPlayPos(20000); // inside: shows [20000, 53333) at 53333
         QCOMPARE(now.last().at(0).value<uint64_t>(), uint64_t(53333));
-        QTRY_COMPARE_WITH_TIMEOUT(litSpan(images.last().at(0).value<QImage>(), bg), std::make_pair(200, 500), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(litSpan(images.last().at(0).value<QImage>(), bg), std::make_pair(200, 500), 20000);
 
         p->setFps(60); // interval 16666
         p->setFps(0);  // ignored
@@ -279,7 +279,7 @@ private slots:
         p->setAccTime(10000);
         p->nextFrame(); // [26667, 36667) at 43333
         QCOMPARE(now.last().at(0).value<uint64_t>(), uint64_t(43333));
-        QTRY_COMPARE_WITH_TIMEOUT(litSpan(images.last().at(0).value<QImage>(), bg), std::make_pair(267, 366), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(litSpan(images.last().at(0).value<QImage>(), bg), std::make_pair(267, 366), 20000);
     }
 
     void resetStopsAndShowsTheStart() {
@@ -291,7 +291,7 @@ private slots:
         QSignalSpy status(p.get(), &NrEventProcessor::signalPlayStatus);
         p->slotSetLowerTimeStamp(5000);
         p->slotPlaybackCtrl(true);
-        QTRY_VERIFY_WITH_TIMEOUT(now.count() >= 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(now.count() >= 2, 20000);
         p->slotPlaybackReset();
         QCOMPARE(now.last().at(0).value<uint64_t>(), uint64_t(5000));
         QCOMPARE(local.last().at(0).toString(), QStringLiteral("2024-05-06 07:08:09.004000"));
@@ -310,10 +310,10 @@ private slots:
         p->setFps(330); // interval 3030: many steps through the range
         p->setAccTime(3000);
         p->slotPlaybackCtrl(true);
-        QTRY_VERIFY_WITH_TIMEOUT(now.count() >= 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(now.count() >= 3, 20000);
         // The end moves below the position: the range ends there, no read past it.
         p->slotSetUpperTimeStamp(2000);
-        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 1, 20000);
         for (uint64_t t : timestamps(now))
             QVERIFY(t > 2000 && t <= 50000); // nothing is read beyond the new end
         // The start moves past the position: playback goes on from the new start.
@@ -322,7 +322,7 @@ private slots:
         now.clear();
         p->slotSetLowerTimeStamp(40000);
         p->slotPlaybackCtrl(true);
-        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 2, 20000);
         QVERIFY(!now.isEmpty());
         for (uint64_t t : timestamps(now))
             QVERIFY((t >= 43030 && t < 50000 && (t - 40000) % 3030 == 0) || t == 50000);
@@ -420,9 +420,9 @@ private slots:
         p.processEvents(b.data(), b.data() + 1); // 20000 - 0 < 33333
         p.processEvents(c.data(), c.data() + 1); // flushes at 40000
         p.processEvents(d.data(), d.data() + 1); // 60000 - 40000 < 33333
-        QTRY_COMPARE_WITH_TIMEOUT(now.count(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(now.count(), 2, 20000);
         QCOMPARE(now.last().at(0).value<uint64_t>(), uint64_t(40000));
-        QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty(), 20000);
     }
 
     void cutsARange() {
@@ -511,7 +511,7 @@ private slots:
         QSignalSpy images(p.get(), &NrEventProcessor::signalEventImage);
         p->nextFrame();
         p->nextFrame();
-        QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty(), 20000);
         const QImage img = images.last().at(0).value<QImage>();
         int lit = 0;
         for (int y = 0; y < img.height(); ++y)

@@ -4,6 +4,7 @@
 // the replay camera, keys on a live camera, the Tools menu, a cancelled export or cut, and a
 // recording of another geometry. The modal dialogs are replaced.
 #include <QAction>
+#include <QElapsedTimer>
 #include <QApplication>
 #include <QGraphicsScene>
 #include <QLabel>
@@ -80,6 +81,40 @@ double statusEventRate(QWidget* w) {
     return m.hasMatch() ? m.captured(1).toDouble() : -1.0;
 }
 
+// Waits on the stream are generous: a sanitizer build on a machine busy with other work streams
+// slowly, and a test asserts what the code controls, never how fast it ran.
+constexpr int kStreamWaitMs = 20000;
+
+// Events per microsecond of camera time (MEv/s of the sensor) over at least windowUs of camera
+// time streamed from now on; -1 when the camera does not stream that far within the wait. Unlike
+// the status bar's figure (events a second of the wall clock), this does not depend on how much
+// CPU the machine had. A window in which the camera skipped time (more than 2 s behind the clock)
+// is started again.
+double cameraEventRate(const norvale::DvsCamera& cam, uint64_t windowUs) {
+    const auto sample = [&] {
+        for (;;) { // the count and the time of the same delivered chunk
+            const uint64_t t = cam.getCameraTime();
+            const uint64_t n = cam.getDeliveredEventCount();
+            if (cam.getCameraTime() == t)
+                return std::make_pair(n, t);
+        }
+    };
+    auto from = sample();
+    double rate = -1;
+    (void)QTest::qWaitFor( // rate stays -1 when it times out
+        [&] {
+            const auto now = sample();
+            const uint64_t span = now.second - from.second;
+            if (span >= 2000000)
+                from = now;
+            else if (span >= windowUs)
+                rate = double(now.first - from.first) / double(span);
+            return rate >= 0;
+        },
+        kStreamWaitMs);
+    return rate;
+}
+
 norvale::RawFileStats statsOf(const QString& path) {
     auto reader = norvale::DvsFileReader::createFileReader(path.toStdString());
     if (!reader || !reader->prepareFile())
@@ -127,7 +162,7 @@ class TestLiveTools : public QObject {
         QTest::mouseClick(button(w, "pb_play"), Qt::LeftButton);
         QSignalSpy images(w->eventProcessor(), &NrEventProcessor::signalEventImage);
         QTest::mouseClick(button(w, "pb_next"), Qt::LeftButton);
-        if (!QTest::qWaitFor([&] { return !images.isEmpty(); }, 5000))
+        if (!QTest::qWaitFor([&] { return !images.isEmpty(); }, kStreamWaitMs))
             return {};
         return images.last().at(0).value<QImage>();
     }
@@ -193,20 +228,24 @@ private slots:
             std::lock_guard<std::mutex> lock(edgesMutex);
             edges.push_back(t);
         });
-        QTest::qWait(200); // the cache fills before the first edge is delivered
+        // The cache holds more than the 200 ms checked below before the first edge can come.
+        QTRY_VERIFY_WITH_TIMEOUT(cam->getCameraTime() > 300000, kStreamWaitMs);
         QVERIFY(cam->getTool(norvale::TOOL_TRIGGER_IN)->setParam("channel_0_enable", true));
-        QTRY_VERIFY_WITH_TIMEOUT(!requests.isEmpty(), 4000);
-        QTRY_VERIFY(w->recorder()->isRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(!requests.isEmpty(), kStreamWaitMs);
         QLabel* clock = label(w.get(), "lb_recoding_time");
-        QTRY_VERIFY(clock->isVisible());
-        QVERIFY2(QRegularExpression(QStringLiteral("^00:00:0[01]$")).match(clock->text()).hasMatch(),
-                 qPrintable(clock->text()));
-        QTRY_VERIFY_WITH_TIMEOUT(!w->recorder()->isRecording(), 4000);
+        // The recording lasts a second of the wall clock: a loaded machine may end it before
+        // this thread looks, so the clock is checked only while it runs.
+        QTRY_VERIFY_WITH_TIMEOUT(clock->isVisible() || tips.has(QStringLiteral("Recording end"), NrMessageSuccess),
+                                 kStreamWaitMs);
+        if (clock->isVisible())
+            QVERIFY2(QRegularExpression(QStringLiteral("^00:00:0\\d$")).match(clock->text()).hasMatch(),
+                     qPrintable(clock->text()));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->recorder()->isRecording(), kStreamWaitMs);
         QVERIFY(cam->getTool(norvale::TOOL_TRIGGER_IN)->setParam("channel_0_enable", false));
         QTest::mouseClick(button(w.get(), "pb_play"), Qt::LeftButton); // no more edges
         cam->removeTriggerInCallback(probe);
         QTest::qWait(50); // requests still queued
-        QTRY_VERIFY_WITH_TIMEOUT(!w->recorder()->isRecording(), 3000); // a second one may have begun
+        QTRY_VERIFY_WITH_TIMEOUT(!w->recorder()->isRecording(), kStreamWaitMs); // a second one may have begun
         QTRY_VERIFY(!clock->isVisible());
         QVERIFY(clock->text().isEmpty());
 
@@ -232,7 +271,9 @@ private slots:
         QVERIFY(stats.eventCount > 0);
         QVERIFY2(stats.firstTimestamp + 200000 < firstMatch,
                  qPrintable(QStringLiteral("file from %1, edge at %2").arg(stats.firstTimestamp).arg(firstMatch)));
-        QVERIFY(stats.lastTimestamp > firstMatch + 500000); // and the second after it
+        // and goes on past it (how much camera time a second of the wall clock holds depends on the load)
+        QVERIFY2(stats.lastTimestamp > firstMatch,
+                 qPrintable(QStringLiteral("file to %1, edge at %2").arg(stats.lastTimestamp).arg(firstMatch)));
 
         // Switched off in the settings: the callback goes, no more recordings.
         config->dvsTriggerInRecEnable = false;
@@ -255,11 +296,20 @@ private slots:
             QVERIFY(camera(w.get()));
             QLabel* clock = label(w.get(), "lb_recoding_time");
             QVERIFY(clock->isHidden());
+            QElapsedTimer sinceClick;
+            sinceClick.start();
             QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
             QVERIFY(button(w.get(), "pb_record")->isChecked());
             QVERIFY(clock->isVisible());
             QCOMPARE(clock->text(), QStringLiteral("00:00:00"));
-            QTRY_COMPARE_WITH_TIMEOUT(clock->text(), QStringLiteral("00:00:01"), 2500);
+            // It counts whole seconds of the recording: never ahead of the time since the click
+            // (a busy machine may skip a second, never show one too many).
+            QTRY_VERIFY_WITH_TIMEOUT(clock->text() != QStringLiteral("00:00:00"), kStreamWaitMs);
+            const QRegularExpressionMatch shown =
+                QRegularExpression(QStringLiteral("^00:00:(\\d\\d)$")).match(clock->text());
+            const qint64 upTo = (sinceClick.elapsed() + 500) / 1000;
+            QVERIFY2(shown.hasMatch() && shown.captured(1).toInt() >= 1 && shown.captured(1).toInt() <= upTo,
+                     qPrintable(clock->text() + QStringLiteral(" after %1 ms").arg(sinceClick.elapsed())));
             QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("recording_time_") + language).isEmpty());
             QTest::mouseClick(button(w.get(), "pb_record"), Qt::LeftButton);
             QVERIFY(!button(w.get(), "pb_record")->isChecked());
@@ -276,7 +326,10 @@ private slots:
         QVERIFY(w);
         openCamera(w.get(), "SIM-BIAS");
         QVERIFY(camera(w.get()));
-        QTRY_VERIFY_WITH_TIMEOUT(statusEventRate(w.get()) >= 0.5, 4000);
+        const std::shared_ptr<norvale::DvsCamera> cam = camera(w.get())->camera();
+        const double before = cameraEventRate(*cam, 300000);
+        QVERIFY2(before >= 0.5, qPrintable(QString::number(before)));
+        QTRY_VERIFY_WITH_TIMEOUT(statusEventRate(w.get()) >= 0, kStreamWaitMs); // the status bar has figures
         QTest::mouseClick(button(w.get(), "pb_fold_dvs_setting"), Qt::LeftButton);
         int changed = 0;
         for (auto* row : w->dvsSidebar()->findChildren<SettingBaseWithLineEdit*>()) {
@@ -293,7 +346,11 @@ private slots:
         int value = 0;
         QVERIFY(camera(w.get())->camera()->getTool(norvale::TOOL_BIASES)->getParam("bias_diff_on", value));
         QCOMPARE(value, 120);
-        QTRY_VERIFY_WITH_TIMEOUT(statusEventRate(w.get()) >= 0 && statusEventRate(w.get()) <= 0.2, 4000);
+        // Once the camera has streamed past the change, far fewer events per camera second.
+        const uint64_t changedAt = cam->getCameraTime();
+        QTRY_VERIFY_WITH_TIMEOUT(cam->getCameraTime() > changedAt + 20000, kStreamWaitMs);
+        const double after = cameraEventRate(*cam, 300000);
+        QVERIFY2(after >= 0 && after <= 0.2, qPrintable(QStringLiteral("%1 -> %2").arg(before).arg(after)));
     }
 
     // The replay camera plays a recording (640 x 480) as its live stream, shown at the sensor's
@@ -306,10 +363,10 @@ private slots:
         QSignalSpy images(w->eventProcessor(), &NrEventProcessor::signalEventImage);
         openCamera(w.get(), "SIM-REPLAY-T");
         QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
-        QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 3, 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 3, kStreamWaitMs);
         QCOMPARE(images.last().at(0).value<QImage>().size(), QSize(640, 480));
         QCOMPARE(w->imageView()->view()->scene()->sceneRect(), QRectF(0, 0, 640, 480));
-        QTRY_VERIFY_WITH_TIMEOUT(camera(w.get())->camera()->getDeliveredEventCount() > 10000, 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(camera(w.get())->camera()->getDeliveredEventCount() > 10000, kStreamWaitMs);
         QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("live_replay_640x480_en")).isEmpty());
 
         QTest::keyClick(w.get(), Qt::Key_Left);
@@ -317,7 +374,7 @@ private slots:
         QVERIFY(camera(w.get())->isStreaming());
         QVERIFY(button(w.get(), "pb_play")->isChecked());
         const int before = images.count();
-        QTRY_VERIFY_WITH_TIMEOUT(images.count() > before + 2, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(images.count() > before + 2, kStreamWaitMs);
 
         QTest::keyClick(w.get(), Qt::Key_Space);
         QVERIFY(!camera(w.get())->isStreaming());
@@ -347,7 +404,7 @@ private slots:
                 ++runs;
                 tool->show();
                 auto* list = tool->findChild<QListWidget*>(QStringLiteral("listWidget_cameras"));
-                if (!QTest::qWaitFor([&] { return list->count() > 0; }, 4000))
+                if (!QTest::qWaitFor([&] { return list->count() > 0; }, kStreamWaitMs))
                     return int(QDialog::Rejected);
                 testenv::saveScreenshot(tool, QStringLiteral("eth_tool_") + language);
                 tool->findChild<QLineEdit*>(QStringLiteral("le_ip"))->setText(QStringLiteral("192.168.1.300"));
