@@ -30,7 +30,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+// Generous by default: a sanitizer build on a busy machine is slow, and only what the code
+// controls is checked, never how fast it ran.
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 30000ms) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
@@ -295,10 +297,16 @@ TEST_F(FusionProcessorTest, ReplaysARecordingOfTheSimulatedFusionCamera) {
             std::lock_guard<std::mutex> lock(liveMutex);
             live.insert(live.end(), b, e);
         });
+        const auto streamedUntil = [&] {
+            std::lock_guard<std::mutex> lock(liveMutex);
+            return live.empty() ? uint64_t(0) : live.back().timestamp;
+        };
         ASSERT_EQ(cam->start(STREAM_FUSION), 0);
-        std::this_thread::sleep_for(200ms);
+        ASSERT_TRUE(waitFor([&] { return streamedUntil() >= 200000; }));
         ASSERT_TRUE(cam->startRecording(folder.toStdString(), "fus", STREAM_FUSION));
-        std::this_thread::sleep_for(2000ms);
+        // two seconds of the camera's time (a busy machine takes longer to stream them)
+        const uint64_t from = streamedUntil();
+        ASSERT_TRUE(waitFor([&] { return streamedUntil() >= from + 2000000; }));
         ASSERT_TRUE(cam->stopRecording(STREAM_FUSION));
         cam->closeCamera();
     }
