@@ -60,15 +60,27 @@ bool waitFor(Pred pred, std::chrono::milliseconds timeout = 20000ms) {
     return true;
 }
 
-std::vector<Event2D> collect(DvsCamera& cam, std::chrono::milliseconds total) {
+// Takes batches until done() holds (at least one batch is asked for), at most 20 s.
+template <typename Pred>
+std::vector<Event2D> collectUntil(DvsCamera& cam, Pred done) {
     std::vector<Event2D> all, batch;
-    const auto end = std::chrono::steady_clock::now() + total;
-    while (std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(30ms);
+    const auto end = std::chrono::steady_clock::now() + 20000ms;
+    do {
+        std::this_thread::sleep_for(10ms);
         if (cam.getNextBatch(batch)) all.insert(all.end(), batch.begin(), batch.end());
-    }
+    } while (!done() && std::chrono::steady_clock::now() < end);
     return all;
 }
+
+// What the hand-off still holds, appended to all (the camera stopped).
+void drain(DvsCamera& cam, std::vector<Event2D>& all) {
+    std::vector<Event2D> batch;
+    while (cam.getNextBatch(batch)) all.insert(all.end(), batch.begin(), batch.end());
+}
+
+// A reader this late loses nothing: the hand-off keeps 8 s (its cap of 4 Mi events is more than
+// 8 s of a light camera), far more than a busy machine keeps a test from reading.
+constexpr uint64_t kPatientBatchUs = 8000000;
 
 // The recording holds the live events from its first one on, x mirrored when mirrorWidth is not 0.
 void expectRecordedAs(const std::vector<Event2D>& live, const std::string& path, uint32_t mirrorWidth) {
@@ -115,24 +127,21 @@ TEST_F(CameraTest, FusionRecordingIsMirroredAndDvsRecordingIsNot) {
     }
     auto dvs = manager.openCamera("SIM-LIGHT-DVS");
     ASSERT_TRUE(dvs);
-    // The batches are the live stream only while this reader keeps up: a run in which it was
-    // late (the hand-off dropped events, as on a machine busy with other tests) is run again.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const uint64_t droppedBefore = dvs->getDroppedEventCount();
-        ASSERT_EQ(dvs->start(), 0);
-        std::vector<Event2D> live = collect(*dvs, 100ms); // the batches run before the recording starts
-        const std::string path = dir.path("dvs" + std::to_string(attempt) + ".raw");
-        ASSERT_TRUE(dvs->startRecording(path));
-        std::vector<Event2D> more = collect(*dvs, 500ms);
-        ASSERT_TRUE(dvs->stopRecording());
-        live.insert(live.end(), more.begin(), more.end());
-        more = collect(*dvs, 100ms);
-        live.insert(live.end(), more.begin(), more.end());
-        dvs->stop();
-        if (dvs->getDroppedEventCount() != droppedBefore && attempt < 2) continue;
-        expectRecordedAs(live, path, 0);
-        break;
-    }
+    // The batches are the live stream as long as the hand-off drops nothing.
+    dvs->setBatchEventsTime(kPatientBatchUs);
+    std::vector<Event2D> live;
+    dvs->getNextBatch(live); // the hand-off begins
+    ASSERT_EQ(dvs->start(), 0);
+    live = collectUntil(*dvs, [&] { return dvs->getCameraTime() >= 100000; }); // before the recording
+    const std::string path = dir.path("dvs.raw");
+    ASSERT_TRUE(dvs->startRecording(path));
+    std::vector<Event2D> more = collectUntil(*dvs, [&] { return dvs->getRecordedEventCount() > 50000; });
+    ASSERT_TRUE(dvs->stopRecording());
+    dvs->stop();
+    live.insert(live.end(), more.begin(), more.end());
+    drain(*dvs, live);
+    EXPECT_EQ(dvs->getDroppedEventCount(), 0u);
+    expectRecordedAs(live, path, 0);
 }
 
 TEST_F(CameraTest, DefaultCamerasAreListedAndOpenOnce) {
@@ -174,30 +183,54 @@ TEST_F(CameraTest, TwoCamerasStreamAtOnceWithStatistics) {
     ASSERT_TRUE(a && b);
     EXPECT_EQ(a->getWidth(), 1280);
     EXPECT_EQ(a->getHeight(), 720);
-    std::atomic<int> stats{0};
-    std::atomic<uint64_t> rate{0}, bandwidth{0};
+    // The first figures: what they say, the events delivered by then, and when they came.
+    struct Figures {
+        NrStatisticInfo info;
+        uint64_t delivered = 0;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::mutex m;
+    std::vector<Figures> figures;
     a->setStatisticInfoCallback([&](const NrStatisticInfo& i) {
-        ++stats;
-        rate = i.eventRate;
-        bandwidth = i.bandwidth;
+        Figures f{i, a->getDeliveredEventCount(), std::chrono::steady_clock::now()};
+        std::lock_guard<std::mutex> l(m);
+        figures.push_back(f);
     });
     std::vector<Event2D> fromB, batch;
+    a->setBatchEventsTime(kPatientBatchUs);
     a->getNextBatch(batch);
     b->getNextBatch(batch);
+    const uint64_t deliveredBefore = a->getDeliveredEventCount();
+    const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(a->start(), 0);
     ASSERT_EQ(b->start(), 0);
-    std::vector<Event2D> fromA = collect(*a, 1300ms);
+    std::vector<Event2D> fromA = collectUntil(*a, [&] {
+        std::lock_guard<std::mutex> l(m);
+        return !figures.empty();
+    });
     while (b->getNextBatch(batch)) fromB.insert(fromB.end(), batch.begin(), batch.end());
     EXPECT_EQ(a->stop(), 0);
     EXPECT_EQ(b->stop(), 0);
-    ASSERT_GT(fromA.size(), 200000u);
-    EXPECT_LT(fromA.front().timestamp, 200000u); // the clock starts near 0
+    drain(*a, fromA);
+    // the batches are the whole stream, in time order, from a clock that starts near 0
+    ASSERT_FALSE(fromA.empty());
+    EXPECT_EQ(a->getDroppedEventCount(), 0u);
+    EXPECT_EQ(fromA.size(), a->getDeliveredEventCount() - deliveredBefore);
+    EXPECT_LT(fromA.front().timestamp, 200000u);
     for (size_t i = 1; i < fromA.size(); ++i) ASSERT_LE(fromA[i - 1].timestamp, fromA[i].timestamp);
-    EXPECT_GE(stats.load(), 1);
-    // the figures match what was delivered (a second or so of it)
-    EXPECT_GT(rate.load(), a->getDeliveredEventCount() / 3);
-    EXPECT_LT(rate.load(), a->getDeliveredEventCount() * 2);
-    EXPECT_GT(bandwidth.load(), rate.load() * 2); // at least a word per event
+    // The first figures count every event since the start over at least a second and at most the
+    // time since the start: exact bounds however busy the machine (how many events a second the
+    // camera reaches is the camera benchmark's figure).
+    std::lock_guard<std::mutex> l(m);
+    ASSERT_FALSE(figures.empty());
+    const Figures& first = figures.front();
+    const uint64_t counted = first.delivered - deliveredBefore;
+    const double upTo = std::chrono::duration<double>(first.at - started).count();
+    ASSERT_GE(upTo, 1.0);
+    EXPECT_GT(first.info.eventRate, 0u);
+    EXPECT_LE(first.info.eventRate, counted);
+    EXPECT_GE(first.info.eventRate, uint64_t(double(counted) / upTo));
+    EXPECT_GT(first.info.bandwidth, first.info.eventRate * 2); // at least a word per event
     EXPECT_FALSE(fromB.empty());
 }
 
@@ -264,7 +297,7 @@ TEST_F(CameraTest, UnplugEndsStreamingAndLeavesTheRecordingReadable) {
     ASSERT_EQ(cam->start(), 0);
     const std::string path = dir.path("unplugged.raw");
     ASSERT_TRUE(cam->startRecording(path));
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(waitFor([&] { return cam->getRecordedEventCount() > 20000; }));
     cam->simulateUnplug();
     EXPECT_FALSE(cam->isConnected());
     EXPECT_EQ(cam->start(), -1);

@@ -7,6 +7,28 @@ import pytest
 import norvale
 
 
+def stream_for(cam, enough, step):
+    """Calls step() for a second of the wall clock and then until enough() holds: a busy machine
+    streams less in a second. At most 30 s."""
+    start = time.monotonic()
+    while time.monotonic() < start + 1.0 or (not enough() and time.monotonic() < start + 30.0):
+        step()
+
+
+def assert_batches_are_runs_of(stream, batches):
+    """Each non-empty batch is a run of consecutive events of stream, in order: a reader that fell
+    behind lost whole stretches between batches (counted as dropped), never events inside one."""
+    pos = 0
+    for b in batches:
+        if not len(b):
+            continue
+        j = max(pos, int(np.searchsorted(stream["t"], b["t"][0], side="left")))
+        while j < len(stream) and stream["t"][j] == b["t"][0] and not np.array_equal(stream[j:j + len(b)], b):
+            j += 1
+        assert j < len(stream) and np.array_equal(stream[j:j + len(b)], b), f"batch at t={b['t'][0]} not in the file"
+        pos = j + len(b)
+
+
 @pytest.fixture
 def serial(tmp_path, monkeypatch):
     # only the built-in simulated cameras, whatever the user's own camera file holds
@@ -66,9 +88,7 @@ def test_stream_tools_and_record(serial, tmp_path):
         assert norvale.RawFile(out).info["events"] == 1  # replaced only once the recording succeeds
         cam.start()
         got = []
-        end = time.monotonic() + 1.0
-        while time.monotonic() < end:
-            got.append(cam.next_batch(timeout=0.2))
+        stream_for(cam, lambda: sum(len(b) for b in got) > 1000, lambda: got.append(cam.next_batch(timeout=0.2)))
         cam.stop()
         while len(got[-1]):  # what came before the stop
             got.append(cam.next_batch(timeout=0.05))
@@ -78,12 +98,12 @@ def test_stream_tools_and_record(serial, tmp_path):
         assert len(ev) > 1000
         assert np.all(np.diff(ev["t"].astype(np.int64)) >= 0)
         assert ev["x"].max() < cam.width and ev["y"].max() < cam.height
-        assert cam.dropped_events == 0
-        # the file holds what the camera says it wrote, which is what it streamed
+        # the file holds what the camera says it wrote, which is what it streamed; what this reader
+        # got is that stream but for what it dropped when a busy machine held it back
         f = norvale.RawFile(out)
         assert recorded > 0 and f.info["events"] == recorded == cam.recorded_events
-        assert recorded == len(ev)
-        assert np.array_equal(f.read_all(), ev)
+        assert recorded == cam.delivered_events == len(ev) + cam.dropped_events
+        assert_batches_are_runs_of(f.read_all(), [b.astype(norvale.EVENT_DTYPE) for b in got])
         with pytest.raises(ValueError):
             cam.stop_recording()
     norvale.Camera(serial).close()  # released by the with block
@@ -112,12 +132,15 @@ def test_fusion_camera_streams_events_and_aps_frames(serial, tmp_path):
         cam.record(str(base) + ".raw")
         cam.start()
         batches, frames = [], []
-        end = time.monotonic() + 1.0
-        while time.monotonic() < end:
+
+        def step():
             batches.append(cam.next_batch(timeout=0.05))
             frame = cam.next_frame(timeout=0)
             if frame is not None:
                 frames.append(frame)
+
+        stream_for(cam, lambda: sum(len(b) for b in batches) > 1000 and len(frames) >= 2 and cam.recorded_frames >= 1,
+                   step)
         cam.stop()
         while len(batches[-1]):
             batches.append(cam.next_batch(timeout=0.05))
@@ -128,9 +151,9 @@ def test_fusion_camera_streams_events_and_aps_frames(serial, tmp_path):
         ev = np.concatenate(batches)
         assert len(ev) > 1000 and np.all(np.diff(ev["t"].astype(np.int64)) >= 0)
         assert ev["x"].max() < cam.width and ev["y"].max() < cam.height
-        assert cam.dropped_events == 0 and cam.delivered_events == len(ev) == recorded
+        assert cam.delivered_events == len(ev) + cam.dropped_events == recorded
         # frames: in order, on the events' clock, read-only pixels sharing the camera's buffer
-        assert len(frames) >= 2 and cam.recorded_frames >= 1  # 10 per second; a slow build renders fewer
+        assert len(frames) >= 2 and cam.recorded_frames >= 1
         times = [t for t, _ in frames]
         assert times == sorted(times) and ev["t"][0] <= times[-1] <= ev["t"][-1]
         image = frames[-1][1]
@@ -141,8 +164,9 @@ def test_fusion_camera_streams_events_and_aps_frames(serial, tmp_path):
         # the recording: events as streamed (the file keeps the sensor's mirrored columns), video
         # and calibration beside it
         f = norvale.RawFile(str(base) + ".raw")
-        a = f.read_all()
-        assert np.array_equal(a["t"], ev["t"]) and np.array_equal(a["x"], cam.width - 1 - ev["x"])
-        assert np.array_equal(a["y"], ev["y"]) and np.array_equal(a["p"], ev["p"])
+        a = f.read_all().copy()
+        assert len(a) == recorded
+        a["x"] = cam.width - 1 - a["x"]
+        assert_batches_are_runs_of(a, batches)
         assert (tmp_path / "fusion.mp4").stat().st_size > 0 and (tmp_path / "fusion.json").stat().st_size > 0
     assert norvale.Camera(fusion[0]).fusion  # released by the with block
