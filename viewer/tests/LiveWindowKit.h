@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 #include "Utility/nrfilerecorder.h"
@@ -35,6 +36,23 @@ inline int chooseCamera(CamerasList* list, const QString& serial) {
             rows->setCurrentRow(i);
     return rows->currentRow() >= 0 ? QDialog::Accepted : QDialog::Rejected;
 }
+
+// The main window with its modal dialogs answered by the test: the camera list picks serial, the
+// file dialog returns nextFile, every other dialog goes to onDialog (rejected without one).
+class TestWindow : public MainWidget {
+public:
+    QString serial;
+    QString nextFile;
+    std::function<int(QDialog*)> onDialog;
+
+protected:
+    QString chooseRecordingFile() override { return nextFile; }
+    int execDialog(QDialog* dialog) override {
+        if (auto* list = qobject_cast<CamerasList*>(dialog))
+            return chooseCamera(list, serial);
+        return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
+    }
+};
 
 inline QPushButton* button(QWidget* w, const char* name) { return w->findChild<QPushButton*>(QLatin1String(name)); }
 inline QLabel* label(QWidget* w, const char* name) { return w->findChild<QLabel*>(QLatin1String(name)); }

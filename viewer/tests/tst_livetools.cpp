@@ -47,20 +47,7 @@
 
 namespace {
 
-class TestWindow : public MainWidget {
-public:
-    QString serial;                       // the camera list's row to accept
-    QString nextFile;                     // the recording the file dialog returns
-    std::function<int(QDialog*)> onDialog; // every other modal dialog
-
-protected:
-    QString chooseRecordingFile() override { return nextFile; }
-    int execDialog(QDialog* dialog) override {
-        if (auto* list = qobject_cast<CamerasList*>(dialog))
-            return livekit::chooseCamera(list, serial);
-        return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
-    }
-};
+using livekit::TestWindow;
 
 using livekit::button;
 using livekit::label;

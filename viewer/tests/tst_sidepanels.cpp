@@ -47,20 +47,7 @@ namespace {
 const QString kDvs = QStringLiteral("SIM-LIGHT-DVS");
 const QString kFusion = QStringLiteral("SIM-LIGHT-FUS");
 
-class TestWindow : public MainWidget {
-public:
-    QString serial;
-    QString nextFile;
-    std::function<int(QDialog*)> onDialog; // every other modal dialog
-
-protected:
-    QString chooseRecordingFile() override { return nextFile; }
-    int execDialog(QDialog* dialog) override {
-        if (auto* list = qobject_cast<CamerasList*>(dialog))
-            return livekit::chooseCamera(list, serial);
-        return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
-    }
-};
+using livekit::TestWindow;
 
 bool openCamera(TestWindow* w, const QString& serial) {
     w->serial = serial;
