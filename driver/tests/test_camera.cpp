@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "TestFiles.h"
+#include "WaitFor.h"
 #include "norvale/ApsFileReader.h"
 #include "norvale/DvsCameraManager.h"
 #include "norvale/DvsFileReader.h"
@@ -47,17 +48,6 @@ uint64_t fileEvents(const std::string& path, uint64_t* first = nullptr, std::vec
     if (first) r->getStartTimestamp(*first);
     if (trig) r->getTriggerList(*trig);
     return r->getStats().eventCount;
-}
-
-// Polls until pred holds or timeout passes (the machine may be busy: cameras then lag the clock).
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds timeout = 20000ms) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
 }
 
 // Takes batches until done() holds (at least one batch is asked for), at most 20 s.

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "TestFiles.h"
+#include "WaitFor.h"
 #include "norvale/ApsFileReader.h"
 #include "norvale/DvsCameraManager.h"
 #include "norvale/DvsFileReader.h"
@@ -22,16 +23,6 @@ using namespace norvale;
 using namespace std::chrono_literals;
 
 namespace {
-
-template <typename Pred>
-bool waitFor(Pred pred, std::chrono::milliseconds timeout = 20000ms) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 // A 640 x 480 recording: a diagonal sweep, 200 events a millisecond for a second.
 void writeSmallGeometryFile(const std::string& path) {
