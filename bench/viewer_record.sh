@@ -1,9 +1,13 @@
 #!/bin/bash
 # Recording through the real viewer (minutes, not for the test suite): a live simulated camera on a
-# virtual X server, recorded with the record button for SECONDS, then a second recording during
-# which the viewer is killed with SIGKILL. For each file: what nrraw reads from it, against the
-# camera's rate in the status bar and the wall-clock time the recording ran. Needs Xvfb, xdotool.
-# usage: bench/viewer_record.sh [BUILD] [SECONDS] [SERIAL]
+# virtual X server, recorded with the record button for SECONDS (0 leaves this out), then KILLS
+# recordings (default 10) during each of which the viewer is killed with SIGKILL 5 s in (and then
+# started again). For each file: what nrraw reads from it, against the camera's rate in the status
+# bar and the wall-clock time the recording ran; for a killed one, whether it (and a fusion
+# camera's video) opens and the camera time lost at its end: the camera clock at the kill (it runs
+# with the wall clock from the viewer's log line "streams; its clock starts at 0") less the file's
+# last event. Needs Xvfb, xdotool, ffprobe.
+# usage: bench/viewer_record.sh [BUILD] [SECONDS] [SERIAL]   (SIM-FUS-0020: a fusion camera at 20 Mev/s)
 set -u
 build=$(realpath "${1:-build/release}")
 seconds=${2:-60}
@@ -28,6 +32,7 @@ report() { # file, wall-clock ms the recording ran, camera rate
     "mean in the file $(awk -v e="$events" -v s="$span" 'BEGIN {printf "%.2f", e / s}') MEv/s; largest gap $gap"
 }
 
+if [ "$seconds" != 0 ]; then
 echo "== $serial: recording for $seconds s, load average $(cut -d' ' -f1 /proc/loadavg)"
 mark=$(wc -l < "$work/stats.txt")
 t0=$(now_ms)
@@ -40,16 +45,60 @@ file=$(newest)
 [ -z "$file" ] && { echo "no recording was written"; exit 1; }
 report "$file" $((t1 - t0)) "$(camera_rate "$mark")"
 rm -f "$file"
+fi
 
-kill_after=$((seconds / 3 + 1))
-echo "== killing the viewer with SIGKILL $kill_after s into a recording"
-mark=$(wc -l < "$work/stats.txt")
-t0=$(now_ms)
-record_button
-sleep "$kill_after"
-kill -9 $pid
-t1=$(now_ms)
-wait $pid 2> /dev/null
-file=$(newest)
-[ -z "$file" ] && { echo "no recording was written"; exit 1; }
-report "$file" $((t1 - t0)) "$(camera_rate "$mark")"
+# epoch seconds of the last "streams; its clock starts at 0" in the viewer's log ([HH:MM:SS.mmm])
+clock_zero() {
+  local t z
+  t=$(grep "streams; its clock starts at 0" "$work/log.txt" | tail -1 | sed -n 's/^\[\([0-9:.]*\)\].*/\1/p')
+  [ -z "$t" ] && return
+  z=$(date -d "$(date +%F) $t" +%s.%N)
+  # a log line from before midnight
+  awk -v z="$z" -v now="$EPOCHREALTIME" 'BEGIN {printf "%.6f", (z > now ? z - 86400 : z)}'
+}
+
+# The video's frames and its last frame in camera time (the video's times start at the .raw
+# header's "aps start timestamp"), against the clock at the kill ($at_kill).
+video_figures() {
+  local start last
+  start=$(sed -n 's/^aps start timestamp: \([0-9]*\).*/\1/p' "$work/info.txt")
+  last=$(sed -n 's/^last timestamp: \([0-9]*\) us/\1/p' "$work/aps.txt")
+  echo "video opens: $(sed -n 's/^frames: //p' "$work/aps.txt") frames ($1 decoded), the last at $((${start:-0} + last)) us," \
+    "$(( (at_kill - ${start:-0} - last) / 1000 )) ms before the kill"
+}
+kills=${KILLS:-10}
+echo "== $serial: $kills recordings killed with SIGKILL 5 s in"
+worst=0
+for k in $(seq "$kills"); do
+  [ "$k" -gt 1 ] && start_viewer
+  load=$(cut -d' ' -f1 /proc/loadavg)
+  record_button
+  sleep 5
+  t_kill=$EPOCHREALTIME
+  kill -9 $pid
+  wait $pid 2> /dev/null
+  file=$(newest)
+  t_zero=$(clock_zero)
+  if [ -z "$file" ] || [ -z "$t_zero" ]; then echo "RESULT kill $k: no recording or no clock line"; worst=999999; continue; fi
+  if ! "$nrraw" info "$file" > "$work/info.txt"; then echo "RESULT kill $k: $file does not open"; worst=999999; continue; fi
+  last=$(sed -n 's/^last timestamp: \([0-9]*\) us/\1/p' "$work/info.txt")
+  events=$(sed -n 's/^events: //p' "$work/info.txt")
+  at_kill=$(awk -v a="$t_zero" -v b="$t_kill" 'BEGIN {printf "%.0f", (b - a) * 1e6}')
+  lost=$(( at_kill > last ? (at_kill - last) / 1000 : 0 ))
+  line="kill $k (load $load): $events events, last at $last us; camera clock at the kill $at_kill us: $lost ms lost"
+  video=${file%.raw}.mp4
+  if [ -e "$video" ] || [[ "$serial" == SIM-FUS-* ]]; then
+    if "$nrraw" aps-info "$video" > "$work/aps.txt" 2>&1 &&
+       decoded=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$video") &&
+       [ "${decoded:-0}" -gt 0 ]; then
+      line="$line; $(video_figures "$decoded")"
+    else
+      line="$line; THE VIDEO DOES NOT OPEN"
+      lost=999999
+    fi
+  fi
+  echo "$line"
+  [ "$lost" -gt "$worst" ] && worst=$lost
+  rm -f "$work"/recordings/*
+done
+if [ "$worst" -le 500 ]; then echo "RESULT kill: worst loss $worst ms"; else echo "RESULT kill: MORE LOST OR A FILE DOES NOT OPEN (worst $worst ms)"; fi

@@ -1,14 +1,16 @@
 # Sourced by the viewer's load runs: starts a virtual X server and the Release viewer with a live
 # simulated camera, and finds its main window. Needs Xvfb and xdotool.
 # In: build (the build folder), serial. Out: work (a temporary folder, removed at exit), pid (the
-# viewer), win (its main window); the viewer's standard error in $work/stats.txt. Recordings go to
-# $work/recordings.
+# viewer), win (its main window); the viewer's standard error in $work/stats.txt, its log (standard
+# output) in $work/log.txt, both appended to. Recordings go to $work/recordings. start_viewer
+# starts it again (after it was killed) on the same X server.
 work=$(mktemp -d /tmp/norvale_viewer_run_XXXXXX)
 trap 'kill $pid $xpid 2>/dev/null; rm -rf "$work"' EXIT
 cat > "$work/cameras.json" <<'JSON'
 {"cameras": [
   {"serial": "SIM-DVS-0020", "kind": "dvs", "event_rate": 20},
-  {"serial": "SIM-DVS-0050", "kind": "dvs", "event_rate": 50}
+  {"serial": "SIM-DVS-0050", "kind": "dvs", "event_rate": 50},
+  {"serial": "SIM-FUS-0020", "kind": "fusion", "event_rate": 20}
 ]}
 JSON
 export NORVALE_SIMULATED_CAMERAS=$work/cameras.json NORVALE_DISPLAY_STATS=1
@@ -21,20 +23,24 @@ xpid=$!
 export DISPLAY=$display
 sleep 1
 cd "$work"
-"$build/bin/viewer" --camera "$serial" 2> "$work/stats.txt" > /dev/null &
-pid=$!
-# the main window (the start dialog before it has the same name but is smaller)
-win=""
-for i in $(seq 200); do
-  for w in $(xdotool search --onlyvisible --name NorvaleCamView 2> /dev/null); do
-    [ "$(xdotool getwindowgeometry --shell "$w" | sed -n 's/^WIDTH=//p')" -ge 1000 ] && win=$w
+start_viewer() {
+  "$build/bin/viewer" --camera "$serial" 2>> "$work/stats.txt" >> "$work/log.txt" &
+  pid=$!
+  # the main window (the start dialog before it has the same name but is smaller); a busy machine
+  # may take a while
+  win=""
+  for i in $(seq 600); do
+    for w in $(xdotool search --onlyvisible --name NorvaleCamView 2> /dev/null); do
+      [ "$(xdotool getwindowgeometry --shell "$w" | sed -n 's/^WIDTH=//p')" -ge 1000 ] && win=$w
+    done
+    [ -n "$win" ] && break
+    sleep 0.1
   done
-  [ -n "$win" ] && break
-  sleep 0.1
-done
-[ -z "$win" ] && { echo "the main window did not appear"; exit 1; }
-sleep 3 # the camera opens and streams
-eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
+  [ -z "$win" ] && { echo "the main window did not appear; the viewer's last words:"; tail -5 "$work/stats.txt"; exit 1; }
+  sleep 3 # the camera opens and streams
+  eval "$(xdotool getwindowgeometry --shell "$win")" # X, Y, WIDTH, HEIGHT
+}
+start_viewer
 
 ticks() { awk '{print $14 + $15}' /proc/$pid/stat; }
 rss() { awk '/VmRSS/ {print int($2 / 1024)}' /proc/$pid/status; }

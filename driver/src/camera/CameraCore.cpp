@@ -40,6 +40,8 @@ int CameraCore::start() {
     // a running recording keeps the clock going: its file must stay in time order
     const bool restart = !storage.recording();
     dev->startStream(restart);
+    // the log line's wall-clock time is where camera time 0 lies (load runs measure against it)
+    if (restart) NR_LOG(LOG_INFO, "camera %s streams; its clock starts at 0", desc.serial.c_str());
     handoff.clear();
     if (restart) storage.streamRestarted();
     statEvents = statBytes = 0;
