@@ -15,6 +15,7 @@
 
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventGenerator.h"
+#include "norvale/RawCut.h"
 
 using namespace norvale;
 
@@ -116,7 +117,7 @@ void runCut(benchmark::State& state, uint64_t seconds) {
     reader->getEndTimestamp(last);
     const uint64_t mid = first + (last - first) / 2, half = seconds * 500'000;
     for (auto _ : state)
-        if (!reader->exportRawFile(mid - half, mid + half - 1, kCut)) return state.SkipWithError("cut failed");
+        if (!cutRawFile(*reader, mid - half, mid + half - 1, kCut)) return state.SkipWithError("cut failed");
     std::ifstream f(kCut, std::ios::binary | std::ios::ate);
     state.counters["out_MB"] = double(f.tellg()) / 1e6;
     std::remove(kCut.c_str());

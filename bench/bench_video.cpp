@@ -177,7 +177,7 @@ static void BM_ExportVideo720p(benchmark::State& state) {
 BENCHMARK(BM_ExportVideo720p)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // The real path: a recording generated at 10 Mev/s into /tmp (EVT 3.0, brought into the page
-// cache, deleted afterwards), prepared, then DvsFileReader::exportVideo with the default options.
+// cache, deleted afterwards), prepared, then exportFileToVideo with the default options.
 // Generation and preparation are reported apart (gen_file_s, prepare_s) and not in the export.
 static void BM_ExportRawFile720p(benchmark::State& state) {
     const uint64_t seconds = exportSeconds(state);
@@ -214,7 +214,7 @@ static void BM_ExportRawFile720p(benchmark::State& state) {
     state.counters["Mevents"] = double(reader->getStats().eventCount) / 1e6;
 
     timeExport(state, double(last - first + 1) / 1e6, out, [&](VideoExportStats& stats) {
-        return reader->exportVideo(first, last, out, VideoExportOptions{}, &stats);
+        return exportFileToVideo(*reader, first, last, out, VideoExportOptions{}, &stats);
     });
 }
 BENCHMARK(BM_ExportRawFile720p)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

@@ -17,6 +17,8 @@
 
 #include "norvale/DvsFileReader.h"
 #include "norvale/Logger.h"
+#include "norvale/RawCut.h"
+#include "norvale/VideoExporter.h"
 
 using namespace norvale;
 
@@ -90,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 // The first event at or after a is no later than any read from [a, b].
                 for (const Event2D& e : want)
                     if (e.timestamp < next) std::abort();
-                if (reader->exportRawFile(a, b, cut)) {
+                if (cutRawFile(*reader, a, b, cut)) {
                     auto back = DvsFileReader::createFileReader(cut);
                     std::vector<Event2D> got;
                     if (!back || !back->prepareFile() || !back->readRange(0, UINT64_MAX, got)) std::abort();
@@ -103,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 o.fps = 1;
                 o.slowMotion = 0.001; // 1000 s of events per frame: few frames whatever the range
                 o.codec = VideoCodecChoice::Mpeg4;
-                reader->exportVideo(a, b, video, o);
+                exportFileToVideo(*reader, a, b, video, o);
             }
         }
     }

@@ -1,4 +1,5 @@
-// DvsFileReader: the real recordings, seeking and reading windows, cuts, damaged input.
+// DvsFileReader: the real recordings, seeking and reading windows, cuts (cutRawFile and the
+// reader's exportRawFile), damaged input.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventGenerator.h"
 #include "norvale/RawFileWriter.h"
+#include "norvale/RawCut.h"
 #include "norvale/RawHeader.h"
 
 using namespace norvale;
@@ -168,7 +170,7 @@ TEST(DvsFileReader, CutsKeepExactlyTheRange) {
     const uint64_t first = rec.events.front().timestamp, last = rec.events.back().timestamp;
     const uint64_t s = first + 123'457, e = first + 345'678;
 
-    ASSERT_TRUE(r->exportRawFile(s, e, dir.path("cut.raw")));
+    ASSERT_TRUE(cutRawFile(*r, s, e, dir.path("cut.raw")));
     EXPECT_FALSE(std::filesystem::exists(dir.path("cut.raw.part")));
     auto c = openPrepared(dir.path("cut.raw"));
     ASSERT_TRUE(c);
@@ -188,11 +190,11 @@ TEST(DvsFileReader, CutsKeepExactlyTheRange) {
               std::string::npos);
 
     // a range beyond the file, and a range without events: a valid file with a header only
-    ASSERT_TRUE(r->exportRawFile(last + 10, last + 1000, dir.path("empty.raw")));
+    ASSERT_TRUE(cutRawFile(*r, last + 10, last + 1000, dir.path("empty.raw")));
     auto em = openPrepared(dir.path("empty.raw"));
     ASSERT_TRUE(em);
     EXPECT_EQ(em->getStats().eventCount, 0u);
-    ASSERT_TRUE(r->exportRawFile(0, UINT64_MAX, dir.path("all.raw")));
+    ASSERT_TRUE(cutRawFile(*r, 0, UINT64_MAX, dir.path("all.raw")));
     auto all = openPrepared(dir.path("all.raw"));
     ASSERT_TRUE(all);
     all->readRange(0, UINT64_MAX, got);
@@ -200,11 +202,11 @@ TEST(DvsFileReader, CutsKeepExactlyTheRange) {
 
     // never over the input, never a partial output
     const std::string before = readBytes(dir.path("src.raw"));
-    EXPECT_FALSE(r->exportRawFile(s, e, dir.path("src.raw")));
+    EXPECT_FALSE(cutRawFile(*r, s, e, dir.path("src.raw")));
     EXPECT_EQ(readBytes(dir.path("src.raw")), before);
-    EXPECT_FALSE(r->exportRawFile(s, e, dir.path("missing/cut.raw")));
+    EXPECT_FALSE(cutRawFile(*r, s, e, dir.path("missing/cut.raw")));
     EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
-    EXPECT_FALSE(r->exportRawFile(e, s, dir.path("backwards.raw")));
+    EXPECT_FALSE(cutRawFile(*r, e, s, dir.path("backwards.raw")));
     EXPECT_FALSE(std::filesystem::exists(dir.path("backwards.raw")));
     // A video of the same range, from the same reader after the cuts.
     EXPECT_TRUE(r->exportVideo(s, e, dir.path("v.mp4")));
@@ -280,7 +282,7 @@ std::string cutEqualsRange(DvsFileReader& src, uint64_t s, uint64_t e, const std
     std::vector<Event2D> want, got;
     std::vector<EventTriggerIn> wantTrig;
     EXPECT_TRUE(src.readRange(s, e + 1, want, &wantTrig));
-    EXPECT_TRUE(src.exportRawFile(s, e, out));
+    EXPECT_TRUE(cutRawFile(src, s, e, out));
     auto c = openPrepared(out);
     if (!c) {
         ADD_FAILURE() << "cut unreadable";
@@ -466,7 +468,7 @@ TEST(DvsFileReader, AFileThatShrankAfterIndexingFailsEveryRead) {
     std::vector<Event2D> ev;
     EXPECT_FALSE(r->readRange(first, last + 1, ev));
     EXPECT_EQ(r->readEvents(first, last - first + 1), nullptr);
-    EXPECT_FALSE(r->exportRawFile(first, last, dir.path("cut.raw")));
+    EXPECT_FALSE(cutRawFile(*r, first, last, dir.path("cut.raw")));
     EXPECT_FALSE(std::filesystem::exists(dir.path("cut.raw")));
     // the part still there reads as before
     EXPECT_TRUE(r->readRange(first, first + 1000, ev));

@@ -20,7 +20,9 @@
 #include "norvale/ApsVideoWriter.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventGenerator.h"
+#include "norvale/RawCut.h"
 #include "norvale/RawFileWriter.h"
+#include "norvale/VideoExporter.h"
 
 using namespace norvale;
 namespace fs = std::filesystem;
@@ -51,12 +53,12 @@ struct OutputSafetyTest : ::testing::Test {
     }
     bool cut(const std::string& from, const std::string& to) {
         auto r = open(from);
-        return r && r->exportRawFile(0, UINT64_MAX, to);
+        return r && cutRawFile(*r, 0, UINT64_MAX, to);
     }
     bool video(const std::string& from, const std::string& to) {
         auto r = open(from);
         uint64_t a = 0, b = 0;
-        return r && r->getStartTimestamp(a) && r->getEndTimestamp(b) && r->exportVideo(a, b, to, smallVideo());
+        return r && r->getStartTimestamp(a) && r->getEndTimestamp(b) && exportFileToVideo(*r, a, b, to, smallVideo());
     }
     // Names in the folder that look like a temporary of ours.
     std::vector<std::string> temporaries() const {
@@ -172,14 +174,14 @@ TEST_F(OutputSafetyTest, FifoAndFolderInputsAreRefusedAtOnce) {
 TEST_F(OutputSafetyTest, CancelledAndFailedWritesLeaveNothingBehind) {
     auto reader = open(input);
     ASSERT_TRUE(reader);
-    EXPECT_FALSE(reader->exportRawFile(0, UINT64_MAX, dir.path("c.raw"), [](double) { return false; }));
+    EXPECT_FALSE(cutRawFile(*reader, 0, UINT64_MAX, dir.path("c.raw"), [](double) { return false; }));
     VideoExportOptions o = smallVideo();
     int calls = 0;
     o.progress = [&](double) { return ++calls < 3; };
     uint64_t a = 0, b = 0;
     reader->getStartTimestamp(a);
     reader->getEndTimestamp(b);
-    EXPECT_FALSE(reader->exportVideo(a, b, dir.path("v.mp4"), o));
+    EXPECT_FALSE(exportFileToVideo(*reader, a, b, dir.path("v.mp4"), o));
     {
         auto aps = ApsVideoWriter::create(dir.path("aps.mp4"), 32, 16);
         ASSERT_TRUE(aps);
@@ -191,12 +193,12 @@ TEST_F(OutputSafetyTest, CancelledAndFailedWritesLeaveNothingBehind) {
         fs::create_directory(dir.path("locked"));
         fs::permissions(dir.path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
         log.clear();
-        EXPECT_FALSE(reader->exportRawFile(0, UINT64_MAX, dir.path("locked/c.raw")));
+        EXPECT_FALSE(cutRawFile(*reader, 0, UINT64_MAX, dir.path("locked/c.raw")));
         EXPECT_NE(log.text().find("cut failed: cannot create a temporary file in " + dir.path("locked") +
                                   ": Permission denied"),
                   std::string::npos)
             << log.text();
-        EXPECT_FALSE(reader->exportVideo(a, b, dir.path("locked/v.mp4"), smallVideo()));
+        EXPECT_FALSE(exportFileToVideo(*reader, a, b, dir.path("locked/v.mp4"), smallVideo()));
         fs::permissions(dir.path("locked"), fs::perms::owner_all);
         EXPECT_TRUE(fs::is_empty(dir.path("locked")));
         // An input the user may not read.
@@ -249,7 +251,7 @@ TEST_F(OutputSafetyTest, EmptyStretchesAreSkippedThroughTheIndex) {
         return true;
     };
     VideoExportStats stats;
-    ASSERT_TRUE(reader->exportVideo(1000, jump + 99995, dir.path("jump.mp4"), o, &stats));
+    ASSERT_TRUE(exportFileToVideo(*reader, 1000, jump + 99995, dir.path("jump.mp4"), o, &stats));
     EXPECT_LT(stats.frames, 100u) << stats.frames;
     EXPECT_DOUBLE_EQ(lastProgress, 1.0);
     const auto v = testutil::decodeVideo(dir.path("jump.mp4"));

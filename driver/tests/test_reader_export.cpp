@@ -1,11 +1,14 @@
-// DvsFileReader::exportVideo end to end: a raw file written by our writer, exported, decoded back.
+// A raw file's video export (exportFileToVideo) and cut (cutRawFile) end to end: a file written by
+// our writer, exported or cut, read back.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "VideoTestUtil.h"
 #include "norvale/DvsFileReader.h"
+#include "norvale/RawCut.h"
 #include "norvale/RawFileWriter.h"
+#include "norvale/VideoExporter.h"
 
 using namespace norvale;
 
@@ -50,7 +53,7 @@ TEST(ReaderExport, ExportsTheRangeWithColoursAndProgress) {
         ++calls;
         return true;
     };
-    ASSERT_TRUE(reader->exportVideo(t0, t0 + 499999, dir.file("half.mp4"), options));
+    ASSERT_TRUE(exportFileToVideo(*reader, t0, t0 + 499999, dir.file("half.mp4"), options));
     EXPECT_DOUBLE_EQ(lastFraction, 1.0);
     EXPECT_GT(calls, 10);
 
@@ -76,8 +79,8 @@ TEST(ReaderExport, CancelledOrOutsideRangeLeavesNoFile) {
 
     VideoExportOptions cancel;
     cancel.progress = [](double f) { return f < 0.3; };
-    EXPECT_FALSE(reader->exportVideo(1000, 900000, dir.file("cancel.mp4"), cancel));
-    EXPECT_FALSE(reader->exportVideo(5000000, 6000000, dir.file("outside.mp4")));
+    EXPECT_FALSE(exportFileToVideo(*reader, 1000, 900000, dir.file("cancel.mp4"), cancel));
+    EXPECT_FALSE(exportFileToVideo(*reader, 5000000, 6000000, dir.file("outside.mp4")));
     EXPECT_FALSE(reader->exportVideo(9000, 8000, dir.file("reversed.mp4")));
     EXPECT_EQ(dir.entries().size(), 1u); // only rec.raw
 
@@ -103,7 +106,7 @@ TEST(ReaderExport, CutReportsProgressAndCanBeCancelled) {
     ASSERT_TRUE(reader && reader->prepareFile());
 
     std::vector<double> seen;
-    ASSERT_TRUE(reader->exportRawFile(1000, 800999, dir.file("cut.raw"), [&](double f) {
+    ASSERT_TRUE(cutRawFile(*reader, 1000, 800999, dir.file("cut.raw"), [&](double f) {
         seen.push_back(f);
         return true;
     }));
@@ -113,7 +116,7 @@ TEST(ReaderExport, CutReportsProgressAndCanBeCancelled) {
     EXPECT_LE(seen.back(), 1.0);
 
     // Cancelled half way: no output, no temporary file, the reader still works.
-    EXPECT_FALSE(reader->exportRawFile(1000, 800999, dir.file("cancelled.raw"), [](double f) { return f < 0.5; }));
+    EXPECT_FALSE(cutRawFile(*reader, 1000, 800999, dir.file("cancelled.raw"), [](double f) { return f < 0.5; }));
     EXPECT_FALSE(testutil::fileExists(dir.file("cancelled.raw")));
     EXPECT_FALSE(testutil::fileExists(dir.file("cancelled.raw.part")));
     auto cut = DvsFileReader::createFileReader(dir.file("cut.raw"));

@@ -13,6 +13,8 @@
 #include "EventArrays.h"
 #include "FileState.h"
 #include "Progress.h"
+#include "norvale/RawCut.h"
+#include "norvale/VideoExporter.h"
 
 namespace py = pybind11;
 
@@ -240,7 +242,7 @@ public:
         checkWritablePath(out);
         ProgressBridge bridge(std::move(progress));
         const bool ok =
-            withReader(*st, [&](DvsFileReader& r) { return r.exportRawFile(from, to - 1, out, bridge.function()); });
+            withReader(*st, [&](DvsFileReader& r) { return cutRawFile(r, from, to - 1, out, bridge.function()); });
         return finish(ok, bridge, "cut to " + out + " failed");
     }
 
@@ -259,7 +261,8 @@ public:
         checkWritablePath(out);
         ProgressBridge bridge(std::move(progress));
         options.progress = bridge.function();
-        const bool ok = withReader(*st, [&](DvsFileReader& r) { return r.exportVideo(from, to - 1, out, options); });
+        const bool ok =
+            withReader(*st, [&](DvsFileReader& r) { return exportFileToVideo(r, from, to - 1, out, options); });
         return finish(ok, bridge, "video export to " + out + " failed");
     }
 

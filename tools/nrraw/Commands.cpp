@@ -15,6 +15,7 @@
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventGenerator.h"
 #include "norvale/FuncUtils.h"
+#include "norvale/RawCut.h"
 #include "norvale/RawHeader.h"
 
 using namespace norvale;
@@ -110,7 +111,7 @@ int cmdCut(const Args& args) {
     const uint64_t start = args.u64("--start", first), end = args.u64("--end", last);
     if (end < start) throw UsageError("--end must not be before --start");
     const auto t0 = Clock::now();
-    if (!reader->exportRawFile(start, end, out)) {
+    if (!cutRawFile(*reader, start, end, out)) {
         std::fprintf(stderr, "nrraw: %s: cut to %s failed (see the message above)\n", in.c_str(), out.c_str());
         return 1;
     }

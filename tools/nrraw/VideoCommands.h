@@ -31,7 +31,7 @@ const char* videoExportUsage();
 bool parseVideoExportCommand(const std::vector<std::string>& args, VideoExportCommand& command,
                                               std::string& error);
 
-// Exports with `exportFn` (for the raw file reader: its exportVideo), filling in the range from the
+// Exports with `exportFn` (for a raw file: exportFileToVideo over its reader), filling in the range from the
 // recording's bounds. Draws a progress line on standard error when that is a terminal. Prints the
 // outcome on `out` / `err`; returns the process exit code (0 success).
 using VideoExportFunction =

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "norvale/DvsFileReader.h"
+#include "norvale/VideoExporter.h"
 #include "VideoCommands.h"
 
 using namespace norvale;
@@ -27,7 +28,7 @@ int cmdExport(const std::vector<std::string>& args) {
     return runVideoExportCommand(
         command, first, last,
         [&](uint64_t start, uint64_t end, const std::string& path, const VideoExportOptions& options) {
-            return reader->exportVideo(start, end, path, options);
+            return exportFileToVideo(*reader, start, end, path, options);
         },
         std::cout, std::cerr);
 }

@@ -1,6 +1,7 @@
 #include "processing/nrexportjob.h"
 
 #include "norvale/Logger.h"
+#include "norvale/RawCut.h"
 
 NrExportJob::~NrExportJob() {
     cancel();
@@ -34,9 +35,9 @@ void NrExportJob::start(std::shared_ptr<norvale::DvsFileReader> reader, std::mut
             // Cancelled before it began: no file at all.
             if (!cancelled && request.kind == NrExportRequest::Kind::Video) {
                 request.options.progress = report;
-                ok = reader->exportVideo(request.start, request.end, request.path, request.options);
+                ok = norvale::exportFileToVideo(*reader, request.start, request.end, request.path, request.options);
             } else if (!cancelled) {
-                ok = reader->exportRawFile(request.start, request.end, request.path, report);
+                ok = norvale::cutRawFile(*reader, request.start, request.end, request.path, report);
             }
         }
         std::string reason = ok || cancelled ? std::string() : norvale::Logger::threadError();

@@ -10,9 +10,13 @@
 #include "norvale/DvsFileInfo.h"
 #include "norvale/Event2D.h"
 #include "norvale/RawDecoder.h"
-#include "norvale/VideoExporter.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
+
+namespace detail {
+struct ReaderInternals;
+}
 
 // Events per time slot of a whole file, for a timeline's event-rate strip.
 struct RateProfile {
@@ -71,29 +75,22 @@ public:
 
     // Positions the read cursor at timestamp; false before prepareFile or past the end.
     bool seekTime(uint64_t timestamp);
-    // Events of [cursor, cursor + duration), then cursor += duration. Null on failure.
-    std::shared_ptr<std::vector<Event2D>> readNextEvents(uint64_t duration);
-    // Events with start <= t < start + duration in file order; the cursor moves to its end. Null
-    // on failure (not prepared, read error). The vector is reused by a later call once the caller
-    // has released it.
-    std::shared_ptr<std::vector<Event2D>> readEvents(uint64_t start, uint64_t duration);
-    // Same, into a caller's vector (cleared first); triggers of the range too when given.
+    // Events with start <= t < endExclusive in file order, into a caller's vector (cleared first);
+    // triggers of the range too when given. False before prepareFile or on a read error. Leaves the
+    // cursor alone.
     bool readRange(uint64_t start, uint64_t endExclusive, std::vector<Event2D>& events,
                    std::vector<EventTriggerIn>* triggers = nullptr);
+    // readRange for the viewer's playback, which steps a cursor: events of [start, start + duration),
+    // then the cursor moves to the window's end. Null on failure. The vector is reused by a later
+    // call once the caller has released it.
+    std::shared_ptr<std::vector<Event2D>> readEvents(uint64_t start, uint64_t duration);
+    // readEvents from the cursor.
+    std::shared_ptr<std::vector<Event2D>> readNextEvents(uint64_t duration);
 
-    // A new EVT 3.0 file with every event and trigger of start <= t <= end, timestamps unchanged,
-    // a fresh header whose dvs_start_timestamp is its first event. Refuses to overwrite the input;
-    // on failure returns false and leaves no partial output.
-    // progress, when given, is called on this thread with the fraction of the range written so far;
-    // returning false cancels the cut (nothing is left behind).
-    bool exportRawFile(uint64_t start, uint64_t end, const std::string& path,
-                       const std::function<bool(double fraction)>& progress = {});
-    // Renders the events of start <= t <= end into an MP4 at path (see exportEventsToVideo for the
-    // frames, colours, progress, cancelling and stats). Uses the read cursor: no other read may run
-    // meanwhile. Reads on the calling thread.
+    // The viewer's cut and export calls; the work lives in src/raw (cutRawFile, RawCut.h) and
+    // src/video (exportFileToVideo, VideoExporter.h), which also take progress and video options.
+    bool exportRawFile(uint64_t start, uint64_t end, const std::string& path);
     bool exportVideo(uint64_t start, uint64_t end, const std::string& path);
-    bool exportVideo(uint64_t start, uint64_t end, const std::string& path, const VideoExportOptions& options,
-                     VideoExportStats* stats = nullptr);
 
     // Smallest event timestamp at or after from (UINT64_MAX when there is none); false before
     // prepareFile or on a read error.
@@ -121,6 +118,7 @@ public:
     class Impl;
 
 private:
+    friend struct detail::ReaderInternals; // the cut reads the index and the words itself
     explicit DvsFileReader(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl;
 };

@@ -13,6 +13,8 @@
 
 namespace norvale {
 
+class DvsFileReader;
+
 using VideoRgb = FrameRgb;
 
 enum class VideoCodecChoice {
@@ -84,5 +86,11 @@ struct VideoExportStats {
 NR_DRIVER_EXPORT bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_t end,
                                           const std::string& path, const VideoExportOptions& options = {},
                                           VideoExportStats* stats = nullptr);
+
+// exportEventsToVideo over a prepared reader's file: its events, its first and last timestamps, and
+// its file as the input no output may be. Skips empty stretches through the reader's index. Reads
+// on the calling thread with the reader's read cursor: no other read of the reader may run meanwhile.
+NR_DRIVER_EXPORT bool exportFileToVideo(DvsFileReader& reader, uint64_t start, uint64_t end, const std::string& path,
+                                        const VideoExportOptions& options = {}, VideoExportStats* stats = nullptr);
 
 } // namespace norvale

@@ -1,111 +1,14 @@
 #include "norvale/DvsFileReader.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-
-#include "norvale/FuncUtils.h"
-#include "norvale/Logger.h"
-#include "norvale/RawFileWriter.h"
-#include "norvale/RawHeader.h"
-#include "raw/CutOutput.h"
-#include "raw/Evt3CopyCut.h"
-#include "raw/RawIndex.h"
+#include "raw/DvsFileReaderImpl.h"
 
 namespace norvale {
 
 using detail::kChunkBytes;
-
-namespace {
-
-constexpr size_t kReadBytes = 64 * kChunkBytes; // one pread: 4 MiB
-constexpr size_t kScanPiece = 16 * 1024;
-
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
-} // namespace
-
-class DvsFileReader::Impl {
-public:
-    std::string path;
-    int fd = -1;
-    uint64_t fileSize = 0;
-    SysTimePoint modified{};
-    RawHeader header;
-    std::unique_ptr<RawDecoder> decoder;
-
-    bool prepared = false;
-    detail::RawIndex index;
-    RateCounter rate;
-    RawFileStats stats;
-    uint64_t firstInFileOrder = 0;
-    std::vector<EventTriggerIn> triggerList;
-    uint64_t cursor = 0;
-
-    std::vector<uint8_t> io;
-    std::unique_ptr<Event2D, FreeDeleter> scratch; // decoder output of one chunk, not initialised
-    std::shared_ptr<std::vector<Event2D>> lastResult;
-    std::vector<EventTriggerIn> chunkTriggers;
-
-    ~Impl() {
-        if (fd >= 0) ::close(fd);
-    }
-
-    void allocateBuffers() {
-        if (!scratch) {
-            io.resize(kReadBytes);
-            scratch.reset(static_cast<Event2D*>(std::malloc(decoder->maxEvents(kChunkBytes) * sizeof(Event2D))));
-        }
-    }
-
-    // Reads up to size bytes of the word stream at offset; fewer when the file has shrunk.
-    ssize_t readData(uint64_t offset, size_t size) {
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::pread(fd, io.data() + done, size - done, off_t(index.dataOffset + offset + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                NR_LOG(LOG_ERROR, "cannot read raw file %s: %s", path.c_str(), std::strerror(errno));
-                return -1;
-            }
-            if (n == 0) break;
-            done += size_t(n);
-        }
-        return ssize_t(done);
-    }
-
-    bool prepare();
-    // The file is shorter than when it was indexed: what it held is gone, so no result is whole.
-    bool shrank() {
-        NR_LOG(LOG_ERROR, "raw file %s became shorter after it was opened (%llu bytes indexed); it cannot be read whole",
-               path.c_str(), (unsigned long long)fileSize);
-        return false;
-    }
-    // Decodes the chunks that can hold [from, to) and hands each chunk's decoded events (and its
-    // triggers, when wanted) to sink. False on a read error.
-    template <class Sink>
-    bool scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink);
-    // The same over index chunks [first, last).
-    template <class Sink>
-    bool scanChunks(size_t first, size_t last, bool wantTriggers, Sink&& sink);
-    bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
-    // Decodes chunk c alone and hands its events to sink. False on a read error.
-    template <class Sink>
-    bool decodeChunk(size_t c, Sink&& sink);
-    // Smallest timestamp >= t (UINT64_MAX when none; false on a read error) and largest timestamp
-    // < t (false when none or on a read error). Only chunks whose own span holds t are decoded.
-    bool nextTime(uint64_t t, uint64_t& found);
-    bool previousTime(uint64_t t, uint64_t& found);
-    bool exportRaw(uint64_t start, uint64_t end, const std::string& outPath,
-                   const std::function<bool(double)>& progress);
-};
+using detail::kReadBytes;
+using detail::kScanPiece;
 
 bool DvsFileReader::Impl::prepare() {
     allocateBuffers();
@@ -166,37 +69,6 @@ bool DvsFileReader::Impl::prepare() {
     stats.indexBytes = index.memoryBytes() + rate.counts().capacity() * sizeof(uint32_t);
     cursor = stats.firstTimestamp;
     prepared = true;
-    return true;
-}
-
-template <class Sink>
-bool DvsFileReader::Impl::scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink) {
-    size_t first = 0, last = 0;
-    index.chunkRange(from, to, first, last);
-    return scanChunks(first, last, wantTriggers, sink);
-}
-
-template <class Sink>
-bool DvsFileReader::Impl::scanChunks(size_t first, size_t last, bool wantTriggers, Sink&& sink) {
-    if (first >= last) return true;
-    decoder->setState(index.chunks[first].state);
-    const uint64_t begin = uint64_t(first) * kChunkBytes;
-    const uint64_t end = std::min<uint64_t>(uint64_t(last) * kChunkBytes, index.dataBytes);
-    for (uint64_t off = begin; off < end; off += kReadBytes) {
-        const size_t want = size_t(std::min<uint64_t>(kReadBytes, end - off));
-        const ssize_t got = readData(off, want);
-        if (got < 0) return false;
-        for (size_t c = 0; c < size_t(got); c += kChunkBytes) {
-            const size_t len = std::min(kChunkBytes, size_t(got) - c);
-            for (size_t p = 0; p < len; p += kScanPiece) {
-                chunkTriggers.clear();
-                const size_t n = decoder->decode(io.data() + c + p, std::min(kScanPiece, len - p), scratch.get(),
-                                                 wantTriggers ? &chunkTriggers : nullptr);
-                if (!sink(scratch.get(), n, chunkTriggers)) return false;
-            }
-        }
-        if (size_t(got) < want) return shrank(); // never a silently short result
-    }
     return true;
 }
 
@@ -290,114 +162,6 @@ bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Even
     });
 }
 
-bool DvsFileReader::Impl::exportRaw(uint64_t start, uint64_t end, const std::string& outPath,
-                                   const std::function<bool(double)>& progress) {
-    detail::CutOutput output;
-    if (!output.open(outPath, FileIdentity::ofDescriptor(fd))) return false;
-    auto openWriter = [&](uint64_t firstTs) {
-        DvsFileInfo info;
-        info.serialNumber = header.serialNumber;
-        info.dvsStartTimestamp = firstTs;
-        info.width = header.width; // a cut keeps its source's geometry whatever the source's format
-        info.height = header.height;
-        SysTimePoint startTime = modified;
-        if (header.hasDate) {
-            try {
-                startTime = parseLocalTimeString(header.date);
-            } catch (const std::exception&) {
-            }
-        }
-        const uint64_t base = header.hasDvsStart ? header.dvsStartTimestamp : firstInFileOrder;
-        if (firstTs >= base) startTime += std::chrono::microseconds(firstTs - base);
-        return output.startWriter(info, startTime);
-    };
-    const uint64_t to = end == UINT64_MAX ? UINT64_MAX : end + 1;
-    std::vector<Event2D> kept;
-    std::vector<EventTriggerIn> keptTrig;
-    const Event2D* outside = nullptr; // first event the written geometry cannot hold
-    Event2D firstOutside{};
-    // Progress by event time over the part of the range the file covers, a few hundred calls at most.
-    const uint64_t spanFrom = std::max(start, stats.firstTimestamp);
-    const uint64_t spanTo = std::min(end, stats.lastTimestamp);
-    const double span = spanTo > spanFrom ? double(spanTo - spanFrom) : 1.0;
-    double reported = 0;
-    bool cancelled = false;
-    auto reachedTime = [&](uint64_t now) { // false cancels
-        if (!progress) return true;
-        const double fraction = now <= spanFrom ? 0.0 : std::min(1.0, double(now - spanFrom) / span);
-        if (fraction - reported >= 0.005) {
-            reported = fraction;
-            if (!progress(fraction)) cancelled = true;
-        }
-        return !cancelled;
-    };
-    bool ok;
-    detail::CopyCutPlan plan;
-    if (header.format == RawFormat::Evt3 && detail::planCopyCut(index, start, to, plan)) {
-        // The words between the edges decode in the cut exactly as here: they are copied.
-        uint64_t firstTs = 0;
-        bool found = false;
-        ok = scanChunks(plan.first, plan.last, true,
-                        [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
-                            detail::keepRange(ev, n, t, start, to, kept, keptTrig);
-                            found = !kept.empty() || !keptTrig.empty();
-                            if (found) firstTs = kept.empty() ? keptTrig.front().timestamp : kept.front().timestamp;
-                            return !found;
-                        }) ||
-             found;
-        if (found) {
-            detail::CopyCutSource src;
-            src.fd = fd;
-            src.index = &index;
-            src.decodeChunks = [&](size_t a, size_t b, const detail::PieceSink& sink) {
-                return scanChunks(a, b, true, sink);
-            };
-            src.progress = reachedTime;
-            ok = openWriter(firstTs) && detail::copyCutEvt3(src, plan, start, to, output.rawWriter(), cancelled);
-        }
-    } else {
-        ok = scan(start, to, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
-            if (n && !reachedTime(ev[n - 1].timestamp)) return false;
-            detail::keepRange(ev, n, t, start, to, kept, keptTrig);
-            for (const Event2D& e : kept)
-                if (e.x >= header.width || e.y >= header.height) {
-                    firstOutside = e;
-                    outside = &firstOutside;
-                    return false; // the cut cannot hold the range: no need to read on
-                }
-            if (kept.empty() && keptTrig.empty()) return true;
-            if (!output.writerStarted() && !openWriter(kept.empty() ? keptTrig.front().timestamp : kept.front().timestamp))
-                return false;
-            return output.rawWriter().add(kept.data(), kept.data() + kept.size(), keptTrig.data(),
-                                          keptTrig.data() + keptTrig.size());
-        });
-    }
-    if (ok && !output.writerStarted()) {
-        NR_LOG(LOG_INFO, "cut of %s: no events between %llu and %llu", path.c_str(), (unsigned long long)start,
-               (unsigned long long)end);
-        ok = openWriter(start);
-    }
-    if (cancelled) {
-        NR_LOG(LOG_INFO, "cut of %s to %s cancelled", path.c_str(), outPath.c_str());
-    } else if (outside) {
-        NR_LOG(LOG_ERROR,
-               "cut of %s to %s refused: the file's geometry is %ux%u and the range holds events outside it "
-               "(the first at x=%u y=%u t=%llu); nothing was written",
-               path.c_str(), outPath.c_str(), header.width, header.height,
-               unsigned(outside->x), unsigned(outside->y), (unsigned long long)outside->timestamp);
-    } else if (ok && output.rawWriter().droppedEvents()) {
-        NR_LOG(LOG_ERROR, "cut of %s to %s failed: %llu events of the range go back in time too far to be written in "
-               "order; nothing was written", path.c_str(), outPath.c_str(),
-               (unsigned long long)output.rawWriter().droppedEvents());
-        ok = false;
-    }
-    if (!ok) {
-        output.abandon();
-        return false;
-    }
-    return output.finish();
-}
-
 // ---------------------------------------------------------------------------------------------
 
 DvsFileReader::DvsFileReader(std::unique_ptr<Impl> p) : impl(std::move(p)) {}
@@ -484,60 +248,26 @@ bool DvsFileReader::seekTime(uint64_t timestamp) {
     return true;
 }
 
-std::shared_ptr<std::vector<Event2D>> DvsFileReader::readNextEvents(uint64_t duration) {
-    return readEvents(impl->cursor, duration);
-}
-
-std::shared_ptr<std::vector<Event2D>> DvsFileReader::readEvents(uint64_t start, uint64_t duration) {
-    if (!impl->prepared) return nullptr;
-    // Reuse the previous result's storage when the caller has let go of it.
-    std::shared_ptr<std::vector<Event2D>> result;
-    if (impl->lastResult && impl->lastResult.use_count() == 1) result = impl->lastResult;
-    else result = std::make_shared<std::vector<Event2D>>();
-    const uint64_t end = duration > UINT64_MAX - start ? UINT64_MAX : start + duration;
-    if (!impl->readRange(start, end, *result, nullptr)) return nullptr;
-    impl->cursor = end;
-    impl->lastResult = result;
-    return result;
-}
-
 bool DvsFileReader::readRange(uint64_t start, uint64_t endExclusive, std::vector<Event2D>& events,
                               std::vector<EventTriggerIn>* triggers) {
     if (!impl->prepared) return false;
     return impl->readRange(start, endExclusive, events, triggers);
 }
 
-bool DvsFileReader::exportRawFile(uint64_t start, uint64_t end, const std::string& path,
-                                  const std::function<bool(double)>& progress) {
-    if (!impl->prepared) {
-        NR_LOG(LOG_ERROR, "cut of %s: file not prepared", impl->path.c_str());
-        return false;
-    }
-    if (end < start) {
-        NR_LOG(LOG_ERROR, "cut of %s: end %llu before start %llu", impl->path.c_str(), (unsigned long long)end,
-               (unsigned long long)start);
-        return false;
-    }
-    return impl->exportRaw(start, end, path, progress);
+std::shared_ptr<std::vector<Event2D>> DvsFileReader::readEvents(uint64_t start, uint64_t duration) {
+    // Reuse the previous result's storage when the caller has let go of it.
+    std::shared_ptr<std::vector<Event2D>> result;
+    if (impl->lastResult && impl->lastResult.use_count() == 1) result = impl->lastResult;
+    else result = std::make_shared<std::vector<Event2D>>();
+    const uint64_t end = duration > UINT64_MAX - start ? UINT64_MAX : start + duration;
+    if (!readRange(start, end, *result)) return nullptr;
+    impl->cursor = end;
+    impl->lastResult = result;
+    return result;
 }
 
-bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& path) {
-    return exportVideo(start, end, path, VideoExportOptions{});
-}
-
-bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& path,
-                                const VideoExportOptions& options, VideoExportStats* stats) {
-    EventRangeSource source;
-    if (!getStartTimestamp(source.firstTimestamp) || !getEndTimestamp(source.lastTimestamp)) {
-        NR_LOG(LOG_ERROR, "Cannot export %s: the recording is not prepared or has no events", this->path().c_str());
-        return false;
-    }
-    source.input = FileIdentity::ofDescriptor(impl->fd);
-    source.readEvents = [this](uint64_t s, uint64_t d) -> std::shared_ptr<const std::vector<Event2D>> {
-        return readEvents(s, d);
-    };
-    source.nextEventTime = [this](uint64_t from, uint64_t& next) { return nextEventTime(from, next); };
-    return exportEventsToVideo(source, start, end, path, options, stats);
+std::shared_ptr<std::vector<Event2D>> DvsFileReader::readNextEvents(uint64_t duration) {
+    return readEvents(impl->cursor, duration);
 }
 
 bool DvsFileReader::nextEventTime(uint64_t from, uint64_t& timestamp) {

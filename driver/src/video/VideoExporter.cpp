@@ -6,6 +6,7 @@
 #include <cmath>
 #include <thread>
 
+#include "norvale/DvsFileReader.h"
 #include "norvale/Logger.h"
 #include "video/EventCounter.h"
 #include "video/EventFrameRenderer.h"
@@ -342,6 +343,25 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
     NR_LOG(LOG_INFO, "exported %llu frames (%s) to %s", (unsigned long long)local.frames, local.codec.c_str(),
            path.c_str());
     return true;
+}
+
+bool exportFileToVideo(DvsFileReader& reader, uint64_t start, uint64_t end, const std::string& path,
+                       const VideoExportOptions& options, VideoExportStats* stats) {
+    EventRangeSource source;
+    if (!reader.getStartTimestamp(source.firstTimestamp) || !reader.getEndTimestamp(source.lastTimestamp)) {
+        NR_LOG(LOG_ERROR, "Cannot export %s: the recording is not prepared or has no events", reader.path().c_str());
+        return false;
+    }
+    source.input = reader.identity();
+    source.readEvents = [&reader](uint64_t s, uint64_t d) -> std::shared_ptr<const std::vector<Event2D>> {
+        return reader.readEvents(s, d);
+    };
+    source.nextEventTime = [&reader](uint64_t from, uint64_t& next) { return reader.nextEventTime(from, next); };
+    return exportEventsToVideo(source, start, end, path, options, stats);
+}
+
+bool DvsFileReader::exportVideo(uint64_t start, uint64_t end, const std::string& path) {
+    return exportFileToVideo(*this, start, end, path);
 }
 
 } // namespace norvale

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "norvale/DriverExport.h"
+
+namespace norvale {
+
+class DvsFileReader;
+
+// A new EVT 3.0 file at path with every event and trigger of the reader's file with
+// start <= t <= end, timestamps unchanged, a fresh header whose dvs_start_timestamp is its first
+// event. The reader must be prepared. Refuses to overwrite the input; on failure returns false,
+// logs why and leaves no partial output. progress, when given, is called on this thread with the
+// fraction of the range written so far; returning false cancels the cut (nothing is left behind).
+// Borrows the reader's read buffers: no other read of the reader may run meanwhile.
+NR_DRIVER_EXPORT bool cutRawFile(DvsFileReader& reader, uint64_t start, uint64_t end, const std::string& path,
+                                 const std::function<bool(double fraction)>& progress = {});
+
+} // namespace norvale

@@ -1,0 +1,144 @@
+#pragma once
+
+// The inside of DvsFileReader, shared by the reader and the cut (RawCut.cpp), which copies and
+// decodes the indexed words itself. Used by the one thread that holds the reader at a time.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "norvale/DvsFileReader.h"
+#include "norvale/FuncUtils.h"
+#include "norvale/Logger.h"
+#include "norvale/RawHeader.h"
+#include "raw/RawIndex.h"
+
+namespace norvale {
+
+namespace detail {
+
+constexpr size_t kReadBytes = 64 * kChunkBytes; // one pread: 4 MiB
+constexpr size_t kScanPiece = 16 * 1024;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// The driver's own way into a reader.
+struct ReaderInternals {
+    static DvsFileReader::Impl& of(DvsFileReader& reader) { return *reader.impl; }
+};
+
+} // namespace detail
+
+class DvsFileReader::Impl {
+public:
+    std::string path;
+    int fd = -1;
+    uint64_t fileSize = 0;
+    SysTimePoint modified{};
+    RawHeader header;
+    std::unique_ptr<RawDecoder> decoder;
+
+    bool prepared = false;
+    detail::RawIndex index;
+    RateCounter rate;
+    RawFileStats stats;
+    uint64_t firstInFileOrder = 0;
+    std::vector<EventTriggerIn> triggerList;
+    uint64_t cursor = 0;
+
+    std::vector<uint8_t> io;
+    std::unique_ptr<Event2D, detail::FreeDeleter> scratch; // decoder output of one chunk, not initialised
+    std::shared_ptr<std::vector<Event2D>> lastResult;
+    std::vector<EventTriggerIn> chunkTriggers;
+
+    ~Impl() {
+        if (fd >= 0) ::close(fd);
+    }
+
+    void allocateBuffers() {
+        if (!scratch) {
+            io.resize(detail::kReadBytes);
+            scratch.reset(static_cast<Event2D*>(std::malloc(decoder->maxEvents(detail::kChunkBytes) * sizeof(Event2D))));
+        }
+    }
+
+    // Reads up to size bytes of the word stream at offset; fewer when the file has shrunk.
+    ssize_t readData(uint64_t offset, size_t size) {
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::pread(fd, io.data() + done, size - done, off_t(index.dataOffset + offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                NR_LOG(LOG_ERROR, "cannot read raw file %s: %s", path.c_str(), std::strerror(errno));
+                return -1;
+            }
+            if (n == 0) break;
+            done += size_t(n);
+        }
+        return ssize_t(done);
+    }
+
+    bool prepare();
+    // The file is shorter than when it was indexed: what it held is gone, so no result is whole.
+    bool shrank() {
+        NR_LOG(LOG_ERROR, "raw file %s became shorter after it was opened (%llu bytes indexed); it cannot be read whole",
+               path.c_str(), (unsigned long long)fileSize);
+        return false;
+    }
+    // Decodes the chunks that can hold [from, to) and hands each chunk's decoded events (and its
+    // triggers, when wanted) to sink. False on a read error.
+    template <class Sink>
+    bool scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink);
+    // The same over index chunks [first, last).
+    template <class Sink>
+    bool scanChunks(size_t first, size_t last, bool wantTriggers, Sink&& sink);
+    bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
+    // Decodes chunk c alone and hands its events to sink. False on a read error.
+    template <class Sink>
+    bool decodeChunk(size_t c, Sink&& sink);
+    // Smallest timestamp >= t (UINT64_MAX when none; false on a read error) and largest timestamp
+    // < t (false when none or on a read error). Only chunks whose own span holds t are decoded.
+    bool nextTime(uint64_t t, uint64_t& found);
+    bool previousTime(uint64_t t, uint64_t& found);
+};
+
+template <class Sink>
+bool DvsFileReader::Impl::scan(uint64_t from, uint64_t to, bool wantTriggers, Sink&& sink) {
+    size_t first = 0, last = 0;
+    index.chunkRange(from, to, first, last);
+    return scanChunks(first, last, wantTriggers, sink);
+}
+
+template <class Sink>
+bool DvsFileReader::Impl::scanChunks(size_t first, size_t last, bool wantTriggers, Sink&& sink) {
+    if (first >= last) return true;
+    decoder->setState(index.chunks[first].state);
+    const uint64_t begin = uint64_t(first) * detail::kChunkBytes;
+    const uint64_t end = std::min<uint64_t>(uint64_t(last) * detail::kChunkBytes, index.dataBytes);
+    for (uint64_t off = begin; off < end; off += detail::kReadBytes) {
+        const size_t want = size_t(std::min<uint64_t>(detail::kReadBytes, end - off));
+        const ssize_t got = readData(off, want);
+        if (got < 0) return false;
+        for (size_t c = 0; c < size_t(got); c += detail::kChunkBytes) {
+            const size_t len = std::min(detail::kChunkBytes, size_t(got) - c);
+            for (size_t p = 0; p < len; p += detail::kScanPiece) {
+                chunkTriggers.clear();
+                const size_t n = decoder->decode(io.data() + c + p, std::min(detail::kScanPiece, len - p), scratch.get(),
+                                                 wantTriggers ? &chunkTriggers : nullptr);
+                if (!sink(scratch.get(), n, chunkTriggers)) return false;
+            }
+        }
+        if (size_t(got) < want) return shrank(); // never a silently short result
+    }
+    return true;
+}
+
+} // namespace norvale
