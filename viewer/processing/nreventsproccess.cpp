@@ -34,7 +34,8 @@ NrEventProcessor::NrEventProcessor(QObject* parent)
           [this] { postToOwner([this] { emit signalPlayStatus(false); }); },
           [this](std::shared_ptr<NrRecordingPlayer::LoadJob> job, const NrLoadResult& r) {
               postToOwner([this, job, r] { finishLoading(job, r); });
-          }}) {
+          },
+          [this] { dvsFilePlayLoop(); }}) {
     registerTypes();
     setDisplay(1280, 720);
     renderWorker = std::thread(&NrEventProcessor::renderThread, this);
@@ -75,6 +76,8 @@ void NrEventProcessor::setDisplay(int w, int h) {
 }
 
 void NrEventProcessor::setProccessMode(NR_PLAY_MODE mode) { playMode = mode; }
+
+void NrEventProcessor::dvsFilePlayLoop() { player.runLoop(); }
 
 void NrEventProcessor::setDevicePtr(std::shared_ptr<norvale::DvsCamera> device) { camera = std::move(device); }
 

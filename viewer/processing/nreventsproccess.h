@@ -92,11 +92,11 @@ public:
     void renderThread();
     // Recreates the images and both count buffers and emits signalDisplaySize (owner thread).
     void setDisplay(int width, int height);
-    int displayWidth() const { return width; }
-    int displayHeight() const { return height; }
     void setProccessMode(NR_PLAY_MODE mode);
-    // Kept for the live DVS camera, which will hand its device here; nothing reads it yet.
+    // Kept for the live DVS camera, which hands its device here; nothing reads it yet.
     void setDevicePtr(std::shared_ptr<norvale::DvsCamera> device);
+    // The playback thread's body: the player's loop (NrRecordingPlayer::runLoop). Player thread.
+    void dvsFilePlayLoop();
     static QString tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs);
 
 signals:

@@ -47,7 +47,8 @@ NrFusionCameraDataProcessor::NrFusionCameraDataProcessor(QObject* parent)
               [this] { postToOwner([this] { emit signalPalyFileFinished(); }); },
               [this](std::shared_ptr<NrRecordingPlayer::LoadJob> job, const NrLoadResult& r) {
                   postToOwner([this, job, r] { finishLoading(job, r); });
-              }},
+              },
+              [this] { playbackFusionFileLoop(); }},
           NrRecordingPlayer::Options{norvale::EventWindowAnchor::FrameEnd, true}),
       fusion(std::make_unique<norvale::DvsApsFusionProccessor>()) {
     registerTypes();

@@ -94,6 +94,7 @@ public:
     void visualizeEventsOnFrame(QImage& image);
     // Paints the events in order, mirrored while a fusion recording is loaded.
     void visualizeEventsOnFrame(QImage& image, const norvale::Event2D* begin, const norvale::Event2D* end);
+    // Paints given counts like visualizeEventsOnFrame(QImage&); nothing uses it yet.
     void fusionDvsToAps(QImage& image, std::shared_ptr<std::vector<uint16_t>>& counts);
     void clearCache();
     // Live events the pairing had to drop since construction. Any thread.
@@ -102,7 +103,9 @@ public:
     static QString tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs);
     // One replay step at the play position (waits for it at most kStepWaitMs).
     void replayOneFrameFusionFileByTimebase();
-    // The first event in [begin, end) with timestamp >= ts, or end.
+    // The replay thread's body: the player's loop (NrRecordingPlayer::runLoop). Player thread.
+    void playbackFusionFileLoop();
+    // The first event in [begin, end) with timestamp >= ts, or end. Nothing uses it yet.
     static norvale::Event2D* binarySearchTimestamp(uint64_t ts, norvale::Event2D* begin, norvale::Event2D* end);
 
     // For tests and benchmarks.
@@ -113,6 +116,7 @@ public:
 
 signals:
     void signalFusionImage(const QImage& image);
+    // Neither is emitted yet (the image view takes signalFusionImage); the window connects the first.
     void signalFusionPixMap(const QPixmap& pixmap);
     void triggerFusionImage();
     void signalTimeStamp(uint64_t timestamp_us);
@@ -145,7 +149,6 @@ public:
     static constexpr int kHeight = 720;
     static constexpr uint16_t kMaxEventCount = 10;
     static constexpr int kStepWaitMs = 500;
-    static constexpr size_t kApsSeekAheadFrames = 8; // further ahead: seek instead of decoding on
 
 private:
     struct ApsLoad;

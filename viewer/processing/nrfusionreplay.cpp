@@ -241,6 +241,8 @@ void NrFusionCameraDataProcessor::replayOneFrameFusionFileByTimebase() {
         runStep(NrRecordingPlayer::Request::Seek, player.position());
 }
 
+void NrFusionCameraDataProcessor::playbackFusionFileLoop() { player.runLoop(); }
+
 void NrFusionCameraDataProcessor::slotSetLowerTimeStamp(uint64_t ts) { player.setLowerTs(ts); }
 
 void NrFusionCameraDataProcessor::slotSetUpperTimeStamp(uint64_t ts) { player.setUpperTs(ts); }

@@ -23,7 +23,12 @@ struct NrRecordingPlayer::LoadJob {
 NrRecordingPlayer::NrRecordingPlayer(Sink s) : NrRecordingPlayer(std::move(s), Options{}) {}
 
 NrRecordingPlayer::NrRecordingPlayer(Sink s, Options o)
-    : sink(std::move(s)), options(o), thread(&NrRecordingPlayer::run, this) {}
+    : sink(std::move(s)), options(o), thread([this] {
+          if (sink.threadBody)
+              sink.threadBody();
+          else
+              runLoop();
+      }) {}
 
 NrRecordingPlayer::~NrRecordingPlayer() {
     abandonLoading();
@@ -177,7 +182,7 @@ bool NrRecordingPlayer::waitIdle(std::chrono::milliseconds timeout) {
     return idleCond.wait_for(lock, timeout, idle);
 }
 
-void NrRecordingPlayer::run() {
+void NrRecordingPlayer::runLoop() {
     std::unique_lock<std::mutex> lock(mutex);
     while (!quit) {
         if (pending != Request::None) {

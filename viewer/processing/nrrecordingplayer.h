@@ -79,6 +79,9 @@ public:
         std::function<void()> ended;
         // Loading finished (ok or not); the owner passes the result to adopt() in its own thread.
         std::function<void(std::shared_ptr<LoadJob> job, const NrLoadResult& result)> loaded;
+        // The player thread's body under its owner's name: it must call runLoop and nothing else.
+        // Empty: the thread runs runLoop itself.
+        std::function<void()> threadBody;
     };
     enum class Request : uint8_t { None, Next, Previous, Seek, Reset };
 
@@ -140,11 +143,13 @@ public:
     // One step of the paced loop: read, show, advance; false when playback has ended. Player
     // thread; benchmarks call it directly while the player is idle.
     bool playStep();
+    // The player thread's body: requests, then the paced loop while playing, until destruction.
+    // Player thread only (through Sink::threadBody when given).
+    void runLoop();
 
     static constexpr int kLoadAbandonWaitMs = 2000;
 
 private:
-    void run();
     void perform(Request r, uint64_t ts);
     void performEndAnchored(norvale::DvsFileReader& file, Request r, uint64_t ts);
     void abandonLoading();

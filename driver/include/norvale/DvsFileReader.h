@@ -61,7 +61,6 @@ public:
 
     // Builds the index and the trigger list. A damaged stream yields what can be decoded.
     bool prepareFile();
-    bool isPrepared() const;
 
     // Smallest and largest event timestamp (us); false before prepareFile or without events.
     bool getStartTimestamp(uint64_t& timestamp) const;

@@ -54,7 +54,6 @@ public:
     // the events even when the frames before the end were skipped.
     bool stopRecording(uint64_t endUs = UINT64_MAX);
     uint64_t framesRecorded() const { return recordedFrames.load(); }
-    uint64_t framesDropped() const { return droppedFrames.load(); }
 
 private:
     void loop();

@@ -139,7 +139,6 @@ bool SimulatedDevice::read(EventChunk& chunk) {
     if (nowUs > nextUs + kMaxLagUs) { // the machine stalled: the sensor lost that time
         NR_LOG(LOG_WARN, "simulated camera %llu ms behind the clock: that stretch is skipped",
                (unsigned long long)((nowUs - nextUs) / 1000));
-        skipped += nowUs - kStepUs - nextUs;
         nextUs = nowUs - kStepUs;
         continuousUs = nextUs;
     }

@@ -49,8 +49,6 @@ public:
     const std::shared_ptr<SensorControls>& controls() const { return ctl; }
     // Start of exposure k of the APS stream and its exposure time (fusion).
     uint64_t apsPeriodUs() const { return opts.apsPeriodUs; }
-    // Time the device skipped because the machine could not keep up (us).
-    uint64_t skippedUs() const { return skipped.load(); }
 
 private:
     void addTriggers(uint64_t from, uint64_t to, EventChunk& chunk);
@@ -68,7 +66,6 @@ private:
     bool interrupted = false; // guarded by waitMutex
     bool apsInterrupted = false; // guarded by waitMutex
     std::unique_ptr<ApsRenderer> renderer; // APS thread only
-    std::atomic<uint64_t> skipped{0};
     std::atomic<uint64_t> producedUs{0};   // camera time read() has reached
     std::atomic<uint64_t> continuousUs{0}; // start of the stretch without a skip
 

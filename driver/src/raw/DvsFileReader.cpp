@@ -200,7 +200,6 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
 }
 
 bool DvsFileReader::prepareFile() { return impl->prepare(); }
-bool DvsFileReader::isPrepared() const { return impl->prepared; }
 
 bool DvsFileReader::getStartTimestamp(uint64_t& timestamp) const {
     if (!impl->prepared || impl->stats.eventCount == 0) return false;
