@@ -283,7 +283,6 @@ void MainWidget::openRecording(const QString& path) {
     // A ".raw" with an ".mp4" of the same base name beside it is a fusion recording.
     const bool fusion = QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()));
     setSource(fusion ? new NrFusionRecordingSource(this) : new NrRecordingSource(this));
-    m_sourceType = fusion ? NrSourceFusionRecording : NrSourceDvsRecording;
     resetSidebars();
     setShowTitleInfo(false); // a camera's serial and time do not belong to the recording
     m_slider->clearTags();
@@ -326,8 +325,12 @@ void MainWidget::setShowTitleInfo(bool) {
     ui->label_show_camera_info->clear();
 }
 
+int MainWidget::sourceType() const {
+    return m_source ? m_source->kind() : NrSourceNone;
+}
+
 void MainWidget::showTimeStamp(uint64_t timestamp_us) {
-    if (m_sourceType == NrSourceDvsRecording || m_sourceType == NrSourceFusionRecording) {
+    if (sourceType() == NrSourceDvsRecording || sourceType() == NrSourceFusionRecording) {
         m_slider->setCenterValue(timestamp_us);
         ui->label_time->setText(QString::fromStdString(timestamp2StdString(timestamp_us)) + QLatin1Char('/') +
                                 QString::fromStdString(timestamp2StdString(m_slider->getUpperValue())));

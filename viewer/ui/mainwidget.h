@@ -68,7 +68,8 @@ public:
     NrEventProcessor* eventProcessor() const { return m_eventProcessor; }
     NrFusionCameraDataProcessor* fusionProcessor() const { return m_fusionProcessor; }
     WaitingWin* waitingWindow() const { return m_waitWin; }
-    int sourceType() const { return m_sourceType; }
+    // What plays now: the current source's kind, none before anything opened or after a failed open.
+    int sourceType() const;
     NrSource* source() const { return m_source; }
     SidebarDvsSettingUI* dvsSidebar() const { return m_dvsSidebar; }
     NrFileRecorder* recorder() const { return m_recorder; }
@@ -80,6 +81,7 @@ signals:
     // The fusion processor's view (string-based connection).
     void signalSetViewerShowType(norvale::STREAM_TYPE type);
     void signalShowLeftBottomTips(QString tips, NrMessageType type = NrMessageSuccess, QString file_path = QString());
+    // Nothing emits these two yet: the play bar reaches the processors directly.
     void signalPlaybackReset();
     void signalPlaybackCtrl(bool play);
     void signalOpenRawFile(QString path);
@@ -177,8 +179,8 @@ private:
     void reportOpenFailed(const std::string& serial);
     // The window's side of any camera source: status bar, tips, lost connection, record button.
     void connectCameraSource(NrCameraSource* source);
-    void bindDvsSidebar();
-    void bindApsSidebar();
+    void setSidebarDvsSettingUI();
+    void setSidebarApsSettingUI();
     // The side-bar buttons work as a group: button's panel alone, the area open while checked.
     void showSidebar(QPushButton* button, bool checked);
     // The source changed: the camera panels lose their tools and their buttons.
@@ -210,7 +212,6 @@ private:
     ShowImageForm* m_imageView = nullptr;
     NrThreeHandleSlider* m_slider = nullptr;
     int m_viewerType = 2;
-    int m_sourceType = NrSourceNone;
     SidebarCameraSettingUI* m_cameraSidebar = nullptr;
     SidebarDvsSettingUI* m_dvsSidebar = nullptr;
     SidebarApsSettingUI* m_apsSidebar = nullptr;

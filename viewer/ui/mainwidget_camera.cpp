@@ -107,11 +107,10 @@ void MainWidget::openDescribedCamera(const norvale::CameraDescription& desc, boo
     m_slider->setRateProfile({}, 0, 0);
     resetSidebars();
     setSource(nullptr); // releases a camera open before, so the same one can be opened again
-    m_sourceType = fusion ? NrSourceFusionCamera : NrSourceDvsCamera;
     if (!(fusion ? openFusionCamera(desc.serial) : openDvsCamera(desc.serial)))
         return;
-    bindDvsSidebar();
-    bindApsSidebar();
+    setSidebarDvsSettingUI();
+    setSidebarApsSettingUI();
     m_cameraSidebar->setDispItemFPSEnable(false);
     showCameraPlayingUI(true);
     ui->label_show_camera_info->setText(QString::fromStdString(desc.serial));
@@ -141,7 +140,7 @@ bool MainWidget::openDvsCamera(const std::string& serial) {
 // control, trail filter, region of interest, after the camera itself (the panel's calling order).
 // A fusion camera's tools are shown too, but the panel binds DVS cameras only: the APS panel's
 // configuration buttons serve a fusion camera.
-void MainWidget::bindDvsSidebar() {
+void MainWidget::setSidebarDvsSettingUI() {
     auto* source = qobject_cast<NrCameraSource*>(m_source);
     m_dvsSidebar->clearTools();
     if (!source)

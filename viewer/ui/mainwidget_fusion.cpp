@@ -99,7 +99,7 @@ bool MainWidget::openFusionCamera(const std::string& serial) {
 }
 
 // The APS tool, the manual calibration and the configuration buttons (the panel's calling order).
-void MainWidget::bindApsSidebar() {
+void MainWidget::setSidebarApsSettingUI() {
     auto* source = qobject_cast<NrFusionCameraSource*>(m_source);
     m_apsSidebar->clearTools();
     if (!source)

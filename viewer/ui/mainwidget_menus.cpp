@@ -159,7 +159,7 @@ void MainWidget::runGeneralSetting() {
 }
 
 bool MainWidget::requireDvsRecording() {
-    if (m_sourceType == NrSourceDvsRecording)
+    if (sourceType() == NrSourceDvsRecording)
         return true;
     emit signalShowLeftBottomTips(tr("Please open a raw file first."), NrMessageWarning);
     return false;
