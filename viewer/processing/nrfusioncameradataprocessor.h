@@ -7,8 +7,10 @@
 //
 // Built from the event processor's parts: NrFrameMailbox (images and timestamps to the GUI thread,
 // newest wins), NrRecordingPlayer with its load job, paced loop and windows ending at the frame's
-// time (replay), the counting and painting loops (nreventcounts), plus DvsApsFusionProccessor
-// (live pairing) and NrApsMapper (the calibration mapping).
+// time (replay), plus three of its own, one job each: NrFusionLiveView (nrfusionlive: live pairing
+// and the views), NrFusionReplayPainter (nrfusionreplaypainter: a replay window as an image) and
+// NrFusionCalibrationStore (nrfusioncalibration: the calibration in use, its offset and generation).
+// This class wires them and keeps the names and signals the window uses.
 //
 // Threads
 // - Owner (GUI) thread: every slot, setDevicePtr, clearCache, setCalibrationParam, the destructor;
@@ -17,17 +19,14 @@
 // - The camera's driver threads: updateEvents and addEventsToFusionProccessor (streaming thread),
 //   addTriggerInToFusionProccessor, addApsFrameToFusionProccessor (APS thread); updateFusionData
 //   runs on whichever completes a pair, inside the pairing lock.
-// - The player thread: replay steps (APS reader, replay mapper, painting); the loading thread loads
-//   the ".raw" and the ".mp4" of a recording and touches only its own job.
+// - The player thread: replay steps (the replay painter, then painting into the mailbox); the
+//   loading thread loads the ".raw" and the ".mp4" of a recording and touches only its own job.
 //
-// Locks (order: pairing lock or the player's readerLock -> paintMutex -> countMutex -> calibrationMutex
-// -> the mailbox's lock)
-// - paintMutex: the mailbox's painting side (one painter: live pairs and replay steps take turns)
-//   and liveMapper.
-// - countMutex: countBuffer (updateEvents adds, the DVS view swaps it with paintCounts).
-// - calibrationMutex: calibrator (the GUI thread changes it, the mapping threads read a snapshot).
-// - Atomics: viewerType, apsOffsetX, apsOffsetY, calibrationGeneration, dvsLoaded.
-// - Player thread only (the owner hands it over under readerLock): apsReader and the replay frames.
+// Locks (order: pairing lock or the player's readerLock -> paintMutex -> the live view's countMutex
+// -> the calibration store's lock -> the mailbox's lock)
+// - paintMutex: the mailbox's painting side (one painter: live pairs and replay steps take turns).
+// - The player's readerLock hands the replay painter to the player thread.
+// - Atomics: the view and the mirror flag (in the live view), the calibration's offsets and generation.
 //
 // Decisions
 // - A calibration whose DVS size is not 1280 x 720, or without six finite DVS -> APS numbers, is
@@ -64,6 +63,9 @@
 #include "processing/nrcalibrator.h"
 #include "processing/nrdvsapsfusion.h"
 #include "processing/nrframemailbox.h"
+#include "processing/nrfusioncalibration.h"
+#include "processing/nrfusionlive.h"
+#include "processing/nrfusionreplaypainter.h"
 #include "processing/nrrecordingplayer.h"
 
 class LoadConfig;
@@ -98,7 +100,7 @@ public:
     void fusionDvsToAps(QImage& image, std::shared_ptr<std::vector<uint16_t>>& counts);
     void clearCache();
     // Live events the pairing had to drop since construction. Any thread.
-    uint64_t droppedEvents() const { return fusion->droppedEvents(); }
+    uint64_t droppedEvents() const { return live->pairing().droppedEvents(); }
     void setCalibrationParam(norvale::CalibratorParameters& params);
     static QString tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs);
     // One replay step at the play position (waits for it at most kStepWaitMs).
@@ -112,7 +114,7 @@ public:
     norvale::Calibrator calibration() const;
     bool isPlaying() const { return player.isPlaying(); }
     uint64_t playPosition() const { return player.position(); }
-    const norvale::DvsApsFusionProccessor* pairing() const { return fusion.get(); }
+    const norvale::DvsApsFusionProccessor* pairing() const { return &live->pairing(); }
 
 signals:
     void signalFusionImage(const QImage& image);
@@ -152,17 +154,11 @@ public:
 
 private:
     struct ApsLoad;
-    struct ReplayFrames;
 
-    // Live.
-    void showPair(norvale::ApsFrame& frame, const norvale::DvsApsFusionProccessor::EventSpan* spans, size_t count);
-    void publish(uint64_t ts);
-    bool calibrationAcceptable(const norvale::CalibratorParameters& params, QString* why) const;
-    norvale::NrApsMapper::Transform currentTransform() const;
+    void reportCalibrationRefusal(NrFusionCalibrationStore::Verdict verdict, const norvale::CalibratorParameters& p);
 
     // Replay.
     void replayFrame(const std::vector<norvale::Event2D>& events, uint64_t ts);
-    bool chooseApsFrame(uint64_t ts);
     void finishLoading(const std::shared_ptr<NrRecordingPlayer::LoadJob>& job, const NrLoadResult& result);
     void endBusy();
     void loadCalibrationFile(const QString& path);
@@ -175,28 +171,14 @@ private:
     void deliverPending();
     void postToOwner(std::function<void()> f);
 
-    std::shared_ptr<norvale::FusionCamera> camera;
-    std::mutex paintMutex;
-    std::mutex countMutex;
-    std::vector<uint16_t> countBuffer;  // countMutex
-    std::vector<uint16_t> paintBuffer;  // paintMutex
-    std::atomic<int> viewerType{norvale::STREAM_FUSION};
-    std::atomic<bool> dvsLoaded{false};
     LoadConfig* config = nullptr;
-
-    mutable std::mutex calibrationMutex;
-    norvale::Calibrator calibrator;               // calibrationMutex
-    std::atomic<double> apsOffsetX{0.0};
-    std::atomic<double> apsOffsetY{0.0};
-    std::atomic<uint64_t> calibrationGeneration{1}; // changes with the calibration and the offset
-    norvale::NrApsMapper liveMapper;              // paintMutex
-
+    std::mutex paintMutex;
+    NrFusionCalibrationStore store;
     NrFrameMailbox mailbox;
-    std::unique_ptr<ReplayFrames> replay; // player thread (handed over under readerLock)
-    NrRecordingPlayer player;
+    std::unique_ptr<NrFusionLiveView> live;        // its pairing's callback reaches everything above
+    std::unique_ptr<NrFusionReplayPainter> replay; // player thread (handed over under readerLock)
     QString loadingPath;                 // owner thread
     std::shared_ptr<ApsLoad> pendingAps; // owner thread: the APS side of the load running
     bool busy = false;                   // owner thread: the loading indicator is on
-
-    std::unique_ptr<norvale::DvsApsFusionProccessor> fusion; // last: its callback reaches everything above
+    NrRecordingPlayer player;            // last: its thread reaches everything above
 };

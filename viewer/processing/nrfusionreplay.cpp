@@ -6,12 +6,18 @@
 #include <cstring>
 
 #include "loadconfig.h"
-#include "processing/nreventcounts.h"
 #include "processing/nrfusioncameradataprocessor.h"
-#include "processing/nrfusionreplayframes.h"
 
 using norvale::ApsFrame;
 using norvale::Event2D;
+
+// What the loading thread finds beside the ".raw": the APS video. Owned by the load's companion.
+struct NrFusionCameraDataProcessor::ApsLoad {
+    std::string path;
+    std::unique_ptr<norvale::ApsFileReader> reader;
+    std::vector<norvale::ApsFrameIndexEntry> index; // filled, not read further
+    bool failed = false;
+};
 
 bool NrFusionCameraDataProcessor::slotReadFusionFile(QString path) {
     if (player.isLoading())
@@ -79,15 +85,9 @@ void NrFusionCameraDataProcessor::finishLoading(const std::shared_ptr<NrRecordin
     }
     {
         std::lock_guard<std::mutex> lock(player.readerLock());
-        ReplayFrames& s = *replay;
-        s.prefetch.setReader(nullptr);
-        s.reader = std::move(aps->reader);
-        s.index = std::move(aps->index);
-        s.prefetch.setReader(s.reader.get());
-        s.base = r.info.apsStartTimestamp;
-        s.haveCurrent = s.mappedValid = false;
+        replay->setVideo(std::move(aps->reader), std::move(aps->index), r.info.apsStartTimestamp);
     }
-    dvsLoaded = true;
+    live->setMirrored(true);
     const uint64_t lower = r.info.apsStartTimestamp;
     player.setLowerTs(lower);
     player.setPosition(lower);
@@ -106,11 +106,8 @@ void NrFusionCameraDataProcessor::unload() {
     pendingAps.reset();
     endBusy();
     std::lock_guard<std::mutex> lock(player.readerLock());
-    replay->prefetch.setReader(nullptr);
-    replay->reader.reset();
-    replay->index.clear();
-    replay->haveCurrent = replay->mappedValid = false;
-    dvsLoaded = false;
+    replay->clear();
+    live->setMirrored(false);
 }
 
 void NrFusionCameraDataProcessor::reportUnreadable(const QString& path) {
@@ -119,65 +116,16 @@ void NrFusionCameraDataProcessor::reportUnreadable(const QString& path) {
                                   info.absoluteFilePath());
 }
 
-// Player thread, readerLock held: makes replay->current the frame shown at event time ts (the last
-// frame whose time is <= ts; the first frame before it). The frame after the current one is decoded
-// ahead; a position further on, or back, seeks.
-bool NrFusionCameraDataProcessor::chooseApsFrame(uint64_t ts) {
-    ReplayFrames& s = *replay;
-    if (!s.reader || s.index.empty())
-        return false;
-    const uint64_t t = ts > s.base ? ts - s.base : 0;
-    const auto after = std::upper_bound(s.index.begin(), s.index.end(), t,
-                                        [](uint64_t v, const norvale::ApsFrameIndexEntry& e) { return v < e.timestamp; });
-    const size_t wanted = after == s.index.begin() ? 0 : size_t(after - s.index.begin()) - 1;
-    if (s.haveCurrent && wanted == s.currentIndex)
-        return true;
-    if (s.haveCurrent && wanted == s.currentIndex + 1 && s.prefetch.take(s.current)) {
-        s.currentIndex = wanted;
-    } else {
-        s.prefetch.wait(); // the reader is ours again
-        s.haveCurrent = s.reader->seekFrame(wanted) && s.reader->readNextFrame(s.current);
-        s.currentIndex = wanted;
-        if (!s.haveCurrent)
-            return false;
-    }
-    s.mappedValid = false;
-    if (s.currentIndex + 1 < s.index.size())
-        s.prefetch.start();
-    return true;
-}
-
 // Player thread, readerLock held: one replay step, the events of [ts - accTime, ts) on the view.
 void NrFusionCameraDataProcessor::replayFrame(const std::vector<Event2D>& events, uint64_t ts) {
-    const int view = viewerType;
-    const bool withAps = view == norvale::STREAM_APS || view == norvale::STREAM_FUSION;
-    if (view != norvale::STREAM_DVS && !withAps)
+    const int view = live->view();
+    if (!replay->prepare(view, ts, store))
         return;
-    if (withAps && !chooseApsFrame(ts))
-        return; // nothing to show without the APS frame
-    ReplayFrames& s = *replay;
-    if (withAps) {
-        const uint64_t generation = calibrationGeneration;
-        if (!s.mappedValid || s.mappedGeneration != generation) {
-            s.mapper.mapToRgb(s.current, currentTransform(), s.mapped.bits(), size_t(s.mapped.bytesPerLine()));
-            s.mappedValid = true;
-            s.mappedGeneration = generation;
-        }
-    }
     std::lock_guard<std::mutex> lock(paintMutex);
     QImage* image = mailbox.beginFrame();
     if (!image)
         return;
-    if (withAps) {
-        const size_t rowBytes = size_t(kWidth) * 3;
-        for (int y = 0; y < kHeight; ++y)
-            std::memcpy(image->scanLine(y), s.mapped.constScanLine(y), rowBytes);
-    } else {
-        nrcounts::fillRows(image->bits(), size_t(image->bytesPerLine()), kWidth, kHeight,
-                           toFrameRgb(config->dvsBackgroundColor));
-    }
-    if (view != norvale::STREAM_APS && !events.empty())
-        visualizeEventsOnFrame(*image, events.data(), events.data() + events.size());
+    replay->paint(view, events, *image, *live);
     mailbox.publishFrame();
     mailbox.publishTimestamp(ts, false);
 }

@@ -4,15 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <random>
 #include <set>
 #include <vector>
 
+#include <unistd.h>
+
 #include "processing/nrcalibrator.h"
 #include "processing/nrdvsapsfusion.h"
+#include "processing/nrfusioncalibration.h"
 
 using namespace norvale;
 
@@ -328,4 +333,56 @@ TEST(FusionCalibration, LoadAndFoldOffset) {
     EXPECT_FALSE(c.foldOffset(1, 1));
     EXPECT_EQ(c.dvsToAps[2], 1);
     EXPECT_EQ(c.apsToDvs, inverse);
+}
+
+// The store's generation is what makes replay remap a frame it keeps: every change of what a frame
+// maps to moves it, a refusal moves nothing.
+TEST(FusionCalibration, StoreGenerationRefusalsAndFileReading) {
+    NrFusionCalibrationStore store(1280, 720);
+    const NrApsMapper::Transform start = store.transform();
+    uint64_t generation = store.generation();
+
+    CalibratorParameters p;
+    p.dvsFrameCols = 1280;
+    p.dvsFrameRows = 720;
+    p.apsFrameCols = 3840;
+    p.apsFrameRows = 2160;
+    p.affineMatrix["1"] = MatrixData{2, 3, 6, {1, 0, 0, 0, 1, std::numeric_limits<double>::infinity()}};
+    EXPECT_EQ(store.set(p), NrFusionCalibrationStore::Verdict::NoTransform);
+    p.dvsFrameCols = 640;
+    EXPECT_EQ(store.set(p), NrFusionCalibrationStore::Verdict::WrongDvsSize);
+    EXPECT_EQ(store.generation(), generation);
+    EXPECT_TRUE(store.transform() == start);
+
+    p.dvsFrameCols = 1280;
+    p.affineMatrix["1"].data = {3, 0, 5, 0, 3, 7};
+    EXPECT_EQ(store.set(p), NrFusionCalibrationStore::Verdict::Accepted);
+    EXPECT_GT(store.generation(), generation);
+    generation = store.generation();
+    EXPECT_EQ(store.transform().a[2], 5);
+
+    store.setOffset(4, -1);
+    EXPECT_GT(store.generation(), generation);
+    generation = store.generation();
+    EXPECT_EQ(store.transform().offsetX, 4);
+    // folding moves the shift into the matrix: the mapping stays, the offset is gone
+    const CalibratorParameters folded = store.foldOffset();
+    EXPECT_GT(store.generation(), generation);
+    const NrApsMapper::Transform after = store.transform();
+    EXPECT_EQ(after.offsetX, 0);
+    EXPECT_EQ(after.offsetY, 0);
+    EXPECT_EQ(after.a[2], 9);
+    EXPECT_EQ(after.a[5], 6);
+    EXPECT_EQ(folded.affineMatrix.at("1").data, store.calibration().dvsToAps);
+
+    // a file that is not a calibration is refused without an exception; a written one reads back
+    const std::string path = testing::TempDir() + "fusion_store_" + std::to_string(::getpid()) + ".json";
+    std::ofstream(path) << "{ \"affineMatrix\": [";
+    CalibratorParameters read;
+    EXPECT_FALSE(NrFusionCalibrationStore::readFile(path, read));
+    EXPECT_FALSE(NrFusionCalibrationStore::readFile(path + ".missing", read));
+    EXPECT_FALSE(store.writeFolded(path, nullptr)); // no camera to take it
+    ASSERT_TRUE(NrFusionCalibrationStore::readFile(path, read));
+    EXPECT_EQ(read.affineMatrix["1"].data, store.calibration().dvsToAps);
+    std::remove(path.c_str());
 }
