@@ -58,6 +58,7 @@
 #include "norvale/ApsFrame.h"
 #include "norvale/CameraTypes.h"
 #include "norvale/Event2D.h"
+#include "norvale/EventFrame.h"
 #include "norvale/FuncUtils.h"
 #include "norvale/JsonUtils.h"
 #include "processing/nrcalibrator.h"
@@ -149,7 +150,7 @@ public slots:
 public:
     static constexpr int kWidth = 1280;
     static constexpr int kHeight = 720;
-    static constexpr uint16_t kMaxEventCount = 10;
+    static constexpr uint16_t kMaxEventCount = norvale::kFusionEventCountCap; // the fusion frame rule
     static constexpr int kStepWaitMs = 500;
 
 private:

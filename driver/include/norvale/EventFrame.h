@@ -9,6 +9,14 @@
 // colour without events, the ON colour where ON outnumbers OFF, the OFF colour otherwise (a tie is
 // OFF).
 //
+// The viewer's fusion views (a fusion camera live, or a fusion recording replayed) keep a second,
+// older rule, their established look, so that they show what they always showed:
+// - the live DVS view caps each count at kFusionEventCountCap and paints a tie ON;
+// - the fusion view, and every view of a replay, draws the window's events one by one in time
+//   order over the picture (the APS frame mapped onto the DVS grid, or the background), each pixel
+//   taking the colour of its last event; nothing is counted.
+// Exported videos and the DVS event processor use the rule above only.
+//
 // Three rates, never to be mixed up:
 // - display rate: frames shown per second of wall-clock time while a recording plays, and frames
 //   per second of an exported video (kDisplayRateHz);
@@ -35,6 +43,9 @@ constexpr uint64_t kDisplayPeriodUs = 1000000 / kDisplayRateHz;
 
 // The tie rule: true where the ON colour is shown (counts already capped, not both zero).
 constexpr bool onWins(unsigned offCount, unsigned onCount) { return onCount > offCount; }
+
+// The fusion camera's DVS view: counts capped here, a tie painted ON (nrcounts::Tie::On).
+constexpr uint16_t kFusionEventCountCap = 10;
 
 // The shade of a pixel with these (capped) counts; T is a colour or one channel of it.
 template <typename T>
