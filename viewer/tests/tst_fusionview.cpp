@@ -289,8 +289,10 @@ private slots:
         std::vector<norvale::ApsFrameIndexEntry> frames;
         video->getFrameIndex(frames);
         QVERIFY(frames.size() >= 5);
-        for (const auto& f : frames) // every frame is an exposure of the recording, on the events' clock
-            QVERIFY2(origin + f.timestamp >= first && origin + f.timestamp <= last,
+        // Every frame is an exposure of the recording, on the events' clock: the first may have begun
+        // up to a frame before the record button (its exposure overlaps the recording).
+        for (const auto& f : frames)
+            QVERIFY2(origin + f.timestamp + frame >= first && origin + f.timestamp <= last,
                      qPrintable(QStringLiteral("%1 in %2..%3").arg(origin + f.timestamp).arg(first).arg(last)));
 
         const QString ffprobe = QStandardPaths::findExecutable(QStringLiteral("ffprobe"));
