@@ -91,22 +91,28 @@ void NrEventProcessor::processEvents(const norvale::Event2D* begin, const norval
     }
     const uint64_t first = begin->timestamp;
     lastBatchTs = first;
-    if (playMode == NR_FLUSH_BY_EVENT_TIME && first >= lastFlushTs + liveFramePeriodUs) {
-        mailbox.publishTimestamp(first, false);
+    // Time going back is a new stream: flush at once rather than wait for the old stream's time.
+    if (playMode == NR_FLUSH_BY_EVENT_TIME && (first >= lastFlushTs + liveFramePeriodUs || first < lastFlushTs)) {
         lastFlushTs = first;
-        swapEventBuffer();
+        swapEventBuffer(true, first);
     }
 }
+
+void NrEventProcessor::setLiveFramePeriodUs(uint64_t us) { liveFramePeriodUs = us; }
 
 void NrEventProcessor::flushEventsDisplay() {
     emit signalRealTimeTimeStamp(lastBatchTs);
     swapEventBuffer();
 }
 
-void NrEventProcessor::swapEventBuffer() {
+void NrEventProcessor::swapEventBuffer() { swapEventBuffer(false, 0); }
+
+void NrEventProcessor::swapEventBuffer(bool carryTs, uint64_t ts) {
     std::lock_guard<std::mutex> acc(accMutex);
     std::lock_guard<std::mutex> render(renderMutex);
     accumulateBuffer.swap(renderBuffer);
+    renderHasTs = carryTs;
+    renderTs = ts;
     frameReady = true;
     renderCond.notify_one();
     std::fill(accumulateBuffer.begin(), accumulateBuffer.end(), uint16_t(0));
@@ -132,13 +138,16 @@ void NrEventProcessor::renderThread() {
         nrcounts::fillRows(image->bits(), size_t(image->bytesPerLine()), width, height,
                            toRgb(config->dvsBackgroundColor));
         visualizeEventsOnFrame(*image);
-        mailbox.publishFrame();
+        if (renderHasTs)
+            mailbox.publishFrame(renderTs);
+        else
+            mailbox.publishFrame();
     }
 }
 
 void NrEventProcessor::deliverPending() {
     NrFrameMailbox::Mail mail = mailbox.take();
-    if (mail.hasTimestamp) {
+    if (mail.hasTimestamp && !mail.timestampOfImage) {
         emit signalRealTimeTimeStamp(mail.timestamp);
         if (mail.withLocalTime) {
             const norvale::DvsFileInfo& info = player.fileInfo();
@@ -149,6 +158,8 @@ void NrEventProcessor::deliverPending() {
         emit signalEventImage(mail.image);
         mailbox.release(mail);
     }
+    if (mail.timestampOfImage)
+        emit signalRealTimeTimeStamp(mail.timestamp); // after its image: the label never runs ahead
     if (mail.hasProgress)
         emit signalProgress(mail.progress);
 }

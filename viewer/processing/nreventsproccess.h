@@ -12,15 +12,19 @@
 //   mailbox and wake the owner (one wake-up however many frames: the newest wins, nothing queues
 //   up); one-off results (loading done, playback ended, export done) are posted as queued calls,
 //   which first deliver the mailbox so that signals keep the order in which they arose.
-// - Caller's thread (live view): processEvents. The player thread: processEvents and
-//   swapEventBuffer through the player's sink. Render thread: renderThread. Loading, export and cut
-//   threads belong to the player and the export jobs.
+// - Caller's thread (live view: the camera source's display thread): processEvents, which in
+//   mode NR_FLUSH_BY_EVENT_TIME also swaps and so wakes the render thread; the timestamp of those
+//   counts travels with them to the render thread and through the mailbox with the painted image,
+//   and is emitted right after it (the time label never runs ahead of the picture). The player
+//   thread: processEvents and swapEventBuffer through the player's sink. Render thread:
+//   renderThread. Loading, export and cut threads belong to the player and the export jobs.
 // - A file that cannot be opened or read gives the tip "Cannot open the recording: " + its name.
 //
 // Locks (order: the player's readerLock -> accMutex -> renderMutex -> the mailbox's lock)
 // - accMutex: accumulateBuffer. The count loop of processEvents and the exchange in swapEventBuffer
 //   take it, so live accumulation in the caller's thread and the swap in the GUI thread never overlap.
-// - renderMutex: renderBuffer, frameReady, renderRunning, width/height changes; held by a swap and
+// - renderMutex: renderBuffer, renderTs, renderHasTs, frameReady, renderRunning, width/height
+//   changes; held by a swap and
 //   for one whole render. The render thread waits for frameReady, so a swap that comes while it
 //   paints is not lost, and swaps faster than rendering replace the waiting counts (frames are
 //   dropped, never queued).
@@ -69,13 +73,15 @@ class DvsCamera;
 } // namespace norvale
 
 enum NR_PLAY_MODE : int {
-    NR_FLUSH_BY_CALLER = 0,     // frames are flushed by flushEventsDisplay
-    NR_FLUSH_BY_EVENT_TIME = 1, // processEvents flushes every liveFramePeriodUs of event time
+    NR_FLUSH_BY_CALLER = 0,     // frames are flushed by flushEventsDisplay or the player
+    NR_FLUSH_BY_EVENT_TIME = 1, // processEvents flushes every liveFramePeriodUs of event time (live view)
 };
 
 class NrEventProcessor : public QObject {
     Q_OBJECT
 public:
+    static constexpr uint64_t kLiveFramePeriodUs = 33333;
+
     explicit NrEventProcessor(QObject* parent = nullptr);
     ~NrEventProcessor() override;
     NrEventProcessor(const NrEventProcessor&) = delete;
@@ -83,7 +89,9 @@ public:
 
     // Counts one batch (caller's thread).
     void processEvents(const norvale::Event2D* begin, const norvale::Event2D* end);
-    // Emits signalRealTimeTimeStamp(lastBatchTs) and hands the counts to the render thread (GUI thread).
+    // Emits signalRealTimeTimeStamp(lastBatchTs) and hands the counts to the render thread (GUI
+    // thread). Not on the live path any more (the display thread flushes through processEvents);
+    // kept for callers that count and flush from the GUI thread, today the processor's tests.
     void flushEventsDisplay();
     // Hands the accumulated counts to the render thread and starts a fresh accumulation (any thread).
     void swapEventBuffer();
@@ -92,7 +100,11 @@ public:
     void renderThread();
     // Recreates the images and both count buffers and emits signalDisplaySize (owner thread).
     void setDisplay(int width, int height);
+    // Call while nothing counts (before a stream starts or after it has stopped).
     void setProccessMode(NR_PLAY_MODE mode);
+    // Event time between self-flushed frames in mode NR_FLUSH_BY_EVENT_TIME (33333 at first); 0
+    // makes every batch a frame, for a caller that paces its batches itself. Call while nothing counts.
+    void setLiveFramePeriodUs(uint64_t us);
     // Kept for the live DVS camera, which hands its device here; nothing reads it yet.
     void setDevicePtr(std::shared_ptr<norvale::DvsCamera> device);
     // The playback thread's body: the player's loop (NrRecordingPlayer::runLoop). Player thread.
@@ -157,16 +169,20 @@ private:
 
     // Hand-over to the owner thread.
     void deliverPending();
+    // The swap; with carryTs the frame painted from these counts is published with ts.
+    void swapEventBuffer(bool carryTs, uint64_t ts);
     void postToOwner(std::function<void()> f);
 
     // Accumulation and rendering.
     std::atomic<int> playMode{NR_FLUSH_BY_CALLER};
     std::shared_ptr<norvale::DvsCamera> camera;
-    uint64_t liveFramePeriodUs = 33333;
+    std::atomic<uint64_t> liveFramePeriodUs{kLiveFramePeriodUs};
     uint64_t lastFlushTs = 0; // caller's thread (mode 1)
     std::atomic<uint64_t> lastBatchTs{0};
     std::vector<uint16_t> accumulateBuffer; // accMutex
     std::vector<uint16_t> renderBuffer;     // renderMutex
+    uint64_t renderTs = 0;                  // renderMutex: the time of renderBuffer's counts
+    bool renderHasTs = false;               // renderMutex: renderTs travels with the image
     std::mutex accMutex;
     std::mutex renderMutex;
     int32_t height = 720;

@@ -1,5 +1,6 @@
 #include "processing/nrframemailbox.h"
 
+#include <atomic>
 #include <utility>
 
 #include "processing/nrwakeup.h"
@@ -34,12 +35,23 @@ void NrFrameMailbox::resize(int w, int h, const QColor& background) {
     height = h;
     painting = -1;
     pendingFrame = -1;
+    pendingFrameHasTs = false;
 }
 
 QImage* NrFrameMailbox::beginFrame() {
     std::lock_guard<std::mutex> lock(mutex);
     for (int i = 0; i < kSlots; ++i) {
         if (states[size_t(i)] == SlotState::Free) {
+            states[size_t(i)] = SlotState::Painting;
+            painting = i;
+            return &images[size_t(i)];
+        }
+    }
+    // A receiver that held a delivered image has let it go since: reuse it, no allocation. The
+    // count of its references only falls here (nobody takes a new copy of a lent slot).
+    for (int i = 0; i < kSlots; ++i) {
+        if (states[size_t(i)] == SlotState::Lent && images[size_t(i)].isDetached()) {
+            std::atomic_thread_fence(std::memory_order_acquire); // after the receiver's last read
             states[size_t(i)] = SlotState::Painting;
             painting = i;
             return &images[size_t(i)];
@@ -57,7 +69,11 @@ QImage* NrFrameMailbox::beginFrame() {
     return nullptr;
 }
 
-void NrFrameMailbox::publishFrame() {
+void NrFrameMailbox::publishFrame() { publish(false, 0); }
+
+void NrFrameMailbox::publishFrame(uint64_t ts) { publish(true, ts); }
+
+void NrFrameMailbox::publish(bool hasTs, uint64_t ts) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -68,6 +84,8 @@ void NrFrameMailbox::publishFrame() {
         else
             wake = true;
         pendingFrame = painting;
+        pendingFrameHasTs = hasTs;
+        pendingFrameTs = ts;
         states[size_t(painting)] = SlotState::Pending;
         painting = -1;
     }
@@ -106,6 +124,14 @@ NrFrameMailbox::Mail NrFrameMailbox::take() {
     if (m.slot >= 0) {
         states[size_t(m.slot)] = SlotState::Lent;
         m.image = images[size_t(m.slot)];
+        if (pendingFrameHasTs) {
+            // The image's own time replaces a loose one: the label never runs ahead of the picture.
+            m.hasTimestamp = true;
+            m.timestamp = pendingFrameTs;
+            m.withLocalTime = false;
+            m.timestampOfImage = true;
+            pendingFrameHasTs = false;
+        }
     }
     return m;
 }

@@ -6,6 +6,9 @@
 // everything at once. Nothing queues up: a frame not taken before the next one is painted is
 // replaced by it.
 //
+// A frame may carry its timestamp (the live path): it then travels with the image, replacing a
+// loose timestamp, and is never delivered before the image it belongs to.
+//
 // Images come from a small pool, so painting never allocates per frame: a slot is reused once the
 // owner has emitted its image and no receiver kept a copy; a slot a receiver still holds is left
 // to the receiver and replaced by a new image.
@@ -44,6 +47,8 @@ public:
     QImage* beginFrame();
     // The image of beginFrame becomes the pending frame (replacing one not yet taken).
     void publishFrame();
+    // The same, with the timestamp of the events painted into it.
+    void publishFrame(uint64_t ts);
 
     void publishTimestamp(uint64_t ts, bool withLocalTime);
     void publishProgress(double fraction);
@@ -52,6 +57,7 @@ public:
         bool hasTimestamp = false;
         uint64_t timestamp = 0;
         bool withLocalTime = false;
+        bool timestampOfImage = false; // the timestamp came with image: emit it after the image
         bool hasProgress = false;
         double progress = 0;
         int slot = -1;
@@ -66,6 +72,8 @@ public:
     void postAfterPending(std::function<void()> f);
 
 private:
+    void publish(bool hasTs, uint64_t ts);
+
     enum class SlotState : uint8_t { Free, Painting, Pending, Lent };
     static constexpr int kSlots = 3;
 
@@ -76,6 +84,8 @@ private:
     int height = 0;
     int painting = -1;
     int pendingFrame = -1;
+    uint64_t pendingFrameTs = 0;
+    bool pendingFrameHasTs = false;
     uint64_t pendingTs = 0;
     bool pendingTsSet = false;
     bool pendingTsLocal = false;

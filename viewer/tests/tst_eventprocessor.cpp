@@ -9,6 +9,8 @@
 #include <QtTest>
 
 #include <memory>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "TestEnv.h"
@@ -16,6 +18,7 @@
 #include "norvale/DvsFileReader.h"
 #include "norvale/RawFileWriter.h"
 #include "processing/nreventsproccess.h"
+#include "processing/nrframemailbox.h"
 
 using norvale::Event2D;
 
@@ -423,6 +426,84 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(now.count(), 2, 20000);
         QCOMPARE(now.last().at(0).value<uint64_t>(), uint64_t(40000));
         QTRY_VERIFY_WITH_TIMEOUT(!images.isEmpty(), 20000);
+    }
+
+    // The live path: a counting thread swaps every batch itself (period 0) and each image reaches
+    // the receivers with the time of the batch painted into it, emitted right after the image.
+    // Batch i lights column i only, so the image tells which batch it shows; frames the render
+    // thread skips are fine, a time that is not its image's is not. A batch earlier in time than
+    // the last one (a new stream) is a frame at once.
+    void liveFramesCarryTheirTimestamp() {
+        NrEventProcessor p;
+        const QColor bg = config->dvsBackgroundColor;
+        struct Entry {
+            bool image;
+            int column;   // image: its one lit column
+            uint64_t ts;  // timestamp
+        };
+        std::vector<Entry> log;
+        connect(&p, &NrEventProcessor::signalEventImage, this, [&](const QImage& img) {
+            const auto span = litSpan(img, bg);
+            log.push_back({true, span.first == span.second ? span.first : -2, 0});
+        });
+        connect(&p, &NrEventProcessor::signalRealTimeTimeStamp, this,
+                [&](uint64_t ts) { log.push_back({false, 0, ts}); });
+        p.setLiveFramePeriodUs(0);
+        p.setProccessMode(NR_FLUSH_BY_EVENT_TIME);
+        constexpr int kBatches = 300;
+        constexpr uint64_t kBase = 100000;
+        std::thread feeder([&p] {
+            for (int i = 0; i < kBatches; ++i) {
+                const std::vector<Event2D> b = {{uint16_t(i), 0, 1, kBase + uint64_t(i) * 100}};
+                p.processEvents(b.data(), b.data() + 1);
+            }
+        });
+        feeder.join();
+        // The last frame is always painted and delivered.
+        QTRY_VERIFY_WITH_TIMEOUT(!log.empty() && !log.back().image && log.back().ts == kBase + (kBatches - 1) * 100,
+                                 20000);
+        const std::vector<Event2D> back = {{500, 0, 1, 50}};
+        p.processEvents(back.data(), back.data() + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!log.back().image && log.back().ts == 50, 20000);
+        QVERIFY(log.size() >= 4 && log.size() % 2 == 0);
+        for (size_t i = 0; i < log.size(); i += 2) {
+            QVERIFY2(log[i].image && !log[i + 1].image, "every time follows its image, none runs ahead");
+            const uint64_t ts = log[i + 1].ts;
+            const int column = ts == 50 ? 500 : int((ts - kBase) / 100);
+            QCOMPARE(log[i].column, column);
+            if (i > 0 && ts != 50)
+                QVERIFY(ts > log[i - 1].ts);
+        }
+        p.setProccessMode(NR_FLUSH_BY_CALLER);
+    }
+
+    // The mailbox: a frame's own time replaces a loose one and is marked as the image's; a loose
+    // time alone stays loose. While the receiver keeps only the newest image (as the view does),
+    // painting goes round the three pooled images and allocates none.
+    void mailboxCarriesTimesAndReusesImages() {
+        QObject owner;
+        NrFrameMailbox box(&owner, [] {});
+        box.resize(8, 4, Qt::black);
+        box.publishTimestamp(5, true);
+        NrFrameMailbox::Mail loose = box.take();
+        QVERIFY(loose.hasTimestamp && !loose.timestampOfImage && loose.withLocalTime && loose.slot < 0);
+        QCOMPARE(loose.timestamp, uint64_t(5));
+        std::set<qint64> images; // QImage serial numbers: a new number is a new allocation
+        QImage held;
+        for (int i = 0; i < 12; ++i) {
+            QImage* img = box.beginFrame();
+            QVERIFY(img);
+            img->fill(Qt::white);
+            images.insert(img->cacheKey() >> 32);
+            box.publishTimestamp(100 + uint64_t(i), false);
+            box.publishFrame(1000 + uint64_t(i));
+            NrFrameMailbox::Mail m = box.take();
+            QVERIFY(m.slot >= 0 && m.hasTimestamp && m.timestampOfImage && !m.withLocalTime);
+            QCOMPARE(m.timestamp, 1000 + uint64_t(i));
+            held = m.image;
+            box.release(m);
+        }
+        QCOMPARE(images.size(), size_t(3));
     }
 
     void cutsARange() {

@@ -26,6 +26,7 @@
 #include "ui/mainwidget.h"
 #include "ui/nrdvscamerasource.h"
 #include "ui/showimageform.h"
+#include "Utility/Utility.h"
 #include "widgets/nrthreehandleslider.h"
 #include "widgets/nrtoaststack.h"
 #include "Utility/nrfilerecorder.h"
@@ -166,6 +167,43 @@ private slots:
         QCOMPARE(label(w.get(), "label_show_camera_info")->text(), QStringLiteral("SIM-DVS-0001"));
         w->openCamera(QStringLiteral("SIM-NOPE"));
         QTRY_VERIFY(tips.has(QStringLiteral("Open camera: SIM-NOPE failed."), NrMessageError));
+    }
+
+    // The time label shows the time of the picture on screen: each live image comes with its
+    // batch's time, given right after it, and the label then shows that time; no time arrives
+    // without its image first. Also across a stop and a new start of the stream.
+    void timeLabelFollowsTheImage() {
+        auto w = window();
+        QVERIFY(w);
+        QLabel* time = label(w.get(), "label_show_timestamp_info");
+        QStringList log; // "image", or the label's text right after a time
+        int images = 0;
+        bool timeWithoutImage = false;
+        bool lastWasImage = false;
+        // Connected after the window's own connections, so these run after the view and the label.
+        connect(w->eventProcessor(), &NrEventProcessor::signalEventImage, this, [&] {
+            ++images;
+            lastWasImage = true;
+        });
+        connect(w->eventProcessor(), &NrEventProcessor::signalRealTimeTimeStamp, this, [&](uint64_t ts) {
+            timeWithoutImage = timeWithoutImage || !lastWasImage;
+            lastWasImage = false;
+            const QString expected = QString::fromStdString(timestamp2StdString(ts));
+            if (time->text() != expected)
+                log << QStringLiteral("label %1, time %2").arg(time->text(), expected);
+        });
+        openCamera(w.get(), "SIM-USB-SLOW");
+        QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
+        QTRY_VERIFY_WITH_TIMEOUT(images >= 10, kStreamWaitMs);
+        QTest::mouseClick(button(w.get(), "pb_play"), Qt::LeftButton);
+        QVERIFY(!camera(w.get())->isStreaming());
+        const int stopped = images;
+        QTest::mouseClick(button(w.get(), "pb_play"), Qt::LeftButton);
+        QVERIFY(camera(w.get())->isStreaming());
+        QTRY_VERIFY_WITH_TIMEOUT(images >= stopped + 10, kStreamWaitMs);
+        QVERIFY(!timeWithoutImage);
+        QVERIFY2(log.isEmpty(), qPrintable(log.join(QLatin1Char('\n'))));
+        QVERIFY(!time->text().isEmpty());
     }
 
     // Record by hand: the file is named serial + time, holds what the camera recorded and opens

@@ -15,7 +15,6 @@
 NrDvsCameraSource::NrDvsCameraSource(std::shared_ptr<norvale::DvsCamera> camera, NrEventProcessor* processor,
                                      QObject* parent)
     : NrCameraSource(parent), m_camera(std::move(camera)), m_processor(processor) {
-    m_processor->setProccessMode(NR_FLUSH_BY_CALLER);
     m_processor->setDisplay(m_camera->getWidth(), m_camera->getHeight());
     m_processor->setDevicePtr(m_camera);
     setDroppedBase(m_camera->getDroppedEventCount());
@@ -65,6 +64,10 @@ bool NrDvsCameraSource::play(bool checked) {
     }
     if (m_batchTimeUs > 0)
         m_camera->setBatchEventsTime(m_batchTimeUs);
+    // Every batch the display thread takes becomes a frame, swapped on that thread; nothing counts
+    // now (the display thread is joined and the player does not play while a camera is open).
+    m_processor->setLiveFramePeriodUs(0);
+    m_processor->setProccessMode(NR_FLUSH_BY_EVENT_TIME);
     m_streaming = true;
     m_displayThread = std::thread(&NrDvsCameraSource::ctrlDisplayFpsLoop, this);
     return true;
@@ -74,6 +77,9 @@ void NrDvsCameraSource::stopStream() {
     m_streaming = false;
     if (m_displayThread.joinable())
         m_displayThread.join();
+    // Back to frames flushed by their caller, so recordings played later swap only once a frame.
+    m_processor->setProccessMode(NR_FLUSH_BY_CALLER);
+    m_processor->setLiveFramePeriodUs(NrEventProcessor::kLiveFramePeriodUs);
     m_camera->stop();
 }
 
@@ -82,11 +88,10 @@ void NrDvsCameraSource::ctrlDisplayFpsLoop() {
     const auto period = std::chrono::microseconds(1000000 / kDisplayFps);
     while (m_streaming) {
         const auto begin = Clock::now();
-        if (m_camera->getNextBatch(eventBuffer) && !eventBuffer.empty()) {
+        // Counts, swaps and wakes the render thread; the image and its timestamp reach the GUI
+        // thread together through the processor's mailbox.
+        if (m_camera->getNextBatch(eventBuffer) && !eventBuffer.empty())
             m_processor->processEvents(eventBuffer.data(), eventBuffer.data() + eventBuffer.size());
-            if (!m_flushPending.exchange(true))
-                QMetaObject::invokeMethod(this, [this] { showEvents(); }, Qt::QueuedConnection);
-        }
         if (!m_camera->isConnected()) {
             qDebug() << "Camera connection lost.";
             m_streaming = false;
@@ -97,12 +102,6 @@ void NrDvsCameraSource::ctrlDisplayFpsLoop() {
         if (left.count() > 0 && m_streaming)
             std::this_thread::sleep_for(left);
     }
-}
-
-void NrDvsCameraSource::showEvents() {
-    m_flushPending = false;
-    if (m_streaming)
-        m_processor->flushEventsDisplay();
 }
 
 void NrDvsCameraSource::setRecorder(NrFileRecorder* recorder) { m_recorder = recorder; }

@@ -7,14 +7,17 @@
 // Threads
 // - GUI thread: every public function, every signal.
 // - Display thread (ctrlDisplayFpsLoop, while streaming): about 33 times a second takes the
-//   camera's newest batch (getNextBatch) into eventBuffer, counts it (processEvents) and wakes the
-//   GUI thread, which flushes the counts to the screen. The wake-up is one pending flag, so a busy
-//   GUI thread is woken once however many batches pass: frames are dropped, never queued.
+//   camera's newest batch (getNextBatch) into eventBuffer and hands it to processEvents, which
+//   (the processor in NR_FLUSH_BY_EVENT_TIME with period 0 while streaming) counts it, swaps the
+//   counts and wakes the render thread, all on this thread. The painted image and the batch's
+//   timestamp reach the GUI thread together through the processor's mailbox: one wake-up, the
+//   newest frame wins, so frames are dropped, never queued. The GUI thread is not on this path.
+//   The mode is set before the thread starts and set back after it is joined.
 // - The camera's streaming thread: the statistics callback, once a second, posts the status text;
 //   the trigger-in callback (trigger-in recording on) emits signalRecByTime on a matching edge.
 //   The callbacks capture copies of what they need; removing one waits until it no longer runs,
 //   which the destructor does before anything else goes.
-// Fields: eventBuffer is the display thread's alone; m_streaming and flushPending are atomics;
+// Fields: eventBuffer is the display thread's alone; m_streaming is atomic;
 // everything else is the GUI thread's.
 //
 // Recording: with a recorder given (setRecorder), recordings by hand go through it as well, so a
@@ -78,13 +81,11 @@ protected:
 
 private:
     void ctrlDisplayFpsLoop();
-    void showEvents();
     void removeTriggerInCallback();
 
     std::shared_ptr<norvale::DvsCamera> m_camera;
     NrEventProcessor* m_processor;
     std::thread m_displayThread;
-    std::atomic<bool> m_flushPending{false};
     std::vector<norvale::Event2D> eventBuffer;
     uint64_t m_batchTimeUs = 0;
     int m_triggerInCallbackId = -1;
