@@ -10,6 +10,7 @@
 
 #include "loadconfig.h"
 #include "processing/nreventcounts.h"
+#include "processing/nrlocaltime.h"
 
 namespace {
 
@@ -167,9 +168,7 @@ void NrEventProcessor::deliverPending() {
 void NrEventProcessor::postToOwner(std::function<void()> f) { mailbox.postAfterPending(std::move(f)); }
 
 QString NrEventProcessor::tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs) {
-    const int64_t deltaUs = ts >= startTs ? int64_t(ts - startTs) : -int64_t(startTs - ts);
-    const norvale::SysTimePoint tp = recordStart + std::chrono::microseconds(deltaUs);
-    return QString::fromStdString(norvale::timePointToString(tp));
+    return nrLocalTime(recordStart, ts, startTs);
 }
 
 void NrEventProcessor::setFps(int fps) {

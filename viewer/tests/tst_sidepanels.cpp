@@ -295,7 +295,8 @@ private slots:
             auto* tool = qobject_cast<NrEthCameraConfigTool*>(d);
             if (!tool)
                 return int(QDialog::Rejected);
-            QTest::qWaitFor([&] { return !w->waitingWindow()->isVisible(); }, 10000); // the first search
+            if (!QTest::qWaitFor([&] { return !w->waitingWindow()->isVisible(); }, 10000)) // the first search
+                return int(QDialog::Rejected);
             std::thread([tool] { emit tool->signalLoadingStatus(true); }).join();
             shown = QTest::qWaitFor([&] { return w->waitingWindow()->isVisible(); }, 10000);
             std::thread([tool] { emit tool->signalLoadingStatus(false); }).join();
