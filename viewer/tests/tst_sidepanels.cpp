@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTemporaryDir>
@@ -295,7 +296,10 @@ private slots:
             auto* tool = qobject_cast<NrEthCameraConfigTool*>(d);
             if (!tool)
                 return int(QDialog::Rejected);
-            if (!QTest::qWaitFor([&] { return !w->waitingWindow()->isVisible(); }, 10000)) // the first search
+            // The tool's own first search has reported (its list is filled after its last word), so
+            // its words cannot interleave with the ones sent here.
+            auto* list = tool->findChild<QListWidget*>(QStringLiteral("listWidget_cameras"));
+            if (!QTest::qWaitFor([&] { return list->count() > 0 && !w->waitingWindow()->isVisible(); }, 20000))
                 return int(QDialog::Rejected);
             std::thread([tool] { emit tool->signalLoadingStatus(true); }).join();
             shown = QTest::qWaitFor([&] { return w->waitingWindow()->isVisible(); }, 10000);
