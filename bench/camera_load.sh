@@ -41,15 +41,7 @@ if [ "$rc" = 0 ] && [ -n "$reported" ] && [ "$reported" = "$infile" ]; then echo
 rm -f "$work/long.raw"
 fi
 
-# The video's frames and its last frame in camera time (the video's times start at the .raw
-# header's "aps start timestamp"), against the clock at the kill ($at_kill).
-video_figures() {
-  local start last
-  start=$(sed -n 's/^aps start timestamp: \([0-9]*\).*/\1/p' "$work/info2.txt")
-  last=$(sed -n 's/^last timestamp: \([0-9]*\) us/\1/p' "$work/aps.txt")
-  echo "video opens: $(sed -n 's/^frames: //p' "$work/aps.txt") frames ($1 decoded), the last at $((${start:-0} + last)) us," \
-    "$(( (at_kill - ${start:-0} - last) / 1000 )) ms before the kill"
-}
+. "$(dirname "$(realpath "$0")")/recording_figures.sh"
 kills=${KILLS:-10}
 # Each line of standard error with the wall-clock time it arrived (seconds, microseconds).
 stamp() { while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done; }
@@ -90,7 +82,7 @@ kill_runs() {
       if "$nrraw" aps-info "$out.mp4" > "$work/aps.txt" 2>&1 &&
          decoded=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$out.mp4") &&
          [ "${decoded:-0}" -gt 0 ]; then
-        line="$line; $(video_figures "$decoded")"
+        line="$line; $(video_figures "$work/info2.txt" "$decoded")"
       else
         line="$line; THE VIDEO DOES NOT OPEN"
         worst=999999

@@ -57,15 +57,7 @@ clock_zero() {
   awk -v z="$z" -v now="$EPOCHREALTIME" 'BEGIN {printf "%.6f", (z > now ? z - 86400 : z)}'
 }
 
-# The video's frames and its last frame in camera time (the video's times start at the .raw
-# header's "aps start timestamp"), against the clock at the kill ($at_kill).
-video_figures() {
-  local start last
-  start=$(sed -n 's/^aps start timestamp: \([0-9]*\).*/\1/p' "$work/info.txt")
-  last=$(sed -n 's/^last timestamp: \([0-9]*\) us/\1/p' "$work/aps.txt")
-  echo "video opens: $(sed -n 's/^frames: //p' "$work/aps.txt") frames ($1 decoded), the last at $((${start:-0} + last)) us," \
-    "$(( (at_kill - ${start:-0} - last) / 1000 )) ms before the kill"
-}
+. "$(dirname "$(realpath "$0")")/recording_figures.sh"
 kills=${KILLS:-10}
 echo "== $serial: $kills recordings killed with SIGKILL 5 s in"
 worst=0
@@ -91,7 +83,7 @@ for k in $(seq "$kills"); do
     if "$nrraw" aps-info "$video" > "$work/aps.txt" 2>&1 &&
        decoded=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 "$video") &&
        [ "${decoded:-0}" -gt 0 ]; then
-      line="$line; $(video_figures "$decoded")"
+      line="$line; $(video_figures "$work/info.txt" "$decoded")"
     else
       line="$line; THE VIDEO DOES NOT OPEN"
       lost=999999
