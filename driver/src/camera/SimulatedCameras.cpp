@@ -10,6 +10,7 @@
 #include "camera/CameraConfigFile.h"
 #include "norvale/FuncUtils.h"
 #include "norvale/Logger.h"
+#include "norvale/SafeOutputFile.h"
 
 namespace norvale {
 
@@ -146,7 +147,7 @@ bool parseEntry(const json& e, SimulatedCameraEntry& s, std::string& why) {
             return false;
         }
         if (!S_ISREG(st.st_mode)) {
-            why = "replay file \"" + s.file + "\" is " + (S_ISDIR(st.st_mode) ? "a folder" : S_ISFIFO(st.st_mode) ? "a FIFO" : "a special file") +
+            why = "replay file \"" + s.file + "\" is " + fileKindText(st.st_mode) +
                   ", not a regular file";
             return false;
         }

@@ -34,8 +34,9 @@ std::string headerSafe(const std::string& text) {
     constexpr size_t kMaxValue = 256;
     std::string out;
     for (unsigned char c : text) {
-        if (out.size() >= kMaxValue) break;
-        if (c < 0x20 || c == 0x7F || c == '\\') {
+        const bool escaped = c < 0x20 || c == 0x7F || c == '\\';
+        if (out.size() + (escaped ? 4 : 1) > kMaxValue) break;
+        if (escaped) {
             char hex[5];
             std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(c));
             out += hex;
@@ -106,8 +107,7 @@ bool RawFileWriter::start(int descriptor, const std::string& path, const DvsFile
     }
     encoder = Evt3Encoder(info.width, info.height);
     encoder.clearOutput();
-    fileInfo.serialNumber = headerSafe(info.serialNumber);
-    header = rawFileHeader(fileInfo);
+    header = rawFileHeader(fileInfo); // escapes the serial once
     headerOnDisk = header;
     if (!writeAll(reinterpret_cast<const uint8_t*>(header.data()), header.size())) {
         ::close(fd);
