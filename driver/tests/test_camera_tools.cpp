@@ -423,7 +423,9 @@ TEST(CameraHandoff, AStalledReaderHoldsOneSpanAndCountsTheRest) {
         auto c = chunkAt(ms);
         if (ms == 0) first = c;
         handoff.push(c);
-        if (ms == 150) EXPECT_TRUE(first.expired()); // gone long before the ring is full
+        if (ms == 150) {
+            EXPECT_TRUE(first.expired()); // gone long before the ring is full
+        }
     }
     ASSERT_TRUE(handoff.take(out));
     const uint64_t kept = BatchHandoff::kMinSpanUs / 1000 * 10;

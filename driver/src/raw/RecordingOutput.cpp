@@ -73,11 +73,14 @@ RecordingOutput::~RecordingOutput() { abandon(); }
 
 bool RecordingOutput::fail(std::string text) {
     abandon();
+    // Errors of the system all say "cannot ..."; anything else refuses what the path names.
+    wasRefused = text.rfind("cannot ", 0) != 0;
     why = std::move(text);
     return false;
 }
 
-bool RecordingOutput::open(const std::string& path, bool overwrite, const FileIdentity& input) {
+bool RecordingOutput::open(const std::string& path, bool overwrite, const FileIdentity& input,
+                           const std::string& extension) {
     abandon();
     why.clear();
     outputPath = path;
@@ -111,9 +114,10 @@ bool RecordingOutput::open(const std::string& path, bool overwrite, const FileId
     if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) return fail("output " + path + " is being recorded by another recording");
 
     std::string stem = nameOfPath(target);
-    if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".raw") == 0) stem.resize(stem.size() - 4);
-    std::string pattern = folderOfPath(target) + "/" + stem.substr(0, 200) + ".recording-XXXXXX.raw";
-    fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
+    const size_t ext = extension.size();
+    if (stem.size() > ext && stem.compare(stem.size() - ext, ext, extension) == 0) stem.resize(stem.size() - ext);
+    std::string pattern = folderOfPath(target) + "/" + stem.substr(0, 200) + ".recording-XXXXXX" + extension;
+    fd = ::mkostemps(pattern.data(), int(ext), O_CLOEXEC);
     if (fd < 0) return fail("cannot create a file beside " + path + ": " + std::strerror(errno));
     tempPath = pattern;
     tempId = FileIdentity::ofDescriptor(fd);

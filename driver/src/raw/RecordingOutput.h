@@ -3,7 +3,7 @@
 // Where a recording goes. A recording is readable under its final name while it is written (a
 // crash keeps what was flushed), so a new file is created there exclusively. An existing file is
 // refused unless the caller asks to replace it; then the recording goes to a visible sibling,
-// "NAME.recording-XXXXXX.raw" (what a kill -9 leaves is a readable recording with a telling
+// "NAME.recording-XXXXXX.raw" (".mp4" for a video; what a kill -9 leaves is a readable recording with a telling
 // name), renamed over the old file only by commit(). Either way the file at the final name is
 // locked (flock) for the life of the recording, so a second recording to the same path is
 // refused instead of mixing into it. Nothing is created before every check has passed.
@@ -26,8 +26,9 @@ public:
     // why not. input: the file the recorded stream comes from (a replay camera's), never written.
     static std::string check(const std::string& path, bool overwrite, const FileIdentity& input);
 
-    // The checks, then the file (or the sibling) created and the lock taken. False with reason().
-    bool open(const std::string& path, bool overwrite, const FileIdentity& input);
+    // The checks, then the file (or the sibling, named with extension) created and the lock
+    // taken. False with reason().
+    bool open(const std::string& path, bool overwrite, const FileIdentity& input, const std::string& extension = ".raw");
     int descriptor() const { return fd; }
     // The file being written: the path itself, or the sibling while an old file is replaced.
     const std::string& writingPath() const { return tempPath.empty() ? outputPath : tempPath; }
@@ -38,6 +39,8 @@ public:
     // lock goes.
     void abandon(bool removeNew = false);
     const std::string& reason() const { return why; }
+    // The last failure refused what the path names (rather than an error of the system).
+    bool refused() const { return wasRefused; }
     bool replacing() const { return !tempPath.empty(); }
 
 private:
@@ -51,6 +54,7 @@ private:
     FileIdentity tempId;
     FileIdentity createdId; // a new file made by open, until commit or abandon
     std::string why;
+    bool wasRefused = false;
 };
 
 } // namespace norvale::detail

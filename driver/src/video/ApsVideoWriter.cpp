@@ -1,118 +1,19 @@
 #include "norvale/ApsVideoWriter.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 #include "norvale/Logger.h"
 #include "norvale/SafeOutputFile.h"
+#include "raw/RecordingOutput.h"
 #include "video/Mp4Encoder.h"
 
 namespace norvale {
 
-namespace {
-
-// The file a video is written to: path itself, created exclusively, or while an existing file is
-// replaced a visible sibling renamed over it at the end. Locked while written.
-struct VideoOutput {
-    int fd = -1;
-    int oldFd = -1;         // the replaced file, locked
-    std::string finalPath;  // a symbolic link's target when path is one
-    std::string writing;    // finalPath or the sibling
-    FileIdentity created;   // what we made, so that only that is ever removed
-    std::string why;
-    bool refusal = false;
-
-    bool fail(std::string text, bool refused) {
-        release(true);
-        why = std::move(text);
-        refusal = refused;
-        return false;
-    }
-
-    bool open(const std::string& path, bool overwrite) {
-        finalPath = path;
-        struct stat st {};
-        if (path.empty() || path.back() == '/') return fail("output " + path + " is not a file name", true);
-        if (::lstat(path.c_str(), &st) != 0) {
-            if (errno != ENOENT) return fail("cannot create " + path + ": " + std::strerror(errno), false);
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST) return fail("output " + path + " appeared while the recording started", true);
-                return fail("cannot create " + path + ": " + std::strerror(errno), false);
-            }
-            created = FileIdentity::ofDescriptor(fd);
-            writing = path;
-            if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-                return fail("output " + path + " is being recorded by another recording", true);
-            return true;
-        }
-        if (S_ISLNK(st.st_mode)) {
-            char resolved[PATH_MAX];
-            if (!::realpath(path.c_str(), resolved) || ::stat(resolved, &st) != 0)
-                return fail("output " + path + " is a symbolic link to a missing file", true);
-            finalPath = resolved;
-        }
-        if (!S_ISREG(st.st_mode))
-            return fail("output " + path + " is " + fileKindText(st.st_mode) + ", not a regular file", true);
-        if (!overwrite) return fail("output " + path + " exists; it is replaced only when asked to overwrite it", true);
-        oldFd = ::open(finalPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (oldFd < 0) return fail("cannot open " + path + ": " + std::strerror(errno), false);
-        if (::flock(oldFd, LOCK_EX | LOCK_NB) != 0)
-            return fail("output " + path + " is being recorded by another recording", true);
-        std::string stem = finalPath.substr(finalPath.rfind('/') + 1);
-        if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".mp4") == 0) stem.resize(stem.size() - 4);
-        std::string pattern = folderOfPath(finalPath) + "/" + stem.substr(0, 200) + ".recording-XXXXXX.mp4";
-        fd = ::mkostemps(pattern.data(), 4, O_CLOEXEC);
-        if (fd < 0) return fail("cannot create a file beside " + path + ": " + std::strerror(errno), false);
-        writing = pattern;
-        created = FileIdentity::ofDescriptor(fd);
-        return true;
-    }
-
-    bool replacing() const { return oldFd >= 0; }
-
-    // Syncs and closes; a sibling takes the old file's place.
-    bool commit() {
-        if (fd < 0) return false;
-        const bool synced = ::fsync(fd) == 0;
-        const bool closed = ::close(fd) == 0;
-        fd = -1;
-        if (!synced || !closed) return fail("cannot write " + writing + ": " + std::strerror(errno), false);
-        if (replacing()) {
-            if (!FileIdentity::ofPath(writing).sameAs(created) || ::rename(writing.c_str(), finalPath.c_str()) != 0)
-                return fail("cannot replace " + finalPath + " with " + writing + ": " + std::strerror(errno), false);
-            created = {}; // in place now: never removed
-        }
-        release(false);
-        return true;
-    }
-
-    // The video ends unfinished: a new file keeps its frames unless it has none; a sibling goes
-    // (the old file stays as it was).
-    void release(bool removeWriting) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-        if (removeWriting && created.valid && FileIdentity::ofPath(writing).sameAs(created)) ::unlink(writing.c_str());
-        created = {};
-        if (oldFd >= 0) ::close(oldFd);
-        oldFd = -1;
-    }
-};
-
-} // namespace
-
 class ApsVideoWriter::Impl {
 public:
     video::Mp4Encoder encoder;
-    VideoOutput output;
+    // Where the video goes: the same rules as a recording's events file.
+    detail::RecordingOutput output;
     std::unique_ptr<SwsContext, video::SwsFreer> toYuv;
     ApsVideoWriterOptions options;
     std::string path;
@@ -133,7 +34,7 @@ ApsVideoWriter::~ApsVideoWriter() {
     const bool keep = d.frames > 0 && !d.output.replacing();
     NR_LOG(LOG_WARN, "APS video %s was not closed; %s", d.path.c_str(),
            keep ? "the frames written so far stay readable" : "removed");
-    d.output.release(!keep);
+    d.output.abandon(d.frames == 0); // a new file keeps its frames; a sibling always goes
 }
 
 std::unique_ptr<ApsVideoWriter> ApsVideoWriter::create(const std::string& path, int width, int height,
@@ -172,12 +73,12 @@ std::unique_ptr<ApsVideoWriter> ApsVideoWriter::create(const std::string& path, 
     settings.x264Crf = options.quality;
     settings.mpeg4Quantiser = 3;
     settings.task = "APS video";
-    if (!impl->output.open(path, options.overwrite)) {
-        NR_LOG(LOG_ERROR, "APS video %s: %s", impl->output.refusal ? "refused" : "failed", impl->output.why.c_str());
+    if (!impl->output.open(path, options.overwrite, FileIdentity{}, ".mp4")) {
+        NR_LOG(LOG_ERROR, "APS video %s: %s", impl->output.refused() ? "refused" : "failed", impl->output.reason().c_str());
         return nullptr;
     }
-    if (!impl->encoder.open(video::Mp4GrowingOutput{impl->output.fd, impl->output.writing}, settings)) {
-        impl->output.release(true);
+    if (!impl->encoder.open(video::Mp4GrowingOutput{impl->output.descriptor(), impl->output.writingPath()}, settings)) {
+        impl->output.abandon(true);
         return nullptr;
     }
     impl->open = true;
@@ -222,11 +123,11 @@ bool ApsVideoWriter::close(uint64_t endUs) {
     const bool ends = endUs > d.lastTs && d.frames > 0 && endUs <= uint64_t(INT64_MAX);
     if (!d.encoder.finish(ends ? int64_t(endUs) : -1)) {
         // Frames that reached a new file stay readable; a replacement never takes the old one's place.
-        d.output.release(d.frames == 0 || d.output.replacing());
+        d.output.abandon(d.frames == 0);
         return false;
     }
     if (!d.output.commit()) {
-        NR_LOG(LOG_ERROR, "APS video %s: %s", d.path.c_str(), d.output.why.c_str());
+        NR_LOG(LOG_ERROR, "APS video %s: %s", d.path.c_str(), d.output.reason().c_str());
         return false;
     }
     return true;
