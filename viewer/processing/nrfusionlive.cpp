@@ -66,8 +66,7 @@ void NrFusionLiveView::showPair(ApsFrame& frame, const norvale::DvsApsFusionProc
             for (size_t i = 0; i < count; ++i)
                 drawEvents(*image, spans[i].begin, spans[i].end);
     }
-    mailbox.publishFrame();
-    mailbox.publishTimestamp(frame.timestamp, false);
+    mailbox.publishFrame(frame.timestamp); // the time travels with its image
 }
 
 void NrFusionLiveView::paintCurrentCounts(QImage& image) {

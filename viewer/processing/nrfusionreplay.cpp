@@ -126,8 +126,7 @@ void NrFusionCameraDataProcessor::replayFrame(const std::vector<Event2D>& events
     if (!image)
         return;
     replay->paint(view, events, *image, *live);
-    mailbox.publishFrame();
-    mailbox.publishTimestamp(ts, false);
+    mailbox.publishFrame(ts); // the time travels with its image
 }
 
 void NrFusionCameraDataProcessor::stopPlayback() {

@@ -79,7 +79,6 @@ void NrDvsCameraSource::stopStream() {
         m_displayThread.join();
     // Back to frames flushed by their caller, so recordings played later swap only once a frame.
     m_processor->setProccessMode(NR_FLUSH_BY_CALLER);
-    m_processor->setLiveFramePeriodUs(NrEventProcessor::kLiveFramePeriodUs);
     m_camera->stop();
 }
 
