@@ -141,3 +141,16 @@ QImage convertBGRtoRGB(const unsigned char* data, int width, int height) {
     }
     return image;
 }
+
+QString unusedPath(const QString& path) {
+    if (!QFileInfo::exists(path))
+        return path;
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
+    for (int n = 2;; ++n) {
+        const QString candidate = stem + QLatin1Char('_') + QString::number(n) + suffix;
+        if (!QFileInfo::exists(candidate))
+            return candidate;
+    }
+}

@@ -16,6 +16,9 @@ std::string convertToLowercase(const std::string& s);
 bool ensurePathExists(const QString& path);
 // The folder that path denotes or lies in; "" (and a debug line) when neither exists.
 QString getDirectoryPath(const QString& path);
+// path when nothing is there, else the first free "STEM_2.EXT", "STEM_3.EXT", ...: a recording of
+// the same second never replaces another's file.
+QString unusedPath(const QString& path);
 
 // Compares the "V<major>[.<minor>[.<patch>]]" found anywhere in each text; false when either has none.
 bool isVersionGreaterOrEqual(const QString& a, const QString& b);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "Utility/Utility.h"
 #include "loadconfig.h"
 #include "norvale/DvsCamera.h"
 #include "norvale/Logger.h"
@@ -143,19 +144,6 @@ void NrFileRecorder::reportTimedEnd(const Ended& ended) {
     else
         emit signalShowLeftBottomTips(tr("Recording failed: the camera cannot write ") + ended.path, NrMessageError,
                                       QString());
-}
-
-QString NrFileRecorder::unusedPath(const QString& path) {
-    if (!QFileInfo::exists(path))
-        return path;
-    const QFileInfo info(path);
-    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
-    const QString stem = info.path() + QLatin1Char('/') + info.completeBaseName();
-    for (int n = 2;; ++n) {
-        const QString candidate = stem + QLatin1Char('_') + QString::number(n) + suffix;
-        if (!QFileInfo::exists(candidate))
-            return candidate;
-    }
 }
 
 bool NrFileRecorder::startRecording(QString path) { return beginManual(path, true); }

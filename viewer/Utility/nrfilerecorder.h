@@ -71,9 +71,6 @@ public:
     bool startQuietly(const QString& path);
     // Stops the running recording, by hand or timed, without a tip: the caller tells the user.
     Ended endRecording();
-    // path, or when a file is there already (names carry the time to the second only) the first
-    // of path's base + "_2", "_3", ... that is free.
-    static QString unusedPath(const QString& path);
 
 signals:
     void signalShowLeftBottomTips(QString tips, NrMessageType type, QString file_path);

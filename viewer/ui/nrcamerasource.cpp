@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
-#include "Utility/nrfilerecorder.h"
+#include "Utility/Utility.h"
 #include "loadconfig.h"
 
 QString NrCameraSource::statusText(const norvale::NrStatisticInfo& info, uint64_t droppedLastSecond) {
@@ -70,7 +70,7 @@ bool NrCameraSource::record(bool checked) {
     const QString folder = LoadConfig::getGlobalConfig()->outputRawFilePath;
     QDir().mkpath(folder);
     // A recording of the same second (a trigger's, or the last one) keeps its file.
-    const QString baseName = QFileInfo(NrFileRecorder::unusedPath(
+    const QString baseName = QFileInfo(unusedPath(
                                            eventsFile(folder, recordingBaseName(QString::fromStdString(description().serial)))))
                                  .completeBaseName();
     const QString path = startCameraRecording(folder, baseName);
