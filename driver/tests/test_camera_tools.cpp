@@ -406,32 +406,36 @@ TEST(CameraAps, ExposureAndGainChangeTheImage) {
 }
 
 // A reader that stalls: the hand-off lets go of what is older than its span as new chunks come,
-// so it never holds more than a span (the chunk pool stays small), and counts what it dropped.
+// so it never holds more than a span (the chunk pool stays small), and counts what it dropped;
+// the same with a clock near the end of its range, where the span must not wrap around.
 TEST(CameraHandoff, AStalledReaderHoldsOneSpanAndCountsTheRest) {
-    BatchHandoff handoff;
-    std::vector<Event2D> out;
-    EXPECT_FALSE(handoff.take(out)); // the reader begins
-    auto chunkAt = [](uint64_t ms) {
-        auto c = std::make_shared<EventChunk>();
-        c->clear(ms * 1000);
-        c->endUs = (ms + 1) * 1000;
-        for (int i = 0; i < 10; ++i) c->events.push_back(Event2D{uint16_t(i), 0, 1, ms * 1000 + uint64_t(i)});
-        return c;
-    };
-    std::weak_ptr<EventChunk> first;
-    for (uint64_t ms = 0; ms < 300; ++ms) {
-        auto c = chunkAt(ms);
-        if (ms == 0) first = c;
-        handoff.push(c);
-        if (ms == 150) {
-            EXPECT_TRUE(first.expired()); // gone long before the ring is full
+    for (const uint64_t base : {uint64_t(0), UINT64_MAX - 300001}) {
+        SCOPED_TRACE(base);
+        BatchHandoff handoff;
+        std::vector<Event2D> out;
+        EXPECT_FALSE(handoff.take(out)); // the reader begins
+        auto chunkAt = [base](uint64_t ms) {
+            auto c = std::make_shared<EventChunk>();
+            c->clear(base + ms * 1000);
+            c->endUs = base + (ms + 1) * 1000;
+            for (int i = 0; i < 10; ++i) c->events.push_back(Event2D{uint16_t(i), 0, 1, base + ms * 1000 + uint64_t(i)});
+            return c;
+        };
+        std::weak_ptr<EventChunk> first;
+        for (uint64_t ms = 0; ms < 300; ++ms) {
+            auto c = chunkAt(ms);
+            if (ms == 0) first = c;
+            handoff.push(c);
+            if (ms == 150) {
+                EXPECT_TRUE(first.expired()); // gone long before the ring is full
+            }
         }
+        ASSERT_TRUE(handoff.take(out));
+        const uint64_t kept = BatchHandoff::kMinSpanUs / 1000 * 10;
+        EXPECT_EQ(out.size(), kept);
+        EXPECT_EQ(handoff.dropped(), 3000 - kept);
+        EXPECT_EQ(out.back().timestamp, base + 299 * 1000 + 9u);
+        EXPECT_TRUE(std::is_sorted(out.begin(), out.end(),
+                                   [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; }));
     }
-    ASSERT_TRUE(handoff.take(out));
-    const uint64_t kept = BatchHandoff::kMinSpanUs / 1000 * 10;
-    EXPECT_EQ(out.size(), kept);
-    EXPECT_EQ(handoff.dropped(), 3000 - kept);
-    EXPECT_EQ(out.back().timestamp, 299 * 1000 + 9u);
-    EXPECT_TRUE(std::is_sorted(out.begin(), out.end(),
-                               [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; }));
 }

@@ -25,6 +25,8 @@
 //   (1 is real time, 10 is ten times slower).
 #include <cstdint>
 
+#include "norvale/EventWindow.h" // where a frame's window lies (EventWindow, EventWindowAnchor)
+
 namespace norvale {
 
 // One 8-bit RGB colour.
@@ -68,13 +70,5 @@ inline constexpr EventColorScheme kEventColorSchemes[] = {
     {"Dark", {255, 255, 255}, {64, 126, 200}, {30, 37, 52}},
     {"Light", {0, 0, 0}, {64, 126, 201}, {255, 255, 255}},
 };
-
-// Where frame windows lie on the event timeline, frame k of a range starting at start with step s:
-// FrameEnd: the window ends at the frame's time, start + (k + 1) * s, and reaches back the
-//   accumulation time (the default of the driver's export);
-// FrameStart: the window starts at start + k * s and reaches forward the accumulation time, which
-//   is how the viewer plays (it labels the frame with its time after the step, start + (k + 1) * s).
-// Either way the last frame of a range ends at the range's end, included.
-enum class EventWindowAnchor { FrameEnd, FrameStart };
 
 } // namespace norvale

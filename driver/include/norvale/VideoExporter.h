@@ -22,9 +22,9 @@ enum class VideoCodecChoice {
     Mpeg4, // always the built-in MPEG-4 part 2 encoder
 };
 
-// How an event recording becomes a video. Frame k ends at start + (k + 1) * 1e6 / (fps * slowMotion)
-// and shows accTimeUs of event time placed by `anchor` (see EventFrame.h); the last frame ends at
-// the range's end (included). Pixels follow the event frame rule of EventFrame.h. Triggers are not
+// How an event recording becomes a video. Frame k is shown at start + (k + 1) * 1e6 / (fps * slowMotion)
+// and shows accTimeUs of event time placed by `anchor` (EventWindow.h); the last frame is shown at
+// the range's end and reaches it (included). Pixels follow the event frame rule of EventFrame.h. Triggers are not
 // drawn.
 struct VideoExportOptions {
     int fps = 30;                 // frames per second of video, 1..240

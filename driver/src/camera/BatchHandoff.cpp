@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "norvale/EventWindow.h"
+
 namespace norvale {
 
 void BatchHandoff::push(const ChunkPtr& chunk) {
@@ -12,8 +14,8 @@ void BatchHandoff::push(const ChunkPtr& chunk) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (!reading) return;
-        const uint64_t span = std::max<uint64_t>(spanUs.load(), kMinSpanUs);
-        while (count > 0 && (count == kRing || ring[head]->endUs + span <= chunk->endUs)) {
+        const EventWindow kept = EventWindow::lastSpan(chunk->endUs, std::max<uint64_t>(spanUs.load(), kMinSpanUs));
+        while (count > 0 && (count == kRing || kept.isAfter(ring[head]->endUs))) {
             pushedOut[nOld] = std::move(ring[head]);
             droppedEvents += pushedOut[nOld]->events.size();
             ++nOld;
@@ -37,12 +39,11 @@ bool BatchHandoff::take(std::vector<Event2D>& out) {
     out.clear();
     if (n == 0) return false;
     // keep only the newest span and at most kMaxEvents
-    const uint64_t newest = taken[n - 1]->endUs;
-    const uint64_t span = std::max<uint64_t>(spanUs.load(), kMinSpanUs);
+    const EventWindow kept = EventWindow::lastSpan(taken[n - 1]->endUs, std::max<uint64_t>(spanUs.load(), kMinSpanUs));
     size_t first = n, events = 0;
     while (first > 0) {
         const EventChunk& c = *taken[first - 1];
-        if (c.endUs + span <= newest || events + c.events.size() > kMaxEvents) break;
+        if (kept.isAfter(c.endUs) || events + c.events.size() > kMaxEvents) break;
         events += c.events.size();
         --first;
     }

@@ -2,8 +2,9 @@
 
 // Hands the stream from the streaming thread to getNextBatch: a fixed ring of chunk pointers
 // under one short lock (a push or a take is a few pointer moves). When the reader falls
-// behind, the ring keeps only the newest chunks: what is older than the span (at a push or a
-// take), pushed out of a full ring, or beyond the event cap, is dropped and counted, never queued.
+// behind, the ring keeps only the newest chunks: a chunk ending before the span that reaches back
+// from the newest chunk's end (EventWindow::lastSpan, at a push or a take), pushed out of a full
+// ring, or beyond the event cap, is dropped and counted, never queued.
 // Nothing is kept until the reader's first take (a camera whose user only uses callbacks
 // holds no chunks here).
 //

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "norvale/DvsFileReader.h"
+#include "norvale/EventWindow.h"
 #include "norvale/Logger.h"
 #include "video/EventCounter.h"
 #include "video/EventFrameRenderer.h"
@@ -103,29 +104,28 @@ bool forEachPiece(const EventRangeSource& source, uint64_t begin, uint64_t end, 
 // memory small (a plane is one byte per pixel).
 constexpr size_t kRingPlanes = 3;
 
-// The frame windows of one export.
+// The frame windows of one export: frame k follows frame k - 1 (the first follows start) and is
+// shown at start + (k + 1) * step, rounded, the last one at end; each window is the EventWindow of
+// that step.
 struct FramePlan {
     uint64_t start = 0;
     uint64_t end = 0; // included
     double step = 0;  // event time per frame (us)
-    uint64_t accTimeUs = 0;
     uint64_t frameCount = 0;
     bool sliding = false; // windows overlap: events go in and out again
+    FramePlacement placement; // accumulation, anchor and range; the step is each frame's own
 
-    EventWindowAnchor anchor = EventWindowAnchor::FrameEnd;
-
-    uint64_t frameEnd(uint64_t k) const {
-        return k + 1 == frameCount ? end + 1 : start + static_cast<uint64_t>(std::llround(double(k + 1) * step));
+    uint64_t shownAt(uint64_t k) const {
+        return k + 1 >= frameCount ? end : start + static_cast<uint64_t>(std::llround(double(k + 1) * step));
     }
-    uint64_t windowBegin(uint64_t k) const {
-        if (anchor == EventWindowAnchor::FrameStart) return start + static_cast<uint64_t>(std::llround(double(k) * step));
-        const uint64_t e = frameEnd(k);
-        return e > start + accTimeUs ? e - accTimeUs : start;
+    EventWindow window(uint64_t k) const {
+        const uint64_t pos = k == 0 ? start : shownAt(k - 1);
+        FramePlacement p = placement;
+        p.step = shownAt(k) - pos;
+        return EventWindow::next(pos, p);
     }
-    uint64_t windowEnd(uint64_t k) const {
-        if (anchor == EventWindowAnchor::FrameEnd || k + 1 == frameCount) return frameEnd(k);
-        return std::min(windowBegin(k) + accTimeUs, end + 1);
-    }
+    uint64_t windowBegin(uint64_t k) const { return window(k).from; }
+    uint64_t windowEnd(uint64_t k) const { return window(k).to; }
     // Number of frames from k on whose windows all end by until (at least 0); window ends grow with k.
     uint64_t framesEndingBy(uint64_t k, uint64_t until) const {
         if (until <= start) return 0;
@@ -286,8 +286,10 @@ bool exportEventsToVideo(const EventRangeSource& source, uint64_t start, uint64_
     plan.start = start;
     plan.end = end;
     plan.step = 1e6 / (options.fps * options.slowMotion);
-    plan.accTimeUs = options.accTimeUs;
-    plan.anchor = options.anchor;
+    plan.placement.acc = options.accTimeUs;
+    plan.placement.anchor = options.anchor;
+    plan.placement.lower = start;
+    plan.placement.upper = end;
     plan.frameCount = std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(double(end - start) / plan.step - 1e-6)));
     // Windows that do not overlap are counted afresh; overlapping ones slide (events in, events out).
     plan.sliding = double(options.accTimeUs) > std::floor(plan.step);
