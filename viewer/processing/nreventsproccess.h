@@ -1,47 +1,33 @@
 #pragma once
 
-// NrEventProcessor: counts DVS events per pixel and polarity, paints the counts into images of
-// the source's geometry (1280 x 720 until told otherwise) on its render thread, and plays, exports and cuts raw recordings. It is built from parts
-// that the fusion processor reuses: NrFrameMailbox (results to the GUI thread), NrRecordingPlayer
-// (loading, the paced loop, steps, seeks, trim range) and NrExportJob (export and cut). This class
-// counts, renders, and turns what the parts report into its signals.
+// NrEventProcessor: counts DVS events per pixel and polarity and paints the counts into images of
+// the source's geometry (1280 x 720 until told otherwise) on its render thread, for a live DVS
+// camera and for recordings. Recordings play through its NrPlaybackFront (loading, the paced loop,
+// steps, seeks, trim, loop, export and cut, the busy indicator), whose painter this class is: a
+// window of events becomes counts, then an image. Its slots and signals are the front's, forwarded.
 //
 // Threads
-// - Owner (GUI) thread: every slot, flushEventsDisplay, the destructor. Every signal is emitted in
-//   this thread: worker threads leave their newest frame timestamp, image and progress in the
-//   mailbox and wake the owner (one wake-up however many frames: the newest wins, nothing queues
-//   up); one-off results (loading done, playback ended, export done) are posted as queued calls,
-//   which first deliver the mailbox so that signals keep the order in which they arose.
+// - Owner (GUI) thread: every slot, flushEventsDisplay, setDisplay, the destructor. Every signal is
+//   emitted in this thread (through the front's mailbox: the newest frame wins, nothing queues up).
 // - Caller's thread (live view: the camera source's display thread): processEvents, which in
 //   mode NR_FLUSH_BY_EVENT_TIME also swaps and so wakes the render thread; the timestamp of those
 //   counts travels with them to the render thread and through the mailbox with the painted image,
 //   and is emitted right after it (the time label never runs ahead of the picture). The player
-//   thread: processEvents and swapEventBuffer through the player's sink. Render thread:
-//   renderThread. Loading, export and cut threads belong to the player and the export jobs.
-// - A file that cannot be opened or read gives the tip "Cannot open the recording: " + its name.
+//   thread: paintWindow (processEvents and the swap). Render thread: renderThread.
 //
 // Locks (order: the player's readerLock -> accMutex -> renderMutex -> the mailbox's lock)
 // - accMutex: accumulateBuffer. The count loop of processEvents and the exchange in swapEventBuffer
-//   take it, so live accumulation in the caller's thread and the swap in the GUI thread never overlap.
+//   take it, so accumulation in one thread and the swap in another never overlap.
 // - renderMutex: renderBuffer, renderTs, renderHasTs, frameReady, renderRunning, width/height
-//   changes; held by a swap and
-//   for one whole render. The render thread waits for frameReady, so a swap that comes while it
-//   paints is not lost, and swaps faster than rendering replace the waiting counts (frames are
-//   dropped, never queued).
-// - Owner thread only: workJobs, busyJobs, refusalShown, loadingPath.
+//   changes; held by a swap and for one whole render. The render thread waits for frameReady, so a
+//   swap that comes while it paints is not lost, and swaps faster than rendering replace the
+//   waiting counts (frames are dropped, never queued).
 //
 // Decisions
-// - processEvents with an empty batch touches nothing; setFps with 0 or less keeps the previous rate.
+// - processEvents with an empty batch touches nothing.
 // - Events outside the frame (x >= width or y >= height) are dropped rather than wrapped to another row.
-// - Steps, seeks and reset are asked of the player thread; the slot waits for the frame at most
-//   kStepWaitMs, so a slow read never freezes the GUI (the frame then arrives by itself).
-// - While an export or cut uses the recording, play, steps, seeks and reset are refused, with a
-//   warning tip once per export or cut.
 // - An export plays like the viewer: the display rate as frame rate, the viewer's frame step,
 //   accumulation and window placement, so slow motion (and fast) is kept in the video.
-// - Export and cut report failure with an error tip naming the driver's reason, and progress
-//   through signalProgress. cancelWork stops them at their next frame; a cancelled job leaves no
-//   file and says so with a warning tip instead of a failure.
 // - A loaded recording sets the display to its own geometry (a camera's source does the same on
 //   open); every change of the display is announced with signalDisplaySize.
 #include <QImage>
@@ -62,9 +48,7 @@
 #include "Utility/nrmessagetype.h"
 #include "norvale/Event2D.h"
 #include "norvale/FuncUtils.h"
-#include "processing/nrexportjob.h"
-#include "processing/nrframemailbox.h"
-#include "processing/nrrecordingplayer.h"
+#include "processing/nrplaybackfront.h"
 
 class LoadConfig;
 
@@ -77,7 +61,7 @@ enum NR_PLAY_MODE : int {
     NR_FLUSH_BY_EVENT_TIME = 1, // processEvents flushes every liveFramePeriodUs of event time (live view)
 };
 
-class NrEventProcessor : public QObject {
+class NrEventProcessor : public QObject, private NrPlaybackPainter {
     Q_OBJECT
 public:
     static constexpr uint64_t kLiveFramePeriodUs = 33333;
@@ -107,8 +91,10 @@ public:
     void setLiveFramePeriodUs(uint64_t us);
     // Kept for the live DVS camera, which hands its device here; nothing reads it yet.
     void setDevicePtr(std::shared_ptr<norvale::DvsCamera> device);
-    // The playback thread's body: the player's loop (NrRecordingPlayer::runLoop). Player thread.
+    // The playback thread's body: the front's player loop. Player thread.
     void dvsFilePlayLoop();
+    // What the play bar drives while a recording of this processor is shown.
+    NrPlaybackFront* playbackFront() { return &front; }
     static QString tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs);
 
 signals:
@@ -149,29 +135,12 @@ public slots:
 private:
     static constexpr int kStepWaitMs = 1000;
 
-    // Playback.
-    bool refuseWhileWorking();
-    bool beginStep();
-    void stopPlayback();
-    void runStep(NrRecordingPlayer::Request request, uint64_t ts = 0);
-    void showFrame(const std::vector<norvale::Event2D>& events, uint64_t ts);
-    void finishLoading(const std::shared_ptr<NrRecordingPlayer::LoadJob>& job, const NrLoadResult& result);
-    // Error tip naming a file that is not a readable recording.
-    void reportUnreadable(const QString& path);
+    // The painter of recordings (player thread; loading results on the owner thread).
+    void paintWindow(const std::vector<norvale::Event2D>& events, uint64_t ts) override;
+    QString finishLoad(const NrLoadResult& result, bool ok) override;
 
-    // Export and cut.
-    void startWork(NrExportJob& job, NrExportRequest::Kind kind, const QString& fullPath, const QString& dir,
-                   uint64_t start, uint64_t end);
-    void finishWork(NrExportRequest::Kind kind, bool ok, const std::string& reason, const QString& dir,
-                    uint64_t start, uint64_t end);
-    void beginBusy();
-    void endBusy();
-
-    // Hand-over to the owner thread.
-    void deliverPending();
     // The swap; with carryTs the frame painted from these counts is published with ts.
     void swapEventBuffer(bool carryTs, uint64_t ts);
-    void postToOwner(std::function<void()> f);
 
     // Accumulation and rendering.
     std::atomic<int> playMode{NR_FLUSH_BY_CALLER};
@@ -193,17 +162,8 @@ private:
     bool frameReady = false;   // renderMutex
     LoadConfig* config = nullptr;
 
-    NrFrameMailbox mailbox;
-    // Playback; the player is destroyed before the buffers its sink fills.
-    NrRecordingPlayer player;
-    QString loadingPath;
-
-    // Export and cut.
-    NrExportJob exportJob;
-    NrExportJob cutJob;
-    int workJobs = 0;  // export and cut jobs not yet finished
-    int busyJobs = 0;  // loading, export and cut jobs behind the busy indicator
-    bool refusalShown = false;
+    // Playback, export and cut; the front's player stops before the buffers its painter fills go.
+    NrPlaybackFront front;
 
     std::thread renderWorker; // last: starts once everything above exists
 };

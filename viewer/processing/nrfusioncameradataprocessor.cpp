@@ -16,44 +16,29 @@
 using norvale::ApsFrame;
 using norvale::Event2D;
 
-namespace {
-
-void registerTypes() {
-    static const bool once = [] {
-        qRegisterMetaType<uint64_t>("uint64_t");
-        qRegisterMetaType<NrMessageType>("NrMessageType");
-        qRegisterMetaType<norvale::STREAM_TYPE>("STREAM_TYPE");
-        qRegisterMetaType<norvale::STREAM_TYPE>("norvale::STREAM_TYPE");
-        return true;
-    }();
-    (void)once;
-}
-
-} // namespace
-
 NrFusionCameraDataProcessor::NrFusionCameraDataProcessor(QObject* parent)
     : QObject(parent), config(LoadConfig::getGlobalConfig()), store(kWidth, kHeight),
-      mailbox(this, [this] { deliverPending(); }),
-      live(std::make_unique<NrFusionLiveView>(kWidth, kHeight, kMaxEventCount, mailbox, paintMutex, store)),
-      replay(std::make_unique<NrFusionReplayPainter>(kWidth, kHeight)),
-      player(
-          NrRecordingPlayer::Sink{
-              [this](const std::vector<Event2D>& events, uint64_t ts) { replayFrame(events, ts); },
-              [this] { postToOwner([this] { emit signalPalyFileFinished(); }); },
-              [this](std::shared_ptr<NrRecordingPlayer::LoadJob> job, const NrLoadResult& r) {
-                  postToOwner([this, job, r] { finishLoading(job, r); });
-              },
-              [this] { playbackFusionFileLoop(); }},
-          NrRecordingPlayer::Options{norvale::EventWindowAnchor::FrameEnd, true}) {
-    registerTypes();
-    player.setFrameStepUs(33333); // a replay step is one display period of event time: real time
-    player.setAccTimeUs(33333);
-    mailbox.resize(kWidth, kHeight, config->dvsBackgroundColor);
+      // A replay step is one display period of event time (real time); windows end at the APS
+      // frame's time, and a window without events still shows its frame.
+      front(*this, NrPlaybackFront::Options{{norvale::EventWindowAnchor::FrameEnd, true}, kStepWaitMs, 33333, 33333,
+                                            [this] { playbackFusionFileLoop(); }}),
+      live(std::make_unique<NrFusionLiveView>(kWidth, kHeight, kMaxEventCount, front.mailbox(), paintMutex, store)),
+      replay(std::make_unique<NrFusionReplayPainter>(kWidth, kHeight)) {
+    front.mailbox().resize(kWidth, kHeight, config->dvsBackgroundColor);
+    connect(&front, &NrPlaybackFront::signalImage, this, &NrFusionCameraDataProcessor::signalFusionImage);
+    connect(&front, &NrPlaybackFront::signalTimeStamp, this, &NrFusionCameraDataProcessor::signalTimeStamp);
+    connect(&front, &NrPlaybackFront::signalStartTimeStamp, this, &NrFusionCameraDataProcessor::signalStartTimeStamp);
+    connect(&front, &NrPlaybackFront::signalEndTimeStamp, this, &NrFusionCameraDataProcessor::signalEndTimeStamp);
+    connect(&front, &NrPlaybackFront::signalEnded, this, &NrFusionCameraDataProcessor::signalPalyFileFinished);
+    connect(&front, &NrPlaybackFront::signalPlayStatus, this, &NrFusionCameraDataProcessor::signalPlayStatus);
+    connect(&front, &NrPlaybackFront::signalLoadingStatus, this, &NrFusionCameraDataProcessor::signalLoadingStatus);
+    connect(&front, &NrPlaybackFront::signalShowLeftBottomTips, this,
+            &NrFusionCameraDataProcessor::signalShowLeftBottomTips);
 }
 
-// The player (the last member) stops its thread and abandons a load first; the live view then
+// The front's player stops first (its thread paints with the parts below); the live view then
 // waits for a pair being shown.
-NrFusionCameraDataProcessor::~NrFusionCameraDataProcessor() = default;
+NrFusionCameraDataProcessor::~NrFusionCameraDataProcessor() { front.shutdown(); }
 
 void NrFusionCameraDataProcessor::setDevicePtr(std::shared_ptr<norvale::FusionCamera> device) {
     live->setCamera(std::move(device));
@@ -148,21 +133,9 @@ void NrFusionCameraDataProcessor::slotSetViewerType(norvale::STREAM_TYPE type) {
     const int previous = live->setView(type);
     // A paused replay shows its moment in the new view at once; playback and the live camera
     // show the next frame in it anyway.
-    if (previous != type && player.usable() && !player.isPlaying())
+    if (previous != type)
         replayOneFrameFusionFileByTimebase();
 }
-
-void NrFusionCameraDataProcessor::setFps(int fps) {
-    if (fps < 1) {
-        qDebug() << "ignored fps:" << fps;
-        return;
-    }
-    const uint64_t step = uint64_t(1000000 / fps);
-    player.setFrameStepUs(step);
-    qDebug() << "set fps: " << fps << " time interval: " << step;
-}
-
-void NrFusionCameraDataProcessor::setAccTime(uint64_t time_us) { player.setAccTimeUs(time_us); }
 
 QString NrFusionCameraDataProcessor::tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts,
                                                    uint64_t startTs) {
@@ -172,17 +145,3 @@ QString NrFusionCameraDataProcessor::tsToLocalTime(const norvale::SysTimePoint& 
 Event2D* NrFusionCameraDataProcessor::binarySearchTimestamp(uint64_t ts, Event2D* begin, Event2D* end) {
     return std::lower_bound(begin, end, ts, [](const Event2D& e, uint64_t t) { return e.timestamp < t; });
 }
-
-// Hand-over to the owner thread.
-
-void NrFusionCameraDataProcessor::deliverPending() {
-    NrFrameMailbox::Mail mail = mailbox.take();
-    if (mail.slot >= 0) {
-        emit signalFusionImage(mail.image);
-        mailbox.release(mail);
-    }
-    if (mail.hasTimestamp)
-        emit signalTimeStamp(mail.timestamp);
-}
-
-void NrFusionCameraDataProcessor::postToOwner(std::function<void()> f) { mailbox.postAfterPending(std::move(f)); }

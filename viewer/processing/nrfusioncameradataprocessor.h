@@ -5,12 +5,13 @@
 // sharing one base name), in one of three views: DVS, APS mapped onto the 1280 x 720 DVS grid, or
 // fusion (the events drawn over the mapped APS image).
 //
-// Built from the event processor's parts: NrFrameMailbox (images and timestamps to the GUI thread,
-// newest wins), NrRecordingPlayer with its load job, paced loop and windows ending at the frame's
-// time (replay), plus three of its own, one job each: NrFusionLiveView (nrfusionlive: live pairing
-// and the views), NrFusionReplayPainter (nrfusionreplaypainter: a replay window as an image) and
-// NrFusionCalibrationStore (nrfusioncalibration: the calibration in use, its offset and generation).
-// This class wires them and keeps the names and signals the window uses.
+// Recordings play through its NrPlaybackFront (as the event processor's do), with windows ending at
+// the frame's time; this class is the front's painter (the APS frame of that time with its events)
+// and loads the ".mp4" beside the ".raw" with it. Three parts of its own, one job each:
+// NrFusionLiveView (nrfusionlive: live pairing and the views), NrFusionReplayPainter
+// (nrfusionreplaypainter: a replay window as an image) and NrFusionCalibrationStore
+// (nrfusioncalibration: the calibration in use, its offset and generation). This class wires them
+// and keeps the names and signals the window uses; the playback slots are the front's, forwarded.
 //
 // Threads
 // - Owner (GUI) thread: every slot, setDevicePtr, clearCache, setCalibrationParam, the destructor;
@@ -19,8 +20,8 @@
 // - The camera's driver threads: updateEvents and addEventsToFusionProccessor (streaming thread),
 //   addTriggerInToFusionProccessor, addApsFrameToFusionProccessor (APS thread); updateFusionData
 //   runs on whichever completes a pair, inside the pairing lock.
-// - The player thread: replay steps (the replay painter, then painting into the mailbox); the
-//   loading thread loads the ".raw" and the ".mp4" of a recording and touches only its own job.
+// - The front's player thread: paintWindow (the replay painter, then painting into the mailbox);
+//   the loading thread loads the ".raw" and the ".mp4" of a recording and touches only its own job.
 //
 // Locks (order: pairing lock or the player's readerLock -> paintMutex -> the live view's countMutex
 // -> the calibration store's lock -> the mailbox's lock)
@@ -33,8 +34,6 @@
 //   refused with a warning tip; the previous calibration stays.
 // - A ".json" beside a recording that is not a valid calibration keeps the previous calibration
 //   and shows a warning tip naming the file.
-// - setFps below 1 keeps the previous interval; `playing` is atomic; at most one replay thread (the
-//   player's).
 // - The DVS view of a replay is filled with the background colour before its events are drawn.
 // - The DVS view counts into a second buffer while the first is painted: no event is lost
 //   between painting and clearing.
@@ -63,11 +62,11 @@
 #include "norvale/JsonUtils.h"
 #include "processing/nrcalibrator.h"
 #include "processing/nrdvsapsfusion.h"
-#include "processing/nrframemailbox.h"
 #include "processing/nrfusioncalibration.h"
 #include "processing/nrfusionlive.h"
 #include "processing/nrfusionreplaypainter.h"
-#include "processing/nrrecordingplayer.h"
+#include "processing/nrmetatypes.h"
+#include "processing/nrplaybackfront.h"
 
 class LoadConfig;
 
@@ -75,9 +74,7 @@ namespace norvale {
 class FusionCamera;
 } // namespace norvale
 
-Q_DECLARE_METATYPE(norvale::STREAM_TYPE)
-
-class NrFusionCameraDataProcessor : public QObject {
+class NrFusionCameraDataProcessor : public QObject, private NrPlaybackPainter {
     Q_OBJECT
 public:
     explicit NrFusionCameraDataProcessor(QObject* parent = nullptr);
@@ -104,17 +101,19 @@ public:
     uint64_t droppedEvents() const { return live->pairing().droppedEvents(); }
     void setCalibrationParam(norvale::CalibratorParameters& params);
     static QString tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs);
-    // One replay step at the play position (waits for it at most kStepWaitMs).
+    // The paused replay's frame at the play position again (waits for it at most kStepWaitMs).
     void replayOneFrameFusionFileByTimebase();
-    // The replay thread's body: the player's loop (NrRecordingPlayer::runLoop). Player thread.
+    // The replay thread's body: the front's player loop. Player thread.
     void playbackFusionFileLoop();
+    // What the play bar drives while a fusion recording is shown.
+    NrPlaybackFront* playbackFront() { return &front; }
     // The first event in [begin, end) with timestamp >= ts, or end. Nothing uses it yet.
     static norvale::Event2D* binarySearchTimestamp(uint64_t ts, norvale::Event2D* begin, norvale::Event2D* end);
 
     // For tests and benchmarks.
     norvale::Calibrator calibration() const;
-    bool isPlaying() const { return player.isPlaying(); }
-    uint64_t playPosition() const { return player.position(); }
+    bool isPlaying() const { return front.isPlaying(); }
+    uint64_t playPosition() const { return front.player().position(); }
     const norvale::DvsApsFusionProccessor* pairing() const { return &live->pairing(); }
 
 signals:
@@ -158,28 +157,18 @@ private:
 
     void reportCalibrationRefusal(NrFusionCalibrationStore::Verdict verdict, const norvale::CalibratorParameters& p);
 
-    // Replay.
-    void replayFrame(const std::vector<norvale::Event2D>& events, uint64_t ts);
-    void finishLoading(const std::shared_ptr<NrRecordingPlayer::LoadJob>& job, const NrLoadResult& result);
-    void endBusy();
+    // The front's painter.
+    void paintWindow(const std::vector<norvale::Event2D>& events, uint64_t ts) override;
+    NrRecordingPlayer::Companion companion(const QString& raw) override;
+    QString finishLoad(const NrLoadResult& result, bool ok) override;
+    void closed() override;
     void loadCalibrationFile(const QString& path);
-    bool beginStep();
-    void runStep(NrRecordingPlayer::Request request, uint64_t ts = 0);
-    void stopPlayback();
-    void unload();
-    void reportUnreadable(const QString& path);
-
-    void deliverPending();
-    void postToOwner(std::function<void()> f);
 
     LoadConfig* config = nullptr;
     std::mutex paintMutex;
     NrFusionCalibrationStore store;
-    NrFrameMailbox mailbox;
+    NrPlaybackFront front;                         // its mailbox and player serve everything below
     std::unique_ptr<NrFusionLiveView> live;        // its pairing's callback reaches everything above
     std::unique_ptr<NrFusionReplayPainter> replay; // player thread (handed over under readerLock)
-    QString loadingPath;                 // owner thread
-    std::shared_ptr<ApsLoad> pendingAps; // owner thread: the APS side of the load running
-    bool busy = false;                   // owner thread: the loading indicator is on
-    NrRecordingPlayer player;            // last: its thread reaches everything above
+    std::shared_ptr<ApsLoad> pendingAps;           // owner thread: the APS side of the load running
 };

@@ -1,11 +1,8 @@
-// Replay of fusion recordings: loading, the APS frame of each step, the replay slots.
+// Replay of fusion recordings: what loads beside the ".raw" (the APS video), and each frame of the
+// front's player painted from its APS frame and events.
 #include <QDebug>
 #include <QFileInfo>
 
-#include <algorithm>
-#include <cstring>
-
-#include "loadconfig.h"
 #include "processing/nrfusioncameradataprocessor.h"
 
 using norvale::ApsFrame;
@@ -20,23 +17,29 @@ struct NrFusionCameraDataProcessor::ApsLoad {
 };
 
 bool NrFusionCameraDataProcessor::slotReadFusionFile(QString path) {
-    if (player.isLoading())
+    if (front.player().isLoading())
         return false;
     if (path.isEmpty()) {
-        unload();
+        front.close();
         return false;
     }
     qDebug() << "Load fusion file: " << path;
-    unload();
     const QFileInfo info(path);
     const QString base = info.path() + QLatin1Char('/') + info.completeBaseName(); // up to the last '.'
     if (QFileInfo::exists(base + QStringLiteral(".json")))
         loadCalibrationFile(base + QStringLiteral(".json"));
+    return front.open(base + QStringLiteral(".raw"));
+}
 
+NrRecordingPlayer::Companion NrFusionCameraDataProcessor::companion(const QString& raw) {
+    const QFileInfo info(raw);
     auto aps = std::make_shared<ApsLoad>();
-    aps->path = (base + QStringLiteral(".mp4")).toLocal8Bit().toStdString();
+    aps->path = (info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".mp4"))
+                    .toLocal8Bit()
+                    .toStdString();
+    pendingAps = aps;
     // Loading thread: only the job's own ApsLoad is touched.
-    auto companion = [aps](const NrLoadResult&) {
+    return [aps](const NrLoadResult&) {
         aps->reader = norvale::ApsFileReader::createFileReader(aps->path);
         ApsFrame first;
         if (!aps->reader || !aps->reader->isOpened() || !aps->reader->readNextFrame(first)) {
@@ -48,80 +51,42 @@ bool NrFusionCameraDataProcessor::slotReadFusionFile(QString path) {
         aps->reader->getFrameIndex(aps->index);
         return aps->reader->seekFrame(0);
     };
-    const QString raw = base + QStringLiteral(".raw");
-    if (!player.open(raw, companion)) {
-        qDebug() << "Load dvs file failed.";
-        reportUnreadable(raw);
-        return false;
-    }
-    loadingPath = raw;
-    pendingAps = aps;
-    busy = true;
-    emit signalLoadingStatus(true);
-    return true;
 }
 
-void NrFusionCameraDataProcessor::endBusy() {
-    if (!busy)
-        return;
-    busy = false;
-    emit signalLoadingStatus(false);
-}
-
-void NrFusionCameraDataProcessor::finishLoading(const std::shared_ptr<NrRecordingPlayer::LoadJob>& job,
-                                                const NrLoadResult& r) {
-    const NrRecordingPlayer::Adoption adoption = player.adopt(job, r);
-    if (adoption == NrRecordingPlayer::Adoption::Dropped)
-        return; // closed meanwhile, or not the last load: pendingAps belongs to another
+QString NrFusionCameraDataProcessor::finishLoad(const NrLoadResult& r, bool ok) {
     const std::shared_ptr<ApsLoad> aps = std::move(pendingAps);
-    if (adoption == NrRecordingPlayer::Adoption::Failed) {
-        endBusy();
-        reportUnreadable(aps && aps->failed ? QString::fromLocal8Bit(aps->path.c_str()) : loadingPath);
-        return;
-    }
-    if (!aps) {
-        endBusy();
-        return;
-    }
+    if (!ok)
+        return aps && aps->failed ? QString::fromLocal8Bit(aps->path.c_str()) : QString();
+    if (!aps)
+        return QString();
+    NrRecordingPlayer& player = front.player();
     {
         std::lock_guard<std::mutex> lock(player.readerLock());
         replay->setVideo(std::move(aps->reader), std::move(aps->index), r.info.apsStartTimestamp);
     }
     live->setMirrored(true);
+    // The recording starts with its first APS frame.
     const uint64_t lower = r.info.apsStartTimestamp;
     player.setLowerTs(lower);
     player.setPosition(lower);
-    qDebug() << "Read aps file time offset: " << lower;
-    qDebug() << "fusion file start : " << lower << "fusion_file_end_timestamp_: " << r.endTs << "time base: " << lower;
-    emit signalStartTimeStamp(lower);
-    emit signalEndTimeStamp(r.endTs);
-    emit signalTimeStamp(lower);
-    endBusy();
-    emit signalPlayStatus(true);
+    qDebug() << "fusion file start : " << lower << "fusion_file_end_timestamp_: " << r.endTs;
+    return QString();
 }
 
-void NrFusionCameraDataProcessor::unload() {
-    player.close();
-    deliverPending();
+void NrFusionCameraDataProcessor::closed() {
     pendingAps.reset();
-    endBusy();
-    std::lock_guard<std::mutex> lock(player.readerLock());
+    std::lock_guard<std::mutex> lock(front.player().readerLock());
     replay->clear();
     live->setMirrored(false);
 }
 
-void NrFusionCameraDataProcessor::reportUnreadable(const QString& path) {
-    const QFileInfo info(path);
-    emit signalShowLeftBottomTips(tr("Cannot open the recording: ") + info.fileName(), NrMessageError,
-                                  info.absoluteFilePath());
-}
-
-// Player thread, readerLock held: one replay step, the events of [ts - accTime, ts) on the view.
-void NrFusionCameraDataProcessor::replayFrame(const std::vector<Event2D>& events, uint64_t ts) {
+// Player thread, readerLock held: one replay frame, the window's events on the view.
+void NrFusionCameraDataProcessor::paintWindow(const std::vector<Event2D>& events, uint64_t ts) {
     const int view = live->view();
     if (!replay->prepare(view, ts, store))
         return;
     std::lock_guard<std::mutex> lock(paintMutex);
+    NrFrameMailbox& mailbox = front.mailbox();
     QImage* image = mailbox.beginFrame();
     if (!image)
         return;
@@ -129,69 +94,17 @@ void NrFusionCameraDataProcessor::replayFrame(const std::vector<Event2D>& events
     mailbox.publishFrame(ts); // the time travels with its image
 }
 
-void NrFusionCameraDataProcessor::stopPlayback() {
-    player.stop();
-    deliverPending(); // what replay showed last reaches the receivers before anything else
-}
+void NrFusionCameraDataProcessor::replayOneFrameFusionFileByTimebase() { front.showCurrentFrame(); }
 
-void NrFusionCameraDataProcessor::slotPlaybackCtrl(bool play) {
-    if (!play) {
-        stopPlayback();
-        return;
-    }
-    player.play(); // ignored unless loaded; a second start while playing is ignored too
-}
+void NrFusionCameraDataProcessor::playbackFusionFileLoop() { front.runPlayerLoop(); }
 
-bool NrFusionCameraDataProcessor::beginStep() {
-    if (!player.usable())
-        return false;
-    if (player.isPlaying()) {
-        stopPlayback();
-        emit signalPlayStatus(false);
-    }
-    return true;
-}
-
-void NrFusionCameraDataProcessor::runStep(NrRecordingPlayer::Request request, uint64_t ts) {
-    player.request(request, ts);
-    player.waitIdle(std::chrono::milliseconds(kStepWaitMs));
-    deliverPending();
-}
-
-void NrFusionCameraDataProcessor::slotPlaybackReset() {
-    if (!player.usable())
-        return;
-    stopPlayback();
-    emit signalPlayStatus(false);
-    runStep(NrRecordingPlayer::Request::Reset);
-}
-
-void NrFusionCameraDataProcessor::preFrame() {
-    if (beginStep())
-        runStep(NrRecordingPlayer::Request::Previous);
-}
-
-void NrFusionCameraDataProcessor::nextFrame() {
-    if (!beginStep())
-        return;
-    runStep(NrRecordingPlayer::Request::Next);
-    qDebug() << "time base update: " << player.position() << " interval: " << player.frameStep();
-}
-
-void NrFusionCameraDataProcessor::setPlayPos(uint64_t timestamp_us) {
-    if (beginStep())
-        runStep(NrRecordingPlayer::Request::Seek, timestamp_us);
-}
-
-void NrFusionCameraDataProcessor::replayOneFrameFusionFileByTimebase() {
-    if (player.usable())
-        runStep(NrRecordingPlayer::Request::Seek, player.position());
-}
-
-void NrFusionCameraDataProcessor::playbackFusionFileLoop() { player.runLoop(); }
-
-void NrFusionCameraDataProcessor::slotSetLowerTimeStamp(uint64_t ts) { player.setLowerTs(ts); }
-
-void NrFusionCameraDataProcessor::slotSetUpperTimeStamp(uint64_t ts) { player.setUpperTs(ts); }
-
-void NrFusionCameraDataProcessor::slotSetReplayFlag(bool loop) { player.setLoop(loop); }
+void NrFusionCameraDataProcessor::slotPlaybackCtrl(bool play) { front.slotPlaybackCtrl(play); }
+void NrFusionCameraDataProcessor::slotPlaybackReset() { front.slotPlaybackReset(); }
+void NrFusionCameraDataProcessor::preFrame() { front.preFrame(); }
+void NrFusionCameraDataProcessor::nextFrame() { front.nextFrame(); }
+void NrFusionCameraDataProcessor::setPlayPos(uint64_t ts) { front.setPlayPos(ts); }
+void NrFusionCameraDataProcessor::slotSetLowerTimeStamp(uint64_t ts) { front.slotSetLowerTimeStamp(ts); }
+void NrFusionCameraDataProcessor::slotSetUpperTimeStamp(uint64_t ts) { front.slotSetUpperTimeStamp(ts); }
+void NrFusionCameraDataProcessor::slotSetReplayFlag(bool loop) { front.slotPlayLoop(loop); }
+void NrFusionCameraDataProcessor::setFps(int fps) { front.setFps(fps); }
+void NrFusionCameraDataProcessor::setAccTime(uint64_t time_us) { front.setAccTime(time_us); }

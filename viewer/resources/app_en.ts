@@ -572,7 +572,7 @@
     </message>
 </context>
 <context>
-    <name>NrEventProcessor</name>
+    <name>NrPlaybackFront</name>
     <message>
         <source>Export video cancelled.</source>
         <translation>Export video cancelled.</translation>
@@ -602,10 +602,6 @@
         <translation>The recording is busy with an export or cut; try again when it has finished.</translation>
     </message>
     <message>
-        <source>Failed to read the raw file!</source>
-        <translation>Failed to read the raw file!</translation>
-    </message>
-    <message>
         <source>Cannot open the recording: </source>
         <translation>Cannot open the recording: </translation>
     </message>
@@ -631,10 +627,6 @@
     <message>
         <source>Cannot read the calibration file %1; the previous calibration stays in use.</source>
         <translation>Cannot read the calibration file %1; the previous calibration stays in use.</translation>
-    </message>
-    <message>
-        <source>Cannot open the recording: </source>
-        <translation>Cannot open the recording: </translation>
     </message>
 </context>
 <context>

@@ -572,7 +572,7 @@
     </message>
 </context>
 <context>
-    <name>NrEventProcessor</name>
+    <name>NrPlaybackFront</name>
     <message>
         <source>Export video cancelled.</source>
         <translation>导出视频已取消。</translation>
@@ -602,10 +602,6 @@
         <translation>录制文件正在导出或剪切，请在完成后再试。</translation>
     </message>
     <message>
-        <source>Failed to read the raw file!</source>
-        <translation>读取原始文件失败！</translation>
-    </message>
-    <message>
         <source>Cannot open the recording: </source>
         <translation>无法打开录制文件：</translation>
     </message>
@@ -631,10 +627,6 @@
     <message>
         <source>Cannot read the calibration file %1; the previous calibration stays in use.</source>
         <translation>无法读取标定文件 %1；继续使用之前的标定。</translation>
-    </message>
-    <message>
-        <source>Cannot open the recording: </source>
-        <translation>无法打开录制文件：</translation>
     </message>
 </context>
 <context>

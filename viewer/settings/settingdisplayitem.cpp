@@ -10,6 +10,7 @@
 
 namespace {
 constexpr uint64_t kMaxAccumulationUs = 1000000;
+constexpr double kMinSlowRate = 0.03;
 constexpr double kMaxSlowRate = 1000.0;
 } // namespace
 
@@ -24,7 +25,7 @@ SettingDisplayItem::SettingDisplayItem(QWidget* parent) : QWidget(parent), ui(ne
     rate->getNrComboBoxBase()->setInsertPolicy(QComboBox::NoInsert);
     acc->getNrComboBoxBase()->addItems({"33.33ms", "100ms", "10ms", "1ms"});
     rate->getNrComboBoxBase()->addItems({"1", "2", "5", "10", "100", "1000"});
-    lastFps = displayRateOf(rate->getNrComboBoxBase()->currentText());
+    lastRate = rate->getNrComboBoxBase()->currentText();
 
     connect(acc, &NrComboBox::signalLineEditTextChanged, this, &SettingDisplayItem::slotAccumulationTimeTextChanged);
     connect(acc->getNrComboBoxBase(), &QComboBox::currentTextChanged, this,
@@ -75,13 +76,23 @@ uint64_t SettingDisplayItem::convertToMicroseconds(const QString& text) {
     return static_cast<uint64_t>(value);
 }
 
-uint32_t SettingDisplayItem::displayRateOf(const QString& text) {
+namespace {
+// The slow rate of text, or 0 when it is not in [kMinSlowRate, kMaxSlowRate].
+double slowRateOf(const QString& text) {
     bool ok = false;
     const double rate = text.toDouble(&ok);
-    if (!ok || !(rate <= kMaxSlowRate))
-        return 0;
-    const double fps = std::trunc(rate * 30.0);
+    return ok && rate >= kMinSlowRate && rate <= kMaxSlowRate ? rate : 0.0;
+}
+} // namespace
+
+uint32_t SettingDisplayItem::displayRateOf(const QString& text) {
+    const double fps = std::trunc(slowRateOf(text) * 30.0);
     return fps >= 1.0 ? static_cast<uint32_t>(fps) : 0;
+}
+
+uint64_t SettingDisplayItem::frameStepOf(const QString& text) {
+    const double rate = slowRateOf(text);
+    return rate > 0.0 ? static_cast<uint64_t>(std::llround(1e6 / (rate * 30.0))) : 0;
 }
 
 void SettingDisplayItem::markValid(NrComboBox* box, bool valid) {
@@ -122,17 +133,19 @@ void SettingDisplayItem::slotAccumulationTimeTextEditFinished() {
 }
 
 void SettingDisplayItem::slotFrameRateTextChanged(const QString& text) {
-    markValid(ui->widget_combobox_frame_rate, displayRateOf(text) > 0);
+    markValid(ui->widget_combobox_frame_rate, frameStepOf(text) > 0);
 }
 
 void SettingDisplayItem::slotFrameRateEditTextFinished() {
     NrComboBox* box = ui->widget_combobox_frame_rate;
-    const uint32_t fps = displayRateOf(box->getNrComboBoxBase()->lineEdit()->text());
-    if (fps == 0)
+    const QString text = box->getNrComboBoxBase()->lineEdit()->text();
+    const uint64_t step = frameStepOf(text);
+    if (step == 0)
         return;
     markIdle(box);
-    if (fps == lastFps)
+    if (step == frameStepOf(lastRate))
         return;
-    lastFps = fps;
-    emit signalFpsChanged(fps);
+    lastRate = text;
+    emit signalFpsChanged(displayRateOf(text)); // 0 below 1/30: a rate that cannot be said in whole frames
+    emit signalFrameStepChanged(step);
 }

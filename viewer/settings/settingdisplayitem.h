@@ -25,17 +25,23 @@ public:
     ~SettingDisplayItem() override;
 
     void setFPSEnable(bool enable);
-    // The display rate the row shows (30 x the slow rate), from the start on.
-    uint32_t displayRate() const { return lastFps; }
+    // The display rate the row shows (30 x the slow rate, truncated), from the start on.
+    uint32_t displayRate() const { return displayRateOf(lastRate); }
+    // The event time one frame steps at the slow rate shown: 1 s / (30 x rate), rounded.
+    uint64_t frameStepUs() const { return frameStepOf(lastRate); }
 
     // "250" -> 250000, "500us" -> 500, "1.5ms" -> 1500; 0 when the text is not a positive time.
     static uint64_t convertToMicroseconds(const QString& text);
-    // 30 x rate, or 0 when the text is not an accepted slow rate.
+    // 30 x rate truncated, or 0 when the text is not an accepted slow rate or the rate is below 1/30.
     static uint32_t displayRateOf(const QString& text);
+    // 1 s / (30 x rate) in us, rounded, or 0 when the text is not an accepted slow rate.
+    static uint64_t frameStepOf(const QString& text);
 
 signals:
     void signalCumulativeTimeChanged(uint64_t time_us);
     void signalFpsChanged(uint32_t fps);
+    // The exact frame step of the new slow rate (rates below 1/30 included).
+    void signalFrameStepChanged(uint64_t step_us);
 
 private slots:
     void slotAccumulationTimeTextChanged(const QString& text);
@@ -50,5 +56,5 @@ private:
 
     Ui::SettingDisplayItem* ui;
     uint64_t lastAccumulationUs = 0; // last value reported; the processors start from the first item
-    uint32_t lastFps = 0; // the list's first item until the user picks another
+    QString lastRate; // the list's first item until the user picks another
 };

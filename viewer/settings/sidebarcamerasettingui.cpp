@@ -30,6 +30,8 @@ void SidebarCameraSettingUI::buildDisplaySection() {
     connect(displayItem, &SettingDisplayItem::signalCumulativeTimeChanged, this,
             &SidebarCameraSettingUI::slotCumulativeTimeChanged);
     connect(displayItem, &SettingDisplayItem::signalFpsChanged, this, &SidebarCameraSettingUI::slotFpsChanged);
+    connect(displayItem, &SettingDisplayItem::signalFrameStepChanged, this,
+            &SidebarCameraSettingUI::signalFrameStepChanged);
     insertBeforeStretch(layout, displayBox);
     update();
 }
@@ -41,6 +43,8 @@ void SidebarCameraSettingUI::setDispItemFPSEnable(bool enable) {
 uint32_t SidebarCameraSettingUI::displayRate() const {
     return displayItem->displayRate();
 }
+
+uint64_t SidebarCameraSettingUI::frameStepUs() const { return displayItem->frameStepUs(); }
 
 void SidebarCameraSettingUI::slotCumulativeTimeChanged(uint64_t time_us) {
     emit signalCumulativeTimeChanged(time_us);

@@ -24,10 +24,14 @@ public:
     void setDispItemFPSEnable(bool enable);
     // The display rate shown (30 x the slow rate); the main window starts the processors with it.
     uint32_t displayRate() const;
+    // The frame step of the slow rate shown (1 s / display rate, exact); the main window starts
+    // the playback fronts with it.
+    uint64_t frameStepUs() const;
 
 signals:
     void signalCumulativeTimeChanged(uint64_t time_us);
     void signalFpsChanged(uint32_t fps);
+    void signalFrameStepChanged(uint64_t step_us);
 
 private slots:
     void slotCumulativeTimeChanged(uint64_t time_us);

@@ -325,9 +325,10 @@ TEST_F(FusionProcessorTest, ReplaysARecordingOfTheSimulatedFusionCamera) {
     QObject::connect(&p, &NrFusionCameraDataProcessor::signalLoadingStatus, [&](bool b) { loading = b; });
     ASSERT_TRUE(p.slotReadFusionFile(folder + QStringLiteral("/fus.raw")));
     EXPECT_TRUE(loading);
-    ASSERT_TRUE(waitFor([&] { return !l.playStatus.empty(); }, 20000ms));
+    // Opening pauses what played before; loading ends playing.
+    ASSERT_TRUE(waitFor([&] { return l.playStatus.size() >= 2; }, 20000ms));
     EXPECT_FALSE(loading);
-    EXPECT_TRUE(l.playStatus.back());
+    EXPECT_EQ(l.playStatus, (std::vector<bool>{false, true}));
     ASSERT_EQ(l.starts.size(), 1u);
     EXPECT_EQ(l.starts[0], info.apsStartTimestamp);
     EXPECT_EQ(l.ends.at(0), dvsEnd);
@@ -337,6 +338,7 @@ TEST_F(FusionProcessorTest, ReplaysARecordingOfTheSimulatedFusionCamera) {
     // steps: back at the start stays, on by one step, seek
     // (a step waits half a second for its frame; a slow decode arrives later by itself)
     auto shown = [&](uint64_t ts) { return waitFor([&] { return !l.stamps.empty() && l.stamps.back() == ts; }); };
+    p.slotPlaybackReset(); // loading ends playing: back to the paused start
     l.clear();
     p.preFrame();
     EXPECT_TRUE(shown(lower));
@@ -505,7 +507,7 @@ TEST_F(FusionProcessorTest, ReplaysARecordingOfTheSimulatedFusionCamera) {
     EXPECT_EQ(l.tips[0].second, NrMessageWarning);
     EXPECT_TRUE(l.tips[0].first.contains(QStringLiteral("bad.json")));
     EXPECT_EQ(p.calibration().dvsToAps, before);
-    ASSERT_TRUE(waitFor([&] { return l.playStatus.size() >= 2; }, 20000ms));
+    ASSERT_TRUE(waitFor([&] { return !loading; }, 20000ms));
 
     // a recording without its video: an error tip naming the video
     QFile::remove(folder + QStringLiteral("/bad.mp4"));

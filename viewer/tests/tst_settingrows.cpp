@@ -170,6 +170,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&item));
         QSignalSpy acc(&item, &SettingDisplayItem::signalCumulativeTimeChanged);
         QSignalSpy fps(&item, &SettingDisplayItem::signalFpsChanged);
+        QSignalSpy step(&item, &SettingDisplayItem::signalFrameStepChanged);
         enter(&item, "widget_combobox_accumulation_time", QStringLiteral("250"));
         QCOMPARE(acc.count(), 1);
         QCOMPARE(acc.last().at(0).value<uint64_t>(), uint64_t(250000));
@@ -182,14 +183,23 @@ private slots:
         QCOMPARE(acc.last().at(0).value<uint64_t>(), uint64_t(500));
         QVERIFY(accBox->getNrComboBoxBase()->styleSheet().contains(QStringLiteral("border: 1px solid #A7A7A7;")));
 
-        for (const char* bad : {"0.02", "1001", "0.033", "x"})
+        for (const char* bad : {"0.02", "1001", "x"})
             enter(&item, "widget_combobox_frame_rate", QLatin1String(bad));
         QCOMPARE(fps.count(), 0);
+        QCOMPARE(step.count(), 0);
         enter(&item, "widget_combobox_frame_rate", QStringLiteral("0.5"));
         enter(&item, "widget_combobox_frame_rate", QStringLiteral("1000"));
-        QCOMPARE(fps.count(), 2);
+        // Below 1/30 no whole display rate says it (0), the frame step does: 1 s / 0.99 frames.
+        enter(&item, "widget_combobox_frame_rate", QStringLiteral("0.033"));
+        QCOMPARE(fps.count(), 3);
         QCOMPARE(fps.at(0).at(0).value<uint32_t>(), 15u);
         QCOMPARE(fps.at(1).at(0).value<uint32_t>(), 30000u);
+        QCOMPARE(fps.at(2).at(0).value<uint32_t>(), 0u);
+        QCOMPARE(step.count(), 3);
+        QCOMPARE(step.at(0).at(0).value<uint64_t>(), uint64_t(66667));
+        QCOMPARE(step.at(1).at(0).value<uint64_t>(), uint64_t(33));
+        QCOMPARE(step.at(2).at(0).value<uint64_t>(), uint64_t(1010101));
+        QCOMPARE(item.frameStepUs(), uint64_t(1010101));
 
         item.setFPSEnable(false);
         QVERIFY(!item.findChild<NrComboBox*>(QStringLiteral("widget_combobox_frame_rate"))->isEnabled());

@@ -23,6 +23,8 @@
 #include "loadconfig.h"
 #include "processing/nreventsproccess.h"
 #include "processing/nrfusioncameradataprocessor.h"
+#include "processing/nrmetatypes.h"
+#include "processing/nrplaybackfront.h"
 #include "settings/sidebarapssettingui.h"
 #include "settings/sidebarcamerasettingui.h"
 #include "settings/sidebardvssettingui.h"
@@ -54,29 +56,13 @@ void setStyleProperty(QWidget* widget, const char* name, const QVariant& value) 
     widget->update();
 }
 
-// The types that travel through queued and string-based connections; registered once.
-void registerMetaTypes() {
-    static const bool done = [] {
-        qRegisterMetaType<uint64_t>("uint64_t");
-        qRegisterMetaType<uint32_t>("uint32_t");
-        qRegisterMetaType<NrMessageType>("NrMessageType");
-        qRegisterMetaType<NrTriggerList>("std::vector<std::pair<uint64_t,uint8_t> >");
-        qRegisterMetaType<std::vector<uint32_t>>("std::vector<uint32_t>");
-        qRegisterMetaType<QPixmap*>("QPixmap*");
-        qRegisterMetaType<norvale::STREAM_TYPE>("STREAM_TYPE");
-        qRegisterMetaType<norvale::STREAM_TYPE>("norvale::STREAM_TYPE");
-        return true;
-    }();
-    (void)done;
-}
-
 const QColor kTagRising(QStringLiteral("#FF6058"));
 const QColor kTagFalling(QStringLiteral("#58DB6D"));
 
 } // namespace
 
 MainWidget::MainWidget(QWidget* parent) : QWidget(parent), ui(new Ui::MainWidget) {
-    registerMetaTypes();
+    nrRegisterMetaTypes();
     ui->setupUi(this);
 
     m_agent = new NrWindowAgent(this);
@@ -210,38 +196,51 @@ void MainWidget::initConnect() {
     connectEventProcessor();
     connectRecorder();
     connectFusionProcessor();
-    // The processors play and export at the slow rate the side bar shows from the start, not only
-    // once the user picks one (an untouched side bar made every video a tenth too long).
-    const int displayRate = int(m_cameraSidebar->displayRate());
-    m_eventProcessor->setFps(displayRate);
-    m_fusionProcessor->setFps(displayRate);
+    // Recordings play and export at the slow rate the side bar shows from the start, not only once
+    // the user picks one (an untouched side bar made every video a tenth too long). The side bar
+    // sends the exact frame step: a display rate in whole frames would truncate slow rates.
+    for (NrPlaybackFront* front : {m_eventProcessor->playbackFront(), m_fusionProcessor->playbackFront()}) {
+        front->setFrameStepUs(m_cameraSidebar->frameStepUs());
+        connect(m_cameraSidebar, &SidebarCameraSettingUI::signalFrameStepChanged, front,
+                &NrPlaybackFront::setFrameStepUs);
+    }
 }
 
-// Every connection between the window, its play bar, timeline and camera side bar and the event
-// processor. The processor emits on the GUI thread, so Auto connections are direct.
+// The play bar and the timeline drive the front of the recording shown, and nothing else.
+void MainWidget::connectPlayBar(NrPlaybackFront* front) {
+    for (const QMetaObject::Connection& c : m_playBarConnections)
+        disconnect(c);
+    m_playBarConnections.clear();
+    if (!front)
+        return;
+    front->slotPlayLoop(ui->pb_loop->isChecked());
+    m_playBarConnections = {
+        connect(ui->pb_prv, &QPushButton::pressed, front, &NrPlaybackFront::preFrame),
+        connect(ui->pb_next, &QPushButton::pressed, front, &NrPlaybackFront::nextFrame),
+        connect(ui->pb_stop, &QPushButton::pressed, front, &NrPlaybackFront::slotPlaybackReset),
+        connect(this, &MainWidget::signalPlaybackReset, front, &NrPlaybackFront::slotPlaybackReset),
+        connect(ui->pb_loop, &QPushButton::toggled, front, &NrPlaybackFront::slotPlayLoop),
+        connect(m_slider, &NrThreeHandleSlider::centerValueMove, front, &NrPlaybackFront::setPlayPos),
+        connect(m_slider, &NrThreeHandleSlider::centerValueTrackClick, front, &NrPlaybackFront::setPlayPos),
+        connect(m_slider, &NrThreeHandleSlider::lowerValueChanged, front, &NrPlaybackFront::slotSetLowerTimeStamp),
+        connect(m_slider, &NrThreeHandleSlider::upperValueChanged, front, &NrPlaybackFront::slotSetUpperTimeStamp),
+        connect(m_waitWin, &WaitingWin::signalCancelRequested, front, &NrPlaybackFront::cancelWork)};
+}
+
+// What the event processor shows and reports reaches the window; the play bar goes to the front of
+// the recording shown (connectPlayBar). The processor emits on the GUI thread: direct connections.
 void MainWidget::connectEventProcessor() {
     NrEventProcessor* p = m_eventProcessor;
     connect(this, &MainWidget::signalOpenRawFile, p, &NrEventProcessor::loadFile);
     connect(p, &NrEventProcessor::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
     connect(p, &NrEventProcessor::signalProgress, m_waitWin, &WaitingWin::setProgress);
-    connect(m_waitWin, &WaitingWin::signalCancelRequested, p, &NrEventProcessor::cancelWork);
     connect(p, &NrEventProcessor::signalDisplaySize, this, &MainWidget::signalImageReslotionChanged);
-    connect(this, &MainWidget::signalPlaybackReset, p, &NrEventProcessor::slotPlaybackReset);
     connect(p, &NrEventProcessor::signalEventImage, m_imageView, &ShowImageForm::slotShowImage);
     connect(p, &NrEventProcessor::signalRealTimeTimeStamp, this, &MainWidget::showTimeStamp);
     connect(p, &NrEventProcessor::signalLocalTime, this, &MainWidget::showLocalTime);
     connect(p, &NrEventProcessor::signalStartTimeStamp, this, &MainWidget::slotSetSliderStartTime);
     connect(p, &NrEventProcessor::signalEndTimeStamp, this, &MainWidget::slotSetSliderEndTime);
     connect(p, &NrEventProcessor::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
-    connect(ui->pb_play, &QPushButton::toggled, p, &NrEventProcessor::slotPlaybackCtrl);
-    connect(ui->pb_prv, &QPushButton::pressed, p, &NrEventProcessor::preFrame);
-    connect(ui->pb_next, &QPushButton::pressed, p, &NrEventProcessor::nextFrame);
-    connect(ui->pb_stop, &QPushButton::pressed, p, &NrEventProcessor::slotPlaybackReset);
-    connect(ui->pb_loop, &QPushButton::toggled, p, &NrEventProcessor::slotPlayLoop);
-    connect(m_slider, &NrThreeHandleSlider::centerValueMove, p, &NrEventProcessor::setPlayPos);
-    connect(m_slider, &NrThreeHandleSlider::centerValueTrackClick, p, &NrEventProcessor::setPlayPos);
-    connect(m_slider, &NrThreeHandleSlider::lowerValueChanged, p, &NrEventProcessor::slotSetLowerTimeStamp);
-    connect(m_slider, &NrThreeHandleSlider::upperValueChanged, p, &NrEventProcessor::slotSetUpperTimeStamp);
     connect(p, &NrEventProcessor::signalShowLeftBottomTips, this,
             qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
     connect(this, &MainWidget::signalExportVideo, p, &NrEventProcessor::slotExportVideo);
@@ -251,7 +250,6 @@ void MainWidget::connectEventProcessor() {
             m_slider->addTag(t.first, t.second == 1 ? kTagRising : kTagFalling);
     });
     connect(p, &NrEventProcessor::signalRateProfile, m_slider, &NrThreeHandleSlider::setRateProfile);
-    connect(m_cameraSidebar, &SidebarCameraSettingUI::signalFpsChanged, p, [p](uint32_t fps) { p->setFps(int(fps)); });
     connect(m_cameraSidebar, &SidebarCameraSettingUI::signalCumulativeTimeChanged, p, &NrEventProcessor::setAccTime);
     connect(m_cameraSidebar, &SidebarCameraSettingUI::signalCumulativeTimeChanged, this, [this](uint64_t us) {
         m_dvsBatchInterval = us;
@@ -282,7 +280,10 @@ void MainWidget::openRecording(const QString& path) {
     ui->lb_viewer_file_name->setText(file.fileName());
     // A ".raw" with an ".mp4" of the same base name beside it is a fusion recording.
     const bool fusion = QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()));
-    setSource(fusion ? new NrFusionRecordingSource(this) : new NrRecordingSource(this));
+    if (fusion)
+        setSource(new NrFusionRecordingSource(m_fusionProcessor->playbackFront(), this));
+    else
+        setSource(new NrRecordingSource(m_eventProcessor->playbackFront(), this));
     resetSidebars();
     setShowTitleInfo(false); // a camera's serial and time do not belong to the recording
     m_slider->clearTags();
@@ -314,7 +315,7 @@ void MainWidget::showCameraPlayingUI(bool en) {
 }
 
 void MainWidget::on_pb_play_clicked(bool checked) {
-    // Recordings are driven by pb_play's toggled signal; a camera starts or stops here.
+    // The source starts or stops: a recording's front plays, a camera streams.
     const bool on = m_source && m_source->play(checked);
     if (on != ui->pb_play->isChecked())
         ui->pb_play->setChecked(on);

@@ -18,6 +18,7 @@
 // It owns the recorder (timed recordings on a trigger edge, their pre-trigger cache set up by
 // initDvsCameraSettings) and the recording-time label's clock (mainwidget_record.cpp).
 #include <QString>
+#include <QVector>
 #include <QWidget>
 
 #include <cstdint>
@@ -34,6 +35,7 @@ class NrRecordingClock;
 class NrCameraSource;
 class NrEventProcessor;
 class NrFusionCameraDataProcessor;
+class NrPlaybackFront;
 class NrSource;
 class SidebarApsSettingUI;
 class SidebarDvsSettingUI;
@@ -191,6 +193,7 @@ private:
     void initSidebarSettingUI();
     void initConnect();
     void connectEventProcessor();
+    void connectPlayBar(NrPlaybackFront* front);
     void connectFusionProcessor();
     void setViewerTypeStyle(int viewerType);
     void runGeneralSetting();
@@ -216,6 +219,7 @@ private:
     SidebarDvsSettingUI* m_dvsSidebar = nullptr;
     SidebarApsSettingUI* m_apsSidebar = nullptr;
     NrSource* m_source = nullptr; // owned; null before anything is open
+    QVector<QMetaObject::Connection> m_playBarConnections; // to the shown recording's front
     uint64_t m_dvsBatchInterval = 0;
     // The status bar's four parts: tip, bandwidth, event rate (with the drops), spare.
     QString m_statusParts[4];

@@ -44,6 +44,7 @@ void MainWidget::setSource(NrSource* source) {
     m_recorder->release(); // a timed recording ends and the recorder lets go of the camera
     delete m_source; // stops a stream and a recording, removes its callbacks, releases a camera
     m_source = source;
+    connectPlayBar(source ? source->playbackFront() : nullptr);
     updateFusionControls();
     const bool live = source && source->isLive();
     ui->pb_record->setVisible(live);

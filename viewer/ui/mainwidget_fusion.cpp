@@ -22,39 +22,28 @@ namespace {
 const char* const kFirmwareNeeded = "Velfox_V1.7.2";
 } // namespace
 
-// Every connection between the window, its play bar, timeline and side bars and the fusion
-// processor. Images and timestamps come queued (the processor's worker threads leave them in its
-// mailbox); the play state is applied at once.
+// What the fusion processor shows and reports reaches the window, and the side bars reach it; the
+// play bar goes to the front of the recording shown (connectPlayBar). The processor emits on the
+// GUI thread (its workers leave images and timestamps in its mailbox): direct connections.
 void MainWidget::connectFusionProcessor() {
     using P = NrFusionCameraDataProcessor;
     P* p = m_fusionProcessor;
     connect(p, &P::signalStartTimeStamp, this, &MainWidget::slotSetSliderStartTime);
     connect(p, &P::signalEndTimeStamp, this, &MainWidget::slotSetSliderEndTime);
-    connect(p, &P::signalPalyFileFinished, this, [this] { ui->pb_play->setChecked(false); }, Qt::DirectConnection);
     connect(p, &P::signalFusionPixMap, m_imageView, &ShowImageForm::showPixMap);
-    connect(p, &P::signalFusionImage, m_imageView, &ShowImageForm::slotShowImage, Qt::QueuedConnection);
-    connect(p, &P::signalTimeStamp, this, &MainWidget::showTimeStamp, Qt::QueuedConnection);
+    connect(p, &P::signalFusionImage, m_imageView, &ShowImageForm::slotShowImage);
+    connect(p, &P::signalTimeStamp, this, &MainWidget::showTimeStamp);
     connect(p, &P::signalLocalTime, this, &MainWidget::showLocalTime);
-    connect(p, &P::signalPlayStatus, ui->pb_play, &QPushButton::setChecked, Qt::DirectConnection);
+    connect(p, &P::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
     connect(p, &P::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
-    connect(ui->pb_play, &QPushButton::toggled, p, &P::slotPlaybackCtrl, Qt::QueuedConnection);
-    connect(ui->pb_prv, &QPushButton::pressed, p, &P::preFrame);
-    connect(ui->pb_next, &QPushButton::pressed, p, &P::nextFrame);
-    connect(ui->pb_stop, &QPushButton::pressed, p, &P::slotPlaybackReset);
-    connect(ui->pb_loop, &QPushButton::toggled, p, &P::slotSetReplayFlag);
-    connect(m_slider, &NrThreeHandleSlider::centerValueMove, p, &P::setPlayPos);
-    connect(m_slider, &NrThreeHandleSlider::centerValueTrackClick, p, &P::setPlayPos);
-    connect(m_slider, &NrThreeHandleSlider::lowerValueChanged, p, &P::slotSetLowerTimeStamp);
-    connect(m_slider, &NrThreeHandleSlider::upperValueChanged, p, &P::slotSetUpperTimeStamp);
     connect(this, SIGNAL(signalSetViewerShowType(norvale::STREAM_TYPE)), p,
             SLOT(slotSetViewerType(norvale::STREAM_TYPE)));
     connect(this, &MainWidget::signalOpenFusionFile, p, &P::slotReadFusionFile);
-    connect(m_cameraSidebar, &SidebarCameraSettingUI::signalFpsChanged, p, [p](uint32_t fps) { p->setFps(int(fps)); });
     connect(m_cameraSidebar, &SidebarCameraSettingUI::signalCumulativeTimeChanged, p, &P::setAccTime);
     connect(m_apsSidebar, &SidebarApsSettingUI::signalManualCaliOffsetXY, p, &P::slotSetApsOffset);
     connect(m_apsSidebar, &SidebarApsSettingUI::signalApplyCaliOffset, p, &P::slotApplyOffset);
     connect(p, &P::signalShowLeftBottomTips, this,
-            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
     // The APS panel's refresh reaches the DVS panel's rows of the fusion camera.
     connect(m_apsSidebar, SIGNAL(signalSetValue(std::string, int)), m_dvsSidebar,
             SLOT(slotParamChangedDelivery(std::string, int)));

@@ -6,6 +6,7 @@
 // Threads: GUI thread only (a kind may run threads of its own; its header says so).
 #include <QObject>
 
+#include "processing/nrplaybackfront.h"
 #include "ui/nrsourcetype.h"
 
 class NrSource : public QObject {
@@ -17,6 +18,8 @@ public:
     virtual bool isLive() const { return false; }
     // The play button was clicked; returns whether the source plays now.
     virtual bool play(bool checked) = 0;
+    // What the play bar drives (steps, reset, loop, the timeline); null for a camera.
+    virtual NrPlaybackFront* playbackFront() const { return nullptr; }
     // The record button was clicked; returns whether the source records now.
     virtual bool record(bool checked) {
         (void)checked;
@@ -24,18 +27,24 @@ public:
     }
 };
 
-// A DVS recording: the play bar's own signals drive the event processor (wired once by the main
-// window), so a click has nothing more to do.
+// A recording: played by the front of the processor that paints it; the window connects its play
+// bar to that front while the recording is shown.
 class NrRecordingSource : public NrSource {
     Q_OBJECT
 public:
-    using NrSource::NrSource;
+    NrRecordingSource(NrPlaybackFront* front, QObject* parent) : NrSource(parent), front(front) {}
     NrSourceType kind() const override { return NrSourceDvsRecording; }
-    bool play(bool checked) override { return checked; }
+    NrPlaybackFront* playbackFront() const override { return front; }
+    bool play(bool checked) override {
+        front->slotPlaybackCtrl(checked);
+        return front->isPlaying();
+    }
+
+private:
+    NrPlaybackFront* front;
 };
 
-// A fusion recording (a ".raw" with an ".mp4" beside it): the play bar's and the timeline's own
-// signals drive the fusion processor the same way.
+// A fusion recording (a ".raw" with an ".mp4" beside it), played by the fusion processor's front.
 class NrFusionRecordingSource : public NrRecordingSource {
     Q_OBJECT
 public:
