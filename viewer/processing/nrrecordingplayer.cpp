@@ -218,6 +218,16 @@ void NrRecordingPlayer::runLoop() {
     }
 }
 
+norvale::FramePlacement NrRecordingPlayer::placement() const {
+    norvale::FramePlacement p;
+    p.step = frameStepUs;
+    p.acc = accTimeUs;
+    p.anchor = options.anchor;
+    p.lower = lowerTs;
+    p.upper = upperTs;
+    return p;
+}
+
 bool NrRecordingPlayer::playStep() {
     uint64_t generation = 0;
     std::shared_ptr<DvsFileReader> file;
@@ -231,39 +241,18 @@ bool NrRecordingPlayer::playStep() {
     bool end = true;
     {
         std::lock_guard<std::mutex> lock(readerMutex);
-        if (windowGeneration != generation) {
-            window.clear();
-            windowGeneration = 0;
-        }
-        const uint64_t lo = lowerTs;
-        const uint64_t hi = upperTs;
-        const uint64_t step = frameStepUs;
-        uint64_t cur = std::max<uint64_t>(position_, lo); // the start point may have moved past us
-        if (cur <= hi) {
-            const std::vector<Event2D>* events = nullptr;
-            const uint64_t acc = accTimeUs;
-            const bool last = step > hi - cur; // the last, partial window includes hi
-            const uint64_t next = last ? hi : cur + step;
-            uint64_t from = cur;
-            uint64_t to = acc > UINT64_MAX - cur ? UINT64_MAX : cur + acc;
-            if (options.anchor == norvale::EventWindowAnchor::FrameEnd) {
-                from = next > acc ? next - acc : 0;
-                to = next;
-            }
-            if (last)
-                to = hi == UINT64_MAX ? hi : hi + 1;
-            events = readWindow(*file, from, to);
-            cur = next;
-            windowGeneration = events ? generation : 0;
-            position_ = cur;
+        const norvale::FramePlacement p = placement();
+        const uint64_t cur = std::max<uint64_t>(position_, p.lower); // the start point may have moved past us
+        if (cur <= p.upper) {
+            const norvale::EventWindow w = norvale::EventWindow::next(cur, p);
+            const std::vector<Event2D>* events = readWindow(*file, generation, w);
+            position_ = w.shownAt;
             if (events && (!events->empty() || options.showEmpty))
-                sink.showFrame(*events, cur);
-            end = !events || cur >= hi;
+                sink.showFrame(*events, w.shownAt);
+            end = !events || w.shownAt >= p.upper;
         }
-        if (end) {
-            file->seekTime(lo);
-            position_ = lo;
-        }
+        if (end)
+            position_ = p.lower;
     }
     if (!end || loop)
         return true;
@@ -273,121 +262,70 @@ bool NrRecordingPlayer::playStep() {
     return false;
 }
 
-// Events with start <= t < end. Consecutive windows overlap when the accumulation is longer than
-// the frame step: the part already read is kept and only the new part comes from the file.
-const std::vector<Event2D>* NrRecordingPlayer::readWindow(DvsFileReader& file, uint64_t start, uint64_t end) {
-    if (windowGeneration != 0 && start >= windowStart && start <= windowEnd && end >= windowEnd) {
-        if (!file.readRange(windowEnd, end, windowFresh))
-            return nullptr;
-        if (start > windowStart) // by timestamp, not position: file order need not be time order
-            window.erase(std::remove_if(window.begin(), window.end(),
-                                        [start](const Event2D& e) { return e.timestamp < start; }),
-                         window.end());
-        window.insert(window.end(), windowFresh.begin(), windowFresh.end());
-    } else if (!file.readRange(start, end, window)) {
-        return nullptr;
+// Events with w.from <= t < w.to. The events of the last window read are kept: a window that starts
+// within it and does not start before it (the paced loop and Next with an accumulation longer than
+// the step) keeps what they share and reads only the rest; any other window is read afresh.
+const std::vector<Event2D>* NrRecordingPlayer::readWindow(DvsFileReader& file, uint64_t generation,
+                                                           const norvale::EventWindow& w) {
+    const bool reuse = windowGeneration == generation && w.from >= windowStart && w.from <= windowEnd;
+    windowGeneration = 0; // until this read has succeeded
+    bool ok = false;
+    if (reuse) {
+        // by timestamp, not position: file order need not be time order
+        window.erase(std::remove_if(window.begin(), window.end(),
+                                    [&w](const Event2D& e) { return !w.contains(e.timestamp); }),
+                     window.end());
+        ok = w.to <= windowEnd || file.readRange(windowEnd, w.to, windowFresh);
+        if (ok && w.to > windowEnd)
+            window.insert(window.end(), windowFresh.begin(), windowFresh.end());
+    } else {
+        ok = file.readRange(w.from, w.to, window);
     }
-    windowStart = start;
-    windowEnd = end;
+    if (!ok)
+        return nullptr;
+    windowStart = w.from;
+    windowEnd = w.to;
+    windowGeneration = generation;
     return &window;
 }
 
 void NrRecordingPlayer::perform(Request r, uint64_t ts) {
-    std::shared_ptr<DvsFileReader> file = reader();
+    uint64_t generation = 0;
+    std::shared_ptr<DvsFileReader> file;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        file = current;
+        generation = readerGeneration;
+    }
     if (!file)
         return;
     std::lock_guard<std::mutex> lock(readerMutex);
-    if (options.anchor == norvale::EventWindowAnchor::FrameEnd) {
-        performEndAnchored(*file, r, ts);
-        return;
-    }
-    const uint64_t acc = accTimeUs;
-    const uint64_t step = frameStepUs;
+    const norvale::FramePlacement p = placement();
+    const uint64_t pos = position_;
+    norvale::EventWindow w;
     switch (r) {
-    case Request::Previous: {
-        const uint64_t lo = lowerTs;
-        uint64_t cur = position_;
-        cur = (cur < step || cur - step < lo) ? lo : cur - step;
-        position_ = cur;
-        if (file->seekTime(cur)) {
-            std::shared_ptr<std::vector<Event2D>> events = file->readNextEvents(acc);
-            if (events)
-                sink.showFrame(*events, cur);
-        }
-        break;
-    }
-    case Request::Next: {
-        const uint64_t cur = position_;
-        const uint64_t hi = upperTs;
-        if (cur < hi && acc < hi - cur) {
-            std::shared_ptr<std::vector<Event2D>> events = file->readEvents(cur, acc);
-            const uint64_t shown = cur + step;
-            position_ = shown;
-            if (!events)
-                qDebug() << "File read end.";
-            else
-                sink.showFrame(*events, shown);
-        }
-        break;
-    }
-    case Request::Seek:
-        if (file->seekTime(ts)) {
-            std::shared_ptr<std::vector<Event2D>> events = file->readEvents(ts, acc);
-            const uint64_t shown = ts + acc;
-            position_ = shown;
-            if (events)
-                sink.showFrame(*events, shown);
-        } else {
-            qDebug() << "seek time err." << ts;
-        }
-        break;
-    case Request::Reset: {
-        const uint64_t lo = lowerTs;
-        file->seekTime(lo);
-        std::shared_ptr<std::vector<Event2D>> events = file->readEvents(lo, acc);
-        position_ = lo;
-        if (events)
-            sink.showFrame(*events, lo);
-        break;
-    }
-    case Request::None:
-        break;
-    }
-}
-
-// Steps of a player whose windows end at the frame's time: each shows [t - accTimeUs, t) at its
-// target t (previous: one step back, not below lowerTs; next: one step on while the window stays
-// before upperTs; seek: ts; reset: lowerTs). readerMutex is held.
-void NrRecordingPlayer::performEndAnchored(DvsFileReader& file, Request r, uint64_t ts) {
-    const uint64_t acc = accTimeUs;
-    const uint64_t step = frameStepUs;
-    const uint64_t lo = lowerTs;
-    const uint64_t hi = upperTs;
-    uint64_t t = position_;
-    switch (r) {
-    case Request::Previous:
-        t = (t < step || t - step < lo) ? lo : t - step;
-        break;
     case Request::Next:
-        if (t >= hi || acc >= hi - t)
+        if (pos >= p.upper) // the range's last frame is on screen
             return;
-        t += step;
+        w = norvale::EventWindow::next(pos, p);
+        break;
+    case Request::Previous:
+        w = norvale::EventWindow::previous(pos, p);
         break;
     case Request::Seek:
-        t = ts;
+        w = norvale::EventWindow::at(ts, p);
         break;
     case Request::Reset:
-        t = lo;
+        w = norvale::EventWindow::at(p.lower, p);
         break;
     case Request::None:
         return;
     }
-    position_ = t;
-    windowGeneration = 0;
-    const uint64_t start = t > acc ? t - acc : 0;
-    if (!file.readRange(start, t, window)) {
+    position_ = w.shownAt;
+    const std::vector<Event2D>* events = readWindow(*file, generation, w);
+    if (!events) {
         qDebug() << "File read end.";
         return;
     }
-    sink.showFrame(window, t);
+    sink.showFrame(*events, w.shownAt); // a step shows its frame even when no event falls in it
 }

@@ -6,14 +6,15 @@
 // of counting, painting or Qt signals.
 //
 // A frame shown at t: the events of one window of event time, handed to Sink::showFrame with t.
-// Playing shows one frame per kDisplayPeriodUs of wall-clock time, after which the position p
-// moves to t = p + frameStepUs. Where the window lies is the player's anchor:
-// - FrameStart (the DVS processor): the window [p, p + accTimeUs) is shown at t;
-// - FrameEnd (the fusion processor, whose frames are APS images at t): the window
-//   [t - accTimeUs, t) is shown at t; a single step or seek shows the window ending at its target.
-// Either way the last, partial step of the range reads up to upperTs (included) and is shown at
-// upperTs. Consecutive windows that overlap reuse the events already read. With showEmpty, windows
-// without events are shown too (the fusion processor still has an APS image to show).
+// Where the window lies is norvale::EventWindow's rule, placed by the player's anchor (FrameStart
+// for the DVS processor, FrameEnd for the fusion processor, whose frames are APS images at t).
+// Playing shows one frame per kDisplayPeriodUs of wall-clock time: the next frame from the
+// position p, shown at p + frameStepUs (at upperTs for the last, partial one), which becomes the
+// position. Steps agree with playing: Next shows that same frame, Previous the frame at
+// p - frameStepUs (not below lowerTs), Seek the frame at its target, Reset the frame at lowerTs;
+// a step shows its frame even when it holds no event. Every window is read through one cache:
+// one that overlaps the last window read reuses its events. With showEmpty, the paced loop shows
+// windows without events too (the fusion processor still has an APS image to show).
 //
 // Threads
 // - Owner thread: everything public unless said otherwise, construction and destruction.
@@ -50,6 +51,7 @@
 #include "norvale/DvsFileReader.h"
 #include "norvale/Event2D.h"
 #include "norvale/EventFrame.h"
+#include "norvale/EventWindow.h"
 
 using NrTriggerList = std::vector<std::pair<uint64_t, uint8_t>>;
 
@@ -151,10 +153,11 @@ public:
 
 private:
     void perform(Request r, uint64_t ts);
-    void performEndAnchored(norvale::DvsFileReader& file, Request r, uint64_t ts);
+    norvale::FramePlacement placement() const;
     void abandonLoading();
     void replaceReader(std::shared_ptr<norvale::DvsFileReader> r);
-    const std::vector<norvale::Event2D>* readWindow(norvale::DvsFileReader& file, uint64_t start, uint64_t end);
+    const std::vector<norvale::Event2D>* readWindow(norvale::DvsFileReader& file, uint64_t generation,
+                                                    const norvale::EventWindow& w);
     static void loadWork(std::shared_ptr<LoadJob> job);
 
     Sink sink;
