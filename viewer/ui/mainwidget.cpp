@@ -188,7 +188,7 @@ void MainWidget::initSidebarSettingUI() {
 
 void MainWidget::initConnect() {
     connect(this, &MainWidget::signalShowLeftBottomTips, this,
-            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
     connect(this, &MainWidget::signalImageReslotionChanged, m_imageView, &ShowImageForm::slotSetResolution);
     // Both camera panels tell the user how Load, Export and Default went.
     connect(m_dvsSidebar, &SidebarDvsSettingUI::signalShowLeftBottomTips, this, &MainWidget::signalShowLeftBottomTips);

@@ -98,8 +98,7 @@ void MainWidget::slotShowToolIPConfig() {
     connect(&tool, &NrEthCameraConfigTool::signalShowLeftBottomTips, this, &MainWidget::signalShowLeftBottomTips);
     // The search runs on the tool's own thread; the waiting window shows while it looks (each
     // search reports true then false, so the last word is always false).
-    connect(&tool, &NrEthCameraConfigTool::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus,
-            Qt::QueuedConnection);
+    connect(&tool, &NrEthCameraConfigTool::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
     execDialog(&tool);
 }
 

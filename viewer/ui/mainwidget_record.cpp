@@ -13,10 +13,9 @@ void MainWidget::connectRecorder() {
     m_recordingClock = new NrRecordingClock(ui->lb_recoding_time, this);
     connect(this, &MainWidget::signalRecByTime, m_recorder, &NrFileRecorder::recordingTime);
     connect(m_recorder, &NrFileRecorder::signalShowLeftBottomTips, this,
-            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips), Qt::QueuedConnection);
+            qOverload<QString, NrMessageType, QString>(&MainWidget::slotShowLeftBottomTips));
     // The end of a timed recording comes from the recorder's thread; the state is read afresh here.
-    connect(m_recorder, &NrFileRecorder::signalRecordingChanged, this, [this] { updateRecordingClock(); },
-            Qt::QueuedConnection);
+    connect(m_recorder, &NrFileRecorder::signalRecordingChanged, this, [this] { updateRecordingClock(); });
     connect(ui->pb_record, &QPushButton::toggled, this, [this] { updateRecordingClock(); });
 }
 
