@@ -1,0 +1,58 @@
+#pragma once
+
+// One event-file format's reading side, for the formats that are not raw word streams (HDF5,
+// AEDAT 4, Event Stream, CSV, NumPy). The file is read in blocks in file order; a block starts at a
+// position its source can resume from, so the reader (BlockFileReader) indexes the blocks once at
+// open (time bounds and event counts per block) and later decodes only the blocks a time range
+// needs. Blocks cover at least 64 KiB of file where the format allows, so the index stays below a
+// thousandth of the file.
+//
+// Threads: one thread at a time uses a source.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "norvale/Event2D.h"
+#include "norvale/EventFileFormat.h"
+
+namespace norvale::detail {
+
+// Where a block starts, in the source's own terms (a byte offset, a record index, a decoder state).
+struct BlockPosition {
+    uint64_t offset = 0;
+    uint64_t index = 0;
+    uint64_t state = 0;
+};
+
+struct BlockSourceInfo {
+    uint32_t width = 0; // 0 x 0: the file states no geometry (taken from the data)
+    uint32_t height = 0;
+    std::string serialNumber;
+    std::string date; // "YYYY-MM-DD HH:MM:SS" local time when the file says when it was recorded
+    bool hasDate = false;
+};
+
+class EventBlockSource {
+public:
+    static constexpr size_t kMaxBlockEvents = size_t(1) << 20;
+
+    virtual ~EventBlockSource() = default;
+    // Reads what precedes the events (header, layout). False with a message naming what is wrong
+    // when the file is not of this format or is damaged before its events.
+    virtual bool open(const std::string& path, std::string& problem) = 0;
+    virtual const BlockSourceInfo& info() const = 0;
+    virtual BlockPosition first() const = 0;
+    // Decodes the block at pos (at most kMaxBlockEvents events) into events and triggers, both
+    // cleared first, in file order, and sets next to the following block's position. end: pos is
+    // past the last block (nothing decoded). False with a message on a read error or damage;
+    // the blocks before stay readable. Never allocates more than the block's declared sizes allow
+    // once checked against the file.
+    virtual bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+                      BlockPosition& next, bool& end, std::string& problem) = 0;
+};
+
+// The source of a non-raw format; null for the raw formats (the raw reader reads those).
+std::unique_ptr<EventBlockSource> makeBlockSource(EventFileFormat format);
+
+} // namespace norvale::detail
