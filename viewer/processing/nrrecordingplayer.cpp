@@ -267,7 +267,9 @@ bool NrRecordingPlayer::playStep() {
 // the step) keeps what they share and reads only the rest; any other window is read afresh.
 const std::vector<Event2D>* NrRecordingPlayer::readWindow(DvsFileReader& file, uint64_t generation,
                                                            const norvale::EventWindow& w) {
-    const bool reuse = windowGeneration == generation && w.from >= windowStart && w.from <= windowEnd;
+    // Only an overlap is worth keeping: a window that starts where the last one ended reads afresh
+    // (filtering and appending would copy every event once more).
+    const bool reuse = windowGeneration == generation && w.from >= windowStart && w.from < windowEnd;
     windowGeneration = 0; // until this read has succeeded
     bool ok = false;
     if (reuse) {
