@@ -11,6 +11,7 @@ PACKAGES=(
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5-dev libqt5x11extras5-dev
   fonts-noto-cjk python3-fonttools xvfb xauth
   python3-dev pybind11-dev python3-numpy python3-pytest
+  libflatbuffers-dev flatbuffers-compiler liblz4-dev libzstd-dev
 )
 
 missing=()

@@ -1,11 +1,16 @@
 // Which class reads and writes each format. Each format's folder adds its line here.
 #include "formats/EventBlockSource.h"
 #include "formats/FormatWriter.h"
+#include "formats/aedat/Aedat4Source.h"
+#include "formats/aedat/Aedat4Writer.h"
+#include "formats/eventstream/EsSource.h"
 
 namespace norvale::detail {
 
 std::unique_ptr<EventBlockSource> makeBlockSource(EventFileFormat format) {
     switch (format) {
+    case EventFileFormat::Aedat4: return std::make_unique<Aedat4Source>();
+    case EventFileFormat::EventStream: return std::make_unique<EsSource>();
     default:
         return nullptr;
     }
@@ -13,6 +18,7 @@ std::unique_ptr<EventBlockSource> makeBlockSource(EventFileFormat format) {
 
 std::unique_ptr<FormatWriter> makeFormatWriter(EventFileFormat format) {
     switch (format) {
+    case EventFileFormat::Aedat4: return std::make_unique<Aedat4Writer>();
     default:
         return nullptr;
     }

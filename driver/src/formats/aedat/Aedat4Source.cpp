@@ -1,0 +1,350 @@
+#include "formats/aedat/Aedat4Source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "EventPacket_generated.h"
+#include "FileDataTable_generated.h"
+#include "IOHeader_generated.h"
+#include "TriggerPacket_generated.h"
+#include "norvale/Logger.h"
+
+namespace norvale::detail {
+
+using namespace aedat;
+namespace fb = ::norvale::aedat4;
+
+namespace {
+
+// A block gathers packets until it covers this much of the file (or holds this many events), so
+// the reader's index stays small even for files of many small packets.
+constexpr uint64_t kBlockBytes = 256 * 1024;
+constexpr size_t kBlockEvents = EventBlockSource::kMaxBlockEvents / 2;
+
+// The text of the attribute value after key (an XML attribute of that name in quotes), up to the
+// next '<'; empty when absent. Bounded by [from, to).
+std::string attributeText(const std::string& xml, size_t from, size_t to, const char* key) {
+    const std::string quoted = std::string("\"") + key + "\"";
+    const size_t k = xml.find(quoted, from);
+    if (k == std::string::npos || k >= to) return std::string();
+    const size_t open = xml.find('>', k);
+    if (open == std::string::npos || open >= to) return std::string();
+    const size_t close = xml.find('<', open);
+    if (close == std::string::npos || close > to) return std::string();
+    std::string v = xml.substr(open + 1, close - open - 1);
+    const size_t a = v.find_first_not_of(" \t\r\n");
+    const size_t b = v.find_last_not_of(" \t\r\n");
+    return a == std::string::npos ? std::string() : v.substr(a, b - a + 1);
+}
+
+bool smallNumber(const std::string& s, uint32_t& v) {
+    if (s.empty() || s.size() > 6) return false;
+    v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + uint32_t(c - '0');
+    }
+    return true;
+}
+
+bool looksCompressed(const uint8_t* p, size_t n, Compression& c) {
+    static const uint8_t lz4[4] = {0x04, 0x22, 0x4D, 0x18};
+    static const uint8_t zstd[4] = {0x28, 0xB5, 0x2F, 0xFD};
+    if (n >= 4 && std::memcmp(p, lz4, 4) == 0) c = Compression::Lz4;
+    else if (n >= 4 && std::memcmp(p, zstd, 4) == 0) c = Compression::Zstd;
+    else return false;
+    return true;
+}
+
+} // namespace
+
+Aedat4Source::~Aedat4Source() {
+    if (fd >= 0) ::close(fd);
+}
+
+bool Aedat4Source::open(const std::string& path, std::string& problem) {
+    filePath = path;
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        problem = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    fileSize = uint64_t(st.st_size);
+    uint8_t head[kVersionLineSize + 4];
+    if (fileSize < sizeof(head) || !readAt(fd, 0, head, sizeof(head), problem) ||
+        std::memcmp(head, kVersionLine, kVersionLineSize) != 0) {
+        problem = path + " is not an AEDAT 4 file (no \"#!AER-DAT4.0\" line)";
+        return false;
+    }
+    const int32_t headerSize = readI32(head + kVersionLineSize);
+    const uint64_t dataStart = sizeof(head) + uint64_t(uint32_t(headerSize));
+    if (headerSize < 8 || size_t(headerSize) > kMaxIoHeaderBytes || dataStart > fileSize) {
+        problem = path + ": the file header declares " + std::to_string(headerSize) + " bytes, the file has " +
+                  std::to_string(fileSize - sizeof(head)) + " after it";
+        return false;
+    }
+    std::vector<uint8_t> header(size_t(headerSize) + 4);
+    std::memcpy(header.data(), head + kVersionLineSize, 4);
+    if (!readAt(fd, sizeof(head), header.data() + 4, size_t(headerSize), problem)) return false;
+    flatbuffers::Verifier check(header.data(), header.size());
+    if (!fb::VerifySizePrefixedIOHeaderBuffer(check)) {
+        problem = path + ": the file header is damaged (its table does not verify)";
+        return false;
+    }
+    const fb::IOHeader* io = fb::GetSizePrefixedIOHeader(header.data());
+    const int32_t c = int32_t(io->compression());
+    if (c < 0 || c > int32_t(Compression::ZstdHigh)) {
+        problem = path + ": unknown packet compression " + std::to_string(c);
+        return false;
+    }
+    packing = Compression(c);
+    if (!parseDescription(io->info_node() ? io->info_node()->str() : std::string(), problem)) {
+        problem = path + ": " + problem;
+        return false;
+    }
+    const int64_t tablePos = io->data_table_position();
+    dataEnd = fileSize;
+    if (tablePos >= 0) {
+        if (uint64_t(tablePos) < dataStart || uint64_t(tablePos) > fileSize) {
+            NR_LOG(LOG_WARN, "%s: the packet table lies outside the file (byte %lld); the packets are read to the end",
+                   path.c_str(), (long long)tablePos);
+        } else if (loadTable(tablePos, dataStart)) {
+            fromTable = true;
+            dataEnd = uint64_t(tablePos);
+        } else {
+            // A damaged table: the packets still end where it begins.
+            NR_LOG(LOG_WARN, "%s: the packet table is damaged; the packets are walked instead", path.c_str());
+            dataEnd = uint64_t(tablePos);
+        }
+    }
+    firstPacket = dataStart;
+    return true;
+}
+
+bool Aedat4Source::parseDescription(const std::string& xml, std::string& problem) {
+    // Each stream is a node named by its number; its type and source sizes are attributes in it.
+    std::vector<std::pair<size_t, int32_t>> starts;
+    static const char tag[] = "<node name=\"";
+    for (size_t at = xml.find(tag); at != std::string::npos; at = xml.find(tag, at + 1)) {
+        const size_t nameAt = at + sizeof(tag) - 1;
+        const size_t quote = xml.find('"', nameAt);
+        if (quote == std::string::npos) break;
+        uint32_t id = 0;
+        if (smallNumber(xml.substr(nameAt, quote - nameAt), id)) starts.emplace_back(at, int32_t(id));
+    }
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const size_t from = starts[i].first;
+        const size_t to = i + 1 < starts.size() ? starts[i + 1].first : xml.size();
+        Stream s;
+        s.id = starts[i].second;
+        const std::string type = attributeText(xml, from, to, "typeIdentifier");
+        s.kind = type == "EVTS" ? Kind::Events : type == "TRIG" ? Kind::Triggers : Kind::Other;
+        smallNumber(attributeText(xml, from, to, "sizeX"), s.width);
+        smallNumber(attributeText(xml, from, to, "sizeY"), s.height);
+        if (s.kind == Kind::Events && eventStream < 0) {
+            eventStream = s.id;
+            if (s.width > 0 && s.height > 0 && s.width <= 65536 && s.height <= 65536) {
+                about.width = s.width;
+                about.height = s.height;
+            }
+            about.serialNumber = attributeText(xml, from, to, "source");
+        }
+        streams.push_back(s);
+    }
+    if (streams.size() > 1 && std::count_if(streams.begin(), streams.end(),
+                                            [](const Stream& s) { return s.kind == Kind::Events; }) > 1)
+        NR_LOG(LOG_WARN, "AEDAT 4 file with several event streams: only stream %d is read", eventStream);
+    (void)problem;
+    return true;
+}
+
+bool Aedat4Source::loadTable(int64_t position, uint64_t dataStart) {
+    const uint64_t size = fileSize - uint64_t(position);
+    if (size < 8 || size > kMaxDecodedBytes) return false;
+    std::vector<uint8_t> stored(size);
+    std::string why;
+    if (!readAt(fd, uint64_t(position), stored.data(), stored.size(), why)) return false;
+    Compression c = Compression::None;
+    std::vector<uint8_t> table;
+    if (looksCompressed(stored.data(), stored.size(), c)) {
+        if (!decompressBody(c, stored.data(), stored.size(), kMaxDecodedBytes, table, why)) return false;
+    } else {
+        table.swap(stored);
+    }
+    flatbuffers::Verifier check(table.data(), table.size());
+    if (!fb::VerifySizePrefixedFileDataTableBuffer(check)) return false;
+    const auto* entries = fb::GetSizePrefixedFileDataTable(table.data())->table();
+    if (!entries) return true;
+    // Every entry names a packet inside the packet area, in file order.
+    uint64_t previous = dataStart;
+    for (const fb::FileDataDefinition* e : *entries) {
+        if (!e || !e->packet_info()) return false;
+        const int64_t at = e->byte_offset();
+        const int32_t bodySize = e->packet_info()->size();
+        if (at < int64_t(dataStart) || bodySize < 0 || uint64_t(at) < previous ||
+            uint64_t(at) + uint64_t(bodySize) > uint64_t(position))
+            return false;
+        previous = uint64_t(at);
+    }
+    tableEntries = entries->size();
+    return true;
+}
+
+bool Aedat4Source::readPacket(uint64_t offset, int32_t& stream, std::string& problem) {
+    uint8_t header[kPacketHeaderSize];
+    if (dataEnd - offset < kPacketHeaderSize) {
+        problem = "the file ends inside the packet header at byte " + std::to_string(offset);
+        return false;
+    }
+    if (!readAt(fd, offset, header, sizeof(header), problem)) return false;
+    stream = readI32(header);
+    const int32_t size = readI32(header + 4);
+    if (size < 0 || uint64_t(size) > dataEnd - offset - kPacketHeaderSize) {
+        problem = "the packet at byte " + std::to_string(offset) + " declares " + std::to_string(size) +
+                  " bytes, " + std::to_string(dataEnd - offset - kPacketHeaderSize) + " remain";
+        return false;
+    }
+    bodySize = uint32_t(size);
+    return true;
+}
+
+bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Event2D>& events,
+                                std::vector<EventTriggerIn>& triggers, std::string& problem) {
+    events.clear();
+    triggers.clear();
+    Kind kind = Kind::Other;
+    bool described = false;
+    for (const Stream& s : streams)
+        if (s.id == stream) {
+            kind = s.kind;
+            described = true;
+        }
+    if (described && kind == Kind::Other) return true; // frames, IMU samples, ...
+    if (described && kind == Kind::Events && stream != eventStream) return true;
+    body.resize(bodySize);
+    if (!readAt(fd, offset + kPacketHeaderSize, body.data(), body.size(), problem)) return false;
+    if (!decompressBody(packing, body.data(), body.size(), kMaxDecodedBytes, decoded, problem)) {
+        problem = "packet at byte " + std::to_string(offset) + ": " + problem;
+        return false;
+    }
+    const auto ident = [&](const char* id) {
+        return decoded.size() >= 12 && flatbuffers::BufferHasIdentifier(decoded.data(), id, true);
+    };
+    flatbuffers::Verifier check(decoded.data(), decoded.size());
+    if (ident(fb::EventPacketIdentifier())) {
+        if (described && kind != Kind::Events) return true;
+        if (!fb::VerifySizePrefixedEventPacketBuffer(check)) {
+            problem = "the event packet at byte " + std::to_string(offset) + " is damaged (does not verify)";
+            return false;
+        }
+        const auto* elements = fb::GetSizePrefixedEventPacket(decoded.data())->elements();
+        if (!elements) return true;
+        events.resize(elements->size());
+        Event2D* out = events.data();
+        for (const fb::Event* e : *elements) {
+            if (e->t() < 0 || e->x() < 0 || e->y() < 0) {
+                problem = "the event packet at byte " + std::to_string(offset) +
+                          " holds an event with a negative time or pixel";
+                events.clear();
+                return false;
+            }
+            out->x = uint16_t(e->x());
+            out->y = uint16_t(e->y());
+            out->polarity = e->on() ? 1 : 0;
+            out->timestamp = uint64_t(e->t());
+            ++out;
+        }
+        return true;
+    }
+    if (ident(fb::TriggerPacketIdentifier())) {
+        if (!fb::VerifySizePrefixedTriggerPacketBuffer(check)) {
+            problem = "the trigger packet at byte " + std::to_string(offset) + " is damaged (does not verify)";
+            return false;
+        }
+        const auto* elements = fb::GetSizePrefixedTriggerPacket(decoded.data())->elements();
+        if (!elements) return true;
+        for (const fb::Trigger* t : *elements) {
+            EventTriggerIn edge;
+            // Input edges are channel 0, the generator's own edges channel 1; a detected pulse is
+            // its rising edge. Resets and frame markers are the camera's, not trigger inputs.
+            switch (t->type()) {
+            case fb::TriggerType_EXTERNAL_SIGNAL_RISING_EDGE:
+            case fb::TriggerType_EXTERNAL_SIGNAL_PULSE: edge.value = 1; edge.id = 0; break;
+            case fb::TriggerType_EXTERNAL_SIGNAL_FALLING_EDGE: edge.value = 0; edge.id = 0; break;
+            case fb::TriggerType_EXTERNAL_GENERATOR_RISING_EDGE: edge.value = 1; edge.id = 1; break;
+            case fb::TriggerType_EXTERNAL_GENERATOR_FALLING_EDGE: edge.value = 0; edge.id = 1; break;
+            default: continue;
+            }
+            if (t->timestamp() < 0) {
+                problem = "the trigger packet at byte " + std::to_string(offset) + " holds a negative time";
+                triggers.clear();
+                return false;
+            }
+            edge.timestamp = uint64_t(t->timestamp());
+            triggers.push_back(edge);
+        }
+        return true;
+    }
+    if (described) {
+        char id[5] = {};
+        if (decoded.size() >= 12) std::memcpy(id, decoded.data() + 8, 4);
+        problem = "the packet at byte " + std::to_string(offset) + " of an event or trigger stream holds \"" +
+                  std::string(id) + "\" data";
+        return false;
+    }
+    return true; // an undescribed stream of another type
+}
+
+bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+                        BlockPosition& next, bool& end, std::string& problem) {
+    events.clear();
+    triggers.clear();
+    end = false;
+    uint64_t offset = std::max(pos.offset, firstPacket);
+    if (offset >= dataEnd) {
+        end = true;
+        next = pos;
+        return true;
+    }
+    uint64_t skip = pos.index;
+    const uint64_t start = offset;
+    while (offset < dataEnd) {
+        if (offset > start && (offset - start >= kBlockBytes || events.size() >= kBlockEvents)) break;
+        int32_t stream = 0;
+        std::string why;
+        bool ok = readPacket(offset, stream, why) && decodePacket(offset, stream, packetEvents, packetTriggers, why);
+        if (ok && skip > packetEvents.size()) {
+            why = "the packet at byte " + std::to_string(offset) + " changed while the file was read";
+            ok = false;
+        }
+        if (!ok) {
+            if (offset > start) break; // this block ends before the damage; the next read reports it
+            problem = filePath + ": " + why;
+            NR_LOG(LOG_ERROR, "%s", problem.c_str());
+            return false;
+        }
+        const size_t left = packetEvents.size() - size_t(skip);
+        if (events.size() + left > kMaxBlockEvents) {
+            if (offset > start) break;
+            // One packet of more events than a block holds: read in parts.
+            events.assign(packetEvents.begin() + ptrdiff_t(skip),
+                          packetEvents.begin() + ptrdiff_t(skip + kMaxBlockEvents));
+            if (skip == 0) triggers = packetTriggers;
+            next = BlockPosition{offset, skip + kMaxBlockEvents, 0};
+            return true;
+        }
+        events.insert(events.end(), packetEvents.begin() + ptrdiff_t(skip), packetEvents.end());
+        if (skip == 0) triggers.insert(triggers.end(), packetTriggers.begin(), packetTriggers.end());
+        skip = 0;
+        offset += kPacketHeaderSize + bodySize;
+    }
+    next = BlockPosition{offset, 0, 0};
+    return true;
+}
+
+} // namespace norvale::detail

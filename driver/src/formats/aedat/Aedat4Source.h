@@ -1,0 +1,72 @@
+#pragma once
+
+// Reads AEDAT 4 files: the version line, the IOHeader (compression, packet table position, the
+// XML description of the streams), then packets of one stream each, each body a (compressed)
+// size-prefixed FlatBuffer. Polarity events of the first event stream and trigger edges are read;
+// frames, IMU samples and the packets of further event streams are skipped.
+//
+// A block is a run of packets covering about 256 KiB of file (or part of one packet of more than
+// kMaxBlockEvents events): BlockPosition.offset is the file offset of its first packet header,
+// .index the first event of that packet it starts at. The packets end where the file's packet
+// table begins (when the header names one inside the file), else at the end of the file; a
+// packet whose declared size runs past that end is reported as damage, never read.
+//
+// Threads: one thread at a time (EventBlockSource).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/EventBlockSource.h"
+#include "formats/aedat/AedatPackets.h"
+
+namespace norvale::detail {
+
+class Aedat4Source : public EventBlockSource {
+public:
+    ~Aedat4Source() override;
+    bool open(const std::string& path, std::string& problem) override;
+    const BlockSourceInfo& info() const override { return about; }
+    BlockPosition first() const override { return BlockPosition{firstPacket, 0, 0}; }
+    bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+              BlockPosition& next, bool& end, std::string& problem) override;
+
+    aedat::Compression compression() const { return packing; }
+    // The packet table was found and agrees with the file (entries inside the packet area, in order).
+    bool usedPacketTable() const { return fromTable; }
+    size_t packetTableEntries() const { return tableEntries; }
+
+private:
+    enum class Kind : uint8_t { Events, Triggers, Other };
+    struct Stream {
+        int32_t id = 0;
+        Kind kind = Kind::Other;
+        uint32_t width = 0;
+        uint32_t height = 0;
+    };
+    bool parseDescription(const std::string& xml, std::string& problem);
+    bool loadTable(int64_t position, uint64_t dataStart);
+    // The header at offset: its stream and (checked against the packet area) its body size.
+    bool readPacket(uint64_t offset, int32_t& stream, std::string& problem);
+    // The events or triggers of the packet at offset (nothing for a stream that is not read).
+    bool decodePacket(uint64_t offset, int32_t stream, std::vector<Event2D>& events,
+                      std::vector<EventTriggerIn>& triggers, std::string& problem);
+
+    int fd = -1;
+    std::string filePath;
+    uint64_t fileSize = 0;
+    aedat::Compression packing = aedat::Compression::None;
+    BlockSourceInfo about;
+    std::vector<Stream> streams;
+    int32_t eventStream = -1;
+    uint64_t firstPacket = 0;
+    uint64_t dataEnd = 0;
+    uint32_t bodySize = 0;
+    bool fromTable = false;
+    size_t tableEntries = 0;
+    std::vector<Event2D> packetEvents;
+    std::vector<EventTriggerIn> packetTriggers;
+    std::vector<uint8_t> body;    // one packet's bytes as stored
+    std::vector<uint8_t> decoded; // and inflated
+};
+
+} // namespace norvale::detail

@@ -1,0 +1,496 @@
+// AEDAT 4 and Event Stream files: files made here byte by byte from the formats' descriptions
+// (not by our writer), read with exact counts and sums; the AEDAT 4 writer's round trip; damage
+// and declared sizes that must be refused.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <flatbuffers/flatbuffers.h>
+#include <lz4frame.h>
+#include <zstd.h>
+
+#include "EventPacket_generated.h"
+#include "FileDataTable_generated.h"
+#include "IOHeader_generated.h"
+#include "TempDir.h"
+#include "TriggerPacket_generated.h"
+#include "formats/aedat/Aedat4Source.h"
+#include "formats/aedat/Aedat4Writer.h"
+#include "formats/eventstream/EsSource.h"
+
+using namespace norvale;
+using namespace norvale::detail;
+namespace fb = norvale::aedat4;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Sums {
+    uint64_t count = 0, t = 0, x = 0, y = 0, p = 0;
+    void add(const Event2D& e) {
+        ++count;
+        t += e.timestamp;
+        x += e.x;
+        y += e.y;
+        p += e.polarity;
+    }
+    bool operator==(const Sums& o) const { return count == o.count && t == o.t && x == o.x && y == o.y && p == o.p; }
+};
+
+Sums sumsOf(const std::vector<Event2D>& v) {
+    Sums s;
+    for (const Event2D& e : v) s.add(e);
+    return s;
+}
+
+void save(const std::string& path, const Bytes& b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+// Every block in order; false with the first problem (what was read before stays in the vectors).
+bool readAll(EventBlockSource& s, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+             std::string& problem, size_t* blocks = nullptr) {
+    BlockPosition pos = s.first(), next;
+    std::vector<Event2D> ev;
+    std::vector<EventTriggerIn> tr;
+    for (size_t n = 0; n < 100000; ++n) {
+        bool end = false;
+        if (!s.read(pos, ev, tr, next, end, problem)) return false;
+        if (end) {
+            if (blocks) *blocks = n;
+            return true;
+        }
+        events.insert(events.end(), ev.begin(), ev.end());
+        triggers.insert(triggers.end(), tr.begin(), tr.end());
+        pos = next;
+    }
+    problem = "no end";
+    return false;
+}
+
+Bytes lz4Frame(const Bytes& in) {
+    LZ4F_preferences_t prefs{};
+    prefs.frameInfo.contentSize = in.size();
+    Bytes out(LZ4F_compressFrameBound(in.size(), &prefs));
+    out.resize(LZ4F_compressFrame(out.data(), out.size(), in.data(), in.size(), &prefs));
+    return out;
+}
+
+Bytes zstdFrame(const Bytes& in) {
+    Bytes out(ZSTD_compressBound(in.size()));
+    out.resize(ZSTD_compress(out.data(), out.size(), in.data(), in.size(), 3));
+    return out;
+}
+
+void putI32(Bytes& b, int32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(uint32_t(v) >> (8 * i)));
+}
+
+Bytes finished(flatbuffers::FlatBufferBuilder& fbb) { return Bytes(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize()); }
+
+// A recording as a camera's software would write it: events of stream 0 (346 x 260), triggers of
+// stream 1, frames of stream 2 (skipped by us), packets compressed as named, a packet table.
+struct ForeignFile {
+    Bytes bytes;
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers; // the edges we read from it
+};
+
+ForeignFile foreignAedat(int32_t compression) {
+    ForeignFile f;
+    const auto pack = [&](const Bytes& b) { return compression == 1 ? lz4Frame(b) : compression == 3 ? zstdFrame(b) : b; };
+    const char* name = compression == 1 ? "LZ4" : compression == 3 ? "ZSTD" : "NONE";
+    std::string xml = "<dv version=\"2.0\"><node name=\"outInfo\" path=\"/outInfo/\">";
+    const char* types[] = {"EVTS", "TRIG", "FRME"};
+    for (int id = 0; id < 3; ++id)
+        xml += "<node name=\"" + std::to_string(id) + "\" path=\"/outInfo/" + std::to_string(id) +
+               "/\"><attr key=\"compression\" type=\"string\">" + name +
+               "</attr><attr key=\"typeIdentifier\" type=\"string\">" + types[id] +
+               "</attr><node name=\"info\" path=\"/outInfo/" + std::to_string(id) +
+               "/info/\"><attr key=\"sizeX\" type=\"int\">346</attr><attr key=\"sizeY\" type=\"int\">260</attr>"
+               "<attr key=\"source\" type=\"string\">DVX_0042</attr></node></node>";
+    xml += "</node></dv>";
+
+    Bytes packets;
+    struct Def { int64_t at; int32_t stream, size; int64_t n, t0, t1; };
+    std::vector<Def> defs;
+    std::mt19937 rng(7);
+    int64_t t = 1700000000000000; // Unix time in microseconds
+    const size_t headerEnd = 14 + 4 + 512; // where packets start: known after the header is built
+    (void)headerEnd;
+    std::vector<std::pair<int32_t, Bytes>> bodies;
+    for (size_t n : {1000u, 2500u, 7u}) {
+        flatbuffers::FlatBufferBuilder fbb;
+        std::vector<fb::Event> evs;
+        for (size_t i = 0; i < n; ++i) {
+            t += int64_t(rng() % 50);
+            const auto x = int16_t(rng() % 346), y = int16_t(rng() % 260);
+            const bool on = rng() & 1;
+            evs.emplace_back(t, x, y, on);
+            Event2D e;
+            e.x = uint16_t(x);
+            e.y = uint16_t(y);
+            e.polarity = on;
+            e.timestamp = uint64_t(t);
+            f.events.push_back(e);
+        }
+        fbb.FinishSizePrefixed(fb::CreateEventPacket(fbb, fbb.CreateVectorOfStructs(evs)), "EVTS");
+        bodies.emplace_back(0, finished(fbb));
+        if (bodies.size() == 1) {
+            flatbuffers::FlatBufferBuilder tb;
+            std::vector<flatbuffers::Offset<fb::Trigger>> list;
+            const fb::TriggerType kinds[] = {fb::TriggerType_EXTERNAL_SIGNAL_RISING_EDGE, fb::TriggerType_TIMESTAMP_RESET,
+                                             fb::TriggerType_EXTERNAL_SIGNAL_FALLING_EDGE,
+                                             fb::TriggerType_EXTERNAL_GENERATOR_RISING_EDGE, fb::TriggerType_APS_FRAME_START,
+                                             fb::TriggerType_EXTERNAL_GENERATOR_FALLING_EDGE};
+            for (int i = 0; i < 6; ++i) {
+                list.push_back(fb::CreateTrigger(tb, t + i, kinds[i]));
+                if (kinds[i] == fb::TriggerType_TIMESTAMP_RESET || kinds[i] == fb::TriggerType_APS_FRAME_START) continue;
+                EventTriggerIn e;
+                e.timestamp = uint64_t(t + i);
+                e.value = (kinds[i] == fb::TriggerType_EXTERNAL_SIGNAL_RISING_EDGE ||
+                           kinds[i] == fb::TriggerType_EXTERNAL_GENERATOR_RISING_EDGE);
+                e.id = kinds[i] >= fb::TriggerType_EXTERNAL_GENERATOR_RISING_EDGE ? 1 : 0;
+                f.triggers.push_back(e);
+            }
+            tb.FinishSizePrefixed(fb::CreateTriggerPacket(tb, tb.CreateVector(list)), "TRIG");
+            bodies.emplace_back(1, finished(tb));
+            Bytes frame(3000, 0x5A); // not a table we read: skipped by its stream's type
+            std::memcpy(frame.data() + 4, "\0\0\0\0FRME", 8);
+            bodies.emplace_back(2, frame);
+        }
+    }
+
+    const auto build = [&](int64_t tablePos) {
+        flatbuffers::FlatBufferBuilder hb;
+        hb.ForceDefaults(true);
+        hb.FinishSizePrefixed(fb::CreateIOHeader(hb, fb::CompressionType(compression), tablePos, hb.CreateString(xml)),
+                              "IOHE");
+        Bytes out = {'#', '!', 'A', 'E', 'R', '-', 'D', 'A', 'T', '4', '.', '0', '\r', '\n'};
+        const Bytes h = finished(hb);
+        out.insert(out.end(), h.begin(), h.end());
+        return out;
+    };
+    Bytes file = build(0);
+    for (auto& [stream, body] : bodies) {
+        const Bytes stored = pack(body);
+        putI32(file, stream);
+        putI32(file, int32_t(stored.size()));
+        defs.push_back({int64_t(file.size()), stream, int32_t(stored.size()), 0, 0, 0});
+        file.insert(file.end(), stored.begin(), stored.end());
+    }
+    flatbuffers::FlatBufferBuilder tb;
+    std::vector<flatbuffers::Offset<fb::FileDataDefinition>> list;
+    for (const Def& d : defs) {
+        const fb::PacketHeader ph(d.stream, d.size);
+        list.push_back(fb::CreateFileDataDefinition(tb, d.at, &ph, d.n, d.t0, d.t1));
+    }
+    tb.FinishSizePrefixed(fb::CreateFileDataTable(tb, tb.CreateVector(list)), "FTAB");
+    const int64_t tablePos = int64_t(file.size());
+    const Bytes table = pack(finished(tb));
+    file.insert(file.end(), table.begin(), table.end());
+    const Bytes header = build(tablePos);
+    std::memcpy(file.data(), header.data(), header.size()); // same size: the position is always stored
+    f.bytes = file;
+    return f;
+}
+
+} // namespace
+
+TEST(Aedat4, ForeignFilesOfEachCompressionReadExactly) {
+    TempDir dir;
+    for (int32_t compression : {0, 1, 3}) {
+        SCOPED_TRACE(compression);
+        const ForeignFile f = foreignAedat(compression);
+        const std::string path = dir.file("rec" + std::to_string(compression) + ".aedat4");
+        save(path, f.bytes);
+        Aedat4Source s;
+        std::string problem;
+        ASSERT_TRUE(s.open(path, problem)) << problem;
+        EXPECT_EQ(int(s.compression()), compression);
+        EXPECT_TRUE(s.usedPacketTable());
+        EXPECT_EQ(s.info().width, 346u);
+        EXPECT_EQ(s.info().height, 260u);
+        EXPECT_EQ(s.info().serialNumber, "DVX_0042");
+        std::vector<Event2D> ev;
+        std::vector<EventTriggerIn> tr;
+        ASSERT_TRUE(readAll(s, ev, tr, problem)) << problem;
+        ASSERT_EQ(ev.size(), 3507u);
+        EXPECT_TRUE(sumsOf(ev) == sumsOf(f.events));
+        EXPECT_EQ(ev, f.events);
+        ASSERT_EQ(tr.size(), 4u); // two input edges, two generator edges; reset and frame markers are not edges
+        EXPECT_EQ(tr, f.triggers);
+    }
+}
+
+TEST(Aedat4, WriterRoundTripsEventsAndTriggersThroughItsOwnPacketTable) {
+    TempDir dir;
+    const std::string path = dir.file("out.aedat4");
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    std::mt19937 rng(3);
+    uint64_t t = 5;
+    for (size_t i = 0; i < 150000; ++i) { // three packets, the last one partial
+        Event2D e;
+        t += rng() % 3;
+        e.timestamp = t;
+        e.x = uint16_t(rng() % 1280);
+        e.y = uint16_t(rng() % 720);
+        e.polarity = rng() & 1;
+        events.push_back(e);
+        if (i % 9000 == 0) triggers.push_back(EventTriggerIn{uint16_t(i % 2), t, uint16_t((i / 9000) % 2)});
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    Aedat4Writer w;
+    std::string problem;
+    EventFileDescription d;
+    d.serialNumber = "A<&>\"B";
+    ASSERT_TRUE(w.begin(fd, path, d, problem)) << problem;
+    // in pieces, each with the edges of its stretch
+    size_t done = 0, tdone = 0;
+    while (done < events.size()) {
+        const size_t n = std::min<size_t>(40000, events.size() - done);
+        size_t tn = 0;
+        while (tdone + tn < triggers.size() && triggers[tdone + tn].timestamp <= events[done + n - 1].timestamp) ++tn;
+        ASSERT_TRUE(w.write(&events[done], &events[done] + n, triggers.data() + tdone, triggers.data() + tdone + tn,
+                            problem))
+            << problem;
+        done += n;
+        tdone += tn;
+    }
+    ASSERT_TRUE(w.end(problem)) << problem;
+    ::close(fd);
+
+    Aedat4Source s;
+    ASSERT_TRUE(s.open(path, problem)) << problem;
+    EXPECT_TRUE(s.usedPacketTable());
+    EXPECT_EQ(s.compression(), aedat::Compression::Zstd);
+    // three event packets, the first two preceded by the edges written so far (none left for the last)
+    EXPECT_EQ(s.packetTableEntries(), 3u + 2u);
+    EXPECT_EQ(s.info().width, 1280u);
+    EXPECT_EQ(s.info().serialNumber, "A&lt;&amp;&gt;&quot;B"); // stored escaped; read as stored
+    std::vector<Event2D> ev;
+    std::vector<EventTriggerIn> tr;
+    ASSERT_TRUE(readAll(s, ev, tr, problem)) << problem;
+    EXPECT_EQ(ev, events);
+    EXPECT_EQ(tr, triggers);
+
+    // A channel the format cannot hold is refused, not lost.
+    const std::string other = dir.file("ch2.aedat4");
+    const int fd2 = ::open(other.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+    Aedat4Writer w2;
+    ASSERT_TRUE(w2.begin(fd2, other, d, problem));
+    const EventTriggerIn ch2{1, 10, 2};
+    EXPECT_FALSE(w2.write(events.data(), events.data() + 1, &ch2, &ch2 + 1, problem));
+    EXPECT_NE(problem.find("channel 2"), std::string::npos) << problem;
+    ::close(fd2);
+}
+
+TEST(Aedat4, DamageAndDeclaredSizesGiveClearFailures) {
+    TempDir dir;
+    const ForeignFile f = foreignAedat(3);
+    const std::string path = dir.file("d.aedat4");
+    std::string problem;
+
+    // Truncated anywhere: a clear failure and, before it, only events of the file, in order.
+    for (size_t cut : {size_t(10), size_t(40), f.bytes.size() / 3, f.bytes.size() / 2, f.bytes.size() - 5}) {
+        SCOPED_TRACE(cut);
+        save(path, Bytes(f.bytes.begin(), f.bytes.begin() + ptrdiff_t(cut)));
+        Aedat4Source s;
+        problem.clear();
+        if (!s.open(path, problem)) {
+            EXPECT_FALSE(problem.empty());
+            continue;
+        }
+        std::vector<Event2D> ev;
+        std::vector<EventTriggerIn> tr;
+        const bool ok = readAll(s, ev, tr, problem);
+        ASSERT_LE(ev.size(), f.events.size());
+        EXPECT_TRUE(std::equal(ev.begin(), ev.end(), f.events.begin()));
+        if (cut < f.bytes.size() - 5) {
+            EXPECT_FALSE(ok); // cut inside the packets
+        }
+        if (!ok) {
+            EXPECT_NE(problem.find("byte"), std::string::npos) << problem;
+        }
+    }
+
+    // Bit flips: never a crash; a read that succeeds returns no more events than there are.
+    std::mt19937 rng(11);
+    for (int i = 0; i < 300; ++i) {
+        Bytes b = f.bytes;
+        b[rng() % b.size()] ^= uint8_t(1u << (rng() % 8));
+        save(path, b);
+        Aedat4Source s;
+        if (!s.open(path, problem)) continue;
+        std::vector<Event2D> ev;
+        std::vector<EventTriggerIn> tr;
+        if (readAll(s, ev, tr, problem)) {
+            EXPECT_LE(ev.size(), f.events.size());
+        }
+    }
+
+    // A packet declaring more bytes than the file has.
+    {
+        Bytes b(f.bytes.begin(), f.bytes.begin() + ptrdiff_t(f.bytes.size()));
+        Aedat4Source probe;
+        save(path, b);
+        ASSERT_TRUE(probe.open(path, problem));
+        const size_t first = size_t(probe.first().offset);
+        const int32_t huge = 0x7FFFFFF0;
+        std::memcpy(&b[first + 4], &huge, 4);
+        save(path, b);
+        Aedat4Source s;
+        ASSERT_TRUE(s.open(path, problem)) << problem;
+        std::vector<Event2D> ev;
+        std::vector<EventTriggerIn> tr;
+        EXPECT_FALSE(readAll(s, ev, tr, problem));
+        EXPECT_NE(problem.find("declares 2147483632 bytes"), std::string::npos) << problem;
+        EXPECT_TRUE(ev.empty());
+    }
+
+    // A Zstd frame declaring 1 GiB: refused by its declared size.
+    {
+        Bytes zeros(1 << 20, 0);
+        Bytes bomb = zstdFrame(zeros);
+        size_t at = 0;
+        for (size_t i = 4; i + 4 <= 18 && !at; ++i)
+            if (bomb[i] == 0x00 && bomb[i + 1] == 0x00 && bomb[i + 2] == 0x10 && bomb[i + 3] == 0x00) at = i;
+        ASSERT_NE(at, 0u) << "content size field not found";
+        bomb[at + 2] = 0x00;
+        bomb[at + 3] = 0x40; // 1 << 30
+        ASSERT_EQ(ZSTD_getFrameContentSize(bomb.data(), bomb.size()), 1ull << 30);
+        Bytes file(f.bytes.begin(), f.bytes.begin() + 14);
+        Aedat4Source probe;
+        save(path, f.bytes);
+        ASSERT_TRUE(probe.open(path, problem));
+        file.assign(f.bytes.begin(), f.bytes.begin() + ptrdiff_t(probe.first().offset));
+        // the header names a table past the end: the packets run to the end of the file
+        putI32(file, 0);
+        putI32(file, int32_t(bomb.size()));
+        file.insert(file.end(), bomb.begin(), bomb.end());
+        save(path, file);
+        Aedat4Source s;
+        ASSERT_TRUE(s.open(path, problem)) << problem;
+        std::vector<Event2D> ev;
+        std::vector<EventTriggerIn> tr;
+        EXPECT_FALSE(readAll(s, ev, tr, problem));
+        EXPECT_NE(problem.find("declares 1073741824 bytes"), std::string::npos) << problem;
+    }
+
+    // A header declaring more than the file holds, and a file of another kind.
+    {
+        Bytes b(f.bytes.begin(), f.bytes.begin() + 14);
+        putI32(b, 0x10000000);
+        b.resize(200, 0);
+        save(path, b);
+        Aedat4Source s;
+        EXPECT_FALSE(s.open(path, problem));
+        EXPECT_NE(problem.find("header declares"), std::string::npos) << problem;
+        save(path, Bytes{'#', '!', 'A', 'E', 'R', '-', 'D', 'A', 'T', '3', '.', '1', '\r', '\n', 0, 0, 0, 0});
+        Aedat4Source s2;
+        EXPECT_FALSE(s2.open(path, problem));
+        EXPECT_NE(problem.find("not an AEDAT 4 file"), std::string::npos) << problem;
+    }
+}
+
+namespace {
+
+// An Event Stream 2.0.0 DVS file written from the description: header, width and height, then
+// per event the time step (with overflow bytes for long gaps) and polarity, x and y little-endian.
+Bytes esFile(const std::vector<Event2D>& events, uint16_t w, uint16_t h, bool resets) {
+    Bytes b = {'E', 'v', 'e', 'n', 't', ' ', 'S', 't', 'r', 'e', 'a', 'm', 2, 0, 0, 1,
+               uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8)};
+    uint64_t t = 0;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const Event2D& e = events[i];
+        uint64_t dt = e.timestamp - t;
+        while (dt >= 127) {
+            b.push_back(0xFF);
+            dt -= 127;
+        }
+        if (resets && i % 1000 == 999) b.insert(b.end(), 5, 0xFE);
+        b.push_back(uint8_t(dt << 1 | e.polarity));
+        b.push_back(uint8_t(e.x));
+        b.push_back(uint8_t(e.x >> 8));
+        b.push_back(uint8_t(e.y));
+        b.push_back(uint8_t(e.y >> 8));
+        t = e.timestamp;
+    }
+    return b;
+}
+
+} // namespace
+
+TEST(EventStream, DvsFileReadsExactlyAcrossBlocksWithOverflowAndResetBytes) {
+    TempDir dir;
+    std::vector<Event2D> events;
+    std::mt19937 rng(5);
+    uint64_t t = 0;
+    for (size_t i = 0; i < 300000; ++i) { // 1.5 MB: more than one block
+        Event2D e;
+        t += (i % 5000 == 0) ? 100000 + rng() % 1000 : rng() % 200; // long gaps: runs of overflow bytes
+        e.timestamp = t;
+        e.x = uint16_t(rng() % 640);
+        e.y = uint16_t(rng() % 480);
+        e.polarity = rng() & 1;
+        events.push_back(e);
+    }
+    events.push_back(Event2D{700, 500, 1, t + 1}); // outside the stated sensor: kept
+    const std::string path = dir.file("dvs.es");
+    const Bytes bytes = esFile(events, 640, 480, true);
+    save(path, bytes);
+    EsSource s;
+    std::string problem;
+    ASSERT_TRUE(s.open(path, problem)) << problem;
+    EXPECT_EQ(s.info().width, 640u);
+    EXPECT_EQ(s.info().height, 480u);
+    std::vector<Event2D> ev;
+    std::vector<EventTriggerIn> tr;
+    size_t blocks = 0;
+    ASSERT_TRUE(readAll(s, ev, tr, problem, &blocks)) << problem;
+    EXPECT_GE(blocks, 2u);
+    EXPECT_TRUE(sumsOf(ev) == sumsOf(events));
+    EXPECT_EQ(ev, events);
+    EXPECT_TRUE(tr.empty());
+
+    // Cut inside the last event: every complete event, then a clear failure.
+    save(path, Bytes(bytes.begin(), bytes.end() - 2));
+    EsSource cut;
+    ASSERT_TRUE(cut.open(path, problem));
+    ev.clear();
+    EXPECT_FALSE(readAll(cut, ev, tr, problem));
+    EXPECT_NE(problem.find("ends inside an event"), std::string::npos) << problem;
+    EXPECT_EQ(ev, std::vector<Event2D>(events.begin(), events.end() - 1));
+}
+
+TEST(EventStream, OtherTypesAndVersionsAreRefusedByName) {
+    TempDir dir;
+    const std::string path = dir.file("x.es");
+    std::string problem;
+    Bytes b = esFile({}, 304, 240, false);
+    b[15] = 2;
+    save(path, b);
+    EsSource atis;
+    EXPECT_FALSE(atis.open(path, problem));
+    EXPECT_NE(problem.find("ATIS events; only DVS events are read"), std::string::npos) << problem;
+    b[15] = 1;
+    b[12] = 1;
+    save(path, b);
+    EsSource v1;
+    EXPECT_FALSE(v1.open(path, problem));
+    EXPECT_NE(problem.find("version 1.0.0"), std::string::npos) << problem;
+    save(path, Bytes(b.begin(), b.begin() + 17));
+    EsSource shortHeader;
+    EXPECT_FALSE(shortHeader.open(path, problem));
+    EXPECT_FALSE(problem.empty());
+}
