@@ -1,6 +1,8 @@
 // Which class reads and writes each format. Each format's folder adds its line here.
 #include "formats/EventBlockSource.h"
 #include "formats/FormatWriter.h"
+#include "formats/hdf5/Hdf5Source.h"
+#include "formats/hdf5/Hdf5Writer.h"
 #include "formats/aedat/Aedat4Source.h"
 #include "formats/aedat/Aedat4Writer.h"
 #include "formats/eventstream/EsSource.h"
@@ -9,6 +11,7 @@ namespace norvale::detail {
 
 std::unique_ptr<EventBlockSource> makeBlockSource(EventFileFormat format) {
     switch (format) {
+    case EventFileFormat::Hdf5: return std::make_unique<Hdf5Source>();
     case EventFileFormat::Aedat4: return std::make_unique<Aedat4Source>();
     case EventFileFormat::EventStream: return std::make_unique<EsSource>();
     default:
@@ -18,6 +21,7 @@ std::unique_ptr<EventBlockSource> makeBlockSource(EventFileFormat format) {
 
 std::unique_ptr<FormatWriter> makeFormatWriter(EventFileFormat format) {
     switch (format) {
+    case EventFileFormat::Hdf5: return std::make_unique<Hdf5Writer>();
     case EventFileFormat::Aedat4: return std::make_unique<Aedat4Writer>();
     default:
         return nullptr;

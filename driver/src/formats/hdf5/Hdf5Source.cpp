@@ -1,0 +1,435 @@
+#include "formats/hdf5/Hdf5Source.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstring>
+#include <limits>
+
+#include "norvale/Logger.h"
+
+namespace norvale::detail {
+
+using hdf5::Handle;
+
+namespace {
+
+const char* const kNames[4] = {"t", "x", "y", "p"};
+// The largest chunk we let the library decompress at once.
+constexpr uint64_t kMaxChunkBytes = 64ull << 20;
+
+bool linkExists(hid_t loc, const char* name) {
+    return H5Lexists(loc, name, H5P_DEFAULT) > 0;
+}
+
+bool objectIs(hid_t loc, const char* name, H5O_type_t type) {
+    if (!linkExists(loc, name)) return false;
+    H5O_info_t oi{};
+    if (H5Oget_info_by_name(loc, name, &oi, H5P_DEFAULT) < 0) return false;
+    return oi.type == type;
+}
+
+// An integer attribute or scalar dataset named name on loc, as int64.
+bool readIntegerNamed(hid_t loc, const char* name, int64_t& value) {
+    if (H5Aexists(loc, name) > 0) {
+        Handle attr(H5Aopen(loc, name, H5P_DEFAULT));
+        Handle type(attr ? H5Aget_type(attr.get()) : H5I_INVALID_HID);
+        Handle space(attr ? H5Aget_space(attr.get()) : H5I_INVALID_HID);
+        if (!type || H5Tget_class(type.get()) != H5T_INTEGER || H5Sget_simple_extent_npoints(space.get()) != 1)
+            return false;
+        return H5Aread(attr.get(), H5T_NATIVE_INT64, &value) >= 0;
+    }
+    if (objectIs(loc, name, H5O_TYPE_DATASET)) {
+        Handle set(H5Dopen2(loc, name, H5P_DEFAULT));
+        Handle type(set ? H5Dget_type(set.get()) : H5I_INVALID_HID);
+        Handle space(set ? H5Dget_space(set.get()) : H5I_INVALID_HID);
+        if (!type || H5Tget_class(type.get()) != H5T_INTEGER || H5Sget_simple_extent_npoints(space.get()) != 1)
+            return false;
+        return H5Dread(set.get(), H5T_NATIVE_INT64, H5S_ALL, H5S_ALL, H5P_DEFAULT, &value) >= 0;
+    }
+    return false;
+}
+
+bool readStringAttribute(hid_t loc, const char* name, std::string& value) {
+    if (H5Aexists(loc, name) <= 0) return false;
+    Handle attr(H5Aopen(loc, name, H5P_DEFAULT));
+    Handle type(attr ? H5Aget_type(attr.get()) : H5I_INVALID_HID);
+    if (!type || H5Tget_class(type.get()) != H5T_STRING) return false;
+    if (H5Tis_variable_str(type.get()) > 0) {
+        Handle mem(H5Tcopy(H5T_C_S1));
+        H5Tset_size(mem.get(), H5T_VARIABLE);
+        char* text = nullptr;
+        if (H5Aread(attr.get(), mem.get(), &text) < 0 || !text) return false;
+        value.assign(text, strnlen(text, 4096));
+        H5free_memory(text);
+        return true;
+    }
+    const size_t size = H5Tget_size(type.get());
+    if (size == 0 || size > 4096) return false;
+    std::string buffer(size, '\0');
+    if (H5Aread(attr.get(), type.get(), buffer.data()) < 0) return false;
+    value.assign(buffer.c_str());
+    return true;
+}
+
+std::string filterName(hid_t dcpl, int i, H5Z_filter_t& id) {
+    unsigned flags = 0, config = 0;
+    size_t nValues = 0;
+    char name[256] = {};
+    id = H5Pget_filter2(dcpl, unsigned(i), &flags, &nValues, nullptr, sizeof name, name, &config);
+    return name[0] ? std::string(name) : "filter " + std::to_string(int(id));
+}
+
+// The checks every dataset of events passes before a byte of it is read: one dimension, an
+// integer (or compound) element, a declared length the file's size can account for, chunks of
+// bounded size, and every filter it needs available.
+bool checkDataset(hid_t set, const std::string& what, uint64_t fileSize, uint64_t& length, size_t& elementSize,
+                  uint64_t& chunk, std::string& problem) {
+    Handle space(H5Dget_space(set));
+    Handle type(H5Dget_type(set));
+    if (!space || !type) {
+        problem = what + " cannot be read: " + hdf5::lastError();
+        return false;
+    }
+    if (H5Sget_simple_extent_ndims(space.get()) != 1) {
+        problem = what + " is not one-dimensional";
+        return false;
+    }
+    hsize_t dims[1] = {0};
+    H5Sget_simple_extent_dims(space.get(), dims, nullptr);
+    length = dims[0];
+    elementSize = H5Tget_size(type.get());
+    if (elementSize == 0 || elementSize > 4096) {
+        problem = what + " has elements of an unusable size";
+        return false;
+    }
+    Handle dcpl(H5Dget_create_plist(set));
+    const int filters = dcpl ? H5Pget_nfilters(dcpl.get()) : 0;
+    for (int i = 0; i < filters; ++i) {
+        H5Z_filter_t id = 0;
+        const std::string name = filterName(dcpl.get(), i, id);
+        if (H5Zfilter_avail(id) <= 0) {
+            problem = what + " is compressed with the HDF5 filter \"" + name + "\" (id " + std::to_string(int(id)) +
+                      "), which is not installed (Debian: hdf5-filter-plugin, hdf5-filter-plugin-blosc-serial)";
+            return false;
+        }
+    }
+    const uint64_t limit = filters > 0 ? fileSize * Hdf5Source::kMaxCompressionRatio : fileSize;
+    if (length > std::numeric_limits<uint64_t>::max() / elementSize || length * elementSize > limit) {
+        problem = what + " declares " + std::to_string(length) + " elements, more than a file of " +
+                  std::to_string(fileSize) + " bytes can hold";
+        return false;
+    }
+    chunk = 0;
+    if (dcpl && H5Pget_layout(dcpl.get()) == H5D_CHUNKED) {
+        hsize_t cdims[1] = {0};
+        if (H5Pget_chunk(dcpl.get(), 1, cdims) != 1 || cdims[0] == 0 || cdims[0] * elementSize > kMaxChunkBytes) {
+            problem = what + " has chunks too large to read";
+            return false;
+        }
+        chunk = cdims[0];
+    }
+    return true;
+}
+
+// The native type events are read as: 64-bit signed, or unsigned for a uint64 t.
+bool integerMemoryType(hid_t fileType, hid_t& memType, bool& unsignedWide) {
+    if (H5Tget_class(fileType) != H5T_INTEGER) return false;
+    unsignedWide = H5Tget_sign(fileType) == H5T_SGN_NONE && H5Tget_size(fileType) >= 8;
+    memType = unsignedWide ? H5T_NATIVE_UINT64 : H5T_NATIVE_INT64;
+    return true;
+}
+
+struct Found {
+    std::string name;
+};
+
+herr_t findCompound(hid_t root, const char* name, const H5O_info_t* oi, void* data) {
+    auto* found = static_cast<Found*>(data);
+    if (oi->type != H5O_TYPE_DATASET) return 0;
+    Handle set(H5Dopen2(root, name, H5P_DEFAULT));
+    Handle type(set ? H5Dget_type(set.get()) : H5I_INVALID_HID);
+    if (!type || H5Tget_class(type.get()) != H5T_COMPOUND) return 0;
+    for (const char* field : kNames)
+        if (H5Tget_member_index(type.get(), field) < 0) return 0;
+    found->name = name;
+    return 1; // stop at the first
+}
+
+} // namespace
+
+Hdf5Source::~Hdf5Source() {
+    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+    for (Column& c : columns) c.set.reset();
+    records.reset();
+    recordType.reset();
+    file.reset();
+}
+
+bool Hdf5Source::open(const std::string& filePath, std::string& problem) {
+    hdf5::initLibrary();
+    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+    path = filePath;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        problem = "not a regular file";
+        return false;
+    }
+    const uint64_t fileSize = uint64_t(st.st_size);
+    if (H5Fis_hdf5(path.c_str()) <= 0) {
+        H5Eclear2(H5E_DEFAULT);
+        problem = "not an HDF5 file";
+        return false;
+    }
+    // A file being written by us is locked by its writer; reading it needs no lock of the library's.
+    Handle fapl(H5Pcreate(H5P_FILE_ACCESS));
+    H5Pset_file_locking(fapl.get(), false, true);
+    file.reset(H5Fopen(path.c_str(), H5F_ACC_RDONLY, fapl.get()));
+    if (!file) {
+        problem = "the HDF5 file cannot be opened (damaged or truncated?): " + hdf5::lastError();
+        return false;
+    }
+    const hid_t root = file.get();
+    bool ok = false;
+    if (objectIs(root, "events", H5O_TYPE_GROUP)) {
+        Handle group(H5Gopen2(root, "events", H5P_DEFAULT));
+        if (!group) {
+            problem = "the group \"events\" cannot be opened: " + hdf5::lastError();
+            return false;
+        }
+        ok = openSeparate(group.get(), fileSize, problem);
+        if (ok) {
+            readOffsetAndInfo(root);
+            readOffsetAndInfo(group.get());
+            checkMsIndex(root);
+            if (!msIndexValid) checkMsIndex(group.get());
+        }
+    } else {
+        Found found;
+        if (objectIs(root, "events", H5O_TYPE_DATASET)) {
+            found.name = "events";
+        } else if (H5Ovisit(root, H5_INDEX_NAME, H5_ITER_INC, findCompound, &found) < 0) {
+            H5Eclear2(H5E_DEFAULT);
+        }
+        if (found.name.empty()) {
+            problem = "holds neither a group \"events\" with datasets x, y, p, t nor a compound dataset of t, x, y, p";
+            return false;
+        }
+        Handle set(H5Dopen2(root, found.name.c_str(), H5P_DEFAULT));
+        if (!set) {
+            problem = "the dataset \"" + found.name + "\" cannot be opened: " + hdf5::lastError();
+            return false;
+        }
+        ok = openCompound(std::move(set), found.name, fileSize, problem);
+        if (ok) {
+            readOffsetAndInfo(root);
+            readOffsetAndInfo(records.get());
+            checkMsIndex(root);
+        }
+    }
+    if (!ok) {
+        file.reset();
+        return false;
+    }
+    H5Eclear2(H5E_DEFAULT);
+    return true;
+}
+
+bool Hdf5Source::openSeparate(hid_t group, uint64_t fileSize, std::string& problem) {
+    compound = false;
+    uint64_t lengths[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        const std::string what = std::string("dataset events/") + kNames[i];
+        if (!objectIs(group, kNames[i], H5O_TYPE_DATASET)) {
+            problem = "the group \"events\" has no dataset \"" + std::string(kNames[i]) + "\"";
+            return false;
+        }
+        Column& c = columns[i];
+        c.set.reset(H5Dopen2(group, kNames[i], H5P_DEFAULT));
+        if (!c.set) {
+            problem = what + " cannot be opened: " + hdf5::lastError();
+            return false;
+        }
+        size_t elementSize = 0;
+        uint64_t chunk = 0;
+        if (!checkDataset(c.set.get(), what, fileSize, lengths[i], elementSize, chunk, problem)) return false;
+        Handle type(H5Dget_type(c.set.get()));
+        if (!integerMemoryType(type.get(), c.memType, c.unsignedWide)) {
+            problem = what + " does not hold integers";
+            return false;
+        }
+        if (i == 0 && chunk > 0) perBlock = chunk >= kBlockEvents ? std::min<uint64_t>(chunk, kMaxBlockEvents)
+                                                                  : kBlockEvents / chunk * chunk;
+    }
+    if (lengths[1] != lengths[0] || lengths[2] != lengths[0] || lengths[3] != lengths[0]) {
+        problem = "datasets events/t, x, y, p differ in length (" + std::to_string(lengths[0]) + ", " +
+                  std::to_string(lengths[1]) + ", " + std::to_string(lengths[2]) + ", " + std::to_string(lengths[3]) +
+                  ")";
+        return false;
+    }
+    count = lengths[0];
+    return true;
+}
+
+bool Hdf5Source::openCompound(Handle set, const std::string& name, uint64_t fileSize, std::string& problem) {
+    compound = true;
+    const std::string what = "dataset \"" + name + "\"";
+    size_t elementSize = 0;
+    uint64_t chunk = 0;
+    if (!checkDataset(set.get(), what, fileSize, count, elementSize, chunk, problem)) return false;
+    Handle type(H5Dget_type(set.get()));
+    if (H5Tget_class(type.get()) != H5T_COMPOUND) {
+        problem = what + " is not a compound of t, x, y, p";
+        return false;
+    }
+    // Four 64-bit integers a record in memory; the library converts each field by its name.
+    recordType.reset(H5Tcreate(H5T_COMPOUND, 4 * sizeof(int64_t)));
+    for (int i = 0; i < 4; ++i) {
+        const int member = H5Tget_member_index(type.get(), kNames[i]);
+        if (member < 0) {
+            problem = what + " has no field \"" + std::string(kNames[i]) + "\"";
+            return false;
+        }
+        Handle fieldType(H5Tget_member_type(type.get(), unsigned(member)));
+        hid_t memType = H5I_INVALID_HID;
+        bool unsignedWide = false;
+        if (!integerMemoryType(fieldType.get(), memType, unsignedWide)) {
+            problem = what + ": field \"" + std::string(kNames[i]) + "\" does not hold integers";
+            return false;
+        }
+        if (i == 0) recordTUnsigned = unsignedWide;
+        H5Tinsert(recordType.get(), kNames[i], size_t(i) * sizeof(int64_t), memType);
+    }
+    if (chunk > 0) perBlock = chunk >= kBlockEvents ? std::min<uint64_t>(chunk, kMaxBlockEvents) : kBlockEvents / chunk * chunk;
+    records = std::move(set);
+    return true;
+}
+
+void Hdf5Source::readOffsetAndInfo(hid_t loc) {
+    int64_t value = 0;
+    if (readIntegerNamed(loc, "t_offset", value)) tOffset = value;
+    int64_t width = 0, height = 0;
+    if (readIntegerNamed(loc, "width", width) && readIntegerNamed(loc, "height", height) && width > 0 &&
+        height > 0 && width <= 65536 && height <= 65536) {
+        sourceInfo.width = uint32_t(width);
+        sourceInfo.height = uint32_t(height);
+    }
+    std::string text;
+    if (readStringAttribute(loc, "serial", text)) sourceInfo.serialNumber = text;
+    if (readStringAttribute(loc, "date", text) && !text.empty()) {
+        sourceInfo.date = text;
+        sourceInfo.hasDate = true;
+    }
+    H5Eclear2(H5E_DEFAULT);
+}
+
+void Hdf5Source::checkMsIndex(hid_t loc) {
+    if (!objectIs(loc, "ms_to_idx", H5O_TYPE_DATASET)) return;
+    Handle set(H5Dopen2(loc, "ms_to_idx", H5P_DEFAULT));
+    Handle space(set ? H5Dget_space(set.get()) : H5I_INVALID_HID);
+    Handle type(set ? H5Dget_type(set.get()) : H5I_INVALID_HID);
+    bool ok = space && type && H5Tget_class(type.get()) == H5T_INTEGER && H5Sget_simple_extent_ndims(space.get()) == 1;
+    hsize_t length = 0;
+    if (ok) H5Sget_simple_extent_dims(space.get(), &length, nullptr);
+    // Never trusted beyond its bounds: non-decreasing and within the events, read in bounded pieces.
+    std::vector<uint64_t> piece;
+    uint64_t previous = 0;
+    for (hsize_t at = 0; ok && at < length; at += hsize_t(piece.size())) {
+        piece.resize(size_t(std::min<hsize_t>(length - at, 1 << 16)));
+        Handle fileSpace(H5Dget_space(set.get()));
+        const hsize_t start[1] = {at}, n[1] = {hsize_t(piece.size())};
+        Handle memSpace(H5Screate_simple(1, n, nullptr));
+        ok = H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, n, nullptr) >= 0 &&
+             H5Dread(set.get(), H5T_NATIVE_UINT64, memSpace.get(), fileSpace.get(), H5P_DEFAULT, piece.data()) >= 0;
+        for (size_t i = 0; ok && i < piece.size(); ++i) {
+            ok = piece[i] >= previous && piece[i] <= count;
+            previous = piece[i];
+        }
+    }
+    msIndexValid = ok;
+    if (!ok) NR_LOG(LOG_WARN, "HDF5 file %s: its ms_to_idx is not a valid index of its events; ignored", path.c_str());
+    H5Eclear2(H5E_DEFAULT);
+}
+
+bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+                      BlockPosition& next, bool& end, std::string& problem) {
+    events.clear();
+    triggers.clear();
+    end = pos.index >= count;
+    if (end) {
+        next = pos;
+        return true;
+    }
+    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+    const size_t n = size_t(std::min<uint64_t>(perBlock, count - pos.index));
+    const hsize_t start[1] = {pos.index}, length[1] = {n};
+    Handle memSpace(H5Screate_simple(1, length, nullptr));
+    auto readInto = [&](hid_t set, hid_t memType, void* buffer, const char* what) {
+        Handle fileSpace(H5Dget_space(set));
+        if (fileSpace && H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, length, nullptr) >= 0 &&
+            H5Dread(set, memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, buffer) >= 0)
+            return true;
+        problem = std::string("events ") + std::to_string(pos.index) + ".." + std::to_string(pos.index + n - 1) +
+                  " of " + what + " cannot be read (damaged or truncated file?): " + hdf5::lastError();
+        return false;
+    };
+    if (compound) {
+        cols[0].resize(4 * n);
+        if (!readInto(records.get(), recordType.get(), cols[0].data(), "the compound dataset")) return false;
+    } else {
+        for (int i = 0; i < 4; ++i) {
+            cols[i].resize(n);
+            if (!readInto(columns[i].set.get(), columns[i].memType, cols[i].data(), kNames[i])) return false;
+        }
+    }
+    if (!convert(pos.index, n, events, problem)) return false;
+    next = pos;
+    next.index = pos.index + n;
+    return true;
+}
+
+bool Hdf5Source::convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem) const {
+    const size_t stride = compound ? 4 : 1;
+    const int64_t* t = cols[0].data();
+    const int64_t* x = compound ? t + 1 : cols[1].data();
+    const int64_t* y = compound ? t + 2 : cols[2].data();
+    const int64_t* p = compound ? t + 3 : cols[3].data();
+    const bool tUnsigned = compound ? recordTUnsigned : columns[0].unsignedWide;
+    events.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const size_t k = i * stride;
+        if (uint64_t(x[k]) > 0xFFFF || uint64_t(y[k]) > 0xFFFF) {
+            problem = "event " + std::to_string(index + i) + " has x = " + std::to_string(x[k]) + ", y = " +
+                      std::to_string(y[k]) + ", outside 0..65535";
+            return false;
+        }
+        // t + t_offset, neither below zero nor past 64 bits.
+        uint64_t time = 0;
+        bool ok;
+        if (tUnsigned) {
+            const uint64_t raw = uint64_t(t[k]);
+            ok = tOffset >= 0 ? raw <= std::numeric_limits<uint64_t>::max() - uint64_t(tOffset)
+                              : raw >= uint64_t(-(tOffset + 1)) + 1;
+            time = raw + uint64_t(tOffset);
+        } else {
+            int64_t sum = 0;
+            ok = !__builtin_add_overflow(t[k], tOffset, &sum) && sum >= 0;
+            time = uint64_t(sum);
+        }
+        if (!ok) {
+            problem = "event " + std::to_string(index + i) + " has a time outside 0..2^64 us (t = " +
+                      (tUnsigned ? std::to_string(uint64_t(t[k])) : std::to_string(t[k])) +
+                      ", t_offset = " + std::to_string(tOffset) + ")";
+            return false;
+        }
+        Event2D& e = events[i];
+        e.x = uint16_t(x[k]);
+        e.y = uint16_t(y[k]);
+        e.polarity = p[k] > 0 ? 1 : 0;
+        e.timestamp = time;
+    }
+    return true;
+}
+
+} // namespace norvale::detail

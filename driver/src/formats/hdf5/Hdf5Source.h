@@ -1,0 +1,77 @@
+#pragma once
+
+// Reads HDF5 event files of two layouts:
+//  - a group "events" with 1-D integer datasets x, y, p, t (t in microseconds), an optional
+//    t_offset (attribute or scalar dataset, beside the datasets or at the top) added to every t,
+//    and an optional ms_to_idx (index of the first event of each millisecond), checked but not
+//    needed: any record index is a cheap place to start a block;
+//  - one 1-D compound dataset with integer fields t, x, y, p ("events", else the first found).
+// A block is a run of records (chunk-aligned where the file is chunked) read by hyperslab.
+// Compressed files read through the library's filters (gzip built in, LZ4 and Blosc from the
+// plugins); a missing filter is named. Declared lengths are checked against the file's size before
+// anything is read: a length no compression could reach is refused.
+//
+// Threads: one thread at a time uses a source; every HDF5 call takes hdf5::lock().
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/EventBlockSource.h"
+#include "formats/hdf5/Hdf5Common.h"
+
+namespace norvale::detail {
+
+class Hdf5Source final : public EventBlockSource {
+public:
+    // Events per block when the file gives no chunking to align with; small enough that a short
+    // time range decompresses little.
+    static constexpr uint64_t kBlockEvents = 64 * 1024;
+    // A compressed dataset may declare at most this many times the file's size.
+    static constexpr uint64_t kMaxCompressionRatio = 1000;
+
+    Hdf5Source() = default;
+    ~Hdf5Source() override;
+
+    bool open(const std::string& path, std::string& problem) override;
+    const BlockSourceInfo& info() const override { return sourceInfo; }
+    BlockPosition first() const override { return BlockPosition{}; }
+    bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+              BlockPosition& next, bool& end, std::string& problem) override;
+
+    // For tests and the tools: what open found.
+    uint64_t eventCount() const { return count; }
+    uint64_t blockEvents() const { return perBlock; }
+    bool compoundLayout() const { return compound; }
+    bool hasMsIndex() const { return msIndexValid; }
+    int64_t timeOffset() const { return tOffset; }
+
+private:
+    struct Column {
+        hdf5::Handle set;
+        hid_t memType = H5I_INVALID_HID; // a native integer type, not owned
+        bool unsignedWide = false;       // t stored as uint64: read as such
+    };
+
+    bool openSeparate(hid_t group, uint64_t fileSize, std::string& problem);
+    bool openCompound(hdf5::Handle set, const std::string& name, uint64_t fileSize, std::string& problem);
+    void readOffsetAndInfo(hid_t group);
+    void checkMsIndex(hid_t group);
+    bool convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem) const;
+
+    std::string path;
+    BlockSourceInfo sourceInfo;
+    hdf5::Handle file;
+    bool compound = false;
+    Column columns[4]; // t, x, y, p
+    hdf5::Handle records;
+    hdf5::Handle recordType; // our memory compound type
+    bool recordTUnsigned = false;
+    uint64_t count = 0;
+    uint64_t perBlock = kBlockEvents;
+    int64_t tOffset = 0;
+    bool msIndexValid = false;
+    // Scratch of one block, reused.
+    std::vector<int64_t> cols[4];
+};
+
+} // namespace norvale::detail
