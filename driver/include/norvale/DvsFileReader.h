@@ -79,6 +79,11 @@ public:
     // cursor alone.
     bool readRange(uint64_t start, uint64_t endExclusive, std::vector<Event2D>& events,
                    std::vector<EventTriggerIn>* triggers = nullptr);
+    // Every event and trigger edge with start <= t < endExclusive, in file order, handed to sink in
+    // pieces (events, then the edges of the same stretch of the file); sink returns false to stop.
+    // False before prepareFile, on a read error (logged) or when sink stopped.
+    bool scanRange(uint64_t start, uint64_t endExclusive,
+                   const std::function<bool(const Event2D*, size_t, const EventTriggerIn*, size_t)>& sink);
     // readRange for the viewer's playback, which steps a cursor: events of [start, start + duration),
     // then the cursor moves to the window's end. Null on failure. The vector is reused by a later
     // call once the caller has released it.

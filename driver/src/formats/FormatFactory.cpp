@@ -6,6 +6,8 @@
 #include "formats/aedat/Aedat4Source.h"
 #include "formats/aedat/Aedat4Writer.h"
 #include "formats/eventstream/EsSource.h"
+#include "formats/numpy/NpyFormat.h"
+#include "formats/text/CsvFormat.h"
 
 namespace norvale::detail {
 
@@ -14,6 +16,8 @@ std::unique_ptr<EventBlockSource> makeBlockSource(EventFileFormat format) {
     case EventFileFormat::Hdf5: return std::make_unique<Hdf5Source>();
     case EventFileFormat::Aedat4: return std::make_unique<Aedat4Source>();
     case EventFileFormat::EventStream: return std::make_unique<EsSource>();
+    case EventFileFormat::Csv: return makeCsvSource();
+    case EventFileFormat::Npy: return makeNpySource();
     default:
         return nullptr;
     }
@@ -23,6 +27,8 @@ std::unique_ptr<FormatWriter> makeFormatWriter(EventFileFormat format) {
     switch (format) {
     case EventFileFormat::Hdf5: return std::make_unique<Hdf5Writer>();
     case EventFileFormat::Aedat4: return std::make_unique<Aedat4Writer>();
+    case EventFileFormat::Csv: return makeCsvWriter();
+    case EventFileFormat::Npy: return makeNpyWriter();
     default:
         return nullptr;
     }

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "formats/BlockFileReader.h"
 #include "raw/DvsFileReaderImpl.h"
 
 namespace norvale {
@@ -165,9 +166,29 @@ bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Even
 // ---------------------------------------------------------------------------------------------
 
 DvsFileReader::DvsFileReader(std::unique_ptr<Impl> p) : impl(std::move(p)) {}
+DvsFileReader::DvsFileReader(std::unique_ptr<detail::BlockFileReader> b) : blocks(std::move(b)) {}
 DvsFileReader::~DvsFileReader() = default;
 
 std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string& path) {
+    EventFileFormat fileFormat = EventFileFormat::Evt3;
+    {
+        std::string problem;
+        if (!detectFormat(path, fileFormat, problem)) {
+            NR_LOG(LOG_ERROR, "cannot open %s: %s", path.c_str(), problem.c_str());
+            return nullptr;
+        }
+        // Raw word streams stay with the raw reader below; every other format is read in blocks.
+        const bool rawWords = fileFormat == EventFileFormat::Evt3 || fileFormat == EventFileFormat::Evt2 ||
+                              fileFormat == EventFileFormat::Evt21 || fileFormat == EventFileFormat::Dat;
+        if (!rawWords) {
+            auto b = detail::BlockFileReader::open(path, fileFormat, problem);
+            if (!b) {
+                NR_LOG(LOG_ERROR, "cannot open %s file %s: %s", formatInfo(fileFormat).name, path.c_str(), problem.c_str());
+                return nullptr;
+            }
+            return std::unique_ptr<DvsFileReader>(new DvsFileReader(std::move(b)));
+        }
+    }
     auto impl = std::make_unique<Impl>();
     impl->path = path;
     struct stat st {};
@@ -199,21 +220,27 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
     return std::unique_ptr<DvsFileReader>(new DvsFileReader(std::move(impl)));
 }
 
-bool DvsFileReader::prepareFile() { return impl->prepare(); }
+bool DvsFileReader::prepareFile() { return blocks ? blocks->prepare() : impl->prepare(); }
 
 bool DvsFileReader::getStartTimestamp(uint64_t& timestamp) const {
+    if (blocks) return blocks->startTimestamp(timestamp);
     if (!impl->prepared || impl->stats.eventCount == 0) return false;
     timestamp = impl->stats.firstTimestamp;
     return true;
 }
 
 bool DvsFileReader::getEndTimestamp(uint64_t& timestamp) const {
+    if (blocks) return blocks->endTimestamp(timestamp);
     if (!impl->prepared || impl->stats.eventCount == 0) return false;
     timestamp = impl->stats.lastTimestamp;
     return true;
 }
 
 bool DvsFileReader::getFileInfo(DvsFileInfo& info) const {
+    if (blocks) {
+        blocks->fileInfo(info);
+        return true;
+    }
     const RawHeader& h = impl->header;
     info = DvsFileInfo{};
     info.serialNumber = h.serialNumber;
@@ -235,13 +262,16 @@ bool DvsFileReader::getFileInfo(DvsFileInfo& info) const {
 }
 
 bool DvsFileReader::getTriggerList(std::vector<EventTriggerIn>& triggers) const {
-    triggers = impl->triggerList;
-    return impl->prepared;
+    triggers = blocks ? blocks->triggers() : impl->triggerList;
+    return blocks ? blocks->prepared() : impl->prepared;
 }
 
-const std::vector<EventTriggerIn>& DvsFileReader::triggers() const { return impl->triggerList; }
+const std::vector<EventTriggerIn>& DvsFileReader::triggers() const {
+    return blocks ? blocks->triggers() : impl->triggerList;
+}
 
 bool DvsFileReader::seekTime(uint64_t timestamp) {
+    if (blocks) return blocks->seekTime(timestamp);
     if (!impl->prepared || impl->stats.eventCount == 0 || timestamp > impl->stats.lastTimestamp) return false;
     impl->cursor = timestamp;
     return true;
@@ -249,11 +279,13 @@ bool DvsFileReader::seekTime(uint64_t timestamp) {
 
 bool DvsFileReader::readRange(uint64_t start, uint64_t endExclusive, std::vector<Event2D>& events,
                               std::vector<EventTriggerIn>* triggers) {
+    if (blocks) return blocks->readRange(start, endExclusive, events, triggers);
     if (!impl->prepared) return false;
     return impl->readRange(start, endExclusive, events, triggers);
 }
 
 std::shared_ptr<std::vector<Event2D>> DvsFileReader::readEvents(uint64_t start, uint64_t duration) {
+    if (blocks) return blocks->readEvents(start, duration);
     // Reuse the previous result's storage when the caller has let go of it.
     std::shared_ptr<std::vector<Event2D>> result;
     if (impl->lastResult && impl->lastResult.use_count() == 1) result = impl->lastResult;
@@ -266,15 +298,18 @@ std::shared_ptr<std::vector<Event2D>> DvsFileReader::readEvents(uint64_t start, 
 }
 
 std::shared_ptr<std::vector<Event2D>> DvsFileReader::readNextEvents(uint64_t duration) {
+    if (blocks) return blocks->readNextEvents(duration);
     return readEvents(impl->cursor, duration);
 }
 
 bool DvsFileReader::nextEventTime(uint64_t from, uint64_t& timestamp) {
+    if (blocks) return blocks->nextEventTime(from, timestamp);
     if (!impl->prepared) return false;
     return impl->nextTime(from, timestamp);
 }
 
 bool DvsFileReader::largestGap(uint64_t& before, uint64_t& after) {
+    if (blocks) return blocks->largestGap(before, after);
     Impl& d = *impl;
     if (!d.prepared || d.stats.eventCount < 2) return false;
     // Each run of empty slots of the rate profile holds one gap; the exact gap around a run is at
@@ -315,6 +350,7 @@ bool DvsFileReader::largestGap(uint64_t& before, uint64_t& after) {
 }
 
 RateProfile DvsFileReader::getRateProfile() const {
+    if (blocks) return blocks->rateProfile();
     RateProfile p;
     p.startTimestamp = impl->rate.origin();
     p.slotDurationUs = impl->rate.slotDuration();
@@ -324,6 +360,7 @@ RateProfile DvsFileReader::getRateProfile() const {
 
 std::vector<DecodeSpan> DvsFileReader::decodeSpans(size_t n) const {
     std::vector<DecodeSpan> spans;
+    if (blocks) return spans;
     const Impl& d = *impl;
     if (!d.prepared || d.index.chunks.empty()) return spans;
     n = std::max<size_t>(1, std::min(n, d.index.chunks.size()));
@@ -352,11 +389,16 @@ std::vector<DecodeSpan> DvsFileReader::decodeSpans(size_t n) const {
     return spans;
 }
 
-RawFileStats DvsFileReader::getStats() const { return impl->stats; }
-RawFormat DvsFileReader::format() const { return impl->header.format; }
-uint32_t DvsFileReader::width() const { return impl->header.width; }
-FileIdentity DvsFileReader::identity() const { return FileIdentity::ofDescriptor(impl->fd); }
-uint32_t DvsFileReader::height() const { return impl->header.height; }
-const std::string& DvsFileReader::path() const { return impl->path; }
+RawFileStats DvsFileReader::getStats() const { return blocks ? blocks->stats() : impl->stats; }
+RawFormat DvsFileReader::format() const { return blocks ? RawFormat::Evt3 : impl->header.format; }
+EventFileFormat DvsFileReader::fileFormat() const {
+    return blocks ? blocks->format() : rawFileFormat(impl->header.format);
+}
+uint32_t DvsFileReader::width() const { return blocks ? blocks->width() : impl->header.width; }
+FileIdentity DvsFileReader::identity() const {
+    return blocks ? blocks->identity() : FileIdentity::ofDescriptor(impl->fd);
+}
+uint32_t DvsFileReader::height() const { return blocks ? blocks->height() : impl->header.height; }
+const std::string& DvsFileReader::path() const { return blocks ? blocks->path() : impl->path; }
 
 } // namespace norvale
