@@ -9,3 +9,4 @@ int cmdDump(const Args& args);
 int cmdBenchDecode(const Args& args);
 int cmdBenchSeek(const Args& args);
 int cmdGen(const Args& args);
+int cmdConvert(const Args& args); // ConvertCommand.cpp

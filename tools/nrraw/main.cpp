@@ -27,6 +27,14 @@ Usage:
       Writes the events and triggers with start <= t <= end to a new EVT 3.0 file
       (timestamps unchanged). Defaults: the whole file. OUT must not be FILE (by
       any name) nor an existing folder, FIFO or device; it appears only when complete.
+  nrraw convert IN OUT [--start US] [--end US] [--format F] [--overwrite]
+      Writes the events and triggers with start <= t <= end (default: all of
+      them), in file order, to OUT in the format its extension names (.raw is
+      EVT 3.0) or --format gives: evt3, evt2, evt21, dat, hdf5, aedat4, csv, npy.
+      A progress line shows on a terminal; the counts are printed at the end, and a
+      warning when the format cannot hold the file's trigger edges. An existing OUT
+      is refused unless --overwrite (then replaced only once OUT is complete); OUT
+      must not be IN by any name, nor a folder, FIFO or device.
   nrraw dump FILE [--start US] [--duration US] [--limit N]
       Prints events as CSV "t,x,y,p" on stdout, from --start (default: first event)
       for --duration microseconds (default: to the end), at most --limit lines.
@@ -99,6 +107,7 @@ int run(const std::vector<std::string>& words) {
             }
         if (cmd == "info") return cmdInfo(Args(rest, {}));
         if (cmd == "cut") return cmdCut(Args(rest, {"--start", "--end"}));
+        if (cmd == "convert") return cmdConvert(Args(rest, {"--start", "--end", "--format"}, {"--overwrite"}));
         if (cmd == "dump") return cmdDump(Args(rest, {"--start", "--duration", "--limit"}));
         if (cmd == "export") return cmdExport(rest);
         if (cmd == "aps-info") return cmdApsInfo(rest);

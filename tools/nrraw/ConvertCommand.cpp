@@ -1,0 +1,71 @@
+// nrraw convert: one event file into another format, through the driver's writer.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+
+#include "Commands.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventFileWriter.h"
+
+using namespace norvale;
+
+int cmdConvert(const Args& args) {
+    if (args.positional().size() != 2)
+        throw UsageError("usage: nrraw convert IN OUT [--start US] [--end US] [--format F] [--overwrite]");
+    const std::string& in = args.positional()[0];
+    const std::string& out = args.positional()[1];
+    EventFileFormat format = EventFileFormat::Evt3;
+    if (args.has("--format")) {
+        if (!formatFromKey(args.text("--format"), format)) {
+            std::string keys;
+            for (const auto& f : eventFileFormats())
+                if (f.writable) keys += std::string(keys.empty() ? "" : ", ") + f.key;
+            throw UsageError("--format: unknown format '" + args.text("--format") + "' (writable: " + keys + ")");
+        }
+    } else if (!formatFromExtension(out, format)) {
+        throw UsageError("cannot tell the format of " + out + " from its extension; give --format");
+    }
+    if (!formatInfo(format).writable) {
+        std::fprintf(stderr, "nrraw: %s files cannot be written\n", formatInfo(format).name);
+        return 1;
+    }
+    auto reader = DvsFileReader::createFileReader(in);
+    if (!reader || !reader->prepareFile()) {
+        std::fprintf(stderr, "nrraw: %s: cannot be read (see the message above)\n", in.c_str());
+        return 1;
+    }
+    // By default everything, trigger edges before the first or after the last event included.
+    const uint64_t start = args.u64("--start", 0), end = args.u64("--end", UINT64_MAX);
+    if (end < start) throw UsageError("--end must not be before --start");
+
+    std::function<bool(double)> progress;
+    const bool drawn = isatty(STDERR_FILENO);
+    if (drawn)
+        progress = [last = -1](double fraction) mutable {
+            const int percent = int(fraction * 100.0);
+            if (percent != last) {
+                last = percent;
+                std::fprintf(stderr, "\rconvert: %3d%%", percent);
+                std::fflush(stderr);
+            }
+            return true;
+        };
+    const auto t0 = std::chrono::steady_clock::now();
+    ConvertReport report;
+    const bool ok = convertEventFile(*reader, start, end, out, format, args.has("--overwrite"), progress, report);
+    if (drawn) std::fputs("\n", stderr);
+    if (!ok) {
+        std::fprintf(stderr, "nrraw: convert %s to %s failed: %s\n", in.c_str(), out.c_str(), report.problem.c_str());
+        return 1;
+    }
+    if (report.triggersNotHeld)
+        std::fprintf(stderr, "nrraw: warning: %llu trigger edges of %s were not written: %s files cannot hold them\n",
+                     (unsigned long long)report.triggersNotHeld, in.c_str(), formatInfo(format).name);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("converted %s to %s (%s) in %.3f s\n", in.c_str(), out.c_str(), formatInfo(format).name, seconds);
+    std::printf("events: %llu\n", (unsigned long long)report.events);
+    std::printf("triggers: %llu\n", (unsigned long long)report.triggers);
+    return 0;
+}

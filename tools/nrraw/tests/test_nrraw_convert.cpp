@@ -1,0 +1,91 @@
+// nrraw convert run as a user would: the written file against the input, the counts and warnings
+// printed, and the exit status of a refusal.
+#include <gtest/gtest.h>
+
+#include "RunNrraw.h"
+#include "TestFiles.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventGenerator.h"
+
+using namespace norvale;
+
+namespace {
+
+struct Contents {
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+};
+
+Contents readAll(const std::string& path) {
+    Contents c;
+    auto r = DvsFileReader::createFileReader(path);
+    if (!r || !r->prepareFile()) return c;
+    r->readRange(0, UINT64_MAX, c.events);
+    c.triggers = r->triggers();
+    return c;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+} // namespace
+
+TEST(NrrawConvert, WritesTheRangeInTheAskedFormatAndReportsWhatItCannotHold) {
+    TempDir dir;
+    GeneratorConfig cfg;
+    cfg.eventRate = 5e5;
+    cfg.triggerHz = 50;
+    cfg.startTimestamp = 1'000'000;
+    ASSERT_TRUE(generateRecordingFile(dir.path("in.raw"), cfg, 200'000));
+    const Contents in = readAll(dir.path("in.raw"));
+    ASSERT_EQ(in.triggers.size(), 20u);
+
+    NrrawResult r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("two.raw"), "--format", "evt2", "--start",
+                                   "1050000", "--end", "1150000"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    Contents expected;
+    for (const Event2D& e : in.events)
+        if (e.timestamp >= 1'050'000 && e.timestamp <= 1'150'000) expected.events.push_back(e);
+    for (const EventTriggerIn& t : in.triggers)
+        if (t.timestamp >= 1'050'000 && t.timestamp <= 1'150'000) expected.triggers.push_back(t);
+    const Contents two = readAll(dir.path("two.raw"));
+    EXPECT_TRUE(two.events == expected.events);
+    EXPECT_TRUE(two.triggers == expected.triggers);
+    EXPECT_TRUE(contains(r.out, " to " + dir.path("two.raw") + " (EVT 2.0)")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nevents: " + std::to_string(expected.events.size()) + "\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\ntriggers: " + std::to_string(expected.triggers.size()) + "\n")) << r.out;
+    EXPECT_FALSE(contains(r.err, "warning")) << r.err;
+
+    // DAT holds no trigger edges: written, and said so.
+    r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("all.dat")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "warning: 20 trigger edges of " + dir.path("in.raw") + " were not written")) << r.err;
+    EXPECT_TRUE(contains(r.out, "\nevents: " + std::to_string(in.events.size()) + "\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\ntriggers: 0\n")) << r.out;
+}
+
+TEST(NrrawConvert, RefusalsExitWithTheirReason) {
+    TempDir dir;
+    GeneratorConfig cfg;
+    cfg.eventRate = 1e5;
+    ASSERT_TRUE(generateRecordingFile(dir.path("in.raw"), cfg, 50'000));
+    writeBytes(dir.path("old.raw"), "keep me");
+
+    NrrawResult r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("old.raw")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(contains(r.err, "exists")) << r.err;
+    EXPECT_EQ(readBytes(dir.path("old.raw")), "keep me");
+    r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("old.raw"), "--overwrite", "--format", "EVT 2.0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(readAll(dir.path("old.raw")).events, readAll(dir.path("in.raw")).events);
+
+    r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("out.unknown")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(contains(r.err, "give --format")) << r.err;
+    r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("out.raw"), "--format", "mp4"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(contains(r.err, "unknown format 'mp4'")) << r.err;
+    r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("in.raw"), "--overwrite"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(contains(r.err, "file being read")) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.path("out.raw")));
+}
