@@ -9,6 +9,7 @@
 #include "norvale/DriverExport.h"
 #include "norvale/DvsFileInfo.h"
 #include "norvale/Event2D.h"
+#include "norvale/EventFileFormat.h"
 #include "norvale/RawDecoder.h"
 #include "norvale/SafeOutputFile.h"
 
@@ -16,6 +17,7 @@ namespace norvale {
 
 namespace detail {
 struct ReaderInternals;
+class BlockFileReader;
 }
 
 // Events per time slot of a whole file, for a timeline's event-rate strip.
@@ -45,15 +47,16 @@ struct DecodeSpan {
     uint64_t events = 0;       // events the span decodes to
 };
 
-// Reads an EVT 3.0 (or EVT 2.0) raw file. prepareFile indexes the file in one pass (memory only:
-// about 80 bytes per 64 KiB of data); then seeking never scans the file, and empty stretches of
-// time are skipped.
+// Reads an event file of any readable format (EventFileFormat.h). prepareFile indexes the file in
+// one pass (memory only: about 80 bytes per 64 KiB of data for raw files, at most a thousandth of
+// the file for the others); then seeking never scans the file, and empty stretches of time are
+// skipped.
 //
 // A reader is used by one thread at a time (playback, export and cut threads take turns; the
 // caller serialises them). Failures return false or an empty pointer and log the reason.
 class NR_DRIVER_EXPORT DvsFileReader {
 public:
-    // Empty for a missing, unreadable or non-raw file (the reason goes to the log).
+    // Empty for a missing or unreadable file, or one of no readable format (the reason goes to the log).
     static std::unique_ptr<DvsFileReader> createFileReader(const std::string& path);
     ~DvsFileReader();
     DvsFileReader(const DvsFileReader&) = delete;
@@ -107,12 +110,17 @@ public:
     bool largestGap(uint64_t& before, uint64_t& after);
 
     // The indexed words cut at index chunks into at most n spans of about equal event counts,
-    // consecutive and covering every word; empty before prepareFile or for a file without words.
+    // consecutive and covering every word; empty before prepareFile, for a file without words and
+    // for a file that is not raw (read those with readRange).
     std::vector<DecodeSpan> decodeSpans(size_t n) const;
 
     RateProfile getRateProfile() const;
     RawFileStats getStats() const;
+    // The raw word format; meaningful only when fileFormat() is a raw one.
     RawFormat format() const;
+    EventFileFormat fileFormat() const;
+    // Whether the file is a raw word stream (EVT 3.0, 2.0, ...), which the raw-only calls need.
+    bool isRaw() const { return !blocks; }
     uint32_t width() const;
     uint32_t height() const;
     const std::string& path() const;
@@ -124,7 +132,9 @@ public:
 private:
     friend struct detail::ReaderInternals; // the cut reads the index and the words itself
     explicit DvsFileReader(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> impl;
+    explicit DvsFileReader(std::unique_ptr<detail::BlockFileReader> blocks);
+    std::unique_ptr<Impl> impl;                       // raw files
+    std::unique_ptr<detail::BlockFileReader> blocks; // every other format
 };
 
 } // namespace norvale

@@ -11,7 +11,8 @@ namespace norvale {
 class DvsFileReader;
 
 // A new EVT 3.0 file at path with every event and trigger of the reader's file with
-// start <= t <= end, timestamps unchanged, a fresh header whose dvs_start_timestamp is its first
+// start <= t <= end (a file that is not raw is cut into its own format where that can be written,
+// otherwise into EVT 3.0, through convertEventFile), timestamps unchanged, a fresh header whose dvs_start_timestamp is its first
 // event. The reader must be prepared. Refuses to overwrite the input; on failure returns false,
 // logs why and leaves no partial output. progress, when given, is called on this thread with the
 // fraction of the range written so far; returning false cancels the cut (nothing is left behind).

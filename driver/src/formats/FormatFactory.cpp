@@ -8,6 +8,7 @@
 #include "formats/eventstream/EsSource.h"
 #include "formats/numpy/NpyFormat.h"
 #include "formats/text/CsvFormat.h"
+#include "raw/RawFormatWriters.h"
 
 namespace norvale::detail {
 
@@ -27,6 +28,10 @@ std::unique_ptr<FormatWriter> makeFormatWriter(EventFileFormat format) {
     switch (format) {
     case EventFileFormat::Hdf5: return std::make_unique<Hdf5Writer>();
     case EventFileFormat::Aedat4: return std::make_unique<Aedat4Writer>();
+    case EventFileFormat::Evt3: return makeRawFormatWriter(format);
+    case EventFileFormat::Evt2: return makeRawFormatWriter(format);
+    case EventFileFormat::Evt21: return makeRawFormatWriter(format);
+    case EventFileFormat::Dat: return makeRawFormatWriter(format);
     case EventFileFormat::Csv: return makeCsvWriter();
     case EventFileFormat::Npy: return makeNpyWriter();
     default:

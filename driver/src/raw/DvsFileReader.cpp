@@ -284,6 +284,31 @@ bool DvsFileReader::readRange(uint64_t start, uint64_t endExclusive, std::vector
     return impl->readRange(start, endExclusive, events, triggers);
 }
 
+bool DvsFileReader::scanRange(uint64_t start, uint64_t endExclusive,
+                              const std::function<bool(const Event2D*, size_t, const EventTriggerIn*, size_t)>& sink) {
+    if (blocks) return blocks->scanRange(start, endExclusive, sink);
+    if (!impl->prepared) {
+        NR_LOG(LOG_ERROR, "raw file %s: scanned before it was prepared", impl->path.c_str());
+        return false;
+    }
+    if (endExclusive <= start) return true;
+    std::vector<EventTriggerIn> inRange;
+    return impl->scan(start, endExclusive, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
+        // The decoder's scratch is ours until the next piece: keep the range's events in place.
+        Event2D* kept = const_cast<Event2D*>(ev);
+        size_t used = 0;
+        for (size_t i = 0; i < n; ++i) {
+            kept[used] = ev[i];
+            used += size_t(ev[i].timestamp >= start) & size_t(ev[i].timestamp < endExclusive);
+        }
+        inRange.clear();
+        for (const auto& x : t)
+            if (x.timestamp >= start && x.timestamp < endExclusive) inRange.push_back(x);
+        if (!used && inRange.empty()) return true;
+        return sink(kept, used, inRange.data(), inRange.size());
+    });
+}
+
 std::shared_ptr<std::vector<Event2D>> DvsFileReader::readEvents(uint64_t start, uint64_t duration) {
     if (blocks) return blocks->readEvents(start, duration);
     // Reuse the previous result's storage when the caller has let go of it.

@@ -2,6 +2,7 @@
 // (Evt3CopyCut), the rest decoded and encoded again.
 #include "norvale/RawCut.h"
 
+#include "norvale/EventFileWriter.h"
 #include "norvale/RawFileWriter.h"
 #include "raw/CutOutput.h"
 #include "raw/DvsFileReaderImpl.h"
@@ -54,7 +55,13 @@ bool cutRange(DvsFileReader::Impl& d, uint64_t start, uint64_t end, const std::s
     };
     bool ok;
     detail::CopyCutPlan plan;
-    if (d.header.format == RawFormat::Evt3 && detail::planCopyCut(d.index, start, to, plan)) {
+    // A copy starts from its first chunk's decoder state; a forgotten row or base is restored as
+    // 0x7FF, which drops events alike only in a geometry that leaves it outside.
+    auto restorable = [&](const RawDecoderState& s) {
+        return (s.y != RawDecoderState::kNoY || d.header.height <= 0x7FFu) && (s.base <= 0x7FFu || d.header.width <= 0x7FFu);
+    };
+    if (d.header.format == RawFormat::Evt3 && detail::planCopyCut(d.index, start, to, plan) &&
+        restorable(d.index.chunks[plan.copyFirst].state)) {
         // The words between the edges decode in the cut exactly as here: they are copied.
         uint64_t firstTs = 0;
         bool found = false;
@@ -124,6 +131,26 @@ bool cutRange(DvsFileReader::Impl& d, uint64_t start, uint64_t end, const std::s
 
 bool cutRawFile(DvsFileReader& reader, uint64_t start, uint64_t end, const std::string& path,
                 const std::function<bool(double)>& progress) {
+    if (!reader.isRaw()) {
+        // Other formats are cut by converting the range: into the input's format where it can be
+        // written, otherwise into EVT 3.0.
+        const EventFileFormat format =
+            formatInfo(reader.fileFormat()).writable ? reader.fileFormat() : EventFileFormat::Evt3;
+        if (end < start) {
+            NR_LOG(LOG_ERROR, "cut of %s: end %llu before start %llu", reader.path().c_str(), (unsigned long long)end,
+                   (unsigned long long)start);
+            return false;
+        }
+        ConvertReport report;
+        if (!convertEventFile(reader, start, end, path, format, true, progress, report)) {
+            NR_LOG(LOG_ERROR, "cut of %s to %s failed: %s", reader.path().c_str(), path.c_str(), report.problem.c_str());
+            return false;
+        }
+        if (report.triggersNotHeld)
+            NR_LOG(LOG_WARN, "cut of %s: %llu trigger edges cannot be held by %s and were not written",
+                   reader.path().c_str(), (unsigned long long)report.triggersNotHeld, formatInfo(format).name);
+        return true;
+    }
     DvsFileReader::Impl& d = detail::ReaderInternals::of(reader);
     if (!d.prepared) {
         NR_LOG(LOG_ERROR, "cut of %s: file not prepared", d.path.c_str());

@@ -1,0 +1,98 @@
+#pragma once
+
+// A DvsFileReader's work for a file of a non-raw format: the blocks of its EventBlockSource are
+// indexed once (prepare), and every later read decodes only the blocks that can hold its range.
+// The index keeps, per block, its position, its own time bounds, a running maximum and a suffix
+// minimum (so files whose time steps back still find every event of a range) and the events
+// before it, like the raw index does for its chunks.
+//
+// Threads: one thread at a time, like the DvsFileReader that holds it.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/EventBlockSource.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventTally.h"
+
+namespace norvale::detail {
+
+class BlockFileReader {
+public:
+    // Null with problem when the file cannot be opened or is not of format.
+    static std::unique_ptr<BlockFileReader> open(const std::string& path, EventFileFormat format, std::string& problem);
+    ~BlockFileReader();
+
+    bool prepare();
+    bool prepared() const { return isPrepared; }
+    EventFileFormat format() const { return fileFormat; }
+
+    bool startTimestamp(uint64_t& t) const;
+    bool endTimestamp(uint64_t& t) const;
+    void fileInfo(DvsFileInfo& info) const;
+    const std::vector<EventTriggerIn>& triggers() const { return triggerList; }
+    bool seekTime(uint64_t t);
+    bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
+    // The events and triggers of [from, to) block by block in file order (DvsFileReader::scanRange).
+    bool scanRange(uint64_t from, uint64_t to,
+                   const std::function<bool(const Event2D*, size_t, const EventTriggerIn*, size_t)>& sink);
+    std::shared_ptr<std::vector<Event2D>> readEvents(uint64_t start, uint64_t duration);
+    std::shared_ptr<std::vector<Event2D>> readNextEvents(uint64_t duration) { return readEvents(cursor, duration); }
+    bool nextEventTime(uint64_t from, uint64_t& t);
+    bool largestGap(uint64_t& before, uint64_t& after);
+    RateProfile rateProfile() const;
+    RawFileStats stats() const { return figures; }
+    uint32_t width() const { return sensorWidth; }
+    uint32_t height() const { return sensorHeight; }
+    const std::string& path() const { return filePath; }
+    FileIdentity identity() const { return FileIdentity::ofDescriptor(fd); }
+
+    struct Block {
+        BlockPosition pos;
+        uint64_t ownMin = UINT64_MAX; // events and triggers of this block alone (min > max: none)
+        uint64_t ownMax = 0;
+        uint64_t maxUpTo = 0;          // largest time of the blocks up to this one
+        uint64_t minFrom = UINT64_MAX; // smallest time of this block and the ones after it
+        uint64_t eventsBefore = 0;
+        uint32_t events = 0;
+        uint32_t triggers = 0;
+    };
+    const std::vector<Block>& blocks() const { return index; }
+
+private:
+    BlockFileReader() = default;
+    // Decodes block b (from a small cache of the last blocks read). Null on failure.
+    struct Decoded {
+        size_t block = SIZE_MAX;
+        std::vector<Event2D> events;
+        std::vector<EventTriggerIn> triggers;
+    };
+    const Decoded* decode(size_t b);
+    void blockRange(uint64_t from, uint64_t to, size_t& first, size_t& last) const;
+    bool nextTime(uint64_t t, uint64_t& found);
+    bool previousTime(uint64_t t, uint64_t& found);
+
+    std::string filePath;
+    EventFileFormat fileFormat = EventFileFormat::Csv;
+    int fd = -1; // held for the file's identity and its modification time
+    uint64_t fileSize = 0;
+    SysTimePoint modified{};
+    std::unique_ptr<EventBlockSource> source;
+
+    bool isPrepared = false;
+    std::vector<Block> index;
+    RateCounter rate;
+    RawFileStats figures;
+    uint64_t firstInFileOrder = 0;
+    std::vector<EventTriggerIn> triggerList;
+    uint32_t sensorWidth = 0;
+    uint32_t sensorHeight = 0;
+    uint64_t cursor = 0;
+    Decoded cache[2];
+    size_t cacheNext = 0;
+    std::shared_ptr<std::vector<Event2D>> lastResult;
+};
+
+} // namespace norvale::detail

@@ -1,0 +1,473 @@
+#include "formats/numpy/NpyFormat.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "norvale/SafeOutputFile.h"
+
+namespace norvale::detail {
+
+namespace {
+
+constexpr size_t kBlockBytes = size_t(1) << 20;
+constexpr uint32_t kMaxHeader = 1 << 20;
+
+bool readAll(int fd, void* to, size_t n, uint64_t at, size_t& got) {
+    got = 0;
+    while (got < n) {
+        const ssize_t r = ::pread(fd, static_cast<char*>(to) + got, n - got, off_t(at + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return false;
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    return true;
+}
+
+// The header is a Python literal: a dict of strings, booleans, tuples and lists.
+struct Literal {
+    enum Kind { Str, Int, Bool, None, Seq, Dict } kind = None;
+    std::string text;
+    long long number = 0;
+    std::vector<Literal> items;             // Seq; Dict: values
+    std::vector<std::string> keys;          // Dict
+    const Literal* get(const std::string& key) const {
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] == key) return &items[i];
+        return nullptr;
+    }
+};
+
+class LiteralParser {
+public:
+    explicit LiteralParser(const std::string& s) : p(s.data()), e(s.data() + s.size()) {}
+    bool parse(Literal& out, int depth = 0) {
+        skip();
+        if (p >= e || depth > 8) return false;
+        const char c = *p;
+        if (c == '\'' || c == '"') {
+            out.kind = Literal::Str;
+            ++p;
+            while (p < e && *p != c) out.text += *p++;
+            if (p >= e) return false;
+            ++p;
+            return true;
+        }
+        if (c == '{' || c == '[' || c == '(') {
+            const char close = c == '{' ? '}' : c == '[' ? ']' : ')';
+            out.kind = c == '{' ? Literal::Dict : Literal::Seq;
+            ++p;
+            for (;;) {
+                skip();
+                if (p < e && *p == close) {
+                    ++p;
+                    return true;
+                }
+                if (out.kind == Literal::Dict) {
+                    Literal key;
+                    if (!parse(key, depth + 1) || key.kind != Literal::Str) return false;
+                    skip();
+                    if (p >= e || *p != ':') return false;
+                    ++p;
+                    out.keys.push_back(key.text);
+                }
+                if (out.items.size() > 4096) return false;
+                out.items.emplace_back();
+                if (!parse(out.items.back(), depth + 1)) return false;
+                skip();
+                if (p < e && *p == ',') ++p;
+                else if (p >= e || *p != close) return false;
+            }
+        }
+        if (c == '-' || (c >= '0' && c <= '9')) {
+            out.kind = Literal::Int;
+            const bool neg = c == '-';
+            if (neg) ++p;
+            if (p >= e || *p < '0' || *p > '9') return false;
+            unsigned long long v = 0;
+            while (p < e && *p >= '0' && *p <= '9') {
+                if (v > (ULLONG_MAX - 9) / 10) return false;
+                v = v * 10 + unsigned(*p++ - '0');
+            }
+            if (p < e && *p == 'L') ++p;
+            if (v > (unsigned long long)LLONG_MAX) return false;
+            out.number = neg ? -(long long)v : (long long)v;
+            return true;
+        }
+        for (const char* word : {"True", "False", "None"}) {
+            const size_t n = std::strlen(word);
+            if (size_t(e - p) >= n && std::memcmp(p, word, n) == 0) {
+                p += n;
+                out.kind = word[0] == 'N' ? Literal::None : Literal::Bool;
+                out.number = word[0] == 'T';
+                return true;
+            }
+        }
+        return false;
+    }
+    bool atEnd() {
+        skip();
+        return p == e;
+    }
+
+private:
+    void skip() {
+        while (p < e && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r')) ++p;
+    }
+    const char* p;
+    const char* e;
+};
+
+struct Field {
+    size_t offset = 0;
+    unsigned size = 0;
+    bool isSigned = false;
+    bool present = false;
+};
+
+// Size of a NumPy type string ("<i8", "|V3", "<U10"); 0 when unknown.
+size_t typeSize(const std::string& t, char& order, char& kind) {
+    if (t.size() < 2) return 0;
+    size_t at = 0;
+    order = '=';
+    if (t[0] == '<' || t[0] == '>' || t[0] == '|' || t[0] == '=') order = t[at++];
+    kind = t[at++];
+    if (kind == 'M' || kind == 'm') return 8;
+    size_t n = 0;
+    for (; at < t.size(); ++at) {
+        if (t[at] < '0' || t[at] > '9' || n > (size_t(1) << 24)) return 0;
+        n = n * 10 + size_t(t[at] - '0');
+    }
+    if (kind == 'U') return n * 4;
+    if (std::strchr("biufcVSa", kind)) return n;
+    return 0;
+}
+
+class NpySource : public EventBlockSource {
+public:
+    ~NpySource() override {
+        if (fd >= 0) ::close(fd);
+    }
+
+    bool open(const std::string& path, std::string& problem) override {
+        fd = openRegularFile(path, problem);
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (problem.empty()) problem = std::strerror(errno);
+            return false;
+        }
+        const uint64_t fileSize = uint64_t(st.st_size);
+        unsigned char pre[12] = {};
+        size_t got = 0;
+        if (!readAll(fd, pre, sizeof pre, 0, got)) {
+            problem = std::strerror(errno);
+            return false;
+        }
+        if (got < 10 || std::memcmp(pre, "\x93NUMPY", 6) != 0) {
+            problem = "not a NumPy file (too short or no \\x93NUMPY mark)";
+            return false;
+        }
+        const unsigned major = pre[6];
+        uint32_t headerLen = 0;
+        size_t lenBytes = 2;
+        if (major == 1) {
+            headerLen = uint32_t(pre[8]) | uint32_t(pre[9]) << 8;
+        } else if (major == 2 || major == 3) {
+            if (got < 12) {
+                problem = "the NumPy header is cut short";
+                return false;
+            }
+            lenBytes = 4;
+            headerLen = uint32_t(pre[8]) | uint32_t(pre[9]) << 8 | uint32_t(pre[10]) << 16 | uint32_t(pre[11]) << 24;
+        } else {
+            problem = "NumPy format version " + std::to_string(major) + " is not known (1, 2 and 3 are)";
+            return false;
+        }
+        dataOffset = 8 + lenBytes + headerLen;
+        if (headerLen > kMaxHeader || dataOffset > fileSize) {
+            problem = "the NumPy header claims " + std::to_string(headerLen) + " bytes, more than the file holds";
+            return false;
+        }
+        std::string header(headerLen, '\0');
+        if (!readAll(fd, &header[0], headerLen, 8 + lenBytes, got) || got != headerLen) {
+            problem = "cannot read the NumPy header";
+            return false;
+        }
+        Literal dict;
+        LiteralParser parser(header);
+        if (!parser.parse(dict) || !parser.atEnd() || dict.kind != Literal::Dict) {
+            problem = "the NumPy header is not a readable dictionary";
+            return false;
+        }
+        const Literal* descr = dict.get("descr");
+        const Literal* fortran = dict.get("fortran_order");
+        const Literal* shape = dict.get("shape");
+        if (!descr || !fortran || !shape || fortran->kind != Literal::Bool || shape->kind != Literal::Seq) {
+            problem = "the NumPy header lacks descr, fortran_order or shape";
+            return false;
+        }
+        if (fortran->number) {
+            problem = "the array is stored in Fortran order; only C order is read";
+            return false;
+        }
+        if (shape->items.size() != 1 || shape->items[0].kind != Literal::Int || shape->items[0].number < 0) {
+            problem = "the array is not one-dimensional (an array of event records is needed)";
+            return false;
+        }
+        records = uint64_t(shape->items[0].number);
+        if (!readDescr(*descr, problem)) return false;
+        if (records > (fileSize - dataOffset) / itemSize) {
+            problem = "the NumPy header declares " + std::to_string(records) + " records of " +
+                      std::to_string(itemSize) + " bytes, but the file holds only " +
+                      std::to_string((fileSize - dataOffset) / itemSize) + " (truncated?)";
+            return false;
+        }
+        perBlock = std::max<uint64_t>(1, std::min<uint64_t>(kMaxBlockEvents, kBlockBytes / itemSize));
+        return true;
+    }
+
+    const BlockSourceInfo& info() const override { return sensor; }
+    BlockPosition first() const override { return BlockPosition{}; }
+
+    bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+              BlockPosition& next, bool& end, std::string& problem) override {
+        events.clear();
+        triggers.clear();
+        end = pos.index >= records;
+        if (end) return true;
+        const uint64_t n = std::min<uint64_t>(perBlock, records - pos.index);
+        buffer.resize(size_t(n * itemSize));
+        size_t got = 0;
+        if (!readAll(fd, buffer.data(), buffer.size(), dataOffset + pos.index * itemSize, got)) {
+            problem = std::strerror(errno);
+            return false;
+        }
+        if (got < buffer.size()) {
+            problem = "the file became shorter after it was opened";
+            return false;
+        }
+        events.resize(size_t(n));
+        for (uint64_t i = 0; i < n; ++i) {
+            const uint8_t* rec = buffer.data() + i * itemSize;
+            int64_t t = 0, x = 0, y = 0, p = 0;
+            t = value(rec, fields[0]);
+            x = value(rec, fields[1]);
+            y = value(rec, fields[2]);
+            p = value(rec, fields[3]);
+            const char* bad = t < 0                       ? "negative time"
+                              : x < 0 || x > 0xffff       ? "x outside 0..65535"
+                              : y < 0 || y > 0xffff       ? "y outside 0..65535"
+                              : p != 0 && p != 1 && p != -1 ? "polarity not 0, 1 or -1"
+                                                          : nullptr;
+            if (bad) {
+                problem = "record " + std::to_string(pos.index + i) + ": " + bad;
+                events.clear();
+                return false;
+            }
+            Event2D& e = events[size_t(i)];
+            e.timestamp = uint64_t(t);
+            e.x = uint16_t(x);
+            e.y = uint16_t(y);
+            e.polarity = p == 1 ? 1 : 0;
+        }
+        next.index = pos.index + n;
+        return true;
+    }
+
+private:
+    // A value of a little-endian integer field; an unsigned 64-bit value past INT64_MAX reads as -1
+    // (out of every range).
+    static int64_t value(const uint8_t* rec, const Field& f) {
+        uint64_t v = 0;
+        for (unsigned b = 0; b < f.size; ++b) v |= uint64_t(rec[f.offset + b]) << (8 * b);
+        if (f.isSigned && f.size < 8 && (v >> (8 * f.size - 1)) & 1) v |= ~uint64_t(0) << (8 * f.size);
+        if (!f.isSigned && f.size == 8 && v > uint64_t(INT64_MAX)) return -1;
+        return int64_t(v);
+    }
+
+    bool readDescr(const Literal& descr, std::string& problem) {
+        if (descr.kind == Literal::Str) {
+            problem = "the array's type is '" + descr.text + "', not records with fields t, x, y, p";
+            return false;
+        }
+        if (descr.kind != Literal::Seq) {
+            problem = "the NumPy header's descr is not a list of fields";
+            return false;
+        }
+        static const char* names[4][3] = {{"t", "ts", "timestamp"}, {"x", "", ""}, {"y", "", ""}, {"p", "pol", "polarity"}};
+        size_t offset = 0;
+        for (const Literal& f : descr.items) {
+            if (f.kind != Literal::Seq || f.items.size() < 2 || f.items[0].kind != Literal::Str ||
+                f.items[1].kind != Literal::Str) {
+                problem = "a field of the array's type is not a (name, type) pair";
+                return false;
+            }
+            const std::string& name = f.items[0].text;
+            const std::string& type = f.items[1].text;
+            char order = 0, kind = 0;
+            const size_t size = typeSize(type, order, kind);
+            if (size == 0) {
+                problem = "field '" + name + "' has a type '" + type + "' that is not known";
+                return false;
+            }
+            int which = -1;
+            for (int k = 0; k < 4; ++k)
+                for (const char* n : names[k])
+                    if (*n && name == n) which = k;
+            if (which >= 0 && !fields[which].present) {
+                if (f.items.size() > 2) {
+                    problem = "field '" + name + "' is an array; one value per event is needed";
+                    return false;
+                }
+                const bool integer = kind == 'i' || kind == 'u' || (kind == 'b' && which == 3);
+                if (!integer || (size != 1 && size != 2 && size != 4 && size != 8)) {
+                    problem = "field '" + name + "' is of type '" + type + "'; an integer type is needed" +
+                              (which == 0 ? " (times in microseconds)" : "");
+                    return false;
+                }
+                if (order == '>' && size > 1) {
+                    problem = "field '" + name + "' is big-endian ('" + type + "'); little-endian is read";
+                    return false;
+                }
+                fields[which].offset = offset;
+                fields[which].size = unsigned(size);
+                fields[which].isSigned = kind == 'i';
+                fields[which].present = true;
+            } else if (f.items.size() > 2) {
+                // Another field with a shape: its bytes are skipped.
+                const Literal& dims = f.items[2];
+                size_t count = 1;
+                if (dims.kind == Literal::Int) count = size_t(std::max<long long>(0, dims.number));
+                for (const Literal& d : dims.items)
+                    if (d.kind == Literal::Int && d.number >= 0 && count <= (size_t(1) << 24)) count *= size_t(d.number);
+                if (count > (size_t(1) << 24)) {
+                    problem = "field '" + name + "' is too large";
+                    return false;
+                }
+                offset += size * count;
+                continue;
+            }
+            offset += size;
+            if (offset > (size_t(1) << 24)) {
+                problem = "the array's records are too large";
+                return false;
+            }
+        }
+        static const char* wanted[] = {"t", "x", "y", "p"};
+        for (int k = 0; k < 4; ++k)
+            if (!fields[k].present) {
+                problem = std::string("the array has no field ") + wanted[k] + " (fields t, x, y, p are needed)";
+                return false;
+            }
+        itemSize = offset;
+        return true;
+    }
+
+    int fd = -1;
+    uint64_t dataOffset = 0;
+    uint64_t records = 0;
+    size_t itemSize = 1;
+    uint64_t perBlock = 1;
+    Field fields[4];
+    BlockSourceInfo sensor; // .npy states no geometry
+    std::vector<uint8_t> buffer;
+};
+
+class NpyWriter : public FormatWriter {
+public:
+    bool begin(int file, const std::string& name, const EventFileDescription&, std::string& problem) override {
+        fd = file;
+        path = name;
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0 && (flags & O_APPEND)) ::fcntl(fd, F_SETFL, flags & ~O_APPEND); // the header is rewritten at the end
+        out = header(0);
+        return flush(problem);
+    }
+
+    bool write(const Event2D* b, const Event2D* e, const EventTriggerIn*, const EventTriggerIn*,
+               std::string& problem) override {
+        for (; b < e; ++b) {
+            uint8_t rec[kRecord];
+            for (int i = 0; i < 8; ++i) rec[i] = uint8_t(b->timestamp >> (8 * i));
+            rec[8] = uint8_t(b->x);
+            rec[9] = uint8_t(b->x >> 8);
+            rec[10] = uint8_t(b->y);
+            rec[11] = uint8_t(b->y >> 8);
+            rec[12] = b->polarity ? 1 : 0;
+            out.insert(out.end(), reinterpret_cast<char*>(rec), reinterpret_cast<char*>(rec) + kRecord);
+            ++count;
+            if (out.size() >= (size_t(1) << 20) && !flush(problem)) return false;
+        }
+        return true;
+    }
+
+    bool end(std::string& problem) override {
+        if (!flush(problem)) return false;
+        const std::string h = header(count);
+        size_t done = 0;
+        while (done < h.size()) {
+            const ssize_t n = ::pwrite(fd, h.data() + done, h.size() - done, off_t(done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                problem = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : EIO);
+                return false;
+            }
+            done += size_t(n);
+        }
+        return true;
+    }
+
+    bool holdsTriggers() const override { return false; }
+
+private:
+    static constexpr size_t kRecord = 13;
+    static constexpr size_t kHeaderBytes = 192; // room for any count, a multiple of 64
+
+    static std::string header(uint64_t n) {
+        std::string dict = "{'descr': [('t', '<i8'), ('x', '<u2'), ('y', '<u2'), ('p', '|u1')], "
+                           "'fortran_order': False, 'shape': (" +
+                           std::to_string(n) + ",), }";
+        std::string h("\x93NUMPY\x01\x00", 8);
+        const size_t len = kHeaderBytes - 10;
+        dict.resize(len - 1, ' ');
+        dict += '\n';
+        h += char(len & 0xff);
+        h += char(len >> 8);
+        return h + dict;
+    }
+
+    bool flush(std::string& problem) {
+        size_t done = 0;
+        while (done < out.size()) {
+            const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                problem = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : EIO);
+                return false;
+            }
+            done += size_t(n);
+        }
+        out.clear();
+        return true;
+    }
+
+    int fd = -1;
+    std::string path;
+    std::string out;
+    uint64_t count = 0;
+};
+
+} // namespace
+
+std::unique_ptr<EventBlockSource> makeNpySource() { return std::make_unique<NpySource>(); }
+std::unique_ptr<FormatWriter> makeNpyWriter() { return std::make_unique<NpyWriter>(); }
+
+} // namespace norvale::detail

@@ -1,0 +1,382 @@
+// DvsFileReader over files that are not raw: CSV and NumPy files built byte by byte here, read
+// whole and by range, unsorted, with a stated geometry their events exceed, damaged; and the
+// writers of both formats read back event for event.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "TempDir.h"
+#include "formats/numpy/NpyFormat.h"
+#include "formats/text/CsvFormat.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/Logger.h"
+#include "norvale/RawCut.h"
+
+using namespace norvale;
+
+namespace {
+
+struct Sums {
+    uint64_t n = 0, t = 0, x = 0, y = 0, p = 0;
+    bool operator==(const Sums& o) const { return n == o.n && t == o.t && x == o.x && y == o.y && p == o.p; }
+};
+
+Sums sums(const std::vector<Event2D>& events) {
+    Sums s;
+    for (const Event2D& e : events) {
+        ++s.n;
+        s.t += e.timestamp;
+        s.x += e.x;
+        s.y += e.y;
+        s.p += e.polarity;
+    }
+    return s;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+// Events whose time mostly rises, with every 97th event stepping far back in time, so that a
+// time range's events lie in blocks far apart.
+std::vector<Event2D> makeEvents(size_t n, uint32_t maxX, uint32_t maxY) {
+    std::vector<Event2D> events(n);
+    uint64_t t = 5'000'000;
+    uint32_t seed = 12345;
+    for (size_t i = 0; i < n; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        t += (seed >> 16) % 7;
+        events[i].timestamp = i % 97 == 96 ? t - 40'000 - (seed >> 8) % 20'000 : t;
+        events[i].x = uint16_t((seed >> 3) % (maxX + 1));
+        events[i].y = uint16_t((seed >> 11) % (maxY + 1));
+        events[i].polarity = uint8_t((seed >> 20) & 1);
+    }
+    events[n / 2].x = uint16_t(maxX); // the data reach the bounds they are made for
+    events[n / 2 + 1].y = uint16_t(maxY);
+    return events;
+}
+
+std::vector<Event2D> window(const std::vector<Event2D>& all, uint64_t from, uint64_t to) {
+    std::vector<Event2D> out;
+    for (const Event2D& e : all)
+        if (e.timestamp >= from && e.timestamp < to) out.push_back(e);
+    return out;
+}
+
+std::unique_ptr<DvsFileReader> openPrepared(const std::string& path) {
+    auto r = DvsFileReader::createFileReader(path);
+    EXPECT_TRUE(r) << path;
+    if (r) {
+        EXPECT_TRUE(r->prepareFile()) << Logger::threadError();
+    }
+    return r;
+}
+
+// Whole file, figures and ranges against the events the file was made of.
+void expectReadsAsMade(DvsFileReader& r, const std::vector<Event2D>& made) {
+    std::vector<Event2D> all;
+    ASSERT_TRUE(r.readRange(0, UINT64_MAX, all));
+    ASSERT_EQ(all.size(), made.size());
+    EXPECT_TRUE(all == made); // file order kept
+    const RawFileStats s = r.getStats();
+    EXPECT_EQ(s.eventCount, made.size());
+    EXPECT_EQ(s.onCount, sums(made).p);
+    uint64_t lo = UINT64_MAX, hi = 0;
+    for (const Event2D& e : made) {
+        lo = std::min(lo, e.timestamp);
+        hi = std::max(hi, e.timestamp);
+    }
+    uint64_t t = 0;
+    ASSERT_TRUE(r.getStartTimestamp(t));
+    EXPECT_EQ(t, lo);
+    ASSERT_TRUE(r.getEndTimestamp(t));
+    EXPECT_EQ(t, hi);
+    std::vector<Event2D> part;
+    for (uint64_t from : {lo, lo + 1000, (lo + hi) / 2 - 30'000, hi - 50'000, hi}) {
+        for (uint64_t len : {uint64_t(1), uint64_t(33'000), uint64_t(200'000)}) {
+            ASSERT_TRUE(r.readRange(from, from + len, part));
+            EXPECT_TRUE(part == window(made, from, from + len)) << from << " +" << len;
+        }
+    }
+    // Played in steps from a seek, every event of the file comes once.
+    ASSERT_TRUE(r.seekTime(lo));
+    std::vector<Event2D> played;
+    for (uint64_t at = lo; at <= hi; at += 33'000) {
+        auto step = r.readNextEvents(33'000);
+        ASSERT_TRUE(step);
+        played.insert(played.end(), step->begin(), step->end());
+    }
+    EXPECT_TRUE(sums(played) == sums(made));
+    uint64_t next = 0;
+    ASSERT_TRUE(r.nextEventTime(hi - 50'000, next));
+    uint64_t expected = UINT64_MAX;
+    for (const Event2D& e : made)
+        if (e.timestamp >= hi - 50'000) expected = std::min(expected, e.timestamp);
+    EXPECT_EQ(next, expected);
+}
+
+std::string csvOf(const std::vector<Event2D>& events, const std::string& header) {
+    std::string text = header;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const Event2D& e = events[i];
+        // columns x, p, t, y; separators and line ends vary as hand-made files do
+        text += std::to_string(e.x) + (i % 3 ? "," : " , ") + std::to_string(int(e.polarity)) + "," +
+                std::to_string(e.timestamp) + "," + std::to_string(e.y) + (i % 5 ? "\n" : "\r\n");
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(BlockReader, CsvWithNamedColumnsReadsEveryEventByRangeAndInOrder) {
+    TempDir dir;
+    const auto made = makeEvents(300'000, 345, 259); // several blocks of 1 MiB
+    const std::string path = dir.file("events.csv");
+    writeFile(path, "# made by hand\nx,polarity,timestamp,y\n" + csvOf(made, ""));
+    auto r = openPrepared(path);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->fileFormat(), EventFileFormat::Csv);
+    EXPECT_FALSE(r->isRaw());
+    EXPECT_TRUE(r->decodeSpans(4).empty());
+    EXPECT_EQ(r->width(), 346u); // no geometry stated: the smallest sensor that holds the events
+    EXPECT_EQ(r->height(), 260u);
+    expectReadsAsMade(*r, made);
+    const Sums s = sums(made);
+    std::vector<Event2D> all;
+    ASSERT_TRUE(r->readRange(0, UINT64_MAX, all));
+    EXPECT_TRUE(sums(all) == s);
+    EXPECT_GT(r->getStats().indexBytes, 0u);
+    EXPECT_LT(r->getStats().indexBytes * 1000, r->getStats().dataBytes + 1'000'000);
+    DvsFileInfo info;
+    ASSERT_TRUE(r->getFileInfo(info));
+    EXPECT_EQ(info.dvsStartTimestamp, made.front().timestamp);
+    EXPECT_EQ(info.eventCount, made.size());
+}
+
+TEST(BlockReader, CsvInSecondsWithStatedGeometryTheDataExceed) {
+    TempDir dir;
+    const std::string path = dir.file("events.txt");
+    // "width height", then "t x y p" in seconds separated by spaces and tabs; x up to 1279 on a
+    // stated 640 x 480 sensor.
+    writeFile(path, "640 480\n"
+                    "0.000001 0 0 1\n"
+                    "1.5 1279\t479  0\n"
+                    "\n"
+                    "  2.0000005 17 700 -1\n"
+                    "3 5 6 1\n"
+                    "1e-3 1 2 1");
+    auto r = openPrepared(path);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->width(), 1280u);
+    EXPECT_EQ(r->height(), 720u);
+    std::vector<Event2D> all;
+    ASSERT_TRUE(r->readRange(0, UINT64_MAX, all));
+    ASSERT_EQ(all.size(), 5u);
+    const uint64_t times[] = {1, 1'500'000, 2'000'001, 3'000'000, 1'000};
+    const uint16_t xs[] = {0, 1279, 17, 5, 1};
+    const uint8_t ps[] = {1, 0, 0, 1, 1};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(all[i].timestamp, times[i]) << i;
+        EXPECT_EQ(all[i].x, xs[i]) << i;
+        EXPECT_EQ(all[i].polarity, ps[i]) << i;
+    }
+    EXPECT_EQ(all[2].y, 700u);
+    uint64_t before = 0, after = 0;
+    ASSERT_TRUE(r->largestGap(before, after));
+    EXPECT_EQ(before, 1'000u);
+    EXPECT_EQ(after, 1'500'000u);
+}
+
+TEST(BlockReader, DamagedTextAndNoEventFileAreRefusedWithTheLine) {
+    TempDir dir;
+    const std::string bad = dir.file("bad.csv");
+    std::string text = "t,x,y,p\n";
+    for (int i = 0; i < 20; ++i) text += std::to_string(100 + i) + ",1,2,1\n";
+    text += "120,1,two,1\n"; // line 22
+    writeFile(bad, text);
+    auto r = DvsFileReader::createFileReader(bad);
+    ASSERT_TRUE(r);
+    Logger::clearThreadError();
+    EXPECT_FALSE(r->prepareFile());
+    EXPECT_NE(Logger::threadError().find("line 22"), std::string::npos) << Logger::threadError();
+    EXPECT_NE(Logger::threadError().find("y is not"), std::string::npos) << Logger::threadError();
+
+    const std::string fields = dir.file("fields.csv");
+    writeFile(fields, "1,2,3,1\n2,2,3\n");
+    r = DvsFileReader::createFileReader(fields);
+    ASSERT_TRUE(r);
+    Logger::clearThreadError();
+    EXPECT_FALSE(r->prepareFile());
+    EXPECT_NE(Logger::threadError().find("line 2: expected 4 fields, found 3"), std::string::npos)
+        << Logger::threadError();
+
+    const std::string mixed = dir.file("mixed.csv"); // whole microseconds, then a time in seconds
+    writeFile(mixed, "1,2,3,1\n2.5,2,3,0\n");
+    r = DvsFileReader::createFileReader(mixed);
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(r->prepareFile());
+
+    const std::string header = dir.file("header.csv");
+    writeFile(header, "time,x,y,p\n1,2,3,1\n");
+    Logger::clearThreadError();
+    EXPECT_FALSE(DvsFileReader::createFileReader(header));
+    EXPECT_NE(Logger::threadError().find("no column t"), std::string::npos) << Logger::threadError();
+
+    const std::string text2 = dir.file("notes.txt");
+    writeFile(text2, "Dear diary, today\n");
+    EXPECT_FALSE(DvsFileReader::createFileReader(text2));
+}
+
+namespace {
+
+struct NpyField {
+    const char* name;
+    const char* type;
+    unsigned size;
+};
+
+// A .npy of version `version` with the given fields, each event's values packed little-endian.
+std::string npyOf(const std::vector<Event2D>& events, const std::vector<NpyField>& fields, int version,
+                  const std::string& extraHeader = "False", int64_t declared = -1) {
+    std::string descr = "[";
+    for (const NpyField& f : fields) descr += std::string("('") + f.name + "', '" + f.type + "'), ";
+    descr += "]";
+    std::string dict = "{'descr': " + descr + ", 'fortran_order': " + extraHeader + ", 'shape': (" +
+                       std::to_string(declared < 0 ? int64_t(events.size()) : declared) + ",), }";
+    const size_t pre = version == 1 ? 10 : 12;
+    while ((pre + dict.size() + 1) % 64) dict += ' ';
+    dict += '\n';
+    std::string out("\x93NUMPY", 6);
+    out += char(version);
+    out += char(0);
+    for (size_t b = 0; b < pre - 8; ++b) out += char((dict.size() >> (8 * b)) & 0xff);
+    out += dict;
+    for (const Event2D& e : events)
+        for (const NpyField& f : fields) {
+            int64_t v = 0;
+            if (!std::strcmp(f.name, "t") || !std::strcmp(f.name, "timestamp")) v = int64_t(e.timestamp);
+            else if (!std::strcmp(f.name, "x")) v = e.x;
+            else if (!std::strcmp(f.name, "y")) v = e.y;
+            else if (!std::strcmp(f.name, "pol")) v = e.polarity ? 1 : -1;
+            else if (!std::strcmp(f.name, "p")) v = e.polarity;
+            else v = 0x5a; // a field the reader skips
+            for (unsigned b = 0; b < f.size; ++b) out += char((uint64_t(v) >> (8 * b)) & 0xff);
+        }
+    return out;
+}
+
+} // namespace
+
+TEST(BlockReader, NpyOfAnyFieldOrderAndWidthsReadsExactly) {
+    TempDir dir;
+    const auto made = makeEvents(200'000, 639, 479);
+    const std::vector<NpyField> fields = {
+        {"pol", "|i1", 1}, {"x", "<u2", 2}, {"extra", "<f4", 4}, {"y", "<i4", 4}, {"timestamp", "<u8", 8}};
+    for (int version : {1, 2}) {
+        const std::string path = dir.file("ev" + std::to_string(version) + ".npy");
+        writeFile(path, npyOf(made, fields, version));
+        auto r = openPrepared(path);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->fileFormat(), EventFileFormat::Npy);
+        EXPECT_EQ(r->width(), 640u);
+        EXPECT_EQ(r->height(), 480u);
+        expectReadsAsMade(*r, made);
+    }
+}
+
+TEST(BlockReader, NpyThatCannotBeReadSaysWhy) {
+    TempDir dir;
+    const auto made = makeEvents(1000, 100, 100);
+    const std::vector<NpyField> fields = {{"t", "<i8", 8}, {"x", "<u2", 2}, {"y", "<u2", 2}, {"p", "|u1", 1}};
+    auto refusal = [&](const std::string& name, const std::string& bytes) {
+        const std::string path = dir.file(name);
+        writeFile(path, bytes);
+        Logger::clearThreadError();
+        auto r = DvsFileReader::createFileReader(path);
+        if (r) {
+            EXPECT_FALSE(r->prepareFile()) << name;
+        }
+        return Logger::threadError();
+    };
+    std::string whole = npyOf(made, fields, 1);
+    EXPECT_NE(refusal("cut.npy", whole.substr(0, whole.size() - 5)).find("declares 1000 records"), std::string::npos);
+    EXPECT_NE(refusal("fortran.npy", npyOf(made, fields, 1, "True")).find("Fortran"), std::string::npos);
+    EXPECT_NE(refusal("bomb.npy", npyOf(made, fields, 1, "False", int64_t(1) << 60)).find("truncated"),
+              std::string::npos);
+    EXPECT_NE(refusal("float.npy", npyOf(made, {{"t", "<f8", 8}, {"x", "<u2", 2}, {"y", "<u2", 2}, {"p", "|u1", 1}}, 1))
+                  .find("integer type"),
+              std::string::npos);
+    EXPECT_NE(refusal("big.npy", npyOf(made, {{"t", ">i8", 8}, {"x", "<u2", 2}, {"y", "<u2", 2}, {"p", "|u1", 1}}, 1))
+                  .find("big-endian"),
+              std::string::npos);
+    EXPECT_NE(refusal("nop.npy", npyOf(made, {{"t", "<i8", 8}, {"x", "<u2", 2}, {"y", "<u2", 2}}, 1)).find("no field p"),
+              std::string::npos);
+    std::string header = whole;
+    header[8] = char(0xff); // a header length past the file
+    header[9] = char(0xff);
+    EXPECT_NE(refusal("header.npy", header.substr(0, 200)).find("claims"), std::string::npos);
+    // a value out of range names its record
+    std::vector<Event2D> wide = made;
+    std::string bytes = npyOf(made, {{"t", "<i8", 8}, {"x", "<i4", 4}, {"y", "<u2", 2}, {"p", "|u1", 1}}, 1);
+    const size_t record = 15, at = bytes.size() - 1000 * record + 700 * record + 8;
+    bytes[at + 3] = char(0x80); // x of record 700 negative
+    EXPECT_NE(refusal("negative.npy", bytes).find("record 700: x outside"), std::string::npos);
+}
+
+TEST(BlockReader, CsvAndNpyWritersReadBackEventForEvent) {
+    TempDir dir;
+    auto made = makeEvents(150'000, 1279, 719);
+    made[10].timestamp = (uint64_t(1) << 40) + 7; // wide times survive
+    for (EventFileFormat format : {EventFileFormat::Csv, EventFileFormat::Npy}) {
+        const std::string path = dir.file(format == EventFileFormat::Csv ? "out.csv" : "out.npy");
+        auto writer = format == EventFileFormat::Csv ? detail::makeCsvWriter() : detail::makeNpyWriter();
+        ASSERT_TRUE(writer);
+        EXPECT_FALSE(writer->holdsTriggers());
+        const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_EXCL | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        std::string problem;
+        ASSERT_TRUE(writer->begin(fd, path, EventFileDescription{}, problem)) << problem;
+        const EventTriggerIn edge{1, 100, 0};
+        for (size_t at = 0; at < made.size(); at += 40'000) {
+            const size_t n = std::min<size_t>(40'000, made.size() - at);
+            ASSERT_TRUE(writer->write(made.data() + at, made.data() + at + n, &edge, &edge + 1, problem)) << problem;
+        }
+        ASSERT_TRUE(writer->end(problem)) << problem;
+        ::close(fd);
+        auto r = openPrepared(path);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->fileFormat(), format);
+        EXPECT_TRUE(r->triggers().empty());
+        std::vector<Event2D> back;
+        ASSERT_TRUE(r->readRange(0, UINT64_MAX, back));
+        ASSERT_EQ(back.size(), made.size());
+        EXPECT_TRUE(back == made) << formatInfo(format).name;
+        EXPECT_EQ(r->width(), 1280u);
+        EXPECT_EQ(r->height(), 720u);
+    }
+}
+
+TEST(BlockReader, CutOfATextFileIsATextFileOfTheRange) {
+    TempDir dir;
+    const auto made = makeEvents(20'000, 303, 239);
+    const std::string path = dir.file("a.csv");
+    writeFile(path, "x,polarity,timestamp,y\n" + csvOf(made, ""));
+    auto r = openPrepared(path);
+    ASSERT_TRUE(r);
+    const uint64_t from = made[5000].timestamp, to = made[9000].timestamp;
+    ASSERT_TRUE(cutRawFile(*r, from, to, dir.file("cut.csv")));
+    auto cut = openPrepared(dir.file("cut.csv"));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->fileFormat(), EventFileFormat::Csv);
+    std::vector<Event2D> got;
+    ASSERT_TRUE(cut->readRange(0, UINT64_MAX, got));
+    EXPECT_TRUE(got == window(made, from, to + 1)); // end included, file order kept
+    Logger::clearThreadError();
+    EXPECT_FALSE(cutRawFile(*r, to, from, dir.file("reversed.csv")));
+    EXPECT_FALSE(Logger::threadError().empty());
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.csv", "cut.csv"}));
+}
