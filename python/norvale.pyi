@@ -56,6 +56,10 @@ class RawFile:
         """start_us, slot_us and counts (uint32 array of events per slot)."""
     def cut(self, start_us: _Time, end_us: _Time, out_path: _Path, progress: _Progress = None) -> bool:
         """A new EVT 3.0 file with [start_us, end_us); False when progress returned False."""
+    def convert(self, out_path: _Path, start_us: Optional[_Time] = None, end_us: Optional[_Time] = None,
+                format: Optional[str] = None, overwrite: bool = False, progress: _Progress = None) -> bool:
+        """[start_us, end_us) into a new file of format (None: from out_path's extension), exactly;
+        a UserWarning names trigger edges the format cannot hold. False when progress returned False."""
     def export_video(self, out_path: _Path, start_us: Optional[_Time] = None, end_us: Optional[_Time] = None,
                      fps: int = 30, acc_us: _Time = 33333, colors: str = "gray",
                      progress: _Progress = None) -> bool:
@@ -65,8 +69,10 @@ class RawFile:
     def __exit__(self, *args: Any) -> None: ...
 
 def write(path: _Path, events: _Columns, triggers: Optional[_Columns] = None,
-          width: int = 1280, height: int = 720) -> None:
-    """Writes an EVT 3.0 file; refuses (ValueError, nothing written) what the format cannot hold."""
+          width: int = 1280, height: int = 720, format: Optional[str] = None) -> None:
+    """Writes an event file in format ("evt3", "evt2", "evt21", "dat", ...; None: from the
+    extension, else EVT 3.0); refuses (ValueError, nothing written) what the format cannot hold and
+    warns (UserWarning) of trigger edges it cannot store."""
 
 def generate(path: _Path, duration_s: float, rate_mevs: float, seed: int = 1,
              triggers_hz: float = 0) -> None:

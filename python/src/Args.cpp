@@ -31,4 +31,29 @@ uint64_t timeArg(py::handle value, const char* name) {
     return i.cast<uint64_t>();
 }
 
+EventFileFormat writeFormatArg(py::handle format, const std::string& path, bool orEvt3) {
+    EventFileFormat f = EventFileFormat::Evt3;
+    if (format.is_none()) {
+        if (!formatFromExtension(path, f) && !orEvt3)
+            throw py::value_error("cannot tell the format of " + path + " from its extension; give format=");
+    } else {
+        const std::string key = format.cast<std::string>();
+        if (!formatFromKey(key, f)) {
+            std::string keys;
+            for (const auto& info : eventFileFormats())
+                if (info.writable) keys += std::string(keys.empty() ? "" : ", ") + info.key;
+            throw py::value_error("unknown format '" + key + "' (writable: " + keys + ")");
+        }
+    }
+    if (!formatInfo(f).writable) throw py::value_error(std::string(formatInfo(f).name) + " files cannot be written");
+    return f;
+}
+
+void warnTriggersNotHeld(uint64_t count, EventFileFormat format, const std::string& path) {
+    if (!count) return;
+    const std::string text = std::to_string(count) + " trigger edges were not written to " + path + ": " +
+                             formatInfo(format).name + " files cannot hold them";
+    py::module_::import("warnings").attr("warn")(text, py::module_::import("builtins").attr("UserWarning"), 2);
+}
+
 } // namespace norvale::python

@@ -13,6 +13,7 @@
 #include "EventArrays.h"
 #include "FileState.h"
 #include "Progress.h"
+#include "norvale/EventFileWriter.h"
 #include "norvale/RawCut.h"
 #include "norvale/VideoExporter.h"
 
@@ -246,6 +247,37 @@ public:
         return finish(ok, bridge, "cut to " + out + " failed");
     }
 
+    bool convert(py::handle outObject, py::handle start, py::handle end, py::handle format, bool overwrite,
+                 py::object progress) {
+        // The whole file by default: trigger edges before the first or after the last event too.
+        const uint64_t from = start.is_none() ? 0 : timeArg(start, "start_us");
+        const uint64_t to = end.is_none() ? UINT64_MAX : timeArg(end, "end_us");
+        if (to <= from) throw py::value_error("end_us must be after start_us");
+        const std::string out = pathArg(outObject);
+        const EventFileFormat f = writeFormatArg(format, out, false);
+        checkWritablePath(out);
+        const FileIdentity self = withReader(*st, [](DvsFileReader& r) { return r.identity(); });
+        const FileIdentity other = FileState::openInputNamed(out);
+        if (other.valid && !other.sameAs(self))
+            throw py::value_error("output " + out + " is a recording open for reading; nothing was written");
+        ProgressBridge bridge(std::move(progress));
+        ConvertReport report;
+        const bool ok = withReader(*st, [&](DvsFileReader& r) {
+            return convertEventFile(r, from, end.is_none() ? to : to - 1, out, f, overwrite, bridge.function(), report);
+        });
+        bridge.rethrow();
+        if (bridge.cancelled()) return false;
+        if (!ok) {
+            if (report.problem.rfind("cannot ", 0) == 0) {
+                PyErr_SetString(PyExc_OSError, report.problem.c_str());
+                throw py::error_already_set();
+            }
+            throw py::value_error(report.problem);
+        }
+        warnTriggersNotHeld(report.triggersNotHeld, f, out);
+        return true;
+    }
+
     bool exportVideo(py::handle outObject, py::handle start, py::handle end, int fps, py::handle acc,
                      const std::string& colors, py::object progress) {
         if (!st->stats.eventCount) throw py::value_error(st->path + " holds no events to export");
@@ -379,6 +411,21 @@ Timestamps are kept. progress, when given, is called with the fraction done (0..
 cancels. Returns True when the file was written, False when cancelled (nothing is left behind).
 Raises ValueError with the reason when the cut is refused (for example out_path is the file
 itself) and OSError when out_path cannot be written. The GIL is released while cutting.)doc")
+        .def("convert", &RawFile::convert, py::arg("out_path"), py::arg("start_us") = py::none(),
+             py::arg("end_us") = py::none(), py::arg("format") = py::none(), py::arg("overwrite") = false,
+             py::arg("progress") = py::none(),
+             R"doc(Writes the events and trigger edges of [start_us, end_us) (default: all of them), in file
+order, to a new file at out_path in format (a key such as "evt3", "evt2", "evt21", "dat", "hdf5",
+"aedat4", "csv", "npy", or a name such as "EVT 2.1"; default: the one out_path's extension names,
+".raw" being EVT 3.0). Every x, y, p and t is kept exactly. Trigger edges the format cannot hold
+are counted and named in a UserWarning, never dropped silently.
+
+An existing out_path is refused (ValueError) unless overwrite, and then replaced only once the new
+file is complete. The file itself (under any name), another file open in a RawFile, a folder, FIFO
+or device are refused with a ValueError; a record the format cannot hold (a DAT time past 2^32 us,
+say) raises ValueError and leaves no file. progress(fraction) is called as the work goes on;
+returning False cancels (no file is left) and convert returns False. Returns True when done. The
+GIL is released while converting.)doc")
         .def("export_video", &RawFile::exportVideo, py::arg("out_path"), py::arg("start_us") = py::none(),
              py::arg("end_us") = py::none(), py::arg("fps") = 30, py::arg("acc_us") = 33333, py::arg("colors") = "gray",
              py::arg("progress") = py::none(),

@@ -16,6 +16,7 @@
 #include "EventArrays.h"
 #include "FileState.h"
 #include "norvale/DvsFileInfo.h"
+#include "norvale/EventFileWriter.h"
 #include "norvale/RawFileWriter.h"
 #include "norvale/EventGenerator.h"
 #include "norvale/Evt3Encoder.h"
@@ -200,8 +201,58 @@ WriteResult writeFile(SafeOutputFile& out, const EventColumns& ev, const Trigger
     return r;
 }
 
-void write(py::handle pathObject, py::handle events, py::handle triggers, uint32_t width, uint32_t height) {
+// Any format but EVT 3.0, through the driver's writer: the same checks, the same refusals.
+void writeThroughWriter(const std::string& path, EventFileFormat format, const EventColumns& ev,
+                        const TriggerColumns& tr, uint32_t width, uint32_t height) {
+    if (width == 0 || height == 0) throw py::value_error("width and height must be at least 1");
+    checkWritablePath(path);
+    std::string problem;
+    uint64_t notHeld = 0;
+    {
+        py::gil_scoped_release nogil;
+        problem = checkValues(ev, tr, width, height);
+        if (problem.empty()) {
+            EventFileDescription d;
+            d.width = width;
+            d.height = height;
+            d.serialNumber = "python";
+            // A file open in a RawFile is an input: replacing it would destroy the recording being read.
+            auto w = EventFileWriter::create(path, format, d, true, FileState::openInputNamed(path), problem);
+            if (w) {
+                Blocks blocks(ev, tr);
+                std::vector<Event2D> events;
+                std::vector<EventTriggerIn> triggers;
+                size_t e0 = 0, k0 = 0;
+                bool ok = true;
+                while (ok && blocks.next(events, triggers, e0, k0))
+                    ok = w->write(events.data(), events.data() + events.size(), triggers.data(),
+                                  triggers.data() + triggers.size());
+                if (ok) ok = w->finish();
+                if (!ok) problem = w->problem();
+                notHeld = w->triggersNotHeld();
+            }
+        }
+    }
+    if (!problem.empty()) {
+        if (problem.rfind("cannot ", 0) == 0) {
+            PyErr_SetString(PyExc_OSError, problem.c_str());
+            throw py::error_already_set();
+        }
+        throw py::value_error(problem + "; nothing was written");
+    }
+    warnTriggersNotHeld(notHeld, format, path);
+}
+
+void write(py::handle pathObject, py::handle events, py::handle triggers, uint32_t width, uint32_t height,
+           py::handle formatObject) {
     const std::string path = pathArg(pathObject);
+    const EventFileFormat format = writeFormatArg(formatObject, path, true);
+    if (format != EventFileFormat::Evt3) {
+        const EventColumns ev = eventColumns(events);
+        const TriggerColumns tr = triggers.is_none() ? TriggerColumns{} : triggerColumns(triggers);
+        writeThroughWriter(path, format, ev, tr, width, height);
+        return;
+    }
     if (width == 0 || height == 0 || width > kMaxRawSide || height > kMaxRawSide)
         throw py::value_error("width and height must be within 1 x 1 .. " + std::to_string(kMaxRawSide) + " x " +
                               std::to_string(kMaxRawSide) + ", what an EVT 3.0 file addresses");
@@ -256,8 +307,10 @@ void generate(py::handle pathObject, double seconds, double rateMevs, uint64_t s
 
 void bindWriting(py::module_& m) {
     m.def("write", &write, py::arg("path"), py::arg("events"), py::arg("triggers") = py::none(),
-          py::arg("width") = kWrittenWidth, py::arg("height") = kWrittenHeight,
-          R"doc(Writes events (and trigger edges) to an EVT 3.0 raw file at path.
+          py::arg("width") = kWrittenWidth, py::arg("height") = kWrittenHeight, py::arg("format") = py::none(),
+          R"doc(Writes events (and trigger edges) to an event file at path, in format: a key such as "evt3",
+"evt2", "evt21", "dat", "hdf5", "aedat4", "csv", "npy" or a name such as "EVT 2.1"; when None, the
+format path's extension names, and EVT 3.0 for ".raw" or an extension no format has.
 
 events is a structured array with integer fields t, x, y, p (norvale.EVENT_DTYPE or any other
 integer types), or a sequence of four arrays (t, x, y, p). triggers likewise: fields t, p and
@@ -269,7 +322,8 @@ jump ahead too large for EVT 3.0, events or triggers out of time order) is refus
 ValueError that names it and says why, and nothing is written. The file appears only when
 complete: it is written to a fresh temporary file beside it and renamed, so no other file is
 touched. An output that exists and is not a regular file, or that is a file open in a RawFile
-(under any name), is refused with a ValueError. The GIL is released while writing.)doc");
+(under any name), is refused with a ValueError. Trigger edges a format cannot hold (DAT, CSV,
+NumPy, HDF5) are counted and named in a UserWarning. The GIL is released while writing.)doc");
     m.def("generate", &generate, py::arg("path"), py::arg("duration_s"), py::arg("rate_mevs"), py::arg("seed") = 1,
           py::arg("triggers_hz") = 0.0,
           R"doc(Writes a synthetic EVT 3.0 recording of duration_s seconds at about rate_mevs million events
