@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -44,6 +45,14 @@ struct Sums {
     }
     bool operator==(const Sums& o) const { return count == o.count && t == o.t && x == o.x && y == o.y && p == o.p; }
 };
+
+// NORVALE_SEED_DIR set: the files made here are kept there too (the start of each, as fuzzing seeds).
+void keepSeed(const std::string& name, const Bytes& b) {
+    const char* dir = std::getenv("NORVALE_SEED_DIR");
+    if (!dir) return;
+    std::ofstream(std::string(dir) + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(std::min<size_t>(b.size(), 65536)));
+}
 
 Sums sumsOf(const std::vector<Event2D>& v) {
     Sums s;
@@ -212,6 +221,7 @@ TEST(Aedat4, ForeignFilesOfEachCompressionReadExactly) {
         const ForeignFile f = foreignAedat(compression);
         const std::string path = dir.file("rec" + std::to_string(compression) + ".aedat4");
         save(path, f.bytes);
+        keepSeed("foreign" + std::to_string(compression) + ".aedat4", f.bytes);
         Aedat4Source s;
         std::string problem;
         ASSERT_TRUE(s.open(path, problem)) << problem;
@@ -449,6 +459,7 @@ TEST(EventStream, DvsFileReadsExactlyAcrossBlocksWithOverflowAndResetBytes) {
     const std::string path = dir.file("dvs.es");
     const Bytes bytes = esFile(events, 640, 480, true);
     save(path, bytes);
+    keepSeed("dvs.es", bytes);
     EsSource s;
     std::string problem;
     ASSERT_TRUE(s.open(path, problem)) << problem;
