@@ -1,5 +1,6 @@
-// Header parser and both decoders over arbitrary bytes: no crash, no out-of-bounds write, events
-// inside the geometry, each EVT 3.0 kernel agrees with the reference, and counting agrees with decoding.
+// Header parser and every decoder (EVT 3.0, 2.0, 2.1, DAT) over arbitrary bytes: no crash, no
+// out-of-bounds write, events inside the geometry, each EVT 3.0 kernel agrees with the reference, and
+// counting agrees with decoding, largest coordinates included.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RawFormat format = RawFormat::Evt3;
     uint32_t w = 1280, hgt = 720;
     if (parseRawHeader(text, size, true, h, problem) == HeaderStatus::Ok) {
-        if (h.dataOffset > size || h.width == 0 || h.width > 2048 || h.height == 0 || h.height > 2048) std::abort();
+        uint32_t maxW = 0, maxH = 0;
+        addressableRange(h.format, maxW, maxH);
+        if (h.dataOffset > size || h.width == 0 || h.width > maxW || h.height == 0 || h.height > maxH) std::abort();
         offset = h.dataOffset;
         format = h.format;
         w = h.width;
@@ -56,15 +59,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         dec->count(d, cut, t, nullptr);
         dec->count(d + cut, n - cut, t, nullptr);
         uint64_t on = 0, mn = UINT64_MAX, mx = 0;
+        uint32_t maxX = 0, maxY = 0;
         for (const auto& e : ev) {
             on += e.polarity;
             mn = std::min(mn, e.timestamp);
             mx = std::max(mx, e.timestamp);
+            maxX = std::max<uint32_t>(maxX, e.x);
+            maxY = std::max<uint32_t>(maxY, e.y);
         }
-        if (t.events != ev.size() || t.on != on || t.minTimestamp != mn || t.maxTimestamp != mx) std::abort();
+        if (t.events != ev.size() || t.on != on || t.minTimestamp != mn || t.maxTimestamp != mx || t.maxX != maxX ||
+            t.maxY != maxY)
+            std::abort();
     };
-    if (format == RawFormat::Evt2) {
-        countWith(makeEvt2Decoder(w, hgt), decodeWith(makeEvt2Decoder(w, hgt)));
+    if (format != RawFormat::Evt3) {
+        countWith(makeDecoder(format, w, hgt), decodeWith(makeDecoder(format, w, hgt)));
     } else {
         // the reference against the kernel NORVALE_SIMD picks (the test suite runs one fuzzer per kernel)
         const auto a = decodeWith(makeEvt3Decoder(w, hgt, DecoderKernel::Portable));

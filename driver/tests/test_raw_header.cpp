@@ -60,7 +60,7 @@ TEST(RawHeader, BadHeaders) {
     EXPECT_EQ(parse("", h), HeaderStatus::NoHeader);
     EXPECT_EQ(parse("\x89PNG\r\n", h), HeaderStatus::NoHeader);
     EXPECT_EQ(parse("% evt 4.0\n", h), HeaderStatus::UnknownFormat);
-    EXPECT_EQ(parse("% format EVT21\n", h), HeaderStatus::UnknownFormat);
+    EXPECT_EQ(parse("% format EVT5\n", h), HeaderStatus::UnknownFormat);
     // impossible geometry is ignored with a note
     std::string problem;
     const std::string g = "% geometry 99999x0\n";

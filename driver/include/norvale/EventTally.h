@@ -56,6 +56,7 @@ struct NR_DRIVER_EXPORT EventTally {
     bool haveFirst = false;
     uint64_t firstTimestamp = 0;  // of the first event in stream order
     uint64_t recentTimestamp = 0; // an event time in the slot where events were last counted
+    uint32_t maxX = 0, maxY = 0;  // largest coordinates of the events counted (0 before any)
     RateCounter rate;
 
     // n events at t, onCount of them ON.
@@ -72,7 +73,11 @@ struct NR_DRIVER_EXPORT EventTally {
         rate.add(t, n);
     }
     void add(const Event2D* begin, const Event2D* end) {
-        for (const Event2D* e = begin; e < end; ++e) add(e->timestamp, 1, e->polarity);
+        for (const Event2D* e = begin; e < end; ++e) {
+            add(e->timestamp, 1, e->polarity);
+            maxX = e->x > maxX ? e->x : maxX;
+            maxY = e->y > maxY ? e->y : maxY;
+        }
     }
 };
 

@@ -11,7 +11,7 @@
 
 namespace norvale {
 
-enum class RawFormat : uint8_t { Evt3 = 3, Evt2 = 2 };
+enum class RawFormat : uint8_t { Evt3 = 3, Evt2 = 2, Evt21 = 21, Dat = 100 };
 
 // Which EVT 3.0 decoding and counting kernel to use; all give identical results. Auto takes the
 // fastest the CPU has, or the one the environment variable NORVALE_SIMD (avx512, avx2, portable)
@@ -25,14 +25,14 @@ struct RawDecoderState {
     static constexpr uint32_t kNoBase = 1u << 20; // fails every width check, also after increments
 
     uint64_t wrapBase = 0;  // wraps of the time counter, already shifted into place
-    uint32_t timeHigh = 0;  // EVT 3.0: bits 23..12 of the time; EVT 2.0: bits 33..6
-    uint32_t timeLow = 0;   // EVT 3.0: bits 11..0
+    uint32_t timeHigh = 0;  // EVT 3.0: bits 23..12 of the time; EVT 2.0 and 2.1: bits 33..6
+    uint32_t timeLow = 0;   // EVT 3.0: bits 11..0; DAT: the last record's 32-bit time
     uint32_t y = kNoY;
     uint32_t base = kNoBase; // EVT 3.0 vector base x
     uint8_t polarity = 0;    // EVT 3.0 vector polarity
     uint8_t haveTime = 0;    // a TIME_HIGH was seen: before it everything is dropped
-    uint8_t pendingCount = 0; // bytes of a word cut by the buffer boundary
-    uint8_t pending[3] = {0, 0, 0};
+    uint8_t pendingCount = 0; // bytes of a word or record cut by the buffer boundary
+    uint8_t pending[7] = {0, 0, 0, 0, 0, 0, 0};
 };
 
 // Turns a raw word stream into events. Keeps its state across calls, so a stream may come in
@@ -88,6 +88,11 @@ NR_DRIVER_EXPORT bool avx512KernelAvailable();
 NR_DRIVER_EXPORT std::unique_ptr<RawDecoder> makeEvt3Decoder(uint32_t width, uint32_t height,
                                                               DecoderKernel kernel = DecoderKernel::Auto);
 NR_DRIVER_EXPORT std::unique_ptr<RawDecoder> makeEvt2Decoder(uint32_t width, uint32_t height);
+NR_DRIVER_EXPORT std::unique_ptr<RawDecoder> makeEvt21Decoder(uint32_t width, uint32_t height);
+NR_DRIVER_EXPORT std::unique_ptr<RawDecoder> makeDatDecoder(uint32_t width, uint32_t height);
+// Width and height that every pixel a sensor of the format can have fits in (a decoder made with
+// them drops no real event): 2048 x 2048; DAT records' larger coordinates can only be damage.
+NR_DRIVER_EXPORT void addressableRange(RawFormat format, uint32_t& width, uint32_t& height);
 NR_DRIVER_EXPORT std::unique_ptr<RawDecoder> makeDecoder(RawFormat format, uint32_t width, uint32_t height);
 
 } // namespace norvale

@@ -15,6 +15,7 @@ struct RawHeader {
     RawFormat format = RawFormat::Evt3;
     uint32_t width = 1280;
     uint32_t height = 720;
+    bool hasGeometry = false;   // the header names it; else the data decide (1280 x 720 until then)
     std::string serialNumber;
     std::string date;           // as written, "" when absent
     bool hasDate = false;

@@ -32,6 +32,8 @@ bool startsWith(const std::string& data, const char* prefix) { return data.compa
 EventFileFormat rawFileFormat(RawFormat format) {
     switch (format) {
     case RawFormat::Evt2: return EventFileFormat::Evt2;
+    case RawFormat::Evt21: return EventFileFormat::Evt21;
+    case RawFormat::Dat: return EventFileFormat::Dat;
     case RawFormat::Evt3: break;
     }
     return EventFileFormat::Evt3;
@@ -102,7 +104,7 @@ bool detectFormat(const std::string& path, EventFileFormat& format, std::string&
     else if (startsWith(head, "Event Stream")) format = EventFileFormat::EventStream;
     else if (startsWith(head, "\x93NUMPY")) format = EventFileFormat::Npy;
     else if (startsWith(head, "% ")) {
-        // A raw header (DAT files start with one too): its format line says which.
+        // A raw header: its format line says which, and a DAT file's first line names it.
         RawHeader header;
         std::string why;
         if (parseRawHeader(head.data(), head.size(), size_t(got) < 65536, header, why) == HeaderStatus::UnknownFormat) {

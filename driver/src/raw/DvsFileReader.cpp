@@ -12,6 +12,14 @@ using detail::kReadBytes;
 using detail::kScanPiece;
 
 bool DvsFileReader::Impl::prepare() {
+    // Every pixel the format can address is decoded: the geometry comes from the data below.
+    uint32_t fullWidth = 0, fullHeight = 0;
+    addressableRange(header.format, fullWidth, fullHeight);
+    if (decoder->width() != fullWidth || decoder->height() != fullHeight) {
+        auto wide = makeDecoder(header.format, fullWidth, fullHeight);
+        if (!wide) return false;
+        decoder = std::move(wide);
+    }
     allocateBuffers();
     index = detail::RawIndex{};
     index.dataOffset = header.dataOffset;
@@ -59,6 +67,23 @@ bool DvsFileReader::Impl::prepare() {
         index.chunks[i - 1].minFrom = std::min(index.chunks[i - 1].minFrom, index.chunks[i].minFrom);
     if (decoder->state().pendingCount)
         NR_LOG(LOG_WARN, "raw file %s ends in the middle of a word; the last bytes are ignored", path.c_str());
+    if (tally.events && (tally.maxX >= header.width || tally.maxY >= header.height || !header.hasGeometry)) {
+        uint32_t w = 0, h = 0;
+        smallestSensorHolding(tally.maxX, tally.maxY, w, h);
+        if (tally.maxX >= header.width || tally.maxY >= header.height) {
+            if (header.hasGeometry)
+                NR_LOG(LOG_WARN, "raw file %s: its header says %u x %u but its events reach x = %u, y = %u; read as %u x %u",
+                       path.c_str(), header.width, header.height, tally.maxX, tally.maxY, w, h);
+            else
+                NR_LOG(LOG_WARN, "raw file %s names no geometry and its events reach x = %u, y = %u; read as %u x %u",
+                       path.c_str(), tally.maxX, tally.maxY, w, h);
+            header.width = w;
+            header.height = h;
+        } else if (header.format == RawFormat::Dat) { // no header size to fall back on
+            header.width = w;
+            header.height = h;
+        }
+    }
     rate = std::move(tally.rate);
     firstInFileOrder = tally.haveFirst ? tally.firstTimestamp : 0;
     stats.eventCount = tally.events;

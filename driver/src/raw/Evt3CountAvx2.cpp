@@ -20,15 +20,18 @@ NR_AVX2 void evt3CountAvx2(const uint8_t* bytes, size_t nWords, RawDecoderState&
 
     // Sums of the blocks since the last flush, all of them in the rate slot of `slots`.
     __m256i accN = zero, accOn = zero, accMin = ones, accMax = zero;
+    __m256i accX = zero, accY = zero; // largest x and y of the events counted
     Evt3CountSlot slots;
     __m256i lo24 = ones, hi24 = zero;
     auto lanes = [](__m256i v, uint32_t (&a)[8]) NR_AVX2 { _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), v); };
     auto flush = [&]() NR_AVX2 {
-        uint32_t n[8], on[8], mn[8], mx[8];
+        uint32_t n[8], on[8], mn[8], mx[8], xs[8], ys[8];
         lanes(accN, n);
         lanes(accOn, on);
         lanes(accMin, mn);
         lanes(accMax, mx);
+        lanes(accX, xs);
+        lanes(accY, ys);
         uint64_t sn = 0, son = 0;
         uint32_t lo = 0xFFFFFFFFu, hi = 0;
         for (int k = 0; k < 8; ++k) {
@@ -36,9 +39,11 @@ NR_AVX2 void evt3CountAvx2(const uint8_t* bytes, size_t nWords, RawDecoderState&
             son += on[k];
             lo = std::min(lo, mn[k]);
             hi = std::max(hi, mx[k]);
+            tally.maxX = std::max(tally.maxX, xs[k]);
+            tally.maxY = std::max(tally.maxY, ys[k]);
         }
         slots.flush(tally, s, sn, son, lo, hi);
-        accN = accOn = accMax = zero;
+        accN = accOn = accMax = accX = accY = zero;
         accMin = ones;
     };
     auto rebound = [&]() NR_AVX2 {
@@ -78,6 +83,11 @@ NR_AVX2 void evt3CountAvx2(const uint8_t* bytes, size_t nWords, RawDecoderState&
                 accOn = _mm256_add_epi32(accOn, _mm256_andnot_si256(_mm256_cmpeq_epi32(pol, zero), n));
                 accMin = _mm256_blendv_epi8(accMin, _mm256_min_epu32(accMin, l.t24), ev);
                 accMax = _mm256_blendv_epi8(accMax, _mm256_max_epu32(accMax, l.t24), ev);
+                // the highest bit of b (at most 12 bits) is the exponent of b as a float
+                const __m256i top = _mm256_sub_epi32(_mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(b)), 23),
+                                                     _mm256_set1_epi32(127));
+                accX = _mm256_blendv_epi8(accX, _mm256_max_epu32(accX, _mm256_add_epi32(first, top)), ev);
+                accY = _mm256_blendv_epi8(accY, _mm256_max_epu32(accY, l.yv), ev);
                 evt3Advance8(l, &v, s);
                 continue;
             }

@@ -33,6 +33,7 @@ NR_AVX512 void evt3CountAvx512(const uint8_t* bytes, size_t nWords, RawDecoderSt
 
     // Sums of the blocks since the last flush, all of them in the rate slot of `slots`.
     __m512i accN = zero, accOn = zero, accMin = ones, accMax = zero;
+    __m512i accX = zero, accY = zero; // largest x and y of the events counted
     Evt3CountSlot slots;
     __m512i lo24 = ones, hi24 = zero;
     auto sum = [](__m512i v) NR_AVX512 {
@@ -41,7 +42,9 @@ NR_AVX512 void evt3CountAvx512(const uint8_t* bytes, size_t nWords, RawDecoderSt
     };
     auto flush = [&]() NR_AVX512 {
         slots.flush(tally, s, sum(accN), sum(accOn), _mm512_reduce_min_epu32(accMin), _mm512_reduce_max_epu32(accMax));
-        accN = accOn = accMax = zero;
+        tally.maxX = std::max(tally.maxX, _mm512_reduce_max_epu32(accX));
+        tally.maxY = std::max(tally.maxY, _mm512_reduce_max_epu32(accY));
+        accN = accOn = accMax = accX = accY = zero;
         accMin = ones;
     };
     auto rebound = [&]() NR_AVX512 {
@@ -77,6 +80,11 @@ NR_AVX512 void evt3CountAvx512(const uint8_t* bytes, size_t nWords, RawDecoderSt
                 accOn = _mm512_mask_add_epi32(accOn, _mm512_cmpneq_epi32_mask(pol, zero), accOn, n);
                 accMin = _mm512_mask_min_epu32(accMin, ev, accMin, l.t24);
                 accMax = _mm512_mask_max_epu32(accMax, ev, accMax, l.t24);
+                // the highest bit of b (at most 12 bits) is the exponent of b as a float
+                const __m512i top = _mm512_sub_epi32(_mm512_srli_epi32(_mm512_castps_si512(_mm512_cvtepi32_ps(b)), 23),
+                                                     _mm512_set1_epi32(127));
+                accX = _mm512_mask_max_epu32(accX, ev, accX, _mm512_add_epi32(first, top));
+                accY = _mm512_mask_max_epu32(accY, ev, accY, l.yv);
                 evt3Advance(l, &v, s);
                 continue;
             }

@@ -161,8 +161,20 @@ std::unique_ptr<RawDecoder> makeEvt3Decoder(uint32_t width, uint32_t height, Dec
 }
 
 std::unique_ptr<RawDecoder> makeDecoder(RawFormat format, uint32_t width, uint32_t height) {
-    if (format == RawFormat::Evt2) return makeEvt2Decoder(width, height);
+    switch (format) {
+    case RawFormat::Evt2: return makeEvt2Decoder(width, height);
+    case RawFormat::Evt21: return makeEvt21Decoder(width, height);
+    case RawFormat::Dat: return makeDatDecoder(width, height);
+    case RawFormat::Evt3: break;
+    }
     return makeEvt3Decoder(width, height);
+}
+
+void addressableRange(RawFormat format, uint32_t& width, uint32_t& height) {
+    // 11-bit coordinates in the EVT formats. DAT records have 14 bits, but no sensor needs more
+    // than 11: beyond them lies damage, and a display of 16384 x 16384 would take gigabytes.
+    (void)format;
+    width = height = 2048;
 }
 
 } // namespace norvale

@@ -24,8 +24,8 @@ void Evt3Encoder::reset() {
 bool Evt3Encoder::enterState(const RawDecoderState& s) {
     if (!s.haveTime) return !haveTime; // a decoder never forgets the time
     // No word makes a decoder forget its row or vector base: a row past the height, a base past
-    // the width drop events alike.
-    if (width > 0x7FFu || height > 0x7FFu) return false;
+    // the width drop events alike, which 0x7FF does only while the geometry leaves it outside.
+    if ((s.y == RawDecoderState::kNoY && height > 0x7FFu) || (s.base > 0x7FFu && width > 0x7FFu)) return false;
     if (!setTime(s.wrapBase | uint64_t(s.timeHigh) << 12 | s.timeLow)) return false; // writes nothing when false
     ensure(2);
     if (s.y != RawDecoderState::kNoY || y != 0xFFFFFFFFu) {

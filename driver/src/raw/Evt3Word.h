@@ -4,6 +4,7 @@
 // vectorised kernels fall back to it for blocks they do not handle and must match it exactly.
 // The word function hands its events to a sink: EventWriter stores them, EventCounter only
 // tallies them (the count-only pass of prepareFile).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -42,10 +43,17 @@ struct EventWriter {
 
 struct EventCounter {
     EventTally& tally;
-    void event(uint32_t, uint32_t, uint8_t p, uint64_t t) { tally.add(t, 1, p); }
-    void run(uint32_t, uint32_t bits, uint32_t, uint8_t p, uint64_t t) {
+    void event(uint32_t x, uint32_t y, uint8_t p, uint64_t t) {
+        tally.add(t, 1, p);
+        tally.maxX = std::max(tally.maxX, x);
+        tally.maxY = std::max(tally.maxY, y);
+    }
+    void run(uint32_t base, uint32_t bits, uint32_t y, uint8_t p, uint64_t t) {
         const uint32_t n = uint32_t(__builtin_popcount(bits));
-        if (n) tally.add(t, n, p ? n : 0);
+        if (!n) return;
+        tally.add(t, n, p ? n : 0);
+        tally.maxX = std::max(tally.maxX, base + 31u - uint32_t(__builtin_clz(bits)));
+        tally.maxY = std::max(tally.maxY, y);
     }
 };
 

@@ -49,6 +49,7 @@ bool parseFormatLine(const std::string& value, RawFormat& format, Geometry& geo,
     const std::string name = lower(trim(rest.substr(0, semi)));
     if (name == "evt3") format = RawFormat::Evt3;
     else if (name == "evt2") format = RawFormat::Evt2;
+    else if (name == "evt21") format = RawFormat::Evt21;
     else {
         problem = "unsupported format '" + trim(value) + "'";
         return false;
@@ -65,6 +66,11 @@ bool parseFormatLine(const std::string& value, RawFormat& format, Geometry& geo,
         if (!parseUnsigned(item.substr(eq + 1), v)) continue;
         if (key == "width") w = v;
         if (key == "height") h = v;
+    }
+    // Words stored as two swapped 32-bit halves would decode into wrong events, never into none.
+    if (format == RawFormat::Evt21 && lower(value).find("endianness=legacy") != std::string::npos) {
+        problem = "unsupported format '" + trim(value) + "' (EVT 2.1 with swapped 32-bit halves)";
+        return false;
     }
     if (w || h) {
         if (validGeometry(w, h)) {
@@ -88,7 +94,9 @@ HeaderStatus parseRawHeader(const char* data, size_t size, bool complete, RawHea
         return HeaderStatus::NoHeader;
     }
     Geometry fromGeometry, fromFormat, fromPlugin;
+    uint64_t datWidth = 0, datHeight = 0;
     bool formatSeen = false;
+    bool dat = false;
     size_t pos = 0;
     while (pos + 1 < size && data[pos] == '%' && data[pos + 1] == ' ') {
         const void* nl = std::memchr(data + pos, '\n', size - pos);
@@ -114,7 +122,19 @@ HeaderStatus parseRawHeader(const char* data, size_t size, bool complete, RawHea
         const std::string key = line.substr(0, sp);
         const std::string value = sp == std::string::npos ? std::string() : line.substr(sp + 1);
         const std::string lkey = lower(key);
+        if (out.lineCount == 1 && lower(line).rfind("data file containing", 0) == 0) {
+            dat = true;
+            out.format = RawFormat::Dat;
+            formatSeen = true;
+            continue;
+        }
         if (lkey == "end") break;
+        if (dat && (lkey == "height" || lkey == "width")) {
+            uint64_t v = 0;
+            if (parseUnsigned(value, v)) (lkey == "height" ? datHeight : datWidth) = v;
+            else problem = "ignoring unreadable " + lkey + " '" + trim(value) + "'";
+            continue;
+        }
         if (lkey == "date") {
             out.date = trim(value);
             out.hasDate = true;
@@ -122,6 +142,7 @@ HeaderStatus parseRawHeader(const char* data, size_t size, bool complete, RawHea
             const std::string v = trim(value);
             if (v == "3.0") out.format = RawFormat::Evt3;
             else if (v == "2.0") out.format = RawFormat::Evt2;
+            else if (v == "2.1") out.format = RawFormat::Evt21;
             else {
                 problem = "unsupported event format 'evt " + v + "'";
                 return HeaderStatus::UnknownFormat;
@@ -161,10 +182,32 @@ HeaderStatus parseRawHeader(const char* data, size_t size, bool complete, RawHea
         }
     }
     (void)formatSeen; // without a format line the file is taken as EVT 3.0
+    if (dat) {
+        // sizes beyond any sensor are a damaged line: the data decide instead
+        if (datWidth || datHeight) {
+            if (validGeometry(datWidth, datHeight))
+                fromGeometry = {true, uint32_t(datWidth), uint32_t(datHeight)};
+            else
+                problem = "ignoring impossible geometry " + std::to_string(datWidth) + " x " + std::to_string(datHeight);
+        }
+        // one byte of event type and one of event size follow the last header line
+        if (size - pos < 2) {
+            problem = complete ? "DAT file ends before its event type and size" : "DAT header too long";
+            return complete ? HeaderStatus::UnknownFormat : HeaderStatus::TooLong;
+        }
+        const unsigned type = static_cast<unsigned char>(data[pos]), evSize = static_cast<unsigned char>(data[pos + 1]);
+        if (type != 0 || evSize != 8) {
+            problem = "unsupported DAT event type " + std::to_string(type) + " of size " + std::to_string(evSize) +
+                      " (only CD events, type 0 of size 8, are read)";
+            return HeaderStatus::UnknownFormat;
+        }
+        pos += 2;
+    }
     const Geometry& g = fromGeometry.set ? fromGeometry : fromFormat.set ? fromFormat : fromPlugin;
     if (g.set) {
         out.width = g.width;
         out.height = g.height;
+        out.hasGeometry = true;
     }
     out.dataOffset = pos;
     return HeaderStatus::Ok;
