@@ -25,6 +25,8 @@
 #include "formats/aedat/Aedat4Source.h"
 #include "formats/aedat/Aedat4Writer.h"
 #include "formats/eventstream/EsSource.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventFileWriter.h"
 
 using namespace norvale;
 using namespace norvale::detail;
@@ -504,4 +506,54 @@ TEST(EventStream, OtherTypesAndVersionsAreRefusedByName) {
     EsSource shortHeader;
     EXPECT_FALSE(shortHeader.open(path, problem));
     EXPECT_FALSE(problem.empty());
+}
+
+TEST(EventFiles, AedatAndEventStreamOpenThroughTheFileReaderAndConvertExactly) {
+    TempDir dir;
+    const ForeignFile f = foreignAedat(1);
+    const std::string aedat = dir.file("cam.aedat4");
+    save(aedat, f.bytes);
+    auto reader = DvsFileReader::createFileReader(aedat);
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(reader->prepareFile());
+    EXPECT_EQ(reader->fileFormat(), EventFileFormat::Aedat4);
+    EXPECT_EQ(reader->width(), 346u);
+    EXPECT_EQ(reader->height(), 260u);
+    EXPECT_EQ(reader->getStats().eventCount, f.events.size());
+    std::vector<Event2D> ev;
+    std::vector<EventTriggerIn> tr;
+    ASSERT_TRUE(reader->readRange(0, UINT64_MAX, ev, &tr));
+    EXPECT_EQ(ev, f.events);
+    EXPECT_EQ(reader->triggers(), f.triggers);
+    // a stretch in the middle: exactly the events of its times
+    const uint64_t from = f.events[1200].timestamp, to = f.events[3000].timestamp;
+    ASSERT_TRUE(reader->readRange(from, to, ev));
+    std::vector<Event2D> expected;
+    for (const Event2D& e : f.events)
+        if (e.timestamp >= from && e.timestamp < to) expected.push_back(e);
+    EXPECT_EQ(ev, expected);
+
+    // Event Stream, its events beyond the sensor it names kept, into AEDAT 4 and back.
+    std::vector<Event2D> events;
+    for (uint32_t i = 0; i < 5000; ++i)
+        events.push_back(Event2D{uint16_t(i % 640), uint16_t(i % 480), uint8_t(i & 1), 10 + uint64_t(i) * 37});
+    events.push_back(Event2D{1000, 700, 1, 10 + 5000 * 37});
+    const std::string es = dir.file("dvs.es");
+    save(es, esFile(events, 640, 480, false));
+    auto esReader = DvsFileReader::createFileReader(es);
+    ASSERT_TRUE(esReader);
+    ASSERT_TRUE(esReader->prepareFile());
+    EXPECT_EQ(esReader->fileFormat(), EventFileFormat::EventStream);
+    EXPECT_EQ(esReader->getStats().eventCount, events.size());
+    EXPECT_GE(esReader->width(), 1001u);
+    const std::string out = dir.file("from_es.aedat4");
+    ConvertReport report;
+    ASSERT_TRUE(convertEventFile(*esReader, 0, UINT64_MAX, out, EventFileFormat::Aedat4, false, nullptr, report))
+        << report.problem;
+    EXPECT_EQ(report.events, events.size());
+    auto back = DvsFileReader::createFileReader(out);
+    ASSERT_TRUE(back);
+    ASSERT_TRUE(back->prepareFile());
+    ASSERT_TRUE(back->readRange(0, UINT64_MAX, ev));
+    EXPECT_EQ(ev, events);
 }
