@@ -64,7 +64,8 @@ int cmdConvert(const Args& args) {
         std::fprintf(stderr, "nrraw: warning: %llu trigger edges of %s were not written: %s files cannot hold them\n",
                      (unsigned long long)report.triggersNotHeld, in.c_str(), formatInfo(format).name);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("converted %s to %s (%s) in %.3f s\n", in.c_str(), out.c_str(), formatInfo(format).name, seconds);
+    std::printf("converted %s (%s) to %s (%s) in %.3f s\n", in.c_str(), formatInfo(reader->fileFormat()).name,
+                out.c_str(), formatInfo(format).name, seconds);
     std::printf("events: %llu\n", (unsigned long long)report.events);
     std::printf("triggers: %llu\n", (unsigned long long)report.triggers);
     return 0;

@@ -50,7 +50,7 @@ TEST(NrrawConvert, WritesTheRangeInTheAskedFormatAndReportsWhatItCannotHold) {
     const Contents two = readAll(dir.path("two.raw"));
     EXPECT_TRUE(two.events == expected.events);
     EXPECT_TRUE(two.triggers == expected.triggers);
-    EXPECT_TRUE(contains(r.out, " to " + dir.path("two.raw") + " (EVT 2.0)")) << r.out;
+    EXPECT_TRUE(contains(r.out, "(EVT 3.0) to " + dir.path("two.raw") + " (EVT 2.0)")) << r.out;
     EXPECT_TRUE(contains(r.out, "\nevents: " + std::to_string(expected.events.size()) + "\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "\ntriggers: " + std::to_string(expected.triggers.size()) + "\n")) << r.out;
     EXPECT_FALSE(contains(r.err, "warning")) << r.err;
