@@ -36,12 +36,14 @@ public:
     static std::unique_ptr<EventFileWriter> create(const std::string& path, EventFileFormat format,
                                                    const EventFileDescription& description, bool overwrite,
                                                    const FileIdentity& input, std::string& problem);
-    virtual ~EventFileWriter() = default; // an unfinished file is abandoned (a replaced file stays as it was)
+    // An unfinished file is removed, a new one too (a file is whole or absent: half a conversion
+    // would pass for all of it); a file being replaced stays as it was.
+    virtual ~EventFileWriter() = default;
 
     // Events in the order they are to be stored, with the trigger edges of the same stretch of time
     // (a format that interleaves them places each edge before the first event after it; one that
     // cannot hold them counts them in triggersNotHeld()). False with problem(); the file is then
-    // abandoned.
+    // removed and every later call fails.
     virtual bool write(const Event2D* begin, const Event2D* end, const EventTriggerIn* triggersBegin = nullptr,
                        const EventTriggerIn* triggersEnd = nullptr) = 0;
     // Writes what is buffered, completes the file and gives it its name. False with problem().
