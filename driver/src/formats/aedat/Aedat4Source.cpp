@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,21 +25,23 @@ namespace {
 // the reader's index stays small even for files of many small packets.
 constexpr uint64_t kBlockBytes = 256 * 1024;
 constexpr size_t kBlockEvents = EventBlockSource::kMaxBlockEvents / 2;
+constexpr size_t kMaxStreams = 256;
 
 // The text of the attribute value after key (an XML attribute of that name in quotes), up to the
-// next '<'; empty when absent. Bounded by [from, to).
-std::string attributeText(const std::string& xml, size_t from, size_t to, const char* key) {
+// next '<'; empty when absent. Only the stream's own part of the description is searched, so a
+// description of many streams costs one pass.
+std::string attributeText(std::string_view part, const char* key) {
     const std::string quoted = std::string("\"") + key + "\"";
-    const size_t k = xml.find(quoted, from);
-    if (k == std::string::npos || k >= to) return std::string();
-    const size_t open = xml.find('>', k);
-    if (open == std::string::npos || open >= to) return std::string();
-    const size_t close = xml.find('<', open);
-    if (close == std::string::npos || close > to) return std::string();
-    std::string v = xml.substr(open + 1, close - open - 1);
+    const size_t k = part.find(quoted);
+    if (k == std::string_view::npos) return std::string();
+    const size_t open = part.find('>', k);
+    if (open == std::string_view::npos) return std::string();
+    const size_t close = part.find('<', open);
+    if (close == std::string_view::npos) return std::string();
+    std::string_view v = part.substr(open + 1, close - open - 1);
     const size_t a = v.find_first_not_of(" \t\r\n");
     const size_t b = v.find_last_not_of(" \t\r\n");
-    return a == std::string::npos ? std::string() : v.substr(a, b - a + 1);
+    return a == std::string_view::npos ? std::string() : std::string(v.substr(a, b - a + 1));
 }
 
 bool smallNumber(const std::string& s, uint32_t& v) {
@@ -135,24 +138,28 @@ bool Aedat4Source::parseDescription(const std::string& xml, std::string& problem
         const size_t quote = xml.find('"', nameAt);
         if (quote == std::string::npos) break;
         uint32_t id = 0;
-        if (smallNumber(xml.substr(nameAt, quote - nameAt), id)) starts.emplace_back(at, int32_t(id));
+        if (quote - nameAt <= 6 && smallNumber(xml.substr(nameAt, quote - nameAt), id)) {
+            if (starts.size() == kMaxStreams) break; // no camera has more; the rest is not read
+            starts.emplace_back(at, int32_t(id));
+        }
     }
     for (size_t i = 0; i < starts.size(); ++i) {
         const size_t from = starts[i].first;
         const size_t to = i + 1 < starts.size() ? starts[i + 1].first : xml.size();
+        const std::string_view part = std::string_view(xml).substr(from, to - from);
         Stream s;
         s.id = starts[i].second;
-        const std::string type = attributeText(xml, from, to, "typeIdentifier");
+        const std::string type = attributeText(part, "typeIdentifier");
         s.kind = type == "EVTS" ? Kind::Events : type == "TRIG" ? Kind::Triggers : Kind::Other;
-        smallNumber(attributeText(xml, from, to, "sizeX"), s.width);
-        smallNumber(attributeText(xml, from, to, "sizeY"), s.height);
+        smallNumber(attributeText(part, "sizeX"), s.width);
+        smallNumber(attributeText(part, "sizeY"), s.height);
         if (s.kind == Kind::Events && eventStream < 0) {
             eventStream = s.id;
             if (s.width > 0 && s.height > 0 && s.width <= 65536 && s.height <= 65536) {
                 about.width = s.width;
                 about.height = s.height;
             }
-            about.serialNumber = attributeText(xml, from, to, "source");
+            about.serialNumber = attributeText(part, "source");
         }
         streams.push_back(s);
     }
