@@ -69,56 +69,6 @@ bool write(const std::string& path, EventFileFormat format, const std::vector<Ev
 
 } // namespace
 
-TEST(EventFileWriter, Evt3AndEvt2ConvertIntoEachOtherEventForEvent) {
-    TempDir dir;
-    GeneratorConfig cfg;
-    cfg.seed = 7;
-    cfg.eventRate = 1e6;
-    cfg.triggerHz = 40;
-    cfg.startTimestamp = 5'000'000;
-    ASSERT_TRUE(generateRecordingFile(dir.path("in.raw"), cfg, 300'000));
-    const Contents original = readAll(dir.path("in.raw"));
-    ASSERT_GT(original.events.size(), 200'000u);
-    ASSERT_EQ(original.triggers.size(), 24u);
-
-    auto in = openPrepared(dir.path("in.raw"));
-    ASSERT_TRUE(in);
-    ConvertReport report;
-    std::vector<double> seen;
-    ASSERT_TRUE(convertEventFile(*in, 0, UINT64_MAX, dir.path("two.raw"), EventFileFormat::Evt2, false,
-                                 [&](double f) { seen.push_back(f); return true; }, report))
-        << report.problem;
-    EXPECT_EQ(report.events, original.events.size());
-    EXPECT_EQ(report.triggers, original.triggers.size());
-    EXPECT_EQ(report.triggersNotHeld, 0u);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
-    EXPECT_EQ(seen.back(), 1.0);
-
-    auto two = openPrepared(dir.path("two.raw"));
-    ASSERT_TRUE(two);
-    EXPECT_EQ(two->format(), RawFormat::Evt2);
-    EXPECT_EQ(two->width(), 1280u);
-    const Contents viaTwo = readAll(dir.path("two.raw"));
-    EXPECT_TRUE(viaTwo.events == original.events);
-    EXPECT_TRUE(viaTwo.triggers == original.triggers);
-
-    // Back to EVT 3.0, a range whose both ends are events' times: both ends are kept.
-    const uint64_t from = original.events[1000].timestamp, to = original.events[150'000].timestamp;
-    ASSERT_TRUE(convertEventFile(*two, from, to, dir.path("back.raw"), EventFileFormat::Evt3, false, {}, report))
-        << report.problem;
-    Contents expected;
-    for (const Event2D& e : original.events)
-        if (e.timestamp >= from && e.timestamp <= to) expected.events.push_back(e);
-    for (const EventTriggerIn& t : original.triggers)
-        if (t.timestamp >= from && t.timestamp <= to) expected.triggers.push_back(t);
-    const Contents back = readAll(dir.path("back.raw"));
-    EXPECT_EQ(back.events.size(), expected.events.size());
-    EXPECT_TRUE(back.events == expected.events);
-    EXPECT_TRUE(back.triggers == expected.triggers);
-    EXPECT_FALSE(expected.triggers.empty());
-}
-
 TEST(EventFileWriter, Evt2KeepsTimesAcrossWrapsOfItsClockAndSmallStepsBack) {
     TempDir dir;
     const uint64_t wrap = uint64_t(1) << 34;
