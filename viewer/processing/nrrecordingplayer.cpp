@@ -312,7 +312,12 @@ void NrRecordingPlayer::perform(Request r, uint64_t ts) {
         w = norvale::EventWindow::next(pos, p);
         break;
     case Request::Previous:
-        w = norvale::EventWindow::previous(pos, p);
+        // Back from the range's last, partial frame: the frame shown before it, not one step
+        // before the end (a frame the user never saw).
+        if (pos == p.upper && partialFrom < pos && pos - partialFrom < p.step && partialFrom >= p.lower)
+            w = norvale::EventWindow::at(partialFrom, p);
+        else
+            w = norvale::EventWindow::previous(pos, p);
         break;
     case Request::Seek:
         w = norvale::EventWindow::at(ts, p);
@@ -323,6 +328,7 @@ void NrRecordingPlayer::perform(Request r, uint64_t ts) {
     case Request::None:
         return;
     }
+    partialFrom = r == Request::Next ? pos : UINT64_MAX;
     position_ = w.shownAt;
     const std::vector<Event2D>* events = readWindow(*file, generation, w);
     if (!events) {

@@ -196,6 +196,7 @@ private:
     uint64_t windowStart = 0;
     uint64_t windowEnd = 0;
     uint64_t windowGeneration = 0; // readerGeneration the window was read from; 0: none
+    uint64_t partialFrom = UINT64_MAX; // where the last Next step started (for Previous from the end)
 
     std::thread thread; // last: starts once everything above exists
 };

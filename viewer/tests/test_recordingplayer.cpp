@@ -146,6 +146,7 @@ TEST_F(PlayerTest, EveryFrameShowsExactlyItsWindow) {
         {R::Previous, 0, 50000, 38000, 50000}, {R::Reset, 0, 1000, 1000, 1000},
         {R::Next, 0, 6000, 1000, 6000},        {R::None, 0, 11000, 1000, 11000},
         {R::Seek, 198000, 198000, 186000, 198000}, {R::Next, 0, 200000, 188001, 200001},
+        {R::Previous, 0, 198000, 186000, 198000}, // back from the partial last frame: the one before it
     };
     auto reference = norvale::DvsFileReader::createFileReader(path.toStdString());
     ASSERT_TRUE(reference && reference->prepareFile());
