@@ -68,6 +68,9 @@ class RawFile:
     def __enter__(self) -> RawFile: ...
     def __exit__(self, *args: Any) -> None: ...
 
+def open(path: _Path) -> RawFile:
+    """Opens an event file of any readable format (found from its content) as a RawFile."""
+
 def write(path: _Path, events: _Columns, triggers: Optional[_Columns] = None,
           width: int = 1280, height: int = 720, format: Optional[str] = None) -> None:
     """Writes an event file in format ("evt3", "evt2", "evt21", "dat", ...; None: from the

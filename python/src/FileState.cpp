@@ -72,14 +72,18 @@ std::shared_ptr<FileState> FileState::open(const std::string& path) {
     if (!reader || !reader->prepareFile()) return nullptr;
     auto st = std::make_shared<FileState>();
     st->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::vector<char> head(kMaxHeaderBytes + 1);
-    const ssize_t got = st->fd < 0 ? -1 : readAt(st->fd, reinterpret_cast<uint8_t*>(head.data()), head.size(), 0);
-    RawHeader header;
-    std::string problem;
-    if (got < 0 ||
-        parseRawHeader(head.data(), size_t(got), size_t(got) < head.size(), header, problem) != HeaderStatus::Ok)
-        return nullptr; // replaced under our feet
-    st->dataOffset = header.dataOffset;
+    if (reader->isRaw()) { // the whole-file decoder reads the words itself
+        std::vector<char> head(kMaxHeaderBytes + 1);
+        const ssize_t got = st->fd < 0 ? -1 : readAt(st->fd, reinterpret_cast<uint8_t*>(head.data()), head.size(), 0);
+        RawHeader header;
+        std::string problem;
+        if (got < 0 ||
+            parseRawHeader(head.data(), size_t(got), size_t(got) < head.size(), header, problem) != HeaderStatus::Ok)
+            return nullptr; // replaced under our feet
+        st->dataOffset = header.dataOffset;
+    } else if (st->fd < 0) {
+        return nullptr;
+    }
     st->identity = FileIdentity::ofDescriptor(st->fd);
     if (st->identity.valid) {
         std::lock_guard<std::mutex> lock(gInputsMutex);
@@ -94,6 +98,7 @@ std::shared_ptr<FileState> FileState::open(const std::string& path) {
         st->profileSums[i + 1] = st->profileSums[i] + st->profile.counts[i];
     st->triggers = reader->triggers();
     st->format = reader->format();
+    st->fileFormat = reader->fileFormat();
     st->width = reader->width();
     st->height = reader->height();
     st->reader = std::move(reader);
@@ -132,6 +137,14 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
     return true;
 }
 
+bool FileState::readBlocks(std::vector<Event2D>& out) {
+    // Formats read in blocks have no word spans to share among threads: one pass in file order.
+    out.reserve(size_t(stats.eventCount));
+    if (!reader->readRange(0, UINT64_MAX, out)) return false;
+    sortByTime(out.data(), out.data() + out.size());
+    return true;
+}
+
 template <class Decode>
 bool FileState::readWhole(size_t threads, Decode&& decode) {
     if (!whole) whole = std::make_unique<WholeFileDecoder>(format, width, height);
@@ -143,6 +156,14 @@ bool FileState::readWhole(size_t threads, Decode&& decode) {
 }
 
 bool FileState::readAll(EventBuffer& out, size_t threads) {
+    if (!reader->isRaw()) {
+        std::vector<Event2D> events;
+        if (!readBlocks(events)) return false;
+        if (!out.reserve(std::max<size_t>(events.size(), 1))) throw std::bad_alloc();
+        std::copy(events.begin(), events.end(), out.data());
+        out.setSize(events.size());
+        return true;
+    }
     return readWhole(threads, [&](WholeFileDecoder& whole, const std::vector<DecodeSpan>& spans, size_t n,
                                   std::string& problem) {
         return whole.decode(fd, dataOffset, spans, n, stats.eventCount, out, problem);
@@ -150,6 +171,18 @@ bool FileState::readAll(EventBuffer& out, size_t threads) {
 }
 
 bool FileState::readAllInto(Event2D* events, size_t room, size_t& count, size_t threads) {
+    if (!reader->isRaw()) {
+        if (stats.eventCount > room) {
+            NR_LOG(LOG_ERROR, "%s: the array has room for %zu events, the file holds %llu", path.c_str(), room,
+                   (unsigned long long)stats.eventCount);
+            return false;
+        }
+        std::vector<Event2D> all;
+        if (!readBlocks(all)) return false;
+        std::copy(all.begin(), all.end(), events);
+        count = all.size();
+        return true;
+    }
     return readWhole(threads, [&](WholeFileDecoder& whole, const std::vector<DecodeSpan>& spans, size_t n,
                                   std::string& problem) {
         return whole.decodeInto(fd, dataOffset, spans, n, events, room, count, problem);

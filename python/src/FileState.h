@@ -30,7 +30,8 @@ struct FileState {
     RateProfile profile;
     std::vector<uint64_t> profileSums; // events in slots [0, i)
     std::vector<EventTriggerIn> triggers;
-    RawFormat format = RawFormat::Evt3;
+    RawFormat format = RawFormat::Evt3; // of a raw file
+    EventFileFormat fileFormat = EventFileFormat::Evt3;
     uint32_t width = 0, height = 0;
     int fd = -1;                   // our own descriptor, for reading the whole file without the index
     uint64_t dataOffset = 0;       // where the words start
@@ -72,6 +73,7 @@ struct FileState {
 private:
     FileIdentity identity; // registered while valid
     size_t slotOf(uint64_t t) const;
+    bool readBlocks(std::vector<Event2D>& out);
     template <class Decode>
     bool readWhole(size_t threads, Decode&& decode);
 };

@@ -142,7 +142,7 @@ public:
         const RawFileStats& s = st->stats;
         py::dict d;
         d["path"] = st->path;
-        d["format"] = st->format == RawFormat::Evt3 ? "EVT 3.0" : "EVT 2.0";
+        d["format"] = formatInfo(st->fileFormat).name;
         d["width"] = st->width;
         d["height"] = st->height;
         d["serial"] = st->info.serialNumber;
@@ -314,7 +314,7 @@ public:
     }
 
     std::string repr() const {
-        return "<norvale.RawFile '" + st->path + "' " + (st->format == RawFormat::Evt3 ? "EVT 3.0 " : "EVT 2.0 ") +
+        return "<norvale.RawFile '" + st->path + "' " + std::string(formatInfo(st->fileFormat).name) + " " +
                std::to_string(st->width) + "x" + std::to_string(st->height) + ", " +
                std::to_string(st->stats.eventCount) + " events>";
     }
@@ -348,7 +348,7 @@ void bindRawFile(py::module_& m) {
         .def("__iter__", [](ChunkIterator& it) -> ChunkIterator& { return it; })
         .def("__next__", &ChunkIterator::nextChunk);
 
-    py::class_<RawFile>(m, "RawFile", R"doc(A raw event recording (EVT 3.0 or EVT 2.0), opened and indexed.
+    py::class_<RawFile>(m, "RawFile", R"doc(An event recording of any readable format, opened and indexed.
 
 RawFile(path) reads the file once to build its time index, so that any time range is then read
 without decoding what comes before it. Times are microseconds of the camera clock (absolute, as
@@ -356,11 +356,12 @@ in the file). Ranges are half-open: start_us <= t < end_us. Arrays returned own 
 stay valid after the file is closed.
 
 Raises FileNotFoundError, PermissionError or IsADirectoryError when the path cannot be read, and
-ValueError (with the reason) when it is not a raw event file of a supported format.)doc")
+ValueError (with the reason) when it is not an event file of a readable format (EVT 3.0, EVT 2.0,
+CSV, NumPy, ...; the content decides, not the name).)doc")
         .def(py::init<py::handle>(), py::arg("path"))
         .def_property_readonly("info", &RawFile::info, R"doc(The file's description as a dict.
 
-Keys: path, format ("EVT 3.0" or "EVT 2.0"), width, height, serial, start_time (local datetime
+Keys: path, format (the format's name: "EVT 3.0", "CSV", "NumPy", ...), width, height, serial, start_time (local datetime
 of the recording's start), dvs_start_timestamp, first_timestamp and last_timestamp (None without
 events), events, on, off, triggers (counts) and data_bytes.)doc")
         .def_property_readonly("start", &RawFile::start, "Smallest event timestamp (us), None without events.")
@@ -442,6 +443,10 @@ is released while exporting.)doc")
         .def("__enter__", [](RawFile& f) -> RawFile& { return f; })
         .def("__exit__", [](RawFile& f, py::args) { f.close(); })
         .def("__repr__", &RawFile::repr);
+    m.def(
+        "open", [](py::handle path) { return RawFile(path); }, py::arg("path"),
+        R"doc(Opens and indexes an event file of any readable format (EVT 3.0, EVT 2.0, CSV, NumPy, ...,
+found from its content) as a RawFile; info["format"] names the format. Raises as RawFile(path).)doc");
 }
 
 } // namespace norvale::python

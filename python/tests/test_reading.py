@@ -102,7 +102,7 @@ def test_errors_are_exceptions_with_the_reason(tmp_path, generated):
         norvale.RawFile(tmp_path)
     text = tmp_path / "notes.txt"
     text.write_text("just some words\n")
-    with pytest.raises(ValueError, match="not a raw event file"):
+    with pytest.raises(ValueError, match="not an event file"):
         norvale.RawFile(text)
     other = tmp_path / "evt4.raw"
     other.write_bytes(b"% evt 4.0\n% end\n" + bytes(64))
@@ -369,3 +369,36 @@ def test_reads_and_cuts_of_a_file_that_shrank_after_opening_raise(tmp_path, gene
     with pytest.raises(ValueError, match="shorter"):
         f.cut(start, end + 1, tmp_path / "cut.raw")
     assert not os.path.exists(tmp_path / "cut.raw")
+
+
+def test_open_reads_csv_and_numpy_files_made_without_us(tmp_path):
+    rng = np.random.default_rng(7)
+    n = 50_000
+    t = np.sort(rng.integers(1_000_000, 9_000_000, n)).astype(np.int64)
+    x = rng.integers(0, 640, n)
+    y = rng.integers(0, 480, n)
+    p = rng.integers(0, 2, n)
+    # NumPy's own writer, fields in another order and of other widths than ours
+    rec = np.zeros(n, dtype=[("x", "<i2"), ("y", "<u4"), ("p", "i1"), ("t", "<u8")])
+    rec["t"], rec["x"], rec["y"], rec["p"] = t, x, y, p
+    np.save(tmp_path / "ev.npy", rec)
+    # a text file with a header naming its columns, written by NumPy too
+    np.savetxt(tmp_path / "ev.csv", np.stack([x, y, p, t], axis=1), fmt="%d", delimiter=",", header="x,y,polarity,t",
+               comments="")
+    for name, fmt in (("ev.npy", "NumPy"), ("ev.csv", "CSV")):
+        f = norvale.open(tmp_path / name)
+        assert f.info["format"] == fmt
+        assert (f.info["width"], f.info["height"]) == (640, 480)
+        assert f.info["events"] == n and f.info["on"] == int(p.sum())
+        a = f.read_all()
+        assert len(a) == n
+        assert (int(a["t"].astype(np.uint64).sum()), int(a["x"].sum()), int(a["y"].sum()), int(a["p"].sum())) == \
+            (int(t.sum()), int(x.sum()), int(y.sum()), int(p.sum()))
+        mid = int(t[n // 2])
+        part = f.read(mid, mid + 50_000)
+        assert len(part) == int(((t >= mid) & (t < mid + 50_000)).sum())
+        assert nrraw_info(str(tmp_path / name))["format"] == fmt.split(" ")[0]
+        f.close()
+    with pytest.raises(ValueError, match="Fortran"):
+        np.save(tmp_path / "f.npy", np.asfortranarray(np.zeros((3, 4), dtype=np.int64)))
+        norvale.open(tmp_path / "f.npy")

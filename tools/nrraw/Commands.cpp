@@ -36,7 +36,7 @@ double threadCpuSeconds() {
 std::unique_ptr<DvsFileReader> openPrepared(const std::string& path) {
     auto reader = DvsFileReader::createFileReader(path);
     if (!reader) {
-        std::fprintf(stderr, "nrraw: %s: cannot be opened as a raw event file (see the message above)\n", path.c_str());
+        std::fprintf(stderr, "nrraw: %s: cannot be opened as an event file (see the message above)\n", path.c_str());
         return nullptr;
     }
     if (!reader->prepareFile()) {
@@ -65,9 +65,10 @@ int cmdInfo(const Args& args) {
     uint32_t peak = 0;
     for (uint32_t c : rate.counts) peak = std::max(peak, c);
     std::printf("file: %s\n", path.c_str());
-    std::printf("format: %s\n", reader->format() == RawFormat::Evt3 ? "EVT 3.0" : "EVT 2.0");
+    std::printf("format: %s\n", formatInfo(reader->fileFormat()).name);
     std::printf("geometry: %u x %u\n", reader->width(), reader->height());
-    std::printf("kernel: %s\n", reader->format() == RawFormat::Evt3 ? kernelName(autoKernel()) : "portable (EVT 2.0)");
+    if (reader->fileFormat() == EventFileFormat::Evt3) std::printf("kernel: %s\n", kernelName(autoKernel()));
+    else if (reader->isRaw()) std::printf("kernel: portable (%s)\n", formatInfo(reader->fileFormat()).name);
     std::printf("serial number: %s\n", info.serialNumber.c_str());
     std::printf("record start time: %s\n", timePointToString(info.recordStartTime).c_str());
     std::printf("dvs start timestamp: %llu\n", (unsigned long long)info.dvsStartTimestamp);

@@ -221,12 +221,12 @@
         <translation>Toggle Start/End Point</translation>
     </message>
     <message>
-        <source>Select a raw file</source>
-        <translation>Select a raw file</translation>
+        <source>Select an event file</source>
+        <translation>Select an event file</translation>
     </message>
     <message>
-        <source>RAW files (*.raw)</source>
-        <translation>RAW files (*.raw)</translation>
+        <source>All event files (%1)</source>
+        <translation>All event files (%1)</translation>
     </message>
     <message>
         <source>Is it open in the browser?</source>

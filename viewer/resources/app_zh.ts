@@ -221,12 +221,12 @@
         <translation>切换起止点</translation>
     </message>
     <message>
-        <source>Select a raw file</source>
-        <translation>选择 raw 文件</translation>
+        <source>Select an event file</source>
+        <translation>选择事件文件</translation>
     </message>
     <message>
-        <source>RAW files (*.raw)</source>
-        <translation>RAW 文件 (*.raw)</translation>
+        <source>All event files (%1)</source>
+        <translation>所有事件文件 (%1)</translation>
     </message>
     <message>
         <source>Is it open in the browser?</source>

@@ -188,7 +188,8 @@ private slots:
         QVERIFY(w);
         NrThreeHandleSlider* slider = w->timeSlider();
         QCOMPARE(w->sourceType(), int(NrSourceDvsRecording));
-        QCOMPARE(child<QLabel>(w.get(), "lb_viewer_file_name")->text(), QStringLiteral("two_seconds.raw"));
+        QCOMPARE(child<QLabel>(w.get(), "lb_viewer_file_name")->text(),
+                 QStringLiteral("two_seconds.raw \u2014 EVT 3.0"));
         QCOMPARE(config->inputRawFilePath, tmp.path());
         QVERIFY(slider->isEnabled());
         QVERIFY(slider->getMinimun() >= 1000 && slider->getMinimun() < 2000);
@@ -505,7 +506,7 @@ private slots:
         };
         drop(pair);
         QCOMPARE(w->sourceType(), int(NrSourceFusionRecording));
-        QCOMPARE(child<QLabel>(w.get(), "lb_viewer_file_name")->text(), QStringLiteral("pair.raw"));
+        QCOMPARE(child<QLabel>(w.get(), "lb_viewer_file_name")->text(), QStringLiteral("pair.raw \u2014 EVT 3.0"));
         QVERIFY(!w->findChild<QAction*>(QStringLiteral("action_cut"))->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(hasToast(w.get(), QStringLiteral("Cannot open the recording: pair.mp4")), kWaitMs);
         QVERIFY(!button(w.get(), "pb_play")->isChecked());
@@ -514,6 +515,55 @@ private slots:
         QCOMPARE(w->sourceType(), int(NrSourceDvsRecording));
         QTRY_VERIFY_WITH_TIMEOUT(button(w.get(), "pb_play")->isChecked(), kWaitMs);
         QVERIFY(w->findChild<QAction*>(QStringLiteral("action_cut"))->isVisible());
+    }
+
+    // A CSV recording opens, plays and steps like a raw one; the dialog offers every format.
+    void csvRecordingPlays() {
+        const QStringList filters = MainWidget::recordingFileFilters().split(QStringLiteral(";;"));
+        QVERIFY(filters.first().startsWith(QStringLiteral("All event files (*.raw ")));
+        for (const QString& f : {QStringLiteral("*.csv"), QStringLiteral("*.npy"), QStringLiteral("*.h5")})
+            QVERIFY2(filters.first().contains(f), qPrintable(f));
+        QVERIFY(filters.contains(QStringLiteral("CSV (*.csv *.txt)")));
+        QVERIFY(filters.contains(QStringLiteral("NumPy (*.npy)")));
+
+        // The first half of the generated recording's events as text, with no geometry stated.
+        std::vector<norvale::Event2D> events;
+        {
+            auto raw = norvale::DvsFileReader::createFileReader(recording.toStdString());
+            QVERIFY(raw && raw->prepareFile());
+            QVERIFY(raw->readRange(0, 1000 + kDurationUs / 2, events));
+        }
+        const QString csv = tmp.filePath(QStringLiteral("clip.csv"));
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray text("t,x,y,p\n");
+        for (const norvale::Event2D& e : events)
+            text += QByteArray::number(qulonglong(e.timestamp)) + ',' + QByteArray::number(e.x) + ',' +
+                    QByteArray::number(e.y) + ',' + QByteArray::number(e.polarity) + '\n';
+        QVERIFY(file.write(text) == text.size());
+        file.close();
+
+        auto w = openWindow(csv);
+        QVERIFY(w);
+        QCOMPARE(w->sourceType(), int(NrSourceDvsRecording));
+        QCOMPARE(child<QLabel>(w.get(), "lb_viewer_file_name")->text(), QStringLiteral("clip.csv \u2014 CSV"));
+        NrThreeHandleSlider* slider = w->timeSlider();
+        uint64_t first = UINT64_MAX, last = 0;
+        for (const norvale::Event2D& e : events) {
+            first = std::min(first, e.timestamp);
+            last = std::max(last, e.timestamp);
+        }
+        QCOMPARE(slider->getMinimun(), first);
+        QCOMPARE(slider->getMaximun(), last);
+        QVERIFY(slider->hasRateProfile());
+        const uint64_t early = slider->getCenterValue();
+        QTRY_VERIFY_WITH_TIMEOUT(slider->getCenterValue() > early + 100000, kWaitMs);
+        pause(*w);
+        const uint64_t paused = slider->getCenterValue();
+        QTest::keyClick(w.get(), Qt::Key_Right);
+        QTRY_VERIFY_WITH_TIMEOUT(slider->getCenterValue() > paused, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->findChild<ShowImageForm*>()->grab().toImage().isNull(), kWaitMs);
+        saveImage(w->grab().toImage(), QStringLiteral("player_csv"));
     }
 
     void workerThreadRunsItsTask() {

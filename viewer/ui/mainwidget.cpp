@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "Utility/Utility.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventFileFormat.h"
 #include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
 #include "processing/nreventsproccess.h"
@@ -260,12 +262,32 @@ void MainWidget::connectEventProcessor() {
 }
 
 bool MainWidget::isRecordingFile(const QString& path) {
-    return path.endsWith(QStringLiteral(".raw"), Qt::CaseInsensitive);
+    // The extension of some event format, and content a reader takes (a ".txt" of notes is not
+    // one); opening reads the header or first lines only, never indexes.
+    norvale::EventFileFormat format;
+    return norvale::formatFromExtension(path.toStdString(), format) &&
+           norvale::DvsFileReader::createFileReader(path.toStdString()) != nullptr;
+}
+
+QString MainWidget::recordingFileFilters() {
+    // "All event files" first, then one filter per format; the content decides what opens.
+    QStringList filters, every;
+    for (const norvale::EventFileFormatInfo& f : norvale::eventFileFormats()) {
+        QStringList patterns;
+        for (const QString& ext : QString::fromLatin1(f.extensions).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            patterns << QStringLiteral("*") + ext;
+            if (!every.contains(patterns.last()))
+                every << patterns.last();
+        }
+        filters << QStringLiteral("%1 (%2)").arg(QString::fromLatin1(f.name), patterns.join(QLatin1Char(' ')));
+    }
+    filters.prepend(tr("All event files (%1)").arg(every.join(QLatin1Char(' '))));
+    return filters.join(QStringLiteral(";;"));
 }
 
 QString MainWidget::chooseRecordingFile() {
-    return QFileDialog::getOpenFileName(this, tr("Select a raw file"), m_config->inputRawFilePath,
-                                        tr("RAW files (*.raw)"));
+    return QFileDialog::getOpenFileName(this, tr("Select an event file"), m_config->inputRawFilePath,
+                                        recordingFileFilters());
 }
 
 void MainWidget::slotOpenRecording() {
@@ -277,9 +299,16 @@ void MainWidget::slotOpenRecording() {
 void MainWidget::openRecording(const QString& path) {
     const QFileInfo file(path);
     m_config->inputRawFilePath = file.absolutePath();
-    ui->lb_viewer_file_name->setText(file.fileName());
+    // The label names the format the content shows (what the reader will use), not the extension.
+    norvale::EventFileFormat format = norvale::EventFileFormat::Evt3;
+    std::string problem;
+    const bool known = norvale::detectFormat(path.toStdString(), format, problem);
+    ui->lb_viewer_file_name->setText(
+        known ? QStringLiteral("%1 \u2014 %2").arg(file.fileName(), QString::fromLatin1(norvale::formatInfo(format).name))
+              : file.fileName());
     // A ".raw" with an ".mp4" of the same base name beside it is a fusion recording.
-    const bool fusion = QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()));
+    const bool fusion = file.suffix().compare(QStringLiteral("raw"), Qt::CaseInsensitive) == 0 &&
+                        QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()));
     if (fusion)
         setSource(new NrFusionRecordingSource(m_fusionProcessor->playbackFront(), this));
     else

@@ -61,6 +61,8 @@ public:
 
     // Opens a recording as the File menu does after its dialog: the command line and drops use it.
     void openRecording(const QString& path);
+    // The Open Recording dialog's filters: every event file, then each format.
+    static QString recordingFileFilters();
     // Opens the camera of that serial as Device -> Open Camera does after its list ("viewer --camera").
     void openCamera(const QString& serial);
 
@@ -204,6 +206,7 @@ private:
     // The export and cut actions share everything but the dialog, the extension and the signal.
     template <class Dialog, class Signal>
     void runTimeRangeDialog(const QString& extension, Signal signal);
+    // Whether a dropped file is a recording: any event-file format's extension and content.
     static bool isRecordingFile(const QString& path);
 
     Ui::MainWidget* ui;

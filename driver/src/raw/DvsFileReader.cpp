@@ -198,6 +198,13 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
     EventFileFormat fileFormat = EventFileFormat::Evt3;
     {
         std::string problem;
+        // A FIFO or device is refused before anything reads from it.
+        const int probe = openRegularFile(path, problem);
+        if (probe < 0) {
+            NR_LOG(LOG_ERROR, "cannot open %s: %s", path.c_str(), problem.c_str());
+            return nullptr;
+        }
+        ::close(probe);
         if (!detectFormat(path, fileFormat, problem)) {
             NR_LOG(LOG_ERROR, "cannot open %s: %s", path.c_str(), problem.c_str());
             return nullptr;

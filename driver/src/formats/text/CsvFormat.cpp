@@ -63,6 +63,8 @@ public:
             return false;
         }
         head.resize(got);
+        // What the first lines show decides whether this is an event file at all.
+        const std::string notEvents = "not an event file we can read (read as text events t, x, y, p: ";
         // The lines before the first event: comments, a header, a geometry line.
         size_t at = 0;
         uint64_t line = 1;
@@ -90,7 +92,7 @@ public:
             split(b, e, fields);
             if (!sawHeader && !sawGeometry && std::isalpha(static_cast<unsigned char>(*b))) {
                 if (!readHeader(fields, problem)) {
-                    problem = "line " + std::to_string(line) + ": " + problem;
+                    problem = notEvents + "line " + std::to_string(line) + ": " + problem + ")";
                     return false;
                 }
                 sawHeader = true;
@@ -117,7 +119,7 @@ public:
             }
             Event2D ev;
             if (!parse(fields, ev, problem)) {
-                problem = "line " + std::to_string(line) + ": " + problem + " in " + quoted(b, e);
+                problem = notEvents + "line " + std::to_string(line) + ": " + problem + " in " + quoted(b, e) + ")";
                 return false;
             }
             break;
