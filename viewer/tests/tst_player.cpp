@@ -564,6 +564,35 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(slider->getCenterValue() > paused, kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(!w->findChild<ShowImageForm*>()->grab().toImage().isNull(), kWaitMs);
         saveImage(w->grab().toImage(), QStringLiteral("player_csv"));
+
+        // A cut is offered and written as CSV, holding the range's events in file order.
+        const uint64_t start = first + 100000, end = start + 150000;
+        QString offered;
+        w->onDialog = [&](QDialog* d) {
+            auto* range = qobject_cast<NrTimeRangeDialog*>(d);
+            if (!range)
+                return int(QDialog::Rejected);
+            offered = range->getSaveFileFullPath();
+            range->setStartTime(start);
+            range->setEndTime(end);
+            range->setSaveFileName(QStringLiteral("clip_cut.csv"));
+            QTest::mouseClick(child<QPushButton>(range, "pb_save"), Qt::LeftButton);
+            return range->result();
+        };
+        w->findChild<QAction*>(QStringLiteral("action_cut"))->trigger();
+        QVERIFY2(offered.endsWith(QStringLiteral(".csv")), qPrintable(offered));
+        QTRY_VERIFY_WITH_TIMEOUT(hasToast(w.get(), QStringLiteral("Export raw file success!")), 30000);
+        auto cut = norvale::DvsFileReader::createFileReader(
+            (config->outputRawFilePath + QStringLiteral("/clip_cut.csv")).toStdString());
+        QVERIFY(cut && cut->prepareFile());
+        QCOMPARE(int(cut->fileFormat()), int(norvale::EventFileFormat::Csv));
+        std::vector<norvale::Event2D> got, want;
+        QVERIFY(cut->readRange(0, UINT64_MAX, got));
+        for (const norvale::Event2D& e : events)
+            if (e.timestamp >= start && e.timestamp <= end)
+                want.push_back(e);
+        QVERIFY(!want.empty());
+        QVERIFY(got == want);
     }
 
     void workerThreadRunsItsTask() {

@@ -306,6 +306,9 @@ void MainWidget::openRecording(const QString& path) {
     ui->lb_viewer_file_name->setText(
         known ? QStringLiteral("%1 \u2014 %2").arg(file.fileName(), QString::fromLatin1(norvale::formatInfo(format).name))
               : file.fileName());
+    m_cutExtension = QStringLiteral(".raw");
+    if (known && norvale::formatInfo(format).writable)
+        m_cutExtension = QString::fromLatin1(norvale::formatInfo(format).extensions).section(QLatin1Char(' '), 0, 0);
     // A ".raw" with an ".mp4" of the same base name beside it is a fusion recording.
     const bool fusion = file.suffix().compare(QStringLiteral("raw"), Qt::CaseInsensitive) == 0 &&
                         QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()));

@@ -212,6 +212,9 @@ private:
     Ui::MainWidget* ui;
     QAction* m_saveAsAction = nullptr;
     QAction* m_cutAction = nullptr;
+    // What a cut of the shown recording is written as: its own format's extension where that
+    // format can be written, else ".raw" (EVT 3.0).
+    QString m_cutExtension = QStringLiteral(".raw");
     WaitingWin* m_waitWin = nullptr;
     LoadConfig* m_config = nullptr;
     NrWindowAgent* m_agent = nullptr;

@@ -189,7 +189,7 @@ void MainWidget::slotSaveAs() {
 }
 
 void MainWidget::slotCutRecording() {
-    runTimeRangeDialog<NrCutRawFile>(QStringLiteral(".raw"), &MainWidget::signalCutRawFile);
+    runTimeRangeDialog<NrCutRawFile>(m_cutExtension, &MainWidget::signalCutRawFile);
 }
 
 void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type, QString file_path) {
