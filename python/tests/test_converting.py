@@ -55,11 +55,13 @@ def test_formats_without_triggers_warn_and_refusals_leave_files_alone(tmp_path):
     f = norvale.RawFile(tmp_path / "in.raw")
     with pytest.warns(UserWarning, match="6 trigger edges"):
         assert f.convert(tmp_path / "b.dat")
+    assert np.array_equal(norvale.RawFile(tmp_path / "b.dat").read_all(), ev)
     (tmp_path / "old.raw").write_bytes(b"keep")
     with pytest.raises(ValueError, match="exists"):
         f.convert(tmp_path / "old.raw")
     assert (tmp_path / "old.raw").read_bytes() == b"keep"
     assert f.convert(tmp_path / "old.raw", format="evt21", overwrite=True)
+    assert np.array_equal(norvale.RawFile(tmp_path / "old.raw").triggers(), trig)
     os.link(tmp_path / "in.raw", tmp_path / "alias.raw")
     with pytest.raises(ValueError, match="file being read"):
         f.convert(tmp_path / "alias.raw", overwrite=True)
