@@ -119,9 +119,24 @@ bool convertEventFile(DvsFileReader& in, uint64_t start, uint64_t end, const std
     const double span = last > first ? double(last - first) : 1.0;
     bool cancelled = false;
     Logger::clearThreadError();
+    // The reader's pieces are small; a writer is handed batches (fewer calls into a library, fewer
+    // system calls).
+    constexpr size_t kBatch = size_t(1) << 16;
+    std::vector<Event2D> events;
+    std::vector<EventTriggerIn> triggers;
+    events.reserve(kBatch);
+    auto flush = [&] {
+        const bool ok = writer->write(events.data(), events.data() + events.size(), triggers.data(),
+                                      triggers.data() + triggers.size());
+        events.clear();
+        triggers.clear();
+        return ok;
+    };
     const bool read = in.scanRange(start, endExclusive, [&](const Event2D* ev, size_t n, const EventTriggerIn* trig,
                                                             size_t nTrig) {
-        if (!writer->write(ev, ev + n, trig, trig + nTrig)) return false;
+        events.insert(events.end(), ev, ev + n);
+        triggers.insert(triggers.end(), trig, trig + nTrig);
+        if ((events.size() >= kBatch || triggers.size() >= kBatch) && !flush()) return false;
         if (progress && n) {
             const uint64_t t = ev[n - 1].timestamp;
             const double done = std::clamp(double(t - std::min(first, t)) / span, 0.0, 1.0);
@@ -132,6 +147,7 @@ bool convertEventFile(DvsFileReader& in, uint64_t start, uint64_t end, const std
         }
         return true;
     });
+    const bool flushed = read && !cancelled && flush();
     report.events = writer->eventsWritten();
     report.triggers = writer->triggersWritten();
     report.triggersNotHeld = writer->triggersNotHeld();
@@ -148,7 +164,7 @@ bool convertEventFile(DvsFileReader& in, uint64_t start, uint64_t end, const std
         report.problem = "cannot read " + in.path() + (why.empty() ? "" : ": " + why) + "; nothing was written to " + path;
         return false;
     }
-    if (!writer->finish()) {
+    if (!flushed || !writer->finish()) {
         report.problem = path + ": " + writer->problem();
         return false;
     }
