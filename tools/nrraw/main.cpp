@@ -1,4 +1,4 @@
-// nrraw: look into, cut, dump, export, benchmark and generate raw event files; list and record cameras.
+// nrraw: look into, cut, convert, dump, export, benchmark and generate event files; list and record cameras.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
@@ -14,7 +14,8 @@
 
 namespace {
 
-const char* kHelp = R"(nrraw - raw event files (EVT 3.0, EVT 2.0 read only) and cameras from the command line
+const char* kHelp = R"(nrraw - event files (EVT 3.0, 2.0 and 2.1, DAT, HDF5, AEDAT 4, Event Stream, CSV,
+NumPy) and cameras from the command line
 
 Usage:
   nrraw info FILE
