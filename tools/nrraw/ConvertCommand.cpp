@@ -1,4 +1,5 @@
 // nrraw convert: one event file into another format, through the driver's writer.
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,6 +11,33 @@
 #include "norvale/EventFileWriter.h"
 
 using namespace norvale;
+
+namespace {
+
+volatile sig_atomic_t gInterrupt = 0;
+void noteInterrupt(int sig) { gInterrupt = sig; }
+
+// While converting, Ctrl-C, SIGTERM or SIGHUP cancel the conversion (which removes what it wrote)
+// instead of ending the process with half a file under the output's name.
+class InterruptCancels {
+public:
+    InterruptCancels() {
+        struct sigaction action {};
+        action.sa_handler = noteInterrupt;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < 3; ++i) ::sigaction(kSignals[i], &action, &previous[i]);
+    }
+    ~InterruptCancels() {
+        for (size_t i = 0; i < 3; ++i) ::sigaction(kSignals[i], &previous[i], nullptr);
+    }
+
+private:
+    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction previous[3];
+};
+
+} // namespace
 
 int cmdConvert(const Args& args) {
     if (args.positional().size() != 2)
@@ -40,22 +68,27 @@ int cmdConvert(const Args& args) {
     const uint64_t start = args.u64("--start", 0), end = args.u64("--end", UINT64_MAX);
     if (end < start) throw UsageError("--end must not be before --start");
 
-    std::function<bool(double)> progress;
     const bool drawn = isatty(STDERR_FILENO);
-    if (drawn)
-        progress = [last = -1](double fraction) mutable {
-            const int percent = int(fraction * 100.0);
-            if (percent != last) {
-                last = percent;
-                std::fprintf(stderr, "\rconvert: %3d%%", percent);
-                std::fflush(stderr);
-            }
-            return true;
-        };
+    auto progress = [drawn, last = -1](double fraction) mutable {
+        if (drawn && int(fraction * 100.0) != last) {
+            last = int(fraction * 100.0);
+            std::fprintf(stderr, "\rconvert: %3d%%", last);
+            std::fflush(stderr);
+        }
+        return gInterrupt == 0;
+    };
     const auto t0 = std::chrono::steady_clock::now();
     ConvertReport report;
-    const bool ok = convertEventFile(*reader, start, end, out, format, args.has("--overwrite"), progress, report);
+    bool ok;
+    {
+        InterruptCancels interrupts;
+        ok = convertEventFile(*reader, start, end, out, format, args.has("--overwrite"), progress, report);
+    }
     if (drawn) std::fputs("\n", stderr);
+    if (!ok && gInterrupt) {
+        std::fputs("nrraw: interrupted; no partial output left\n", stderr);
+        return 128 + int(gInterrupt);
+    }
     if (!ok) {
         std::fprintf(stderr, "nrraw: convert %s to %s failed: %s\n", in.c_str(), out.c_str(), report.problem.c_str());
         return 1;

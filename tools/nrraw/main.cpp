@@ -80,7 +80,7 @@ Usage:
 
 Times are microseconds of the camera clock. Exit status: 0 on success, 1 when a
 file or standard output cannot be read or written, 2 for a wrong command line.
-Interrupted (Ctrl-C, kill), cut and export leave no partial file behind.
+Interrupted (Ctrl-C, kill), cut, convert and export leave no partial file behind.
 )";
 
 void logToStderr() {

@@ -86,3 +86,24 @@ TEST(NrrawConvert, RefusalsExitWithTheirReason) {
     EXPECT_TRUE(contains(r.err, "file being read")) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir.path("out.raw")));
 }
+
+TEST(NrrawConvert, AnInterruptLeavesNoPartialFile) {
+    TempDir dir;
+    GeneratorConfig cfg;
+    cfg.eventRate = 4e6;
+    ASSERT_TRUE(generateRecordingFile(dir.path("in.raw"), cfg, 1'000'000));
+    const std::string out = dir.path("out.raw"), outLog = dir.path("o.txt"), errLog = dir.path("e.txt");
+    const pid_t pid = startNrraw({"convert", dir.path("in.raw"), out, "--format", "evt2"}, outLog, errLog);
+    ASSERT_GT(pid, 0);
+    // The output exists from the moment converting starts.
+    while (!std::filesystem::exists(out) && ::waitpid(pid, nullptr, WNOHANG) == 0) ::usleep(1000);
+    ::kill(pid, SIGINT);
+    const NrrawResult r = finishNrraw(pid, outLog, errLog);
+    if (r.code == 0) { // it had finished: then the file is whole
+        EXPECT_EQ(readAll(out).events.size(), readAll(dir.path("in.raw")).events.size());
+    } else {
+        EXPECT_EQ(r.code, 128 + SIGINT) << r.err;
+        EXPECT_TRUE(contains(r.err, "interrupted; no partial output left")) << r.err;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"e.txt", "in.raw", "o.txt"}));
+    }
+}
