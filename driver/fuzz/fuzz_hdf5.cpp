@@ -35,17 +35,16 @@ const std::string& path() {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path().c_str(), "wb");
-    if (!f) std::abort();
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
+// The library leaks a little of what it read when it gives up on some damaged object headers
+// (its business, not ours); whatever we open, we close: checked below by counting open objects.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libhdf5_serial.so\n"; }
 
-    Hdf5Source source;
+// Opens and reads the first blocks; a failure always comes with a message.
+static void readSome(Hdf5Source& source) {
     std::string problem;
     if (!source.open(path(), problem)) {
         if (problem.empty()) std::abort();
-        return 0;
+        return;
     }
     std::vector<Event2D> events;
     std::vector<EventTriggerIn> triggers;
@@ -61,5 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (events.empty() || events.size() > EventBlockSource::kMaxBlockEvents || next.index <= pos.index) std::abort();
         pos = next;
     }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FILE* f = std::fopen(path().c_str(), "wb");
+    if (!f) std::abort();
+    if (size) std::fwrite(data, 1, size, f);
+    std::fclose(f);
+
+    {
+        Hdf5Source source;
+        readSome(source);
+    }
+    if (H5Fget_obj_count(H5F_OBJ_ALL, H5F_OBJ_ALL) != 0) std::abort();
     return 0;
 }

@@ -46,6 +46,7 @@ std::ostream& operator<<(std::ostream& os, const Sums& s) {
 std::map<std::string, Sums> runPython(const TempDir& dir, const std::string& script) {
     const std::string file = dir.path("make.py");
     std::ofstream(file) << script;
+    setenv("HDF5_PLUGIN_PATH", kPluginDir, 0); // h5py finds the LZ4 and Blosc filters there
     const std::string command = std::string(NORVALE_PYTHON) + " " + file + " " + dir.path() + " 2>&1";
     std::map<std::string, Sums> out;
     FILE* pipe = ::popen(command.c_str(), "r");
@@ -160,7 +161,7 @@ with h5py.File(os.path.join(d, 'b_events.h5'), 'w') as f:
     f.create_dataset('events', data=rec, chunks=(50000,), compression='gzip')
 report('b_events', t, x, y, p)
 
-rec2 = np.zeros(len(t), dtype=[('p', 'u1'), ('y', '<u2'), ('x', '<u4'), ('t', '<u8')])
+rec2 = np.zeros(len(t), dtype=[('p', 'u1'), ('y', '>i2'), ('pad', 'u1'), ('x', '>u4'), ('t', '>u8')])
 rec2['t'], rec2['x'], rec2['y'], rec2['p'] = t, x, y, p
 with h5py.File(os.path.join(d, 'b_nested.h5'), 'w') as f:
     f.create_dataset('aaa_other', data=np.arange(10))
@@ -177,7 +178,6 @@ for name, fid, opts in (('a_lz4', 32004, ()), ('a_blosc', 32001, (0, 0, 0, 0, 5,
     except Exception as e:
         print('skipped', name, e)
 )";
-    setenv("HDF5_PLUGIN_PATH", kPluginDir, 0); // for h5py
     EXPECT_TRUE(pluginsPinned);
     const auto expected = runPython(dir, script);
     ASSERT_TRUE(expected.count("a_gzip") && expected.count("a_attr") && expected.count("b_events") &&
@@ -292,6 +292,10 @@ with h5py.File(os.path.join(d, 'float_t.h5'), 'w') as f:
     g.create_dataset('t', data=np.zeros(3))
 with h5py.File(os.path.join(d, 'nothing.h5'), 'w') as f:
     f.create_dataset('image', data=np.zeros((4, 4)))
+with h5py.File(os.path.join(d, 'lz4.h5'), 'w') as f:
+    g = f.create_group('events')
+    for k in 'xypt':
+        g.create_dataset(k, data=np.zeros(10, np.int64), chunks=(5,), compression=32004)
 print('done 0 0 0 0 0')
 )";
     ASSERT_TRUE(runPython(dir, script).count("done"));
@@ -316,6 +320,17 @@ print('done 0 0 0 0 0')
         std::vector<Event2D> events;
         EXPECT_FALSE(readWhole(source, events, problem)) << name;
         EXPECT_NE(problem.find(message), std::string::npos) << name << ": " << problem;
+    }
+
+    // A filter that is not installed is named (plugins off for this one open).
+    {
+        H5PLset_loading_state(0);
+        H5Zunregister(32004);
+        Hdf5Source source;
+        std::string problem;
+        EXPECT_FALSE(source.open(dir.path("lz4.h5"), problem));
+        EXPECT_NE(problem.find("(id 32004), which is not installed"), std::string::npos) << problem;
+        H5PLset_loading_state(H5PL_ALL_PLUGIN);
     }
 
     // Our own file, cut short and bit-flipped: every damage shows as a failure with a message.

@@ -10,10 +10,13 @@
 
 namespace norvale::detail::hdf5 {
 
-std::recursive_mutex& lock() {
-    static std::recursive_mutex mutex;
-    return mutex;
-}
+namespace {
+std::recursive_mutex* gLock = new std::recursive_mutex; // never destroyed: used up to the process's end
+} // namespace
+
+std::recursive_mutex& lock() { return *gLock; }
+
+void freshLockInChild() { gLock = new std::recursive_mutex; }
 
 void initLibrary() {
     std::lock_guard<std::recursive_mutex> guard(lock());

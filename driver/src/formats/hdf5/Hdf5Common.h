@@ -12,6 +12,9 @@ namespace norvale::detail::hdf5 {
 
 // Held around every HDF5 call. Recursive: a handle closed while its owner holds it takes it again.
 std::recursive_mutex& lock();
+// In a child just forked while the lock was held: the child's own lock (the held one belongs to a
+// thread the child does not have).
+void freshLockInChild();
 
 // Silences the library's printing and adds the plugin folder; once, under lock().
 void initLibrary();

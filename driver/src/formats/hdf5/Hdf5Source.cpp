@@ -1,8 +1,12 @@
 #include "formats/hdf5/Hdf5Source.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <limits>
@@ -133,12 +137,32 @@ bool checkDataset(hid_t set, const std::string& what, uint64_t fileSize, uint64_
     return true;
 }
 
-// The native type events are read as: 64-bit signed, or unsigned for a uint64 t.
-bool integerMemoryType(hid_t fileType, hid_t& memType, bool& unsignedWide) {
-    if (H5Tget_class(fileType) != H5T_INTEGER) return false;
-    unsignedWide = H5Tget_sign(fileType) == H5T_SGN_NONE && H5Tget_size(fileType) >= 8;
-    memType = unsignedWide ? H5T_NATIVE_UINT64 : H5T_NATIVE_INT64;
+// An integer the decoder below understands: 1, 2, 4 or 8 whole bytes, either byte order.
+bool integerField(hid_t type, bool& isSigned, bool& bigEndian, size_t& size) {
+    if (H5Tget_class(type) != H5T_INTEGER) return false;
+    size = H5Tget_size(type);
+    const H5T_order_t order = H5Tget_order(type);
+    if ((size != 1 && size != 2 && size != 4 && size != 8) || H5Tget_precision(type) != 8 * size ||
+        H5Tget_offset(type) != 0 || (order != H5T_ORDER_LE && order != H5T_ORDER_BE))
+        return false;
+    isSigned = H5Tget_sign(type) == H5T_SGN_2;
+    bigEndian = order == H5T_ORDER_BE;
     return true;
+}
+
+uint64_t loadBits(const uint8_t* at, size_t size, bool bigEndian) {
+    uint64_t v = 0;
+    if (bigEndian)
+        for (size_t i = 0; i < size; ++i) v = (v << 8) | at[i];
+    else
+        for (size_t i = size; i-- > 0;) v = (v << 8) | at[i];
+    return v;
+}
+
+int64_t signExtend(uint64_t bits, size_t size) {
+    if (size == 8) return int64_t(bits);
+    const unsigned shift = unsigned(64 - 8 * size);
+    return int64_t(bits << shift) >> shift;
 }
 
 struct Found {
@@ -164,12 +188,56 @@ Hdf5Source::~Hdf5Source() {
     for (Column& c : columns) c.set.reset();
     records.reset();
     recordType.reset();
+    for (Column& c : columns) c.type.reset();
     file.reset();
 }
 
 bool Hdf5Source::open(const std::string& filePath, std::string& problem) {
     hdf5::initLibrary();
     std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+    if (!probeInChild(filePath, problem)) return false;
+    return openHere(filePath, problem);
+}
+
+// The library itself can crash on some damaged files (its metadata readers trust sizes they read);
+// a child process opens the file and reads its first and last blocks first, so such a file costs
+// the child, not the program. Held under hdf5::lock(): no other thread is inside the library when
+// the process forks, and the child neither logs nor runs exit handlers.
+bool Hdf5Source::probeInChild(const std::string& filePath, std::string& problem) {
+    constexpr int kProbeRefused = 3; // the child's own refusal; anything else is the library's end
+    const pid_t pid = ::fork();
+    if (pid < 0) return true; // no probe then; the open below still checks everything we can
+    if (pid == 0) {
+        hdf5::freshLockInChild();
+        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::signal(sig, SIG_DFL);
+        Hdf5Source probe;
+        probe.quiet = true;
+        std::string why;
+        bool ok = probe.openHere(filePath, why);
+        std::vector<Event2D> events;
+        std::vector<EventTriggerIn> triggers;
+        BlockPosition next;
+        bool end = false;
+        if (ok && probe.count > 0) {
+            BlockPosition last;
+            last.index = (probe.count - 1) / probe.perBlock * probe.perBlock;
+            ok = probe.read(BlockPosition{}, events, triggers, next, end, why) &&
+                 probe.read(last, events, triggers, next, end, why);
+        }
+        ::_exit(ok ? 0 : kProbeRefused);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status) && (WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == kProbeRefused))
+        return true; // a refusal of ours is found and explained again by the open itself
+    problem = "the HDF5 library fails on this file (damaged?): " +
+              (WIFSIGNALED(status) ? "it stopped with signal " + std::to_string(WTERMSIG(status))
+                                   : "it ended with status " + std::to_string(WEXITSTATUS(status)));
+    return false;
+}
+
+bool Hdf5Source::openHere(const std::string& filePath, std::string& problem) {
     path = filePath;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -254,9 +322,10 @@ bool Hdf5Source::openSeparate(hid_t group, uint64_t fileSize, std::string& probl
         size_t elementSize = 0;
         uint64_t chunk = 0;
         if (!checkDataset(c.set.get(), what, fileSize, lengths[i], elementSize, chunk, problem)) return false;
-        Handle type(H5Dget_type(c.set.get()));
-        if (!integerMemoryType(type.get(), c.memType, c.unsignedWide)) {
-            problem = what + " does not hold integers";
+        c.type.reset(H5Dget_type(c.set.get()));
+        c.field = Field{};
+        if (!integerField(c.type.get(), c.field.isSigned, c.field.bigEndian, c.field.size)) {
+            problem = what + " does not hold integers of 1, 2, 4 or 8 bytes";
             return false;
         }
         if (i == 0 && chunk > 0) perBlock = chunk >= kBlockEvents ? std::min<uint64_t>(chunk, kMaxBlockEvents)
@@ -283,8 +352,7 @@ bool Hdf5Source::openCompound(Handle set, const std::string& name, uint64_t file
         problem = what + " is not a compound of t, x, y, p";
         return false;
     }
-    // Four 64-bit integers a record in memory; the library converts each field by its name.
-    recordType.reset(H5Tcreate(H5T_COMPOUND, 4 * sizeof(int64_t)));
+    recordSize = elementSize;
     for (int i = 0; i < 4; ++i) {
         const int member = H5Tget_member_index(type.get(), kNames[i]);
         if (member < 0) {
@@ -292,16 +360,17 @@ bool Hdf5Source::openCompound(Handle set, const std::string& name, uint64_t file
             return false;
         }
         Handle fieldType(H5Tget_member_type(type.get(), unsigned(member)));
-        hid_t memType = H5I_INVALID_HID;
-        bool unsignedWide = false;
-        if (!integerMemoryType(fieldType.get(), memType, unsignedWide)) {
-            problem = what + ": field \"" + std::string(kNames[i]) + "\" does not hold integers";
+        Field& f = fields[i];
+        f.offset = H5Tget_member_offset(type.get(), unsigned(member));
+        if (!fieldType || !integerField(fieldType.get(), f.isSigned, f.bigEndian, f.size) ||
+            f.offset + f.size > recordSize) {
+            problem = what + ": field \"" + std::string(kNames[i]) + "\" does not hold integers of 1, 2, 4 or 8 bytes";
             return false;
         }
-        if (i == 0) recordTUnsigned = unsignedWide;
-        H5Tinsert(recordType.get(), kNames[i], size_t(i) * sizeof(int64_t), memType);
     }
+    recordType = std::move(type);
     if (chunk > 0) perBlock = chunk >= kBlockEvents ? std::min<uint64_t>(chunk, kMaxBlockEvents) : kBlockEvents / chunk * chunk;
+    perBlock = std::max<uint64_t>(1, std::min<uint64_t>(perBlock, kMaxBlockBytes / recordSize));
     records = std::move(set);
     return true;
 }
@@ -348,7 +417,7 @@ void Hdf5Source::checkMsIndex(hid_t loc) {
         }
     }
     msIndexValid = ok;
-    if (!ok) NR_LOG(LOG_WARN, "HDF5 file %s: its ms_to_idx is not a valid index of its events; ignored", path.c_str());
+    if (!ok && !quiet) NR_LOG(LOG_WARN, "HDF5 file %s: its ms_to_idx is not a valid index of its events; ignored", path.c_str());
     H5Eclear2(H5E_DEFAULT);
 }
 
@@ -365,23 +434,22 @@ bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, st
     const size_t n = size_t(std::min<uint64_t>(perBlock, count - pos.index));
     const hsize_t start[1] = {pos.index}, length[1] = {n};
     Handle memSpace(H5Screate_simple(1, length, nullptr));
-    auto readInto = [&](hid_t set, hid_t memType, void* buffer, const char* what) {
+    auto readInto = [&](hid_t set, hid_t type, std::vector<uint8_t>& buffer, size_t size, const char* what) {
+        buffer.resize(n * size);
         Handle fileSpace(H5Dget_space(set));
         if (fileSpace && H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, length, nullptr) >= 0 &&
-            H5Dread(set, memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, buffer) >= 0)
+            H5Dread(set, type, memSpace.get(), fileSpace.get(), H5P_DEFAULT, buffer.data()) >= 0)
             return true;
         problem = std::string("events ") + std::to_string(pos.index) + ".." + std::to_string(pos.index + n - 1) +
                   " of " + what + " cannot be read (damaged or truncated file?): " + hdf5::lastError();
         return false;
     };
     if (compound) {
-        cols[0].resize(4 * n);
-        if (!readInto(records.get(), recordType.get(), cols[0].data(), "the compound dataset")) return false;
+        if (!readInto(records.get(), recordType.get(), raw[0], recordSize, "the compound dataset")) return false;
     } else {
-        for (int i = 0; i < 4; ++i) {
-            cols[i].resize(n);
-            if (!readInto(columns[i].set.get(), columns[i].memType, cols[i].data(), kNames[i])) return false;
-        }
+        for (int i = 0; i < 4; ++i)
+            if (!readInto(columns[i].set.get(), columns[i].type.get(), raw[i], columns[i].field.size, kNames[i]))
+                return false;
     }
     if (!convert(pos.index, n, events, problem)) return false;
     next = pos;
@@ -390,43 +458,61 @@ bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, st
 }
 
 bool Hdf5Source::convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem) const {
-    const size_t stride = compound ? 4 : 1;
-    const int64_t* t = cols[0].data();
-    const int64_t* x = compound ? t + 1 : cols[1].data();
-    const int64_t* y = compound ? t + 2 : cols[2].data();
-    const int64_t* p = compound ? t + 3 : cols[3].data();
-    const bool tUnsigned = compound ? recordTUnsigned : columns[0].unsignedWide;
+    const Field* f[4];
+    const uint8_t* base[4];
+    size_t stride[4];
+    for (int c = 0; c < 4; ++c) {
+        f[c] = compound ? &fields[c] : &columns[c].field;
+        base[c] = (compound ? raw[0].data() : raw[c].data()) + f[c]->offset;
+        stride[c] = compound ? recordSize : f[c]->size;
+    }
+    // A field's value as a signed number, or false when it is an unsigned one beyond int64.
+    auto value = [&](int c, size_t i, int64_t& v) {
+        const uint64_t bits = loadBits(base[c] + i * stride[c], f[c]->size, f[c]->bigEndian);
+        if (f[c]->isSigned) {
+            v = signExtend(bits, f[c]->size);
+            return true;
+        }
+        v = int64_t(bits);
+        return bits <= uint64_t(std::numeric_limits<int64_t>::max());
+    };
     events.resize(n);
     for (size_t i = 0; i < n; ++i) {
-        const size_t k = i * stride;
-        if (uint64_t(x[k]) > 0xFFFF || uint64_t(y[k]) > 0xFFFF) {
-            problem = "event " + std::to_string(index + i) + " has x = " + std::to_string(x[k]) + ", y = " +
-                      std::to_string(y[k]) + ", outside 0..65535";
+        int64_t x = 0, y = 0, p = 0;
+        const bool xOk = value(1, i, x) && x >= 0 && x <= 0xFFFF;
+        const bool yOk = value(2, i, y) && y >= 0 && y <= 0xFFFF;
+        if (!xOk || !yOk) {
+            problem = "event " + std::to_string(index + i) + " has x = " + std::to_string(x) + ", y = " +
+                      std::to_string(y) + ", outside 0..65535";
             return false;
         }
+        const bool pBig = !value(3, i, p);
         // t + t_offset, neither below zero nor past 64 bits.
+        const uint64_t tBits = loadBits(base[0] + i * stride[0], f[0]->size, f[0]->bigEndian);
         uint64_t time = 0;
         bool ok;
-        if (tUnsigned) {
-            const uint64_t raw = uint64_t(t[k]);
-            ok = tOffset >= 0 ? raw <= std::numeric_limits<uint64_t>::max() - uint64_t(tOffset)
-                              : raw >= uint64_t(-(tOffset + 1)) + 1;
-            time = raw + uint64_t(tOffset);
+        std::string shown;
+        if (!f[0]->isSigned) {
+            ok = tOffset >= 0 ? tBits <= std::numeric_limits<uint64_t>::max() - uint64_t(tOffset)
+                              : tBits >= uint64_t(-(tOffset + 1)) + 1;
+            time = tBits + uint64_t(tOffset);
+            shown = std::to_string(tBits);
         } else {
+            const int64_t t = signExtend(tBits, f[0]->size);
             int64_t sum = 0;
-            ok = !__builtin_add_overflow(t[k], tOffset, &sum) && sum >= 0;
+            ok = !__builtin_add_overflow(t, tOffset, &sum) && sum >= 0;
             time = uint64_t(sum);
+            shown = std::to_string(t);
         }
         if (!ok) {
-            problem = "event " + std::to_string(index + i) + " has a time outside 0..2^64 us (t = " +
-                      (tUnsigned ? std::to_string(uint64_t(t[k])) : std::to_string(t[k])) +
+            problem = "event " + std::to_string(index + i) + " has a time outside 0..2^64 us (t = " + shown +
                       ", t_offset = " + std::to_string(tOffset) + ")";
             return false;
         }
         Event2D& e = events[i];
-        e.x = uint16_t(x[k]);
-        e.y = uint16_t(y[k]);
-        e.polarity = p[k] > 0 ? 1 : 0;
+        e.x = uint16_t(x);
+        e.y = uint16_t(y);
+        e.polarity = (pBig || p > 0) ? 1 : 0;
         e.timestamp = time;
     }
     return true;

@@ -9,7 +9,8 @@
 // A block is a run of records (chunk-aligned where the file is chunked) read by hyperslab.
 // Compressed files read through the library's filters (gzip built in, LZ4 and Blosc from the
 // plugins); a missing filter is named. Declared lengths are checked against the file's size before
-// anything is read: a length no compression could reach is refused.
+// anything is read: a length no compression could reach is refused. A child process tries the file
+// first, so a file that crashes the library is refused instead of ending the program.
 //
 // Threads: one thread at a time uses a source; every HDF5 call takes hdf5::lock().
 #include <cstdint>
@@ -26,6 +27,8 @@ public:
     // Events per block when the file gives no chunking to align with; small enough that a short
     // time range decompresses little.
     static constexpr uint64_t kBlockEvents = 64 * 1024;
+    // The bytes of records one block of a compound dataset may take.
+    static constexpr uint64_t kMaxBlockBytes = 16ull << 20;
     // A compressed dataset may declare at most this many times the file's size.
     static constexpr uint64_t kMaxCompressionRatio = 1000;
 
@@ -46,12 +49,22 @@ public:
     int64_t timeOffset() const { return tOffset; }
 
 private:
+    // Where an integer lies in a record, and how it is stored. Events are read in the file's own
+    // types (no conversion by the library) and decoded here.
+    struct Field {
+        size_t offset = 0;
+        size_t size = 0; // 1, 2, 4 or 8 bytes
+        bool isSigned = false;
+        bool bigEndian = false;
+    };
     struct Column {
         hdf5::Handle set;
-        hid_t memType = H5I_INVALID_HID; // a native integer type, not owned
-        bool unsignedWide = false;       // t stored as uint64: read as such
+        hdf5::Handle type; // the file's type: read as it is
+        Field field;
     };
 
+    bool probeInChild(const std::string& filePath, std::string& problem);
+    bool openHere(const std::string& filePath, std::string& problem);
     bool openSeparate(hid_t group, uint64_t fileSize, std::string& problem);
     bool openCompound(hdf5::Handle set, const std::string& name, uint64_t fileSize, std::string& problem);
     void readOffsetAndInfo(hid_t group);
@@ -64,14 +77,16 @@ private:
     bool compound = false;
     Column columns[4]; // t, x, y, p
     hdf5::Handle records;
-    hdf5::Handle recordType; // our memory compound type
-    bool recordTUnsigned = false;
+    hdf5::Handle recordType;
+    size_t recordSize = 0;
+    Field fields[4]; // of a compound record: t, x, y, p
     uint64_t count = 0;
     uint64_t perBlock = kBlockEvents;
     int64_t tOffset = 0;
     bool msIndexValid = false;
+    bool quiet = false; // a probing child: no log lines
     // Scratch of one block, reused.
-    std::vector<int64_t> cols[4];
+    std::vector<uint8_t> raw[4];
 };
 
 } // namespace norvale::detail
