@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "TempDir.h"
+#include "norvale/DvsFileReader.h"
 #include "formats/hdf5/Hdf5Source.h"
 #include "formats/hdf5/Hdf5Writer.h"
 
@@ -206,6 +207,25 @@ for name, fid, opts in (('a_lz4', 32004, ()), ('a_blosc', 32001, (0, 0, 0, 0, 5,
             EXPECT_EQ(source.info().height, 720u);
         }
     }
+    // Through the one reader interface: found by content, geometry from the data (no attributes),
+    // a range in the middle exactly the events of its times.
+    auto reader = DvsFileReader::createFileReader(dir.path("a_gzip.h5"));
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(reader->prepareFile());
+    EXPECT_EQ(reader->fileFormat(), EventFileFormat::Hdf5);
+    EXPECT_EQ(reader->width(), 1280u);
+    EXPECT_EQ(reader->height(), 720u);
+    std::vector<Event2D> all, range;
+    ASSERT_TRUE(reader->readRange(0, UINT64_MAX, all));
+    EXPECT_EQ(sumsOf(all), expected.at("a_gzip"));
+    const uint64_t from = all[all.size() / 3].timestamp, to = from + 33'000;
+    ASSERT_TRUE(reader->readRange(from, to, range));
+    std::vector<Event2D> want;
+    for (const Event2D& e : all)
+        if (e.timestamp >= from && e.timestamp < to) want.push_back(e);
+    EXPECT_GT(want.size(), 100u);
+    EXPECT_TRUE(range == want);
+
     // Reported, not silently passed, when the plugins are not installed.
     if (!expected.count("a_lz4") || !expected.count("a_blosc")) ADD_FAILURE() << "LZ4 or Blosc file not made";
 }
