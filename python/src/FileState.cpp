@@ -137,11 +137,22 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
     return true;
 }
 
-bool FileState::readBlocks(std::vector<Event2D>& out) {
-    // Formats read in blocks have no word spans to share among threads: one pass in file order.
-    out.reserve(size_t(stats.eventCount));
-    if (!reader->readRange(0, UINT64_MAX, out)) return false;
-    sortByTime(out.data(), out.data() + out.size());
+bool FileState::readBlocks(Event2D* out, size_t room, size_t& count) {
+    // Formats read in blocks have no word spans to share among threads: one pass in file order,
+    // straight into the caller's memory.
+    count = 0;
+    const bool read = reader->scanRange(0, UINT64_MAX, [&](const Event2D* ev, size_t n, const EventTriggerIn*, size_t) {
+        if (n > room - count) return false; // the file grew since it was indexed
+        std::copy(ev, ev + n, out + count);
+        count += n;
+        return true;
+    });
+    if (!read || count != stats.eventCount) {
+        NR_LOG(LOG_ERROR, "%s: read %zu of the %llu events indexed", path.c_str(), count,
+               (unsigned long long)stats.eventCount);
+        return false;
+    }
+    sortByTime(out, out + count);
     return true;
 }
 
@@ -157,11 +168,10 @@ bool FileState::readWhole(size_t threads, Decode&& decode) {
 
 bool FileState::readAll(EventBuffer& out, size_t threads) {
     if (!reader->isRaw()) {
-        std::vector<Event2D> events;
-        if (!readBlocks(events)) return false;
-        if (!out.reserve(std::max<size_t>(events.size(), 1))) throw std::bad_alloc();
-        std::copy(events.begin(), events.end(), out.data());
-        out.setSize(events.size());
+        if (!out.reserve(std::max<size_t>(size_t(stats.eventCount), 1))) throw std::bad_alloc();
+        size_t count = 0;
+        if (!readBlocks(out.data(), out.capacity(), count)) return false;
+        out.setSize(count);
         return true;
     }
     return readWhole(threads, [&](WholeFileDecoder& whole, const std::vector<DecodeSpan>& spans, size_t n,
@@ -177,11 +187,7 @@ bool FileState::readAllInto(Event2D* events, size_t room, size_t& count, size_t 
                    (unsigned long long)stats.eventCount);
             return false;
         }
-        std::vector<Event2D> all;
-        if (!readBlocks(all)) return false;
-        std::copy(all.begin(), all.end(), events);
-        count = all.size();
-        return true;
+        return readBlocks(events, room, count);
     }
     return readWhole(threads, [&](WholeFileDecoder& whole, const std::vector<DecodeSpan>& spans, size_t n,
                                   std::string& problem) {

@@ -73,7 +73,8 @@ struct FileState {
 private:
     FileIdentity identity; // registered while valid
     size_t slotOf(uint64_t t) const;
-    bool readBlocks(std::vector<Event2D>& out);
+    // Every event of a file that is not raw into out (room events), in time order.
+    bool readBlocks(Event2D* out, size_t room, size_t& count);
     template <class Decode>
     bool readWhole(size_t threads, Decode&& decode);
 };

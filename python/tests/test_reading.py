@@ -394,6 +394,11 @@ def test_open_reads_csv_and_numpy_files_made_without_us(tmp_path):
         assert len(a) == n
         assert (int(a["t"].astype(np.uint64).sum()), int(a["x"].sum()), int(a["y"].sum()), int(a["p"].sum())) == \
             (int(t.sum()), int(x.sum()), int(y.sum()), int(p.sum()))
+        assert np.all(np.diff(a["t"].astype(np.int64)) >= 0)  # time order
+        into = np.empty(n + 5, dtype=norvale.EVENT_DTYPE)
+        assert np.array_equal(f.read_all(out=into), a)
+        with pytest.raises(ValueError):
+            f.read_all(out=np.empty(n - 1, dtype=norvale.EVENT_DTYPE))
         mid = int(t[n // 2])
         part = f.read(mid, mid + 50_000)
         assert len(part) == int(((t >= mid) & (t < mid + 50_000)).sum())
