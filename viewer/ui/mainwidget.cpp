@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "Utility/Utility.h"
-#include "norvale/DvsFileReader.h"
-#include "norvale/EventFileFormat.h"
 #include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
+#include "norvale/DvsFileReader.h"
+#include "norvale/EventFileFormat.h"
 #include "processing/nreventsproccess.h"
 #include "processing/nrfusioncameradataprocessor.h"
 #include "processing/nrmetatypes.h"
