@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "norvale/Logger.h"
 
@@ -148,21 +149,6 @@ bool integerField(hid_t type, bool& isSigned, bool& bigEndian, size_t& size) {
     isSigned = H5Tget_sign(type) == H5T_SGN_2;
     bigEndian = order == H5T_ORDER_BE;
     return true;
-}
-
-uint64_t loadBits(const uint8_t* at, size_t size, bool bigEndian) {
-    uint64_t v = 0;
-    if (bigEndian)
-        for (size_t i = 0; i < size; ++i) v = (v << 8) | at[i];
-    else
-        for (size_t i = size; i-- > 0;) v = (v << 8) | at[i];
-    return v;
-}
-
-int64_t signExtend(uint64_t bits, size_t size) {
-    if (size == 8) return int64_t(bits);
-    const unsigned shift = unsigned(64 - 8 * size);
-    return int64_t(bits << shift) >> shift;
 }
 
 struct Found {
@@ -457,63 +443,99 @@ bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, st
     return true;
 }
 
-bool Hdf5Source::convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem) const {
-    const Field* f[4];
-    const uint8_t* base[4];
-    size_t stride[4];
-    for (int c = 0; c < 4; ++c) {
-        f[c] = compound ? &fields[c] : &columns[c].field;
-        base[c] = (compound ? raw[0].data() : raw[c].data()) + f[c]->offset;
-        stride[c] = compound ? recordSize : f[c]->size;
+namespace {
+
+template <typename U>
+U swapBytes(U v) {
+    if constexpr (sizeof(U) == 2) return U(__builtin_bswap16(v));
+    else if constexpr (sizeof(U) == 4) return U(__builtin_bswap32(v));
+    else if constexpr (sizeof(U) == 8) return U(__builtin_bswap64(v));
+    else return v;
+}
+
+// One field of n records into int64. An unsigned 64-bit value beyond int64 saturates, unless
+// bits is asked for (t, whose sign the caller knows).
+template <typename T, bool BigEndian>
+void decodeAs(const uint8_t* at, size_t stride, size_t n, int64_t* out, bool bits) {
+    using U = std::make_unsigned_t<T>;
+    for (size_t i = 0; i < n; ++i, at += stride) {
+        U u;
+        std::memcpy(&u, at, sizeof u);
+        if (BigEndian) u = swapBytes(u);
+        const T v = T(u);
+        if constexpr (std::is_same_v<T, uint64_t>)
+            out[i] = (bits || v <= uint64_t(std::numeric_limits<int64_t>::max())) ? int64_t(v)
+                                                                                  : std::numeric_limits<int64_t>::max();
+        else
+            out[i] = int64_t(v);
     }
-    // A field's value as a signed number, or false when it is an unsigned one beyond int64.
-    auto value = [&](int c, size_t i, int64_t& v) {
-        const uint64_t bits = loadBits(base[c] + i * stride[c], f[c]->size, f[c]->bigEndian);
-        if (f[c]->isSigned) {
-            v = signExtend(bits, f[c]->size);
-            return true;
-        }
-        v = int64_t(bits);
-        return bits <= uint64_t(std::numeric_limits<int64_t>::max());
-    };
+}
+
+template <typename T>
+void decodeOrder(bool bigEndian, const uint8_t* at, size_t stride, size_t n, int64_t* out, bool bits) {
+    if (bigEndian) decodeAs<T, true>(at, stride, n, out, bits);
+    else decodeAs<T, false>(at, stride, n, out, bits);
+}
+
+} // namespace
+
+void Hdf5Source::decodeField(const Field& f, const uint8_t* at, size_t stride, size_t n, int64_t* out, bool bits) {
+    switch (f.size) {
+    case 1: return f.isSigned ? decodeOrder<int8_t>(false, at, stride, n, out, bits)
+                              : decodeOrder<uint8_t>(false, at, stride, n, out, bits);
+    case 2: return f.isSigned ? decodeOrder<int16_t>(f.bigEndian, at, stride, n, out, bits)
+                              : decodeOrder<uint16_t>(f.bigEndian, at, stride, n, out, bits);
+    case 4: return f.isSigned ? decodeOrder<int32_t>(f.bigEndian, at, stride, n, out, bits)
+                              : decodeOrder<uint32_t>(f.bigEndian, at, stride, n, out, bits);
+    default: return f.isSigned ? decodeOrder<int64_t>(f.bigEndian, at, stride, n, out, bits)
+                               : decodeOrder<uint64_t>(f.bigEndian, at, stride, n, out, bits);
+    }
+}
+
+bool Hdf5Source::convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem) {
+    for (int c = 0; c < 4; ++c) {
+        const Field& f = compound ? fields[c] : columns[c].field;
+        const uint8_t* base = (compound ? raw[0].data() : raw[c].data()) + f.offset;
+        values[c].resize(n);
+        decodeField(f, base, compound ? recordSize : f.size, n, values[c].data(), c == 0);
+    }
+    const bool tSigned = compound ? fields[0].isSigned : columns[0].field.isSigned;
+    const int64_t* ts = values[0].data();
+    const int64_t* xs = values[1].data();
+    const int64_t* ys = values[2].data();
+    const int64_t* ps = values[3].data();
     events.resize(n);
+    Event2D* out = events.data();
     for (size_t i = 0; i < n; ++i) {
-        int64_t x = 0, y = 0, p = 0;
-        const bool xOk = value(1, i, x) && x >= 0 && x <= 0xFFFF;
-        const bool yOk = value(2, i, y) && y >= 0 && y <= 0xFFFF;
-        if (!xOk || !yOk) {
+        const int64_t x = xs[i], y = ys[i];
+        if (uint64_t(x) > 0xFFFF || uint64_t(y) > 0xFFFF) {
             problem = "event " + std::to_string(index + i) + " has x = " + std::to_string(x) + ", y = " +
                       std::to_string(y) + ", outside 0..65535";
             return false;
         }
-        const bool pBig = !value(3, i, p);
         // t + t_offset, neither below zero nor past 64 bits.
-        const uint64_t tBits = loadBits(base[0] + i * stride[0], f[0]->size, f[0]->bigEndian);
         uint64_t time = 0;
         bool ok;
-        std::string shown;
-        if (!f[0]->isSigned) {
-            ok = tOffset >= 0 ? tBits <= std::numeric_limits<uint64_t>::max() - uint64_t(tOffset)
-                              : tBits >= uint64_t(-(tOffset + 1)) + 1;
-            time = tBits + uint64_t(tOffset);
-            shown = std::to_string(tBits);
+        if (!tSigned) {
+            const uint64_t t = uint64_t(ts[i]);
+            ok = tOffset >= 0 ? t <= std::numeric_limits<uint64_t>::max() - uint64_t(tOffset)
+                              : t >= uint64_t(-(tOffset + 1)) + 1;
+            time = t + uint64_t(tOffset);
         } else {
-            const int64_t t = signExtend(tBits, f[0]->size);
             int64_t sum = 0;
-            ok = !__builtin_add_overflow(t, tOffset, &sum) && sum >= 0;
+            ok = !__builtin_add_overflow(ts[i], tOffset, &sum) && sum >= 0;
             time = uint64_t(sum);
-            shown = std::to_string(t);
         }
         if (!ok) {
-            problem = "event " + std::to_string(index + i) + " has a time outside 0..2^64 us (t = " + shown +
+            problem = "event " + std::to_string(index + i) + " has a time outside 0..2^64 us (t = " +
+                      (tSigned ? std::to_string(ts[i]) : std::to_string(uint64_t(ts[i]))) +
                       ", t_offset = " + std::to_string(tOffset) + ")";
             return false;
         }
-        Event2D& e = events[i];
-        e.x = uint16_t(x);
-        e.y = uint16_t(y);
-        e.polarity = (pBig || p > 0) ? 1 : 0;
-        e.timestamp = time;
+        out[i].x = uint16_t(x);
+        out[i].y = uint16_t(y);
+        out[i].polarity = ps[i] > 0 ? 1 : 0;
+        out[i].timestamp = time;
     }
     return true;
 }

@@ -69,7 +69,8 @@ private:
     bool openCompound(hdf5::Handle set, const std::string& name, uint64_t fileSize, std::string& problem);
     void readOffsetAndInfo(hid_t group);
     void checkMsIndex(hid_t group);
-    bool convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem) const;
+    static void decodeField(const Field& f, const uint8_t* at, size_t stride, size_t n, int64_t* out, bool bits);
+    bool convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem);
 
     std::string path;
     BlockSourceInfo sourceInfo;
@@ -87,6 +88,7 @@ private:
     bool quiet = false; // a probing child: no log lines
     // Scratch of one block, reused.
     std::vector<uint8_t> raw[4];
+    std::vector<int64_t> values[4]; // t, x, y, p decoded
 };
 
 } // namespace norvale::detail
