@@ -12,7 +12,7 @@ PACKAGES=(
   fonts-noto-cjk python3-fonttools xvfb xauth
   python3-dev pybind11-dev python3-numpy python3-pytest
   libflatbuffers-dev flatbuffers-compiler liblz4-dev libzstd-dev
-  libhdf5-dev hdf5-filter-plugin hdf5-filter-plugin-blosc-serial python3-h5py
+  libhdf5-dev zlib1g-dev hdf5-filter-plugin hdf5-filter-plugin-blosc-serial python3-h5py
 )
 
 missing=()

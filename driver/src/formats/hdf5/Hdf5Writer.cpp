@@ -1,6 +1,11 @@
 #include "formats/hdf5/Hdf5Writer.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
 #include <limits>
+#include <thread>
 
 #include "norvale/FuncUtils.h"
 #include "norvale/Logger.h"
@@ -87,10 +92,10 @@ bool Hdf5Writer::begin(int, const std::string& filePath, const EventFileDescript
         problem = "cannot lay out the HDF5 file: " + hdf5::lastError();
         return false;
     }
-    xs.reserve(kChunkEvents);
-    ys.reserve(kChunkEvents);
-    ps.reserve(kChunkEvents);
-    ts.reserve(kChunkEvents);
+    xs.reserve(kBatchEvents);
+    ys.reserve(kBatchEvents);
+    ps.reserve(kBatchEvents);
+    ts.reserve(kBatchEvents);
     return true;
 }
 
@@ -107,24 +112,103 @@ bool Hdf5Writer::append(hid_t set, hid_t memType, const void* data, uint64_t at,
     return false;
 }
 
-bool Hdf5Writer::flushEvents(std::string& problem) {
+namespace {
+
+// The shuffle filter's byte planes, then the deflate filter's zlib stream: what the library would
+// store for one chunk, made here so that chunks compress on every core.
+bool compressChunk(const uint8_t* data, size_t elementSize, size_t n, std::vector<uint8_t>& scratch,
+                   std::vector<uint8_t>& out) {
+    const size_t bytes = n * elementSize;
+    const uint8_t* source = data;
+    if (elementSize > 1) {
+        scratch.resize(bytes);
+        for (size_t j = 0; j < elementSize; ++j)
+            for (size_t i = 0; i < n; ++i) scratch[j * n + i] = data[i * elementSize + j];
+        source = scratch.data();
+    }
+    uLongf size = compressBound(uLong(bytes));
+    out.resize(size);
+    if (compress2(out.data(), &size, source, uLong(bytes), int(kGzipLevel)) != Z_OK) return false;
+    out.resize(size);
+    return true;
+}
+
+} // namespace
+
+bool Hdf5Writer::flushEvents(bool last, std::string& problem) {
     const uint64_t n = ts.size();
-    if (n == 0) return true;
-    if (!append(sets[0].get(), H5T_NATIVE_UINT16, xs.data(), written, n, problem) ||
-        !append(sets[1].get(), H5T_NATIVE_UINT16, ys.data(), written, n, problem) ||
-        !append(sets[2].get(), H5T_NATIVE_UINT8, ps.data(), written, n, problem) ||
-        !append(sets[3].get(), H5T_NATIVE_INT64, ts.data(), written, n, problem))
-        return false;
-    written += n;
-    xs.clear();
-    ys.clear();
-    ps.clear();
-    ts.clear();
+    const uint64_t chunks = n / kChunkEvents;
+    if (chunks > 0) {
+        // Whole chunks: compressed on worker threads outside the library's lock, then stored as they are.
+        const uint8_t* columns[4] = {reinterpret_cast<const uint8_t*>(xs.data()),
+                                     reinterpret_cast<const uint8_t*>(ys.data()), ps.data(),
+                                     reinterpret_cast<const uint8_t*>(ts.data())};
+        const size_t sizes[4] = {2, 2, 1, 8};
+        const size_t jobCount = size_t(chunks) * 4;
+        jobs.resize(std::max(jobs.size(), jobCount));
+        std::atomic<size_t> nextJob{0};
+        std::atomic<bool> failed{false};
+        auto work = [&] {
+            std::vector<uint8_t> scratch;
+            for (size_t j; (j = nextJob.fetch_add(1)) < jobCount;) {
+                const size_t column = j % 4, chunk = j / 4;
+                if (!compressChunk(columns[column] + chunk * kChunkEvents * sizes[column], sizes[column],
+                                   kChunkEvents, scratch, jobs[j]))
+                    failed = true;
+            }
+        };
+        const size_t threads = std::min<size_t>(jobCount, std::max(1u, std::thread::hardware_concurrency()));
+        std::vector<std::thread> pool;
+        for (size_t i = 1; i < threads; ++i) pool.emplace_back(work);
+        work();
+        for (std::thread& t : pool) t.join();
+        if (failed) {
+            problem = "cannot compress events for the HDF5 file " + path;
+            return false;
+        }
+        std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+        const hsize_t size[1] = {written + chunks * kChunkEvents};
+        for (int c = 0; c < 4; ++c) {
+            bool ok = H5Dset_extent(sets[c].get(), size) >= 0;
+            for (uint64_t k = 0; ok && k < chunks; ++k) {
+                const hsize_t offset[1] = {written + k * kChunkEvents};
+                const std::vector<uint8_t>& bytes = jobs[k * 4 + size_t(c)];
+                ok = H5Dwrite_chunk(sets[c].get(), H5P_DEFAULT, 0, offset, bytes.size(), bytes.data()) >= 0;
+            }
+            if (!ok) {
+                problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
+                return false;
+            }
+        }
+        written += chunks * kChunkEvents;
+    }
+    const uint64_t done = chunks * kChunkEvents, rest = n - done;
+    if (last && rest > 0) {
+        // The last, partial chunk: through the library's own filters.
+        std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+        if (!append(sets[0].get(), H5T_NATIVE_UINT16, xs.data() + done, written, rest, problem) ||
+            !append(sets[1].get(), H5T_NATIVE_UINT16, ys.data() + done, written, rest, problem) ||
+            !append(sets[2].get(), H5T_NATIVE_UINT8, ps.data() + done, written, rest, problem) ||
+            !append(sets[3].get(), H5T_NATIVE_INT64, ts.data() + done, written, rest, problem))
+            return false;
+        written += rest;
+        xs.clear();
+        ys.clear();
+        ps.clear();
+        ts.clear();
+        return true;
+    }
+    // A partial chunk waits for more events.
+    xs.erase(xs.begin(), xs.begin() + std::ptrdiff_t(done));
+    ys.erase(ys.begin(), ys.begin() + std::ptrdiff_t(done));
+    ps.erase(ps.begin(), ps.begin() + std::ptrdiff_t(done));
+    ts.erase(ts.begin(), ts.begin() + std::ptrdiff_t(done));
     return true;
 }
 
 bool Hdf5Writer::flushMsIndex(std::string& problem) {
     if (msPending.empty()) return true;
+    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
     if (!append(msSet.get(), H5T_NATIVE_UINT64, msPending.data(), msWritten, msPending.size(), problem)) return false;
     msWritten += msPending.size();
     msPending.clear();
@@ -133,7 +217,6 @@ bool Hdf5Writer::flushMsIndex(std::string& problem) {
 
 bool Hdf5Writer::write(const Event2D* begin, const Event2D* end, const EventTriggerIn*, const EventTriggerIn*,
                        std::string& problem) {
-    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
     for (const Event2D* e = begin; e != end; ++e) {
         if (e->timestamp > uint64_t(std::numeric_limits<int64_t>::max())) {
             problem = "event time " + std::to_string(e->timestamp) + " us is beyond what an HDF5 event file holds";
@@ -162,14 +245,14 @@ bool Hdf5Writer::write(const Event2D* begin, const Event2D* end, const EventTrig
         ps.push_back(e->polarity);
         ts.push_back(int64_t(e->timestamp));
         ++eventIndex;
-        if (ts.size() == kChunkEvents && !flushEvents(problem)) return false;
+        if (ts.size() == kBatchEvents && !flushEvents(false, problem)) return false;
     }
     return true;
 }
 
 bool Hdf5Writer::end(std::string& problem) {
+    if (!flushEvents(true, problem)) return false;
     std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-    if (!flushEvents(problem)) return false;
     if (msIndexKept) {
         if (!flushMsIndex(problem)) return false;
     } else {

@@ -19,6 +19,8 @@ namespace norvale::detail {
 class Hdf5Writer final : public FormatWriter {
 public:
     static constexpr uint64_t kChunkEvents = 64 * 1024;
+    // Events gathered before their chunks are compressed together.
+    static constexpr uint64_t kBatchEvents = 16 * kChunkEvents;
     // ms_to_idx is left out of recordings spanning more milliseconds than this (about 37 hours).
     static constexpr uint64_t kMaxMsEntries = uint64_t(1) << 27;
 
@@ -31,7 +33,8 @@ public:
     bool holdsTriggers() const override { return false; }
 
 private:
-    bool flushEvents(std::string& problem);
+    // Stores the whole chunks gathered; last: the partial one after them too.
+    bool flushEvents(bool last, std::string& problem);
     bool flushMsIndex(std::string& problem);
     bool append(hid_t set, hid_t memType, const void* data, uint64_t at, uint64_t n, std::string& problem);
 
@@ -42,6 +45,7 @@ private:
     std::vector<uint16_t> xs, ys;
     std::vector<uint8_t> ps;
     std::vector<int64_t> ts;
+    std::vector<std::vector<uint8_t>> jobs; // compressed chunks of one batch, reused
     uint64_t written = 0; // events in the datasets
     std::vector<uint64_t> msPending;
     uint64_t msWritten = 0;
