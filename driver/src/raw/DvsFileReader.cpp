@@ -201,7 +201,7 @@ std::unique_ptr<DvsFileReader> DvsFileReader::createFileReader(const std::string
         // A FIFO or device is refused before anything reads from it.
         const int probe = openRegularFile(path, problem);
         if (probe < 0) {
-            NR_LOG(LOG_ERROR, "cannot open %s: %s", path.c_str(), problem.c_str());
+            NR_LOG(LOG_ERROR, "cannot open raw file %s: %s", path.c_str(), problem.c_str());
             return nullptr;
         }
         ::close(probe);
