@@ -250,3 +250,32 @@ TEST(EventFileWriter, Evt21AndDatReadBackWhatWasWritten) {
     EXPECT_EQ(dat->width(), 1280u);
     EXPECT_TRUE(readAll(dir.path("s.dat")).events == ev);
 }
+
+// A file's bytes, not its name, say what it is: each writable format under a name that hints at none
+// reads back whole, and bytes of no format are refused naming what was tried.
+TEST(EventFileWriter, TheContentNotTheNameDecidesTheFormat) {
+    TempDir dir;
+    std::vector<Event2D> ev(300);
+    for (size_t i = 0; i < ev.size(); ++i) ev[i] = Event2D{uint16_t(i % 640), uint16_t(i % 480), uint8_t(i & 1), 1000 + i};
+    for (const EventFileFormatInfo& f : eventFileFormats()) {
+        if (!f.writable) continue;
+        SCOPED_TRACE(f.name);
+        const std::string ext(f.extensions, std::strcspn(f.extensions, " "));
+        const std::string written = dir.path(std::string("w_") + f.key + ext);
+        std::string problem;
+        ASSERT_TRUE(write(written, f.format, ev, {}, problem)) << problem;
+        const std::string plain = dir.path(std::string("events_") + f.key + ".log");
+        ASSERT_EQ(::rename(written.c_str(), plain.c_str()), 0);
+        EventFileFormat found = EventFileFormat::Evt3;
+        ASSERT_TRUE(detectFormat(plain, found, problem)) << problem;
+        EXPECT_EQ(found, f.format);
+        EXPECT_TRUE(readAll(plain).events == ev);
+    }
+    const std::string junk = dir.path("junk.log");
+    writeBytes(junk, std::string("\x01\x02\x03\x04 binary \xff\xfe", 14));
+    EventFileFormat found;
+    std::string problem;
+    EXPECT_FALSE(detectFormat(junk, found, problem));
+    EXPECT_NE(problem.find("not an event file we can read (tried the headers of EVT 3.0"), std::string::npos) << problem;
+    EXPECT_FALSE(DvsFileReader::createFileReader(junk));
+}

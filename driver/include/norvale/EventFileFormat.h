@@ -29,8 +29,9 @@ NR_DRIVER_EXPORT const EventFileFormatInfo& formatInfo(EventFileFormat format);
 NR_DRIVER_EXPORT bool formatFromKey(const std::string& key, EventFileFormat& format);
 // A file to be written, by its extension (".raw" is EVT 3.0, ".h5" HDF5, ...). False when none matches.
 NR_DRIVER_EXPORT bool formatFromExtension(const std::string& path, EventFileFormat& format);
-// A file to be read, by its first bytes (the extension only decides between the text formats).
-// False with a message when the file cannot be read or is of no known format.
+// A file to be read, by its first bytes; text is taken as CSV when named .csv/.txt or when its first
+// lines hold four numbers, and a .raw without a header is EVT 3.0. False with a message (without the
+// path) when the file cannot be read or is of no known format.
 NR_DRIVER_EXPORT bool detectFormat(const std::string& path, EventFileFormat& format, std::string& problem);
 
 // The file format of a raw word stream format.

@@ -27,6 +27,37 @@ std::string extensionOf(const std::string& path) {
 
 bool startsWith(const std::string& data, const char* prefix) { return data.compare(0, std::strlen(prefix), prefix) == 0; }
 
+// Text whose first lines hold a line of four numbers (t, x, y, p), whatever the file is called.
+bool looksLikeTextEvents(const std::string& head) {
+    const size_t n = std::min<size_t>(head.size(), 4096);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(head[i]);
+        if (c == 0 || (c < 0x20 && c != '\n' && c != '\r' && c != '\t')) return false;
+    }
+    size_t line = 0;
+    for (int lines = 0; lines < 8 && line < n; ++lines) {
+        size_t end = head.find('\n', line);
+        if (end == std::string::npos || end > n) end = n;
+        int numbers = 0;
+        bool inNumber = false, other = false;
+        for (size_t i = line; i < end; ++i) {
+            const char c = head[i];
+            if (std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E') {
+                if (!inNumber) ++numbers;
+                inNumber = true;
+            } else if (c == ',' || c == ' ' || c == '\t' || c == ';' || c == '\r') {
+                inNumber = false;
+            } else {
+                other = true;
+                break;
+            }
+        }
+        if (!other && numbers == 4) return true;
+        line = end + 1;
+    }
+    return false;
+}
+
 } // namespace
 
 EventFileFormat rawFileFormat(RawFormat format) {
@@ -86,7 +117,7 @@ bool formatFromExtension(const std::string& path, EventFileFormat& format) {
 bool detectFormat(const std::string& path, EventFileFormat& format, std::string& problem) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        problem = "cannot open " + path + ": " + std::strerror(errno);
+        problem = std::strerror(errno);
         return false;
     }
     std::string head(65536, '\0');
@@ -95,7 +126,7 @@ bool detectFormat(const std::string& path, EventFileFormat& format, std::string&
     while (got < 0 && errno == EINTR);
     ::close(fd);
     if (got < 0) {
-        problem = "cannot read " + path + ": " + std::strerror(errno);
+        problem = std::string("cannot read: ") + std::strerror(errno);
         return false;
     }
     head.resize(size_t(got));
@@ -108,16 +139,17 @@ bool detectFormat(const std::string& path, EventFileFormat& format, std::string&
         RawHeader header;
         std::string why;
         if (parseRawHeader(head.data(), head.size(), size_t(got) < 65536, header, why) == HeaderStatus::UnknownFormat) {
-            problem = path + ": " + why;
+            problem = why;
             return false;
         }
         format = rawFileFormat(header.format);
     } else {
         const std::string ext = extensionOf(path);
-        if (ext == ".csv" || ext == ".txt") format = EventFileFormat::Csv;
+        if (ext == ".csv" || ext == ".txt" || looksLikeTextEvents(head)) format = EventFileFormat::Csv;
         else if (ext == ".raw") format = EventFileFormat::Evt3; // a raw file without header
         else {
-            problem = path + " is not an event file of a known format";
+            problem = "not an event file we can read (tried the headers of EVT 3.0, EVT 2.0, EVT 2.1 and "
+                             "DAT, the signatures of HDF5, AEDAT 4, Event Stream and NumPy, and text events t, x, y, p)";
             return false;
         }
     }
