@@ -17,9 +17,11 @@
 #include <lz4frame.h>
 #include <zstd.h>
 
+#include "EsFileBuilder.h"
 #include "EventPacket_generated.h"
 #include "FileDataTable_generated.h"
 #include "IOHeader_generated.h"
+#include "LogCapture.h"
 #include "TempDir.h"
 #include "TriggerPacket_generated.h"
 #include "formats/aedat/Aedat4Source.h"
@@ -27,6 +29,7 @@
 #include "formats/eventstream/EsSource.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventFileWriter.h"
+#include "norvale/Logger.h"
 
 using namespace norvale;
 using namespace norvale::detail;
@@ -412,34 +415,6 @@ TEST(Aedat4, DamageAndDeclaredSizesGiveClearFailures) {
     }
 }
 
-namespace {
-
-// An Event Stream 2.0.0 DVS file written from the description: header, width and height, then
-// per event the time step (with overflow bytes for long gaps) and polarity, x and y little-endian.
-Bytes esFile(const std::vector<Event2D>& events, uint16_t w, uint16_t h, bool resets) {
-    Bytes b = {'E', 'v', 'e', 'n', 't', ' ', 'S', 't', 'r', 'e', 'a', 'm', 2, 0, 0, 1,
-               uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8)};
-    uint64_t t = 0;
-    for (size_t i = 0; i < events.size(); ++i) {
-        const Event2D& e = events[i];
-        uint64_t dt = e.timestamp - t;
-        while (dt >= 127) {
-            b.push_back(0xFF);
-            dt -= 127;
-        }
-        if (resets && i % 1000 == 999) b.insert(b.end(), 5, 0xFE);
-        b.push_back(uint8_t(dt << 1 | e.polarity));
-        b.push_back(uint8_t(e.x));
-        b.push_back(uint8_t(e.x >> 8));
-        b.push_back(uint8_t(e.y));
-        b.push_back(uint8_t(e.y >> 8));
-        t = e.timestamp;
-    }
-    return b;
-}
-
-} // namespace
-
 TEST(EventStream, DvsFileReadsExactlyAcrossBlocksWithOverflowAndResetBytes) {
     TempDir dir;
     std::vector<Event2D> events;
@@ -553,4 +528,85 @@ TEST(EventFiles, AedatAndEventStreamOpenThroughTheFileReaderAndConvertExactly) {
     ASSERT_TRUE(back->prepareFile());
     ASSERT_TRUE(back->readRange(0, UINT64_MAX, ev));
     EXPECT_EQ(ev, events);
+}
+
+// Damage after the first packet or event: the file opens with what precedes it, every figure
+// from that part, and one warning naming the byte; damage before any event is still refused.
+TEST(EventFiles, DamagedAedatAndEventStreamKeepWhatPrecedesTheDamage) {
+    TempDir dir;
+    const ForeignFile f = foreignAedat(3);
+    const std::string path = dir.file("d.aedat4");
+    save(path, f.bytes);
+    Aedat4Source probe;
+    std::string problem;
+    ASSERT_TRUE(probe.open(path, problem)) << problem;
+    // The packets in file order: 1000 events, triggers, a frame, 2500 events, 7 events.
+    std::vector<size_t> packets;
+    for (size_t at = size_t(probe.first().offset); packets.size() < 5; at += 8 + size_t(aedat::readI32(&f.bytes[at + 4])))
+        packets.push_back(at);
+    const size_t second = packets[3]; // the packet of 2500 events
+    const std::vector<Event2D> first1000(f.events.begin(), f.events.begin() + 1000);
+    uint64_t last1000 = 0;
+    for (const Event2D& e : first1000) last1000 = std::max(last1000, e.timestamp);
+
+    const auto expectKept = [&](const std::string& file, const std::vector<Event2D>& events, uint64_t last,
+                                size_t triggers, const std::string& where) {
+        SCOPED_TRACE(file);
+        LogCapture log;
+        auto r = DvsFileReader::createFileReader(file);
+        ASSERT_TRUE(r);
+        ASSERT_TRUE(r->prepareFile());
+        std::vector<Event2D> ev;
+        std::vector<EventTriggerIn> tr;
+        ASSERT_TRUE(r->readRange(0, UINT64_MAX, ev, &tr));
+        EXPECT_EQ(ev, events);
+        EXPECT_EQ(r->getStats().eventCount, events.size());
+        EXPECT_EQ(tr.size(), triggers);
+        EXPECT_EQ(r->triggers().size(), triggers);
+        uint64_t t = 0;
+        ASSERT_TRUE(r->getEndTimestamp(t));
+        EXPECT_EQ(t, last);
+        EXPECT_NE(log.text().find("warning|" + file + " is damaged: " + where), std::string::npos) << log.text();
+        EXPECT_EQ(log.text().find("error|"), std::string::npos) << log.text();
+    };
+
+    // Cut inside the second event packet (the packet table lost with it).
+    save(path, Bytes(f.bytes.begin(), f.bytes.begin() + ptrdiff_t(second + 100)));
+    expectKept(path, first1000, last1000, f.triggers.size(),
+               "the packet at byte " + std::to_string(second) + " declares " +
+                   std::to_string(aedat::readI32(&f.bytes[second + 4])) + " bytes, 92 remain");
+    // A size past the file in the whole file's second event packet: damage, never an allocation.
+    Bytes lying = f.bytes;
+    const int32_t huge = 0x7FFFFFF0;
+    std::memcpy(&lying[second + 4], &huge, 4);
+    save(path, lying);
+    expectKept(path, first1000, last1000, f.triggers.size(),
+               "the packet at byte " + std::to_string(second) + " declares 2147483632 bytes");
+    // The same in the first packet: nothing precedes it, refused.
+    std::memcpy(&lying[packets[0] + 4], &huge, 4);
+    save(path, lying);
+    auto refused = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(refused);
+    Logger::clearThreadError();
+    EXPECT_FALSE(refused->prepareFile());
+    EXPECT_NE(Logger::threadError().find("declares 2147483632 bytes"), std::string::npos) << Logger::threadError();
+
+    // Event Stream cut inside its last event, in a file of several blocks: every whole event.
+    std::vector<Event2D> events;
+    for (uint32_t i = 0; i < 300000; ++i)
+        events.push_back(Event2D{uint16_t(i % 640), uint16_t(i % 480), uint8_t(i & 1), 10 + uint64_t(i) * 3});
+    const Bytes es = esFile(events, 640, 480, false);
+    const std::string esPath = dir.file("cut.es");
+    save(esPath, Bytes(es.begin(), es.end() - 2));
+    const std::vector<Event2D> whole(events.begin(), events.end() - 1);
+    expectKept(esPath, whole, whole.back().timestamp, 0,
+               "the file ends inside an event at byte " + std::to_string(es.size() - 5) + " (3 of its 5 bytes)");
+    // ... and inside its first: refused.
+    save(esPath, Bytes(es.begin(), es.begin() + 20 + 3));
+    auto esRefused = DvsFileReader::createFileReader(esPath);
+    ASSERT_TRUE(esRefused);
+    Logger::clearThreadError();
+    EXPECT_FALSE(esRefused->prepareFile());
+    EXPECT_NE(Logger::threadError().find("ends inside an event at byte 20"), std::string::npos)
+        << Logger::threadError();
 }
