@@ -91,8 +91,12 @@ private:
         // true at once, false when loading has finished
         if (!QTest::qWaitFor([&] { return done.count() >= 2; }, 10000))
             return nullptr;
-        // Loading ends playing; the tests start from the paused start.
+        // Loading ends playing; the tests start from the paused start. On a busy machine the reset's
+        // frame may come later through the mailbox: take it before the test starts counting.
         p->slotPlaybackReset();
+        if (!p->playbackFront()->player().waitIdle(std::chrono::seconds(10)))
+            return nullptr;
+        QTest::qWait(50);
         return p;
     }
 
