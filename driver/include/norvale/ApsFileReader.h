@@ -17,10 +17,12 @@ struct ApsFrameIndexEntry {
     uint32_t keyFrame = 0;  // index of the key frame decoding has to start from
 };
 
-// Reads the APS frames of a fusion recording's MP4 (any video FFmpeg decodes). Frames come out as
+// Reads the APS frames of a fusion recording's MP4 (any video FFmpeg decodes), or the frame stream
+// of an AEDAT 4 file (gray, BGR or BGRA frames; every frame a key frame). Frames come out as
 // ApsFrame, 3 bytes per pixel in blue-green-red order, converted from whatever the file holds, with
 // `timestamp` = the frame's presentation time in microseconds (exact for files of ApsVideoWriter,
-// rounded to the nearest microsecond otherwise) and `auxTimestamp` = 0.
+// rounded to the nearest microsecond otherwise; for AEDAT 4 the frame's central timestamp minus the
+// first frame's, with `pts` the file's own timestamp) and `auxTimestamp` = 0.
 // Output frames: when the given frame already has the video's size, the pixels are written into its
 // buffer (so copies sharing that buffer see them); otherwise the frame gets a new buffer.
 // Not thread-safe: one thread at a time uses a reader (the replay threads take turns).
@@ -36,6 +38,9 @@ public:
     int getWidth() const;
     int getHeight() const;
     size_t getFrameCount() const;
+    // The event time of APS time 0 when the file holds the events too (AEDAT 4: its first frame's
+    // timestamp); 0 for a video, whose recording's header states it.
+    uint64_t getStartTimestamp() const;
 
     // One entry per frame, in presentation order; index i belongs to the i-th frame.
     void getFrameIndex(std::vector<ApsFrameIndexEntry>& index) const;

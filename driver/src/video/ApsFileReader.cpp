@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "formats/aedat/Aedat4Frames.h"
+#include "formats/aedat/AedatPackets.h"
 #include "norvale/Logger.h"
 #include "norvale/SafeOutputFile.h"
 #include "video/AvSupport.h"
@@ -25,6 +27,7 @@ struct RawEntry {
 class ApsFileReader::Impl {
 public:
     bool open(const std::string& path);
+    bool openAedat4(const std::string& path);
     bool buildIndexFromContainer();
     bool buildIndexByScanning();
     void finishIndex(std::vector<RawEntry>& raw);
@@ -44,7 +47,50 @@ public:
     size_t next = 0;          // index of the frame readNextFrame returns
     bool mustSeek = true;     // the decoder is not positioned before `next`
     bool flushed = false;     // end of the packets reached; the decoder is draining
+    // An AEDAT 4 file's frame stream instead of a video; start is its first frame's event time.
+    std::unique_ptr<detail::Aedat4Frames> aedat;
+    uint64_t start = 0;
 };
+
+// The frames' times become APS times from the first frame, as a fusion recording's video counts
+// them, and start is where the events' timeline puts that first frame.
+bool ApsFileReader::Impl::openAedat4(const std::string& p) {
+    path = p;
+    auto frames = std::make_unique<detail::Aedat4Frames>();
+    std::string problem;
+    if (!frames->open(p, problem)) {
+        NR_LOG(LOG_ERROR, "APS frames of %s do not open: %s", p.c_str(), problem.c_str());
+        return false;
+    }
+    width = frames->width();
+    height = frames->height();
+    const auto& list = frames->frames();
+    start = uint64_t(list.front().time);
+    index.resize(list.size());
+    for (size_t i = 0; i < list.size(); ++i) {
+        index[i].pts = list[i].time;
+        index[i].timestamp = uint64_t(list[i].time) - start;
+        index[i].keyFrame = uint32_t(i); // every frame stands alone
+    }
+    aedat = std::move(frames);
+    return true;
+}
+
+namespace {
+
+// An AEDAT 4 file starts with its version line; anything else is handed to FFmpeg.
+bool startsAsAedat4(const std::string& path) {
+    std::string problem;
+    const int fd = openRegularFile(path, problem);
+    if (fd < 0) return false;
+    char head[detail::aedat::kVersionLineSize] = {};
+    const bool match = ::pread(fd, head, sizeof(head), 0) == ssize_t(sizeof(head)) &&
+                       std::memcmp(head, detail::aedat::kVersionLine, sizeof(head)) == 0;
+    ::close(fd);
+    return match;
+}
+
+} // namespace
 
 bool ApsFileReader::Impl::open(const std::string& p) {
     video::initAvLogging();
@@ -214,14 +260,15 @@ ApsFileReader::~ApsFileReader() = default;
 
 std::unique_ptr<ApsFileReader> ApsFileReader::createFileReader(const std::string& path) {
     auto impl = std::make_unique<Impl>();
-    if (!impl->open(path)) return nullptr;
+    if (!(startsAsAedat4(path) ? impl->openAedat4(path) : impl->open(path))) return nullptr;
     return std::unique_ptr<ApsFileReader>(new ApsFileReader(std::move(impl)));
 }
 
-bool ApsFileReader::isOpened() const { return impl->fmt != nullptr; }
+bool ApsFileReader::isOpened() const { return impl->fmt != nullptr || impl->aedat != nullptr; }
 int ApsFileReader::getWidth() const { return impl->width; }
 int ApsFileReader::getHeight() const { return impl->height; }
 size_t ApsFileReader::getFrameCount() const { return impl->index.size(); }
+uint64_t ApsFileReader::getStartTimestamp() const { return impl->start; }
 
 void ApsFileReader::getFrameIndex(std::vector<ApsFrameIndexEntry>& index) const { index = impl->index; }
 
@@ -243,6 +290,17 @@ bool ApsFileReader::readNextFrame(ApsFrame& frame) {
     Impl& d = *impl;
     if (d.next >= d.index.size()) return false;
     const ApsFrameIndexEntry& target = d.index[d.next];
+    if (d.aedat) {
+        std::string problem;
+        if (!d.aedat->read(d.next, frame, problem)) {
+            NR_LOG(LOG_ERROR, "APS frames: %s", problem.c_str());
+            return false;
+        }
+        frame.timestamp = target.timestamp;
+        frame.auxTimestamp = 0;
+        ++d.next;
+        return true;
+    }
     if (d.mustSeek) {
         const int64_t keyPts = d.index[target.keyFrame].pts;
         const int rc = av_seek_frame(d.fmt.get(), d.stream->index, keyPts, AVSEEK_FLAG_BACKWARD);

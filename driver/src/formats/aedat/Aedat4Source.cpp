@@ -150,7 +150,10 @@ bool Aedat4Source::parseDescription(const std::string& xml, std::string& problem
         Stream s;
         s.id = starts[i].second;
         const std::string type = attributeText(part, "typeIdentifier");
-        s.kind = type == "EVTS" ? Kind::Events : type == "TRIG" ? Kind::Triggers : Kind::Other;
+        s.kind = type == "EVTS"   ? Kind::Events
+                 : type == "TRIG" ? Kind::Triggers
+                 : type == "FRME" ? Kind::Frames
+                                  : Kind::Other;
         smallNumber(attributeText(part, "sizeX"), s.width);
         smallNumber(attributeText(part, "sizeY"), s.height);
         if (s.kind == Kind::Events && eventStream < 0) {
@@ -160,6 +163,13 @@ bool Aedat4Source::parseDescription(const std::string& xml, std::string& problem
                 about.height = s.height;
             }
             about.serialNumber = attributeText(part, "source");
+        }
+        if (s.kind == Kind::Frames && frameStreamId < 0) {
+            frameStreamId = s.id;
+            if (s.width > 0 && s.height > 0) {
+                frameWidth = s.width;
+                frameHeight = s.height;
+            }
         }
         streams.push_back(s);
     }
@@ -220,6 +230,32 @@ bool Aedat4Source::readPacket(uint64_t offset, int32_t& stream, std::string& pro
     return true;
 }
 
+bool Aedat4Source::packetAt(uint64_t offset, int32_t& stream, uint32_t& storedSize, std::string& problem) {
+    if (offset < firstPacket || offset >= dataEnd) {
+        problem = "no packet at byte " + std::to_string(offset);
+        return false;
+    }
+    if (!readPacket(offset, stream, problem)) return false;
+    storedSize = bodySize;
+    return true;
+}
+
+bool Aedat4Source::packetBody(uint64_t offset, uint32_t storedSize, size_t cap, std::vector<uint8_t>& stored,
+                              std::vector<uint8_t>& out, std::string& problem) {
+    if (offset < firstPacket || offset >= dataEnd || dataEnd - offset < kPacketHeaderSize ||
+        storedSize > dataEnd - offset - kPacketHeaderSize) {
+        problem = "the packet at byte " + std::to_string(offset) + " lies outside the packet area";
+        return false;
+    }
+    stored.resize(storedSize);
+    if (!readAt(fd, offset + kPacketHeaderSize, stored.data(), stored.size(), problem)) return false;
+    if (!decompressBody(packing, stored.data(), stored.size(), cap, out, problem)) {
+        problem = "packet at byte " + std::to_string(offset) + ": " + problem;
+        return false;
+    }
+    return true;
+}
+
 bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Event2D>& events,
                                 std::vector<EventTriggerIn>& triggers, std::string& problem) {
     events.clear();
@@ -231,7 +267,7 @@ bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Eve
             kind = s.kind;
             described = true;
         }
-    if (described && kind == Kind::Other) return true; // frames, IMU samples, ...
+    if (described && kind != Kind::Events && kind != Kind::Triggers) return true; // frames, IMU samples, ...
     if (described && kind == Kind::Events && stream != eventStream) return true;
     body.resize(bodySize);
     if (!readAt(fd, offset + kPacketHeaderSize, body.data(), body.size(), problem)) return false;

@@ -3,7 +3,8 @@
 // Reads AEDAT 4 files: the version line, the IOHeader (compression, packet table position, the
 // XML description of the streams), then packets of one stream each, each body a (compressed)
 // size-prefixed FlatBuffer. Polarity events of the first event stream and trigger edges are read;
-// frames, IMU samples and the packets of further event streams are skipped.
+// frames, IMU samples and the packets of further event streams are skipped here (Aedat4Frames
+// reads the frames through the packet walk below).
 //
 // A block is a run of packets covering about 256 KiB of file (or part of one packet of more than
 // kMaxBlockEvents events): BlockPosition.offset is the file offset of its first packet header,
@@ -35,8 +36,21 @@ public:
     bool usedPacketTable() const { return fromTable; }
     size_t packetTableEntries() const { return tableEntries; }
 
+    // The first frame stream the description names (-1: none) and the size it states (0 x 0: none).
+    int32_t frameStream() const { return frameStreamId; }
+    uint32_t frameStreamWidth() const { return frameWidth; }
+    uint32_t frameStreamHeight() const { return frameHeight; }
+    // The packet area: [packetsBegin, packetsEnd).
+    uint64_t packetsBegin() const { return firstPacket; }
+    uint64_t packetsEnd() const { return dataEnd; }
+    // The header of the packet at offset: its stream and stored body size, checked against the area.
+    bool packetAt(uint64_t offset, int32_t& stream, uint32_t& storedSize, std::string& problem);
+    // The body of the packet at offset (storedSize bytes stored), inflated to at most cap bytes.
+    bool packetBody(uint64_t offset, uint32_t storedSize, size_t cap, std::vector<uint8_t>& stored,
+                    std::vector<uint8_t>& out, std::string& problem);
+
 private:
-    enum class Kind : uint8_t { Events, Triggers, Other };
+    enum class Kind : uint8_t { Events, Triggers, Frames, Other };
     struct Stream {
         int32_t id = 0;
         Kind kind = Kind::Other;
@@ -58,6 +72,9 @@ private:
     BlockSourceInfo about;
     std::vector<Stream> streams;
     int32_t eventStream = -1;
+    int32_t frameStreamId = -1;
+    uint32_t frameWidth = 0;
+    uint32_t frameHeight = 0;
     uint64_t firstPacket = 0;
     uint64_t dataEnd = 0;
     uint32_t bodySize = 0;

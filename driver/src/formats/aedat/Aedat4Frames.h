@@ -1,0 +1,63 @@
+#pragma once
+
+// The frames of an AEDAT 4 file: the first frame stream its description names. open() walks the
+// packets once and keeps per frame its packet's place and its time (no pixels), sorted by time;
+// read() inflates one frame's packet and converts it to a BGR ApsFrame.
+//
+// The frame time is the frame's central timestamp (the middle of its exposure), in the microseconds
+// of the file's events. Frames of a region smaller than the sensor are placed at their position on
+// a canvas of the stream's size (or, when the stream states none or a frame exceeds it, the size
+// that holds every frame); pixels outside the region are black.
+//
+// Bad input: a packet header that runs past the packet area ends the walk (the frames before it
+// stay); a frame packet that does not inflate, verify or match its declared size is left out with
+// one warning naming it. Inflated bodies and the canvas are bounded before anything is allocated.
+//
+// Threads: one thread at a time.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/aedat/Aedat4Source.h"
+#include "norvale/ApsFrame.h"
+
+namespace norvale::detail {
+
+class Aedat4Frames {
+public:
+    struct Entry {
+        uint64_t offset = 0;  // the packet header's file offset
+        uint32_t stored = 0;  // the body's stored size
+        int64_t time = 0;     // the frame's central timestamp
+    };
+
+    // False with problem when the file is not AEDAT 4, names no frame stream or holds no readable frame.
+    bool open(const std::string& path, std::string& problem);
+    int width() const { return canvasWidth; }
+    int height() const { return canvasHeight; }
+    const std::vector<Entry>& frames() const { return index; }
+    // What was left out while indexing (empty when nothing was): the first problem met.
+    const std::string& damage() const { return firstDamage; }
+    // Frame i into out (reusing out's buffer when it has the canvas size), out.timestamp untouched.
+    bool read(size_t i, ApsFrame& out, std::string& problem);
+
+private:
+    struct Shape {
+        int64_t time = 0;
+        int format = 0;
+        int x = 0, y = 0, w = 0, h = 0;
+    };
+    // The inflated, verified frame of the packet at offset; its shape checked against its pixels.
+    bool load(uint64_t offset, uint32_t stored, Shape& shape, const uint8_t*& pixels, std::string& problem);
+
+    Aedat4Source source;
+    std::string filePath;
+    std::vector<Entry> index;
+    int canvasWidth = 0;
+    int canvasHeight = 0;
+    std::string firstDamage;
+    std::vector<uint8_t> body;
+    std::vector<uint8_t> inflated;
+};
+
+} // namespace norvale::detail
