@@ -319,6 +319,8 @@ TEST(Evt21AndDat, ContradictingHeaderKeepsEveryEvent) {
         ASSERT_TRUE(cut);
         EXPECT_EQ(cut->getStats().eventCount, s->events.size());
         EXPECT_EQ(cut->width(), 1280u);
+        // a cut keeps its input's format, but times past a DAT clock's 32 bits go to EVT 3.0
+        EXPECT_EQ(cut->fileFormat(), format == RawFormat::Dat ? EventFileFormat::Evt3 : rawFileFormat(format));
     }
     // each EVT 3.0 counting kernel finds the same largest coordinates
     for (DecoderKernel k : kernels()) {

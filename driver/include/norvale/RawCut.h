@@ -10,10 +10,10 @@ namespace norvale {
 
 class DvsFileReader;
 
-// A new EVT 3.0 file at path with every event and trigger of the reader's file with
-// start <= t <= end (a file that is not raw is cut into its own format where that can be written,
-// otherwise into EVT 3.0, through convertEventFile), timestamps unchanged, a fresh header whose dvs_start_timestamp is its first
-// event. The reader must be prepared. Refuses to overwrite the input; on failure returns false,
+// A new file at path with every event and trigger of the reader's file with start <= t <= end, in
+// the input's format where that can be written, otherwise EVT 3.0, timestamps unchanged. An EVT 3.0
+// cut gets a fresh header whose dvs_start_timestamp is its first event; other formats are cut
+// through convertEventFile. The reader must be prepared. Refuses to overwrite the input; on failure returns false,
 // logs why and leaves no partial output. progress, when given, is called on this thread with the
 // fraction of the range written so far; returning false cancels the cut (nothing is left behind).
 // Borrows the reader's read buffers: no other read of the reader may run meanwhile.
