@@ -247,8 +247,10 @@ bool NrRecordingPlayer::playStep() {
             const norvale::EventWindow w = norvale::EventWindow::next(cur, p);
             const std::vector<Event2D>* events = readWindow(*file, generation, w);
             position_ = w.shownAt;
-            if (events && (!events->empty() || options.showEmpty))
+            if (events && (!events->empty() || options.showEmpty)) {
+                shownEvents += events->size();
                 sink.showFrame(*events, w.shownAt);
+            }
             end = !events || w.shownAt >= p.upper;
         }
         if (end)
@@ -335,5 +337,6 @@ void NrRecordingPlayer::perform(Request r, uint64_t ts) {
         qDebug() << "File read end.";
         return;
     }
+    shownEvents += events->size();
     sink.showFrame(*events, w.shownAt); // a step shows its frame even when no event falls in it
 }

@@ -32,7 +32,8 @@
 // - readerMutex: use of the reader. The player thread holds it for one step, seek or reset; a
 //   lent reader's user holds it for its whole run.
 // - Atomics: playingFlag, loop, lowerTs, upperTs, position, frameStepUs, accTimeUs, loadingFlag
-//   (written by the owner, read by the player thread; the player thread also moves position).
+//   (written by the owner, read by the player thread; the player thread also moves position),
+//   shownEvents (player thread).
 // - Owner thread only: job, info, the loading thread object. Player thread only: the window cache.
 #include <QString>
 
@@ -136,6 +137,10 @@ public:
     uint64_t frameStep() const { return frameStepUs; }
     void setAccTimeUs(uint64_t us) { accTimeUs = us; }
     uint64_t accTime() const { return accTimeUs; }
+    // Events handed to the sink so far, by the loop and by steps (windows that overlap count
+    // their shared events again): with the accumulation equal to the step, a play through the
+    // range adds exactly the range's events. Any thread.
+    uint64_t eventsShown() const { return shownEvents; }
 
     // The open recording's reader and the lock its user holds. An export or cut takes both, holds
     // the lock for its whole run and keeps the reader alive even if another file is opened.
@@ -185,6 +190,7 @@ private:
     std::atomic<uint64_t> frameStepUs{1000000 / 33};
     std::atomic<uint64_t> accTimeUs{33333};
     std::atomic<bool> loadingFlag{false};
+    std::atomic<uint64_t> shownEvents{0};
 
     std::shared_ptr<LoadJob> job;
     std::thread loadThread;
