@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "LogCapture.h"
 #include "TempDir.h"
 #include "formats/numpy/NpyFormat.h"
 #include "formats/text/CsvFormat.h"
@@ -303,9 +304,11 @@ TEST(BlockReader, NpyThatCannotBeReadSaysWhy) {
         return Logger::threadError();
     };
     std::string whole = npyOf(made, fields, 1);
-    EXPECT_NE(refusal("cut.npy", whole.substr(0, whole.size() - 5)).find("declares 1000 records"), std::string::npos);
+    // cut inside the first record: nothing whole is left (later cuts keep the records before them)
+    EXPECT_NE(refusal("cut.npy", whole.substr(0, whole.size() - 1000 * 13 + 5)).find("declares 1000 records"),
+              std::string::npos);
     EXPECT_NE(refusal("fortran.npy", npyOf(made, fields, 1, "True")).find("Fortran"), std::string::npos);
-    EXPECT_NE(refusal("bomb.npy", npyOf(made, fields, 1, "False", int64_t(1) << 60)).find("truncated"),
+    EXPECT_NE(refusal("bomb.npy", npyOf({}, fields, 1, "False", int64_t(1) << 60)).find("truncated"),
               std::string::npos);
     EXPECT_NE(refusal("float.npy", npyOf(made, {{"t", "<f8", 8}, {"x", "<u2", 2}, {"y", "<u2", 2}, {"p", "|u1", 1}}, 1))
                   .find("integer type"),
@@ -379,4 +382,116 @@ TEST(BlockReader, CutOfATextFileIsATextFileOfTheRange) {
     EXPECT_FALSE(cutRawFile(*r, to, from, dir.file("reversed.csv")));
     EXPECT_FALSE(Logger::threadError().empty());
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.csv", "cut.csv"}));
+}
+
+namespace {
+
+// The events of each block the source gives for an intact file, in order.
+std::vector<size_t> blockSizes(detail::EventBlockSource& source, const std::string& path) {
+    std::string problem;
+    EXPECT_TRUE(source.open(path, problem)) << problem;
+    std::vector<size_t> sizes;
+    std::vector<Event2D> ev;
+    std::vector<EventTriggerIn> tr;
+    detail::BlockPosition pos = source.first(), next;
+    for (bool end = false; sizes.size() < 1000;) {
+        if (!source.read(pos, ev, tr, next, end, problem)) ADD_FAILURE() << problem;
+        if (end || !problem.empty()) break;
+        sizes.push_back(ev.size());
+        pos = next;
+    }
+    return sizes;
+}
+
+// Events of the whole blocks that end at or before event `at`.
+size_t eventsOfBlocksBefore(const std::vector<size_t>& sizes, size_t at) {
+    size_t kept = 0;
+    for (size_t n : sizes) {
+        if (kept + n > at) break;
+        kept += n;
+    }
+    return kept;
+}
+
+// Opens a damaged file: it must open, hold exactly the first `kept` events of `made` and say
+// once, as a warning, where the damage is.
+void expectKeptBeforeDamage(const std::string& path, const std::vector<Event2D>& made, size_t kept,
+                            const std::string& where) {
+    SCOPED_TRACE(path);
+    LogCapture log;
+    auto r = openPrepared(path);
+    ASSERT_TRUE(r);
+    const std::vector<Event2D> prefix(made.begin(), made.begin() + ptrdiff_t(kept));
+    std::vector<Event2D> all;
+    ASSERT_TRUE(r->readRange(0, UINT64_MAX, all));
+    EXPECT_EQ(all.size(), kept);
+    EXPECT_TRUE(all == prefix);
+    EXPECT_EQ(r->getStats().eventCount, kept);
+    uint64_t hi = 0, t = 0;
+    for (const Event2D& e : prefix) hi = std::max(hi, e.timestamp);
+    ASSERT_TRUE(r->getEndTimestamp(t));
+    EXPECT_EQ(t, hi);
+    EXPECT_FALSE(r->seekTime(hi + 1)); // nothing of the damaged part is offered
+    const std::string text = log.text();
+    EXPECT_NE(text.find("warning|" + path + " is damaged: " + where), std::string::npos) << text;
+    EXPECT_NE(text.find("(" + std::to_string(kept) + " events"), std::string::npos) << text;
+    EXPECT_EQ(text.find("error|"), std::string::npos) << text;
+}
+
+} // namespace
+
+// Damage in the middle of a text or NumPy file: the whole blocks before it open, with one
+// warning naming the line or record; a cut last line or record loses only itself.
+TEST(BlockReader, DamagedCsvAndNpyKeepWhatPrecedesTheDamage) {
+    TempDir dir;
+    const auto made = makeEvents(200'000, 639, 479);
+
+    const std::string csv = csvOf(made, "x,p,t,y\n");
+    writeFile(dir.file("whole.csv"), csv);
+    const std::vector<size_t> csvBlocks = blockSizes(*detail::makeCsvSource(), dir.file("whole.csv"));
+    ASSERT_GE(csvBlocks.size(), 3u);
+    // event 150000 is line 150002; its y becomes a word
+    std::string bad = csv;
+    size_t at = 0;
+    for (int line = 1; line < 150'002; ++line) at = bad.find('\n', at) + 1;
+    const size_t yAt = bad.find_last_of(',', bad.find('\n', at)) + 1;
+    bad.replace(yAt, bad.find_first_of("\r\n", yAt) - yAt, "two");
+    writeFile(dir.file("bad.csv"), bad);
+    const size_t keptCsv = eventsOfBlocksBefore(csvBlocks, 150'000);
+    ASSERT_GT(keptCsv, 0u);
+    ASSERT_LT(keptCsv, 150'000u);
+    expectKeptBeforeDamage(dir.file("bad.csv"), made, keptCsv, "line 150002: y is not a whole number");
+
+    // cut inside the last line (its line end and y gone): every line before it
+    std::string cut = csv.substr(0, csv.find_last_of(',', csv.size() - 2));
+    writeFile(dir.file("cut.csv"), cut);
+    expectKeptBeforeDamage(dir.file("cut.csv"), made, made.size() - 1,
+                           "line 200001: expected 4 fields, found 3 in '" + cut.substr(cut.rfind('\n') + 1) +
+                               "' (the file ends inside this line)");
+
+    const std::vector<NpyField> fields = {{"t", "<i8", 8}, {"x", "<i4", 4}, {"y", "<u2", 2}, {"p", "|u1", 1}};
+    const std::string npy = npyOf(made, fields, 1);
+    const size_t data = npy.size() - made.size() * 15;
+    writeFile(dir.file("whole.npy"), npy);
+    const std::vector<size_t> npyBlocks = blockSizes(*detail::makeNpySource(), dir.file("whole.npy"));
+    ASSERT_GE(npyBlocks.size(), 3u);
+    std::string flipped = npy;
+    flipped[data + 150'000 * 15 + 8 + 3] = char(0x80); // x of record 150000 negative
+    writeFile(dir.file("bad.npy"), flipped);
+    const size_t keptNpy = eventsOfBlocksBefore(npyBlocks, 150'000);
+    ASSERT_GT(keptNpy, 0u);
+    ASSERT_LT(keptNpy, 150'000u);
+    expectKeptBeforeDamage(dir.file("bad.npy"), made, keptNpy,
+                           "record 150000: x outside 0..65535 (at byte " + std::to_string(data + 150'000 * 15) + ")");
+
+    // cut inside record 150000: the 150000 whole records before it
+    writeFile(dir.file("cut.npy"), npy.substr(0, data + 150'000 * 15 + 7));
+    expectKeptBeforeDamage(dir.file("cut.npy"), made, 150'000,
+                           "the NumPy header declares 200000 records of 15 bytes, but the file holds only 150000 "
+                           "(truncated? it ends in record 150000, at byte " +
+                               std::to_string(data + 150'000 * 15) + ")");
+    // a header declaring far more records than the file holds reads what it holds, allocating nothing more
+    const std::vector<Event2D> few(made.begin(), made.begin() + 1000);
+    writeFile(dir.file("bomb.npy"), npyOf(few, fields, 1, "False", int64_t(1) << 60));
+    expectKeptBeforeDamage(dir.file("bomb.npy"), made, 1000, "the NumPy header declares 1152921504606846976 records");
 }

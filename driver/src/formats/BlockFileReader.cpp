@@ -49,8 +49,15 @@ bool BlockFileReader::prepare() {
         bool end = false;
         std::string problem;
         if (!source->read(pos, events, trig, next, end, problem)) {
-            NR_LOG(LOG_ERROR, "cannot read %s: %s", filePath.c_str(), problem.c_str());
-            return false;
+            // As with raw files, what precedes damage stays readable; a file damaged before its
+            // first event or edge is refused (it may not be of this format at all).
+            if (!source->damaged() || (tally.events == 0 && triggerList.empty())) {
+                NR_LOG(LOG_ERROR, "cannot read %s: %s", filePath.c_str(), problem.c_str());
+                return false;
+            }
+            NR_LOG(LOG_WARN, "%s is damaged: %s; read up to there (%llu events, %zu trigger edges), the rest is skipped",
+                   filePath.c_str(), problem.c_str(), (unsigned long long)tally.events, triggerList.size());
+            break;
         }
         if (end) break;
         Block b;

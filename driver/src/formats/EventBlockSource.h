@@ -50,6 +50,10 @@ public:
     // once checked against the file.
     virtual bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
                       BlockPosition& next, bool& end, std::string& problem) = 0;
+    // After a read that returned false: true when the file's bytes are damaged at that block (cut
+    // short, a value no event can have, a size beyond the file), false for a read error or a file
+    // that changed while open. The reader keeps the blocks before damage and warns.
+    virtual bool damaged() const { return false; }
 };
 
 // The source of a non-raw format; null for the raw formats (the raw reader reads those).

@@ -218,7 +218,10 @@ bool Aedat4Source::readPacket(uint64_t offset, int32_t& stream, std::string& pro
         problem = "the file ends inside the packet header at byte " + std::to_string(offset);
         return false;
     }
-    if (!readAt(fd, offset, header, sizeof(header), problem)) return false;
+    if (!readAt(fd, offset, header, sizeof(header), problem)) {
+        readFailed = true;
+        return false;
+    }
     stream = readI32(header);
     const int32_t size = readI32(header + 4);
     if (size < 0 || uint64_t(size) > dataEnd - offset - kPacketHeaderSize) {
@@ -270,7 +273,10 @@ bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Eve
     if (described && kind != Kind::Events && kind != Kind::Triggers) return true; // frames, IMU samples, ...
     if (described && kind == Kind::Events && stream != eventStream) return true;
     body.resize(bodySize);
-    if (!readAt(fd, offset + kPacketHeaderSize, body.data(), body.size(), problem)) return false;
+    if (!readAt(fd, offset + kPacketHeaderSize, body.data(), body.size(), problem)) {
+        readFailed = true;
+        return false;
+    }
     if (!decompressBody(packing, body.data(), body.size(), kMaxDecodedBytes, decoded, problem)) {
         problem = "packet at byte " + std::to_string(offset) + ": " + problem;
         return false;
@@ -348,6 +354,8 @@ bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, 
     events.clear();
     triggers.clear();
     end = false;
+    damage = false;
+    readFailed = false;
     uint64_t offset = std::max(pos.offset, firstPacket);
     if (offset >= dataEnd) {
         end = true;
@@ -363,12 +371,13 @@ bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, 
         bool ok = readPacket(offset, stream, why) && decodePacket(offset, stream, packetEvents, packetTriggers, why);
         if (ok && skip > packetEvents.size()) {
             why = "the packet at byte " + std::to_string(offset) + " changed while the file was read";
+            readFailed = true;
             ok = false;
         }
         if (!ok) {
             if (offset > start) break; // this block ends before the damage; the next read reports it
-            problem = filePath + ": " + why;
-            NR_LOG(LOG_ERROR, "%s", problem.c_str());
+            problem = why;
+            damage = !readFailed;
             return false;
         }
         const size_t left = packetEvents.size() - size_t(skip);

@@ -28,6 +28,7 @@ public:
     bool open(const std::string& path, std::string& problem) override;
     const BlockSourceInfo& info() const override { return about; }
     BlockPosition first() const override { return BlockPosition{firstPacket, 0, 0}; }
+    bool damaged() const override { return damage; }
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override;
 
@@ -79,6 +80,8 @@ private:
     uint64_t dataEnd = 0;
     uint32_t bodySize = 0;
     bool fromTable = false;
+    bool damage = false;     // the last read failed on the file's bytes
+    bool readFailed = false; // the last read failed on the system's read
     size_t tableEntries = 0;
     std::vector<Event2D> packetEvents;
     std::vector<EventTriggerIn> packetTriggers;

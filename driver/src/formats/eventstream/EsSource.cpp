@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "norvale/Logger.h"
-
 namespace norvale::detail {
 
 namespace {
@@ -90,6 +88,7 @@ bool EsSource::read(const BlockPosition& pos, std::vector<Event2D>& events, std:
     events.clear();
     triggers.clear();
     end = false;
+    damage = false;
     const uint64_t start = std::max(pos.offset, kEventsOffset);
     if (start >= fileSize) {
         end = true;
@@ -99,10 +98,7 @@ bool EsSource::read(const BlockPosition& pos, std::vector<Event2D>& events, std:
     const size_t want = size_t(std::min<uint64_t>(kBlockBytes, fileSize - start));
     buffer.resize(want);
     size_t got = 0;
-    if (!readSome(fd, start, buffer.data(), want, got, problem)) {
-        problem = filePath + ": " + problem;
-        return false;
-    }
+    if (!readSome(fd, start, buffer.data(), want, got, problem)) return false;
     events.reserve(got / kEventBytes + 1);
     uint64_t t = pos.state;
     size_t i = 0;
@@ -135,9 +131,9 @@ bool EsSource::read(const BlockPosition& pos, std::vector<Event2D>& events, std:
     }
     if (boundary == 0) {
         // Not even one event fits: the file ends inside it.
-        problem = filePath + ": the file ends inside an event at byte " + std::to_string(start) + " (" +
-                  std::to_string(got) + " of its " + std::to_string(kEventBytes) + " bytes)";
-        NR_LOG(LOG_ERROR, "%s", problem.c_str());
+        problem = "the file ends inside an event at byte " + std::to_string(start) + " (" + std::to_string(got) +
+                  " of its " + std::to_string(kEventBytes) + " bytes)";
+        damage = true;
         return false;
     }
     next = BlockPosition{start + boundary, 0, boundaryT};

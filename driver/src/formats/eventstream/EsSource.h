@@ -27,9 +27,11 @@ public:
     BlockPosition first() const override { return BlockPosition{kEventsOffset, 0, 0}; }
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override;
+    bool damaged() const override { return damage; }
 
 private:
     int fd = -1;
+    bool damage = false; // the last read ended inside an event
     std::string filePath;
     uint64_t fileSize = 0;
     BlockSourceInfo about;

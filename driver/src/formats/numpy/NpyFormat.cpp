@@ -224,23 +224,30 @@ public:
         }
         records = uint64_t(shape->items[0].number);
         if (!readDescr(*descr, problem)) return false;
-        if (records > (fileSize - dataOffset) / itemSize) {
-            problem = "the NumPy header declares " + std::to_string(records) + " records of " +
-                      std::to_string(itemSize) + " bytes, but the file holds only " +
-                      std::to_string((fileSize - dataOffset) / itemSize) + " (truncated?)";
-            return false;
-        }
+        // A file cut short keeps its whole records: the first read past them reports the cut.
+        declared = records;
+        records = std::min<uint64_t>(records, (fileSize - dataOffset) / itemSize);
         perBlock = std::max<uint64_t>(1, std::min<uint64_t>(kMaxBlockEvents, kBlockBytes / itemSize));
         return true;
     }
 
     const BlockSourceInfo& info() const override { return sensor; }
     BlockPosition first() const override { return BlockPosition{}; }
+    bool damaged() const override { return damage; }
 
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override {
         events.clear();
         triggers.clear();
+        damage = false;
+        if (pos.index >= records && records < declared) {
+            problem = "the NumPy header declares " + std::to_string(declared) + " records of " +
+                      std::to_string(itemSize) + " bytes, but the file holds only " + std::to_string(records) +
+                      " (truncated? it ends in record " + std::to_string(records) + ", at byte " +
+                      std::to_string(dataOffset + records * itemSize) + ")";
+            damage = true;
+            return false;
+        }
         end = pos.index >= records;
         if (end) return true;
         const uint64_t n = std::min<uint64_t>(perBlock, records - pos.index);
@@ -268,8 +275,10 @@ public:
                               : p != 0 && p != 1 && p != -1 ? "polarity not 0, 1 or -1"
                                                           : nullptr;
             if (bad) {
-                problem = "record " + std::to_string(pos.index + i) + ": " + bad;
+                problem = "record " + std::to_string(pos.index + i) + ": " + bad + " (at byte " +
+                          std::to_string(dataOffset + (pos.index + i) * itemSize) + ")";
                 events.clear();
+                damage = true;
                 return false;
             }
             Event2D& e = events[size_t(i)];
@@ -373,7 +382,9 @@ private:
 
     int fd = -1;
     uint64_t dataOffset = 0;
-    uint64_t records = 0;
+    uint64_t records = 0;  // whole records the file holds
+    uint64_t declared = 0; // records its header states
+    bool damage = false;
     size_t itemSize = 1;
     uint64_t perBlock = 1;
     Field fields[4];

@@ -131,11 +131,13 @@ public:
 
     const BlockSourceInfo& info() const override { return sensor; }
     BlockPosition first() const override { return start; }
+    bool damaged() const override { return damage; }
 
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override {
         events.clear();
         triggers.clear();
+        damage = false;
         end = pos.offset >= fileSize;
         if (end) return true;
         const size_t want = size_t(std::min<uint64_t>(fileSize - pos.offset, kBlockBytes + kMaxLine));
@@ -154,6 +156,7 @@ public:
             const void* last = memrchr(buffer.data(), '\n', got);
             if (!last) {
                 problem = "line " + std::to_string(pos.index) + " is longer than " + std::to_string(kMaxLine) + " bytes";
+                damage = true;
                 return false;
             }
             used = size_t(static_cast<const char*>(last) - buffer.data()) + 1;
@@ -177,12 +180,23 @@ public:
             }
             if (size_t(e - lineStart) > kMaxLine) {
                 problem = "line " + std::to_string(line) + " is longer than " + std::to_string(kMaxLine) + " bytes";
+                damage = true;
                 return false;
             }
             split(b, le, fields);
             Event2D ev;
             if (!parse(fields, ev, problem)) {
-                problem = "line " + std::to_string(line) + ": " + problem + " in " + quoted(b, le);
+                // A last line without its line end was cut short with the file: the lines before
+                // it are whole, so this block ends before it and the next read reports it.
+                const bool cut = !nl && pos.offset + used == fileSize;
+                if (cut && !events.empty()) {
+                    next.offset = pos.offset + uint64_t(lineStart - buffer.data());
+                    next.index = line;
+                    return true;
+                }
+                problem = "line " + std::to_string(line) + ": " + problem + " in " + quoted(b, le) +
+                          (cut ? " (the file ends inside this line)" : "");
+                damage = true;
                 return false;
             }
             events.push_back(ev);
@@ -333,6 +347,7 @@ private:
     size_t fieldCount = 4;
     int comma = -1; // -1 until the first line decides: 1 commas, 0 spaces and tabs
     bool seconds = false;
+    bool damage = false;
     std::vector<char> buffer;
 };
 
