@@ -40,9 +40,11 @@ Usage:
       Prints events as CSV "t,x,y,p" on stdout, from --start (default: first event)
       for --duration microseconds (default: to the end), at most --limit lines.
   nrraw bench decode FILE [--repeat N]
-      Decodes the file's data from memory N times (default 5; small files several
-      times per pass) with the straightforward decoder and each kernel, best pass by
-      CPU time. The last line reads "decode: <N> Mev/s" for the kernel in use.
+      Decodes a raw file's data from memory N times (default 5; small files several
+      times per pass) with its format's decoder (EVT 3.0: the straightforward decoder
+      and each kernel), best pass by CPU time; a file of another format is read whole
+      through its reader instead. The last line reads "decode: <N> Mev/s" for the
+      decoder in use.
   nrraw bench seek FILE [--count N]
       Time of prepareFile, then N (default 200) random reads of 33333 us: median and
       99th percentile latency.

@@ -162,6 +162,30 @@ TEST(Nrraw, BenchCommandsReportTheirFigures) {
     EXPECT_EQ(last.rfind("decode: ", 0), 0u) << r.out;
     EXPECT_NE(last.find(" Mev/s (" + std::string(kernelName(autoKernel())) + " kernel)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("straightforward decoder: "), std::string::npos) << r.out;
+    // Each format is decoded by its own decoder (a file that is not raw by its reader): every count
+    // printed is the file's own.
+    const size_t events = readAll(src).size();
+    ASSERT_GT(events, 100'000u);
+    const auto countsOf = [](const std::string& out) {
+        std::vector<uint64_t> counts;
+        for (size_t at = out.find(" events, best of"); at != std::string::npos; at = out.find(" events, best of", at + 1))
+            counts.push_back(std::stoull(out.substr(out.rfind(": ", at) + 2)));
+        return counts;
+    };
+    std::vector<uint64_t> counts = countsOf(r.out);
+    EXPECT_GE(counts.size(), 2u) << r.out; // the straightforward decoder and the portable kernel at least
+    for (uint64_t n : counts) EXPECT_EQ(n, events) << r.out;
+    const std::pair<const char*, const char*> others[] = {
+        {"evt2", "EVT 2.0 decoder"}, {"evt21", "EVT 2.1 decoder"}, {"dat", "DAT decoder"}, {"csv", "CSV reader"}};
+    for (const auto& [key, what] : others) {
+        const std::string file = dir.path(std::string("as_") + key);
+        ASSERT_EQ(nrraw(dir, {"convert", src, file, "--format", key}).code, 0) << key;
+        r = nrraw(dir, {"bench", "decode", file, "--repeat", "1"});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(countsOf(r.out), std::vector<uint64_t>{events}) << r.out;
+        EXPECT_NE(r.out.find(what), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\ndecode: "), std::string::npos) << r.out;
+    }
     r = nrraw(dir, {"bench", "seek", src, "--count", "5"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("prepare: "), std::string::npos) << r.out;
