@@ -308,6 +308,62 @@ private slots:
         QVERIFY(!info.holdsTriggers || wantTriggers.size() == 3);
         QVERIFY(gotTriggers == wantTriggers);
     }
+
+    // A DAT record holds 32 bits of time: a DAT recording whose clock passed them (its reader
+    // follows the wraps) is cut into EVT 3.0, and the cut is offered under that format's name.
+    void datPastItsClockIsCutIntoEvt3() {
+        const uint64_t wrap = uint64_t(1) << 32;
+        std::vector<Event2D> events;
+        QByteArray bytes("% Data file containing CD events\n% Height 480\n% Width 640\n");
+        bytes.append('\0').append('\x08'); // event type 0 (CD), 8-byte records
+        std::mt19937 rng(32);
+        for (uint64_t t = wrap - 300000; t < wrap + 300000; t += 10) {
+            const Event2D e{uint16_t(rng() % 640), uint16_t(rng() % 480), uint8_t(rng() & 1), t};
+            const uint32_t record[2] = {uint32_t(t), uint32_t(e.x) | uint32_t(e.y) << 14 | uint32_t(e.polarity) << 28};
+            bytes.append(reinterpret_cast<const char*>(record), sizeof(record));
+            events.push_back(e);
+        }
+        const QString path = tmp.filePath(QStringLiteral("late.dat"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        f.close();
+
+        TestWindow w;
+        w.resize(1280, 800);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.nextFile = path;
+        w.findChild<QAction*>(QStringLiteral("action_open_recording"))->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(button(&w, "pb_play")->isChecked(), kWaitMs);
+        QCOMPARE(w.timeSlider()->getMaximun(), events.back().timestamp);
+        const uint64_t start = wrap - 100000, end = wrap + 100000;
+        QString offered;
+        w.onDialog = [&](QDialog* d) {
+            auto* range = qobject_cast<NrTimeRangeDialog*>(d);
+            if (!range)
+                return int(QDialog::Rejected);
+            offered = range->getSaveFileFullPath();
+            range->setStartTime(start);
+            range->setEndTime(end);
+            range->setSaveFileName(QStringLiteral("cut_late.raw"));
+            QTest::mouseClick(range->findChild<QPushButton*>(QStringLiteral("pb_save")), Qt::LeftButton);
+            return range->result();
+        };
+        w.findChild<QAction*>(QStringLiteral("action_cut"))->trigger();
+        QVERIFY2(offered.endsWith(QStringLiteral(".raw")), qPrintable(offered));
+        QTRY_VERIFY_WITH_TIMEOUT(hasToast(&w, QStringLiteral("Export raw file success!")), kWaitMs);
+        auto cut = norvale::DvsFileReader::createFileReader(
+            (config->outputRawFilePath + QStringLiteral("/cut_late.raw")).toStdString());
+        QVERIFY(cut && cut->prepareFile());
+        QCOMPARE(int(cut->fileFormat()), int(EventFileFormat::Evt3));
+        std::vector<Event2D> got, want;
+        QVERIFY(cut->readRange(0, UINT64_MAX, got));
+        for (const Event2D& e : events)
+            if (e.timestamp >= start && e.timestamp <= end)
+                want.push_back(e);
+        QCOMPARE(got.size(), want.size());
+        QVERIFY(got == want);
+    }
 };
 
 NR_QTEST_MAIN(TestFormats)

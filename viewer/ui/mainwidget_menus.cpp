@@ -11,6 +11,8 @@
 #include "Utility/Utility.h"
 #include "loadconfig.h"
 #include "mainwidget.h"
+#include "norvale/EventFileFormat.h"
+#include "norvale/RawCut.h"
 #include "settings/nrgeneralsetting.h"
 #include "settings/sidebarcamerasettingui.h"
 #include "settings/sidebardvssettingui.h"
@@ -189,7 +191,16 @@ void MainWidget::slotSaveAs() {
 }
 
 void MainWidget::slotCutRecording() {
-    runTimeRangeDialog<NrCutRawFile>(m_cutExtension, &MainWidget::signalCutRawFile);
+    // The name follows what the driver will write: a DAT recording whose clock passed 32 bits is
+    // cut into EVT 3.0, which a ".dat" name would hide.
+    QString extension = m_cutExtension;
+    norvale::EventFileFormat format;
+    if (norvale::formatFromExtension((QStringLiteral("cut") + extension).toStdString(), format)) {
+        const norvale::EventFileFormat cut = norvale::cutFileFormat(format, m_slider->getMaximun());
+        if (cut != format)
+            extension = QString::fromLatin1(norvale::formatInfo(cut).extensions).section(QLatin1Char(' '), 0, 0);
+    }
+    runTimeRangeDialog<NrCutRawFile>(extension, &MainWidget::signalCutRawFile);
 }
 
 void MainWidget::slotShowLeftBottomTips(QString tips, NrMessageType type, QString file_path) {

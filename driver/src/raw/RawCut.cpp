@@ -2,8 +2,6 @@
 // (Evt3CopyCut), the rest decoded and encoded again; every other format is converted.
 #include "norvale/RawCut.h"
 
-#include <algorithm>
-
 #include "norvale/EventFileWriter.h"
 #include "norvale/RawFileWriter.h"
 #include "raw/CutOutput.h"
@@ -131,20 +129,24 @@ bool cutRange(DvsFileReader::Impl& d, uint64_t start, uint64_t end, const std::s
 
 } // namespace
 
+EventFileFormat cutFileFormat(EventFileFormat input, uint64_t lastTimestamp) {
+    if (!formatInfo(input).writable || (input == EventFileFormat::Dat && lastTimestamp >> 32))
+        return EventFileFormat::Evt3;
+    return input;
+}
+
 bool cutRawFile(DvsFileReader& reader, uint64_t start, uint64_t end, const std::string& path,
                 const std::function<bool(double)>& progress) {
     if (!reader.isRaw() || reader.fileFormat() != EventFileFormat::Evt3) {
         // Only EVT 3.0 words are copied; other formats are cut by converting the range: into the
         // input's format where it can be written (an EVT 2.0 or DAT cut stays EVT 2.0 or DAT, not
         // EVT 3.0 under the input's extension), otherwise into EVT 3.0.
-        EventFileFormat format = formatInfo(reader.fileFormat()).writable ? reader.fileFormat() : EventFileFormat::Evt3;
-        // A DAT record's clock is 32 bits: a range that reaches past it keeps its times in EVT 3.0.
         uint64_t last = 0;
-        if (format == EventFileFormat::Dat && reader.getEndTimestamp(last) && std::min(last, end) >> 32) {
+        reader.getEndTimestamp(last);
+        const EventFileFormat format = cutFileFormat(reader.fileFormat(), last);
+        if (reader.fileFormat() == EventFileFormat::Dat && format != EventFileFormat::Dat)
             NR_LOG(LOG_WARN, "cut of %s: times past 2^32 us do not fit a DAT file; the cut is written as EVT 3.0",
                    reader.path().c_str());
-            format = EventFileFormat::Evt3;
-        }
         if (end < start) {
             NR_LOG(LOG_ERROR, "cut of %s: end %llu before start %llu", reader.path().c_str(), (unsigned long long)end,
                    (unsigned long long)start);
