@@ -274,6 +274,11 @@ public:
                               : y < 0 || y > 0xffff       ? "y outside 0..65535"
                               : p != 0 && p != 1 && p != -1 ? "polarity not 0, 1 or -1"
                                                           : nullptr;
+            if (bad && pos.index > 0 && i > 0) { // past the first block: this block ends before it
+                events.resize(size_t(i));
+                next.index = pos.index + i;
+                return true;
+            }
             if (bad) {
                 problem = "record " + std::to_string(pos.index + i) + ": " + bad + " (at byte " +
                           std::to_string(dataOffset + (pos.index + i) * itemSize) + ")";

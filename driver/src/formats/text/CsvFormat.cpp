@@ -178,7 +178,18 @@ public:
                 ++line;
                 continue;
             }
+            // Past the first block, and for a last line cut short with the file, the lines before
+            // a bad one are kept: this block ends there and the next read reports the damage. In
+            // the first block a bad line refuses the file (it may be text of another kind).
+            const bool cut = !nl && pos.offset + used == fileSize;
+            const bool keepBefore = (cut || pos.offset != start.offset) && !events.empty();
+            const auto endBefore = [&] {
+                next.offset = pos.offset + uint64_t(lineStart - buffer.data());
+                next.index = line;
+                return true;
+            };
             if (size_t(e - lineStart) > kMaxLine) {
+                if (keepBefore) return endBefore();
                 problem = "line " + std::to_string(line) + " is longer than " + std::to_string(kMaxLine) + " bytes";
                 damage = true;
                 return false;
@@ -186,14 +197,7 @@ public:
             split(b, le, fields);
             Event2D ev;
             if (!parse(fields, ev, problem)) {
-                // A last line without its line end was cut short with the file: the lines before
-                // it are whole, so this block ends before it and the next read reports it.
-                const bool cut = !nl && pos.offset + used == fileSize;
-                if (cut && !events.empty()) {
-                    next.offset = pos.offset + uint64_t(lineStart - buffer.data());
-                    next.index = line;
-                    return true;
-                }
+                if (keepBefore) return endBefore();
                 problem = "line " + std::to_string(line) + ": " + problem + " in " + quoted(b, le) +
                           (cut ? " (the file ends inside this line)" : "");
                 damage = true;
