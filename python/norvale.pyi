@@ -57,9 +57,11 @@ class RawFile:
     def cut(self, start_us: _Time, end_us: _Time, out_path: _Path, progress: _Progress = None) -> bool:
         """A new EVT 3.0 file with [start_us, end_us); False when progress returned False."""
     def convert(self, out_path: _Path, start_us: Optional[_Time] = None, end_us: Optional[_Time] = None,
-                format: Optional[str] = None, overwrite: bool = False, progress: _Progress = None) -> bool:
+                format: Optional[str] = None, overwrite: bool = False, progress: _Progress = None,
+                compress: bool = False) -> bool:
         """[start_us, end_us) into a new file of format (None: from out_path's extension), exactly;
-        a UserWarning names trigger edges the format cannot hold. False when progress returned False."""
+        a UserWarning names trigger edges the format cannot hold. False when progress returned False.
+        compress: HDF5 with shuffle + gzip instead of plain chunks."""
     def export_video(self, out_path: _Path, start_us: Optional[_Time] = None, end_us: Optional[_Time] = None,
                      fps: int = 30, acc_us: _Time = 33333, colors: str = "gray",
                      progress: _Progress = None) -> bool:
@@ -72,10 +74,10 @@ def open(path: _Path) -> RawFile:
     """Opens an event file of any readable format (found from its content) as a RawFile."""
 
 def write(path: _Path, events: _Columns, triggers: Optional[_Columns] = None,
-          width: int = 1280, height: int = 720, format: Optional[str] = None) -> None:
+          width: int = 1280, height: int = 720, format: Optional[str] = None, compress: bool = False) -> None:
     """Writes an event file in format ("evt3", "evt2", "evt21", "dat", ...; None: from the
     extension, else EVT 3.0); refuses (ValueError, nothing written) what the format cannot hold and
-    warns (UserWarning) of trigger edges it cannot store."""
+    warns (UserWarning) of trigger edges it cannot store. compress: HDF5 with shuffle + gzip."""
 
 def generate(path: _Path, duration_s: float, rate_mevs: float, seed: int = 1,
              triggers_hz: float = 0) -> None:

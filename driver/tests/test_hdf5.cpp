@@ -280,6 +280,122 @@ with h5py.File(os.path.join(d, 'out.h5'), 'r') as f:
     EXPECT_EQ(seen.at("h5py"), sumsOf(events));
 }
 
+// The default file is plain (no filter, big chunks, read straight from the file); compress gives
+// shuffle + gzip chunks read through the library. Both hold the same events, and ms_to_idx stays
+// right across a pause long enough to fill a million entries in one batch.
+TEST(Hdf5Writer, PlainByDefaultCompressedWhenAsked) {
+    TempDir dir;
+    std::vector<Event2D> events = makeEvents(600000, 1'000'000);
+    for (size_t i = 400000; i < events.size(); ++i) events[i].timestamp += 1'500'000'000; // 25 minutes
+    for (bool compress : {false, true}) {
+        SCOPED_TRACE(compress);
+        const std::string path = dir.path(compress ? "gz.h5" : "plain.h5");
+        EventFileDescription description;
+        description.compress = compress;
+        Hdf5Writer writer;
+        std::string problem;
+        ASSERT_TRUE(writer.begin(-1, path, description, problem)) << problem;
+        EXPECT_EQ(writer.chunkEvents(), compress ? Hdf5Writer::kCompressedChunkEvents : Hdf5Writer::kPlainChunkEvents);
+        for (size_t at = 0; at < events.size(); at += 250000) {
+            const size_t n = std::min<size_t>(250000, events.size() - at);
+            ASSERT_TRUE(writer.write(events.data() + at, events.data() + at + n, nullptr, nullptr, problem)) << problem;
+        }
+        ASSERT_TRUE(writer.end(problem)) << problem;
+
+        Hdf5Source source;
+        ASSERT_TRUE(source.open(path, problem)) << problem;
+        EXPECT_EQ(source.directColumns(), compress ? 0 : 4);
+        EXPECT_TRUE(source.hasMsIndex());
+        std::vector<Event2D> back;
+        ASSERT_TRUE(readWhole(source, back, problem)) << problem;
+        ASSERT_EQ(back.size(), events.size());
+        for (size_t i = 0; i < events.size(); ++i) ASSERT_EQ(back[i], events[i]) << i;
+    }
+    const std::string script = std::string(kPythonCommon) + R"(
+for name, comp in (('plain.h5', None), ('gz.h5', 'gzip')):
+    with h5py.File(os.path.join(d, name), 'r') as f:
+        g = f['events']
+        for k in 'xypt':
+            assert g[k].compression == comp and g[k].shuffle == (comp is not None), (name, k)
+        assert g['t'].chunks == ((65536,) if comp else (262144,)), g['t'].chunks
+        t = g['t'][:]
+        want = np.searchsorted(t, t[0] + np.arange(0, (int(t[-1]) - int(t[0])) // 1000 + 1) * 1000)
+        assert np.array_equal(f['ms_to_idx'][:], want), name + ': ms_to_idx differs'
+        report(name, t, g['x'][:], g['y'][:], g['p'][:])
+)";
+    const auto seen = runPython(dir, script);
+    ASSERT_TRUE(seen.count("plain.h5") && seen.count("gz.h5"));
+    EXPECT_EQ(seen.at("plain.h5"), sumsOf(events));
+    EXPECT_EQ(seen.at("gz.h5"), sumsOf(events));
+}
+
+// Unfiltered files of other writers are read straight from the file: contiguous data after a user
+// block with a uint32 t and t_offset, small chunks (after a user block too) with a partial last one, and a dataset with
+// chunks never written (read through the library, its fill value). A file cut short after it was
+// opened gives a message, not garbage.
+TEST(Hdf5Source, ReadsPlainFilesStraightFromTheFile) {
+    TempDir dir;
+    const std::string script = std::string(kPythonCommon) + R"(
+t, x, y, p = data(300001, 5000)
+t32 = t.astype(np.uint32)
+p8 = np.where(p > 0, 1, -1).astype(np.int8)
+with h5py.File(os.path.join(d, 'c_user.h5'), 'w', userblock_size=1024) as f:
+    g = f.create_group('events')
+    for k, v in (('x', x), ('y', y), ('p', p8), ('t', t32)):
+        g.create_dataset(k, data=v)
+    f.create_dataset('t_offset', data=np.int64(7_000_000))
+report('c_user', t32.astype(np.int64) + 7_000_000, x, y, p)
+with h5py.File(os.path.join(d, 'c_chunks.h5'), 'w', userblock_size=512) as f:
+    g = f.create_group('events')
+    for k, v in (('x', x), ('y', y), ('p', p), ('t', t)):
+        g.create_dataset(k, data=v, chunks=(7000,))
+report('c_chunks', t, x, y, p)
+with h5py.File(os.path.join(d, 'c_sparse.h5'), 'w') as f:
+    g = f.create_group('events')
+    for k, v in (('y', y), ('p', p), ('t', t)):
+        g.create_dataset(k, data=v, chunks=(10000,))
+    xs = g.create_dataset('x', shape=(len(t),), dtype=np.uint16, chunks=(10000,))
+    xs[:150000] = x[:150000]
+xz = x.copy()
+xz[150000:] = 0
+report('c_sparse', t, xz, y, p)
+)";
+    const auto expected = runPython(dir, script);
+    ASSERT_EQ(expected.size(), 3u);
+    const std::map<std::string, int> direct = {{"c_user", 4}, {"c_chunks", 4}, {"c_sparse", 3}};
+    for (const auto& [name, sums] : expected) {
+        SCOPED_TRACE(name);
+        Hdf5Source source;
+        std::string problem;
+        ASSERT_TRUE(source.open(dir.path(name + ".h5"), problem)) << problem;
+        EXPECT_EQ(source.directColumns(), direct.at(name));
+        std::vector<Event2D> events;
+        ASSERT_TRUE(readWhole(source, events, problem)) << problem;
+        EXPECT_EQ(sumsOf(events), sums);
+    }
+    // Through the reader: a 33 ms range is exactly the events of its times.
+    auto reader = DvsFileReader::createFileReader(dir.path("c_chunks.h5"));
+    ASSERT_TRUE(reader && reader->prepareFile());
+    std::vector<Event2D> all, range, want;
+    ASSERT_TRUE(reader->readRange(0, UINT64_MAX, all));
+    EXPECT_EQ(sumsOf(all), expected.at("c_chunks"));
+    const uint64_t from = all[all.size() / 2].timestamp + 1, to = from + 33'000;
+    ASSERT_TRUE(reader->readRange(from, to, range));
+    for (const Event2D& e : all)
+        if (e.timestamp >= from && e.timestamp < to) want.push_back(e);
+    EXPECT_GT(want.size(), 1000u);
+    EXPECT_TRUE(range == want);
+
+    Hdf5Source source;
+    std::string problem;
+    const std::string cut = dir.path("c_chunks.h5");
+    ASSERT_TRUE(source.open(cut, problem)) << problem;
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+    std::vector<Event2D> back;
+    EXPECT_FALSE(readWhole(source, back, problem));
+    EXPECT_NE(problem.find("the file ends before them"), std::string::npos) << problem;
+}
+
 // Declared lengths the file cannot hold, values no event can have, and damaged files: a message,
 // no crash, nothing read past what was checked.
 TEST(Hdf5Source, RefusesLyingAndDamagedFiles) {

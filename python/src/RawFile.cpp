@@ -248,7 +248,7 @@ public:
     }
 
     bool convert(py::handle outObject, py::handle start, py::handle end, py::handle format, bool overwrite,
-                 py::object progress) {
+                 py::object progress, bool compress) {
         // The whole file by default: trigger edges before the first or after the last event too.
         const uint64_t from = start.is_none() ? 0 : timeArg(start, "start_us");
         const uint64_t to = end.is_none() ? UINT64_MAX : timeArg(end, "end_us");
@@ -263,7 +263,8 @@ public:
         ProgressBridge bridge(std::move(progress));
         ConvertReport report;
         const bool ok = withReader(*st, [&](DvsFileReader& r) {
-            return convertEventFile(r, from, end.is_none() ? to : to - 1, out, f, overwrite, bridge.function(), report);
+            return convertEventFile(r, from, end.is_none() ? to : to - 1, out, f, overwrite, bridge.function(), report,
+                                    compress);
         });
         bridge.rethrow();
         if (bridge.cancelled()) return false;
@@ -414,7 +415,7 @@ Raises ValueError with the reason when the cut is refused (for example out_path 
 itself) and OSError when out_path cannot be written. The GIL is released while cutting.)doc")
         .def("convert", &RawFile::convert, py::arg("out_path"), py::arg("start_us") = py::none(),
              py::arg("end_us") = py::none(), py::arg("format") = py::none(), py::arg("overwrite") = false,
-             py::arg("progress") = py::none(),
+             py::arg("progress") = py::none(), py::arg("compress") = false,
              R"doc(Writes the events and trigger edges of [start_us, end_us) (default: all of them), in file
 order, to a new file at out_path in format (a key such as "evt3", "evt2", "evt21", "dat", "hdf5",
 "aedat4", "csv", "npy", or a name such as "EVT 2.1"; default: the one out_path's extension names,
@@ -425,8 +426,9 @@ An existing out_path is refused (ValueError) unless overwrite, and then replaced
 file is complete. The file itself (under any name), another file open in a RawFile, a folder, FIFO
 or device are refused with a ValueError; a record the format cannot hold (a DAT time past 2^32 us,
 say) raises ValueError and leaves no file. progress(fraction) is called as the work goes on;
-returning False cancels (no file is left) and convert returns False. Returns True when done. The
-GIL is released while converting.)doc")
+returning False cancels (no file is left) and convert returns False. Returns True when done. HDF5
+is written uncompressed unless compress (shuffle + gzip: smaller, several times slower). The GIL is
+released while converting.)doc")
         .def("export_video", &RawFile::exportVideo, py::arg("out_path"), py::arg("start_us") = py::none(),
              py::arg("end_us") = py::none(), py::arg("fps") = 30, py::arg("acc_us") = 33333, py::arg("colors") = "gray",
              py::arg("progress") = py::none(),

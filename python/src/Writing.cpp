@@ -203,7 +203,7 @@ WriteResult writeFile(SafeOutputFile& out, const EventColumns& ev, const Trigger
 
 // Any format but EVT 3.0, through the driver's writer: the same checks, the same refusals.
 void writeThroughWriter(const std::string& path, EventFileFormat format, const EventColumns& ev,
-                        const TriggerColumns& tr, uint32_t width, uint32_t height) {
+                        const TriggerColumns& tr, uint32_t width, uint32_t height, bool compress) {
     if (width == 0 || height == 0) throw py::value_error("width and height must be at least 1");
     checkWritablePath(path);
     std::string problem;
@@ -216,6 +216,7 @@ void writeThroughWriter(const std::string& path, EventFileFormat format, const E
             d.width = width;
             d.height = height;
             d.serialNumber = "python";
+            d.compress = compress;
             // A file open in a RawFile is an input: replacing it would destroy the recording being read.
             auto w = EventFileWriter::create(path, format, d, true, FileState::openInputNamed(path), problem);
             if (w) {
@@ -244,13 +245,13 @@ void writeThroughWriter(const std::string& path, EventFileFormat format, const E
 }
 
 void write(py::handle pathObject, py::handle events, py::handle triggers, uint32_t width, uint32_t height,
-           py::handle formatObject) {
+           py::handle formatObject, bool compress) {
     const std::string path = pathArg(pathObject);
     const EventFileFormat format = writeFormatArg(formatObject, path, true);
     if (format != EventFileFormat::Evt3) {
         const EventColumns ev = eventColumns(events);
         const TriggerColumns tr = triggers.is_none() ? TriggerColumns{} : triggerColumns(triggers);
-        writeThroughWriter(path, format, ev, tr, width, height);
+        writeThroughWriter(path, format, ev, tr, width, height, compress);
         return;
     }
     if (width == 0 || height == 0 || width > kMaxRawSide || height > kMaxRawSide)
@@ -308,6 +309,7 @@ void generate(py::handle pathObject, double seconds, double rateMevs, uint64_t s
 void bindWriting(py::module_& m) {
     m.def("write", &write, py::arg("path"), py::arg("events"), py::arg("triggers") = py::none(),
           py::arg("width") = kWrittenWidth, py::arg("height") = kWrittenHeight, py::arg("format") = py::none(),
+          py::arg("compress") = false,
           R"doc(Writes events (and trigger edges) to an event file at path, in format: a key such as "evt3",
 "evt2", "evt21", "dat", "hdf5", "aedat4", "csv", "npy" or a name such as "EVT 2.1"; when None, the
 format path's extension names, and EVT 3.0 for ".raw" or an extension no format has.
@@ -323,7 +325,9 @@ ValueError that names it and says why, and nothing is written. The file appears 
 complete: it is written to a fresh temporary file beside it and renamed, so no other file is
 touched. An output that exists and is not a regular file, or that is a file open in a RawFile
 (under any name), is refused with a ValueError. Trigger edges a format cannot hold (DAT, CSV,
-NumPy, HDF5) are counted and named in a UserWarning. The GIL is released while writing.)doc");
+NumPy, HDF5) are counted and named in a UserWarning. HDF5 is written uncompressed, which any HDF5
+tool reads; compress=True stores it with shuffle + gzip (about a third of the size, several times
+slower); other formats ignore compress. The GIL is released while writing.)doc");
     m.def("generate", &generate, py::arg("path"), py::arg("duration_s"), py::arg("rate_mevs"), py::arg("seed") = 1,
           py::arg("triggers_hz") = 0.0,
           R"doc(Writes a synthetic EVT 3.0 recording of duration_s seconds at about rate_mevs million events

@@ -73,3 +73,22 @@ def test_formats_without_triggers_warn_and_refusals_leave_files_alone(tmp_path):
         norvale.write(tmp_path / "late.dat", events([1 << 32], [1], [1], [1]))
     assert f.convert(tmp_path / "c.raw", progress=lambda done: False) is False
     assert sorted(os.listdir(tmp_path)) == ["a.dat", "alias.raw", "b.dat", "in.raw", "old.raw"]
+
+
+def test_hdf5_is_plain_by_default_gzip_when_asked_and_opens_beside_h5py(tmp_path):
+    import h5py
+    ev, _ = sample(70000)
+    norvale.write(tmp_path / "in.raw", ev, width=640, height=480)
+    f = norvale.RawFile(tmp_path / "in.raw")
+    assert f.convert(tmp_path / "plain.h5")
+    assert f.convert(tmp_path / "gz.h5", compress=True)
+    norvale.write(tmp_path / "w.h5", ev, width=640, height=480, compress=True)
+    for name, compression in (("plain.h5", None), ("gz.h5", "gzip"), ("w.h5", "gzip")):
+        opened = norvale.open(tmp_path / name)
+        # h5py opens the file while it is open here, in the same process and library
+        with h5py.File(tmp_path / name, "r") as h:
+            g = h["events"]
+            assert [g[k].compression for k in "xypt"] == [compression] * 4, name
+            assert np.array_equal(g["t"][:], ev["t"].astype(np.int64)), name
+            assert np.array_equal(g["x"][:], ev["x"]) and np.array_equal(g["p"][:], ev["p"]), name
+        assert np.array_equal(opened.read_all(), ev), name

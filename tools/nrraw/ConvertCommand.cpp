@@ -41,7 +41,7 @@ private:
 
 int cmdConvert(const Args& args) {
     if (args.positional().size() != 2)
-        throw UsageError("usage: nrraw convert IN OUT [--start US] [--end US] [--format F] [--overwrite]");
+        throw UsageError("usage: nrraw convert IN OUT [--start US] [--end US] [--format F] [--overwrite] [--compress]");
     const std::string& in = args.positional()[0];
     const std::string& out = args.positional()[1];
     EventFileFormat format = EventFileFormat::Evt3;
@@ -82,7 +82,8 @@ int cmdConvert(const Args& args) {
     bool ok;
     {
         InterruptCancels interrupts;
-        ok = convertEventFile(*reader, start, end, out, format, args.has("--overwrite"), progress, report);
+        ok = convertEventFile(*reader, start, end, out, format, args.has("--overwrite"), progress, report,
+                              args.has("--compress"));
     }
     if (drawn) std::fputs("\n", stderr);
     if (!ok && gInterrupt) {

@@ -114,6 +114,18 @@ bool formatFromExtension(const std::string& path, EventFileFormat& format) {
     return false;
 }
 
+namespace {
+
+// HDF5's signature is at the start or after a user block of 512, 1024, 2048, ... bytes.
+bool hdf5Signature(const std::string& head) {
+    static const std::string signature("\x89HDF\r\n\x1a\n", 8);
+    for (size_t at = 0; at + signature.size() <= head.size(); at = at ? at * 2 : 512)
+        if (head.compare(at, signature.size(), signature) == 0) return true;
+    return false;
+}
+
+} // namespace
+
 bool detectFormat(const std::string& path, EventFileFormat& format, std::string& problem) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -130,7 +142,7 @@ bool detectFormat(const std::string& path, EventFileFormat& format, std::string&
         return false;
     }
     head.resize(size_t(got));
-    if (startsWith(head, "\x89HDF\r\n\x1a\n")) format = EventFileFormat::Hdf5;
+    if (hdf5Signature(head)) format = EventFileFormat::Hdf5;
     else if (startsWith(head, "#!AER-DAT4.0")) format = EventFileFormat::Aedat4;
     else if (startsWith(head, "Event Stream")) format = EventFileFormat::EventStream;
     else if (startsWith(head, "\x93NUMPY")) format = EventFileFormat::Npy;

@@ -93,7 +93,7 @@ std::unique_ptr<EventFileWriter> EventFileWriter::create(const std::string& path
 
 bool convertEventFile(DvsFileReader& in, uint64_t start, uint64_t end, const std::string& path,
                       EventFileFormat format, bool overwrite, const std::function<bool(double)>& progress,
-                      ConvertReport& report) {
+                      ConvertReport& report, bool compress) {
     report = ConvertReport{};
     if (end < start) {
         report.problem = "the range ends before it starts";
@@ -107,6 +107,7 @@ bool convertEventFile(DvsFileReader& in, uint64_t start, uint64_t end, const std
     d.serialNumber = info.serialNumber;
     d.startTime = info.recordStartTime;
     d.hasStartTime = true;
+    d.compress = compress;
     auto writer = EventFileWriter::create(path, format, d, overwrite, in.identity(), report.problem);
     if (!writer) return false;
     const uint64_t endExclusive = end == UINT64_MAX ? end : end + 1;

@@ -1,5 +1,6 @@
 #include "formats/hdf5/Hdf5Source.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cinttypes>
 #include <cstring>
 #include <limits>
@@ -176,6 +178,13 @@ Hdf5Source::~Hdf5Source() {
     recordType.reset();
     for (Column& c : columns) c.type.reset();
     file.reset();
+    if (fd >= 0) ::close(fd);
+}
+
+int Hdf5Source::directColumns() const {
+    int n = 0;
+    for (const Column& c : columns) n += c.runs.empty() ? 0 : 1;
+    return compound ? 0 : n;
 }
 
 bool Hdf5Source::open(const std::string& filePath, std::string& problem) {
@@ -236,14 +245,22 @@ bool Hdf5Source::openHere(const std::string& filePath, std::string& problem) {
         problem = "not an HDF5 file";
         return false;
     }
-    // A file being written by us is locked by its writer; reading it needs no lock of the library's.
-    Handle fapl(H5Pcreate(H5P_FILE_ACCESS));
-    H5Pset_file_locking(fapl.get(), false, true);
-    file.reset(H5Fopen(path.c_str(), H5F_ACC_RDONLY, fapl.get()));
+    // With the library's usual settings first: a file the process opens again (h5py beside us) must
+    // be opened with the same ones. A file being written by us is locked by its writer; reading it
+    // then needs no lock of the library's.
+    file.reset(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    if (!file) {
+        H5Eclear2(H5E_DEFAULT);
+        Handle fapl(H5Pcreate(H5P_FILE_ACCESS));
+        H5Pset_file_locking(fapl.get(), false, true);
+        file.reset(H5Fopen(path.c_str(), H5F_ACC_RDONLY, fapl.get()));
+    }
     if (!file) {
         problem = "the HDF5 file cannot be opened (damaged or truncated?): " + hdf5::lastError();
         return false;
     }
+    if (fd >= 0) ::close(fd);
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); // without it every dataset is read through the library
     const hid_t root = file.get();
     bool ok = false;
     if (objectIs(root, "events", H5O_TYPE_GROUP)) {
@@ -286,6 +303,15 @@ bool Hdf5Source::openHere(const std::string& filePath, std::string& problem) {
         file.reset();
         return false;
     }
+    if (directColumns() == 4) {
+        // Read without the library from here on: the file is not held open in it, so that h5py
+        // (or anything else using the library in this process) can open it with its own settings.
+        for (Column& c : columns) {
+            c.set.reset();
+            c.type.reset();
+        }
+        file.reset();
+    }
     H5Eclear2(H5E_DEFAULT);
     return true;
 }
@@ -316,7 +342,10 @@ bool Hdf5Source::openSeparate(hid_t group, uint64_t fileSize, std::string& probl
         }
         if (i == 0 && chunk > 0) perBlock = chunk >= kBlockEvents ? std::min<uint64_t>(chunk, kMaxBlockEvents)
                                                                   : kBlockEvents / chunk * chunk;
+        planDirect(c, lengths[i], fileSize);
     }
+    // Read straight from the file, a block need not be a chunk: small blocks make short ranges cheap.
+    if (directColumns() == 4) perBlock = kBlockEvents;
     if (lengths[1] != lengths[0] || lengths[2] != lengths[0] || lengths[3] != lengths[0]) {
         problem = "datasets events/t, x, y, p differ in length (" + std::to_string(lengths[0]) + ", " +
                   std::to_string(lengths[1]) + ", " + std::to_string(lengths[2]) + ", " + std::to_string(lengths[3]) +
@@ -358,6 +387,109 @@ bool Hdf5Source::openCompound(Handle set, const std::string& name, uint64_t file
     if (chunk > 0) perBlock = chunk >= kBlockEvents ? std::min<uint64_t>(chunk, kMaxBlockEvents) : kBlockEvents / chunk * chunk;
     perBlock = std::max<uint64_t>(1, std::min<uint64_t>(perBlock, kMaxBlockBytes / recordSize));
     records = std::move(set);
+    return true;
+}
+
+void Hdf5Source::planDirect(Column& c, uint64_t length, uint64_t fileSize) {
+    c.runs.clear();
+    c.runLength = 0;
+    if (fd < 0 || length == 0) return;
+    Handle dcpl(H5Dget_create_plist(c.set.get()));
+    if (!dcpl || H5Pget_nfilters(dcpl.get()) != 0) return;
+    // The library gives addresses from the file's start (a user block included).
+    const uint64_t size = c.field.size;
+    std::vector<uint64_t> runs;
+    uint64_t runLength = 0;
+    // Every run of bytes lies within the file, or the dataset is left to the library.
+    auto within = [&](haddr_t at, uint64_t bytes) {
+        return at != HADDR_UNDEF && at <= fileSize && bytes <= fileSize - at;
+    };
+    const H5D_layout_t layout = H5Pget_layout(dcpl.get());
+    if (layout == H5D_CONTIGUOUS) {
+        const haddr_t at = H5Dget_offset(c.set.get());
+        if (!within(at, length * size)) return;
+        runs.push_back(at);
+        runLength = length;
+    } else if (layout == H5D_CHUNKED) {
+        hsize_t chunk[1] = {0};
+        if (H5Pget_chunk(dcpl.get(), 1, chunk) != 1 || chunk[0] == 0) return;
+        const uint64_t chunks = (length + chunk[0] - 1) / chunk[0];
+        if (chunks > std::max<uint64_t>(64, fileSize / 8000)) return; // the table stays within a thousandth
+        runs.resize(size_t(chunks));
+        for (uint64_t k = 0; k < chunks; ++k) {
+            const hsize_t offset[1] = {k * chunk[0]};
+            unsigned mask = 0;
+            haddr_t at = HADDR_UNDEF;
+            hsize_t bytes = 0;
+            if (H5Dget_chunk_info_by_coord(c.set.get(), offset, &mask, &at, &bytes) < 0 || mask != 0 ||
+                bytes != chunk[0] * size || !within(at, bytes)) {
+                H5Eclear2(H5E_DEFAULT);
+                return;
+            }
+            runs[size_t(k)] = at;
+        }
+        runLength = chunk[0];
+    } else {
+        return;
+    }
+    // Library versions differ on whether an address counts the user block: the first elements as
+    // the library reads them say which, or the dataset stays with the library.
+    hsize_t userBlock = 0;
+    Handle fcpl(H5Fget_create_plist(file.get()));
+    if (!fcpl || H5Pget_userblock(fcpl.get(), &userBlock) < 0) return;
+    const hsize_t probe[1] = {std::min<hsize_t>({length, runLength, 512})};
+    std::vector<uint8_t> want(size_t(probe[0] * size)), got(want.size());
+    Handle memSpace(H5Screate_simple(1, probe, nullptr));
+    Handle fileSpace(H5Dget_space(c.set.get()));
+    const hsize_t zero[1] = {0};
+    if (!memSpace || !fileSpace ||
+        H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, zero, nullptr, probe, nullptr) < 0 ||
+        H5Dread(c.set.get(), c.type.get(), memSpace.get(), fileSpace.get(), H5P_DEFAULT, want.data()) < 0) {
+        H5Eclear2(H5E_DEFAULT);
+        return;
+    }
+    auto matchesAt = [&](uint64_t at) {
+        return at <= fileSize && got.size() <= fileSize - at &&
+               ::pread(fd, got.data(), got.size(), off_t(at)) == ssize_t(got.size()) && got == want;
+    };
+    const bool plain = matchesAt(runs[0]);
+    const bool shifted = userBlock > 0 && matchesAt(runs[0] + userBlock);
+    if (plain == shifted) return; // neither, or both alike: cannot tell
+    if (shifted) {
+        for (uint64_t& at : runs) {
+            if (!within(at + userBlock, runLength * size)) return;
+            at += userBlock;
+        }
+    }
+    c.runs = std::move(runs);
+    c.runLength = runLength;
+}
+
+bool Hdf5Source::readDirect(const Column& c, uint64_t index, size_t n, std::vector<uint8_t>& buffer,
+                            std::string& problem) {
+    const size_t size = c.field.size;
+    if (buffer.size() < n * size) buffer.resize(n * size);
+    uint8_t* out = buffer.data();
+    for (uint64_t at = index, left = n; left > 0;) {
+        const uint64_t within = at % c.runLength;
+        const uint64_t take = std::min<uint64_t>(left, c.runLength - within);
+        uint64_t offset = c.runs[size_t(at / c.runLength)] + within * size;
+        for (size_t bytes = size_t(take * size); bytes > 0;) {
+            const ssize_t got = ::pread(fd, out, bytes, off_t(offset));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                problem = "events " + std::to_string(index) + ".." + std::to_string(index + n - 1) +
+                          " cannot be read: " + (got < 0 ? std::string(std::strerror(errno))
+                                                          : std::string("the file ends before them (truncated?)"));
+                return false;
+            }
+            out += got;
+            offset += uint64_t(got);
+            bytes -= size_t(got);
+        }
+        at += take;
+        left -= take;
+    }
     return true;
 }
 
@@ -409,19 +541,22 @@ void Hdf5Source::checkMsIndex(hid_t loc) {
 
 bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
                       BlockPosition& next, bool& end, std::string& problem) {
-    events.clear();
     triggers.clear();
     end = pos.index >= count;
     if (end) {
+        events.clear();
         next = pos;
         return true;
     }
-    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
     const size_t n = size_t(std::min<uint64_t>(perBlock, count - pos.index));
     const hsize_t start[1] = {pos.index}, length[1] = {n};
-    Handle memSpace(H5Screate_simple(1, length, nullptr));
+    // The library only for what is not read straight from the file.
+    std::unique_lock<std::recursive_mutex> guard(hdf5::lock(), std::defer_lock);
+    Handle memSpace;
     auto readInto = [&](hid_t set, hid_t type, std::vector<uint8_t>& buffer, size_t size, const char* what) {
-        buffer.resize(n * size);
+        if (!guard.owns_lock()) guard.lock();
+        if (!memSpace) memSpace.reset(H5Screate_simple(1, length, nullptr));
+        if (buffer.size() < n * size) buffer.resize(n * size);
         Handle fileSpace(H5Dget_space(set));
         if (fileSpace && H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, length, nullptr) >= 0 &&
             H5Dread(set, type, memSpace.get(), fileSpace.get(), H5P_DEFAULT, buffer.data()) >= 0)
@@ -430,14 +565,22 @@ bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, st
                   " of " + what + " cannot be read (damaged or truncated file?): " + hdf5::lastError();
         return false;
     };
+    bool ok = true;
     if (compound) {
-        if (!readInto(records.get(), recordType.get(), raw[0], recordSize, "the compound dataset")) return false;
+        ok = readInto(records.get(), recordType.get(), raw[0], recordSize, "the compound dataset");
     } else {
-        for (int i = 0; i < 4; ++i)
-            if (!readInto(columns[i].set.get(), columns[i].type.get(), raw[i], columns[i].field.size, kNames[i]))
-                return false;
+        for (int i = 0; ok && i < 4; ++i) {
+            const Column& c = columns[i];
+            ok = c.runs.empty() ? readInto(c.set.get(), c.type.get(), raw[i], c.field.size, kNames[i])
+                                : readDirect(c, pos.index, n, raw[i], problem);
+        }
     }
-    if (!convert(pos.index, n, events, problem)) return false;
+    if (guard.owns_lock()) guard.unlock();
+    ok = ok && (convertUsual(n, events) || convert(pos.index, n, events, problem));
+    if (!ok) {
+        events.clear();
+        return false;
+    }
     next = pos;
     next.index = pos.index + n;
     return true;
@@ -490,6 +633,80 @@ void Hdf5Source::decodeField(const Field& f, const uint8_t* at, size_t stride, s
     default: return f.isSigned ? decodeOrder<int64_t>(f.bigEndian, at, stride, n, out, bits)
                                : decodeOrder<uint64_t>(f.bigEndian, at, stride, n, out, bits);
     }
+}
+
+namespace {
+
+static_assert(offsetof(Event2D, x) == 0 && offsetof(Event2D, y) == 2 && offsetof(Event2D, polarity) == 4 &&
+                  offsetof(Event2D, timestamp) == 8,
+              "events are stored as two 64-bit words below");
+
+// x, y (uint16), p (one byte) and t (T) of n events, little-endian, with t_offset added (Shifted);
+// false when a time falls outside 0..2^64 (convert then names the event). Each event is two
+// 64-bit stores, which the compiler can vectorise.
+template <typename T, typename P, bool Shifted>
+bool fuse(const uint8_t* xs, const uint8_t* ys, const uint8_t* ps, const uint8_t* ts, size_t n, int64_t offset,
+          Event2D* out) {
+    bool bad = false;
+    uint8_t* to = reinterpret_cast<uint8_t*>(out);
+    for (size_t i = 0; i < n; ++i) {
+        uint16_t x, y;
+        T t;
+        std::memcpy(&x, xs + 2 * i, 2);
+        std::memcpy(&y, ys + 2 * i, 2);
+        std::memcpy(&t, ts + sizeof(T) * i, sizeof(T));
+        uint64_t time;
+        if constexpr (!Shifted) {
+            if constexpr (std::is_signed_v<T>) bad |= t < 0;
+            time = uint64_t(t);
+        } else if constexpr (std::is_same_v<T, uint64_t>) {
+            bad |= offset >= 0 ? t > std::numeric_limits<uint64_t>::max() - uint64_t(offset)
+                               : t < uint64_t(-(offset + 1)) + 1;
+            time = t + uint64_t(offset);
+        } else {
+            int64_t sum;
+            bad |= __builtin_add_overflow(int64_t(t), offset, &sum) | (sum < 0);
+            time = uint64_t(sum);
+        }
+        const uint64_t low = uint64_t(x) | uint64_t(y) << 16 | uint64_t(P(ps[i]) > 0 ? 1 : 0) << 32;
+        std::memcpy(to + 16 * i, &low, 8);
+        std::memcpy(to + 16 * i + 8, &time, 8);
+    }
+    return !bad;
+}
+
+template <typename T, typename P>
+bool fuseAny(const uint8_t* xs, const uint8_t* ys, const uint8_t* ps, const uint8_t* ts, size_t n, int64_t offset,
+             Event2D* out) {
+    return offset == 0 ? fuse<T, P, false>(xs, ys, ps, ts, n, offset, out)
+                       : fuse<T, P, true>(xs, ys, ps, ts, n, offset, out);
+}
+
+} // namespace
+
+bool Hdf5Source::convertUsual(size_t n, std::vector<Event2D>& events) const {
+    if (compound) return false;
+    const Field& t = columns[0].field;
+    const Field& x = columns[1].field;
+    const Field& y = columns[2].field;
+    const Field& p = columns[3].field;
+    if (x.size != 2 || x.isSigned || x.bigEndian || y.size != 2 || y.isSigned || y.bigEndian || p.size != 1 ||
+        (t.size != 4 && t.size != 8) || t.bigEndian)
+        return false;
+    // Reused as it is when a block of the same size was read before: no pass to clear it.
+    if (events.size() != n) events.resize(n);
+    const uint8_t *xs = raw[1].data(), *ys = raw[2].data(), *ps = raw[3].data(), *ts = raw[0].data();
+    Event2D* out = events.data();
+    if (t.size == 8) {
+        return t.isSigned ? (p.isSigned ? fuseAny<int64_t, int8_t>(xs, ys, ps, ts, n, tOffset, out)
+                                        : fuseAny<int64_t, uint8_t>(xs, ys, ps, ts, n, tOffset, out))
+                          : (p.isSigned ? fuseAny<uint64_t, int8_t>(xs, ys, ps, ts, n, tOffset, out)
+                                        : fuseAny<uint64_t, uint8_t>(xs, ys, ps, ts, n, tOffset, out));
+    }
+    return t.isSigned ? (p.isSigned ? fuseAny<int32_t, int8_t>(xs, ys, ps, ts, n, tOffset, out)
+                                    : fuseAny<int32_t, uint8_t>(xs, ys, ps, ts, n, tOffset, out))
+                      : (p.isSigned ? fuseAny<uint32_t, int8_t>(xs, ys, ps, ts, n, tOffset, out)
+                                    : fuseAny<uint32_t, uint8_t>(xs, ys, ps, ts, n, tOffset, out));
 }
 
 bool Hdf5Source::convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem) {

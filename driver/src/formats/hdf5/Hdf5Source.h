@@ -6,8 +6,11 @@
 //    and an optional ms_to_idx (index of the first event of each millisecond), checked but not
 //    needed: any record index is a cheap place to start a block;
 //  - one 1-D compound dataset with integer fields t, x, y, p ("events", else the first found).
-// A block is a run of records (chunk-aligned where the file is chunked) read by hyperslab.
-// Compressed files read through the library's filters (gzip built in, LZ4 and Blosc from the
+// A block is a run of records. Datasets stored without filters (what our writer makes by default,
+// and h5py's plain datasets) are read straight from the file at the offsets the library gives for
+// their data or chunks at open: no library call, no lock and no chunk cache per block, and blocks
+// need not follow the chunks. Other datasets are read through the library by hyperslab, blocks
+// aligned with their chunks. Compressed files read through the library's filters (gzip built in, LZ4 and Blosc from the
 // plugins); a missing filter is named. Declared lengths are checked against the file's size before
 // anything is read: a length no compression could reach is refused. A child process tries the file
 // first, so a file that crashes the library is refused instead of ending the program.
@@ -43,6 +46,8 @@ public:
 
     // For tests and the tools: what open found.
     uint64_t eventCount() const { return count; }
+    // Datasets of the separate layout read straight from the file (0..4).
+    int directColumns() const;
     uint64_t blockEvents() const { return perBlock; }
     bool compoundLayout() const { return compound; }
     bool hasMsIndex() const { return msIndexValid; }
@@ -61,6 +66,10 @@ private:
         hdf5::Handle set;
         hdf5::Handle type; // the file's type: read as it is
         Field field;
+        // Read straight from the file: where each run of chunkLength elements starts (one run
+        // for contiguous data). Empty: through the library.
+        std::vector<uint64_t> runs;
+        uint64_t runLength = 0;
     };
 
     bool probeInChild(const std::string& filePath, std::string& problem);
@@ -69,12 +78,19 @@ private:
     bool openCompound(hdf5::Handle set, const std::string& name, uint64_t fileSize, std::string& problem);
     void readOffsetAndInfo(hid_t group);
     void checkMsIndex(hid_t group);
+    // Finds where an unfiltered dataset's bytes lie, so that it is read straight from the file.
+    void planDirect(Column& c, uint64_t length, uint64_t fileSize);
+    bool readDirect(const Column& c, uint64_t index, size_t n, std::vector<uint8_t>& buffer, std::string& problem);
+    // The fast decoding of the usual types (x, y uint16, p one byte, t of 4 or 8 bytes, all little-endian)
+    // straight into events; false when the types differ or a time needs the checks of convert.
+    bool convertUsual(size_t n, std::vector<Event2D>& events) const;
     static void decodeField(const Field& f, const uint8_t* at, size_t stride, size_t n, int64_t* out, bool bits);
     bool convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem);
 
     std::string path;
     BlockSourceInfo sourceInfo;
     hdf5::Handle file;
+    int fd = -1; // the same file, for the datasets read straight from it
     bool compound = false;
     Column columns[4]; // t, x, y, p
     hdf5::Handle records;

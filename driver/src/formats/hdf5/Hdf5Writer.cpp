@@ -1,10 +1,12 @@
 #include "formats/hdf5/Hdf5Writer.h"
 
+#include <fcntl.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <system_error>
 #include <thread>
 
 #include "norvale/FuncUtils.h"
@@ -19,8 +21,11 @@ namespace {
 // Shuffle + gzip 1: timestamps and coordinates shrink to about a third, quickly.
 constexpr unsigned kGzipLevel = 1;
 
-Handle createExtendible(hid_t loc, const char* name, hid_t fileType, bool compress) {
-    const hsize_t zero[1] = {0}, unlimited[1] = {H5S_UNLIMITED}, chunk[1] = {Hdf5Writer::kChunkEvents};
+// ms_to_idx entries gathered before they are stored (a long pause in a recording makes many).
+constexpr size_t kMsPiece = size_t(1) << 20;
+
+Handle createExtendible(hid_t loc, const char* name, hid_t fileType, uint64_t chunkEvents, bool compress) {
+    const hsize_t zero[1] = {0}, unlimited[1] = {H5S_UNLIMITED}, chunk[1] = {chunkEvents};
     Handle space(H5Screate_simple(1, zero, unlimited));
     Handle dcpl(H5Pcreate(H5P_DATASET_CREATE));
     H5Pset_chunk(dcpl.get(), 1, chunk);
@@ -50,17 +55,22 @@ bool writeAttribute(hid_t loc, const char* name, const std::string& value) {
 } // namespace
 
 Hdf5Writer::~Hdf5Writer() {
+    // The helper thread uses the handles: it finishes first.
+    if (storing.valid()) storing.wait();
     std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
     for (Handle& s : sets) s.reset();
     msSet.reset();
     file.reset();
 }
 
-bool Hdf5Writer::begin(int, const std::string& filePath, const EventFileDescription& description,
+bool Hdf5Writer::begin(int descriptor, const std::string& filePath, const EventFileDescription& description,
                        std::string& problem) {
     hdf5::initLibrary();
     std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
     path = filePath;
+    fd = descriptor;
+    compress = description.compress;
+    chunk = compress ? kCompressedChunkEvents : kPlainChunkEvents;
     // The output is already created and locked by us; the library's own lock would refuse it.
     Handle fapl(H5Pcreate(H5P_FILE_ACCESS));
     H5Pset_file_locking(fapl.get(), false, true);
@@ -74,10 +84,10 @@ bool Hdf5Writer::begin(int, const std::string& filePath, const EventFileDescript
     const char* names[4] = {"x", "y", "p", "t"};
     bool ok = bool(group);
     for (int i = 0; ok && i < 4; ++i) {
-        sets[i] = createExtendible(group.get(), names[i], types[i], true);
+        sets[i] = createExtendible(group.get(), names[i], types[i], chunk, compress);
         ok = bool(sets[i]);
     }
-    msSet = createExtendible(file.get(), "ms_to_idx", H5T_STD_U64LE, true);
+    msSet = createExtendible(file.get(), "ms_to_idx", H5T_STD_U64LE, kCompressedChunkEvents, compress);
     Handle scalar(H5Screate(H5S_SCALAR));
     Handle offset(H5Dcreate2(file.get(), "t_offset", H5T_STD_I64LE, scalar.get(), H5P_DEFAULT, H5P_DEFAULT,
                              H5P_DEFAULT));
@@ -92,10 +102,6 @@ bool Hdf5Writer::begin(int, const std::string& filePath, const EventFileDescript
         problem = "cannot lay out the HDF5 file: " + hdf5::lastError();
         return false;
     }
-    xs.reserve(kBatchEvents);
-    ys.reserve(kBatchEvents);
-    ps.reserve(kBatchEvents);
-    ts.reserve(kBatchEvents);
     return true;
 }
 
@@ -135,127 +141,199 @@ bool compressChunk(const uint8_t* data, size_t elementSize, size_t n, std::vecto
 
 } // namespace
 
-bool Hdf5Writer::flushEvents(bool last, std::string& problem) {
-    const uint64_t n = ts.size();
-    const uint64_t chunks = n / kChunkEvents;
-    if (chunks > 0) {
-        // Whole chunks: compressed on worker threads outside the library's lock, then stored as they are.
-        const uint8_t* columns[4] = {reinterpret_cast<const uint8_t*>(xs.data()),
-                                     reinterpret_cast<const uint8_t*>(ys.data()), ps.data(),
-                                     reinterpret_cast<const uint8_t*>(ts.data())};
-        const size_t sizes[4] = {2, 2, 1, 8};
-        const size_t jobCount = size_t(chunks) * 4;
-        jobs.resize(std::max(jobs.size(), jobCount));
-        std::atomic<size_t> nextJob{0};
-        std::atomic<bool> failed{false};
-        auto work = [&] {
-            std::vector<uint8_t> scratch;
-            for (size_t j; (j = nextJob.fetch_add(1)) < jobCount;) {
-                const size_t column = j % 4, chunk = j / 4;
-                if (!compressChunk(columns[column] + chunk * kChunkEvents * sizes[column], sizes[column],
-                                   kChunkEvents, scratch, jobs[j]))
-                    failed = true;
-            }
-        };
-        const size_t threads = std::min<size_t>(jobCount, std::max(1u, std::thread::hardware_concurrency()));
-        std::vector<std::thread> pool;
-        for (size_t i = 1; i < threads; ++i) pool.emplace_back(work);
-        work();
-        for (std::thread& t : pool) t.join();
-        if (failed) {
-            problem = "cannot compress events for the HDF5 file " + path;
+bool Hdf5Writer::storeCompressed(Batch& batch, uint64_t chunks, std::string& problem) {
+    // Compressed on worker threads outside the library's lock, then stored as they are.
+    const uint8_t* columns[4] = {reinterpret_cast<const uint8_t*>(batch.xs.data()),
+                                 reinterpret_cast<const uint8_t*>(batch.ys.data()), batch.ps.data(),
+                                 reinterpret_cast<const uint8_t*>(batch.ts.data())};
+    const size_t sizes[4] = {2, 2, 1, 8};
+    const size_t jobCount = size_t(chunks) * 4;
+    jobs.resize(std::max(jobs.size(), jobCount));
+    std::atomic<size_t> nextJob{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+        std::vector<uint8_t> scratch;
+        for (size_t j; (j = nextJob.fetch_add(1)) < jobCount;) {
+            const size_t column = j % 4, k = j / 4;
+            if (!compressChunk(columns[column] + k * chunk * sizes[column], sizes[column], chunk, scratch, jobs[j]))
+                failed = true;
+        }
+    };
+    const size_t threads = std::min<size_t>(jobCount, std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> pool;
+    for (size_t i = 1; i < threads; ++i) {
+        try {
+            pool.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // fewer helpers; this thread does the rest
+        }
+    }
+    work();
+    for (std::thread& t : pool) t.join();
+    if (failed) {
+        problem = "cannot compress events for the HDF5 file " + path;
+        return false;
+    }
+    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+    const hsize_t size[1] = {written + chunks * chunk};
+    for (int c = 0; c < 4; ++c) {
+        bool ok = H5Dset_extent(sets[c].get(), size) >= 0;
+        for (uint64_t k = 0; ok && k < chunks; ++k) {
+            const hsize_t offset[1] = {written + k * chunk};
+            const std::vector<uint8_t>& bytes = jobs[k * 4 + size_t(c)];
+            ok = H5Dwrite_chunk(sets[c].get(), H5P_DEFAULT, 0, offset, bytes.size(), bytes.data()) >= 0;
+        }
+        if (!ok) {
+            problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
             return false;
         }
-        std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-        const hsize_t size[1] = {written + chunks * kChunkEvents};
-        for (int c = 0; c < 4; ++c) {
-            bool ok = H5Dset_extent(sets[c].get(), size) >= 0;
-            for (uint64_t k = 0; ok && k < chunks; ++k) {
-                const hsize_t offset[1] = {written + k * kChunkEvents};
-                const std::vector<uint8_t>& bytes = jobs[k * 4 + size_t(c)];
-                ok = H5Dwrite_chunk(sets[c].get(), H5P_DEFAULT, 0, offset, bytes.size(), bytes.data()) >= 0;
-            }
-            if (!ok) {
-                problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
-                return false;
-            }
-        }
-        written += chunks * kChunkEvents;
     }
-    const uint64_t done = chunks * kChunkEvents, rest = n - done;
-    if (last && rest > 0) {
-        // The last, partial chunk: through the library's own filters.
-        std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-        if (!append(sets[0].get(), H5T_NATIVE_UINT16, xs.data() + done, written, rest, problem) ||
-            !append(sets[1].get(), H5T_NATIVE_UINT16, ys.data() + done, written, rest, problem) ||
-            !append(sets[2].get(), H5T_NATIVE_UINT8, ps.data() + done, written, rest, problem) ||
-            !append(sets[3].get(), H5T_NATIVE_INT64, ts.data() + done, written, rest, problem))
-            return false;
-        written += rest;
-        xs.clear();
-        ys.clear();
-        ps.clear();
-        ts.clear();
-        return true;
-    }
-    // A partial chunk waits for more events.
-    xs.erase(xs.begin(), xs.begin() + std::ptrdiff_t(done));
-    ys.erase(ys.begin(), ys.begin() + std::ptrdiff_t(done));
-    ps.erase(ps.begin(), ps.begin() + std::ptrdiff_t(done));
-    ts.erase(ts.begin(), ts.begin() + std::ptrdiff_t(done));
     return true;
 }
 
-bool Hdf5Writer::flushMsIndex(std::string& problem) {
-    if (msPending.empty()) return true;
+bool Hdf5Writer::store(Batch& batch, bool last, std::string& problem) {
+    const uint64_t n = batch.n;
+    const uint64_t chunks = n / chunk;
+    if (chunks > 0) {
+        if (compress) {
+            if (!storeCompressed(batch, chunks, problem)) return false;
+        } else {
+            // Plain chunks are the columns' own bytes (little-endian, like the machine).
+            std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+            const void* columns[4] = {batch.xs.data(), batch.ys.data(), batch.ps.data(), batch.ts.data()};
+            const size_t sizes[4] = {2, 2, 1, 8};
+            const hsize_t size[1] = {written + chunks * chunk};
+            for (int c = 0; c < 4; ++c) {
+                bool ok = H5Dset_extent(sets[c].get(), size) >= 0;
+                for (uint64_t k = 0; ok && k < chunks; ++k) {
+                    const hsize_t offset[1] = {written + k * chunk};
+                    ok = H5Dwrite_chunk(sets[c].get(), H5P_DEFAULT, 0, offset, chunk * sizes[c],
+                                        static_cast<const uint8_t*>(columns[c]) + k * chunk * sizes[c]) >= 0;
+                }
+                if (!ok) {
+                    problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
+                    return false;
+                }
+            }
+        }
+        written += chunks * chunk;
+    }
     std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-    if (!append(msSet.get(), H5T_NATIVE_UINT64, msPending.data(), msWritten, msPending.size(), problem)) return false;
-    msWritten += msPending.size();
-    msPending.clear();
+    const uint64_t done = chunks * chunk, rest = n - done;
+    if (rest > 0) {
+        if (!last) {
+            problem = "internal error: a partial HDF5 chunk before the end";
+            return false;
+        }
+        // The last, partial chunk: through the library (and its filters).
+        if (!append(sets[0].get(), H5T_NATIVE_UINT16, batch.xs.data() + done, written, rest, problem) ||
+            !append(sets[1].get(), H5T_NATIVE_UINT16, batch.ys.data() + done, written, rest, problem) ||
+            !append(sets[2].get(), H5T_NATIVE_UINT8, batch.ps.data() + done, written, rest, problem) ||
+            !append(sets[3].get(), H5T_NATIVE_INT64, batch.ts.data() + done, written, rest, problem))
+            return false;
+        written += rest;
+    }
+    if (!batch.ms.empty()) {
+        if (!append(msSet.get(), H5T_NATIVE_UINT64, batch.ms.data(), msWritten, batch.ms.size(), problem)) return false;
+        msWritten += batch.ms.size();
+    }
+    // The disk starts on what is written while the next batch is gathered: the file is synced
+    // before it gets its name, and that sync then finds little left to write.
+    if (fd >= 0 && !last) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    batch.n = 0;
+    batch.ms.clear();
     return true;
+}
+
+bool Hdf5Writer::waitStored(std::string& problem) {
+    if (!storing.valid()) return true;
+    if (storing.get()) return true;
+    problem = storeProblem;
+    return false;
+}
+
+bool Hdf5Writer::timeTooLarge(const Event2D* begin, size_t n, std::string& problem) const {
+    for (size_t i = 0; i < n; ++i)
+        if (begin[i].timestamp > uint64_t(std::numeric_limits<int64_t>::max())) {
+            problem = "event time " + std::to_string(begin[i].timestamp) + " us is beyond what an HDF5 event file holds";
+            return true;
+        }
+    return false;
 }
 
 bool Hdf5Writer::write(const Event2D* begin, const Event2D* end, const EventTriggerIn*, const EventTriggerIn*,
                        std::string& problem) {
-    for (const Event2D* e = begin; e != end; ++e) {
-        if (e->timestamp > uint64_t(std::numeric_limits<int64_t>::max())) {
-            problem = "event time " + std::to_string(e->timestamp) + " us is beyond what an HDF5 event file holds";
-            return false;
+    while (begin != end) {
+        Batch& b = batches[gathering];
+        if (b.ts.size() < kBatchEvents) {
+            b.xs.resize(kBatchEvents);
+            b.ys.resize(kBatchEvents);
+            b.ps.resize(kBatchEvents);
+            b.ts.resize(kBatchEvents);
         }
-        if (!haveFirst) {
-            haveFirst = true;
-            firstTime = e->timestamp;
-        }
-        // Entries of every millisecond this event reaches (none when time goes back).
-        if (msIndexKept && e->timestamp >= firstTime) {
-            const uint64_t reach = (e->timestamp - firstTime) / 1000;
-            if (reach >= kMaxMsEntries) {
-                msIndexKept = false;
-                msPending.clear();
-                NR_LOG(LOG_WARN, "HDF5 file %s spans more than %llu ms: written without ms_to_idx", path.c_str(),
-                       (unsigned long long)kMaxMsEntries);
+        const size_t n = size_t(std::min<uint64_t>(uint64_t(end - begin), kBatchEvents - b.n));
+        uint16_t* xs = b.xs.data() + b.n;
+        uint16_t* ys = b.ys.data() + b.n;
+        uint8_t* ps = b.ps.data() + b.n;
+        int64_t* ts = b.ts.data() + b.n;
+        uint64_t high = 0; // any time past int64, seen at once
+        for (size_t i = 0; i < n; ++i) {
+            const Event2D& e = begin[i];
+            const uint64_t t = e.timestamp;
+            high |= t;
+            if (t >= nextMsTime) {
+                // Entries of every millisecond this event reaches (none when time goes back).
+                if (!haveFirst) {
+                    haveFirst = true;
+                    firstTime = t;
+                }
+                const uint64_t reach = (t - firstTime) / 1000;
+                if (reach >= kMaxMsEntries) {
+                    msIndexKept = false;
+                    b.ms.clear();
+                    nextMsTime = UINT64_MAX;
+                    NR_LOG(LOG_WARN, "HDF5 file %s spans more than %llu ms: written without ms_to_idx", path.c_str(),
+                           (unsigned long long)kMaxMsEntries);
+                } else {
+                    for (; nextMs <= reach; ++nextMs) b.ms.push_back(eventIndex + i);
+                    nextMsTime = firstTime + nextMs * 1000;
+                }
             }
-            for (; msIndexKept && nextMs <= reach; ++nextMs) {
-                msPending.push_back(eventIndex);
-                if (msPending.size() == kChunkEvents && !flushMsIndex(problem)) return false;
-            }
+            xs[i] = e.x;
+            ys[i] = e.y;
+            ps[i] = e.polarity;
+            ts[i] = int64_t(t);
         }
-        xs.push_back(e->x);
-        ys.push_back(e->y);
-        ps.push_back(e->polarity);
-        ts.push_back(int64_t(e->timestamp));
-        ++eventIndex;
-        if (ts.size() == kBatchEvents && !flushEvents(false, problem)) return false;
+        if ((high >> 63) && timeTooLarge(begin, n, problem)) return false;
+        b.n += n;
+        eventIndex += n;
+        begin += n;
+        if (b.ms.size() >= kMsPiece) {
+            // Stored now, after the batches before it.
+            if (!waitStored(problem)) return false;
+            std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+            if (!append(msSet.get(), H5T_NATIVE_UINT64, b.ms.data(), msWritten, b.ms.size(), problem)) return false;
+            msWritten += b.ms.size();
+            b.ms.clear();
+        }
+        if (b.n == kBatchEvents) {
+            if (!waitStored(problem)) return false;
+            try {
+                storing = std::async(std::launch::async, [this, &b] { return store(b, false, storeProblem); });
+            } catch (const std::system_error&) {
+                if (!store(b, false, problem)) return false; // no helper thread: stored here
+            }
+            gathering ^= 1;
+        }
     }
     return true;
 }
 
 bool Hdf5Writer::end(std::string& problem) {
-    if (!flushEvents(true, problem)) return false;
+    if (!waitStored(problem)) return false;
+    if (!store(batches[gathering], true, problem)) return false;
     std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-    if (msIndexKept) {
-        if (!flushMsIndex(problem)) return false;
-    } else {
+    if (!msIndexKept) {
         msSet.reset();
         H5Ldelete(file.get(), "ms_to_idx", H5P_DEFAULT);
     }
