@@ -3,15 +3,7 @@
 // through DvsFileReader. No crash, no hang, no memory beyond the checked sizes; what the index
 // counts is what a whole read returns, a range read is the whole read filtered, and the input file
 // is never changed.
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
+#include "FuzzInput.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventFileFormat.h"
 #include "norvale/Logger.h"
@@ -22,41 +14,18 @@ using namespace norvale;
 #error "FUZZ_SUFFIX names the extension of the files made, FUZZ_FORMAT their EventFileFormat"
 #endif
 
-namespace {
-
-char gPath[] = "/tmp/norvale_fuzz_block_XXXXXX" FUZZ_SUFFIX; // a plain array: still there for atexit
-
-void removeFile() { ::unlink(gPath); }
-
-const std::string& path() {
-    static const std::string made = [] {
-        const int fd = ::mkstemps(gPath, int(sizeof(FUZZ_SUFFIX) - 1));
-        if (fd < 0) std::abort();
-        ::close(fd);
-        std::atexit(removeFile);
-        return std::string(gPath);
-    }();
-    return made;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     Logger::Instance().setLogLevel(LOG_CRITICAL); // damaged input is the norm here
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path().c_str(), "wb");
-    if (!f) std::abort();
-    if (size) std::fwrite(data, 1, size, f);
-    std::fclose(f);
-
+    const std::string& path = fuzz::inputFile(data, size, FUZZ_SUFFIX);
     // Inputs that turn into another format (an HDF5 mark, a raw header) are other fuzzers' work.
     EventFileFormat format;
     std::string problem;
-    if (!detectFormat(path(), format, problem) || format != EventFileFormat::FUZZ_FORMAT) return 0;
-    auto reader = DvsFileReader::createFileReader(path());
+    if (!detectFormat(path, format, problem) || format != EventFileFormat::FUZZ_FORMAT) return 0;
+    auto reader = DvsFileReader::createFileReader(path);
     if (!reader || !reader->prepareFile()) return 0;
     const RawFileStats stats = reader->getStats();
     std::vector<Event2D> all, part;
