@@ -4,7 +4,11 @@
 // recordings' output rules and hands it here; this class only turns events into the format's bytes.
 //
 // Threads: one thread at a time uses a writer.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -29,6 +33,22 @@ public:
     // Whether trigger edges are stored (otherwise write ignores them and the caller counts them).
     virtual bool holdsTriggers() const = 0;
 };
+
+// All of data to fd (short writes resumed, interrupted ones retried). False with "cannot write: why".
+inline bool writeAll(int fd, const void* data, size_t size, std::string& problem) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            problem = std::string("cannot write: ") + std::strerror(n < 0 ? errno : EIO);
+            return false;
+        }
+        p += n;
+        size -= size_t(n);
+    }
+    return true;
+}
 
 // Null for a format that cannot be written.
 std::unique_ptr<FormatWriter> makeFormatWriter(EventFileFormat format);

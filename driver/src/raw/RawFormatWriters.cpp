@@ -18,20 +18,6 @@ namespace norvale::detail {
 
 namespace {
 
-bool writeAll(int fd, const uint8_t* data, size_t size, const std::string& path, std::string& problem) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            problem = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : EIO);
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 // Replaces the value of the "% <key> " line of a header.
 void replaceLine(std::string& header, const std::string& key, const std::string& value) {
     const std::string tag = "% " + key + " ";
@@ -78,7 +64,7 @@ public:
         }
         if (words) {
             if (!words->add(eBegin, eEnd, tBegin, tEnd, problem)) return false;
-            const bool ok = writeAll(fd, words->data(), words->size(), path, problem);
+            const bool ok = writeAll(fd, words->data(), words->size(), problem);
             words->clearOutput();
             return ok;
         }
@@ -100,7 +86,7 @@ public:
                       " goes back or ahead in time further than EVT 3.0 can express";
             return false;
         }
-        const bool ok = writeAll(fd, evt3.data(), evt3.size(), path, problem);
+        const bool ok = writeAll(fd, evt3.data(), evt3.size(), problem);
         evt3.clearOutput();
         return ok;
     }
@@ -110,7 +96,7 @@ public:
         if (words) {
             std::string unused;
             words->add(nullptr, nullptr, nullptr, nullptr, unused); // the last vector
-            const bool ok = writeAll(fd, words->data(), words->size(), path, problem);
+            const bool ok = writeAll(fd, words->data(), words->size(), problem);
             words->clearOutput();
             return ok;
         }
@@ -137,7 +123,7 @@ private:
             replaceLine(header, "format", "EVT21; " + geometry);
         }
         headerWritten = true;
-        return writeAll(fd, reinterpret_cast<const uint8_t*>(header.data()), header.size(), path, problem);
+        return writeAll(fd, header.data(), header.size(), problem);
     }
 
     EventFileFormat format;
@@ -171,7 +157,7 @@ public:
         std::string header = h.str();
         header += char(0); // event type: change detection
         header += char(8); // bytes per event
-        return writeAll(fd, reinterpret_cast<const uint8_t*>(header.data()), header.size(), path, problem);
+        return writeAll(fd, header.data(), header.size(), problem);
     }
 
     bool write(const Event2D* eBegin, const Event2D* eEnd, const EventTriggerIn*, const EventTriggerIn*,
@@ -194,7 +180,7 @@ public:
             for (int i = 0; i < 4; ++i) buffer.push_back(uint8_t(t >> (8 * i)));
             for (int i = 0; i < 4; ++i) buffer.push_back(uint8_t(a >> (8 * i)));
         }
-        return writeAll(fd, buffer.data(), buffer.size(), path, problem);
+        return writeAll(fd, buffer.data(), buffer.size(), problem);
     }
 
     bool end(std::string&) override { return true; }

@@ -209,19 +209,4 @@ bool readAt(int fd, uint64_t offset, void* data, size_t size, std::string& probl
     return true;
 }
 
-bool writeAll(int fd, const void* data, size_t size, std::string& problem) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (size) {
-        const ssize_t put = ::write(fd, p, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            problem = std::string("write error: ") + std::strerror(errno);
-            return false;
-        }
-        p += put;
-        size -= size_t(put);
-    }
-    return true;
-}
-
 } // namespace norvale::detail::aedat

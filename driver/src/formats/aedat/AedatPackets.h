@@ -40,6 +40,5 @@ inline void putI32(uint8_t* p, int32_t v) {
 
 // pread of exactly size bytes (EINTR and short reads retried). False with problem.
 bool readAt(int fd, uint64_t offset, void* data, size_t size, std::string& problem);
-bool writeAll(int fd, const void* data, size_t size, std::string& problem);
 
 } // namespace norvale::detail::aedat

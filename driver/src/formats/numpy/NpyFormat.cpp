@@ -399,9 +399,8 @@ private:
 
 class NpyWriter : public FormatWriter {
 public:
-    bool begin(int file, const std::string& name, const EventFileDescription&, std::string& problem) override {
+    bool begin(int file, const std::string&, const EventFileDescription&, std::string& problem) override {
         fd = file;
-        path = name;
         const int flags = ::fcntl(fd, F_GETFL);
         if (flags >= 0 && (flags & O_APPEND)) ::fcntl(fd, F_SETFL, flags & ~O_APPEND); // the header is rewritten at the end
         out = header(0);
@@ -427,18 +426,13 @@ public:
 
     bool end(std::string& problem) override {
         if (!flush(problem)) return false;
+        // The count is known now: the header (of a fixed size) is written again over the first.
         const std::string h = header(count);
-        size_t done = 0;
-        while (done < h.size()) {
-            const ssize_t n = ::pwrite(fd, h.data() + done, h.size() - done, off_t(done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                problem = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : EIO);
-                return false;
-            }
-            done += size_t(n);
+        if (::lseek(fd, 0, SEEK_SET) != 0) {
+            problem = std::string("cannot write: ") + std::strerror(errno);
+            return false;
         }
-        return true;
+        return writeAll(fd, h.data(), h.size(), problem);
     }
 
     bool holdsTriggers() const override { return false; }
@@ -461,22 +455,12 @@ private:
     }
 
     bool flush(std::string& problem) {
-        size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                problem = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : EIO);
-                return false;
-            }
-            done += size_t(n);
-        }
+        if (!writeAll(fd, out.data(), out.size(), problem)) return false;
         out.clear();
         return true;
     }
 
     int fd = -1;
-    std::string path;
     std::string out;
     uint64_t count = 0;
 };

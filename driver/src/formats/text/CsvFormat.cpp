@@ -357,9 +357,8 @@ private:
 
 class CsvWriter : public FormatWriter {
 public:
-    bool begin(int file, const std::string& name, const EventFileDescription&, std::string& problem) override {
+    bool begin(int file, const std::string&, const EventFileDescription&, std::string& problem) override {
         fd = file;
-        path = name;
         out.reserve(kFlushBytes + 128);
         out.assign("t,x,y,p\n", "t,x,y,p\n" + 8);
         return flush(problem);
@@ -391,22 +390,12 @@ private:
     static constexpr size_t kFlushBytes = size_t(1) << 20;
 
     bool flush(std::string& problem) {
-        size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                problem = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : EIO);
-                return false;
-            }
-            done += size_t(n);
-        }
+        if (!writeAll(fd, out.data(), out.size(), problem)) return false;
         out.clear();
         return true;
     }
 
     int fd = -1;
-    std::string path;
     std::vector<char> out;
 };
 
