@@ -190,6 +190,7 @@ TEST(Aedat4Frames, GrayBgrAndBgraFramesPlayAsTheApsStreamAlignedWithTheEvents) {
         save(path, r.bytes);
         keepSeed("frames" + std::to_string(compression) + ".aedat4", r.bytes);
 
+        EXPECT_TRUE(ApsFileReader::holdsFrames(path));
         auto aps = ApsFileReader::createFileReader(path);
         ASSERT_TRUE(aps);
         EXPECT_TRUE(aps->isOpened());
@@ -276,7 +277,9 @@ TEST(Aedat4Frames, DamagedAndOversizedFramesAreLeftOutOrRefusedWithAClearMessage
     stored[4] = Bytes(300, 0x33);
     // magic, a single-segment header with a 4-byte content size: 0x80000000
     stored[5] = {0x28, 0xB5, 0x2F, 0xFD, 0xA0, 0x00, 0x00, 0x00, 0x80, 0, 0, 0};
-    save(path, recording(3, frames, stored).bytes);
+    const Recording damaged = recording(3, frames, stored);
+    save(path, damaged.bytes);
+    keepSeed("frames_damaged.aedat4", damaged.bytes);
     {
         Aedat4Frames direct;
         ASSERT_TRUE(direct.open(path, problem)) << problem;
@@ -313,6 +316,7 @@ TEST(Aedat4Frames, DamagedAndOversizedFramesAreLeftOutOrRefusedWithAClearMessage
         EXPECT_NE(problem.find("holds no readable frame"), std::string::npos) << problem;
         EXPECT_NE(problem.find(cause), std::string::npos) << problem;
         EXPECT_FALSE(ApsFileReader::createFileReader(path));
+        EXPECT_FALSE(ApsFileReader::holdsFrames(path));
     }
 
     // Truncated inside the last frame's packet: the frames before it stay, the cut is named.
@@ -334,9 +338,10 @@ TEST(Aedat4Frames, DamagedAndOversizedFramesAreLeftOutOrRefusedWithAClearMessage
     }
 
     // A stated frame size beyond any sensor is never allocated: the frames' own size decides.
-    save(path, recording(3, {frames[6]}, {},
-                         "<attr key=\"sizeX\" type=\"int\">60000</attr><attr key=\"sizeY\" type=\"int\">60000</attr>")
-                   .bytes);
+    const Recording small = recording(
+        3, {frames[6]}, {}, "<attr key=\"sizeX\" type=\"int\">60000</attr><attr key=\"sizeY\" type=\"int\">60000</attr>");
+    save(path, small.bytes);
+    keepSeed("frames_small.aedat4", small.bytes);
     Aedat4Frames stated;
     ASSERT_TRUE(stated.open(path, problem)) << problem;
     EXPECT_EQ(stated.width(), 20);
@@ -348,4 +353,5 @@ TEST(Aedat4Frames, DamagedAndOversizedFramesAreLeftOutOrRefusedWithAClearMessage
     Aedat4Frames none;
     EXPECT_FALSE(none.open(path, problem));
     EXPECT_NE(problem.find("holds no readable frame"), std::string::npos) << problem;
+    EXPECT_FALSE(ApsFileReader::holdsFrames(path));
 }

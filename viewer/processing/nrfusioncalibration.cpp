@@ -68,7 +68,22 @@ norvale::Calibrator NrFusionCalibrationStore::calibration() const {
     return calibrator;
 }
 
+void NrFusionCalibrationStore::setSameGrid(bool on) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (sameGrid_ == on)
+        return;
+    sameGrid_ = on;
+    ++generation_;
+}
+
 norvale::NrApsMapper::Transform NrFusionCalibrationStore::transform() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return norvale::NrApsMapper::transformOf(calibrator, offsetX, offsetY);
+    if (!sameGrid_)
+        return norvale::NrApsMapper::transformOf(calibrator, offsetX, offsetY);
+    norvale::Calibrator identity;
+    identity.dvsFrameCols = identity.apsFrameCols = uint16_t(dvsWidth);
+    identity.dvsFrameRows = identity.apsFrameRows = uint16_t(dvsHeight);
+    identity.dvsToAps = {1, 0, 0, 0, 1, 0};
+    identity.apsToDvs = identity.dvsToAps;
+    return norvale::NrApsMapper::transformOf(identity, offsetX, offsetY);
 }

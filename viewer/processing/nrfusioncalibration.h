@@ -15,6 +15,8 @@
 // - A calibration whose DVS size is not 1280 x 720, or without six finite DVS -> APS numbers, is
 //   refused and the previous one stays.
 // - Folding the offset and zeroing it happen under one lock: no frame is mapped with the shift twice.
+// - A recording whose frames lie on its event grid (an AEDAT 4 file's) maps pixel to pixel while it
+//   is shown (setSameGrid); the calibration held stays and is used again afterwards.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -41,6 +43,10 @@ public:
     // False (params untouched beyond what the parser wrote) when the file is not a calibration.
     static bool readFile(const std::string& path, norvale::CalibratorParameters& params);
 
+    // on: frames are mapped pixel to pixel (plus the manual offset) instead of through the calibration.
+    void setSameGrid(bool on);
+    bool sameGrid() const { return sameGrid_; }
+
     void setOffset(double x, double y);
     // Folds the offset into the calibration, zeroes it, and returns the folded calibration.
     norvale::CalibratorParameters foldOffset();
@@ -60,4 +66,5 @@ private:
     std::atomic<double> offsetX{0.0};
     std::atomic<double> offsetY{0.0};
     std::atomic<uint64_t> generation_{1};
+    std::atomic<bool> sameGrid_{false};
 };

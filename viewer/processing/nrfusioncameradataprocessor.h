@@ -2,7 +2,7 @@
 
 // NrFusionCameraDataProcessor: shows a fusion camera (DVS events, APS frames, trigger edges) live
 // and replays fusion recordings (".raw" events + ".mp4" APS frames + optional ".json" calibration
-// sharing one base name), in one of three views: DVS, APS mapped onto the 1280 x 720 DVS grid, or
+// sharing one base name, or an AEDAT 4 file holding frames beside its events), in one of three views: DVS, APS mapped onto the 1280 x 720 DVS grid, or
 // fusion (the events drawn over the mapped APS image).
 //
 // Recordings play through its NrPlaybackFront (as the event processor's do), with windows ending at
@@ -38,7 +38,10 @@
 // - The DVS view counts into a second buffer while the first is painted: no event is lost
 //   between painting and clearing.
 // - A recording that cannot be opened or read gives the tip "Cannot open the recording: " + its name.
-// - Replay events are mirrored (x' = width - 1 - x) while a fusion recording is loaded.
+// - Replay events are mirrored (x' = width - 1 - x) while a fusion camera's recording is loaded.
+// - An AEDAT 4 file's frames lie on its event grid: they are shown pixel for pixel at the grid's
+//   top left (no calibration applies), its events unmirrored, and its timeline starts with its
+//   first frame as a ".raw"'s does.
 // - slotReadFusionFile("") unloads the recording and returns false (nothing was opened).
 #include <QImage>
 #include <QObject>
@@ -92,7 +95,7 @@ public:
     void updateFusionData(norvale::ApsFrame& frame, const norvale::Event2D* begin, const norvale::Event2D* end);
     // Paints the counts (tie: ON) onto image, 1280 x 720 RGB888.
     void visualizeEventsOnFrame(QImage& image);
-    // Paints the events in order, mirrored while a fusion recording is loaded.
+    // Paints the events in order, mirrored while a fusion camera's recording is loaded.
     void visualizeEventsOnFrame(QImage& image, const norvale::Event2D* begin, const norvale::Event2D* end);
     // Paints given counts like visualizeEventsOnFrame(QImage&); nothing uses it yet.
     void fusionDvsToAps(QImage& image, std::shared_ptr<std::vector<uint16_t>>& counts);

@@ -1,16 +1,32 @@
-// Replay of fusion recordings: what loads beside the ".raw" (the APS video), and each frame of the
-// front's player painted from its APS frame and events.
+// Replay of fusion recordings: what loads beside the ".raw" (the APS video), or the frames of an
+// AEDAT 4 file itself, and each frame of the front's player painted from its APS frame and events.
 #include <QDebug>
 #include <QFileInfo>
+
+#include "norvale/EventFileFormat.h"
 
 #include "processing/nrfusioncameradataprocessor.h"
 
 using norvale::ApsFrame;
 using norvale::Event2D;
 
-// What the loading thread finds beside the ".raw": the APS video. Owned by the load's companion.
+namespace {
+
+// An AEDAT 4 file holds its frames beside its events, on the same pixel grid.
+bool holdsOwnFrames(const QString& path) {
+    norvale::EventFileFormat format = norvale::EventFileFormat::Evt3;
+    std::string problem;
+    return norvale::detectFormat(path.toLocal8Bit().toStdString(), format, problem) &&
+           format == norvale::EventFileFormat::Aedat4;
+}
+
+} // namespace
+
+// What the loading thread finds beside the ".raw": the APS video (or the recording's own frames).
+// Owned by the load's companion.
 struct NrFusionCameraDataProcessor::ApsLoad {
     std::string path;
+    bool sameGrid = false; // the frames are the recording's own, pixel for pixel with its events
     std::unique_ptr<norvale::ApsFileReader> reader;
     std::vector<norvale::ApsFrameIndexEntry> index; // filled, not read further
     bool failed = false;
@@ -24,6 +40,8 @@ bool NrFusionCameraDataProcessor::slotReadFusionFile(QString path) {
         return false;
     }
     qDebug() << "Load fusion file: " << path;
+    if (holdsOwnFrames(path))
+        return front.open(path);
     const QFileInfo info(path);
     const QString base = info.path() + QLatin1Char('/') + info.completeBaseName(); // up to the last '.'
     if (QFileInfo::exists(base + QStringLiteral(".json")))
@@ -34,9 +52,9 @@ bool NrFusionCameraDataProcessor::slotReadFusionFile(QString path) {
 NrRecordingPlayer::Companion NrFusionCameraDataProcessor::companion(const QString& raw) {
     const QFileInfo info(raw);
     auto aps = std::make_shared<ApsLoad>();
-    aps->path = (info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".mp4"))
-                    .toLocal8Bit()
-                    .toStdString();
+    aps->sameGrid = holdsOwnFrames(raw);
+    const QString video = info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".mp4");
+    aps->path = (aps->sameGrid ? raw : video).toLocal8Bit().toStdString();
     pendingAps = aps;
     // Loading thread: only the job's own ApsLoad is touched.
     return [aps](const NrLoadResult&) {
@@ -60,13 +78,16 @@ QString NrFusionCameraDataProcessor::finishLoad(const NrLoadResult& r, bool ok) 
     if (!aps)
         return QString();
     NrRecordingPlayer& player = front.player();
+    // A video's frames count from the start its recording's header states; an AEDAT 4 file's from
+    // its first frame, whose event time the reader knows.
+    const uint64_t lower = aps->sameGrid ? aps->reader->getStartTimestamp() : r.info.apsStartTimestamp;
     {
         std::lock_guard<std::mutex> lock(player.readerLock());
-        replay->setVideo(std::move(aps->reader), std::move(aps->index), r.info.apsStartTimestamp);
+        replay->setVideo(std::move(aps->reader), std::move(aps->index), lower);
     }
-    live->setMirrored(true);
+    store.setSameGrid(aps->sameGrid);
+    live->setMirrored(!aps->sameGrid); // a fusion camera's recording is drawn mirrored, an AEDAT 4 file as it lies
     // The recording starts with its first APS frame.
-    const uint64_t lower = r.info.apsStartTimestamp;
     player.setLowerTs(lower);
     player.setPosition(lower);
     qDebug() << "fusion file start : " << lower << "fusion_file_end_timestamp_: " << r.endTs;
@@ -78,6 +99,7 @@ void NrFusionCameraDataProcessor::closed() {
     std::lock_guard<std::mutex> lock(front.player().readerLock());
     replay->clear();
     live->setMirrored(false);
+    store.setSameGrid(false);
 }
 
 // Player thread, readerLock held: one replay frame, the window's events on the view.

@@ -375,6 +375,21 @@ TEST(FusionCalibration, StoreGenerationRefusalsAndFileReading) {
     EXPECT_EQ(after.a[5], 6);
     EXPECT_EQ(folded.affineMatrix.at("1").data, store.calibration().dvsToAps);
 
+    // A recording whose frames lie on its event grid maps pixel to pixel while it is shown; the
+    // calibration held comes back afterwards, and each switch remaps a cached frame.
+    generation = store.generation();
+    store.setSameGrid(true);
+    EXPECT_GT(store.generation(), generation);
+    const NrApsMapper::Transform same = store.transform();
+    EXPECT_TRUE(same.valid);
+    EXPECT_EQ(std::vector<double>(same.a, same.a + 6), (std::vector<double>{1, 0, 0, 0, 1, 0}));
+    EXPECT_EQ(same.apsCols, 1280);
+    EXPECT_EQ(same.apsRows, 720);
+    generation = store.generation();
+    store.setSameGrid(false);
+    EXPECT_GT(store.generation(), generation);
+    EXPECT_TRUE(store.transform() == after);
+
     // a file that is not a calibration is refused without an exception; a written one reads back
     const std::string path = testing::TempDir() + "fusion_store_" + std::to_string(::getpid()) + ".json";
     std::ofstream(path) << "{ \"affineMatrix\": [";

@@ -21,6 +21,7 @@
 #include "Utility/Utility.h"
 #include "Utility/nrfilerecorder.h"
 #include "loadconfig.h"
+#include "norvale/ApsFileReader.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventFileFormat.h"
 #include "processing/nreventsproccess.h"
@@ -309,9 +310,13 @@ void MainWidget::openRecording(const QString& path) {
     m_cutExtension = QStringLiteral(".raw");
     if (known && norvale::formatInfo(format).writable)
         m_cutExtension = QString::fromLatin1(norvale::formatInfo(format).extensions).section(QLatin1Char(' '), 0, 0);
-    // A ".raw" with an ".mp4" of the same base name beside it is a fusion recording.
-    const bool fusion = file.suffix().compare(QStringLiteral("raw"), Qt::CaseInsensitive) == 0 &&
-                        QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()));
+    // A ".raw" with an ".mp4" of the same base name beside it is a fusion recording, and so is an
+    // AEDAT 4 file holding frames beside its events.
+    const bool fusion =
+        (file.suffix().compare(QStringLiteral("raw"), Qt::CaseInsensitive) == 0 &&
+         QFileInfo::exists(QStringLiteral("%1/%2.mp4").arg(file.absolutePath(), file.completeBaseName()))) ||
+        (known && format == norvale::EventFileFormat::Aedat4 &&
+         norvale::ApsFileReader::holdsFrames(path.toLocal8Bit().toStdString()));
     if (fusion)
         setSource(new NrFusionRecordingSource(m_fusionProcessor->playbackFront(), this));
     else

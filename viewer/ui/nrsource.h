@@ -44,7 +44,8 @@ private:
     NrPlaybackFront* front;
 };
 
-// A fusion recording (a ".raw" with an ".mp4" beside it), played by the fusion processor's front.
+// A fusion recording (a ".raw" with an ".mp4" beside it, or an AEDAT 4 file with frames), played by
+// the fusion processor's front.
 class NrFusionRecordingSource : public NrRecordingSource {
     Q_OBJECT
 public:

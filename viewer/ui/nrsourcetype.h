@@ -6,5 +6,5 @@ enum NrSourceType : int {
     NrSourceDvsCamera = 1,
     NrSourceFusionCamera = 2,
     NrSourceDvsRecording = 3,
-    NrSourceFusionRecording = 4, // a ".raw" with an ".mp4" of the same base name beside it
+    NrSourceFusionRecording = 4, // a ".raw" with an ".mp4" of the same name beside it, or an AEDAT 4 file with frames
 };

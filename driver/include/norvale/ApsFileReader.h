@@ -30,6 +30,9 @@ class NR_DRIVER_EXPORT ApsFileReader {
 public:
     // Empty (and a log line) when the file cannot be opened as a video or holds no frames.
     static std::unique_ptr<ApsFileReader> createFileReader(const std::string& path);
+    // Whether path holds its own APS frames beside its events: an AEDAT 4 file with at least one
+    // readable frame. Reads up to the first frame; false for anything else (videos included).
+    static bool holdsFrames(const std::string& path);
     ~ApsFileReader();
     ApsFileReader(const ApsFileReader&) = delete;
     ApsFileReader& operator=(const ApsFileReader&) = delete;

@@ -264,6 +264,13 @@ std::unique_ptr<ApsFileReader> ApsFileReader::createFileReader(const std::string
     return std::unique_ptr<ApsFileReader>(new ApsFileReader(std::move(impl)));
 }
 
+bool ApsFileReader::holdsFrames(const std::string& path) {
+    if (!startsAsAedat4(path)) return false;
+    detail::Aedat4Frames frames;
+    std::string problem;
+    return frames.open(path, problem, true);
+}
+
 bool ApsFileReader::isOpened() const { return impl->fmt != nullptr || impl->aedat != nullptr; }
 int ApsFileReader::getWidth() const { return impl->width; }
 int ApsFileReader::getHeight() const { return impl->height; }

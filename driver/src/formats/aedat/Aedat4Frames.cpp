@@ -66,7 +66,7 @@ bool Aedat4Frames::load(uint64_t offset, uint32_t stored, Shape& shape, const ui
     return true;
 }
 
-bool Aedat4Frames::open(const std::string& path, std::string& problem) {
+bool Aedat4Frames::open(const std::string& path, std::string& problem, bool firstOnly) {
     filePath = path;
     if (!source.open(path, problem)) return false;
     const int32_t stream = source.frameStream();
@@ -104,6 +104,7 @@ bool Aedat4Frames::open(const std::string& path, std::string& problem) {
                     w = right;
                     h = bottom;
                     index.push_back(Entry{offset, stored, s.time});
+                    if (firstOnly) break;
                 }
             }
         }

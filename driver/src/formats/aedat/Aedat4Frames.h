@@ -32,7 +32,8 @@ public:
     };
 
     // False with problem when the file is not AEDAT 4, names no frame stream or holds no readable frame.
-    bool open(const std::string& path, std::string& problem);
+    // firstOnly: the walk stops at the first readable frame (enough to tell a file holds frames).
+    bool open(const std::string& path, std::string& problem, bool firstOnly = false);
     int width() const { return canvasWidth; }
     int height() const { return canvasHeight; }
     const std::vector<Entry>& frames() const { return index; }
