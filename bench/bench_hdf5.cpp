@@ -1,8 +1,14 @@
-// HDF5 event files, against h5py in the same run: a generated EVT 3.0 recording (20 Mev/s, 1.5 s)
-// converted to HDF5 (Mev/s), its decoded events written to HDF5 from memory, the HDF5 file read
-// whole through the reader, and readRange(t, t + 33 ms) at random t (median, 99th percentile).
-// At the end bench_hdf5_h5py.py times h5py writing the same arrays (plain, and chunked with
-// shuffle + gzip 1 as ours) and reading the same datasets whole. Files in /tmp, deleted at the end.
+// HDF5 event files, against h5py in the same run: a generated EVT 3.0 recording (20 Mev/s, 1.5 s;
+// NORVALE_BENCH_HDF5_SECONDS makes it longer: 35 s is about 1 GiB) converted to HDF5 (Mev/s, the
+// file complete and synced as every conversion is), plain and with --compress; its decoded events
+// written to HDF5 from memory; the HDF5 file opened to its first frame (createFileReader,
+// prepareFile and the first 33 ms), read whole through the reader, and readRange(t, t + 33 ms) at
+// random t (median, 99th percentile). At the end bench_hdf5_h5py.py times h5py writing the same
+// arrays (plain, plain and synced, and shuffle + gzip 1 as ours) and reading the same datasets
+// whole, and norvale's read_all of the same file. Files in /tmp, deleted at the end.
+//
+// A long recording leaves out what needs all its events in memory (the write from memory and the
+// whole read); h5py then writes and reads in slices.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -24,13 +30,33 @@ namespace {
 const std::string kBase = "/tmp/norvale_bench_hdf5_" + std::to_string(::getpid());
 const std::string kRaw = kBase + ".raw";
 const std::string kH5 = kBase + ".h5";
+const std::string kH5Gzip = kBase + ".gz.h5";
+
+double recordingSeconds() {
+    const char* text = std::getenv("NORVALE_BENCH_HDF5_SECONDS");
+    const double s = text ? std::atof(text) : 1.5;
+    return s > 0 && s <= 3600 ? s : 1.5;
+}
+
+// Past this, nothing holds all the events in memory.
+bool longRecording() {
+    return recordingSeconds() > 5;
+}
+
+int iterations() {
+    return longRecording() ? 1 : 3;
+}
 
 void makeRaw() {
     static const bool made = [] {
         GeneratorConfig cfg;
         cfg.eventRate = 20e6;
         cfg.startTimestamp = 1'000'000;
-        return generateRecordingFile(kRaw, cfg, 1'500'000);
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = generateRecordingFile(kRaw, cfg, uint64_t(recordingSeconds() * 1e6));
+        std::fprintf(stderr, "generated %s (%.2f s of events) in %.1f s\n", kRaw.c_str(), recordingSeconds(),
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        return ok;
     }();
     if (!made) std::abort();
 }
@@ -46,34 +72,76 @@ const std::vector<Event2D>& decoded() {
     return events;
 }
 
-void BM_ConvertEvt3ToHdf5(benchmark::State& state) {
+void convert(benchmark::State& state, const std::string& out, bool compress) {
     makeRaw();
-    uint64_t events = 0;
+    uint64_t events = 0, bytes = 0;
     for (auto _ : state) {
         auto in = DvsFileReader::createFileReader(kRaw);
         if (!in || !in->prepareFile()) std::abort();
         ConvertReport report;
-        if (!convertEventFile(*in, 0, UINT64_MAX, kH5, EventFileFormat::Hdf5, true, {}, report)) std::abort();
+        if (!convertEventFile(*in, 0, UINT64_MAX, out, EventFileFormat::Hdf5, true, {}, report, compress)) {
+            std::fprintf(stderr, "%s\n", report.problem.c_str());
+            std::abort();
+        }
         events += report.events;
+        bytes += in->getStats().dataBytes;
     }
     state.counters["Mev/s"] = benchmark::Counter(double(events) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["EVT3_MiB"] = double(bytes) / double(state.iterations()) / (1 << 20);
 }
-BENCHMARK(BM_ConvertEvt3ToHdf5)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_ConvertEvt3ToHdf5(benchmark::State& state) {
+    convert(state, kH5, false);
+}
+BENCHMARK(BM_ConvertEvt3ToHdf5)->Unit(benchmark::kMillisecond)->Iterations(iterations())->UseRealTime();
+
+void BM_ConvertEvt3ToHdf5Compressed(benchmark::State& state) {
+    if (longRecording()) {
+        state.SkipWithError("left out for a long recording (about a minute per GiB)");
+        return;
+    }
+    convert(state, kH5Gzip, true);
+    std::remove(kH5Gzip.c_str());
+}
+BENCHMARK(BM_ConvertEvt3ToHdf5Compressed)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 void BM_WriteArraysToHdf5(benchmark::State& state) {
+    if (longRecording()) {
+        state.SkipWithError("left out for a long recording (all events in memory)");
+        return;
+    }
     const auto& events = decoded();
+    const std::string out = kBase + ".mem.h5";
     for (auto _ : state) {
         EventFileDescription description;
         std::string problem;
-        auto w = EventFileWriter::create(kH5, EventFileFormat::Hdf5, description, true, FileIdentity{}, problem);
+        auto w = EventFileWriter::create(out, EventFileFormat::Hdf5, description, true, FileIdentity{}, problem);
         if (!w || !w->write(events.data(), events.data() + events.size()) || !w->finish()) std::abort();
     }
+    std::remove(out.c_str());
     state.counters["Mev/s"] =
         benchmark::Counter(double(events.size()) * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_WriteArraysToHdf5)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
+// What the viewer does to show a file: open, index, and read the first frame's events.
+void BM_OpenHdf5ToFirstFrame(benchmark::State& state) {
+    for (auto _ : state) {
+        auto r = DvsFileReader::createFileReader(kH5);
+        uint64_t first = 0;
+        std::vector<Event2D> out;
+        if (!r || !r->prepareFile() || !r->getStartTimestamp(first) || !r->readRange(first, first + 33'000, out))
+            std::abort();
+        state.counters["events"] = double(r->getStats().eventCount);
+    }
+}
+BENCHMARK(BM_OpenHdf5ToFirstFrame)->Unit(benchmark::kMillisecond)->Iterations(iterations())->UseRealTime();
+
 void BM_ReadHdf5Whole(benchmark::State& state) {
+    if (longRecording()) {
+        state.SkipWithError("left out for a long recording (all events in memory)");
+        return;
+    }
     std::vector<Event2D> out;
     for (auto _ : state) {
         auto r = DvsFileReader::createFileReader(kH5);
@@ -91,15 +159,18 @@ void BM_ReadHdf5Window33ms(benchmark::State& state) {
     std::mt19937_64 rng(3);
     std::vector<Event2D> out;
     std::vector<double> ms;
+    double events = 0;
     for (auto _ : state) {
         const uint64_t t = first + rng() % (last - first - 33'000);
         const auto t0 = std::chrono::steady_clock::now();
         if (!r->readRange(t, t + 33'000, out)) std::abort();
         ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        events += double(out.size());
     }
     std::sort(ms.begin(), ms.end());
     state.counters["median_ms"] = ms[ms.size() / 2];
     state.counters["p99_ms"] = ms[ms.size() * 99 / 100];
+    state.counters["events"] = events / double(ms.size());
 }
 BENCHMARK(BM_ReadHdf5Window33ms)->Iterations(200)->UseRealTime();
 
@@ -111,7 +182,9 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     // The baseline: h5py on the same arrays and file, in the same run.
     const std::string script = std::string(NORVALE_SOURCE_DIR) + "/bench/bench_hdf5_h5py.py";
-    const int rc = std::system(("/usr/bin/python3 " + script + " " + kH5).c_str());
+    const std::string command = "/usr/bin/python3 " + script + " " + kH5 + " " + NORVALE_PYTHON_DIR +
+                                (longRecording() ? " --slices" : "");
+    const int rc = std::system(command.c_str());
     std::remove(kRaw.c_str());
     std::remove(kH5.c_str());
     return rc == 0 ? 0 : 1;

@@ -1,15 +1,27 @@
 """h5py's figures on the arrays of an HDF5 event file (the baseline of bench_hdf5): reading the
-four datasets whole, and writing them again plain and chunked with shuffle + gzip 1."""
+four datasets whole, and writing them again plain, plain and synced to disk (as our conversion
+finishes every file), and chunked with shuffle + gzip 1 as ours; then norvale's open and read_all of
+the same file.
+
+    bench_hdf5_h5py.py FILE PYTHON_MODULE_DIR [--slices]
+
+--slices (a long recording): the arrays are read and written a slice at a time (only the writes
+timed), and whatever needs them all in memory is left out."""
 import os
 import sys
 import time
 
 import h5py
+import numpy as np
 
-path = sys.argv[1]
+path, module_dir = sys.argv[1], sys.argv[2]
+slices = "--slices" in sys.argv[3:]
+out = path + ".h5py.h5"
+SLICE = 1 << 25
+NAMES = ("x", "y", "p", "t")
 
 
-def best(fn, runs=3):
+def best(fn, runs=1 if slices else 3):
     times = []
     for _ in range(runs):
         t0 = time.perf_counter()
@@ -21,27 +33,70 @@ def best(fn, runs=3):
 def read():
     with h5py.File(path, "r") as f:
         g = f["events"]
-        return g["t"][:], g["x"][:], g["y"][:], g["p"][:]
+        return {k: g[k][:] for k in NAMES}
 
 
-t, x, y, p = read()
-n = len(t)
-out = path + ".h5py.h5"
-
-
-def write(**kw):
+def write_whole(arrays, sync, **kw):
     def run():
         with h5py.File(out, "w") as f:
             g = f.create_group("events")
-            for k, v in (("x", x), ("y", y), ("p", p), ("t", t)):
-                g.create_dataset(k, data=v, **kw)
+            for k in NAMES:
+                g.create_dataset(k, data=arrays[k], **kw)
+        if sync:
+            fd = os.open(out, os.O_RDONLY)
+            os.fsync(fd)
+            os.close(fd)
     return run
 
 
-r = best(read)
-w_plain = best(write())
-w_gzip = best(write(chunks=(65536,), shuffle=True, compression="gzip", compression_opts=1))
+def write_sliced(sync):
+    # Each slice read untimed, then written: the time of the writes alone.
+    with h5py.File(path, "r") as src, h5py.File(out, "w") as f:
+        s = src["events"]
+        n = s["t"].shape[0]
+        g = f.create_group("events")
+        sets = {k: g.create_dataset(k, shape=(n,), dtype=s[k].dtype) for k in NAMES}
+        spent = 0.0
+        for at in range(0, n, SLICE):
+            part = {k: s[k][at:at + SLICE] for k in NAMES}
+            t0 = time.perf_counter()
+            for k in NAMES:
+                sets[k][at:at + len(part[k])] = part[k]
+            spent += time.perf_counter() - t0
+    t0 = time.perf_counter()
+    if sync:
+        fd = os.open(out, os.O_RDONLY)
+        os.fsync(fd)
+        os.close(fd)
+    return n, spent + time.perf_counter() - t0
+
+
+def line(name, seconds, n):
+    print(f"{name:28s} {seconds * 1e3:9.1f} ms  {n / seconds / 1e6:8.1f} Mev/s")
+
+
+if not slices:
+    arrays = read()
+    n = len(arrays["t"])
+    line("h5py read whole", best(read), n)
+    line("h5py write plain", best(write_whole(arrays, False)), n)
+    line("h5py write plain + fsync", best(write_whole(arrays, True)), n)
+    line("h5py write gzip 1", best(write_whole(arrays, False, chunks=(65536,), shuffle=True, compression="gzip",
+                                               compression_opts=1)), n)
+    del arrays
+    sys.path.insert(0, module_dir)
+    try:
+        import norvale
+
+        def read_all():
+            norvale.open(path).read_all()
+
+        line("norvale open + read_all", best(read_all), n)
+    except ImportError as e:
+        print("norvale read_all not measured:", e)
+else:
+    n, spent = write_sliced(False)
+    line("h5py write plain (slices)", spent, n)
+    n, spent = write_sliced(True)
+    line("h5py write plain + fsync (slices)", spent, n)
 os.remove(out)
-print(f"h5py read whole      {r * 1e3:9.1f} ms  {n / r / 1e6:8.1f} Mev/s")
-print(f"h5py write plain     {w_plain * 1e3:9.1f} ms  {n / w_plain / 1e6:8.1f} Mev/s")
-print(f"h5py write gzip 1    {w_gzip * 1e3:9.1f} ms  {n / w_gzip / 1e6:8.1f} Mev/s")
