@@ -445,10 +445,11 @@ TEST(DvsFileReader, DecodeSpansJoinIntoTheWholeFile) {
             }
             EXPECT_EQ(offset, r->getStats().dataBytes);
             ASSERT_EQ(joined.size(), whole.size());
-            for (size_t i = 0; i < whole.size(); ++i)
+            for (size_t i = 0; i < whole.size(); ++i) {
                 ASSERT_TRUE(joined[i].timestamp == whole[i].timestamp && joined[i].x == whole[i].x &&
                             joined[i].y == whole[i].y && joined[i].polarity == whole[i].polarity)
                     << "event " << i;
+            }
         }
         if (path == dir.path("gen.raw")) EXPECT_EQ(r->decodeSpans(2).size(), 2u);
     }

@@ -5,6 +5,7 @@
 // the same figures as decoding every event and tallying it. One thread at a time.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "norvale/DriverExport.h"
@@ -31,6 +32,13 @@ public:
     // Times [lo, hi) that land in slot; slot 0 also takes every time before the origin.
     void slotRange(uint64_t slot, uint64_t& lo, uint64_t& hi) const;
     void addToSlot(uint64_t slot, uint32_t n) { slotCounts[slot] += n; }
+
+    // The largest gap between consecutive event times, [before, after), from the exact times around
+    // the runs of empty slots (the last event before a time, the first at or after it). False when
+    // no gap reaches a slot's length.
+    using TimeLookup = std::function<bool(uint64_t t, uint64_t& found)>;
+    bool largestGap(const TimeLookup& previousTime, const TimeLookup& nextTime, uint64_t& before,
+                    uint64_t& after) const;
 
     bool started() const { return isStarted; }
     uint64_t origin() const { return start; }

@@ -300,41 +300,8 @@ bool BlockFileReader::nextEventTime(uint64_t from, uint64_t& t) {
 
 bool BlockFileReader::largestGap(uint64_t& before, uint64_t& after) {
     if (!isPrepared || figures.eventCount < 2) return false;
-    // As for raw files: each run of empty slots of the rate profile holds one gap, and only runs
-    // close to the longest can hold the largest.
-    const std::vector<uint32_t>& counts = rate.counts();
-    std::vector<std::pair<size_t, size_t>> runs;
-    size_t longest = 0;
-    for (size_t i = 0; i < counts.size();) {
-        if (counts[i]) {
-            ++i;
-            continue;
-        }
-        size_t j = i;
-        while (j < counts.size() && !counts[j]) ++j;
-        if (j < counts.size()) {
-            runs.emplace_back(i, j);
-            longest = std::max(longest, j - i);
-        }
-        i = j;
-    }
-    if (runs.empty()) return false;
-    std::stable_sort(runs.begin(), runs.end(),
-                     [](const auto& a, const auto& b) { return a.second - a.first > b.second - b.first; });
-    bool found = false;
-    size_t tried = 0;
-    for (const auto& run : runs) {
-        if (run.second - run.first + 2 < longest || ++tried > 64) break;
-        uint64_t lo = 0, hi = 0, prev = 0, next = 0;
-        rate.slotRange(run.first, lo, hi);
-        if (!previousTime(lo, prev) || !nextTime(lo, next) || next == UINT64_MAX) continue;
-        if (!found || next - prev > after - before) {
-            before = prev;
-            after = next;
-            found = true;
-        }
-    }
-    return found;
+    return rate.largestGap([this](uint64_t t, uint64_t& f) { return previousTime(t, f); },
+                           [this](uint64_t t, uint64_t& f) { return nextTime(t, f); }, before, after);
 }
 
 RateProfile BlockFileReader::rateProfile() const {

@@ -369,41 +369,8 @@ bool DvsFileReader::largestGap(uint64_t& before, uint64_t& after) {
     if (blocks) return blocks->largestGap(before, after);
     Impl& d = *impl;
     if (!d.prepared || d.stats.eventCount < 2) return false;
-    // Each run of empty slots of the rate profile holds one gap; the exact gap around a run is at
-    // most two slots longer than the run, so only runs close to the longest can hold the largest.
-    const std::vector<uint32_t>& counts = d.rate.counts();
-    std::vector<std::pair<size_t, size_t>> runs; // [first, end) of empty slots
-    size_t longest = 0;
-    for (size_t i = 0; i < counts.size();) {
-        if (counts[i]) {
-            ++i;
-            continue;
-        }
-        size_t j = i;
-        while (j < counts.size() && !counts[j]) ++j;
-        if (j < counts.size()) { // a run after the last event is no gap
-            runs.emplace_back(i, j);
-            longest = std::max(longest, j - i);
-        }
-        i = j;
-    }
-    if (runs.empty()) return false; // no gap reaches a slot's length
-    std::stable_sort(runs.begin(), runs.end(),
-                     [](const auto& a, const auto& b) { return a.second - a.first > b.second - b.first; });
-    bool found = false;
-    size_t tried = 0;
-    for (const auto& run : runs) {
-        if (run.second - run.first + 2 < longest || ++tried > 64) break;
-        uint64_t lo = 0, hi = 0, prev = 0, next = 0;
-        d.rate.slotRange(run.first, lo, hi);
-        if (!d.previousTime(lo, prev) || !d.nextTime(lo, next) || next == UINT64_MAX) continue;
-        if (!found || next - prev > after - before) {
-            before = prev;
-            after = next;
-            found = true;
-        }
-    }
-    return found;
+    return d.rate.largestGap([&d](uint64_t t, uint64_t& f) { return d.previousTime(t, f); },
+                             [&d](uint64_t t, uint64_t& f) { return d.nextTime(t, f); }, before, after);
 }
 
 RateProfile DvsFileReader::getRateProfile() const {

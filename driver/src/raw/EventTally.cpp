@@ -1,5 +1,7 @@
 #include "norvale/EventTally.h"
 
+#include <algorithm>
+
 namespace norvale {
 
 uint64_t RateCounter::slotOf(uint64_t t) {
@@ -43,6 +45,44 @@ void RateCounter::coarsen() {
     slotCounts.resize(n);
     ++shift;
     cacheLen = 0;
+}
+
+// Each run of empty slots holds one gap; the exact gap around a run is at most two slots longer
+// than the run, so only runs close to the longest can hold the largest.
+bool RateCounter::largestGap(const TimeLookup& previousTime, const TimeLookup& nextTime, uint64_t& before,
+                             uint64_t& after) const {
+    std::vector<std::pair<size_t, size_t>> runs; // [first, end) of empty slots
+    size_t longest = 0;
+    for (size_t i = 0; i < slotCounts.size();) {
+        if (slotCounts[i]) {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < slotCounts.size() && !slotCounts[j]) ++j;
+        if (j < slotCounts.size()) { // a run after the last event is no gap
+            runs.emplace_back(i, j);
+            longest = std::max(longest, j - i);
+        }
+        i = j;
+    }
+    if (runs.empty()) return false;
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const auto& a, const auto& b) { return a.second - a.first > b.second - b.first; });
+    bool found = false;
+    size_t tried = 0;
+    for (const auto& run : runs) {
+        if (run.second - run.first + 2 < longest || ++tried > 64) break;
+        uint64_t lo = 0, hi = 0, prev = 0, next = 0;
+        slotRange(run.first, lo, hi);
+        if (!previousTime(lo, prev) || !nextTime(lo, next) || next == UINT64_MAX) continue;
+        if (!found || next - prev > after - before) {
+            before = prev;
+            after = next;
+            found = true;
+        }
+    }
+    return found;
 }
 
 } // namespace norvale
