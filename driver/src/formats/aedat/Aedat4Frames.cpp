@@ -76,8 +76,9 @@ bool Aedat4Frames::open(const std::string& path, std::string& problem, bool firs
     }
     int64_t w = source.frameStreamWidth(), h = source.frameStreamHeight();
     if (!canvasFits(w, h)) w = h = 0; // stated sizes beyond any sensor: the frames' own sizes decide
+    size_t leftOutCount = 0; // the first is named, the rest counted: a file of damaged frames logs twice
     const auto leftOut = [&](const std::string& why) {
-        NR_LOG(LOG_WARN, "%s: %s; that frame is left out", path.c_str(), why.c_str());
+        if (leftOutCount++ == 0) NR_LOG(LOG_WARN, "%s: %s; that frame is left out", path.c_str(), why.c_str());
         if (firstDamage.empty()) firstDamage = why;
     };
     for (uint64_t offset = source.packetsBegin(); offset < source.packetsEnd();) {
@@ -110,6 +111,7 @@ bool Aedat4Frames::open(const std::string& path, std::string& problem, bool firs
         }
         offset += kPacketHeaderSize + stored;
     }
+    if (leftOutCount > 1) NR_LOG(LOG_WARN, "%s: %zu frames left out in all", path.c_str(), leftOutCount);
     if (index.empty()) {
         problem = path + " holds no readable frame" + (firstDamage.empty() ? std::string() : ": " + firstDamage);
         return false;

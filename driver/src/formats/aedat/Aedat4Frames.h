@@ -10,8 +10,9 @@
 // that holds every frame); pixels outside the region are black.
 //
 // Bad input: a packet header that runs past the packet area ends the walk (the frames before it
-// stay); a frame packet that does not inflate, verify or match its declared size is left out with
-// one warning naming it. Inflated bodies and the canvas are bounded before anything is allocated.
+// stay); a frame packet that does not inflate, verify or match its declared size is left out (the
+// first one named in a warning, the rest counted in a second). Inflated bodies and the canvas are
+// bounded before anything is allocated.
 //
 // Threads: one thread at a time.
 #include <cstdint>
