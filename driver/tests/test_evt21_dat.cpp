@@ -108,7 +108,9 @@ void expectSums(const std::vector<Event2D>& got, const std::vector<Event2D>& wan
 
 std::unique_ptr<DvsFileReader> openPrepared(const std::string& path) {
     auto r = DvsFileReader::createFileReader(path);
-    if (r) EXPECT_TRUE(r->prepareFile());
+    if (r) {
+        EXPECT_TRUE(r->prepareFile());
+    }
     return r;
 }
 

@@ -451,7 +451,9 @@ TEST(DvsFileReader, DecodeSpansJoinIntoTheWholeFile) {
                     << "event " << i;
             }
         }
-        if (path == dir.path("gen.raw")) EXPECT_EQ(r->decodeSpans(2).size(), 2u);
+        if (path == dir.path("gen.raw")) {
+            EXPECT_EQ(r->decodeSpans(2).size(), 2u);
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -71,6 +72,35 @@ protected:
     RawDecoderState st;
     uint32_t w;
     uint32_t h;
+
+    // Records of Size bytes in a stream cut anywhere: a record cut by the end of one buffer waits in
+    // the state and is finished from the next. step(const uint8_t* record, Event2D* out) returns
+    // where the next event goes; so does this.
+    template <size_t Size, typename Step>
+    Event2D* decodeRecords(const uint8_t* data, size_t size, Event2D* out, Step&& step) {
+        static_assert(Size <= sizeof(st.pending) + 1, "a cut record must fit the state");
+        if (st.pendingCount) {
+            uint8_t record[Size];
+            std::memcpy(record, st.pending, st.pendingCount);
+            const size_t need = Size - st.pendingCount;
+            if (size < need) {
+                std::memcpy(st.pending + st.pendingCount, data, size);
+                st.pendingCount = uint8_t(st.pendingCount + size);
+                return out;
+            }
+            std::memcpy(record + st.pendingCount, data, need);
+            st.pendingCount = 0;
+            out = step(record, out);
+            data += need;
+            size -= need;
+        }
+        const size_t records = size / Size;
+        for (size_t i = 0; i < records; ++i) out = step(data + Size * i, out);
+        const size_t rest = size % Size;
+        std::memcpy(st.pending, data + Size * records, rest);
+        st.pendingCount = uint8_t(rest);
+        return out;
+    }
 
 private:
     std::vector<Event2D> countScratch; // for the default count(): decoded pieces, reused

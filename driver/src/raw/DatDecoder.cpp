@@ -18,26 +18,7 @@ public:
 
     size_t decode(const uint8_t* data, size_t size, Event2D* out, std::vector<EventTriggerIn>*) override {
         Event2D* const first = out;
-        if (st.pendingCount) {
-            uint8_t record[8];
-            std::memcpy(record, st.pending, st.pendingCount);
-            const size_t need = 8u - st.pendingCount;
-            if (size < need) {
-                std::memcpy(st.pending + st.pendingCount, data, size);
-                st.pendingCount = uint8_t(st.pendingCount + size);
-                return 0;
-            }
-            std::memcpy(record + st.pendingCount, data, need);
-            st.pendingCount = 0;
-            out = step(record, out);
-            data += need;
-            size -= need;
-        }
-        const size_t records = size / 8;
-        for (size_t i = 0; i < records; ++i) out = step(data + 8 * i, out);
-        const size_t rest = size % 8;
-        std::memcpy(st.pending, data + 8 * records, rest);
-        st.pendingCount = uint8_t(rest);
+        out = decodeRecords<8>(data, size, out, [&](const uint8_t* p, Event2D* o) { return step(p, o); });
         return size_t(out - first);
     }
 

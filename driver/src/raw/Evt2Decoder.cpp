@@ -1,4 +1,4 @@
-// EVT 2.0: 32-bit little-endian words; read only (older cameras), never written.
+// EVT 2.0: 32-bit little-endian words (older cameras).
 #include <cstring>
 
 #include "norvale/RawDecoder.h"
@@ -16,26 +16,7 @@ public:
 
     size_t decode(const uint8_t* data, size_t size, Event2D* out, std::vector<EventTriggerIn>* triggers) override {
         Event2D* const first = out;
-        if (st.pendingCount) {
-            uint8_t word[4];
-            std::memcpy(word, st.pending, st.pendingCount);
-            const size_t need = 4u - st.pendingCount;
-            if (size < need) {
-                std::memcpy(st.pending + st.pendingCount, data, size);
-                st.pendingCount = uint8_t(st.pendingCount + size);
-                return 0;
-            }
-            std::memcpy(word + st.pendingCount, data, need);
-            st.pendingCount = 0;
-            out = step(load(word), out, triggers);
-            data += need;
-            size -= need;
-        }
-        const size_t words = size / 4;
-        for (size_t i = 0; i < words; ++i) out = step(load(data + 4 * i), out, triggers);
-        const size_t rest = size % 4;
-        std::memcpy(st.pending, data + 4 * words, rest);
-        st.pendingCount = uint8_t(rest);
+        out = decodeRecords<4>(data, size, out, [&](const uint8_t* p, Event2D* o) { return step(load(p), o, triggers); });
         return size_t(out - first);
     }
 
