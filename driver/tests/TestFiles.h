@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "norvale/DvsFileReader.h"
 #include "norvale/Event2D.h"
 #include "norvale/RawDecoder.h"
 
@@ -83,4 +84,23 @@ inline std::string vectorHeavyWords(size_t n, uint64_t seed) {
         }
     }
     return std::string(reinterpret_cast<const char*>(w.data()), w.size() * 2);
+}
+
+// Everything a reader gives of a file, in file order (empty when it does not open).
+struct FileContents {
+    std::vector<norvale::Event2D> events;
+    std::vector<norvale::EventTriggerIn> triggers;
+};
+
+inline FileContents readContents(const std::string& path) {
+    FileContents c;
+    auto r = norvale::DvsFileReader::createFileReader(path);
+    if (!r || !r->prepareFile()) return c;
+    r->scanRange(0, UINT64_MAX,
+                 [&](const norvale::Event2D* e, size_t n, const norvale::EventTriggerIn* t, size_t k) {
+                     c.events.insert(c.events.end(), e, e + n);
+                     c.triggers.insert(c.triggers.end(), t, t + k);
+                     return true;
+                 });
+    return c;
 }

@@ -15,24 +15,6 @@ using namespace norvale;
 
 namespace {
 
-struct Contents {
-    std::vector<Event2D> events;
-    std::vector<EventTriggerIn> triggers;
-};
-
-// Everything a reader gives, in file order.
-Contents readAll(const std::string& path) {
-    Contents c;
-    auto r = DvsFileReader::createFileReader(path);
-    if (!r || !r->prepareFile()) return c;
-    r->scanRange(0, UINT64_MAX, [&](const Event2D* e, size_t n, const EventTriggerIn* t, size_t k) {
-        c.events.insert(c.events.end(), e, e + n);
-        c.triggers.insert(c.triggers.end(), t, t + k);
-        return true;
-    });
-    return c;
-}
-
 std::unique_ptr<DvsFileReader> openPrepared(const std::string& path) {
     auto r = DvsFileReader::createFileReader(path);
     if (r && !r->prepareFile()) r.reset();
@@ -79,7 +61,7 @@ TEST(EventFileWriter, Evt2KeepsTimesAcrossWrapsOfItsClockAndSmallStepsBack) {
     const std::vector<EventTriggerIn> trig = {{1, wrap + 2, 31}, {0, 3 * wrap + 100, 0}};
     std::string problem;
     ASSERT_TRUE(write(dir.path("w.raw"), EventFileFormat::Evt2, ev, trig, problem)) << problem;
-    const Contents c = readAll(dir.path("w.raw"));
+    const FileContents c = readContents(dir.path("w.raw"));
     EXPECT_TRUE(c.events == ev);
     EXPECT_TRUE(c.triggers == trig);
 
@@ -148,7 +130,7 @@ TEST(EventFileWriter, RefusesWhatMayNotBeWrittenAndLeavesItAlone) {
     EXPECT_EQ(readBytes(dir.path("old.raw")), "precious");
     ASSERT_TRUE(convertEventFile(*in, 0, UINT64_MAX, dir.path("old.raw"), EventFileFormat::Evt2, true, {}, report))
         << report.problem;
-    EXPECT_EQ(readAll(dir.path("old.raw")).events.size(), in->getStats().eventCount);
+    EXPECT_EQ(readContents(dir.path("old.raw")).events.size(), in->getStats().eventCount);
 
     // The input under another name.
     ASSERT_EQ(::link(dir.path("in.raw").c_str(), dir.path("alias.raw").c_str()), 0);
@@ -180,7 +162,7 @@ TEST(EventFileWriter, EveryPairOfWritableFormatsRoundTripsExactly) {
     cfg.triggerHz = 100;
     cfg.startTimestamp = 4'000'000'000; // past 2^32 us (DAT, which cannot hold it, is tried apart)
     ASSERT_TRUE(generateRecordingFile(dir.path("base.raw"), cfg, 100'000));
-    const Contents base = readAll(dir.path("base.raw"));
+    const FileContents base = readContents(dir.path("base.raw"));
     ASSERT_GT(base.events.size(), 10'000u);
     ASSERT_EQ(base.triggers.size(), 20u);
 
@@ -199,7 +181,7 @@ TEST(EventFileWriter, EveryPairOfWritableFormatsRoundTripsExactly) {
         ASSERT_TRUE(in);
         ConvertReport report;
         ASSERT_TRUE(convertEventFile(*in, 0, UINT64_MAX, dir.path(to), format, false, {}, report)) << report.problem;
-        const Contents out = readAll(dir.path(to));
+        const FileContents out = readContents(dir.path(to));
         EXPECT_EQ(out.events.size(), base.events.size());
         EXPECT_TRUE(out.events == base.events);
         EXPECT_EQ(report.triggersNotHeld + report.triggers, in->triggers().size());
@@ -231,7 +213,7 @@ TEST(EventFileWriter, Evt21AndDatReadBackWhatWasWritten) {
     ASSERT_TRUE(w->write(ev.data(), ev.data() + 10, trig.data(), trig.data() + 1));
     ASSERT_TRUE(w->write(ev.data() + 10, ev.data() + ev.size(), trig.data() + 1, trig.data() + 2));
     ASSERT_TRUE(w->finish()) << w->problem();
-    const Contents v = readAll(dir.path("v.raw"));
+    const FileContents v = readContents(dir.path("v.raw"));
     EXPECT_TRUE(v.events == ev);
     EXPECT_TRUE(v.triggers == trig);
 
@@ -248,7 +230,7 @@ TEST(EventFileWriter, Evt21AndDatReadBackWhatWasWritten) {
     ASSERT_TRUE(dat);
     EXPECT_EQ(dat->fileFormat(), EventFileFormat::Dat);
     EXPECT_EQ(dat->width(), 1280u);
-    EXPECT_TRUE(readAll(dir.path("s.dat")).events == ev);
+    EXPECT_TRUE(readContents(dir.path("s.dat")).events == ev);
 }
 
 // A file's bytes, not its name, say what it is: each writable format under a name that hints at none
@@ -269,7 +251,7 @@ TEST(EventFileWriter, TheContentNotTheNameDecidesTheFormat) {
         EventFileFormat found = EventFileFormat::Evt3;
         ASSERT_TRUE(detectFormat(plain, found, problem)) << problem;
         EXPECT_EQ(found, f.format);
-        EXPECT_TRUE(readAll(plain).events == ev);
+        EXPECT_TRUE(readContents(plain).events == ev);
     }
     const std::string junk = dir.path("junk.log");
     writeBytes(junk, std::string("\x01\x02\x03\x04 binary \xff\xfe", 14));

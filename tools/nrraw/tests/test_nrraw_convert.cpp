@@ -11,20 +11,6 @@ using namespace norvale;
 
 namespace {
 
-struct Contents {
-    std::vector<Event2D> events;
-    std::vector<EventTriggerIn> triggers;
-};
-
-Contents readAll(const std::string& path) {
-    Contents c;
-    auto r = DvsFileReader::createFileReader(path);
-    if (!r || !r->prepareFile()) return c;
-    r->readRange(0, UINT64_MAX, c.events);
-    c.triggers = r->triggers();
-    return c;
-}
-
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 } // namespace
@@ -36,18 +22,18 @@ TEST(NrrawConvert, WritesTheRangeInTheAskedFormatAndReportsWhatItCannotHold) {
     cfg.triggerHz = 50;
     cfg.startTimestamp = 1'000'000;
     ASSERT_TRUE(generateRecordingFile(dir.path("in.raw"), cfg, 200'000));
-    const Contents in = readAll(dir.path("in.raw"));
+    const FileContents in = readContents(dir.path("in.raw"));
     ASSERT_EQ(in.triggers.size(), 20u);
 
     NrrawResult r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("two.raw"), "--format", "evt2", "--start",
                                    "1050000", "--end", "1150000"});
     ASSERT_EQ(r.code, 0) << r.err;
-    Contents expected;
+    FileContents expected;
     for (const Event2D& e : in.events)
         if (e.timestamp >= 1'050'000 && e.timestamp <= 1'150'000) expected.events.push_back(e);
     for (const EventTriggerIn& t : in.triggers)
         if (t.timestamp >= 1'050'000 && t.timestamp <= 1'150'000) expected.triggers.push_back(t);
-    const Contents two = readAll(dir.path("two.raw"));
+    const FileContents two = readContents(dir.path("two.raw"));
     EXPECT_TRUE(two.events == expected.events);
     EXPECT_TRUE(two.triggers == expected.triggers);
     EXPECT_TRUE(contains(r.out, "(EVT 3.0) to " + dir.path("two.raw") + " (EVT 2.0)")) << r.out;
@@ -76,7 +62,7 @@ TEST(NrrawConvert, RefusalsExitWithTheirReason) {
     EXPECT_EQ(readBytes(dir.path("old.raw")), "keep me");
     r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("old.raw"), "--overwrite", "--format", "EVT 2.0"});
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(readAll(dir.path("old.raw")).events, readAll(dir.path("in.raw")).events);
+    EXPECT_EQ(readContents(dir.path("old.raw")).events, readContents(dir.path("in.raw")).events);
 
     r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("out.unknown")});
     EXPECT_EQ(r.code, 2);
@@ -100,7 +86,7 @@ TEST(NrrawConvert, AnInterruptLeavesNoPartialFile) {
     ::kill(pid, SIGINT);
     const NrrawResult r = finishNrraw(pid, outLog, errLog);
     if (r.code == 0) { // it had finished: then the file is whole
-        EXPECT_EQ(readAll(out).events.size(), readAll(dir.path("in.raw")).events.size());
+        EXPECT_EQ(readContents(out).events.size(), readContents(dir.path("in.raw")).events.size());
     } else {
         EXPECT_EQ(r.code, 128 + SIGINT) << r.err;
         EXPECT_TRUE(contains(r.err, "interrupted; no partial output left")) << r.err;
