@@ -96,6 +96,18 @@ Bytes frameTable(const FrameSpec& f) {
     return finished(fbb);
 }
 
+// The same frame with its table 8 KiB into the buffer (an unreferenced string laid out before it),
+// as another writer may lay a frame out.
+Bytes frameTableFarFromStart(const FrameSpec& f) {
+    flatbuffers::FlatBufferBuilder fbb;
+    const auto pixels = fbb.CreateVector(f.pixels);
+    const auto table = fb::CreateFrame(fbb, f.t, f.t - 900, f.t + 900, f.t - 500, f.t + 500, f.format, f.w, f.h, f.x,
+                                       f.y, pixels);
+    fbb.CreateString(std::string(8192, 'x'));
+    fbb.FinishSizePrefixed(table, "FRME");
+    return finished(fbb);
+}
+
 FrameSpec makeFrame(int64_t t, fb::FrameFormat format, int16_t x, int16_t y, int16_t w, int16_t h) {
     FrameSpec f{t, format, x, y, w, h, {}};
     const int ch = format == fb::FrameFormat_GRAY ? 1 : format == fb::FrameFormat_BGR ? 3 : 4;
@@ -191,6 +203,12 @@ TEST(Aedat4Frames, GrayBgrAndBgraFramesPlayAsTheApsStreamAlignedWithTheEvents) {
         keepSeed("frames" + std::to_string(compression) + ".aedat4", r.bytes);
 
         EXPECT_TRUE(ApsFileReader::holdsFrames(path));
+        {
+            Aedat4Frames direct; // the index reads each frame's table from the start of its packet
+            std::string problem;
+            ASSERT_TRUE(direct.open(path, problem)) << problem;
+            EXPECT_EQ(direct.wholeReads(), 0u);
+        }
         auto aps = ApsFileReader::createFileReader(path);
         ASSERT_TRUE(aps);
         EXPECT_TRUE(aps->isOpened());
@@ -277,6 +295,7 @@ TEST(Aedat4Frames, DamagedAndOversizedFramesAreLeftOutOrRefusedWithAClearMessage
     stored[4] = Bytes(300, 0x33);
     // magic, a single-segment header with a 4-byte content size: 0x80000000
     stored[5] = {0x28, 0xB5, 0x2F, 0xFD, 0xA0, 0x00, 0x00, 0x00, 0x80, 0, 0, 0};
+    stored[6] = pack(3, frameTableFarFromStart(frames[6]));
     const Recording damaged = recording(3, frames, stored);
     save(path, damaged.bytes);
     keepSeed("frames_damaged.aedat4", damaged.bytes);
@@ -290,6 +309,7 @@ TEST(Aedat4Frames, DamagedAndOversizedFramesAreLeftOutOrRefusedWithAClearMessage
             << direct.damage();
         EXPECT_EQ(direct.width(), 346); // the stated size holds every frame kept
         EXPECT_EQ(direct.height(), 260);
+        EXPECT_EQ(direct.wholeReads(), 1u); // the frame laid out otherwise is read whole, and kept
     }
     auto aps = ApsFileReader::createFileReader(path);
     ASSERT_TRUE(aps);
@@ -298,6 +318,8 @@ TEST(Aedat4Frames, DamagedAndOversizedFramesAreLeftOutOrRefusedWithAClearMessage
     ApsFrame f;
     ASSERT_TRUE(aps->seekFrame(1) && aps->readNextFrame(f));
     EXPECT_EQ(sumsOf(f).sum[1], expectedOf(frames[0]).sum[1]);
+    ASSERT_TRUE(aps->seekFrame(0) && aps->readNextFrame(f));
+    EXPECT_EQ(sumsOf(f).sum[2], expectedOf(frames[6]).sum[2]);
 
     // Each refusal on its own names its cause.
     const std::pair<size_t, const char*> causes[] = {{2, "pixel format 2"},

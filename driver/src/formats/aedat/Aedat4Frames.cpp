@@ -14,6 +14,8 @@ namespace fb = ::norvale::aedat4;
 namespace {
 
 constexpr int kMaxSide = 32767; // the frame table's sizes are 16-bit
+constexpr size_t kPeekStoredBytes = 64 * 1024; // of a packet's stored bytes, for its first kPeekBytes
+constexpr size_t kPeekBytes = 4096;
 
 int channelsOf(int format) {
     switch (format) {
@@ -46,6 +48,12 @@ bool Aedat4Frames::load(uint64_t offset, uint32_t stored, Shape& shape, const ui
     shape.y = f->position_y();
     shape.w = f->size_x();
     shape.h = f->size_y();
+    if (!checkShape(shape, f->pixels() ? f->pixels()->size() : 0, where, problem)) return false;
+    pixels = f->pixels()->data();
+    return true;
+}
+
+bool Aedat4Frames::checkShape(const Shape& shape, uint64_t have, const std::string& where, std::string& problem) {
     const int channels = channelsOf(shape.format);
     if (channels == 0) {
         problem = where + " holds pixel format " + std::to_string(shape.format) + " (gray, BGR and BGRA are read)";
@@ -56,14 +64,76 @@ bool Aedat4Frames::load(uint64_t offset, uint32_t stored, Shape& shape, const ui
         return false;
     }
     const uint64_t need = uint64_t(shape.w) * uint64_t(shape.h) * uint64_t(channels);
-    const size_t have = f->pixels() ? f->pixels()->size() : 0;
     if (have != need) {
         problem = where + " declares " + std::to_string(shape.w) + " x " + std::to_string(shape.h) + " pixels (" +
                   std::to_string(need) + " bytes) but holds " + std::to_string(have);
         return false;
     }
-    pixels = f->pixels()->data();
     return true;
+}
+
+// The frame table and the length of its pixels sit at the start of the buffer as FlatBuffers
+// builders lay it out (the pixels after them), so the index reads a few KiB of each frame packet
+// instead of inflating its pixels. Every position is checked against the bytes at hand and the
+// buffer's own size; when something lies beyond them, or the packet is laid out otherwise, the
+// whole packet is read and verified instead.
+Aedat4Frames::Peek Aedat4Frames::peek(uint64_t offset, uint32_t stored, Shape& shape, std::string& problem) {
+    // A compressed block inflates only when all of it is at hand: more of the packet is read until
+    // the start comes out.
+    for (size_t readBytes = kPeekStoredBytes;; readBytes *= 4) {
+        if (!source.packetStart(offset, stored, readBytes, body, problem)) return Peek::Failed;
+        bool whole = false;
+        if (!inflatePrefix(source.compression(), body.data(), body.size(), kPeekBytes, kMaxDecodedBytes, inflated,
+                           whole, problem)) {
+            problem = "packet at byte " + std::to_string(offset) + ": " + problem;
+            return Peek::Failed;
+        }
+        if (inflated.size() >= kPeekBytes || whole || body.size() >= stored) break;
+    }
+    const uint8_t* p = inflated.data();
+    const size_t n = inflated.size();
+    const auto u16 = [&](size_t at) { return uint32_t(p[at]) | uint32_t(p[at + 1]) << 8; };
+    const auto u32 = [&](size_t at) { return uint32_t(readI32(p + at)); };
+    const auto i64 = [&](size_t at) { return int64_t(uint64_t(u32(at)) | uint64_t(u32(at + 4)) << 32); };
+    if (n < 12 || std::memcmp(p + 8, fb::FrameIdentifier(), 4) != 0) return Peek::ReadWhole;
+    const uint64_t total = uint64_t(u32(0)) + 4; // the buffer's size as its prefix states it
+    const uint64_t table = 4 + uint64_t(u32(4));
+    if (table + 4 > n || table + 4 > total) return Peek::ReadWhole;
+    const int64_t vtable = int64_t(table) - int64_t(readI32(p + table));
+    if (vtable < 4 || uint64_t(vtable) + 4 > n) return Peek::ReadWhole;
+    const uint32_t vtableSize = u16(size_t(vtable)), tableSize = u16(size_t(vtable) + 2);
+    if (vtableSize < 4 || uint64_t(vtable) + vtableSize > n || table + tableSize > n) return Peek::ReadWhole;
+    // A field's place in the table (0: absent, its default applies), within the table's size.
+    bool inside = true;
+    const auto field = [&](int slot, size_t width) -> size_t {
+        const size_t at = 4 + 2 * size_t(slot);
+        if (at + 2 > vtableSize) return 0;
+        const size_t off = u16(size_t(vtable) + at);
+        if (off && off + width > tableSize) inside = false;
+        return off && inside ? size_t(table) + off : 0;
+    };
+    const size_t t = field(0, 8), format = field(5, 1), w = field(6, 2), h = field(7, 2), x = field(8, 2),
+                 y = field(9, 2), pixels = field(10, 4);
+    if (!inside) return Peek::ReadWhole;
+    const auto i16 = [&](size_t at) { return at ? int(int16_t(u16(at))) : 0; };
+    shape.time = t ? i64(t) : 0;
+    shape.format = format ? int(int8_t(p[format])) : 0;
+    shape.w = i16(w);
+    shape.h = i16(h);
+    shape.x = i16(x);
+    shape.y = i16(y);
+    uint64_t have = 0;
+    if (pixels) {
+        const uint64_t vector = pixels + uint64_t(u32(pixels));
+        if (vector + 4 > n) return Peek::ReadWhole;
+        have = u32(size_t(vector));
+        if (vector + 4 + have > total) {
+            problem = "the frame packet at byte " + std::to_string(offset) + " is damaged (its pixels run past it)";
+            return Peek::Failed;
+        }
+    }
+    if (!checkShape(shape, have, "the frame packet at byte " + std::to_string(offset), problem)) return Peek::Failed;
+    return Peek::Indexed;
 }
 
 bool Aedat4Frames::open(const std::string& path, std::string& problem, bool firstOnly) {
@@ -94,7 +164,12 @@ bool Aedat4Frames::open(const std::string& path, std::string& problem, bool firs
         if (id == stream) {
             Shape s;
             const uint8_t* pixels = nullptr;
-            if (!load(offset, stored, s, pixels, why)) {
+            Peek found = peek(offset, stored, s, why);
+            if (found == Peek::ReadWhole) {
+                ++inflatedWhole;
+                found = load(offset, stored, s, pixels, why) ? Peek::Indexed : Peek::Failed;
+            }
+            if (found == Peek::Failed) {
                 leftOut(why);
             } else {
                 const int64_t right = std::max<int64_t>(w, int64_t(s.x) + s.w);

@@ -243,6 +243,17 @@ bool Aedat4Source::packetAt(uint64_t offset, int32_t& stream, uint32_t& storedSi
     return true;
 }
 
+bool Aedat4Source::packetStart(uint64_t offset, uint32_t storedSize, size_t max, std::vector<uint8_t>& stored,
+                               std::string& problem) {
+    if (offset < firstPacket || offset >= dataEnd || dataEnd - offset < kPacketHeaderSize ||
+        storedSize > dataEnd - offset - kPacketHeaderSize) {
+        problem = "the packet at byte " + std::to_string(offset) + " lies outside the packet area";
+        return false;
+    }
+    stored.resize(std::min<size_t>(storedSize, max));
+    return readAt(fd, offset + kPacketHeaderSize, stored.data(), stored.size(), problem);
+}
+
 bool Aedat4Source::packetBody(uint64_t offset, uint32_t storedSize, size_t cap, std::vector<uint8_t>& stored,
                               std::vector<uint8_t>& out, std::string& problem) {
     if (offset < firstPacket || offset >= dataEnd || dataEnd - offset < kPacketHeaderSize ||

@@ -46,6 +46,9 @@ public:
     uint64_t packetsEnd() const { return dataEnd; }
     // The header of the packet at offset: its stream and stored body size, checked against the area.
     bool packetAt(uint64_t offset, int32_t& stream, uint32_t& storedSize, std::string& problem);
+    // The first at most max bytes of that body as stored (not inflated).
+    bool packetStart(uint64_t offset, uint32_t storedSize, size_t max, std::vector<uint8_t>& stored,
+                     std::string& problem);
     // The body of the packet at offset (storedSize bytes stored), inflated to at most cap bytes.
     bool packetBody(uint64_t offset, uint32_t storedSize, size_t cap, std::vector<uint8_t>& stored,
                     std::vector<uint8_t>& out, std::string& problem);

@@ -1,5 +1,6 @@
 #include "formats/aedat/AedatPackets.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -151,6 +152,103 @@ bool decompressBody(Compression c, const uint8_t* body, size_t size, size_t cap,
     case Compression::Lz4High: return inflateLz4(body, size, cap, out, problem);
     case Compression::Zstd:
     case Compression::ZstdHigh: return inflateZstd(body, size, cap, out, problem);
+    }
+    problem = "unknown compression";
+    return false;
+}
+
+bool inflatePrefix(Compression c, const uint8_t* body, size_t size, size_t want, size_t cap,
+                   std::vector<uint8_t>& out, bool& whole, std::string& problem) {
+    out.clear();
+    whole = false;
+    switch (c) {
+    case Compression::None:
+        out.assign(body, body + std::min(size, want));
+        return true; // the caller knows whether body was all of the packet
+    case Compression::Lz4:
+    case Compression::Lz4High: {
+        LZ4F_dctx* ctx = nullptr;
+        if (LZ4F_isError(LZ4F_createDecompressionContext(&ctx, LZ4F_VERSION))) {
+            problem = "cannot start LZ4 decompression";
+            return false;
+        }
+        struct Free {
+            LZ4F_dctx* c;
+            ~Free() { LZ4F_freeDecompressionContext(c); }
+        } release{ctx};
+        LZ4F_frameInfo_t frame{};
+        size_t pos = size;
+        const size_t hint = LZ4F_getFrameInfo(ctx, &frame, body, &pos);
+        if (LZ4F_isError(hint)) {
+            problem = std::string("damaged LZ4 frame: ") + LZ4F_getErrorName(hint);
+            return false;
+        }
+        if (frame.contentSize > cap) {
+            problem = "LZ4 frame declares " + std::to_string(frame.contentSize) + " bytes, more than a packet may hold";
+            return false;
+        }
+        out.resize(want);
+        size_t produced = 0;
+        while (produced < want) {
+            size_t dst = want - produced;
+            size_t src = size - pos;
+            const size_t r = LZ4F_decompress(ctx, out.data() + produced, &dst, body + pos, &src, nullptr);
+            if (LZ4F_isError(r)) {
+                problem = std::string("damaged LZ4 frame: ") + LZ4F_getErrorName(r);
+                return false;
+            }
+            produced += dst;
+            pos += src;
+            if (r == 0) {
+                whole = true;
+                break;
+            }
+            if (dst == 0 && src == 0) break; // the bytes given end here
+        }
+        out.resize(produced);
+        return true;
+    }
+    case Compression::Zstd:
+    case Compression::ZstdHigh: {
+        const unsigned long long declared = ZSTD_getFrameContentSize(body, size);
+        if (declared == ZSTD_CONTENTSIZE_ERROR) {
+            problem = "damaged Zstd frame";
+            return false;
+        }
+        if (declared != ZSTD_CONTENTSIZE_UNKNOWN && declared > cap) {
+            problem = "Zstd frame declares " + std::to_string(declared) + " bytes, more than a packet may hold";
+            return false;
+        }
+        ZSTD_DStream* ds = ZSTD_createDStream();
+        if (!ds) {
+            problem = "cannot start Zstd decompression";
+            return false;
+        }
+        struct Free {
+            ZSTD_DStream* s;
+            ~Free() { ZSTD_freeDStream(s); }
+        } release{ds};
+        out.resize(want);
+        ZSTD_inBuffer in{body, size, 0};
+        size_t produced = 0;
+        while (produced < want) {
+            ZSTD_outBuffer o{out.data() + produced, want - produced, 0};
+            const size_t before = in.pos;
+            const size_t r = ZSTD_decompressStream(ds, &o, &in);
+            if (ZSTD_isError(r)) {
+                problem = std::string("damaged Zstd frame: ") + ZSTD_getErrorName(r);
+                return false;
+            }
+            produced += o.pos;
+            if (r == 0) {
+                whole = true;
+                break;
+            }
+            if (o.pos == 0 && in.pos == before) break; // the bytes given end here
+        }
+        out.resize(produced);
+        return true;
+    }
     }
     problem = "unknown compression";
     return false;

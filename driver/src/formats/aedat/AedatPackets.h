@@ -26,6 +26,11 @@ const char* compressionName(Compression c);
 bool decompressBody(Compression c, const uint8_t* body, size_t size, size_t cap, std::vector<uint8_t>& out,
                     std::string& problem);
 bool compressBody(Compression c, const uint8_t* data, size_t size, std::vector<uint8_t>& out, std::string& problem);
+// The first want bytes of what body inflates to (fewer when it holds fewer, or when body is only
+// the start of a packet's bytes and ends first); whole: out is all of it. A frame declaring more
+// than cap is refused as decompressBody refuses it. False with problem when the part read is damaged.
+bool inflatePrefix(Compression c, const uint8_t* body, size_t size, size_t want, size_t cap,
+                   std::vector<uint8_t>& out, bool& whole, std::string& problem);
 
 inline int32_t readI32(const uint8_t* p) {
     return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
