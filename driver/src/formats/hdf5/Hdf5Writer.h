@@ -27,9 +27,9 @@ namespace norvale::detail {
 
 class Hdf5Writer final : public FormatWriter {
 public:
-    // Events per chunk: large where stored plain (fewer chunks to index and write), small where
-    // compressed (a short range inflates little).
-    static constexpr uint64_t kPlainChunkEvents = 256 * 1024;
+    // Events per chunk. A plain file takes whole chunks on disk however few events it holds
+    // (64K events: 832 KiB); a compressed one inflates little for a short range.
+    static constexpr uint64_t kPlainChunkEvents = 64 * 1024;
     static constexpr uint64_t kCompressedChunkEvents = 64 * 1024;
     // Events gathered before their chunks are stored together (a multiple of both chunk sizes).
     static constexpr uint64_t kBatchEvents = 1024 * 1024;
