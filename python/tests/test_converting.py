@@ -82,6 +82,10 @@ def test_hdf5_is_plain_by_default_gzip_when_asked_and_opens_beside_h5py(tmp_path
     f = norvale.RawFile(tmp_path / "in.raw")
     assert f.convert(tmp_path / "plain.h5")
     assert f.convert(tmp_path / "gz.h5", compress=True)
+    # a range from the start: the events before its end, none after
+    end = int(ev["t"][40000])
+    assert f.convert(tmp_path / "head.h5", end_us=end)
+    assert np.array_equal(norvale.open(tmp_path / "head.h5").read_all(), ev[ev["t"] < end])
     norvale.write(tmp_path / "w.h5", ev, width=640, height=480, compress=True)
     for name, compression in (("plain.h5", None), ("gz.h5", "gzip"), ("w.h5", "gzip")):
         opened = norvale.open(tmp_path / name)

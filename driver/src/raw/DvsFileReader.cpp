@@ -327,9 +327,13 @@ bool DvsFileReader::scanRange(uint64_t start, uint64_t endExclusive,
     std::vector<EventTriggerIn> inRange;
     return impl->scan(start, endExclusive, true, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
         // The decoder's scratch is ours until the next piece: keep the range's events in place.
+        // Most pieces lie wholly inside the range (all of them for a whole file): nothing moves
+        // before the first event outside it.
         Event2D* kept = const_cast<Event2D*>(ev);
         size_t used = 0;
-        for (size_t i = 0; i < n; ++i) {
+        if (start == 0 && endExclusive == UINT64_MAX) used = n;
+        while (used < n && ev[used].timestamp >= start && ev[used].timestamp < endExclusive) ++used;
+        for (size_t i = used; i < n; ++i) {
             kept[used] = ev[i];
             used += size_t(ev[i].timestamp >= start) & size_t(ev[i].timestamp < endExclusive);
         }

@@ -261,6 +261,38 @@ bool Hdf5Writer::timeTooLarge(const Event2D* begin, size_t n, std::string& probl
     return false;
 }
 
+bool Hdf5Writer::storeMsPiece(Batch& b, std::string& problem) {
+    // After the batches before it.
+    if (!waitStored(problem)) return false;
+    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+    if (!append(msSet.get(), H5T_NATIVE_UINT64, b.ms.data(), msWritten, b.ms.size(), problem)) return false;
+    msWritten += b.ms.size();
+    b.ms.clear();
+    return true;
+}
+
+bool Hdf5Writer::reachMs(uint64_t t, uint64_t index, Batch& b, std::string& problem) {
+    if (!haveFirst) {
+        haveFirst = true;
+        firstTime = t;
+    }
+    const uint64_t reach = (t - firstTime) / 1000;
+    if (reach >= kMaxMsEntries) {
+        msIndexKept = false;
+        b.ms.clear();
+        nextMsTime = UINT64_MAX;
+        NR_LOG(LOG_WARN, "HDF5 file %s spans more than %llu ms: written without ms_to_idx", path.c_str(),
+               (unsigned long long)kMaxMsEntries);
+        return true;
+    }
+    for (; nextMs <= reach; ++nextMs) {
+        b.ms.push_back(index);
+        if (b.ms.size() >= kMsPiece && !storeMsPiece(b, problem)) return false; // a long pause: bounded memory
+    }
+    nextMsTime = firstTime + nextMs * 1000;
+    return true;
+}
+
 bool Hdf5Writer::write(const Event2D* begin, const Event2D* end, const EventTriggerIn*, const EventTriggerIn*,
                        std::string& problem) {
     while (begin != end) {
@@ -279,43 +311,20 @@ bool Hdf5Writer::write(const Event2D* begin, const Event2D* end, const EventTrig
         uint64_t high = 0; // any time past int64, seen at once
         for (size_t i = 0; i < n; ++i) {
             const Event2D& e = begin[i];
-            const uint64_t t = e.timestamp;
-            high |= t;
-            if (t >= nextMsTime) {
-                // Entries of every millisecond this event reaches (none when time goes back).
-                if (!haveFirst) {
-                    haveFirst = true;
-                    firstTime = t;
-                }
-                const uint64_t reach = (t - firstTime) / 1000;
-                if (reach >= kMaxMsEntries) {
-                    msIndexKept = false;
-                    b.ms.clear();
-                    nextMsTime = UINT64_MAX;
-                    NR_LOG(LOG_WARN, "HDF5 file %s spans more than %llu ms: written without ms_to_idx", path.c_str(),
-                           (unsigned long long)kMaxMsEntries);
-                } else {
-                    for (; nextMs <= reach; ++nextMs) b.ms.push_back(eventIndex + i);
-                    nextMsTime = firstTime + nextMs * 1000;
-                }
-            }
             xs[i] = e.x;
             ys[i] = e.y;
             ps[i] = e.polarity;
-            ts[i] = int64_t(t);
+            ts[i] = int64_t(e.timestamp);
+            high |= e.timestamp;
         }
         if ((high >> 63) && timeTooLarge(begin, n, problem)) return false;
+        // Entries of every millisecond an event reaches (none when time goes back): a second pass
+        // over the times just stored, so that the one above stays a plain copy.
+        for (size_t i = 0; i < n; ++i)
+            if (uint64_t(ts[i]) >= nextMsTime && !reachMs(uint64_t(ts[i]), eventIndex + i, b, problem)) return false;
         b.n += n;
         eventIndex += n;
         begin += n;
-        if (b.ms.size() >= kMsPiece) {
-            // Stored now, after the batches before it.
-            if (!waitStored(problem)) return false;
-            std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-            if (!append(msSet.get(), H5T_NATIVE_UINT64, b.ms.data(), msWritten, b.ms.size(), problem)) return false;
-            msWritten += b.ms.size();
-            b.ms.clear();
-        }
         if (b.n == kBatchEvents) {
             if (!waitStored(problem)) return false;
             try {

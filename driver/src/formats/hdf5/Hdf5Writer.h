@@ -61,7 +61,11 @@ private:
     // Waits for the batch being stored, if any.
     bool waitStored(std::string& problem);
     bool append(hid_t set, hid_t memType, const void* data, uint64_t at, uint64_t n, std::string& problem);
-    // The event of the gathering batch's slot i whose time no file holds, as a message.
+    // The ms_to_idx entries up to time t, the event at index being the first to reach them.
+    bool reachMs(uint64_t t, uint64_t index, Batch& batch, std::string& problem);
+    // Stores the batch's ms_to_idx entries gathered so far.
+    bool storeMsPiece(Batch& batch, std::string& problem);
+    // The first event whose time no file holds, as a message.
     bool timeTooLarge(const Event2D* begin, size_t n, std::string& problem) const;
 
     std::string path;
