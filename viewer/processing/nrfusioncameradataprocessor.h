@@ -131,6 +131,8 @@ signals:
     void signalPalyFileFinished();
     void signalPlayStatus(bool playing);
     void signalLoadingStatus(bool busy);
+    // The part of the 1280 x 720 grid a loaded recording uses (an AEDAT 4 file's sensor, or all of it).
+    void signalDisplaySize(int width, int height);
     void signalShowLeftBottomTips(QString tips, NrMessageType type = NrMessageSuccess, QString file_path = QString());
 
 public slots:

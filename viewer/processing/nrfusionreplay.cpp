@@ -1,6 +1,7 @@
 // Replay of fusion recordings: what loads beside the ".raw" (the APS video), or the frames of an
 // AEDAT 4 file itself, and each frame of the front's player painted from its APS frame and events.
 #include <QDebug>
+#include <algorithm>
 #include <QFileInfo>
 
 #include "norvale/EventFileFormat.h"
@@ -86,6 +87,10 @@ QString NrFusionCameraDataProcessor::finishLoad(const NrLoadResult& r, bool ok) 
         replay->setVideo(std::move(aps->reader), std::move(aps->index), lower);
     }
     store.setSameGrid(aps->sameGrid);
+    // An AEDAT 4 sensor sits in the grid's corner: the view shows that part.
+    const bool corner = aps->sameGrid && r.info.width > 0 && r.info.height > 0;
+    emit signalDisplaySize(corner ? std::min<int>(int(r.info.width), kWidth) : kWidth,
+                           corner ? std::min<int>(int(r.info.height), kHeight) : kHeight);
     live->setMirrored(!aps->sameGrid); // a fusion camera's recording is drawn mirrored, an AEDAT 4 file as it lies
     // The recording starts with its first APS frame.
     player.setLowerTs(lower);

@@ -75,8 +75,10 @@ Bytes davisFile(bool withFrames) {
         int n = 0;
         for (int i = 0; i < kSide; ++i) // the square's outline, in the 10 ms before the frame
             for (const auto& [x, y] : {std::pair<int, int>{squareX(k) + i, 100}, {squareX(k) + i, 100 + kSide - 1},
-                                       {squareX(k), 100 + i}, {squareX(k) + kSide - 1, 100 + i}})
-                events.emplace_back(t - 10000 + (n++) * 10000 / (4 * kSide), int16_t(x), int16_t(y), (n & 1) != 0);
+                                       {squareX(k), 100 + i}, {squareX(k) + kSide - 1, 100 + i}}) {
+                events.emplace_back(t - 10000 + n * 10000 / (4 * kSide), int16_t(x), int16_t(y), (n & 1) != 0);
+                ++n;
+            }
         flatbuffers::FlatBufferBuilder eb;
         eb.FinishSizePrefixed(fb::CreateEventPacket(eb, eb.CreateVectorOfStructs(events)), "EVTS");
         append(file, 0, eb);

@@ -109,6 +109,24 @@ private slots:
         form.showPixMap(pixmap);
         QCOMPARE(form.currentPixmap().size(), QSize(100, 50));
     }
+
+    // A frame larger than the resolution set (a small sensor in the corner of the fusion grid)
+    // shows that corner, not the whole grid.
+    void aLargerFrameShowsItsCornerOfTheResolution() {
+        ShowImageForm form;
+        form.slotSetResolution(346, 260);
+        QImage grid(1280, 720, QImage::Format_RGB888);
+        grid.fill(Qt::black);
+        grid.setPixelColor(345, 259, Qt::green); // the corner's last pixel
+        grid.setPixelColor(346, 0, Qt::red);     // outside it
+        form.slotShowImage(grid);
+        const QImage shown = form.currentPixmap().toImage();
+        QCOMPARE(shown.size(), QSize(346, 260));
+        QCOMPARE(shown.pixelColor(345, 259), QColor(Qt::green));
+        form.slotSetResolution(1280, 720);
+        form.slotShowImage(grid);
+        QCOMPARE(form.currentPixmap().toImage().pixelColor(346, 0), QColor(Qt::red));
+    }
 };
 
 NR_QTEST_MAIN(TestImageView)

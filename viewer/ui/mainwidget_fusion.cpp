@@ -36,6 +36,7 @@ void MainWidget::connectFusionProcessor() {
     connect(p, &P::signalLocalTime, this, &MainWidget::showLocalTime);
     connect(p, &P::signalPlayStatus, ui->pb_play, &QPushButton::setChecked);
     connect(p, &P::signalLoadingStatus, this, &MainWidget::slotSetWaitWinStatus);
+    connect(p, &P::signalDisplaySize, this, &MainWidget::signalImageReslotionChanged);
     connect(this, SIGNAL(signalSetViewerShowType(norvale::STREAM_TYPE)), p,
             SLOT(slotSetViewerType(norvale::STREAM_TYPE)));
     connect(this, &MainWidget::signalOpenFusionFile, p, &P::slotReadFusionFile);

@@ -1,5 +1,7 @@
 #include "showimageform.h"
 
+#include <algorithm>
+
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 
@@ -25,7 +27,17 @@ ShowImageForm::~ShowImageForm() { delete ui; }
 
 NrGraphicsView* ShowImageForm::view() const { return ui->graphicsView; }
 
-void ShowImageForm::slotShowImage(const QImage& image) { showPixMap(QPixmap::fromImage(image)); }
+void ShowImageForm::slotShowImage(const QImage& image) {
+    // A frame larger than the resolution set (the fusion grid holding a smaller sensor in its
+    // corner) shows that corner: a view of its pixels, no copy beyond the pixmap's own.
+    if (m_frameWidth > 0 && m_frameHeight > 0 && (image.width() > m_frameWidth || image.height() > m_frameHeight)) {
+        const QImage corner(image.constBits(), std::min(image.width(), m_frameWidth),
+                            std::min(image.height(), m_frameHeight), image.bytesPerLine(), image.format());
+        showPixMap(QPixmap::fromImage(corner));
+        return;
+    }
+    showPixMap(QPixmap::fromImage(image));
+}
 
 void ShowImageForm::showPixMap(const QPixmap& pixmap) {
     m_pixmap = pixmap;
