@@ -55,7 +55,8 @@ class RawFile:
     def rate_profile(self) -> Dict[str, Any]:
         """start_us, slot_us and counts (uint32 array of events per slot)."""
     def cut(self, start_us: _Time, end_us: _Time, out_path: _Path, progress: _Progress = None) -> bool:
-        """A new EVT 3.0 file with [start_us, end_us); False when progress returned False."""
+        """A new file of this file's format (else EVT 3.0) with [start_us, end_us); False when progress
+        returned False."""
     def convert(self, out_path: _Path, start_us: Optional[_Time] = None, end_us: Optional[_Time] = None,
                 format: Optional[str] = None, overwrite: bool = False, progress: _Progress = None,
                 compress: bool = False) -> bool:

@@ -407,7 +407,8 @@ A dict: start_us (start of slot 0), slot_us (slot length, a power of two of at l
 and counts (uint32 array, events per slot).)doc")
         .def("cut", &RawFile::cut, py::arg("start_us"), py::arg("end_us"), py::arg("out_path"),
              py::arg("progress") = py::none(),
-             R"doc(Writes the events and triggers of start_us <= t < end_us to a new EVT 3.0 file.
+             R"doc(Writes the events and triggers of start_us <= t < end_us to a new file of this file's format
+(EVT 3.0 where that format cannot be written, or a DAT file's clock passed 32 bits).
 
 Timestamps are kept. progress, when given, is called with the fraction done (0..1); returning False
 cancels. Returns True when the file was written, False when cancelled (nothing is left behind).

@@ -25,8 +25,9 @@ Usage:
       decoded it (avx512, avx2 or portable; the environment variable
       NORVALE_SIMD=avx512|avx2|portable forces one the CPU has).
   nrraw cut FILE OUT [--start US] [--end US]
-      Writes the events and triggers with start <= t <= end to a new EVT 3.0 file
-      (timestamps unchanged). Defaults: the whole file. OUT must not be FILE (by
+      Writes the events and triggers with start <= t <= end to a new file of
+      FILE's format (EVT 3.0 for a format that cannot be written, and for a DAT file
+      whose clock passed 32 bits; timestamps unchanged). Defaults: the whole file. OUT must not be FILE (by
       any name) nor an existing folder, FIFO or device; it appears only when complete.
   nrraw convert IN OUT [--start US] [--end US] [--format F] [--overwrite] [--compress]
       Writes the events and triggers with start <= t <= end (default: all of
