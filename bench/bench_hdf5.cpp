@@ -8,7 +8,7 @@
 // whole, and norvale's read_all of the same file. Files in /tmp, deleted at the end.
 //
 // A long recording leaves out what needs all its events in memory (the write from memory and the
-// whole read); h5py then writes and reads in slices.
+// whole read); h5py then writes one slice of the arrays over and over to their length.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 

@@ -345,7 +345,7 @@ bool Hdf5Source::openSeparate(hid_t group, uint64_t fileSize, std::string& probl
         planDirect(c, lengths[i], fileSize);
     }
     // Read straight from the file, a block need not be a chunk: small blocks make short ranges cheap.
-    if (directColumns() == 4) perBlock = kBlockEvents;
+    if (directColumns() == 4) perBlock = kDirectBlockEvents;
     if (lengths[1] != lengths[0] || lengths[2] != lengths[0] || lengths[3] != lengths[0]) {
         problem = "datasets events/t, x, y, p differ in length (" + std::to_string(lengths[0]) + ", " +
                   std::to_string(lengths[1]) + ", " + std::to_string(lengths[2]) + ", " + std::to_string(lengths[3]) +

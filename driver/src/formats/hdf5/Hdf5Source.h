@@ -30,6 +30,9 @@ public:
     // Events per block when the file gives no chunking to align with; small enough that a short
     // time range decompresses little.
     static constexpr uint64_t kBlockEvents = 64 * 1024;
+    // Events per block read straight from the file: a block's bytes and its events stay in the
+    // processor's cache while decoded.
+    static constexpr uint64_t kDirectBlockEvents = 16 * 1024;
     // The bytes of records one block of a compound dataset may take.
     static constexpr uint64_t kMaxBlockBytes = 16ull << 20;
     // A compressed dataset may declare at most this many times the file's size.
