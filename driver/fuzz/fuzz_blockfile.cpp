@@ -1,8 +1,8 @@
 // Event files read in blocks (built twice: as ".csv" text and as ".npy" arrays) over arbitrary
 // bytes: the input is written to a temporary file with that extension and opened, indexed and read
 // through DvsFileReader. No crash, no hang, no memory beyond the checked sizes; what the index
-// counts is what a whole read returns, a range read is the whole read filtered, and the input file
-// is never changed.
+// counts is what a whole read returns (by range and read whole), a range read is the whole read
+// filtered, and the input file is never changed.
 #include "FuzzInput.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventFileFormat.h"
@@ -31,6 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<Event2D> all, part;
     if (!reader->readRange(0, UINT64_MAX, all) || all.size() != stats.eventCount) std::abort();
     if (reader->width() == 0 || reader->height() == 0) std::abort();
+    // Read whole (on threads where blocks allow): the same events, and time order only if so.
+    std::vector<Event2D> whole(all.size());
+    size_t count = 0;
+    bool ordered = false;
+    if (!reader->readAllEvents(whole.data(), whole.size(), count, 2, ordered) || whole != all) std::abort();
+    for (size_t i = 1; ordered && i < all.size(); ++i)
+        if (all[i].timestamp < all[i - 1].timestamp) std::abort();
     for (const Event2D& e : all)
         if (e.x >= reader->width() || e.y >= reader->height()) std::abort(); // every event is shown
     if (stats.eventCount) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -14,6 +15,7 @@
 #include "formats/numpy/NpyFormat.h"
 #include "formats/text/CsvFormat.h"
 #include "norvale/DvsFileReader.h"
+#include "norvale/EventTally.h"
 #include "norvale/Logger.h"
 #include "norvale/RawCut.h"
 
@@ -455,4 +457,98 @@ TEST(BlockReader, DamagedCsvAndNpyKeepWhatPrecedesTheDamage) {
     const std::vector<Event2D> few(made.begin(), made.begin() + 1000);
     writeFile(dir.file("bomb.npy"), npyOf(few, fields, 1, "False", int64_t(1) << 60));
     expectKeptBeforeDamage(dir.file("bomb.npy"), made, 1000, "the NumPy header declares 1152921504606846976 records");
+}
+
+namespace {
+
+// Every event of the file by readAllEvents on `threads` threads, checked against made (file order).
+void expectReadWhole(DvsFileReader& r, const std::vector<Event2D>& made, size_t threads, bool ordered) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    std::vector<Event2D> all(made.size() + 1);
+    size_t count = 0;
+    bool timeOrdered = !ordered;
+    ASSERT_TRUE(r.readAllEvents(all.data(), all.size(), count, threads, timeOrdered)) << Logger::threadError();
+    all.resize(count);
+    EXPECT_EQ(timeOrdered, ordered);
+    EXPECT_TRUE(all == made);
+}
+
+// The rate profile of made counted one event at a time, as the raw files' index does.
+void expectRateOf(DvsFileReader& r, const std::vector<Event2D>& made) {
+    RateCounter one;
+    for (const Event2D& e : made) one.add(e.timestamp, 1);
+    const RateProfile p = r.getRateProfile();
+    EXPECT_EQ(p.startTimestamp, one.origin());
+    EXPECT_EQ(p.slotDurationUs, one.slotDuration());
+    EXPECT_TRUE(p.counts == one.counts());
+}
+
+} // namespace
+
+// Files of many blocks are indexed and read whole on several threads where the machine has them:
+// the same events, figures and rate profile as one thread gives; damage far into the file keeps
+// every event before it, named by its line or record.
+TEST(BlockReader, ManyBlockCsvAndNpyReadWholeOnThreadsAsOnOne) {
+    TempDir dir;
+    const auto made = makeEvents(900'000, 1279, 719); // steps back in time: not ordered
+    std::string csv = "t,x,y,p\n";
+    for (size_t i = 0; i < made.size(); ++i) {
+        const Event2D& e = made[i];
+        const bool odd = i % 1000 == 7; // now and then a line only the general parser takes
+        csv += std::to_string(e.timestamp) + (odd ? " , " : ",") + std::to_string(e.x) + "," + std::to_string(e.y) +
+               "," + (odd && !e.polarity ? "-1" : std::to_string(int(e.polarity))) + (i % 5 ? "\n" : "\r\n");
+    }
+    ASSERT_GT(csv.size(), size_t(12) << 20); // many blocks of 1 MiB
+    writeFile(dir.file("big.csv"), csv);
+    {
+        auto r = openPrepared(dir.file("big.csv"));
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->getStats().eventCount, made.size());
+        EXPECT_EQ(r->getStats().onCount, sums(made).p);
+        expectRateOf(*r, made);
+        expectReadWhole(*r, made, 1, false);
+        expectReadWhole(*r, made, 2, false);
+        expectReadWhole(*r, made, 3, false);
+        std::vector<Event2D> small(made.size() - 1);
+        size_t count = 0;
+        bool ordered = false;
+        EXPECT_FALSE(r->readAllEvents(small.data(), small.size(), count, 2, ordered)); // no room for every event
+        std::vector<Event2D> part;
+        ASSERT_TRUE(r->readRange(made[600'000].timestamp, made[600'000].timestamp + 33'000, part));
+        EXPECT_TRUE(part == window(made, made[600'000].timestamp, made[600'000].timestamp + 33'000));
+    }
+
+    // The same events in time order as the NumPy layout our writer gives.
+    std::vector<Event2D> sorted = made;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; });
+    const std::vector<NpyField> fields = {{"t", "<i8", 8}, {"x", "<u2", 2}, {"y", "<u2", 2}, {"p", "|u1", 1}};
+    const std::string npy = npyOf(sorted, fields, 1);
+    writeFile(dir.file("big.npy"), npy);
+    {
+        auto r = openPrepared(dir.file("big.npy"));
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->getStats().eventCount, sorted.size());
+        EXPECT_EQ(r->width(), 1280u);
+        EXPECT_EQ(r->height(), 720u);
+        expectRateOf(*r, sorted);
+        expectReadWhole(*r, sorted, 1, true);
+        expectReadWhole(*r, sorted, 2, true);
+    }
+
+    // Damage in a late block: each block is read ahead on a thread, and the bad one read again in
+    // order to name it.
+    std::string bad = csv;
+    size_t at = 0;
+    for (int line = 1; line < 800'002; ++line) at = bad.find('\n', at) + 1; // event 800000
+    bad.replace(bad.find(',', bad.find(',', at) + 1) + 1, 1, "q");
+    writeFile(dir.file("bad.csv"), bad);
+    expectKeptBeforeDamage(dir.file("bad.csv"), made, 800'000, "line 800002: y is not a whole number");
+
+    std::string flipped = npy;
+    const size_t data = npy.size() - sorted.size() * 13;
+    flipped[data + 700'000 * 13 + 7] = char(0x80); // time of record 700000 negative
+    writeFile(dir.file("bad.npy"), flipped);
+    expectKeptBeforeDamage(dir.file("bad.npy"), sorted, 700'000,
+                           "record 700000: negative time (at byte " + std::to_string(data + 700'000 * 13) + ")");
 }

@@ -137,22 +137,16 @@ bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
     return true;
 }
 
-bool FileState::readBlocks(Event2D* out, size_t room, size_t& count) {
-    // Formats read in blocks have no word spans to share among threads: one pass in file order,
-    // straight into the caller's memory.
-    count = 0;
-    const bool read = reader->scanRange(0, UINT64_MAX, [&](const Event2D* ev, size_t n, const EventTriggerIn*, size_t) {
-        if (n > room - count) return false; // the file grew since it was indexed
-        std::copy(ev, ev + n, out + count);
-        count += n;
-        return true;
-    });
-    if (!read || count != stats.eventCount) {
+bool FileState::readBlocks(Event2D* out, size_t room, size_t& count, size_t threads) {
+    // Formats read in blocks: each block straight into its place in the caller's memory.
+    bool ordered = false;
+    if (!reader->readAllEvents(out, room, count, threads, ordered)) return false;
+    if (count != stats.eventCount) {
         NR_LOG(LOG_ERROR, "%s: read %zu of the %llu events indexed", path.c_str(), count,
                (unsigned long long)stats.eventCount);
         return false;
     }
-    sortByTime(out, out + count);
+    if (!ordered) sortByTime(out, out + count);
     return true;
 }
 
@@ -170,7 +164,7 @@ bool FileState::readAll(EventBuffer& out, size_t threads) {
     if (!reader->isRaw()) {
         if (!out.reserve(std::max<size_t>(size_t(stats.eventCount), 1))) throw std::bad_alloc();
         size_t count = 0;
-        if (!readBlocks(out.data(), out.capacity(), count)) return false;
+        if (!readBlocks(out.data(), out.capacity(), count, threads)) return false;
         out.setSize(count);
         return true;
     }
@@ -187,7 +181,7 @@ bool FileState::readAllInto(Event2D* events, size_t room, size_t& count, size_t 
                    (unsigned long long)stats.eventCount);
             return false;
         }
-        return readBlocks(events, room, count);
+        return readBlocks(events, room, count, threads);
     }
     return readWhole(threads, [&](WholeFileDecoder& whole, const std::vector<DecodeSpan>& spans, size_t n,
                                   std::string& problem) {

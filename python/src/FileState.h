@@ -74,7 +74,7 @@ private:
     FileIdentity identity; // registered while valid
     size_t slotOf(uint64_t t) const;
     // Every event of a file that is not raw into out (room events), in time order.
-    bool readBlocks(Event2D* out, size_t room, size_t& count);
+    bool readBlocks(Event2D* out, size_t room, size_t& count, size_t threads);
     template <class Decode>
     bool readWhole(size_t threads, Decode&& decode);
 };

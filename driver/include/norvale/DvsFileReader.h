@@ -114,6 +114,12 @@ public:
     // for a file that is not raw (read those with readRange).
     std::vector<DecodeSpan> decodeSpans(size_t n) const;
 
+    // Every event of a file that is not raw, in file order, into out (room events) on up to
+    // `threads` threads (0: as many as pay off); count is set to the events read and timeOrdered
+    // tells whether file order is time order. False (logged) for a raw file (decode its spans),
+    // too little room, or a file that cannot be read or changed since it was indexed.
+    bool readAllEvents(Event2D* out, size_t room, size_t& count, size_t threads, bool& timeOrdered);
+
     RateProfile getRateProfile() const;
     RawFileStats getStats() const;
     // The raw word format; meaningful only when fileFormat() is a raw one.

@@ -3,7 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "norvale/Logger.h"
 
@@ -32,6 +38,194 @@ BlockFileReader::~BlockFileReader() {
     if (fd >= 0) ::close(fd);
 }
 
+namespace {
+
+size_t usableThreads() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof(set), &set) == 0) return size_t(std::max(1, CPU_COUNT(&set)));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Few blocks are not worth a thread.
+constexpr size_t kBlocksPerThread = 4;
+
+} // namespace
+
+// The figures gathered while indexing, block after block in file order.
+struct BlockFileReader::Indexing {
+    uint64_t events = 0, on = 0;
+    uint64_t minTime = UINT64_MAX, maxTime = 0; // of the events
+    uint64_t maxX = 0, maxY = 0;
+    uint64_t timeMax = 0; // of events and triggers
+    bool haveFirst = false;
+    uint64_t firstTimestamp = 0;
+    bool ordered = true;
+    RateCounter rate;
+};
+
+// What the index needs of one block's events, gathered on the thread that read it.
+struct BlockFileReader::BlockFigures {
+    uint64_t minTime = UINT64_MAX, maxTime = 0, on = 0;
+    uint32_t maxX = 0, maxY = 0;
+    bool ordered = true; // time never steps back within the block
+};
+
+BlockFileReader::BlockFigures BlockFileReader::figuresOf(const std::vector<Event2D>& events) {
+    BlockFigures f;
+    uint64_t mn = UINT64_MAX, mx = 0, on = 0, previous = 0;
+    uint32_t maxX = 0, maxY = 0;
+    bool ordered = true;
+    for (const Event2D& e : events) {
+        const uint64_t t = e.timestamp;
+        mn = t < mn ? t : mn;
+        mx = t > mx ? t : mx;
+        ordered &= t >= previous;
+        previous = t;
+        on += e.polarity ? 1 : 0;
+        maxX = e.x > maxX ? e.x : maxX;
+        maxY = e.y > maxY ? e.y : maxY;
+    }
+    f.minTime = mn;
+    f.maxTime = mx;
+    f.on = on;
+    f.maxX = maxX;
+    f.maxY = maxY;
+    f.ordered = ordered;
+    return f;
+}
+
+void BlockFileReader::addBlock(const BlockPosition& pos, const std::vector<Event2D>& events,
+                               const std::vector<EventTriggerIn>& trig, const BlockFigures& f, Indexing& ix) {
+    Block b;
+    b.pos = pos;
+    b.eventsBefore = ix.events;
+    b.events = uint32_t(events.size());
+    b.triggers = uint32_t(trig.size());
+    if (f.ordered) { // a slot's events at once: its end found by halving
+        const Event2D* e = events.data();
+        const Event2D* const end = e + events.size();
+        while (e < end) {
+            const uint64_t slot = ix.rate.slotOf(e->timestamp);
+            uint64_t lo = 0, hi = 0;
+            ix.rate.slotRange(slot, lo, hi);
+            const Event2D* past =
+                std::partition_point(e + 1, end, [hi](const Event2D& x) { return x.timestamp < hi; });
+            ix.rate.addToSlot(slot, uint32_t(past - e));
+            e = past;
+        }
+    } else {
+        for (const Event2D& e : events) ix.rate.add(e.timestamp, 1);
+    }
+    if (!events.empty()) {
+        if (!ix.haveFirst) {
+            ix.haveFirst = true;
+            ix.firstTimestamp = events.front().timestamp;
+        }
+        ix.ordered = ix.ordered && f.ordered && (ix.events == 0 || events.front().timestamp >= ix.maxTime);
+        ix.minTime = std::min(ix.minTime, f.minTime);
+        ix.maxTime = std::max(ix.maxTime, f.maxTime);
+        ix.maxX = std::max<uint64_t>(ix.maxX, f.maxX);
+        ix.maxY = std::max<uint64_t>(ix.maxY, f.maxY);
+    }
+    ix.events += events.size();
+    ix.on += f.on;
+    b.ownMin = f.minTime;
+    b.ownMax = f.maxTime;
+    for (const EventTriggerIn& t : trig) { // a range's triggers are found through the bounds too
+        b.ownMin = std::min(b.ownMin, t.timestamp);
+        b.ownMax = std::max(b.ownMax, t.timestamp);
+    }
+    triggerList.insert(triggerList.end(), trig.begin(), trig.end());
+    ix.timeMax = std::max(ix.timeMax, b.ownMin <= b.ownMax ? b.ownMax : 0);
+    b.maxUpTo = ix.timeMax;
+    b.minFrom = b.ownMin;
+    index.push_back(b);
+}
+
+bool BlockFileReader::ensureHelpers(size_t n) {
+    if (helpers.size() >= n) return true;
+    if (!FileIdentity::ofPath(filePath).sameAs(identity())) return false;
+    while (helpers.size() < n) {
+        std::unique_ptr<EventBlockSource> s = makeBlockSource(fileFormat);
+        std::string problem;
+        if (!s || !s->open(filePath, problem)) return false;
+        helpers.push_back(std::move(s));
+    }
+    return true;
+}
+
+bool BlockFileReader::indexInParallel(const std::vector<BlockPosition>& starts, size_t threads, Indexing& ix,
+                                      BlockPosition& pos) {
+    struct Piece {
+        std::vector<Event2D> events;
+        std::vector<EventTriggerIn> triggers;
+        BlockPosition next;
+        BlockFigures figures;
+        bool ok = false, end = false, ready = false;
+    };
+    const size_t ring = 4 * threads; // blocks read ahead of the one being indexed
+    std::vector<Piece> pieces(ring);
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t taken = 0, indexed = 0;
+    bool stop = false;
+    const auto work = [&](EventBlockSource& src) {
+        for (;;) {
+            size_t i = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return stop || taken >= starts.size() || taken < indexed + ring; });
+                if (stop || taken >= starts.size()) return;
+                i = taken++;
+            }
+            Piece& pc = pieces[i % ring];
+            std::string problem; // a failure is read again in order, where its message is logged
+            try {
+                pc.ok = src.read(starts[i], pc.events, pc.triggers, pc.next, pc.end, problem);
+                if (pc.ok && !pc.end) pc.figures = figuresOf(pc.events);
+            } catch (const std::bad_alloc&) {
+                pc.ok = false;
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            pc.ready = true;
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (size_t k = 0; k < threads; ++k) workers.emplace_back(work, std::ref(*helpers[k]));
+    bool advanced = true;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        Piece& pc = pieces[i % ring];
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return pc.ready; });
+        }
+        // A block that fails, ends early (damage ahead) or starts elsewhere than the previous one
+        // ended is read again one after another from there.
+        if (!pc.ok || pc.end || starts[i].offset != pos.offset || starts[i].index != pos.index) break;
+        BlockPosition next = pc.next;
+        next.state = pos.state + (pc.next.state - starts[i].state);
+        if (next.offset == pos.offset && next.index == pos.index && next.state == pos.state) {
+            advanced = false;
+            break;
+        }
+        addBlock(pos, pc.events, pc.triggers, pc.figures, ix);
+        pos = next;
+        std::lock_guard<std::mutex> lock(mutex);
+        pc.ready = false;
+        ++indexed;
+        changed.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+        changed.notify_all();
+    }
+    for (std::thread& w : workers) w.join();
+    return advanced;
+}
+
 bool BlockFileReader::prepare() {
     isPrepared = false;
     index.clear();
@@ -39,11 +233,19 @@ bool BlockFileReader::prepare() {
     figures = RawFileStats{};
     triggerList.clear();
     for (Decoded& d : cache) d = Decoded{};
-    EventTally tally;
-    uint64_t mn = UINT64_MAX, maxX = 0, maxY = 0, timeMax = 0;
+    Indexing ix;
     std::vector<Event2D> events;
     std::vector<EventTriggerIn> trig;
     BlockPosition pos = source->first();
+    std::vector<BlockPosition> starts;
+    std::string startProblem;
+    splittable = source->blockStarts(starts, startProblem);
+    const size_t threads = std::min(usableThreads(), starts.size() / kBlocksPerThread);
+    if (splittable && threads > 1 && ensureHelpers(threads) && !indexInParallel(starts, threads, ix, pos)) {
+        NR_LOG(LOG_ERROR, "cannot read %s: its reader does not advance", filePath.c_str());
+        return false;
+    }
+    starts = {};
     for (;;) {
         BlockPosition next;
         bool end = false;
@@ -51,65 +253,42 @@ bool BlockFileReader::prepare() {
         if (!source->read(pos, events, trig, next, end, problem)) {
             // As with raw files, what precedes damage stays readable; a file damaged before its
             // first event or edge is refused (it may not be of this format at all).
-            if (!source->damaged() || (tally.events == 0 && triggerList.empty())) {
+            if (!source->damaged() || (ix.events == 0 && triggerList.empty())) {
                 NR_LOG(LOG_ERROR, "cannot read %s: %s", filePath.c_str(), problem.c_str());
                 return false;
             }
             NR_LOG(LOG_WARN, "%s is damaged: %s; read up to there (%llu events, %zu trigger edges), the rest is skipped",
-                   filePath.c_str(), problem.c_str(), (unsigned long long)tally.events, triggerList.size());
+                   filePath.c_str(), problem.c_str(), (unsigned long long)ix.events, triggerList.size());
             break;
         }
         if (end) break;
-        Block b;
-        b.pos = pos;
-        b.eventsBefore = tally.events;
-        b.events = uint32_t(events.size());
-        b.triggers = uint32_t(trig.size());
-        tally.minTimestamp = UINT64_MAX;
-        const uint64_t maxBefore = tally.maxTimestamp;
-        tally.maxTimestamp = 0;
-        for (const Event2D& e : events) {
-            tally.add(e.timestamp, 1, e.polarity ? 1 : 0);
-            maxX = std::max<uint64_t>(maxX, e.x);
-            maxY = std::max<uint64_t>(maxY, e.y);
-        }
-        mn = std::min(mn, tally.minTimestamp);
-        b.ownMin = tally.minTimestamp;
-        b.ownMax = tally.maxTimestamp;
-        tally.maxTimestamp = std::max(maxBefore, tally.maxTimestamp);
-        for (const EventTriggerIn& t : trig) { // a range's triggers are found through the bounds too
-            b.ownMin = std::min(b.ownMin, t.timestamp);
-            b.ownMax = std::max(b.ownMax, t.timestamp);
-        }
-        triggerList.insert(triggerList.end(), trig.begin(), trig.end());
-        timeMax = std::max(timeMax, b.ownMin <= b.ownMax ? b.ownMax : 0);
-        b.maxUpTo = timeMax;
-        b.minFrom = b.ownMin;
-        index.push_back(b);
         if (next.offset == pos.offset && next.index == pos.index && next.state == pos.state) {
             NR_LOG(LOG_ERROR, "cannot read %s: its reader does not advance", filePath.c_str());
             return false;
         }
+        addBlock(pos, events, trig, figuresOf(events), ix);
         pos = next;
     }
     for (size_t i = index.size(); i-- > 1;) index[i - 1].minFrom = std::min(index[i - 1].minFrom, index[i].minFrom);
     index.shrink_to_fit();
-    rate = std::move(tally.rate);
-    firstInFileOrder = tally.haveFirst ? tally.firstTimestamp : 0;
-    figures.eventCount = tally.events;
-    figures.onCount = tally.on;
-    figures.offCount = tally.events - tally.on;
-    figures.firstTimestamp = tally.events ? mn : 0;
-    figures.lastTimestamp = tally.events ? tally.maxTimestamp : 0;
+    eventsOrdered = ix.ordered;
+    rate = std::move(ix.rate);
+    firstInFileOrder = ix.haveFirst ? ix.firstTimestamp : 0;
+    figures.eventCount = ix.events;
+    figures.onCount = ix.on;
+    figures.offCount = ix.events - ix.on;
+    figures.firstTimestamp = ix.events ? ix.minTime : 0;
+    figures.lastTimestamp = ix.events ? ix.maxTime : 0;
     figures.dataBytes = fileSize;
     figures.indexBytes = index.capacity() * sizeof(Block) + rate.counts().capacity() * sizeof(uint32_t);
+    const uint64_t maxX = ix.maxX, maxY = ix.maxY;
 
     // Every event is kept: a stated geometry the data exceed, or none stated, gives way to the
     // smallest known sensor that holds the data.
     const BlockSourceInfo& info = source->info();
     sensorWidth = info.width;
     sensorHeight = info.height;
-    const bool exceeded = tally.events && (maxX >= sensorWidth || maxY >= sensorHeight);
+    const bool exceeded = ix.events && (maxX >= sensorWidth || maxY >= sensorHeight);
     if (sensorWidth == 0 || sensorHeight == 0 || exceeded) {
         smallestSensorHolding(uint32_t(maxX), uint32_t(maxY), sensorWidth, sensorHeight);
         if (info.width && info.height)
@@ -211,6 +390,65 @@ bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>
             for (const EventTriggerIn& t : d->triggers)
                 if (t.timestamp >= from && t.timestamp < to) trig->push_back(t);
     }
+    return true;
+}
+
+bool BlockFileReader::readAll(Event2D* out, size_t room, size_t& count, size_t threads, bool& timeOrdered) {
+    count = 0;
+    timeOrdered = eventsOrdered;
+    if (!isPrepared) {
+        NR_LOG(LOG_ERROR, "%s: read before it was prepared", filePath.c_str());
+        return false;
+    }
+    if (figures.eventCount > room) {
+        NR_LOG(LOG_ERROR, "%s: room for %zu events, the file holds %llu", filePath.c_str(), room,
+               (unsigned long long)figures.eventCount);
+        return false;
+    }
+    if (threads == 0) threads = usableThreads();
+    threads = std::min(threads, std::max<size_t>(1, index.size() / kBlocksPerThread));
+    if (!splittable || threads < 2 || !ensureHelpers(threads - 1)) threads = 1;
+    // Each block goes where the index says its events start: threads take blocks in any order.
+    std::atomic<size_t> nextBlock{0};
+    std::atomic<bool> failed{false};
+    std::vector<std::string> problems(threads);
+    const auto work = [&](EventBlockSource& src, std::string& problem) {
+        std::vector<Event2D> events;
+        std::vector<EventTriggerIn> trig;
+        try {
+            for (size_t b; (b = nextBlock++) < index.size() && !failed;) {
+                const Block& k = index[b];
+                if (k.events == 0) continue;
+                BlockPosition next;
+                bool end = false;
+                if (!src.read(k.pos, events, trig, next, end, problem) || end) {
+                    if (end) problem = "the file became shorter after it was opened";
+                    failed = true;
+                } else if (events.size() != k.events || trig.size() != k.triggers) {
+                    problem = "the file changed after it was opened";
+                    failed = true;
+                } else {
+                    std::copy(events.begin(), events.end(), out + k.eventsBefore);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            problem = "out of memory";
+            failed = true;
+        }
+    };
+    std::vector<std::thread> workers;
+    for (size_t k = 1; k < threads; ++k) workers.emplace_back(work, std::ref(*helpers[k - 1]), std::ref(problems[k]));
+    work(*source, problems[0]);
+    for (std::thread& w : workers) w.join();
+    if (failed) {
+        for (const std::string& p : problems)
+            if (!p.empty()) {
+                NR_LOG(LOG_ERROR, "cannot read %s: %s", filePath.c_str(), p.c_str());
+                break;
+            }
+        return false;
+    }
+    count = size_t(figures.eventCount);
     return true;
 }
 

@@ -35,6 +35,11 @@ public:
     const std::vector<EventTriggerIn>& triggers() const { return triggerList; }
     bool seekTime(uint64_t t);
     bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
+    // Every event in file order straight into out (room events), on up to `threads` threads (0: one
+    // per usable core) when the source's blocks allow it; count is set to the events read and
+    // timeOrdered tells whether file order is time order. False (logged) when room is too small or
+    // the file cannot be read or changed since it was indexed.
+    bool readAll(Event2D* out, size_t room, size_t& count, size_t threads, bool& timeOrdered);
     // The events and triggers of [from, to) block by block in file order (DvsFileReader::scanRange).
     bool scanRange(uint64_t from, uint64_t to,
                    const std::function<bool(const Event2D*, size_t, const EventTriggerIn*, size_t)>& sink);
@@ -70,6 +75,18 @@ private:
         std::vector<EventTriggerIn> triggers;
     };
     const Decoded* decode(size_t b);
+    struct Indexing;
+    struct BlockFigures;
+    static BlockFigures figuresOf(const std::vector<Event2D>& events);
+    void addBlock(const BlockPosition& pos, const std::vector<Event2D>& events,
+                  const std::vector<EventTriggerIn>& trig, const BlockFigures& f, Indexing& ix);
+    // Reads the blocks at starts on `threads` threads of their own and indexes them in order while
+    // each follows from the one before; pos is left where the index stops (the rest is read one
+    // block after another).
+    bool indexInParallel(const std::vector<BlockPosition>& starts, size_t threads, Indexing& ix, BlockPosition& pos);
+    // At least n sources of our own on the same file for other threads; false when the file at the
+    // path is no longer the one open.
+    bool ensureHelpers(size_t n);
     void blockRange(uint64_t from, uint64_t to, size_t& first, size_t& last) const;
     bool nextTime(uint64_t t, uint64_t& found);
     bool previousTime(uint64_t t, uint64_t& found);
@@ -80,6 +97,9 @@ private:
     uint64_t fileSize = 0;
     SysTimePoint modified{};
     std::unique_ptr<EventBlockSource> source;
+    std::vector<std::unique_ptr<EventBlockSource>> helpers; // for threads besides the caller's
+    bool splittable = false;    // the source lists its block starts (threads may share the work)
+    bool eventsOrdered = false; // file order is time order
 
     bool isPrepared = false;
     std::vector<Block> index;

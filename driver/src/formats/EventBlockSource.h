@@ -54,6 +54,17 @@ public:
     // short, a value no event can have, a size beyond the file), false for a read error or a file
     // that changed while open. The reader keeps the blocks before damage and warns.
     virtual bool damaged() const { return false; }
+
+    // Formats whose blocks start at places found without reading the blocks before (records of a
+    // fixed size, lines near fixed byte offsets) list them here, so that several threads, each with
+    // a source of its own on the same file, read blocks at once. `state` of such a start is 0 and
+    // counts forward (a line number): read(start) sets next.state to start.state plus what the
+    // block adds. False (the default): blocks are found one after another, on one thread.
+    virtual bool blockStarts(std::vector<BlockPosition>& starts, std::string& problem) {
+        (void)starts;
+        (void)problem;
+        return false;
+    }
 };
 
 // The source of a non-raw format; null for the raw formats (the raw reader reads those).

@@ -316,6 +316,14 @@ bool DvsFileReader::readRange(uint64_t start, uint64_t endExclusive, std::vector
     return impl->readRange(start, endExclusive, events, triggers);
 }
 
+bool DvsFileReader::readAllEvents(Event2D* out, size_t room, size_t& count, size_t threads, bool& timeOrdered) {
+    count = 0;
+    timeOrdered = false;
+    if (blocks) return blocks->readAll(out, room, count, threads, timeOrdered);
+    NR_LOG(LOG_ERROR, "raw file %s: read whole through its decode spans", impl->path.c_str());
+    return false;
+}
+
 bool DvsFileReader::scanRange(uint64_t start, uint64_t endExclusive,
                               const std::function<bool(const Event2D*, size_t, const EventTriggerIn*, size_t)>& sink) {
     if (blocks) return blocks->scanRange(start, endExclusive, sink);

@@ -131,6 +131,8 @@ struct Field {
     unsigned size = 0;
     bool isSigned = false;
     bool present = false;
+    uint64_t mask = 0;  // of its bytes in a 64-bit load
+    unsigned shift = 0; // 64 - its bits, to extend the sign
 };
 
 // Size of a NumPy type string ("<i8", "|V3", "<U10"); 0 when unknown.
@@ -237,9 +239,9 @@ public:
 
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override {
-        events.clear();
         triggers.clear();
         damage = false;
+        if (pos.index >= records) events.clear();
         if (pos.index >= records && records < declared) {
             problem = "the NumPy header declares " + std::to_string(declared) + " records of " +
                       std::to_string(itemSize) + " bytes, but the file holds only " + std::to_string(records) +
@@ -251,60 +253,96 @@ public:
         end = pos.index >= records;
         if (end) return true;
         const uint64_t n = std::min<uint64_t>(perBlock, records - pos.index);
-        buffer.resize(size_t(n * itemSize));
+        const size_t bytes = size_t(n * itemSize);
+        buffer.resize(bytes + 8); // a field is loaded as 8 bytes, also at the end of the last record
         size_t got = 0;
-        if (!readAll(fd, buffer.data(), buffer.size(), dataOffset + pos.index * itemSize, got)) {
+        if (!readAll(fd, buffer.data(), bytes, dataOffset + pos.index * itemSize, got)) {
             problem = std::strerror(errno);
+            events.clear();
             return false;
         }
-        if (got < buffer.size()) {
+        if (got < bytes) {
             problem = "the file became shorter after it was opened";
+            events.clear();
             return false;
         }
-        events.resize(size_t(n));
-        for (uint64_t i = 0; i < n; ++i) {
-            const uint8_t* rec = buffer.data() + i * itemSize;
-            int64_t t = 0, x = 0, y = 0, p = 0;
-            t = value(rec, fields[0]);
-            x = value(rec, fields[1]);
-            y = value(rec, fields[2]);
-            p = value(rec, fields[3]);
-            const char* bad = t < 0                       ? "negative time"
-                              : x < 0 || x > 0xffff       ? "x outside 0..65535"
-                              : y < 0 || y > 0xffff       ? "y outside 0..65535"
-                              : p != 0 && p != 1 && p != -1 ? "polarity not 0, 1 or -1"
-                                                          : nullptr;
-            if (bad && pos.index > 0 && i > 0) { // past the first block: this block ends before it
-                events.resize(size_t(i));
-                next.index = pos.index + i;
+        if (events.size() != n) events.resize(size_t(n)); // a vector reused for blocks of one size is not cleared
+        const size_t good = standard ? convert<true>(buffer.data(), size_t(n), events.data())
+                                     : convert<false>(buffer.data(), size_t(n), events.data());
+        if (good < n) {
+            const uint8_t* rec = buffer.data() + good * itemSize;
+            const int64_t t = value(rec, fields[0]), x = value(rec, fields[1]), y = value(rec, fields[2]);
+            const char* bad = t < 0                  ? "negative time"
+                              : uint64_t(x) > 0xffff ? "x outside 0..65535"
+                              : uint64_t(y) > 0xffff ? "y outside 0..65535"
+                                                     : "polarity not 0, 1 or -1";
+            if (pos.index > 0 && good > 0) { // past the first block: this block ends before it
+                events.resize(good);
+                next.index = pos.index + good;
                 return true;
             }
-            if (bad) {
-                problem = "record " + std::to_string(pos.index + i) + ": " + bad + " (at byte " +
-                          std::to_string(dataOffset + (pos.index + i) * itemSize) + ")";
-                events.clear();
-                damage = true;
-                return false;
-            }
-            Event2D& e = events[size_t(i)];
-            e.timestamp = uint64_t(t);
-            e.x = uint16_t(x);
-            e.y = uint16_t(y);
-            e.polarity = p == 1 ? 1 : 0;
+            problem = "record " + std::to_string(pos.index + good) + ": " + bad + " (at byte " +
+                      std::to_string(dataOffset + (pos.index + good) * itemSize) + ")";
+            events.clear();
+            damage = true;
+            return false;
         }
         next.index = pos.index + n;
         return true;
     }
 
 private:
-    // A value of a little-endian integer field; an unsigned 64-bit value past INT64_MAX reads as -1
-    // (out of every range).
+    // A value of a little-endian integer field, loaded as 8 bytes and masked to its width; an
+    // unsigned 64-bit value past INT64_MAX reads as negative (out of every range but polarity's -1,
+    // as 2^64 - 1 is read).
     static int64_t value(const uint8_t* rec, const Field& f) {
         uint64_t v = 0;
-        for (unsigned b = 0; b < f.size; ++b) v |= uint64_t(rec[f.offset + b]) << (8 * b);
-        if (f.isSigned && f.size < 8 && (v >> (8 * f.size - 1)) & 1) v |= ~uint64_t(0) << (8 * f.size);
-        if (!f.isSigned && f.size == 8 && v > uint64_t(INT64_MAX)) return -1;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(&v, rec + f.offset, 8);
+#else
+        for (unsigned b = 0; b < 8; ++b) v |= uint64_t(rec[f.offset + b]) << (8 * b);
+#endif
+        v &= f.mask;
+        if (f.isSigned) return int64_t(v << f.shift) >> f.shift;
         return int64_t(v);
+    }
+
+    // Records converted to events up to the first that no event can have (its index returned; n
+    // when all are good). Standard: the layout our writer gives (<i8, <u2, <u2, u1 packed), whose
+    // fixed offsets make a tighter loop.
+    template <bool Standard>
+    size_t convert(const uint8_t* rec, size_t n, Event2D* out) const {
+        for (size_t i = 0; i < n; ++i, rec += itemSize) {
+            int64_t t, x, y, p;
+            if constexpr (Standard) {
+                std::memcpy(&t, rec, 8);
+                uint16_t xy[2];
+                std::memcpy(xy, rec + 8, 4);
+                x = xy[0];
+                y = xy[1];
+                p = rec[12];
+            } else {
+                t = value(rec, fields[0]);
+                x = value(rec, fields[1]);
+                y = value(rec, fields[2]);
+                p = value(rec, fields[3]);
+            }
+            if (t < 0 || uint64_t(x) > 0xffff || uint64_t(y) > 0xffff || uint64_t(p) + 1 > 2) return i;
+            out[i].timestamp = uint64_t(t);
+            out[i].x = uint16_t(x);
+            out[i].y = uint16_t(y);
+            out[i].polarity = p == 1 ? 1 : 0;
+        }
+        return n;
+    }
+
+    bool blockStarts(std::vector<BlockPosition>& starts, std::string&) override {
+        starts.clear();
+        for (uint64_t i = 0; i < records; i += perBlock) {
+            starts.emplace_back();
+            starts.back().index = i;
+        }
+        return true;
     }
 
     bool readDescr(const Literal& descr, std::string& problem) {
@@ -355,6 +393,8 @@ private:
                 fields[which].size = unsigned(size);
                 fields[which].isSigned = kind == 'i';
                 fields[which].present = true;
+                fields[which].mask = size == 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * size)) - 1;
+                fields[which].shift = unsigned(64 - 8 * size);
             } else if (f.items.size() > 2) {
                 // Another field with a shape: its bytes are skipped.
                 const Literal& dims = f.items[2];
@@ -382,6 +422,12 @@ private:
                 return false;
             }
         itemSize = offset;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        const auto at = [&](int k, size_t o, unsigned n, bool sig) {
+            return fields[k].offset == o && fields[k].size == n && fields[k].isSigned == sig;
+        };
+        standard = itemSize == 13 && at(0, 0, 8, true) && at(1, 8, 2, false) && at(2, 10, 2, false) && at(3, 12, 1, false);
+#endif
         return true;
     }
 
@@ -391,6 +437,7 @@ private:
     uint64_t declared = 0; // records its header states
     bool damage = false;
     size_t itemSize = 1;
+    bool standard = false; // the layout our writer gives
     uint64_t perBlock = 1;
     Field fields[4];
     BlockSourceInfo sensor; // .npy states no geometry
