@@ -59,6 +59,9 @@ int cmdConvert(const Args& args) {
         std::fprintf(stderr, "nrraw: %s files cannot be written\n", formatInfo(format).name);
         return 1;
     }
+    if (args.has("--compress") && format != EventFileFormat::Hdf5)
+        std::fprintf(stderr, "nrraw: warning: --compress applies to HDF5 only; %s is written as usual\n",
+                     formatInfo(format).name);
     auto reader = DvsFileReader::createFileReader(in);
     if (!reader || !reader->prepareFile()) {
         std::fprintf(stderr, "nrraw: %s: cannot be read (see the message above)\n", in.c_str());

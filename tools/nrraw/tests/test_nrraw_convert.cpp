@@ -47,6 +47,18 @@ TEST(NrrawConvert, WritesTheRangeInTheAskedFormatAndReportsWhatItCannotHold) {
     EXPECT_TRUE(contains(r.err, "warning: 20 trigger edges of " + dir.path("in.raw") + " were not written")) << r.err;
     EXPECT_TRUE(contains(r.out, "\nevents: " + std::to_string(in.events.size()) + "\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "\ntriggers: 0\n")) << r.out;
+
+    // HDF5 plain by default; --compress reaches the writer (a fraction of the size, the same events).
+    ASSERT_EQ(runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("plain.h5")}).code, 0);
+    r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("gz.h5"), "--compress"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(contains(r.err, "--compress")) << r.err;
+    EXPECT_LT(std::filesystem::file_size(dir.path("gz.h5")) * 2, std::filesystem::file_size(dir.path("plain.h5")));
+    EXPECT_TRUE(readContents(dir.path("gz.h5")).events == in.events);
+    EXPECT_TRUE(readContents(dir.path("plain.h5")).events == in.events);
+    r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("c.dat"), "--compress"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "warning: --compress applies to HDF5 only; DAT is written as usual")) << r.err;
 }
 
 TEST(NrrawConvert, RefusalsExitWithTheirReason) {
