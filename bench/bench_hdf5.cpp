@@ -5,7 +5,8 @@
 // prepareFile and the first 33 ms), read whole through the reader, and readRange(t, t + 33 ms) at
 // random t (median, 99th percentile). At the end bench_hdf5_h5py.py times h5py writing the same
 // arrays (plain, plain and synced, and shuffle + gzip 1 as ours) and reading the same datasets
-// whole, and norvale's read_all of the same file. Files in /tmp, deleted at the end.
+// whole, and norvale's read_all of the same file. Every timed write, ours and h5py's, starts with
+// the disk idle (synced, the output removed). Files in /tmp, deleted at the end.
 //
 // A long recording leaves out what needs all its events in memory (the write from memory and the
 // whole read); h5py then writes one slice of the arrays over and over to their length.
@@ -76,6 +77,11 @@ void convert(benchmark::State& state, const std::string& out, bool compress) {
     makeRaw();
     uint64_t events = 0, bytes = 0;
     for (auto _ : state) {
+        // Each conversion starts with the disk idle (nothing left to write back from before).
+        state.PauseTiming();
+        std::remove(out.c_str());
+        ::sync();
+        state.ResumeTiming();
         auto in = DvsFileReader::createFileReader(kRaw);
         if (!in || !in->prepareFile()) std::abort();
         ConvertReport report;
@@ -113,6 +119,10 @@ void BM_WriteArraysToHdf5(benchmark::State& state) {
     const auto& events = decoded();
     const std::string out = kBase + ".mem.h5";
     for (auto _ : state) {
+        state.PauseTiming();
+        std::remove(out.c_str());
+        ::sync();
+        state.ResumeTiming();
         EventFileDescription description;
         std::string problem;
         auto w = EventFileWriter::create(out, EventFileFormat::Hdf5, description, true, FileIdentity{}, problem);
