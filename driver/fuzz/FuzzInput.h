@@ -45,6 +45,19 @@ inline void readBlocks(detail::EventBlockSource& source, const std::string& path
     std::vector<Event2D> events;
     std::vector<EventTriggerIn> triggers;
     detail::BlockPosition pos = source.first(), next;
+    // Starts listed without reading the blocks before them: in file order, each read or refused
+    // with a message.
+    std::vector<detail::BlockPosition> starts;
+    if (source.blockStarts(starts, problem))
+        for (size_t i = 0; i < starts.size() && i < size_t(maxBlocks); ++i) {
+            const detail::BlockPosition& a = i ? starts[i - 1] : pos;
+            if (i && !(a.offset < starts[i].offset || (a.offset == starts[i].offset && a.index < starts[i].index)))
+                std::abort();
+            bool end = false;
+            problem.clear();
+            if (!source.read(starts[i], events, triggers, next, end, problem) && problem.empty()) std::abort();
+            if (events.size() > detail::EventBlockSource::kMaxBlockEvents) std::abort();
+        }
     for (int i = 0; i < maxBlocks; ++i) {
         bool end = false;
         if (!source.read(pos, events, triggers, next, end, problem)) {

@@ -195,26 +195,46 @@ bool BlockFileReader::indexInParallel(const std::vector<BlockPosition>& starts, 
     std::vector<std::thread> workers;
     for (size_t k = 0; k < threads; ++k) workers.emplace_back(work, std::ref(*helpers[k]));
     bool advanced = true;
-    for (size_t i = 0; i < starts.size(); ++i) {
+    std::vector<Event2D> events; // of blocks read here, between the listed starts
+    std::vector<EventTriggerIn> trig;
+    const auto before = [](const BlockPosition& a, const BlockPosition& b) {
+        return a.offset < b.offset || (a.offset == b.offset && a.index < b.index);
+    };
+    for (size_t i = 0; i < starts.size();) {
         Piece& pc = pieces[i % ring];
         {
             std::unique_lock<std::mutex> lock(mutex);
             changed.wait(lock, [&] { return pc.ready; });
         }
-        // A block that fails, ends early (damage ahead) or starts elsewhere than the previous one
-        // ended is read again one after another from there.
-        if (!pc.ok || pc.end || starts[i].offset != pos.offset || starts[i].index != pos.index) break;
+        const bool here = starts[i].offset == pos.offset && starts[i].index == pos.index;
+        if (here && (!pc.ok || pc.end)) break; // read again one after another, where damage is named
         BlockPosition next = pc.next;
-        next.state = pos.state + (pc.next.state - starts[i].state);
-        if (next.offset == pos.offset && next.index == pos.index && next.state == pos.state) {
-            advanced = false;
-            break;
+        if (!here && before(pos, starts[i])) {
+            // The block before ended short of this start (it filled up with events): the blocks
+            // up to it are read here.
+            bool end = false;
+            std::string problem;
+            if (!source->read(pos, events, trig, next, end, problem) || end) break;
+            if (next.offset == pos.offset && next.index == pos.index && next.state == pos.state) {
+                advanced = false;
+                break;
+            }
+            addBlock(pos, events, trig, figuresOf(events), ix);
+            pos = next;
+            continue;
         }
-        addBlock(pos, pc.events, pc.triggers, pc.figures, ix);
-        pos = next;
+        if (here) {
+            next.state = pos.state + (pc.next.state - starts[i].state);
+            if (next.offset == pos.offset && next.index == pos.index && next.state == pos.state) {
+                advanced = false;
+                break;
+            }
+            addBlock(pos, pc.events, pc.triggers, pc.figures, ix);
+            pos = next;
+        } // else the blocks read here went past this start: its piece is not needed
         std::lock_guard<std::mutex> lock(mutex);
         pc.ready = false;
-        ++indexed;
+        indexed = ++i;
         changed.notify_all();
     }
     {

@@ -360,6 +360,23 @@ bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Eve
     return true; // an undescribed stream of another type
 }
 
+bool Aedat4Source::blockStarts(std::vector<BlockPosition>& starts, std::string&) {
+    starts.clear();
+    uint64_t boundary = firstPacket;
+    for (uint64_t offset = firstPacket; offset < dataEnd;) {
+        int32_t stream = 0;
+        std::string why; // damage is reported by the read of its block
+        if (!readPacket(offset, stream, why)) break;
+        if (offset >= boundary) {
+            starts.push_back(BlockPosition{offset, 0, 0});
+            boundary = firstPacket + ((offset - firstPacket) / kBlockBytes + 1) * kBlockBytes;
+        }
+        offset += kPacketHeaderSize + bodySize;
+    }
+    readFailed = false;
+    return true;
+}
+
 bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
                         BlockPosition& next, bool& end, std::string& problem) {
     events.clear();
@@ -375,8 +392,9 @@ bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, 
     }
     uint64_t skip = pos.index;
     const uint64_t start = offset;
+    const uint64_t boundary = firstPacket + ((start - firstPacket) / kBlockBytes + 1) * kBlockBytes;
     while (offset < dataEnd) {
-        if (offset > start && (offset - start >= kBlockBytes || events.size() >= kBlockEvents)) break;
+        if (offset > start && (offset >= boundary || events.size() >= kBlockEvents)) break;
         int32_t stream = 0;
         std::string why;
         bool ok = readPacket(offset, stream, why) && decodePacket(offset, stream, packetEvents, packetTriggers, why);

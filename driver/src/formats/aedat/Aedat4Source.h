@@ -6,7 +6,8 @@
 // frames, IMU samples and the packets of further event streams are skipped here (Aedat4Frames
 // reads the frames through the packet walk below).
 //
-// A block is a run of packets covering about 256 KiB of file (or part of one packet of more than
+// A block is a run of packets up to the first that starts at or past the next multiple of 256 KiB
+// into the packet area (or fewer when they hold many events, or part of one packet of more than
 // kMaxBlockEvents events): BlockPosition.offset is the file offset of its first packet header,
 // .index the first event of that packet it starts at. The packets end where the file's packet
 // table begins (when the header names one inside the file), else at the end of the file; a
@@ -31,6 +32,9 @@ public:
     bool damaged() const override { return damage; }
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override;
+    // The first packet at or past each multiple of the block size into the packet area, found
+    // from the packet headers alone (a block ends there, or earlier when full of events).
+    bool blockStarts(std::vector<BlockPosition>& starts, std::string& problem) override;
 
     aedat::Compression compression() const { return packing; }
     // The packet table was found and agrees with the file (entries inside the packet area, in order).

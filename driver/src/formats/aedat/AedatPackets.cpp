@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 #include <lz4frame.h>
@@ -91,8 +92,14 @@ bool inflateZstd(const uint8_t* body, size_t size, size_t cap, std::vector<uint8
             problem = "Zstd frame declares " + std::to_string(declared) + " bytes, more than a packet may hold";
             return false;
         }
+        // One context per thread, kept: making one per packet costs as much as many a packet's inflation.
+        thread_local std::unique_ptr<ZSTD_DCtx, size_t (*)(ZSTD_DCtx*)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
+        if (!context) {
+            problem = "cannot start Zstd decompression";
+            return false;
+        }
         out.resize(size_t(declared));
-        const size_t r = ZSTD_decompress(out.data(), out.size(), body, size);
+        const size_t r = ZSTD_decompressDCtx(context.get(), out.data(), out.size(), body, size);
         if (ZSTD_isError(r) || r != declared) {
             problem = std::string("damaged Zstd frame: ") + (ZSTD_isError(r) ? ZSTD_getErrorName(r) : "short");
             return false;
