@@ -278,6 +278,31 @@ def test_read_all_sorts_what_steps_back_in_time(tmp_path, kernel, monkeypatch):
             assert np.array_equal(f.read_all(threads=threads), expected), (k, threads)
 
 
+def test_read_all_of_csv_numpy_and_aedat4_is_the_same_on_any_threads(tmp_path):
+    # Files of many blocks, read whole on one thread and on several; NumPy's own writer made the
+    # .npy, whose time steps back now and then.
+    n = 1_000_000
+    rng = np.random.default_rng(5)
+    rec = np.zeros(n, dtype=[("t", "<i8"), ("x", "<u2"), ("y", "<u2"), ("p", "u1")])
+    rec["t"] = np.cumsum(rng.integers(0, 3, n)) + 1000
+    rec["t"][::997] -= 300
+    rec["x"], rec["y"], rec["p"] = rng.integers(0, 1280, n), rng.integers(0, 720, n), rng.integers(0, 2, n)
+    np.save(tmp_path / "a.npy", rec)
+    in_file_order = np.zeros(n, dtype=norvale.EVENT_DTYPE)
+    for k in "txyp":
+        in_file_order[k] = rec[k]
+    expected = in_file_order[np.argsort(in_file_order["t"], kind="stable")]  # equal times stay in file order
+    f = norvale.open(tmp_path / "a.npy")
+    assert f.info["events"] == n and f.start == int(rec["t"].min())
+    for threads in (1, 2, None):
+        assert np.array_equal(f.read_all(threads=threads), expected), threads
+    for name in ("a.csv", "a.aedat4"):
+        norvale.write(tmp_path / name, expected, width=1280, height=720)
+        g = norvale.open(tmp_path / name)
+        for threads in (1, 2, None):
+            assert np.array_equal(g.read_all(threads=threads), expected), (name, threads)
+
+
 def test_read_all_of_a_file_changed_after_opening(tmp_path):
     # Rewritten in place with denser data: more events than the index counted must not overrun
     # the array, nor pass silently.

@@ -164,7 +164,7 @@ bool BlockFileReader::indexInParallel(const std::vector<BlockPosition>& starts, 
         BlockFigures figures;
         bool ok = false, end = false, ready = false;
     };
-    const size_t ring = 4 * threads; // blocks read ahead of the one being indexed
+    const size_t ring = 2 * threads; // blocks read ahead of the one being indexed
     std::vector<Piece> pieces(ring);
     std::mutex mutex;
     std::condition_variable changed;
@@ -266,6 +266,7 @@ bool BlockFileReader::prepare() {
         return false;
     }
     starts = {};
+    helpers.clear(); // their buffers and descriptors, until a whole read wants threads again
     for (;;) {
         BlockPosition next;
         bool end = false;
