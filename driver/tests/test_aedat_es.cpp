@@ -662,9 +662,30 @@ TEST(Aedat4, ManyBlockFileReadsOnThreadsAsOnOne) {
         EXPECT_TRUE(all == events);
     }
 
-    // A packet late in the file declares a size past its end: the packets before it are kept.
     std::ifstream in(path, std::ios::binary);
     Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    {
+        // A damaged packet table is said once, not by every thread's source of the file.
+        Bytes table = bytes;
+        for (size_t i = table.size() - 24; i < table.size(); ++i) table[i] ^= 0x5A;
+        const std::string tablePath = dir.file("table.aedat4");
+        save(tablePath, table);
+        LogCapture log;
+        auto tr = DvsFileReader::createFileReader(tablePath);
+        ASSERT_TRUE(tr);
+        ASSERT_TRUE(tr->prepareFile());
+        std::vector<Event2D> all(events.size());
+        size_t count = 0;
+        bool ordered = true;
+        ASSERT_TRUE(tr->readAllEvents(all.data(), all.size(), count, 2, ordered));
+        EXPECT_TRUE(all == events);
+        const std::string text = log.text();
+        const size_t first = text.find("the packet table is damaged");
+        EXPECT_NE(first, std::string::npos) << text;
+        EXPECT_EQ(text.find("the packet table is damaged", first + 1), std::string::npos) << text;
+    }
+
+    // A packet late in the file declares a size past its end: the packets before it are kept.
     Aedat4Source probe;
     std::string problem;
     ASSERT_TRUE(probe.open(path, problem)) << problem;

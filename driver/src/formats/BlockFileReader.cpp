@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "norvale/Logger.h"
@@ -149,7 +150,9 @@ bool BlockFileReader::ensureHelpers(size_t n) {
     while (helpers.size() < n) {
         std::unique_ptr<EventBlockSource> s = makeBlockSource(fileFormat);
         std::string problem;
-        if (!s || !s->open(filePath, problem)) return false;
+        if (!s) return false;
+        s->setQuiet(true);
+        if (!s->open(filePath, problem)) return false;
         helpers.push_back(std::move(s));
     }
     return true;
@@ -184,7 +187,7 @@ bool BlockFileReader::indexInParallel(const std::vector<BlockPosition>& starts, 
             try {
                 pc.ok = src.read(starts[i], pc.events, pc.triggers, pc.next, pc.end, problem);
                 if (pc.ok && !pc.end) pc.figures = figuresOf(pc.events);
-            } catch (const std::bad_alloc&) {
+            } catch (const std::exception&) {
                 pc.ok = false;
             }
             std::lock_guard<std::mutex> lock(mutex);
@@ -193,7 +196,26 @@ bool BlockFileReader::indexInParallel(const std::vector<BlockPosition>& starts, 
         }
     };
     std::vector<std::thread> workers;
-    for (size_t k = 0; k < threads; ++k) workers.emplace_back(work, std::ref(*helpers[k]));
+    // However this ends (an exception too), the workers are stopped and joined.
+    struct Stop {
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& stop;
+        std::vector<std::thread>& workers;
+        ~Stop() {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stop = true;
+                changed.notify_all();
+            }
+            for (std::thread& w : workers) w.join();
+        }
+    } stopping{mutex, changed, stop, workers};
+    try {
+        for (size_t k = 0; k < threads; ++k) workers.emplace_back(work, std::ref(*helpers[k]));
+    } catch (const std::system_error&) { // no more threads to be had: those started do the work
+        if (workers.empty()) return true;
+    }
     bool advanced = true;
     std::vector<Event2D> events; // of blocks read here, between the listed starts
     std::vector<EventTriggerIn> trig;
@@ -237,12 +259,6 @@ bool BlockFileReader::indexInParallel(const std::vector<BlockPosition>& starts, 
         indexed = ++i;
         changed.notify_all();
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stop = true;
-        changed.notify_all();
-    }
-    for (std::thread& w : workers) w.join();
     return advanced;
 }
 
@@ -452,13 +468,17 @@ bool BlockFileReader::readAll(Event2D* out, size_t room, size_t& count, size_t t
                     std::copy(events.begin(), events.end(), out + k.eventsBefore);
                 }
             }
-        } catch (const std::bad_alloc&) {
-            problem = "out of memory";
+        } catch (const std::exception& e) {
+            problem = dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory" : e.what();
             failed = true;
         }
     };
     std::vector<std::thread> workers;
-    for (size_t k = 1; k < threads; ++k) workers.emplace_back(work, std::ref(*helpers[k - 1]), std::ref(problems[k]));
+    try {
+        for (size_t k = 1; k < threads; ++k)
+            workers.emplace_back(work, std::ref(*helpers[k - 1]), std::ref(problems[k]));
+    } catch (const std::system_error&) { // no more threads to be had: this one takes what is left
+    }
     work(*source, problems[0]);
     for (std::thread& w : workers) w.join();
     if (failed) {

@@ -65,6 +65,13 @@ public:
         (void)problem;
         return false;
     }
+
+    // A further source of a file another source has opened (for another thread): its open warns
+    // of nothing, the first one did.
+    void setQuiet(bool q) { quiet = q; }
+
+protected:
+    bool quiet = false;
 };
 
 // The source of a non-raw format; null for the raw formats (the raw reader reads those).

@@ -114,14 +114,15 @@ bool Aedat4Source::open(const std::string& path, std::string& problem) {
     dataEnd = fileSize;
     if (tablePos >= 0) {
         if (uint64_t(tablePos) < dataStart || uint64_t(tablePos) > fileSize) {
-            NR_LOG(LOG_WARN, "%s: the packet table lies outside the file (byte %lld); the packets are read to the end",
-                   path.c_str(), (long long)tablePos);
+            if (!quiet)
+                NR_LOG(LOG_WARN, "%s: the packet table lies outside the file (byte %lld); the packets are read to the end",
+                       path.c_str(), (long long)tablePos);
         } else if (loadTable(tablePos, dataStart)) {
             fromTable = true;
             dataEnd = uint64_t(tablePos);
         } else {
             // A damaged table: the packets still end where it begins.
-            NR_LOG(LOG_WARN, "%s: the packet table is damaged; the packets are walked instead", path.c_str());
+            if (!quiet) NR_LOG(LOG_WARN, "%s: the packet table is damaged; the packets are walked instead", path.c_str());
             dataEnd = uint64_t(tablePos);
         }
     }
@@ -173,7 +174,7 @@ bool Aedat4Source::parseDescription(const std::string& xml, std::string& problem
         }
         streams.push_back(s);
     }
-    if (streams.size() > 1 && std::count_if(streams.begin(), streams.end(),
+    if (!quiet && streams.size() > 1 && std::count_if(streams.begin(), streams.end(),
                                             [](const Stream& s) { return s.kind == Kind::Events; }) > 1)
         NR_LOG(LOG_WARN, "AEDAT 4 file with several event streams: only stream %d is read", eventStream);
     (void)problem;
