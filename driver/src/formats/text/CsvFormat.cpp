@@ -137,9 +137,14 @@ public:
         starts.assign(1, BlockPosition{start.offset, 0, 0});
         std::vector<char> near(kMaxLine + 1);
         for (uint64_t at = start.offset + kBlockBytes; at < fileSize; at += kBlockBytes) {
-            size_t got = 0;
-            if (!readAll(fd, near.data(), near.size(), at - 1, got)) return true; // read on one after another
-            const void* nl = std::memchr(near.data(), '\n', got);
+            // A line end is near, unless lines are long: a little is read first.
+            const void* nl = nullptr;
+            for (size_t want : {size_t(4096), near.size()}) {
+                size_t got = 0;
+                if (!readAll(fd, near.data(), want, at - 1, got)) return true; // read on one after another
+                nl = std::memchr(near.data(), '\n', got);
+                if (nl || got < want) break;
+            }
             if (!nl) return true;
             const uint64_t line = at + uint64_t(static_cast<const char*>(nl) - near.data());
             if (line >= fileSize) return true;
