@@ -709,3 +709,60 @@ TEST(Aedat4, ManyBlockFileReadsOnThreadsAsOnOne) {
               std::string::npos)
         << log.text();
 }
+
+// A packet of more events than a block holds is read in parts, the packets around it whole: in
+// file order, on one thread and on several.
+TEST(Aedat4, PacketLargerThanABlockIsReadInParts) {
+    std::vector<std::vector<Event2D>> packets;
+    std::mt19937 rng(19);
+    int64_t t = 100;
+    for (size_t n : {size_t(1000), EventBlockSource::kMaxBlockEvents + 500'000, size_t(500)}) {
+        packets.emplace_back();
+        for (size_t i = 0; i < n; ++i) {
+            t += int64_t(rng() % 2);
+            packets.back().push_back(
+                Event2D{uint16_t(rng() % 346), uint16_t(rng() % 260), uint8_t(rng() & 1), uint64_t(t)});
+        }
+    }
+    const std::string xml = "<dv version=\"2.0\"><node name=\"outInfo\" path=\"/outInfo/\"><node name=\"0\" "
+                            "path=\"/outInfo/0/\"><attr key=\"compression\" type=\"string\">NONE</attr><attr "
+                            "key=\"typeIdentifier\" type=\"string\">EVTS</attr><node name=\"info\" "
+                            "path=\"/outInfo/0/info/\"><attr key=\"sizeX\" type=\"int\">346</attr><attr "
+                            "key=\"sizeY\" type=\"int\">260</attr></node></node></node></dv>";
+    flatbuffers::FlatBufferBuilder hb;
+    hb.ForceDefaults(true);
+    hb.FinishSizePrefixed(fb::CreateIOHeader(hb, fb::CompressionType(0), -1, hb.CreateString(xml)), "IOHE");
+    Bytes file = {'#', '!', 'A', 'E', 'R', '-', 'D', 'A', 'T', '4', '.', '0', '\r', '\n'};
+    const Bytes header = finished(hb);
+    file.insert(file.end(), header.begin(), header.end());
+    std::vector<Event2D> all;
+    for (const auto& p : packets) {
+        flatbuffers::FlatBufferBuilder fbb;
+        std::vector<fb::Event> evs;
+        for (const Event2D& e : p) evs.emplace_back(int64_t(e.timestamp), int16_t(e.x), int16_t(e.y), e.polarity != 0);
+        fbb.FinishSizePrefixed(fb::CreateEventPacket(fbb, fbb.CreateVectorOfStructs(evs)), "EVTS");
+        const Bytes body = finished(fbb);
+        putI32(file, 0);
+        putI32(file, int32_t(body.size()));
+        file.insert(file.end(), body.begin(), body.end());
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    TempDir dir;
+    const std::string path = dir.file("big_packet.aedat4");
+    save(path, file);
+    auto r = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(r);
+    ASSERT_TRUE(r->prepareFile()) << Logger::threadError();
+    EXPECT_EQ(r->getStats().eventCount, all.size());
+    std::vector<Event2D> got;
+    ASSERT_TRUE(r->readRange(0, UINT64_MAX, got));
+    EXPECT_TRUE(got == all);
+    for (size_t threads : {1, 2}) {
+        std::vector<Event2D> whole(all.size());
+        size_t count = 0;
+        bool ordered = false;
+        ASSERT_TRUE(r->readAllEvents(whole.data(), whole.size(), count, threads, ordered));
+        EXPECT_TRUE(ordered);
+        EXPECT_TRUE(whole == all) << threads;
+    }
+}

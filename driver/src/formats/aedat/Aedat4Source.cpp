@@ -273,8 +273,6 @@ bool Aedat4Source::packetBody(uint64_t offset, uint32_t storedSize, size_t cap, 
 
 bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Event2D>& events,
                                 std::vector<EventTriggerIn>& triggers, std::string& problem) {
-    events.clear();
-    triggers.clear();
     Kind kind = Kind::Other;
     bool described = false;
     for (const Stream& s : streams)
@@ -305,13 +303,16 @@ bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Eve
         }
         const auto* elements = fb::GetSizePrefixedEventPacket(decoded.data())->elements();
         if (!elements) return true;
-        events.resize(elements->size());
-        Event2D* out = events.data();
+        const size_t had = events.size();
+        if (events.capacity() < had + elements->size()) // grown by doubling: packets are appended one by one
+            events.reserve(std::max(had + elements->size(), 2 * events.capacity()));
+        events.resize(had + elements->size());
+        Event2D* out = events.data() + had;
         for (const fb::Event* e : *elements) {
             if (e->t() < 0 || e->x() < 0 || e->y() < 0) {
                 problem = "the event packet at byte " + std::to_string(offset) +
                           " holds an event with a negative time or pixel";
-                events.clear();
+                events.resize(had);
                 return false;
             }
             out->x = uint16_t(e->x());
@@ -329,6 +330,7 @@ bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Eve
         }
         const auto* elements = fb::GetSizePrefixedTriggerPacket(decoded.data())->elements();
         if (!elements) return true;
+        const size_t had = triggers.size();
         for (const fb::Trigger* t : *elements) {
             EventTriggerIn edge;
             // Input edges are channel 0, the generator's own edges channel 1; a detected pulse is
@@ -343,7 +345,7 @@ bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Eve
             }
             if (t->timestamp() < 0) {
                 problem = "the trigger packet at byte " + std::to_string(offset) + " holds a negative time";
-                triggers.clear();
+                triggers.resize(had);
                 return false;
             }
             edge.timestamp = uint64_t(t->timestamp());
@@ -398,8 +400,17 @@ bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, 
         if (offset > start && (offset >= boundary || events.size() >= kBlockEvents)) break;
         int32_t stream = 0;
         std::string why;
-        bool ok = readPacket(offset, stream, why) && decodePacket(offset, stream, packetEvents, packetTriggers, why);
-        if (ok && skip > packetEvents.size()) {
+        // A whole packet is decoded straight onto the block; the rest of one read in parts aside.
+        const size_t had = events.size(), hadTriggers = triggers.size();
+        if (skip) {
+            packetEvents.clear();
+            packetTriggers.clear();
+        }
+        std::vector<Event2D>& into = skip ? packetEvents : events;
+        bool ok = readPacket(offset, stream, why) &&
+                  decodePacket(offset, stream, into, skip ? packetTriggers : triggers, why);
+        const size_t got = into.size() - (skip ? 0 : had);
+        if (ok && skip > got) {
             why = "the packet at byte " + std::to_string(offset) + " changed while the file was read";
             readFailed = true;
             ok = false;
@@ -408,20 +419,27 @@ bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, 
             if (offset > start) break; // this block ends before the damage; the next read reports it
             problem = why;
             damage = !readFailed;
+            events.clear();
+            triggers.clear();
             return false;
         }
-        const size_t left = packetEvents.size() - size_t(skip);
-        if (events.size() + left > kMaxBlockEvents) {
-            if (offset > start) break;
-            // One packet of more events than a block holds: read in parts.
-            events.assign(packetEvents.begin() + ptrdiff_t(skip),
-                          packetEvents.begin() + ptrdiff_t(skip + kMaxBlockEvents));
-            if (skip == 0) triggers = packetTriggers;
+        const size_t left = got - size_t(skip);
+        if (had + left > kMaxBlockEvents) {
+            if (offset > start) { // this packet starts the next block
+                events.resize(had);
+                triggers.resize(hadTriggers);
+                break;
+            }
+            // One packet of more events than a block holds: read in parts (its edges with the first).
+            if (skip)
+                events.assign(packetEvents.begin() + ptrdiff_t(skip),
+                              packetEvents.begin() + ptrdiff_t(skip + kMaxBlockEvents));
+            else
+                events.resize(kMaxBlockEvents);
             next = BlockPosition{offset, skip + kMaxBlockEvents, 0};
             return true;
         }
-        events.insert(events.end(), packetEvents.begin() + ptrdiff_t(skip), packetEvents.end());
-        if (skip == 0) triggers.insert(triggers.end(), packetTriggers.begin(), packetTriggers.end());
+        if (skip) events.insert(events.end(), packetEvents.begin() + ptrdiff_t(skip), packetEvents.end());
         skip = 0;
         offset += kPacketHeaderSize + bodySize;
     }

@@ -69,7 +69,8 @@ private:
     bool loadTable(int64_t position, uint64_t dataStart);
     // The header at offset: its stream and (checked against the packet area) its body size.
     bool readPacket(uint64_t offset, int32_t& stream, std::string& problem);
-    // The events or triggers of the packet at offset (nothing for a stream that is not read).
+    // The events or triggers of the packet at offset appended to events or triggers (nothing for a
+    // stream that is not read); on failure both are left as they were.
     bool decodePacket(uint64_t offset, int32_t stream, std::vector<Event2D>& events,
                       std::vector<EventTriggerIn>& triggers, std::string& problem);
 
