@@ -41,11 +41,14 @@ BlockFileReader::~BlockFileReader() {
 
 namespace {
 
+// One per core, at most 8: each holds a source and blocks read ahead, and reading the file's pages
+// stops paying off before that.
 size_t usableThreads() {
     cpu_set_t set;
     CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof(set), &set) == 0) return size_t(std::max(1, CPU_COUNT(&set)));
-    return std::max(1u, std::thread::hardware_concurrency());
+    const size_t cores = ::sched_getaffinity(0, sizeof(set), &set) == 0 ? size_t(std::max(1, CPU_COUNT(&set)))
+                                                                         : std::max(1u, std::thread::hardware_concurrency());
+    return std::min<size_t>(cores, 8);
 }
 
 // Few blocks are not worth a thread.
