@@ -120,6 +120,9 @@ bool Hdf5Writer::append(hid_t set, hid_t memType, const void* data, uint64_t at,
 
 namespace {
 
+// Bytes per element of the columns x, y, p, t.
+constexpr size_t kColumnSizes[4] = {2, 2, 1, 8};
+
 // The shuffle filter's byte planes, then the deflate filter's zlib stream: what the library would
 // store for one chunk, made here so that chunks compress on every core.
 bool compressChunk(const uint8_t* data, size_t elementSize, size_t n, std::vector<uint8_t>& scratch,
@@ -141,12 +144,8 @@ bool compressChunk(const uint8_t* data, size_t elementSize, size_t n, std::vecto
 
 } // namespace
 
-bool Hdf5Writer::storeCompressed(Batch& batch, uint64_t chunks, std::string& problem) {
-    // Compressed on worker threads outside the library's lock, then stored as they are.
-    const uint8_t* columns[4] = {reinterpret_cast<const uint8_t*>(batch.xs.data()),
-                                 reinterpret_cast<const uint8_t*>(batch.ys.data()), batch.ps.data(),
-                                 reinterpret_cast<const uint8_t*>(batch.ts.data())};
-    const size_t sizes[4] = {2, 2, 1, 8};
+bool Hdf5Writer::compressChunks(const uint8_t* const columns[4], uint64_t chunks, std::string& problem) {
+    // On worker threads outside the library's lock.
     const size_t jobCount = size_t(chunks) * 4;
     jobs.resize(std::max(jobs.size(), jobCount));
     std::atomic<size_t> nextJob{0};
@@ -155,7 +154,8 @@ bool Hdf5Writer::storeCompressed(Batch& batch, uint64_t chunks, std::string& pro
         std::vector<uint8_t> scratch;
         for (size_t j; (j = nextJob.fetch_add(1)) < jobCount;) {
             const size_t column = j % 4, k = j / 4;
-            if (!compressChunk(columns[column] + k * chunk * sizes[column], sizes[column], chunk, scratch, jobs[j]))
+            if (!compressChunk(columns[column] + k * chunk * kColumnSizes[column], kColumnSizes[column], chunk,
+                               scratch, jobs[j]))
                 failed = true;
         }
     };
@@ -174,20 +174,6 @@ bool Hdf5Writer::storeCompressed(Batch& batch, uint64_t chunks, std::string& pro
         problem = "cannot compress events for the HDF5 file " + path;
         return false;
     }
-    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-    const hsize_t size[1] = {written + chunks * chunk};
-    for (int c = 0; c < 4; ++c) {
-        bool ok = H5Dset_extent(sets[c].get(), size) >= 0;
-        for (uint64_t k = 0; ok && k < chunks; ++k) {
-            const hsize_t offset[1] = {written + k * chunk};
-            const std::vector<uint8_t>& bytes = jobs[k * 4 + size_t(c)];
-            ok = H5Dwrite_chunk(sets[c].get(), H5P_DEFAULT, 0, offset, bytes.size(), bytes.data()) >= 0;
-        }
-        if (!ok) {
-            problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
-            return false;
-        }
-    }
     return true;
 }
 
@@ -195,25 +181,30 @@ bool Hdf5Writer::store(Batch& batch, bool last, std::string& problem) {
     const uint64_t n = batch.n;
     const uint64_t chunks = n / chunk;
     if (chunks > 0) {
-        if (compress) {
-            if (!storeCompressed(batch, chunks, problem)) return false;
-        } else {
-            // Plain chunks are the columns' own bytes (little-endian, like the machine).
-            std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-            const void* columns[4] = {batch.xs.data(), batch.ys.data(), batch.ps.data(), batch.ts.data()};
-            const size_t sizes[4] = {2, 2, 1, 8};
-            const hsize_t size[1] = {written + chunks * chunk};
-            for (int c = 0; c < 4; ++c) {
-                bool ok = H5Dset_extent(sets[c].get(), size) >= 0;
-                for (uint64_t k = 0; ok && k < chunks; ++k) {
-                    const hsize_t offset[1] = {written + k * chunk};
-                    ok = H5Dwrite_chunk(sets[c].get(), H5P_DEFAULT, 0, offset, chunk * sizes[c],
-                                        static_cast<const uint8_t*>(columns[c]) + k * chunk * sizes[c]) >= 0;
+        const uint8_t* const columns[4] = {reinterpret_cast<const uint8_t*>(batch.xs.data()),
+                                           reinterpret_cast<const uint8_t*>(batch.ys.data()), batch.ps.data(),
+                                           reinterpret_cast<const uint8_t*>(batch.ts.data())};
+        if (compress && !compressChunks(columns, chunks, problem)) return false;
+        // Whole chunks are stored as they are: compressed above, or plain, the columns' own bytes
+        // (little-endian, like the machine).
+        std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+        const hsize_t size[1] = {written + chunks * chunk};
+        for (int c = 0; c < 4; ++c) {
+            bool ok = H5Dset_extent(sets[c].get(), size) >= 0;
+            for (uint64_t k = 0; ok && k < chunks; ++k) {
+                const hsize_t offset[1] = {written + k * chunk};
+                const uint8_t* bytes = columns[c] + k * chunk * kColumnSizes[c];
+                size_t length = chunk * kColumnSizes[c];
+                if (compress) {
+                    const std::vector<uint8_t>& packed = jobs[k * 4 + size_t(c)];
+                    bytes = packed.data();
+                    length = packed.size();
                 }
-                if (!ok) {
-                    problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
-                    return false;
-                }
+                ok = H5Dwrite_chunk(sets[c].get(), H5P_DEFAULT, 0, offset, length, bytes) >= 0;
+            }
+            if (!ok) {
+                problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
+                return false;
             }
         }
         written += chunks * chunk;

@@ -57,7 +57,8 @@ private:
     };
     // Stores the batch's whole chunks (last: its partial chunk too) and its ms_to_idx entries.
     bool store(Batch& batch, bool last, std::string& problem);
-    bool storeCompressed(Batch& batch, uint64_t chunks, std::string& problem);
+    // The batch's first chunks of each column (x, y, p, t) compressed into jobs, on every core.
+    bool compressChunks(const uint8_t* const columns[4], uint64_t chunks, std::string& problem);
     // Waits for the batch being stored, if any.
     bool waitStored(std::string& problem);
     bool append(hid_t set, hid_t memType, const void* data, uint64_t at, uint64_t n, std::string& problem);
