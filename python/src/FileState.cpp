@@ -141,11 +141,6 @@ bool FileState::readBlocks(Event2D* out, size_t room, size_t& count, size_t thre
     // Formats read in blocks: each block straight into its place in the caller's memory.
     bool ordered = false;
     if (!reader->readAllEvents(out, room, count, threads, ordered)) return false;
-    if (count != stats.eventCount) {
-        NR_LOG(LOG_ERROR, "%s: read %zu of the %llu events indexed", path.c_str(), count,
-               (unsigned long long)stats.eventCount);
-        return false;
-    }
     if (!ordered) sortByTime(out, out + count);
     return true;
 }
