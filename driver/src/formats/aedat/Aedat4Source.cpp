@@ -257,13 +257,7 @@ bool Aedat4Source::packetStart(uint64_t offset, uint32_t storedSize, size_t max,
 
 bool Aedat4Source::packetBody(uint64_t offset, uint32_t storedSize, size_t cap, std::vector<uint8_t>& stored,
                               std::vector<uint8_t>& out, std::string& problem) {
-    if (offset < firstPacket || offset >= dataEnd || dataEnd - offset < kPacketHeaderSize ||
-        storedSize > dataEnd - offset - kPacketHeaderSize) {
-        problem = "the packet at byte " + std::to_string(offset) + " lies outside the packet area";
-        return false;
-    }
-    stored.resize(storedSize);
-    if (!readAt(fd, offset + kPacketHeaderSize, stored.data(), stored.size(), problem)) return false;
+    if (!packetStart(offset, storedSize, storedSize, stored, problem)) return false;
     if (!decompressBody(packing, stored.data(), stored.size(), cap, out, problem)) {
         problem = "packet at byte " + std::to_string(offset) + ": " + problem;
         return false;
