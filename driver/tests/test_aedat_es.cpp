@@ -21,6 +21,7 @@
 #include "EventPacket_generated.h"
 #include "FileDataTable_generated.h"
 #include "IOHeader_generated.h"
+#include "AedatFileBuilder.h"
 #include "LogCapture.h"
 #include "TempDir.h"
 #include "TriggerPacket_generated.h"
@@ -36,9 +37,9 @@ using namespace norvale;
 using namespace norvale::detail;
 namespace fb = norvale::aedat4;
 
-namespace {
+using namespace aedattest;
 
-using Bytes = std::vector<uint8_t>;
+namespace {
 
 struct Sums {
     uint64_t count = 0, t = 0, x = 0, y = 0, p = 0;
@@ -52,13 +53,6 @@ struct Sums {
     bool operator==(const Sums& o) const { return count == o.count && t == o.t && x == o.x && y == o.y && p == o.p; }
 };
 
-// NORVALE_SEED_DIR set: the files made here are kept there too (the start of each, as fuzzing seeds).
-void keepSeed(const std::string& name, const Bytes& b) {
-    const char* dir = std::getenv("NORVALE_SEED_DIR");
-    if (!dir) return;
-    std::ofstream(std::string(dir) + "/" + name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(b.data()), std::streamsize(std::min<size_t>(b.size(), 65536)));
-}
 
 Sums sumsOf(const std::vector<Event2D>& v) {
     Sums s;
@@ -66,9 +60,6 @@ Sums sumsOf(const std::vector<Event2D>& v) {
     return s;
 }
 
-void save(const std::string& path, const Bytes& b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
 
 // Every block in order; false with the first problem (what was read before stays in the vectors).
 bool readAll(EventBlockSource& s, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
@@ -91,25 +82,9 @@ bool readAll(EventBlockSource& s, std::vector<Event2D>& events, std::vector<Even
     return false;
 }
 
-Bytes lz4Frame(const Bytes& in) {
-    LZ4F_preferences_t prefs{};
-    prefs.frameInfo.contentSize = in.size();
-    Bytes out(LZ4F_compressFrameBound(in.size(), &prefs));
-    out.resize(LZ4F_compressFrame(out.data(), out.size(), in.data(), in.size(), &prefs));
-    return out;
-}
 
-Bytes zstdFrame(const Bytes& in) {
-    Bytes out(ZSTD_compressBound(in.size()));
-    out.resize(ZSTD_compress(out.data(), out.size(), in.data(), in.size(), 3));
-    return out;
-}
 
-void putI32(Bytes& b, int32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(uint32_t(v) >> (8 * i)));
-}
 
-Bytes finished(flatbuffers::FlatBufferBuilder& fbb) { return Bytes(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize()); }
 
 // A recording as a camera's software would write it: events of stream 0 (346 x 260), triggers of
 // stream 1, frames of stream 2 (skipped by us), packets compressed as named, a packet table.
@@ -121,18 +96,8 @@ struct ForeignFile {
 
 ForeignFile foreignAedat(int32_t compression) {
     ForeignFile f;
-    const auto pack = [&](const Bytes& b) { return compression == 1 ? lz4Frame(b) : compression == 3 ? zstdFrame(b) : b; };
-    const char* name = compression == 1 ? "LZ4" : compression == 3 ? "ZSTD" : "NONE";
-    std::string xml = "<dv version=\"2.0\"><node name=\"outInfo\" path=\"/outInfo/\">";
-    const char* types[] = {"EVTS", "TRIG", "FRME"};
-    for (int id = 0; id < 3; ++id)
-        xml += "<node name=\"" + std::to_string(id) + "\" path=\"/outInfo/" + std::to_string(id) +
-               "/\"><attr key=\"compression\" type=\"string\">" + name +
-               "</attr><attr key=\"typeIdentifier\" type=\"string\">" + types[id] +
-               "</attr><node name=\"info\" path=\"/outInfo/" + std::to_string(id) +
-               "/info/\"><attr key=\"sizeX\" type=\"int\">346</attr><attr key=\"sizeY\" type=\"int\">260</attr>"
-               "<attr key=\"source\" type=\"string\">DVX_0042</attr></node></node>";
-    xml += "</node></dv>";
+    const auto pack = [&](const Bytes& b) { return aedattest::pack(compression, b); };
+    const std::string xml = streamsDescription(compression, "DVX_0042");
 
     Bytes packets;
     struct Def { int64_t at; int32_t stream, size; int64_t n, t0, t1; };

@@ -18,6 +18,7 @@
 #include "EventPacket_generated.h"
 #include "FramePacket_generated.h"
 #include "IOHeader_generated.h"
+#include "AedatFileBuilder.h"
 #include "TempDir.h"
 #include "formats/aedat/Aedat4Frames.h"
 #include "norvale/ApsFileReader.h"
@@ -27,44 +28,14 @@ using namespace norvale;
 using namespace norvale::detail;
 namespace fb = norvale::aedat4;
 
+using namespace aedattest;
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 
-void save(const std::string& path, const Bytes& b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
 
-// NORVALE_SEED_DIR set: the files made here are kept there too (the start of each, as fuzzing seeds).
-void keepSeed(const std::string& name, const Bytes& b) {
-    const char* dir = std::getenv("NORVALE_SEED_DIR");
-    if (!dir) return;
-    save(std::string(dir) + "/" + name, Bytes(b.begin(), b.begin() + ptrdiff_t(std::min<size_t>(b.size(), 65536))));
-}
 
-void putI32(Bytes& b, int32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(uint32_t(v) >> (8 * i)));
-}
 
-Bytes finished(flatbuffers::FlatBufferBuilder& fbb) {
-    return Bytes(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
-}
-
-Bytes pack(int32_t compression, const Bytes& in) {
-    if (compression == 1) {
-        LZ4F_preferences_t prefs{};
-        prefs.frameInfo.contentSize = in.size();
-        Bytes out(LZ4F_compressFrameBound(in.size(), &prefs));
-        out.resize(LZ4F_compressFrame(out.data(), out.size(), in.data(), in.size(), &prefs));
-        return out;
-    }
-    if (compression == 3) {
-        Bytes out(ZSTD_compressBound(in.size()));
-        out.resize(ZSTD_compress(out.data(), out.size(), in.data(), in.size(), 3));
-        return out;
-    }
-    return in;
-}
 
 struct FrameSpec {
     int64_t t;
@@ -131,18 +102,7 @@ Recording recording(int32_t compression, std::vector<FrameSpec> frames, const st
                                                    "<attr key=\"sizeY\" type=\"int\">260</attr>") {
     Recording r;
     r.frames = frames;
-    const char* name = compression == 1 ? "LZ4" : compression == 3 ? "ZSTD" : "NONE";
-    std::string xml = "<dv version=\"2.0\"><node name=\"outInfo\" path=\"/outInfo/\">";
-    const char* types[] = {"EVTS", "TRIG", "FRME"};
-    for (int id = 0; id < 3; ++id)
-        xml += "<node name=\"" + std::to_string(id) + "\" path=\"/outInfo/" + std::to_string(id) +
-               "/\"><attr key=\"compression\" type=\"string\">" + name +
-               "</attr><attr key=\"typeIdentifier\" type=\"string\">" + types[id] +
-               "</attr><node name=\"info\" path=\"/outInfo/" + std::to_string(id) + "/info/\">" +
-               (id == 2 ? frameSize : std::string("<attr key=\"sizeX\" type=\"int\">346</attr>") +
-                                          "<attr key=\"sizeY\" type=\"int\">260</attr>") +
-               "<attr key=\"source\" type=\"string\">DAVIS_7</attr></node></node>";
-    xml += "</node></dv>";
+    const std::string xml = streamsDescription(compression, "DAVIS_7", frameSize);
     flatbuffers::FlatBufferBuilder hb;
     hb.ForceDefaults(true);
     hb.FinishSizePrefixed(fb::CreateIOHeader(hb, fb::CompressionType(compression), -1, hb.CreateString(xml)), "IOHE");
