@@ -18,6 +18,7 @@
 #include "FramePacket_generated.h"
 #include "IOHeader_generated.h"
 #include "LiveWindowKit.h"
+#include "ScriptedWindow.h"
 #include "TestEnv.h"
 #include "loadconfig.h"
 #include "processing/nrfusioncameradataprocessor.h"
@@ -97,14 +98,6 @@ Bytes davisFile(bool withFrames) {
     return file;
 }
 
-class TestWindow : public MainWidget {
-public:
-    QString nextFile;
-
-protected:
-    QString chooseRecordingFile() override { return nextFile; }
-};
-
 constexpr int kWaitMs = 20000; // a sanitizer build on a busy machine loads slowly
 
 } // namespace
@@ -141,7 +134,7 @@ private slots:
     }
 
     void framesPlayAsTheApsViewAlignedWithTheEvents() {
-        auto w = livekit::shownWindow<TestWindow>();
+        auto w = livekit::shownWindow<ScriptedWindow>();
         QVERIFY(w);
         w->nextFile = save(QStringLiteral("davis.aedat4"), davisFile(true));
         testenv::child<QAction>(w.get(), "action_open_recording")->trigger();
@@ -201,7 +194,7 @@ private slots:
     }
 
     void withoutFramesItIsADvsRecording() {
-        auto w = livekit::shownWindow<TestWindow>();
+        auto w = livekit::shownWindow<ScriptedWindow>();
         QVERIFY(w);
         w->nextFile = save(QStringLiteral("dvs_only.aedat4"), davisFile(false));
         testenv::child<QAction>(w.get(), "action_open_recording")->trigger();

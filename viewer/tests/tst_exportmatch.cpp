@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "ScriptedWindow.h"
 #include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/ApsFileReader.h"
@@ -69,17 +70,6 @@ LitBlocks litBlocks(Green green) {
 char* describe(const LitBlocks& b) {
     return QTest::toString(QStringLiteral("blocks %1..%2 (%3 lit)").arg(b.first).arg(b.last).arg(b.count));
 }
-
-// The main window with the file and time-range dialogs answered by the test.
-class ExportWindow : public MainWidget {
-public:
-    QString nextFile;
-    std::function<int(QDialog*)> onDialog;
-
-protected:
-    QString chooseRecordingFile() override { return nextFile; }
-    int execDialog(QDialog* dialog) override { return onDialog ? onDialog(dialog) : int(QDialog::Rejected); }
-};
 
 } // namespace
 
@@ -189,7 +179,7 @@ private slots:
     // (the side bar starts at 1) and after one was.
     void saveAsLastsTheRangeTimesTheSlowRate() {
         LoadConfig::getGlobalConfig()->videoSavePath = tmp.path();
-        ExportWindow w;
+        ScriptedWindow w;
         w.resize(1280, 800);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));

@@ -15,6 +15,7 @@
 #include <random>
 
 #include "EsFileBuilder.h"
+#include "ScriptedWindow.h"
 #include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/DvsFileReader.h"
@@ -33,17 +34,6 @@ namespace {
 using norvale::Event2D;
 using norvale::EventFileFormat;
 using norvale::EventTriggerIn;
-
-class TestWindow : public MainWidget {
-public:
-    QString nextFile;
-    std::function<int(QDialog*)> onDialog;
-
-protected:
-    QString chooseRecordingFile() override { return nextFile; }
-    int execDialog(QDialog* dialog) override { return onDialog ? onDialog(dialog) : int(QDialog::Rejected); }
-    void restartApplication() override {}
-};
 
 constexpr uint64_t kFirstUs = 5000;
 constexpr uint64_t kSpanUs = 1000000;
@@ -194,7 +184,7 @@ private slots:
         QVERIFY(writeRecording(path, format, width, height, events, triggers));
 
         // Opened as the user opens it: the label names the file and its format.
-        TestWindow w;
+        ScriptedWindow w;
         w.resize(1280, 800);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -278,17 +268,7 @@ private slots:
         const EventFileFormat cutFormat = info.writable ? format : EventFileFormat::Evt3;
         const QString cutExt = QString::fromLatin1(norvale::formatInfo(cutFormat).extensions).section(QLatin1Char(' '), 0, 0);
         QString offered;
-        w.onDialog = [&](QDialog* d) {
-            auto* range = qobject_cast<NrTimeRangeDialog*>(d);
-            if (!range)
-                return int(QDialog::Rejected);
-            offered = range->getSaveFileFullPath();
-            range->setStartTime(start);
-            range->setEndTime(end);
-            range->setSaveFileName(QStringLiteral("cut_%1%2").arg(QLatin1String(info.key), cutExt));
-            QTest::mouseClick(range->findChild<QPushButton*>(QStringLiteral("pb_save")), Qt::LeftButton);
-            return range->result();
-        };
+        w.onDialog = answerRange(start, end, QStringLiteral("cut_%1%2").arg(QLatin1String(info.key), cutExt), &offered);
         w.findChild<QAction*>(QStringLiteral("action_cut"))->trigger();
         QVERIFY2(offered.endsWith(cutExt), qPrintable(offered));
         QTRY_VERIFY_WITH_TIMEOUT(hasToast(&w, QStringLiteral("Export raw file success!")), kWaitMs);
@@ -332,7 +312,7 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
         f.close();
 
-        TestWindow w;
+        ScriptedWindow w;
         w.resize(1280, 800);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -342,17 +322,7 @@ private slots:
         QCOMPARE(w.timeSlider()->getMaximun(), events.back().timestamp);
         const uint64_t start = wrap - 100000, end = wrap + 100000;
         QString offered;
-        w.onDialog = [&](QDialog* d) {
-            auto* range = qobject_cast<NrTimeRangeDialog*>(d);
-            if (!range)
-                return int(QDialog::Rejected);
-            offered = range->getSaveFileFullPath();
-            range->setStartTime(start);
-            range->setEndTime(end);
-            range->setSaveFileName(QStringLiteral("cut_late.raw"));
-            QTest::mouseClick(range->findChild<QPushButton*>(QStringLiteral("pb_save")), Qt::LeftButton);
-            return range->result();
-        };
+        w.onDialog = answerRange(start, end, QStringLiteral("cut_late.raw"), &offered);
         w.findChild<QAction*>(QStringLiteral("action_cut"))->trigger();
         QVERIFY2(offered.endsWith(QStringLiteral(".raw")), qPrintable(offered));
         QTRY_VERIFY_WITH_TIMEOUT(hasToast(&w, QStringLiteral("Export raw file success!")), kWaitMs);

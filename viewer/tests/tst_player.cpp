@@ -16,6 +16,7 @@
 
 #include <functional>
 
+#include "ScriptedWindow.h"
 #include "TestEnv.h"
 #include "loadconfig.h"
 #include "norvale/ApsFileReader.h"
@@ -568,17 +569,7 @@ private slots:
         // A cut is offered and written as CSV, holding the range's events in file order.
         const uint64_t start = first + 100000, end = start + 150000;
         QString offered;
-        w->onDialog = [&](QDialog* d) {
-            auto* range = qobject_cast<NrTimeRangeDialog*>(d);
-            if (!range)
-                return int(QDialog::Rejected);
-            offered = range->getSaveFileFullPath();
-            range->setStartTime(start);
-            range->setEndTime(end);
-            range->setSaveFileName(QStringLiteral("clip_cut.csv"));
-            QTest::mouseClick(child<QPushButton>(range, "pb_save"), Qt::LeftButton);
-            return range->result();
-        };
+        w->onDialog = answerRange(start, end, QStringLiteral("clip_cut.csv"), &offered);
         w->findChild<QAction*>(QStringLiteral("action_cut"))->trigger();
         QVERIFY2(offered.endsWith(QStringLiteral(".csv")), qPrintable(offered));
         QTRY_VERIFY_WITH_TIMEOUT(hasToast(w.get(), QStringLiteral("Export raw file success!")), 30000);
