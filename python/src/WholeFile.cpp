@@ -1,6 +1,5 @@
 #include "WholeFile.h"
 
-#include <sched.h>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -15,6 +14,7 @@
 
 #include "ArrayPool.h"
 #include "FileRead.h"
+#include "norvale/FuncUtils.h"
 
 namespace norvale::python {
 
@@ -157,11 +157,7 @@ WholeFileDecoder::WholeFileDecoder(RawFormat format, uint32_t width, uint32_t he
 
 WholeFileDecoder::~WholeFileDecoder() = default;
 
-size_t WholeFileDecoder::usableCores() {
-    cpu_set_t set;
-    if (::sched_getaffinity(0, sizeof(set), &set) == 0) return size_t(std::max(1, CPU_COUNT(&set)));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
+size_t WholeFileDecoder::usableCores() { return norvale::usableCores(); }
 
 WholeFileDecoder::Plan WholeFileDecoder::plan(uint64_t dataBytes, size_t threads) {
     Plan p;

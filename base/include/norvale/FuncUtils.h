@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -39,5 +40,7 @@ NR_BASE_EXPORT SysTimePoint parseLocalTimeString(const std::string& text);
 NR_BASE_EXPORT uint32_t stringToIP(const std::string& text);
 // Strict dotted quad check. Throws std::out_of_range("stoi") for a part too long for an int.
 NR_BASE_EXPORT bool isValidIP(const std::string& text);
+// The cores this process may run on (its CPU affinity), at least 1.
+NR_BASE_EXPORT size_t usableCores();
 
 } // namespace norvale

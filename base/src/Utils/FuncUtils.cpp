@@ -1,5 +1,8 @@
 #include "norvale/FuncUtils.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <ctime>
@@ -7,6 +10,7 @@
 #include <locale>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "norvale/Logger.h"
 
@@ -156,6 +160,13 @@ bool isValidIP(const std::string& text) {
         if (std::stoi(part) >= 256) return false;
     }
     return parts.size() == 4;
+}
+
+size_t usableCores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof(set), &set) == 0) return size_t(std::max(1, CPU_COUNT(&set)));
+    return std::max(1u, std::thread::hardware_concurrency());
 }
 
 } // namespace norvale

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "norvale/FuncUtils.h"
 #include "norvale/Logger.h"
 
 namespace norvale::detail {
@@ -43,13 +43,7 @@ namespace {
 
 // One per core, at most 8: each holds a source and blocks read ahead, and reading the file's pages
 // stops paying off before that.
-size_t usableThreads() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    const size_t cores = ::sched_getaffinity(0, sizeof(set), &set) == 0 ? size_t(std::max(1, CPU_COUNT(&set)))
-                                                                         : std::max(1u, std::thread::hardware_concurrency());
-    return std::min<size_t>(cores, 8);
-}
+size_t usableThreads() { return std::min<size_t>(usableCores(), 8); }
 
 // Few blocks are not worth a thread.
 constexpr size_t kBlocksPerThread = 4;

@@ -159,7 +159,7 @@ bool Hdf5Writer::compressChunks(const uint8_t* const columns[4], uint64_t chunks
                 failed = true;
         }
     };
-    const size_t threads = std::min<size_t>(jobCount, std::max(1u, std::thread::hardware_concurrency()));
+    const size_t threads = std::min<size_t>(jobCount, usableCores());
     std::vector<std::thread> pool;
     for (size_t i = 1; i < threads; ++i) {
         try {
