@@ -13,6 +13,7 @@ PACKAGES=(
   python3-dev pybind11-dev python3-numpy python3-pytest
   libflatbuffers-dev flatbuffers-compiler liblz4-dev libzstd-dev
   libhdf5-dev zlib1g-dev hdf5-filter-plugin hdf5-filter-plugin-blosc-serial python3-h5py
+  python3-dask python3-distributed
 )
 
 missing=()

@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <dirent.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +60,34 @@ mode_t currentUmask() {
 }
 
 std::string errorText(int err) { return std::strerror(err); }
+
+// A temporary of ours is ".NAME.XXXXXX.part" and stays locked while its writer lives.
+bool isTemporaryOf(const char* entry, const std::string& name) {
+    const size_t length = std::strlen(entry);
+    return length == name.size() + 13 && entry[0] == '.' && name.compare(0, name.size(), entry + 1, name.size()) == 0 &&
+           entry[name.size() + 1] == '.' && std::strcmp(entry + name.size() + 8, ".part") == 0;
+}
+
+// Removes the temporaries of an output whose writer died (killed, or the machine stopped): nobody
+// holds their lock. One being written by a live process, here or on another machine of a shared
+// folder, is locked and kept.
+void removeStaleTemporaries(const std::string& folder, const std::string& name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryOf(entry->d_name, name)) continue;
+        const std::string path = folder + "/" + entry->d_name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
+        if (fd < 0) continue;
+        struct stat st {};
+        // Only a regular file that is still the one under that name after the lock is taken.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            FileIdentity::ofPath(path).sameAs(FileIdentity::ofDescriptor(fd)))
+            ::unlink(path.c_str());
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
 
 } // namespace
 
@@ -117,9 +147,13 @@ bool SafeOutputFile::open(const std::string& path, const FileIdentity& input) {
 
     // Short enough for any file system's name limit, whatever the output's name.
     std::string name = nameOfPath(targetPath).substr(0, 200);
-    std::string pattern = folderOfPath(targetPath) + "/." + name + ".XXXXXX.part";
+    const std::string folder = folderOfPath(targetPath);
+    removeStaleTemporaries(folder, name);
+    std::string pattern = folder + "/." + name + ".XXXXXX.part";
     fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
-    if (fd < 0) return fail("cannot create a temporary file in " + folderOfPath(targetPath) + ": " + errorText(errno), false);
+    if (fd < 0) return fail("cannot create a temporary file in " + folder + ": " + errorText(errno), false);
+    // Held until the temporary is renamed or removed: it tells a later writer that it is not stale.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     tempPath = pattern;
     tempId = FileIdentity::ofDescriptor(fd);
     slot = registerTemporary(tempPath);
@@ -145,11 +179,17 @@ bool SafeOutputFile::commit() {
     if (inputId.sameAs(FileIdentity::ofPath(targetPath)))
         return fail("output " + outputPath + " is the input file", true);
     if (::fsync(fd) != 0) return fail("cannot write " + outputPath + ": " + errorText(errno), false);
+    // The lock lives as long as any descriptor of the file: a copy keeps it up to the rename.
+    const int lock = ::dup(fd);
     const int closing = fd;
     fd = -1;
-    if (::close(closing) != 0) return fail("cannot write " + outputPath + ": " + errorText(errno), false);
-    if (::rename(tempPath.c_str(), targetPath.c_str()) != 0)
-        return fail("cannot create " + outputPath + ": " + errorText(errno), false);
+    const bool closed = ::close(closing) == 0;
+    const int closeError = errno;
+    const bool renamed = closed && ::rename(tempPath.c_str(), targetPath.c_str()) == 0;
+    const int renameError = errno;
+    if (lock >= 0) ::close(lock);
+    if (!closed) return fail("cannot write " + outputPath + ": " + errorText(closeError), false);
+    if (!renamed) return fail("cannot create " + outputPath + ": " + errorText(renameError), false);
     unregisterTemporary(slot);
     tempPath.clear();
     // The new name reaches the disk too (best effort: not every file system syncs folders).

@@ -141,6 +141,30 @@ TEST_F(SafeOutputFileTest, NeverTouchesAnExistingPartFileAndFollowsSymbolicLinks
     EXPECT_EQ(temporaries(), 2); // the two files the user had
 }
 
+TEST_F(SafeOutputFileTest, RemovesOnlyTheTemporariesAKilledWriterLeftOfTheSameOutput) {
+    const std::string out = path("out.h5");
+    SafeOutputFile live; // a writer still at work: its temporary is locked
+    ASSERT_TRUE(live.open(out));
+    ASSERT_TRUE(writeAll(live, "live"));
+    writeFile(path(".out.h5.Ab12Cd.part"), "left by a killed writer");
+    writeFile(path(".out.h5x.Ab12Cd.part"), "another output's");
+    writeFile(path(".out.h5.toolong.part"), "not our pattern");
+    fs::create_symlink(input, path(".out.h5.Zz99Yy.part"));
+
+    SafeOutputFile next;
+    ASSERT_TRUE(next.open(out)) << next.reason();
+    EXPECT_FALSE(fs::exists(path(".out.h5.Ab12Cd.part")));
+    EXPECT_TRUE(fs::exists(live.temporaryPath()));
+    EXPECT_EQ(readFile(path(".out.h5x.Ab12Cd.part")), "another output's");
+    EXPECT_EQ(readFile(path(".out.h5.toolong.part")), "not our pattern");
+    EXPECT_TRUE(fs::is_symlink(path(".out.h5.Zz99Yy.part")));
+    EXPECT_EQ(readFile(input), "recording bytes");
+    ASSERT_TRUE(writeAll(next, "next"));
+    ASSERT_TRUE(next.commit()) << next.reason();
+    ASSERT_TRUE(live.commit()) << live.reason(); // the live writer was never disturbed
+    EXPECT_EQ(readFile(out), "live");
+}
+
 TEST_F(SafeOutputFileTest, RefusesWhatIsNotARegularFileAndNeverReplacesIt) {
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
     fs::create_directory(path("folder"));

@@ -26,7 +26,9 @@ struct NR_BASE_EXPORT FileIdentity {
 // file beside the output (".NAME.XXXXXX.part", made exclusively, so it never takes over a file the
 // user had). The caller writes to descriptor() or, for a library that opens by name, to
 // temporaryPath(). commit() syncs the data and renames the temporary over the output (which keeps
-// an existing output's mode); without commit the temporary is removed on destruction.
+// an existing output's mode); without commit the temporary is removed on destruction. The
+// temporary stays locked (flock) while it is written; open() removes the unlocked temporaries of
+// the same output that a killed writer left, so running a job again cleans up after it.
 // A symbolic link as output is followed: its target is replaced and the link stays.
 //
 // Threads: one thread at a time uses an object. removeLiveTemporaries() may run at any moment in a
