@@ -314,6 +314,20 @@ public:
         return !st->reader;
     }
 
+    // (before, after): the two events farthest apart in time with none between them.
+    py::object largestGap() {
+        uint64_t before = 0, after = 0;
+        const bool found = withReader(*st, [&](DvsFileReader& r) { return r.largestGap(before, after); });
+        return found ? py::object(py::make_tuple(before, after)) : py::none();
+    }
+
+    // A RawFile travels between processes as its absolute path and is opened again where it lands.
+    py::tuple reduce() {
+        if (closed()) throw py::value_error("a closed raw file cannot be pickled");
+        const py::object absolute = py::module_::import("os").attr("path").attr("abspath")(st->path);
+        return py::make_tuple(py::type::of<RawFile>(), py::make_tuple(absolute));
+    }
+
     std::string repr() const {
         return "<norvale.RawFile '" + st->path + "' " + std::string(formatInfo(st->fileFormat).name) + " " +
                std::to_string(st->width) + "x" + std::to_string(st->height) + ", " +
@@ -442,6 +456,12 @@ frame's end: ON and OFF pixels in the colours of the scheme colors ("gray", "dar
 False cancels. Returns True when written, False when cancelled; the video appears only when
 complete. Raises ValueError with the reason for bad options or a range outside the file. The GIL
 is released while exporting.)doc")
+        .def("largest_gap", &RawFile::largestGap,
+             R"doc((before_us, after_us): the two events farthest apart in time with no event between them (a
+long gap is the mark of a damaged file or a stalled camera); None for fewer than two events or when
+every gap is shorter than two slots of rate_profile().)doc")
+        .def("__reduce__", &RawFile::reduce,
+             "Pickles as the file's absolute path: unpickling opens the file again (in a worker process, say).")
         .def("close", &RawFile::close, "Closes the file; arrays already read stay valid.")
         .def_property_readonly("closed", &RawFile::closed, "True once close() was called.")
         .def("__enter__", [](RawFile& f) -> RawFile& { return f; })

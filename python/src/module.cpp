@@ -1,5 +1,8 @@
-// The norvale Python module: raw event files through the driver library, as NumPy arrays.
+// The compiled part of the norvale package: event files and cameras through the driver library, as
+// NumPy arrays. python/norvale/__init__.py re-exports it.
 #include <pybind11/pybind11.h>
+
+#include <cstring>
 
 #include <string>
 
@@ -8,11 +11,12 @@
 #include "EventArrays.h"
 #include "RawFile.h"
 #include "Writing.h"
+#include "norvale/EventFileFormat.h"
 
 namespace py = pybind11;
 using namespace norvale::python;
 
-PYBIND11_MODULE(norvale, m) {
+PYBIND11_MODULE(_norvale, m) {
     m.doc() = R"doc(Event-camera raw files (EVT 3.0, EVT 2.0) and cameras, with events as NumPy arrays.
 
 RawFile opens and indexes a recording; read(), slices() and chunks() give structured arrays of
@@ -34,6 +38,26 @@ stream and record cameras. Times are microseconds.)doc";
     bindRawFile(m);
     bindWriting(m);
     bindCamera(m);
+    m.def(
+        "formats",
+        [] {
+            py::list list;
+            for (const auto& f : norvale::eventFileFormats()) {
+                py::dict d;
+                d["key"] = f.key;
+                d["name"] = f.name;
+                const char* space = std::strchr(f.extensions, ' ');
+                d["extension"] = space ? std::string(f.extensions, space) : std::string(f.extensions);
+                d["extensions"] = f.extensions;
+                d["writable"] = f.writable;
+                d["holds_triggers"] = f.holdsTriggers;
+                list.append(d);
+            }
+            return list;
+        },
+        R"doc(Every event-file format: a dict each with key (for format=), name (as info["format"] says it),
+extension (the one written), extensions (space separated), writable and holds_triggers (whether
+trigger edges survive a write). Every format is readable.)doc");
     m.def(
         "set_log_level",
         [](const std::string& level) {

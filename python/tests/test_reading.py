@@ -143,7 +143,7 @@ def test_errors_are_exceptions_with_the_reason(tmp_path, generated):
 
 def test_an_interpreter_without_numpy_is_told_so():
     # Another python3 may come first on PATH; it must learn what is missing, not a bare failure.
-    folder = os.path.dirname(norvale.__file__)
+    folder = os.path.dirname(os.path.dirname(norvale.__file__))
     code = f"import sys; sys.modules['numpy'] = None; sys.path.insert(0, {folder!r}); import norvale"
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert out.returncode != 0
@@ -163,7 +163,7 @@ def test_permission_denied(tmp_path):
         # root reads everything: check as nobody
         drop = (lambda: os.setuid(65534)) if os.geteuid() == 0 else None
         out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, preexec_fn=drop,
-                             env=dict(os.environ, PYTHONPATH=os.path.dirname(norvale.__file__)))
+                             env=dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(norvale.__file__))))
         assert out.stdout.startswith("denied") and "Permission denied" in out.stdout, out.stdout + out.stderr
     finally:
         os.chmod(os.path.join(folder, "secret.raw"), 0o600)

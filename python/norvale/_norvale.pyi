@@ -1,4 +1,4 @@
-"""Event-camera raw files (EVT 3.0, EVT 2.0) as NumPy arrays."""
+"""The compiled part of norvale: event files and cameras, with events as NumPy arrays."""
 import datetime
 import os
 from typing import Any, Callable, Dict, Iterator, Optional, Sequence, Union
@@ -54,6 +54,9 @@ class RawFile:
         """Events in arrays of n_events (the last may be shorter), each event exactly once."""
     def rate_profile(self) -> Dict[str, Any]:
         """start_us, slot_us and counts (uint32 array of events per slot)."""
+    def largest_gap(self) -> Optional[tuple[int, int]]:
+        """(before_us, after_us) of the longest stretch without events; None when there is none to name."""
+    def __reduce__(self) -> tuple[Any, tuple[str]]: ...
     def cut(self, start_us: _Time, end_us: _Time, out_path: _Path, progress: _Progress = None) -> bool:
         """A new file of this file's format (else EVT 3.0) with [start_us, end_us); False when progress
         returned False."""
@@ -149,5 +152,7 @@ class Camera:
     def __enter__(self) -> Camera: ...
     def __exit__(self, *args: Any) -> None: ...
 
+def formats() -> list[Dict[str, Any]]:
+    """Every format: key, name, extension, extensions, writable, holds_triggers."""
 def set_log_level(level: str) -> None:
     """What the driver prints: "trace", "debug", "info", "warning", "error" or "off"."""
