@@ -33,7 +33,13 @@ double threadCpuSeconds() {
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-// Opens and prepares; on failure prints what is wrong with which file.
+const std::string& onePath(const Args& args, size_t count, const char* usage) {
+    if (args.positional().size() != count) throw UsageError(std::string("usage: ") + usage);
+    return args.positional()[0];
+}
+
+} // namespace
+
 std::unique_ptr<DvsFileReader> openPrepared(const std::string& path) {
     auto reader = DvsFileReader::createFileReader(path);
     if (!reader) {
@@ -45,60 +51,6 @@ std::unique_ptr<DvsFileReader> openPrepared(const std::string& path) {
         return nullptr;
     }
     return reader;
-}
-
-const std::string& onePath(const Args& args, size_t count, const char* usage) {
-    if (args.positional().size() != count) throw UsageError(std::string("usage: ") + usage);
-    return args.positional()[0];
-}
-
-} // namespace
-
-int cmdInfo(const Args& args) {
-    const std::string& path = onePath(args, 1, "nrraw info FILE");
-    auto reader = openPrepared(path);
-    if (!reader) return 1;
-    DvsFileInfo info;
-    reader->getFileInfo(info);
-    const RawFileStats s = reader->getStats();
-    const RateProfile rate = reader->getRateProfile();
-    const uint64_t duration = s.lastTimestamp - s.firstTimestamp;
-    uint32_t peak = 0;
-    for (uint32_t c : rate.counts) peak = std::max(peak, c);
-    std::printf("file: %s\n", path.c_str());
-    std::printf("format: %s\n", formatInfo(reader->fileFormat()).name);
-    std::printf("geometry: %u x %u\n", reader->width(), reader->height());
-    if (reader->fileFormat() == EventFileFormat::Evt3) std::printf("kernel: %s\n", kernelName(autoKernel()));
-    else if (reader->isRaw()) std::printf("kernel: portable (%s)\n", formatInfo(reader->fileFormat()).name);
-    std::printf("serial number: %s\n", info.serialNumber.c_str());
-    std::printf("record start time: %s\n", timePointToString(info.recordStartTime).c_str());
-    std::printf("dvs start timestamp: %llu\n", (unsigned long long)info.dvsStartTimestamp);
-    std::printf("aps start timestamp: %llu\n", (unsigned long long)info.apsStartTimestamp);
-    std::printf("data bytes: %llu\n", (unsigned long long)s.dataBytes);
-    std::printf("events: %llu\n", (unsigned long long)s.eventCount);
-    std::printf("ON events: %llu\n", (unsigned long long)s.onCount);
-    std::printf("OFF events: %llu\n", (unsigned long long)s.offCount);
-    if (s.eventCount) {
-        std::printf("first timestamp: %llu us\n", (unsigned long long)s.firstTimestamp);
-        std::printf("last timestamp: %llu us\n", (unsigned long long)s.lastTimestamp);
-        std::printf("duration: %llu us (%.6f s)\n", (unsigned long long)duration, double(duration) * 1e-6);
-        const double mean = duration ? double(s.eventCount) / (double(duration) * 1e-6) : 0.0;
-        std::printf("mean event rate: %.0f ev/s\n", mean);
-        std::printf("peak event rate: %.0f ev/s (busiest %llu us slot)\n",
-                    double(peak) / (double(rate.slotDurationUs) * 1e-6), (unsigned long long)rate.slotDurationUs);
-    }
-    if (s.eventCount > 1) {
-        uint64_t before = 0, after = 0;
-        if (reader->largestGap(before, after))
-            std::printf("largest gap: %llu us (%.6f s, no events between %llu and %llu)\n",
-                        (unsigned long long)(after - before), double(after - before) * 1e-6, (unsigned long long)before,
-                        (unsigned long long)after);
-        else
-            std::printf("largest gap: under %llu us\n", (unsigned long long)(2 * rate.slotDurationUs));
-    }
-    std::printf("triggers: %zu\n", reader->triggers().size());
-    std::printf("bytes per event: %.2f\n", s.eventCount ? double(s.dataBytes) / double(s.eventCount) : 0.0);
-    return 0;
 }
 
 int cmdCut(const Args& args) {

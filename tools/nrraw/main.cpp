@@ -24,6 +24,10 @@ Usage:
       (hours of it mark a damaged file), trigger count, and the CPU kernel that
       decoded it (avx512, avx2 or portable; the environment variable
       NORVALE_SIMD=avx512|avx2|portable forces one the CPU has).
+  nrraw info FILE FILE [...]
+      One table, a line per file: format, size, duration, events, mean rate (Mev/s),
+      triggers and largest gap; a file that cannot be read is named with its reason
+      on standard error and makes the exit code 1.
   nrraw cut FILE OUT [--start US] [--end US]
       Writes the events and triggers with start <= t <= end to a new file of
       FILE's format (EVT 3.0 for a format that cannot be written, and for a DAT file

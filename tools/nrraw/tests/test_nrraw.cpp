@@ -228,7 +228,6 @@ TEST(Nrraw, ErrorsNameTheFileAndFail) {
         {{}, "Usage"},
         {{"frob"}, "unknown command 'frob'"},
         {{"info"}, "usage: nrraw info FILE"},
-        {{"info", src, src}, "usage: nrraw info FILE"},
         {{"dump", src, "--limit", "x"}, "--limit"},
         {{"dump", src, "--limit"}, "--limit needs a value"},
         {{"cut", src, dir.path("o.raw"), "--start", "10", "--end", "5"}, "--end"},
