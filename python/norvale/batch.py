@@ -125,10 +125,10 @@ def map_files(fn, paths, client=None, progress=True):
         return []
     absolute = [os.path.abspath(p) for p in given]
     results = [None] * len(given)
-    shown = _Progress(len(given), progress)
     with _connected(client) as c:
         from dask.distributed import as_completed
 
+        shown = _Progress(len(given), progress)  # the rate counts from here, not the cluster's start-up
         futures = c.map(functools.partial(_run_one, fn), absolute, pure=False)
         slot = {f.key: i for i, f in enumerate(futures)}
         try:
