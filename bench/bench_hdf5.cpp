@@ -10,6 +10,9 @@
 //
 // A long recording leaves out what needs all its events in memory (the write from memory and the
 // whole read); h5py then writes one slice of the arrays over and over to their length.
+//
+// NORVALE_BENCH_HDF5_FILE=F times only the reading of an existing HDF5 file F (kept), so that two
+// builds of the library (LD_LIBRARY_PATH) can be timed on the same file one after the other.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -30,7 +33,9 @@ namespace {
 
 const std::string kBase = "/tmp/norvale_bench_hdf5_" + std::to_string(::getpid());
 const std::string kRaw = kBase + ".raw";
-const std::string kH5 = kBase + ".h5";
+// The file read: converted here, or given (and then kept).
+const char* const kGivenH5 = std::getenv("NORVALE_BENCH_HDF5_FILE");
+const std::string kH5 = kGivenH5 ? std::string(kGivenH5) : kBase + ".h5";
 const std::string kH5Gzip = kBase + ".gz.h5";
 
 double recordingSeconds() {
@@ -74,6 +79,10 @@ const std::vector<Event2D>& decoded() {
 }
 
 void convert(benchmark::State& state, const std::string& out, bool compress) {
+    if (kGivenH5) {
+        state.SkipWithError("left out: reading a given file");
+        return;
+    }
     makeRaw();
     uint64_t events = 0, bytes = 0;
     for (auto _ : state) {
@@ -112,7 +121,7 @@ void BM_ConvertEvt3ToHdf5Compressed(benchmark::State& state) {
 BENCHMARK(BM_ConvertEvt3ToHdf5Compressed)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 void BM_WriteArraysToHdf5(benchmark::State& state) {
-    if (longRecording()) {
+    if (longRecording() || kGivenH5) {
         state.SkipWithError("left out for a long recording (all events in memory)");
         return;
     }
@@ -190,6 +199,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    if (kGivenH5) return 0;
     // The baseline: h5py on the same arrays and file, in the same run.
     const std::string script = std::string(NORVALE_SOURCE_DIR) + "/bench/bench_hdf5_h5py.py";
     const std::string command = "/usr/bin/python3 " + script + " " + kH5 + " " + NORVALE_PYTHON_DIR +

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,9 +13,11 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "TempDir.h"
 #include "norvale/DvsFileReader.h"
+#include "formats/hdf5/Hdf5ChunkTable.h"
 #include "formats/hdf5/Hdf5Source.h"
 #include "formats/hdf5/Hdf5Writer.h"
 
@@ -516,4 +519,157 @@ print('done 0 0 0 0 0')
         }
     }
     EXPECT_LT(readable, 24);
+}
+
+// The index sums blocks up without building their events, on threads: its figures and ranges are
+// those of the events themselves, for files in order, stepping back and with 32-bit times shifted.
+TEST(Hdf5Source, IndexOfSummedUpBlocksIsExact) {
+    TempDir dir;
+    const std::string script = std::string(kPythonCommon) + R"(
+def figures(name, t, x, y):
+    print(name + '_fig', int(t.min()), int(t.max()), int(x.max()), int(y.max()), 0)
+def write(name, t, x, y, p, chunks=None, offset=None, width=None):
+    with h5py.File(os.path.join(d, name + '.h5'), 'w') as f:
+        g = f.create_group('events')
+        for k, v in (('x', x), ('y', y), ('p', p), ('t', t)):
+            g.create_dataset(k, data=v, chunks=chunks)
+        if offset is not None:
+            f.create_dataset('t_offset', data=np.int64(offset))
+        if width is not None:
+            g.attrs['width'] = width
+            g.attrs['height'] = 480
+t, x, y, p = data(600001, 5000)
+write('sorted', t, x, y, p, width=640)
+report('sorted', t, x, y, p); figures('sorted', t, x, y)
+tb = t.copy()
+tb[100000], tb[100001] = tb[100001] + 5, tb[100000]
+tb[400000:] -= 3_000_000
+write('back', tb, x, y, p, chunks=(1000,))
+report('back', tb, x, y, p); figures('back', tb, x, y)
+t32 = (t - 5000).astype(np.uint32)
+p8 = np.where(p > 0, 1, -1).astype(np.int8)
+write('shifted', t32, x, y, p8, offset=7_000_000)
+ts = t32.astype(np.int64) + 7_000_000
+report('shifted', ts, x, y, p); figures('shifted', ts, x, y)
+)";
+    const auto expected = runPython(dir, script);
+    ASSERT_EQ(expected.size(), 6u);
+    for (const char* name : {"sorted", "back", "shifted"}) {
+        SCOPED_TRACE(name);
+        const Sums& sums = expected.at(name);
+        const Sums& fig = expected.at(std::string(name) + "_fig"); // n: min t, t: max t, x, y: largest
+        auto reader = DvsFileReader::createFileReader(dir.path(std::string(name) + ".h5"));
+        ASSERT_TRUE(reader && reader->prepareFile());
+        const RawFileStats stats = reader->getStats();
+        EXPECT_EQ(stats.eventCount, sums.n);
+        EXPECT_EQ(stats.onCount, sums.p);
+        EXPECT_EQ(stats.offCount, sums.n - sums.p);
+        EXPECT_EQ(stats.firstTimestamp, fig.n);
+        EXPECT_EQ(stats.lastTimestamp, fig.t);
+        // x up to 1279 exceeds the stated 640: the smallest sensor holding the events
+        EXPECT_EQ(reader->width(), 1280u);
+        EXPECT_EQ(reader->height(), 720u);
+        EXPECT_EQ(fig.x, 1279u);
+        const RateProfile rate = reader->getRateProfile();
+        uint64_t counted = 0;
+        for (uint32_t c : rate.counts) counted += c;
+        EXPECT_EQ(counted, sums.n);
+
+        std::vector<Event2D> all, range, want(sums.n);
+        ASSERT_TRUE(reader->readRange(0, UINT64_MAX, all));
+        EXPECT_EQ(sumsOf(all), sums);
+        EXPECT_EQ(rate.startTimestamp, all.front().timestamp); // the first event in file order
+        size_t count = 0;
+        bool ordered = true;
+        ASSERT_TRUE(reader->readAllEvents(want.data(), want.size(), count, 2, ordered));
+        EXPECT_EQ(count, sums.n);
+        EXPECT_TRUE(want == all); // both in file order
+        EXPECT_EQ(ordered, std::string(name) != "back");
+        for (size_t at : {size_t(1), all.size() / 6, all.size() / 2, all.size() - 2}) {
+            const uint64_t from = all[at].timestamp, to = from + 33'000;
+            ASSERT_TRUE(reader->readRange(from, to, range));
+            want.clear();
+            for (const Event2D& e : all)
+                if (e.timestamp >= from && e.timestamp < to) want.push_back(e);
+            EXPECT_FALSE(want.empty());
+            EXPECT_TRUE(range == want) << at;
+        }
+    }
+}
+
+// The chunk index walked from the file gives each chunk where the library finds it, and anything
+// that does not describe the whole dataset is refused.
+TEST(Hdf5ChunkTable, FindsEveryChunkWhereTheLibraryDoes) {
+    TempDir dir;
+    const std::string script = std::string(kPythonCommon) + R"(
+t, x, y, p = data(200001, 5000)
+with h5py.File(os.path.join(d, 'many.h5'), 'w', userblock_size=512) as f:
+    g = f.create_group('events')
+    g.create_dataset('t', data=t, chunks=(1000,))  # 201 chunks: a B-tree of two levels
+    g.create_dataset('x', data=x, chunks=(150000,))
+print('done 0 0 0 0 0')
+)";
+    ASSERT_TRUE(runPython(dir, script).count("done"));
+    const std::string path = dir.path("many.h5");
+    std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
+    hdf5::Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT));
+    ASSERT_TRUE(file);
+    hdf5::Handle fcpl(H5Fget_create_plist(file.get()));
+    hsize_t userBlock = 0;
+    size_t addressBytes = 0, lengthBytes = 0;
+    ASSERT_GE(H5Pget_userblock(fcpl.get(), &userBlock), 0);
+    ASSERT_GE(H5Pget_sizes(fcpl.get(), &addressBytes, &lengthBytes), 0);
+    EXPECT_EQ(userBlock, 512u);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    for (const auto& [name, chunk, element] : {std::tuple<const char*, uint64_t, uint64_t>{"events/t", 1000, 8},
+                                               {"events/x", 150000, 2}}) {
+        SCOPED_TRACE(name);
+        hdf5::Handle set(H5Dopen2(file.get(), name, H5P_DEFAULT));
+        H5O_info_t oi{};
+        ASSERT_GE(H5Oget_info(set.get(), &oi), 0);
+        hdf5::ChunkTableQuery q;
+        q.fd = fd;
+        q.fileSize = std::filesystem::file_size(path);
+        q.base = userBlock;
+        q.headerAddress = oi.addr;
+        q.addressBytes = unsigned(addressBytes);
+        q.lengthBytes = unsigned(lengthBytes);
+        q.length = 200001;
+        q.chunk = chunk;
+        q.elementSize = element;
+        std::vector<uint64_t> table;
+        uint64_t shift = 0;
+        ASSERT_TRUE(hdf5::readChunkTable(q, table));
+        ASSERT_EQ(table.size(), (q.length + chunk - 1) / chunk);
+        for (size_t k = 0; k < table.size(); ++k) {
+            const hsize_t offset[1] = {k * chunk};
+            unsigned mask = 0;
+            haddr_t at = HADDR_UNDEF;
+            hsize_t bytes = 0;
+            ASSERT_GE(H5Dget_chunk_info_by_coord(set.get(), offset, &mask, &at, &bytes), 0);
+            // the library's address counts the user block or not, the same for every chunk
+            EXPECT_TRUE(at == table[k] || at == table[k] + userBlock) << k;
+            if (k == 0) shift = at - table[0];
+            EXPECT_EQ(at - table[k], shift) << k;
+        }
+        std::vector<uint64_t> none;
+        hdf5::ChunkTableQuery wrong = q;
+        wrong.chunk = chunk - 1;
+        EXPECT_FALSE(hdf5::readChunkTable(wrong, none));
+        wrong = q;
+        wrong.elementSize = element * 2;
+        EXPECT_FALSE(hdf5::readChunkTable(wrong, none));
+        wrong = q;
+        wrong.length = q.length + chunk; // a chunk the index does not hold
+        EXPECT_FALSE(hdf5::readChunkTable(wrong, none));
+        wrong = q;
+        wrong.headerAddress = q.headerAddress + 8; // not an object header
+        EXPECT_FALSE(hdf5::readChunkTable(wrong, none));
+        wrong = q;
+        wrong.fileSize = table.back() + userBlock; // the last chunk past the file's end
+        EXPECT_FALSE(hdf5::readChunkTable(wrong, none));
+        EXPECT_TRUE(none.empty());
+    }
+    ::close(fd);
 }

@@ -48,6 +48,9 @@ size_t usableThreads() { return std::min<size_t>(usableCores(), 8); }
 // Few blocks are not worth a thread.
 constexpr size_t kBlocksPerThread = 4;
 
+// Blocks a thread sums up per hand-over while indexing.
+constexpr size_t kSummaryBatch = 16;
+
 } // namespace
 
 // The figures gathered while indexing, block after block in file order.
@@ -69,72 +72,143 @@ struct BlockFileReader::BlockFigures {
     bool ordered = true; // time never steps back within the block
 };
 
-BlockFileReader::BlockFigures BlockFileReader::figuresOf(const std::vector<Event2D>& events) {
-    BlockFigures f;
-    uint64_t mn = UINT64_MAX, mx = 0, on = 0, previous = 0;
-    uint32_t maxX = 0, maxY = 0;
-    bool ordered = true;
-    for (const Event2D& e : events) {
-        const uint64_t t = e.timestamp;
+struct BlockFileReader::IndexedBlock {
+    std::vector<Event2D> events; // when read
+    BlockSummary summary;        // when summed up
+    bool summarized = false;
+    std::vector<EventTriggerIn> triggers;
+    BlockFigures figures;
+    size_t count() const { return summarized ? summary.times.size() : events.size(); }
+};
+
+namespace {
+
+// The time bounds and order of n events whose times timeAt(i) gives.
+template <typename TimeAt>
+void timeFigures(size_t n, TimeAt timeAt, uint64_t& minTime, uint64_t& maxTime, bool& ordered) {
+    uint64_t mn = UINT64_MAX, mx = 0, previous = 0;
+    bool up = true;
+    for (size_t i = 0; i < n; ++i) {
+        const uint64_t t = timeAt(i);
         mn = t < mn ? t : mn;
         mx = t > mx ? t : mx;
-        ordered &= t >= previous;
+        up &= t >= previous;
         previous = t;
+    }
+    minTime = mn;
+    maxTime = mx;
+    ordered = up;
+}
+
+// n events into the rate profile; in time order a slot's events at once, its end found by halving.
+template <typename TimeAt>
+void countRate(RateCounter& rate, size_t n, bool ordered, TimeAt timeAt) {
+    if (!ordered) {
+        for (size_t i = 0; i < n; ++i) rate.add(timeAt(i), 1);
+        return;
+    }
+    for (size_t i = 0; i < n;) {
+        const uint64_t slot = rate.slotOf(timeAt(i));
+        uint64_t lo = 0, hi = 0;
+        rate.slotRange(slot, lo, hi);
+        size_t a = i + 1, b = n;
+        while (a < b) {
+            const size_t m = a + (b - a) / 2;
+            if (timeAt(m) < hi) a = m + 1;
+            else b = m;
+        }
+        rate.addToSlot(slot, uint32_t(a - i));
+        i = a;
+    }
+}
+
+// The same for an array of times, most often in order: below 2^63 every difference of neighbours
+// shows a step back in its sign, so one pass of subtractions and ORs (vectorised) proves the order,
+// and the bounds are then the ends.
+void timeFiguresOf(const std::vector<uint64_t>& times, uint64_t& minTime, uint64_t& maxTime, bool& ordered) {
+    const size_t n = times.size();
+    const uint64_t* t = times.data();
+    uint64_t signs = n ? t[0] : 0;
+    for (size_t i = 1; i < n; ++i) signs |= t[i] | (t[i] - t[i - 1]);
+    if (n && (signs >> 63) == 0) {
+        minTime = t[0];
+        maxTime = t[n - 1];
+        ordered = true;
+        return;
+    }
+    timeFigures(n, [t](size_t i) { return t[i]; }, minTime, maxTime, ordered);
+}
+
+} // namespace
+
+bool BlockFileReader::readForIndex(EventBlockSource& src, bool summarize, const BlockPosition& pos, IndexedBlock& b,
+                                   BlockPosition& next, bool& end, std::string& problem) {
+    BlockFigures& f = b.figures;
+    f = BlockFigures{};
+    b.summarized = summarize;
+    if (summarize) {
+        const BlockSummary& s = b.summary;
+        if (!src.summarize(pos, b.summary, b.triggers, next, end, problem)) return false;
+        timeFiguresOf(s.times, f.minTime, f.maxTime, f.ordered);
+        f.on = s.on;
+        f.maxX = s.maxX;
+        f.maxY = s.maxY;
+        return true;
+    }
+    const std::vector<Event2D>& events = b.events;
+    if (!src.read(pos, b.events, b.triggers, next, end, problem)) return false;
+    timeFigures(events.size(), [&events](size_t i) { return events[i].timestamp; }, f.minTime, f.maxTime, f.ordered);
+    uint64_t on = 0;
+    uint32_t maxX = 0, maxY = 0;
+    for (const Event2D& e : events) {
         on += e.polarity ? 1 : 0;
         maxX = e.x > maxX ? e.x : maxX;
         maxY = e.y > maxY ? e.y : maxY;
     }
-    f.minTime = mn;
-    f.maxTime = mx;
     f.on = on;
     f.maxX = maxX;
     f.maxY = maxY;
-    f.ordered = ordered;
-    return f;
+    return true;
 }
 
-void BlockFileReader::addBlock(const BlockPosition& pos, const std::vector<Event2D>& events,
-                               const std::vector<EventTriggerIn>& trig, const BlockFigures& f, Indexing& ix) {
+void BlockFileReader::addBlock(const BlockPosition& pos, const IndexedBlock& r, Indexing& ix) {
+    const BlockFigures& f = r.figures;
+    const size_t n = r.count();
     Block b;
     b.pos = pos;
     b.eventsBefore = ix.events;
-    b.events = uint32_t(events.size());
-    b.triggers = uint32_t(trig.size());
-    if (f.ordered) { // a slot's events at once: its end found by halving
-        const Event2D* e = events.data();
-        const Event2D* const end = e + events.size();
-        while (e < end) {
-            const uint64_t slot = ix.rate.slotOf(e->timestamp);
-            uint64_t lo = 0, hi = 0;
-            ix.rate.slotRange(slot, lo, hi);
-            const Event2D* past =
-                std::partition_point(e + 1, end, [hi](const Event2D& x) { return x.timestamp < hi; });
-            ix.rate.addToSlot(slot, uint32_t(past - e));
-            e = past;
-        }
+    b.events = uint32_t(n);
+    b.triggers = uint32_t(r.triggers.size());
+    uint64_t front = 0;
+    if (r.summarized) {
+        const std::vector<uint64_t>& times = r.summary.times;
+        countRate(ix.rate, n, f.ordered, [&times](size_t i) { return times[i]; });
+        front = n ? times.front() : 0;
     } else {
-        for (const Event2D& e : events) ix.rate.add(e.timestamp, 1);
+        const std::vector<Event2D>& events = r.events;
+        countRate(ix.rate, n, f.ordered, [&events](size_t i) { return events[i].timestamp; });
+        front = n ? events.front().timestamp : 0;
     }
-    if (!events.empty()) {
+    if (n) {
         if (!ix.haveFirst) {
             ix.haveFirst = true;
-            ix.firstTimestamp = events.front().timestamp;
+            ix.firstTimestamp = front;
         }
-        ix.ordered = ix.ordered && f.ordered && (ix.events == 0 || events.front().timestamp >= ix.maxTime);
+        ix.ordered = ix.ordered && f.ordered && (ix.events == 0 || front >= ix.maxTime);
         ix.minTime = std::min(ix.minTime, f.minTime);
         ix.maxTime = std::max(ix.maxTime, f.maxTime);
         ix.maxX = std::max<uint64_t>(ix.maxX, f.maxX);
         ix.maxY = std::max<uint64_t>(ix.maxY, f.maxY);
     }
-    ix.events += events.size();
+    ix.events += n;
     ix.on += f.on;
     b.ownMin = f.minTime;
     b.ownMax = f.maxTime;
-    for (const EventTriggerIn& t : trig) { // a range's triggers are found through the bounds too
+    for (const EventTriggerIn& t : r.triggers) { // a range's triggers are found through the bounds too
         b.ownMin = std::min(b.ownMin, t.timestamp);
         b.ownMax = std::max(b.ownMax, t.timestamp);
     }
-    triggerList.insert(triggerList.end(), trig.begin(), trig.end());
+    triggerList.insert(triggerList.end(), r.triggers.begin(), r.triggers.end());
     ix.timeMax = std::max(ix.timeMax, b.ownMin <= b.ownMax ? b.ownMax : 0);
     b.maxUpTo = ix.timeMax;
     b.minFrom = b.ownMin;
@@ -157,35 +231,52 @@ bool BlockFileReader::ensureHelpers(size_t n) {
 
 bool BlockFileReader::indexInParallel(const std::vector<BlockPosition>& starts, size_t threads, Indexing& ix,
                                       BlockPosition& pos) {
+    // A task is a run of starts: many small blocks summed up would cost more in hand-overs than in
+    // reading them. Still enough tasks for the threads to share the work evenly.
+    const size_t batch = summarizing ? std::clamp<size_t>(starts.size() / (threads * 64), 1, kSummaryBatch) : 1;
+    const size_t tasks = (starts.size() + batch - 1) / batch;
     struct Piece {
-        std::vector<Event2D> events;
-        std::vector<EventTriggerIn> triggers;
-        BlockPosition next;
-        BlockFigures figures;
-        bool ok = false, end = false, ready = false;
+        std::vector<IndexedBlock> blocks;
+        std::vector<BlockPosition> next;
+        std::vector<char> ok, end;
+        bool ready = false;
     };
-    const size_t ring = 2 * threads; // blocks read ahead of the one being indexed
+    const size_t ring = 2 * threads; // tasks read ahead of the one being indexed
     std::vector<Piece> pieces(ring);
+    for (Piece& pc : pieces) {
+        pc.blocks.resize(batch);
+        pc.next.resize(batch);
+        pc.ok.resize(batch);
+        pc.end.resize(batch);
+    }
     std::mutex mutex;
     std::condition_variable changed;
-    size_t taken = 0, indexed = 0;
+    size_t taken = 0, indexed = 0; // tasks
     bool stop = false;
     const auto work = [&](EventBlockSource& src) {
         for (;;) {
-            size_t i = 0;
+            size_t task = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stop || taken >= starts.size() || taken < indexed + ring; });
-                if (stop || taken >= starts.size()) return;
-                i = taken++;
+                changed.wait(lock, [&] { return stop || taken >= tasks || taken < indexed + ring; });
+                if (stop || taken >= tasks) return;
+                task = taken++;
             }
-            Piece& pc = pieces[i % ring];
-            std::string problem; // a failure is read again in order, where its message is logged
-            try {
-                pc.ok = src.read(starts[i], pc.events, pc.triggers, pc.next, pc.end, problem);
-                if (pc.ok && !pc.end) pc.figures = figuresOf(pc.events);
-            } catch (const std::exception&) {
-                pc.ok = false;
+            Piece& pc = pieces[task % ring];
+            const size_t first = task * batch, count = std::min(batch, starts.size() - first);
+            bool going = true; // past a failure or the end the rest of the task is left unread
+            for (size_t k = 0; k < count; ++k) {
+                pc.ok[k] = false;
+                if (!going) continue;
+                std::string problem; // a failure is read again in order, where its message is logged
+                bool end = false;
+                try {
+                    pc.ok[k] = readForIndex(src, summarizing, starts[first + k], pc.blocks[k], pc.next[k], end, problem);
+                } catch (const std::exception&) {
+                    pc.ok[k] = false;
+                }
+                pc.end[k] = end;
+                going = pc.ok[k] && !end;
             }
             std::lock_guard<std::mutex> lock(mutex);
             pc.ready = true;
@@ -214,47 +305,51 @@ bool BlockFileReader::indexInParallel(const std::vector<BlockPosition>& starts, 
         if (workers.empty()) return true;
     }
     bool advanced = true;
-    std::vector<Event2D> events; // of blocks read here, between the listed starts
-    std::vector<EventTriggerIn> trig;
+    IndexedBlock between; // a block read here, between the listed starts
     const auto before = [](const BlockPosition& a, const BlockPosition& b) {
         return a.offset < b.offset || (a.offset == b.offset && a.index < b.index);
     };
+    size_t readyTask = SIZE_MAX; // the task whose piece was last seen ready
     for (size_t i = 0; i < starts.size();) {
-        Piece& pc = pieces[i % ring];
-        {
+        const size_t task = i / batch, k = i % batch;
+        Piece& pc = pieces[task % ring];
+        if (task != readyTask) {
             std::unique_lock<std::mutex> lock(mutex);
             changed.wait(lock, [&] { return pc.ready; });
+            readyTask = task;
         }
         const bool here = starts[i].offset == pos.offset && starts[i].index == pos.index;
-        if (here && (!pc.ok || pc.end)) break; // read again one after another, where damage is named
-        BlockPosition next = pc.next;
+        if (here && (!pc.ok[k] || pc.end[k])) break; // read again one after another, where damage is named
+        BlockPosition next = pc.next[k];
         if (!here && before(pos, starts[i])) {
             // The block before ended short of this start (it filled up with events): the blocks
             // up to it are read here.
             bool end = false;
             std::string problem;
-            if (!source->read(pos, events, trig, next, end, problem) || end) break;
+            if (!readForIndex(*source, summarizing, pos, between, next, end, problem) || end) break;
             if (next.offset == pos.offset && next.index == pos.index && next.state == pos.state) {
                 advanced = false;
                 break;
             }
-            addBlock(pos, events, trig, figuresOf(events), ix);
+            addBlock(pos, between, ix);
             pos = next;
             continue;
         }
         if (here) {
-            next.state = pos.state + (pc.next.state - starts[i].state);
+            next.state = pos.state + (pc.next[k].state - starts[i].state);
             if (next.offset == pos.offset && next.index == pos.index && next.state == pos.state) {
                 advanced = false;
                 break;
             }
-            addBlock(pos, pc.events, pc.triggers, pc.figures, ix);
+            addBlock(pos, pc.blocks[k], ix);
             pos = next;
-        } // else the blocks read here went past this start: its piece is not needed
-        std::lock_guard<std::mutex> lock(mutex);
-        pc.ready = false;
-        indexed = ++i;
-        changed.notify_all();
+        } // else the blocks read here went past this start: its block is not needed
+        if (++i % batch == 0 || i == starts.size()) {
+            std::lock_guard<std::mutex> lock(mutex);
+            pc.ready = false;
+            indexed = task + 1;
+            changed.notify_all();
+        }
     }
     return advanced;
 }
@@ -267,12 +362,12 @@ bool BlockFileReader::prepare() {
     triggerList.clear();
     for (Decoded& d : cache) d = Decoded{};
     Indexing ix;
-    std::vector<Event2D> events;
-    std::vector<EventTriggerIn> trig;
+    IndexedBlock block;
     BlockPosition pos = source->first();
     std::vector<BlockPosition> starts;
     std::string startProblem;
     splittable = source->blockStarts(starts, startProblem);
+    summarizing = source->canSummarize();
     const size_t threads = std::min(usableThreads(), starts.size() / kBlocksPerThread);
     if (splittable && threads > 1 && ensureHelpers(threads) && !indexInParallel(starts, threads, ix, pos)) {
         NR_LOG(LOG_ERROR, "cannot read %s: its reader does not advance", filePath.c_str());
@@ -284,7 +379,7 @@ bool BlockFileReader::prepare() {
         BlockPosition next;
         bool end = false;
         std::string problem;
-        if (!source->read(pos, events, trig, next, end, problem)) {
+        if (!readForIndex(*source, summarizing, pos, block, next, end, problem)) {
             // As with raw files, what precedes damage stays readable; a file damaged before its
             // first event or edge is refused (it may not be of this format at all).
             if (!source->damaged() || (ix.events == 0 && triggerList.empty())) {
@@ -300,7 +395,7 @@ bool BlockFileReader::prepare() {
             NR_LOG(LOG_ERROR, "cannot read %s: its reader does not advance", filePath.c_str());
             return false;
         }
-        addBlock(pos, events, trig, figuresOf(events), ix);
+        addBlock(pos, block, ix);
         pos = next;
     }
     for (size_t i = index.size(); i-- > 1;) index[i - 1].minFrom = std::min(index[i - 1].minFrom, index[i].minFrom);
@@ -418,8 +513,11 @@ bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>
         if (!trig && k.events == 0) continue;
         const Decoded* d = decode(b);
         if (!d) return false;
-        for (const Event2D& e : d->events)
-            if (e.timestamp >= from && e.timestamp < to) out.push_back(e);
+        if (k.ownMin >= from && k.ownMax < to) // the whole block: copied at once
+            out.insert(out.end(), d->events.begin(), d->events.end());
+        else
+            for (const Event2D& e : d->events)
+                if (e.timestamp >= from && e.timestamp < to) out.push_back(e);
         if (trig)
             for (const EventTriggerIn& t : d->triggers)
                 if (t.timestamp >= from && t.timestamp < to) trig->push_back(t);
@@ -447,7 +545,6 @@ bool BlockFileReader::readAll(Event2D* out, size_t room, size_t& count, size_t t
     std::atomic<bool> failed{false};
     std::vector<std::string> problems(threads);
     const auto work = [&](EventBlockSource& src, std::string& problem) {
-        std::vector<Event2D> events;
         std::vector<EventTriggerIn> trig;
         try {
             for (size_t b; (b = nextBlock++) < index.size() && !failed;) {
@@ -455,14 +552,13 @@ bool BlockFileReader::readAll(Event2D* out, size_t room, size_t& count, size_t t
                 if (k.events == 0) continue;
                 BlockPosition next;
                 bool end = false;
-                if (!src.read(k.pos, events, trig, next, end, problem) || end) {
+                size_t n = 0;
+                if (!src.readInto(k.pos, out + k.eventsBefore, k.events, n, trig, next, end, problem) || end) {
                     if (end) problem = "the file became shorter after it was opened";
                     failed = true;
-                } else if (events.size() != k.events || trig.size() != k.triggers) {
+                } else if (n != k.events || trig.size() != k.triggers) {
                     problem = "the file changed after it was opened";
                     failed = true;
-                } else {
-                    std::copy(events.begin(), events.end(), out + k.eventsBefore);
                 }
             }
         } catch (const std::exception& e) {

@@ -77,9 +77,12 @@ private:
     const Decoded* decode(size_t b);
     struct Indexing;
     struct BlockFigures;
-    static BlockFigures figuresOf(const std::vector<Event2D>& events);
-    void addBlock(const BlockPosition& pos, const std::vector<Event2D>& events,
-                  const std::vector<EventTriggerIn>& trig, const BlockFigures& f, Indexing& ix);
+    // One block as the index reads it: its events, or its summary where the source sums blocks up.
+    struct IndexedBlock;
+    // Reads the block at pos for the index (summed up when the source can) and its figures.
+    static bool readForIndex(EventBlockSource& src, bool summarize, const BlockPosition& pos, IndexedBlock& b,
+                             BlockPosition& next, bool& end, std::string& problem);
+    void addBlock(const BlockPosition& pos, const IndexedBlock& b, Indexing& ix);
     // Reads the blocks at starts on `threads` threads of their own and indexes them in order while
     // each follows from the one before; pos is left where the index stops (the rest is read one
     // block after another).
@@ -99,6 +102,7 @@ private:
     std::unique_ptr<EventBlockSource> source;
     std::vector<std::unique_ptr<EventBlockSource>> helpers; // for threads besides the caller's
     bool splittable = false;    // the source lists its block starts (threads may share the work)
+    bool summarizing = false;   // the index sums blocks up without building their events
     bool eventsOrdered = false; // file order is time order
 
     bool isPrepared = false;

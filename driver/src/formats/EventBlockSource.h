@@ -8,6 +8,7 @@
 // thousandth of the file.
 //
 // Threads: one thread at a time uses a source.
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +24,13 @@ struct BlockPosition {
     uint64_t offset = 0;
     uint64_t index = 0;
     uint64_t state = 0;
+};
+
+// What the index needs of one block, for sources that tell it without building the block's events.
+struct BlockSummary {
+    std::vector<uint64_t> times; // of its events, in file order
+    uint64_t on = 0;             // events of polarity 1
+    uint32_t maxX = 0, maxY = 0; // largest coordinates (0 without events)
 };
 
 struct BlockSourceInfo {
@@ -50,10 +58,36 @@ public:
     // once checked against the file.
     virtual bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
                       BlockPosition& next, bool& end, std::string& problem) = 0;
+    // read() of a block whose events go straight into out, which has room for them (a whole-file
+    // read, where a copy through a block of its own costs as much as decoding); n is set to the
+    // events decoded. More events than room: false, the file changed. The default reads and copies.
+    virtual bool readInto(const BlockPosition& pos, Event2D* out, size_t room, size_t& n,
+                          std::vector<EventTriggerIn>& triggers, BlockPosition& next, bool& end, std::string& problem) {
+        n = 0;
+        if (!read(pos, block, triggers, next, end, problem)) return false;
+        if (block.size() > room) {
+            problem = "the file changed after it was opened";
+            return false;
+        }
+        std::copy(block.begin(), block.end(), out);
+        n = block.size();
+        return true;
+    }
     // After a read that returned false: true when the file's bytes are damaged at that block (cut
     // short, a value no event can have, a size beyond the file), false for a read error or a file
     // that changed while open. The reader keeps the blocks before damage and warns.
     virtual bool damaged() const { return false; }
+
+    // Formats that read a block's fields apart (HDF5 columns) sum it up without building its
+    // events, which is all the index needs: summarize gives what read() and a tally of its events
+    // would, with the same next, end and failures. Only for a source whose canSummarize() holds.
+    virtual bool canSummarize() const { return false; }
+    virtual bool summarize(const BlockPosition& pos, BlockSummary& summary, std::vector<EventTriggerIn>& triggers,
+                           BlockPosition& next, bool& end, std::string& problem) {
+        (void)pos, (void)summary, (void)triggers, (void)next, (void)end;
+        problem = "this format's blocks are not summed up without reading them";
+        return false;
+    }
 
     // Formats whose blocks start at places found without reading the blocks before (records of a
     // fixed size, lines near fixed byte offsets) list them here, so that several threads, each with
@@ -72,6 +106,9 @@ public:
 
 protected:
     bool quiet = false;
+
+private:
+    std::vector<Event2D> block; // the default readInto's
 };
 
 // The source of a non-raw format; null for the raw formats (the raw reader reads those).

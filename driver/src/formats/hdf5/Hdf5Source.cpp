@@ -14,6 +14,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "formats/hdf5/Hdf5ChunkTable.h"
 #include "norvale/Logger.h"
 
 namespace norvale::detail {
@@ -190,7 +191,8 @@ int Hdf5Source::directColumns() const {
 bool Hdf5Source::open(const std::string& filePath, std::string& problem) {
     hdf5::initLibrary();
     std::lock_guard<std::recursive_mutex> guard(hdf5::lock());
-    if (!probeInChild(filePath, problem)) return false;
+    // A further source (quiet) is of a file whose identity the reader checked and the first source probed.
+    if (!quiet && !probeInChild(filePath, problem)) return false;
     return openHere(filePath, problem);
 }
 
@@ -206,7 +208,7 @@ bool Hdf5Source::probeInChild(const std::string& filePath, std::string& problem)
         hdf5::freshLockInChild();
         for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::signal(sig, SIG_DFL);
         Hdf5Source probe;
-        probe.quiet = true;
+        probe.probing = true;
         std::string why;
         bool ok = probe.openHere(filePath, why);
         std::vector<Event2D> events;
@@ -415,18 +417,37 @@ void Hdf5Source::planDirect(Column& c, uint64_t length, uint64_t fileSize) {
         if (H5Pget_chunk(dcpl.get(), 1, chunk) != 1 || chunk[0] == 0) return;
         const uint64_t chunks = (length + chunk[0] - 1) / chunk[0];
         if (chunks > std::max<uint64_t>(64, fileSize / 8000)) return; // the table stays within a thousandth
-        runs.resize(size_t(chunks));
-        for (uint64_t k = 0; k < chunks; ++k) {
+        // The library's address of chunk k (it searches its whole index for each).
+        auto chunkAt = [&](uint64_t k, haddr_t& at) {
             const hsize_t offset[1] = {k * chunk[0]};
             unsigned mask = 0;
-            haddr_t at = HADDR_UNDEF;
             hsize_t bytes = 0;
+            at = HADDR_UNDEF;
             if (H5Dget_chunk_info_by_coord(c.set.get(), offset, &mask, &at, &bytes) < 0 || mask != 0 ||
                 bytes != chunk[0] * size || !within(at, bytes)) {
                 H5Eclear2(H5E_DEFAULT);
-                return;
+                return false;
             }
-            runs[size_t(k)] = at;
+            return true;
+        };
+        if (!chunkTable(c, length, chunk[0], fileSize, runs)) {
+            runs.resize(size_t(chunks));
+            for (uint64_t k = 0; k < chunks; ++k) {
+                haddr_t at = HADDR_UNDEF;
+                if (!chunkAt(k, at)) return;
+                runs[size_t(k)] = at;
+            }
+        } else {
+            // Our walk of the index and the library agree on the first and last chunk, or the
+            // library is asked for every one.
+            haddr_t first = HADDR_UNDEF, last = HADDR_UNDEF;
+            if (!chunkAt(0, first) || !chunkAt(chunks - 1, last)) return;
+            const uint64_t shift = first - runs.front();
+            if (last - runs.back() != shift || (shift != 0 && shift != tableBase)) return;
+            for (uint64_t& at : runs) {
+                at += shift;
+                if (!within(at, chunk[0] * size)) return;
+            }
         }
         runLength = chunk[0];
     } else {
@@ -465,11 +486,39 @@ void Hdf5Source::planDirect(Column& c, uint64_t length, uint64_t fileSize) {
     c.runLength = runLength;
 }
 
+bool Hdf5Source::chunkTable(const Column& c, uint64_t length, uint64_t chunk, uint64_t fileSize,
+                            std::vector<uint64_t>& addresses) {
+    H5O_info_t oi{};
+    hsize_t userBlock = 0;
+    size_t addressBytes = 0, lengthBytes = 0;
+    Handle fcpl(H5Fget_create_plist(file.get()));
+    if (!fcpl || H5Pget_userblock(fcpl.get(), &userBlock) < 0 ||
+        H5Pget_sizes(fcpl.get(), &addressBytes, &lengthBytes) < 0 || H5Oget_info(c.set.get(), &oi) < 0) {
+        H5Eclear2(H5E_DEFAULT);
+        return false;
+    }
+    hdf5::ChunkTableQuery q;
+    q.fd = fd;
+    q.fileSize = fileSize;
+    q.headerAddress = oi.addr;
+    q.addressBytes = unsigned(addressBytes);
+    q.lengthBytes = unsigned(lengthBytes);
+    q.length = length;
+    q.chunk = chunk;
+    q.elementSize = c.field.size;
+    // Addresses count from the superblock, after a user block.
+    q.base = tableBase = userBlock;
+    return hdf5::readChunkTable(q, addresses);
+}
+
 bool Hdf5Source::readDirect(const Column& c, uint64_t index, size_t n, std::vector<uint8_t>& buffer,
                             std::string& problem) {
+    if (buffer.size() < n * c.field.size) buffer.resize(n * c.field.size);
+    return readDirectInto(c, index, n, buffer.data(), problem);
+}
+
+bool Hdf5Source::readDirectInto(const Column& c, uint64_t index, size_t n, uint8_t* out, std::string& problem) {
     const size_t size = c.field.size;
-    if (buffer.size() < n * size) buffer.resize(n * size);
-    uint8_t* out = buffer.data();
     for (uint64_t at = index, left = n; left > 0;) {
         const uint64_t within = at % c.runLength;
         const uint64_t take = std::min<uint64_t>(left, c.runLength - within);
@@ -535,20 +584,12 @@ void Hdf5Source::checkMsIndex(hid_t loc) {
         }
     }
     msIndexValid = ok;
-    if (!ok && !quiet) NR_LOG(LOG_WARN, "HDF5 file %s: its ms_to_idx is not a valid index of its events; ignored", path.c_str());
+    if (!ok && !probing && !quiet) NR_LOG(LOG_WARN, "HDF5 file %s: its ms_to_idx is not a valid index of its events; ignored", path.c_str());
     H5Eclear2(H5E_DEFAULT);
 }
 
-bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
-                      BlockPosition& next, bool& end, std::string& problem) {
-    triggers.clear();
-    end = pos.index >= count;
-    if (end) {
-        events.clear();
-        next = pos;
-        return true;
-    }
-    const size_t n = size_t(std::min<uint64_t>(perBlock, count - pos.index));
+bool Hdf5Source::load(const BlockPosition& pos, size_t& n, std::string& problem) {
+    n = size_t(std::min<uint64_t>(perBlock, count - pos.index));
     const hsize_t start[1] = {pos.index}, length[1] = {n};
     // The library only for what is not read straight from the file.
     std::unique_lock<std::recursive_mutex> guard(hdf5::lock(), std::defer_lock);
@@ -575,14 +616,37 @@ bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, st
                                 : readDirect(c, pos.index, n, raw[i], problem);
         }
     }
-    if (guard.owns_lock()) guard.unlock();
-    ok = ok && (convertUsual(n, events) || convert(pos.index, n, events, problem));
-    if (!ok) {
-        events.clear();
+    return ok;
+}
+
+bool Hdf5Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+                      BlockPosition& next, bool& end, std::string& problem) {
+    const size_t most = pos.index < count ? size_t(std::min<uint64_t>(perBlock, count - pos.index)) : 0;
+    if (events.size() != most) events.resize(most); // reused as it is for a block of the same size: no pass to clear it
+    size_t n = 0;
+    const bool ok = readInto(pos, events.data(), most, n, triggers, next, end, problem);
+    events.resize(n);
+    return ok;
+}
+
+bool Hdf5Source::readInto(const BlockPosition& pos, Event2D* out, size_t room, size_t& n,
+                          std::vector<EventTriggerIn>& triggers, BlockPosition& next, bool& end, std::string& problem) {
+    triggers.clear();
+    n = 0;
+    end = pos.index >= count;
+    size_t got = 0;
+    if (end || !load(pos, got, problem)) {
+        next = pos;
+        return end;
+    }
+    if (got > room) {
+        problem = "the file changed after it was opened";
         return false;
     }
+    if (!convertUsual(got, out) && !convert(pos.index, got, out, problem)) return false;
+    n = got;
     next = pos;
-    next.index = pos.index + n;
+    next.index = pos.index + got;
     return true;
 }
 
@@ -641,6 +705,23 @@ static_assert(offsetof(Event2D, x) == 0 && offsetof(Event2D, y) == 2 && offsetof
                   offsetof(Event2D, timestamp) == 8,
               "events are stored as two 64-bit words below");
 
+// t + t_offset (Shifted) of a stored time t; bad is set when it falls outside 0..2^64.
+template <typename T, bool Shifted>
+inline uint64_t timeOf(T t, int64_t offset, bool& bad) {
+    if constexpr (!Shifted) {
+        if constexpr (std::is_signed_v<T>) bad |= t < 0;
+        return uint64_t(t);
+    } else if constexpr (std::is_same_v<T, uint64_t>) {
+        bad |= offset >= 0 ? t > std::numeric_limits<uint64_t>::max() - uint64_t(offset)
+                           : t < uint64_t(-(offset + 1)) + 1;
+        return t + uint64_t(offset);
+    } else {
+        int64_t sum;
+        bad |= __builtin_add_overflow(int64_t(t), offset, &sum) | (sum < 0);
+        return uint64_t(sum);
+    }
+}
+
 // x, y (uint16), p (one byte) and t (T) of n events, little-endian, with t_offset added (Shifted);
 // false when a time falls outside 0..2^64 (convert then names the event). Each event is two
 // 64-bit stores, which the compiler can vectorise.
@@ -655,19 +736,7 @@ bool fuse(const uint8_t* xs, const uint8_t* ys, const uint8_t* ps, const uint8_t
         std::memcpy(&x, xs + 2 * i, 2);
         std::memcpy(&y, ys + 2 * i, 2);
         std::memcpy(&t, ts + sizeof(T) * i, sizeof(T));
-        uint64_t time;
-        if constexpr (!Shifted) {
-            if constexpr (std::is_signed_v<T>) bad |= t < 0;
-            time = uint64_t(t);
-        } else if constexpr (std::is_same_v<T, uint64_t>) {
-            bad |= offset >= 0 ? t > std::numeric_limits<uint64_t>::max() - uint64_t(offset)
-                               : t < uint64_t(-(offset + 1)) + 1;
-            time = t + uint64_t(offset);
-        } else {
-            int64_t sum;
-            bad |= __builtin_add_overflow(int64_t(t), offset, &sum) | (sum < 0);
-            time = uint64_t(sum);
-        }
+        const uint64_t time = timeOf<T, Shifted>(t, offset, bad);
         const uint64_t low = uint64_t(x) | uint64_t(y) << 16 | uint64_t(P(ps[i]) > 0 ? 1 : 0) << 32;
         std::memcpy(to + 16 * i, &low, 8);
         std::memcpy(to + 16 * i + 8, &time, 8);
@@ -684,19 +753,135 @@ bool fuseAny(const uint8_t* xs, const uint8_t* ys, const uint8_t* ps, const uint
 
 } // namespace
 
-bool Hdf5Source::convertUsual(size_t n, std::vector<Event2D>& events) const {
+namespace {
+
+// n stored times (T, little-endian) at ts with t_offset added, into out (which may be ts itself
+// when T has 8 bytes); false when one falls outside 0..2^64.
+template <typename T, bool Shifted>
+bool widenTimes(const uint8_t* ts, size_t n, int64_t offset, uint64_t* out) {
+    bool bad = false;
+    for (size_t i = 0; i < n; ++i) {
+        T t;
+        std::memcpy(&t, ts + sizeof(T) * i, sizeof(T));
+        out[i] = timeOf<T, Shifted>(t, offset, bad);
+    }
+    return !bad;
+}
+
+template <typename T>
+bool widenAny(const uint8_t* ts, size_t n, int64_t offset, uint64_t* out) {
+    if (sizeof(T) == 8 && offset == 0 && reinterpret_cast<const uint8_t*>(out) == ts) { // already in place
+        if (!std::is_signed_v<T>) return true;
+        uint64_t signs = 0; // of int64 times: none below zero
+        for (size_t i = 0; i < n; ++i) signs |= out[i];
+        return (signs >> 63) == 0;
+    }
+    return offset == 0 ? widenTimes<T, false>(ts, n, offset, out) : widenTimes<T, true>(ts, n, offset, out);
+}
+
+uint32_t largest16(const uint8_t* v, size_t n) {
+    uint16_t m = 0;
+    for (size_t i = 0; i < n; ++i) {
+        uint16_t x;
+        std::memcpy(&x, v + 2 * i, 2);
+        m = x > m ? x : m;
+    }
+    return m;
+}
+
+// Events of polarity 1: p > 0, as convertUsual decodes it.
+template <typename P>
+uint64_t countOn(const uint8_t* ps, size_t n) {
+    uint32_t on = 0; // a block holds fewer than 2^32 events
+    for (size_t i = 0; i < n; ++i) on += P(ps[i]) > 0 ? 1 : 0;
+    return on;
+}
+
+} // namespace
+
+bool Hdf5Source::canSummarize() const {
+    return directColumns() == 4 && usualTypes();
+}
+
+bool Hdf5Source::blockStarts(std::vector<BlockPosition>& starts, std::string&) {
+    if (directColumns() != 4) return false; // through the library, which one thread at a time may enter
+    starts.clear();
+    starts.reserve(size_t((count + perBlock - 1) / perBlock));
+    for (uint64_t i = 0; i < count; i += perBlock) {
+        BlockPosition at;
+        at.index = i;
+        starts.push_back(at);
+    }
+    return true;
+}
+
+bool Hdf5Source::summarize(const BlockPosition& pos, BlockSummary& summary, std::vector<EventTriggerIn>& triggers,
+                           BlockPosition& next, bool& end, std::string& problem) {
+    triggers.clear();
+    summary.on = 0;
+    summary.maxX = summary.maxY = 0;
+    end = pos.index >= count;
+    if (end || !canSummarize()) {
+        summary.times.clear();
+        next = pos;
+        if (!end) problem = "this file's blocks are not summed up without reading them";
+        return end;
+    }
+    const size_t n = size_t(std::min<uint64_t>(perBlock, count - pos.index));
+    const Field& t = columns[0].field;
+    summary.times.resize(n);
+    uint8_t* tBytes = reinterpret_cast<uint8_t*>(summary.times.data());
+    if (t.size != 8) { // widened below
+        if (raw[0].size() < n * t.size) raw[0].resize(n * t.size);
+        tBytes = raw[0].data();
+    }
+    if (!readDirectInto(columns[0], pos.index, n, tBytes, problem) ||
+        !readDirect(columns[1], pos.index, n, raw[1], problem) || !readDirect(columns[2], pos.index, n, raw[2], problem) ||
+        !readDirect(columns[3], pos.index, n, raw[3], problem)) {
+        summary.times.clear();
+        return false;
+    }
+    uint64_t* times = summary.times.data();
+    const bool timesOk = t.size == 8 ? (t.isSigned ? widenAny<int64_t>(tBytes, n, tOffset, times)
+                                                   : widenAny<uint64_t>(tBytes, n, tOffset, times))
+                                     : (t.isSigned ? widenAny<int32_t>(tBytes, n, tOffset, times)
+                                                   : widenAny<uint32_t>(tBytes, n, tOffset, times));
+    if (!timesOk) { // read names the event at fault
+        std::vector<Event2D> events;
+        if (!read(pos, events, triggers, next, end, problem)) return false;
+        summary.times.resize(events.size());
+        for (size_t i = 0; i < events.size(); ++i) {
+            const Event2D& e = events[i];
+            summary.times[i] = e.timestamp;
+            summary.on += e.polarity;
+            summary.maxX = std::max<uint32_t>(summary.maxX, e.x);
+            summary.maxY = std::max<uint32_t>(summary.maxY, e.y);
+        }
+        return true;
+    }
+    summary.on = columns[3].field.isSigned ? countOn<int8_t>(raw[3].data(), n) : countOn<uint8_t>(raw[3].data(), n);
+    summary.maxX = largest16(raw[1].data(), n);
+    summary.maxY = largest16(raw[2].data(), n);
+    next = pos;
+    next.index = pos.index + n;
+    return true;
+}
+
+bool Hdf5Source::usualTypes() const {
     if (compound) return false;
     const Field& t = columns[0].field;
     const Field& x = columns[1].field;
     const Field& y = columns[2].field;
     const Field& p = columns[3].field;
-    if (x.size != 2 || x.isSigned || x.bigEndian || y.size != 2 || y.isSigned || y.bigEndian || p.size != 1 ||
-        (t.size != 4 && t.size != 8) || t.bigEndian)
-        return false;
-    // Reused as it is when a block of the same size was read before: no pass to clear it.
-    if (events.size() != n) events.resize(n);
+    return x.size == 2 && !x.isSigned && !x.bigEndian && y.size == 2 && !y.isSigned && !y.bigEndian && p.size == 1 &&
+           (t.size == 4 || t.size == 8) && !t.bigEndian;
+}
+
+bool Hdf5Source::convertUsual(size_t n, Event2D* out) const {
+    if (!usualTypes()) return false;
+    const Field& t = columns[0].field;
+    const Field& p = columns[3].field;
     const uint8_t *xs = raw[1].data(), *ys = raw[2].data(), *ps = raw[3].data(), *ts = raw[0].data();
-    Event2D* out = events.data();
     if (t.size == 8) {
         return t.isSigned ? (p.isSigned ? fuseAny<int64_t, int8_t>(xs, ys, ps, ts, n, tOffset, out)
                                         : fuseAny<int64_t, uint8_t>(xs, ys, ps, ts, n, tOffset, out))
@@ -709,7 +894,7 @@ bool Hdf5Source::convertUsual(size_t n, std::vector<Event2D>& events) const {
                                     : fuseAny<uint32_t, uint8_t>(xs, ys, ps, ts, n, tOffset, out));
 }
 
-bool Hdf5Source::convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem) {
+bool Hdf5Source::convert(uint64_t index, size_t n, Event2D* out, std::string& problem) {
     for (int c = 0; c < 4; ++c) {
         const Field& f = compound ? fields[c] : columns[c].field;
         const uint8_t* base = (compound ? raw[0].data() : raw[c].data()) + f.offset;
@@ -721,8 +906,6 @@ bool Hdf5Source::convert(uint64_t index, size_t n, std::vector<Event2D>& events,
     const int64_t* xs = values[1].data();
     const int64_t* ys = values[2].data();
     const int64_t* ps = values[3].data();
-    events.resize(n);
-    Event2D* out = events.data();
     for (size_t i = 0; i < n; ++i) {
         const int64_t x = xs[i], y = ys[i];
         if (uint64_t(x) > 0xFFFF || uint64_t(y) > 0xFFFF) {

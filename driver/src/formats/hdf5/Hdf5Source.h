@@ -46,6 +46,14 @@ public:
     BlockPosition first() const override { return BlockPosition{}; }
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override;
+    // Columns read straight from the file in the usual types are summed up without building events,
+    // and any record starts a block, so several threads (sources of their own) share the work.
+    bool readInto(const BlockPosition& pos, Event2D* out, size_t room, size_t& n, std::vector<EventTriggerIn>& triggers,
+                  BlockPosition& next, bool& end, std::string& problem) override;
+    bool canSummarize() const override;
+    bool summarize(const BlockPosition& pos, BlockSummary& summary, std::vector<EventTriggerIn>& triggers,
+                   BlockPosition& next, bool& end, std::string& problem) override;
+    bool blockStarts(std::vector<BlockPosition>& starts, std::string& problem) override;
 
     // For tests and the tools: what open found.
     uint64_t eventCount() const { return count; }
@@ -83,12 +91,20 @@ private:
     void checkMsIndex(hid_t group);
     // Finds where an unfiltered dataset's bytes lie, so that it is read straight from the file.
     void planDirect(Column& c, uint64_t length, uint64_t fileSize);
+    // Every chunk's address from the file's chunk index in one walk (Hdf5ChunkTable.h).
+    bool chunkTable(const Column& c, uint64_t length, uint64_t chunk, uint64_t fileSize,
+                    std::vector<uint64_t>& addresses);
     bool readDirect(const Column& c, uint64_t index, size_t n, std::vector<uint8_t>& buffer, std::string& problem);
+    bool readDirectInto(const Column& c, uint64_t index, size_t n, uint8_t* out, std::string& problem);
+    // x, y uint16, p one byte and t of 4 or 8 bytes, all little-endian: what convertUsual decodes.
+    bool usualTypes() const;
     // The fast decoding of the usual types (x, y uint16, p one byte, t of 4 or 8 bytes, all little-endian)
     // straight into events; false when the types differ or a time needs the checks of convert.
-    bool convertUsual(size_t n, std::vector<Event2D>& events) const;
+    bool convertUsual(size_t n, Event2D* out) const;
+    // The block's n records at pos into raw, read as the dataset is stored.
+    bool load(const BlockPosition& pos, size_t& n, std::string& problem);
     static void decodeField(const Field& f, const uint8_t* at, size_t stride, size_t n, int64_t* out, bool bits);
-    bool convert(uint64_t index, size_t n, std::vector<Event2D>& events, std::string& problem);
+    bool convert(uint64_t index, size_t n, Event2D* out, std::string& problem);
 
     std::string path;
     BlockSourceInfo sourceInfo;
@@ -103,8 +119,9 @@ private:
     uint64_t count = 0;
     uint64_t perBlock = kBlockEvents;
     int64_t tOffset = 0;
+    uint64_t tableBase = 0; // where the chunk table's addresses count from
     bool msIndexValid = false;
-    bool quiet = false; // a probing child: no log lines
+    bool probing = false; // a probing child: no log lines
     // Scratch of one block, reused.
     std::vector<uint8_t> raw[4];
     std::vector<int64_t> values[4]; // t, x, y, p decoded
