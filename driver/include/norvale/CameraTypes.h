@@ -31,10 +31,25 @@ struct NrStatisticInfo {
     uint64_t eventRate = 0; // events per second delivered (after the camera's tools)
 };
 
+// What a network camera received and left out since it was opened (zero for other cameras).
+// A UDP stream carries no sequence numbers, so datagrams lost on the way cannot be seen;
+// lostDatagrams counts those this machine's receive queue had no room for (the camera could not
+// keep up), as the system reports them.
+struct NrStreamLoss {
+    uint64_t datagrams = 0;          // received while streaming
+    uint64_t lostDatagrams = 0;      // dropped by the receive queue while streaming
+    uint64_t malformedDatagrams = 0; // empty or not a whole number of events: dropped whole
+    uint64_t reorderedDatagrams = 0; // older than what was handed on already, or stepping back within
+                                     // themselves: dropped whole
+    uint64_t reorderedEvents = 0;    // the events of those
+    uint64_t invalidEvents = 0;      // outside the geometry, or a polarity other than 0 or 1: left out
+};
+
 // How a camera is attached.
 enum CameraLinkType : int32_t {
     LINK_USB = 0,
     LINK_ETHERNET = 1,
+    LINK_NETWORK_STREAM = 2, // a network camera: an event stream received over UDP
 };
 
 // One camera as the manager lists it. Address fields are dotted quads; empty for USB cameras.

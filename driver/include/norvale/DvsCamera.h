@@ -54,6 +54,9 @@ public:
     bool getNextBatch(std::vector<Event2D>& events);
     void setBatchEventsTime(uint64_t timeUs);
     uint64_t getDroppedEventCount() const;
+    // A network camera's datagrams and events left out since it was opened (zero for others);
+    // its reordered and invalid events are part of getDroppedEventCount too.
+    NrStreamLoss getStreamLoss() const;
 
     uint16_t getWidth() const;
     uint16_t getHeight() const;

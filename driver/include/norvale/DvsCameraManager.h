@@ -16,7 +16,9 @@ namespace norvale {
 // always a USB DVS camera, a USB fusion camera and an Ethernet DVS camera, plus those of the
 // simulated-cameras file (see the README): the path in NORVALE_SIMULATED_CAMERAS, otherwise
 // simulated_cameras.json in the per-user data folder (~/.local/share/Norvale/NorvaleCamView).
-// Nothing is ever sent over a network.
+// The same file lists network cameras ("network_cameras"): event streams received over UDP
+// (norvale/NetworkStream.h), listening on their address from open until released. Nothing is
+// ever sent over a network.
 //
 // Threads: any thread; the list of open cameras and the address settings are process-wide and
 // guarded by one lock.

@@ -45,7 +45,11 @@ public:
 
     bool nextBatch(std::vector<Event2D>& events) { return handoff.take(events); }
     void setBatchTime(uint64_t us) { handoff.setSpan(us); }
-    uint64_t dropped() const { return handoff.dropped() + storage.droppedEvents(); }
+    // Events left out on the way: by the hand-off, the storage and the device itself.
+    uint64_t dropped() const {
+        const NrStreamLoss l = dev->streamLoss();
+        return handoff.dropped() + storage.droppedEvents() + l.reorderedEvents + l.invalidEvents;
+    }
     uint64_t delivered() const { return deliveredEvents.load(); }
     // Camera time up to which the stream has been handed to everyone (callbacks included).
     uint64_t deliveredUntil() const { return deliveredUntilUs.load(); }

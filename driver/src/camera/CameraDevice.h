@@ -14,6 +14,7 @@
 #include "camera/EventChunk.h"
 #include "norvale/ApsFrame.h"
 #include "norvale/CameraTool.h"
+#include "norvale/CameraTypes.h"
 #include "norvale/SafeOutputFile.h"
 
 namespace norvale {
@@ -43,6 +44,9 @@ public:
     virtual bool read(EventChunk& chunk) = 0;
     // Makes a waiting (or the next) read return false at once.
     virtual void interrupt() = 0;
+
+    // What a device receiving a stream from elsewhere left out (any thread).
+    virtual NrStreamLoss streamLoss() const { return {}; }
 
     // APS images (fusion devices; the others have none). Called by the camera's APS thread
     // only: waits for the next frame after fromUs (camera time of its exposure start) and

@@ -14,6 +14,7 @@ int DvsCamera::stop() { return core->stop(); }
 bool DvsCamera::getNextBatch(std::vector<Event2D>& events) { return core->nextBatch(events); }
 void DvsCamera::setBatchEventsTime(uint64_t timeUs) { core->setBatchTime(timeUs); }
 uint64_t DvsCamera::getDroppedEventCount() const { return core->dropped(); }
+NrStreamLoss DvsCamera::getStreamLoss() const { return core->device().streamLoss(); }
 uint16_t DvsCamera::getWidth() const { return uint16_t(core->device().width()); }
 uint16_t DvsCamera::getHeight() const { return uint16_t(core->device().height()); }
 void DvsCamera::setStatisticInfoCallback(StatisticCallback cb) { core->setStatisticCallback(std::move(cb)); }

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <set>
 
 #include "camera/CameraCore.h"
@@ -11,6 +12,7 @@
 #include "camera/SceneSource.h"
 #include "camera/SimulatedCameras.h"
 #include "camera/SimulatedDevice.h"
+#include "network/NetworkCameras.h"
 #include "norvale/FuncUtils.h"
 #include "norvale/Logger.h"
 
@@ -42,10 +44,35 @@ void applyAddresses(CameraDescription& d) {
     d.gateway = it->second.gateway;
 }
 
+// Every camera of the cameras file (read anew), simulated ones first.
+struct Listing {
+    std::vector<SimulatedCameraEntry> simulated;
+    std::vector<NetworkCameraEntry> network;
+};
+Listing listCameras() {
+    nlohmann::json doc;
+    const nlohmann::json* file = loadCamerasFile(doc) ? &doc : nullptr;
+    Listing l;
+    l.simulated = listSimulatedCameras(file);
+    std::vector<std::string> serials;
+    for (const auto& s : l.simulated) serials.push_back(s.desc.serial);
+    l.network = listNetworkCameras(file, serials);
+    return l;
+}
+
 bool findEntry(const std::string& serial, SimulatedCameraEntry& out) {
     for (auto& s : listSimulatedCameras())
         if (s.desc.serial == serial) {
             out = std::move(s);
+            return true;
+        }
+    return false;
+}
+
+bool findNetworkEntry(const std::string& serial, NetworkCameraEntry& out) {
+    for (auto& n : listCameras().network)
+        if (n.desc.serial == serial) {
+            out = std::move(n);
             return true;
         }
     return false;
@@ -76,8 +103,35 @@ std::unique_ptr<SimulatedDevice> makeDevice(const SimulatedCameraEntry& s) {
     return std::make_unique<SimulatedDevice>(std::move(source), o);
 }
 
+// A network camera listens on its address once opened; empty (logged) when it cannot.
+std::shared_ptr<CameraCore> openNetworkCore(const NetworkCameraEntry& entry) {
+    const std::string serial = entry.desc.serial;
+    if (!claim(serial)) {
+        NR_LOG(LOG_WARN, "camera %s is open already", serial.c_str());
+        return nullptr;
+    }
+    std::string why;
+    auto device = NetworkDevice::open(entry.stream, why);
+    if (!device) {
+        NR_LOG(LOG_ERROR, "network camera %s cannot be opened: %s", serial.c_str(), why.c_str());
+        unclaim(serial);
+        return nullptr;
+    }
+    NR_LOG(LOG_INFO, "network camera %s listens on udp://%s:%u (%s, %ux%u)", serial.c_str(),
+           entry.stream.address.c_str(), unsigned(entry.stream.port), wireFormatName(entry.stream.format),
+           entry.stream.width, entry.stream.height);
+    return std::make_shared<CameraCore>(entry.desc, std::move(device), [serial] { unclaim(serial); });
+}
+
 std::shared_ptr<CameraCore> openCore(const std::string& serial, bool fusion) {
     SimulatedCameraEntry entry;
+    if (NetworkCameraEntry net; !findEntry(serial, entry) && findNetworkEntry(serial, net)) {
+        if (fusion) {
+            NR_LOG(LOG_WARN, "camera %s is not a fusion camera", serial.c_str());
+            return nullptr;
+        }
+        return openNetworkCore(net);
+    }
     if (!findEntry(serial, entry)) {
         NR_LOG(LOG_WARN, "no camera with serial %s", serial.c_str());
         return nullptr;
@@ -106,10 +160,15 @@ DvsCameraManager::~DvsCameraManager() = default;
 
 std::vector<CameraDescription> DvsCameraManager::getCameraDescs() {
     std::vector<CameraDescription> out;
-    for (auto& s : listSimulatedCameras()) {
+    Listing all = listCameras();
+    for (auto& s : all.simulated) {
         applyAddresses(s.desc);
         s.desc.deviceIndex = int32_t(out.size());
         out.push_back(std::move(s.desc));
+    }
+    for (auto& n : all.network) {
+        n.desc.deviceIndex = int32_t(out.size());
+        out.push_back(std::move(n.desc));
     }
     return out;
 }

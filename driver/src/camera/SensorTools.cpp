@@ -9,12 +9,8 @@ std::shared_ptr<CameraTool> finish(std::unique_ptr<CameraTool::Impl> impl, Camer
     return std::make_shared<CameraTool>(std::move(impl));
 }
 
-} // namespace
-
-std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<SensorControls>& c,
-                                                         const ToolSetOptions& o) {
-    std::vector<std::shared_ptr<CameraTool>> tools;
-
+void addSensorControls(const std::shared_ptr<SensorControls>& c, const ToolSetOptions& o,
+                       std::vector<std::shared_ptr<CameraTool>>& tools) {
     auto biases = std::make_unique<CameraTool::Impl>(TOOL_BIASES, "Biases", "Biases");
     biases->addInt("bias_diff_on", "ON contrast threshold: higher gives fewer ON events.", -85, 140, 0, "");
     biases->addInt("bias_diff_off", "OFF contrast threshold: higher gives fewer OFF events.", -85, 140, 0, "");
@@ -43,6 +39,10 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
         return true;
     }));
 
+}
+
+void addProcessingTools(const std::shared_ptr<SensorControls>& c, const ToolSetOptions& o,
+                        std::vector<std::shared_ptr<CameraTool>>& tools) {
     auto afk = std::make_unique<CameraTool::Impl>(TOOL_ANTI_FLICKER, "Anti Flicker", "AntiFlicker");
     afk->addBool("anti_flicker_enable", "Remove the events of pixels that blink in the frequency band.", false);
     afk->addInt("low_frequency", "Lowest blinking frequency of the band.", 1, 2000, 50, "Hz");
@@ -136,6 +136,15 @@ std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<S
             return true;
         }));
     }
+}
+
+} // namespace
+
+std::vector<std::shared_ptr<CameraTool>> makeSensorTools(const std::shared_ptr<SensorControls>& c,
+                                                         const ToolSetOptions& o) {
+    std::vector<std::shared_ptr<CameraTool>> tools;
+    if (o.sensorControls) addSensorControls(c, o, tools);
+    addProcessingTools(c, o, tools);
     return tools;
 }
 

@@ -25,6 +25,7 @@ struct ToolSetOptions {
     uint32_t width = 1280, height = 720;
     bool trigger0Enabled = false; // the fusion camera frames its exposures on channel 0
     bool aps = false;
+    bool sensorControls = true; // biases and trigger in: a stream received from elsewhere has neither
 };
 
 // Builds the tools, in the order getAllToolsInfo lists them, wired to controls (which must

@@ -52,39 +52,6 @@ constexpr size_t kMaxSerial = 64;
 constexpr size_t kMaxText = 4096; // names, addresses, a replay file's path
 constexpr size_t kMaxSimulatedCamerasBytes = 1 << 20; // a list of a few cameras is a few KB
 
-// Reads a string member; false (and why) when present with another type, holding a control
-// character (it would break a file header or a listing) or longer than a sane limit.
-bool text(const json& e, const char* key, std::string& out, std::string& why) {
-    if (!e.contains(key)) return true;
-    if (!e[key].is_string()) {
-        why = std::string("\"") + key + "\" is not a string";
-        return false;
-    }
-    const std::string value = e[key].get<std::string>();
-    const size_t limit = std::string(key) == "serial" ? kMaxSerial : kMaxText;
-    if (value.size() > limit) {
-        why = std::string("\"") + key + "\" is longer than " + std::to_string(limit) + " bytes";
-        return false;
-    }
-    for (unsigned char c : value)
-        if (c < 0x20 || c == 0x7F) {
-            why = std::string("\"") + key + "\" holds a control character";
-            return false;
-        }
-    out = value;
-    return true;
-}
-
-bool number(const json& e, const char* key, double& out, double min, double max, std::string& why) {
-    if (!e.contains(key)) return true;
-    if (!e[key].is_number() || e[key].get<double>() < min || e[key].get<double>() > max) {
-        why = std::string("\"") + key + "\" is not a number in range";
-        return false;
-    }
-    out = e[key].get<double>();
-    return true;
-}
-
 bool validAddress(const std::string& s) {
     try {
         return isValidIP(s);
@@ -99,19 +66,19 @@ bool parseEntry(const json& e, SimulatedCameraEntry& s, std::string& why) {
         return false;
     }
     std::string kind = "dvs", link = "usb";
-    if (!text(e, "serial", s.desc.serial, why) || !text(e, "kind", kind, why) || !text(e, "link", link, why) ||
-        !text(e, "product", s.desc.product, why) || !text(e, "manufacturer", s.desc.manufacturer, why) ||
-        !text(e, "firmware", s.desc.firmwareVersion, why) || !text(e, "camera_ip", s.desc.cameraIp, why) ||
-        !text(e, "local_ip", s.desc.localIp, why) || !text(e, "netmask", s.desc.netmask, why) ||
-        !text(e, "gateway", s.desc.gateway, why) || !text(e, "file", s.file, why))
+    if (!entryText(e, "serial", s.desc.serial, why) || !entryText(e, "kind", kind, why) || !entryText(e, "link", link, why) ||
+        !entryText(e, "product", s.desc.product, why) || !entryText(e, "manufacturer", s.desc.manufacturer, why) ||
+        !entryText(e, "firmware", s.desc.firmwareVersion, why) || !entryText(e, "camera_ip", s.desc.cameraIp, why) ||
+        !entryText(e, "local_ip", s.desc.localIp, why) || !entryText(e, "netmask", s.desc.netmask, why) ||
+        !entryText(e, "gateway", s.desc.gateway, why) || !entryText(e, "file", s.file, why))
         return false;
     if (s.desc.serial.compare(0, 4, "SIM-") != 0) {
         why = "\"serial\" must begin with \"SIM-\"";
         return false;
     }
     double rateMev = s.eventRate / 1e6, periodMs = double(s.triggerPeriodUs) / 1000.0, seed = double(s.seed);
-    if (!number(e, "event_rate", rateMev, 0, 50, why) || !number(e, "trigger_period_ms", periodMs, 0, 3600000, why) ||
-        !number(e, "seed", seed, 0, 4294967295.0, why))
+    if (!entryNumber(e, "event_rate", rateMev, 0, 50, why) || !entryNumber(e, "trigger_period_ms", periodMs, 0, 3600000, why) ||
+        !entryNumber(e, "seed", seed, 0, 4294967295.0, why))
         return false;
     s.eventRate = rateMev * 1e6;
     s.triggerPeriodUs = uint64_t(periodMs * 1000.0);
@@ -159,6 +126,39 @@ bool parseEntry(const json& e, SimulatedCameraEntry& s, std::string& why) {
 
 } // namespace
 
+// Reads a string member; false (and why) when present with another type, holding a control
+// character (it would break a file header or a listing) or longer than a sane limit.
+bool entryText(const json& e, const char* key, std::string& out, std::string& why) {
+    if (!e.contains(key)) return true;
+    if (!e[key].is_string()) {
+        why = std::string("\"") + key + "\" is not a string";
+        return false;
+    }
+    const std::string value = e[key].get<std::string>();
+    const size_t limit = std::string(key) == "serial" ? kMaxSerial : kMaxText;
+    if (value.size() > limit) {
+        why = std::string("\"") + key + "\" is longer than " + std::to_string(limit) + " bytes";
+        return false;
+    }
+    for (unsigned char c : value)
+        if (c < 0x20 || c == 0x7F) {
+            why = std::string("\"") + key + "\" holds a control character";
+            return false;
+        }
+    out = value;
+    return true;
+}
+
+bool entryNumber(const json& e, const char* key, double& out, double min, double max, std::string& why) {
+    if (!e.contains(key)) return true;
+    if (!e[key].is_number() || e[key].get<double>() < min || e[key].get<double>() > max) {
+        why = std::string("\"") + key + "\" is not a number in range";
+        return false;
+    }
+    out = e[key].get<double>();
+    return true;
+}
+
 std::string simulatedCamerasFilePath() {
     if (const char* env = std::getenv("NORVALE_SIMULATED_CAMERAS"); env && *env) return env;
     std::string base;
@@ -168,10 +168,9 @@ std::string simulatedCamerasFilePath() {
     return base + "/Norvale/NorvaleCamView/simulated_cameras.json";
 }
 
-std::vector<SimulatedCameraEntry> listSimulatedCameras() {
-    std::vector<SimulatedCameraEntry> out = defaults();
+bool loadCamerasFile(json& doc) {
     const std::string path = simulatedCamerasFilePath();
-    if (path.empty()) return out;
+    if (path.empty()) return false;
     // Read like a camera configuration: a FIFO or a device is never waited on, a huge file never
     // read whole.
     std::string text, problem;
@@ -180,18 +179,31 @@ std::vector<SimulatedCameraEntry> listSimulatedCameras() {
         if (!missing) // no file: the defaults only, silently
             NR_LOG(LOG_WARN, "simulated cameras file %s cannot be read (%s): default cameras only", path.c_str(),
                    problem.c_str());
-        return out;
+        return false;
     }
-    json doc;
     try {
         doc = json::parse(text);
     } catch (const json::exception& e) {
         NR_LOG(LOG_WARN, "simulated cameras file %s is not JSON (%s): default cameras only", path.c_str(), e.what());
-        return out;
+        return false;
     }
-    const json* list = doc.is_object() && doc.contains("cameras") ? &doc["cameras"] : nullptr;
+    return true;
+}
+
+std::vector<SimulatedCameraEntry> listSimulatedCameras() {
+    json doc;
+    return listSimulatedCameras(loadCamerasFile(doc) ? &doc : nullptr);
+}
+
+std::vector<SimulatedCameraEntry> listSimulatedCameras(const json* doc) {
+    std::vector<SimulatedCameraEntry> out = defaults();
+    if (!doc) return out;
+    const std::string path = simulatedCamerasFilePath();
+    const json* list = doc->is_object() && doc->contains("cameras") ? &(*doc)["cameras"] : nullptr;
     if (!list || !list->is_array()) {
-        NR_LOG(LOG_WARN, "simulated cameras file %s has no \"cameras\" array: default cameras only", path.c_str());
+        // a file of network cameras only needs no simulated ones
+        if (!doc->is_object() || !doc->contains("network_cameras"))
+            NR_LOG(LOG_WARN, "simulated cameras file %s has no \"cameras\" array: default cameras only", path.c_str());
         return out;
     }
     for (size_t i = 0; i < list->size(); ++i) {

@@ -19,7 +19,7 @@ int64_t steadyNs() {
 
 SimulatedDevice::SimulatedDevice(std::unique_ptr<EventSource> src, const SimulatedDeviceOptions& o)
     : source(std::move(src)), opts(o), w(source->width()), h(source->height()),
-      ctl(std::make_shared<SensorControls>()), antiFlicker(w, h), trail(w, h) {
+      ctl(std::make_shared<SensorControls>()), filters(w, h) {
     ToolSetOptions t;
     t.width = w;
     t.height = h;
@@ -147,14 +147,7 @@ bool SimulatedDevice::read(EventChunk& chunk) {
     ctl->biases.fetch(biases, seen[0]);
     ctl->trigger.fetch(trig, seen[1]);
     ctl->aps.fetch(aps, seen[2]);
-    AntiFlickerSettings a;
-    if (ctl->antiFlicker.fetch(a, seen[3])) antiFlicker.update(a);
-    TrailSettings t;
-    if (ctl->trail.fetch(t, seen[4])) trail.update(t);
-    RateControlSettings r;
-    if (ctl->rate.fetch(r, seen[5])) rate.update(r);
-    RoiSettings ro;
-    if (ctl->roi.fetch(ro, seen[6])) roi.update(ro);
+    filters.refresh(*ctl);
 
     chunk.clear(nextUs);
     source->generate(nextUs, end, biases, chunk.events, chunk.triggers);
@@ -163,10 +156,7 @@ bool SimulatedDevice::read(EventChunk& chunk) {
                                         [&](const EventTriggerIn& e) { return e.id > 1 || !trig.channel[e.id]; }),
                          chunk.triggers.end());
     addTriggers(nextUs, end, chunk);
-    roi.apply(chunk.events);
-    antiFlicker.apply(chunk.events);
-    trail.apply(chunk.events);
-    rate.apply(chunk.events);
+    filters.apply(chunk.events);
     chunk.endUs = end;
     nextUs = end;
     producedUs = end;

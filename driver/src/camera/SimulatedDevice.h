@@ -14,7 +14,7 @@
 #include "camera/ApsRenderer.h"
 #include "camera/CameraDevice.h"
 #include "camera/EventSource.h"
-#include "camera/Filters.h"
+#include "camera/FilterChain.h"
 #include "camera/SensorTools.h"
 
 namespace norvale {
@@ -71,14 +71,11 @@ private:
 
     // streaming thread only
     uint64_t nextUs = 0;
-    uint64_t seen[7] = {0, 0, 0, 0, 0, 0, 0};
+    uint64_t seen[3] = {0, 0, 0};
     BiasSettings biases;
     TriggerSettings trig;
     ApsSettings aps;
-    RoiFilter roi;
-    AntiFlickerFilter antiFlicker;
-    TrailFilter trail;
-    RateControlFilter rate;
+    FilterChain filters;
 };
 
 } // namespace norvale
