@@ -239,9 +239,72 @@ public:
 
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override {
+        const size_t most = pos.index < records ? size_t(std::min<uint64_t>(perBlock, records - pos.index)) : 0;
+        if (events.size() != most) events.resize(most); // a vector reused for blocks of one size is not cleared
+        size_t n = 0;
+        const bool ok = readInto(pos, events.data(), most, n, triggers, next, end, problem);
+        events.resize(n);
+        return ok;
+    }
+
+    bool readInto(const BlockPosition& pos, Event2D* out, size_t room, size_t& n, std::vector<EventTriggerIn>& triggers,
+                  BlockPosition& next, bool& end, std::string& problem) override {
         triggers.clear();
+        n = 0;
+        size_t records = 0;
+        if (!load(pos, records, end, problem) || end) return end;
+        if (records > room) {
+            problem = "the file changed after it was opened";
+            return false;
+        }
+        const size_t good = decode(records, [out](size_t i, uint64_t t, uint16_t x, uint16_t y, bool on) {
+            out[i].timestamp = t;
+            out[i].x = x;
+            out[i].y = y;
+            out[i].polarity = on ? 1 : 0;
+        });
+        if (!settle(pos, records, good, next, problem)) return false;
+        n = good;
+        return true;
+    }
+
+    // The index needs times, ON count and largest coordinates: no events are built for it.
+    bool canSummarize() const override { return true; }
+    bool summarize(const BlockPosition& pos, BlockSummary& summary, std::vector<EventTriggerIn>& triggers,
+                   BlockPosition& next, bool& end, std::string& problem) override {
+        triggers.clear();
+        summary.on = 0;
+        summary.maxX = summary.maxY = 0;
+        size_t n = 0;
+        if (!load(pos, n, end, problem) || end) {
+            summary.times.clear();
+            return end;
+        }
+        summary.times.resize(n);
+        uint64_t* times = summary.times.data();
+        uint64_t on = 0;
+        uint16_t maxX = 0, maxY = 0;
+        const size_t good = decode(n, [&](size_t i, uint64_t t, uint16_t x, uint16_t y, bool isOn) {
+            times[i] = t;
+            on += isOn;
+            maxX = x > maxX ? x : maxX;
+            maxY = y > maxY ? y : maxY;
+        });
+        const bool ok = settle(pos, n, good, next, problem);
+        summary.times.resize(ok ? good : 0);
+        if (ok) {
+            summary.on = on;
+            summary.maxX = maxX;
+            summary.maxY = maxY;
+        }
+        return ok;
+    }
+
+private:
+    // The bytes of the block at pos into buffer: n records, or end, or false with problem (a file
+    // cut short of the records its header declares is damaged there).
+    bool load(const BlockPosition& pos, size_t& n, bool& end, std::string& problem) {
         damage = false;
-        if (pos.index >= records) events.clear();
         if (pos.index >= records && records < declared) {
             problem = "the NumPy header declares " + std::to_string(declared) + " records of " +
                       std::to_string(itemSize) + " bytes, but the file holds only " + std::to_string(records) +
@@ -252,38 +315,37 @@ public:
         }
         end = pos.index >= records;
         if (end) return true;
-        const uint64_t n = std::min<uint64_t>(perBlock, records - pos.index);
-        const size_t bytes = size_t(n * itemSize);
+        n = size_t(std::min<uint64_t>(perBlock, records - pos.index));
+        const size_t bytes = n * itemSize;
         buffer.resize(bytes + 8); // a field is loaded as 8 bytes, also at the end of the last record
         size_t got = 0;
         if (!readAll(fd, buffer.data(), bytes, dataOffset + pos.index * itemSize, got)) {
             problem = std::strerror(errno);
-            events.clear();
             return false;
         }
         if (got < bytes) {
             problem = "the file became shorter after it was opened";
-            events.clear();
             return false;
         }
-        if (events.size() != n) events.resize(size_t(n)); // a vector reused for blocks of one size is not cleared
-        const size_t good = standard ? convert<true>(buffer.data(), size_t(n), events.data())
-                                     : convert<false>(buffer.data(), size_t(n), events.data());
+        return true;
+    }
+
+    // After decoding good of the block's n records: past the first block a record no event can
+    // have ends the block before it (the next read names it), in the first it is damage.
+    bool settle(const BlockPosition& pos, size_t n, size_t good, BlockPosition& next, std::string& problem) {
         if (good < n) {
+            if (pos.index > 0 && good > 0) {
+                next.index = pos.index + good;
+                return true;
+            }
             const uint8_t* rec = buffer.data() + good * itemSize;
             const int64_t t = value(rec, fields[0]), x = value(rec, fields[1]), y = value(rec, fields[2]);
             const char* bad = t < 0                  ? "negative time"
                               : uint64_t(x) > 0xffff ? "x outside 0..65535"
                               : uint64_t(y) > 0xffff ? "y outside 0..65535"
                                                      : "polarity not 0, 1 or -1";
-            if (pos.index > 0 && good > 0) { // past the first block: this block ends before it
-                events.resize(good);
-                next.index = pos.index + good;
-                return true;
-            }
             problem = "record " + std::to_string(pos.index + good) + ": " + bad + " (at byte " +
                       std::to_string(dataOffset + (pos.index + good) * itemSize) + ")";
-            events.clear();
             damage = true;
             return false;
         }
@@ -291,7 +353,6 @@ public:
         return true;
     }
 
-private:
     // A value of a little-endian integer field, loaded as 8 bytes and masked to its width; an
     // unsigned 64-bit value past INT64_MAX reads as negative (out of every range but polarity's -1,
     // as 2^64 - 1 is read).
@@ -307,11 +368,17 @@ private:
         return int64_t(v);
     }
 
-    // Records converted to events up to the first that no event can have (its index returned; n
-    // when all are good). Standard: the layout our writer gives (<i8, <u2, <u2, u1 packed), whose
-    // fixed offsets make a tighter loop.
-    template <bool Standard>
-    size_t convert(const uint8_t* rec, size_t n, Event2D* out) const {
+    // The loaded records handed to emit(i, t, x, y, on) up to the first that no event can have (its
+    // index returned; n when all are good).
+    template <typename Emit>
+    size_t decode(size_t n, Emit&& emit) const {
+        return standard ? decodeAs<true>(buffer.data(), n, emit) : decodeAs<false>(buffer.data(), n, emit);
+    }
+
+    // Standard: the layout our writer gives (<i8, <u2, <u2, u1 packed), whose fixed offsets make a
+    // tighter loop.
+    template <bool Standard, typename Emit>
+    size_t decodeAs(const uint8_t* rec, size_t n, Emit& emit) const {
         for (size_t i = 0; i < n; ++i, rec += itemSize) {
             int64_t t, x, y, p;
             if constexpr (Standard) {
@@ -328,10 +395,7 @@ private:
                 p = value(rec, fields[3]);
             }
             if (t < 0 || uint64_t(x) > 0xffff || uint64_t(y) > 0xffff || uint64_t(p) + 1 > 2) return i;
-            out[i].timestamp = uint64_t(t);
-            out[i].x = uint16_t(x);
-            out[i].y = uint16_t(y);
-            out[i].polarity = p == 1 ? 1 : 0;
+            emit(i, uint64_t(t), uint16_t(x), uint16_t(y), p == 1);
         }
         return n;
     }
