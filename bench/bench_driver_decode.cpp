@@ -76,7 +76,7 @@ double cpuSeconds() {
 
 // One pass of the baseline over the stream into out, which keeps its storage across passes.
 uint64_t baselinePass(const Stream& s, std::vector<Event2D>& out) {
-    bench::BaselineEvt3 dec(s.width, s.height);
+    bench::BaselineEvt3 dec;
     out.clear();
     dec.decode(s.words.data(), s.words.size(), out);
     return out.size();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -11,10 +12,82 @@ namespace norvale {
 
 namespace detail {
 
+namespace {
+
+// The events of a vector word: every bit's event is written and the output moves on by the bit,
+// so the number of events costs no mispredicted branch. Writes up to span events past the last
+// one kept, inside the room maxEvents gives (12 an input word).
+inline Event2D* vectorEvents(Event2D* out, uint32_t bits, uint32_t span, uint32_t& base, uint32_t y, uint8_t polarity,
+                             uint64_t t, uint32_t width, uint32_t height) {
+    bits = y < height ? bits & evt3WidthMask(base, width) : 0;
+    if (bits) {
+        Event2D e{0, uint16_t(y), polarity, t};
+        for (uint32_t b = 0; b < span; ++b) {
+            e.x = uint16_t(base + b);
+            *out = e;
+            out += bits >> b & 1u;
+        }
+    }
+    const uint32_t next = base + span;
+    base = next < RawDecoderState::kNoBase ? next : RawDecoderState::kNoBase;
+    return out;
+}
+
+} // namespace
+
+// evt3Word's semantics, with the state in locals (stores of events could otherwise alias it and
+// force it back to memory at every word). The words of single events and of time (most words of a
+// real recording, in no predictable order) take no branch: each updates the state by selection and
+// an event is written at every word, the output moving on only for a kept ADDR_X. Vector and
+// trigger words, rare outside busy scenes, go through a switch.
 size_t evt3DecodePortable(const uint8_t* bytes, size_t nWords, RawDecoderState& s, uint32_t width,
                           uint32_t height, Event2D* out, std::vector<EventTriggerIn>* triggers) {
     Event2D* const first = out;
-    for (size_t i = 0; i < nWords; ++i) out = evt3Word(loadWord(bytes + 2 * i), s, width, height, out, triggers);
+    size_t i = 0;
+    // Until the first TIME_HIGH only that word counts: the reference takes that stretch.
+    for (; i < nWords && !s.haveTime; ++i) out = evt3Word(loadWord(bytes + 2 * i), s, width, height, out, triggers);
+    uint64_t wrap = s.wrapBase;
+    uint32_t high = s.timeHigh, low = s.timeLow, y = s.y, base = s.base;
+    uint8_t polarity = s.polarity;
+    uint64_t t = wrap | uint64_t(high) << 12 | low;
+    constexpr uint32_t kSwitched = 1u << 0x3 | 1u << 0x4 | 1u << 0x5 | 1u << 0xA;
+    for (; i < nWords; ++i) {
+        const uint32_t w = loadWord(bytes + 2 * i);
+        const uint32_t type = w >> 12, payload = w & 0xFFFu;
+        if (kSwitched >> type & 1u) {
+            switch (type) {
+            case 0x3:
+                base = payload & 0x7FFu;
+                polarity = uint8_t(payload >> 11);
+                break;
+            case 0x4: out = vectorEvents(out, payload, 12, base, y, polarity, t, width, height); break;
+            case 0x5: out = vectorEvents(out, payload & 0xFFu, 8, base, y, polarity, t, width, height); break;
+            default: // 0xA, EXT_TRIGGER
+                if (triggers)
+                    triggers->push_back(EventTriggerIn{uint16_t(payload & 1u), t, uint16_t((payload >> 8) & 0xFu)});
+                break;
+            }
+            continue;
+        }
+        if (type == 0x2) { // ADDR_X: a quarter of a real recording's words
+            const uint32_t x = payload & 0x7FFu;
+            *out = Event2D{uint16_t(x), uint16_t(y), uint8_t(payload >> 11), t};
+            out += y < height && x < width;
+            continue;
+        }
+        const bool newHigh = type == 0x8 && payload != high;
+        wrap += uint64_t(newHigh && high >= payload + 2048) << 24;
+        high = newHigh ? payload : high;
+        low = type == 0x6 ? payload : (newHigh ? 0 : low);
+        y = type == 0x0 ? payload & 0x7FFu : y;
+        t = wrap | uint64_t(high) << 12 | low;
+    }
+    s.wrapBase = wrap;
+    s.timeHigh = high;
+    s.timeLow = low;
+    s.y = y;
+    s.base = base;
+    s.polarity = polarity;
     return size_t(out - first);
 }
 
