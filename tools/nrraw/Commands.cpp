@@ -182,36 +182,38 @@ int cmdBenchDecode(const Args& args) {
         std::fprintf(stderr, "nrraw: %s: not a raw event file: %s\n", path.c_str(), problem.c_str());
         return 1;
     }
-    // The data tiled to a few megabytes (whole copies, so every word stays as recorded): each pass
-    // reads it from memory rather than from the processor's cache, as a file's decoding does.
+    // A small recording is tiled to a few megabytes (whole copies, so every word stays as recorded):
+    // each pass reads it from memory rather than from the processor's cache, as a file's decoding does.
     const uint8_t* recorded = reinterpret_cast<const uint8_t*>(bytes.data()) + header.dataOffset;
     const size_t recordedSize = (bytes.size() - header.dataOffset) & ~size_t(1);
     const size_t copies = recordedSize ? std::max<size_t>(1, (size_t(4) << 20) / recordedSize) : 1;
     std::vector<uint8_t> tiled;
-    tiled.reserve(recordedSize * copies);
-    for (size_t c = 0; c < copies; ++c) tiled.insert(tiled.end(), recorded, recorded + recordedSize);
-    const uint8_t* data = tiled.data();
-    const size_t size = tiled.size();
+    for (size_t c = 0; copies > 1 && c < copies; ++c) tiled.insert(tiled.end(), recorded, recorded + recordedSize);
+    const uint8_t* data = copies > 1 ? tiled.data() : recorded;
+    const size_t size = copies > 1 ? tiled.size() : recordedSize;
     // Every pixel the format addresses, as the file reader decodes: the counts are the file's.
     uint32_t width = 0, height = 0;
     addressableRange(header.format, width, height);
-    // Every decoder writes the whole pass's events once into one array, as a whole-file read does.
+    // Every decoder writes its events once into one array, as a whole-file read does; a file of more
+    // events than the array holds starts over at its beginning when the next piece may not fit.
     const size_t chunk = 64 * 1024;
+    const size_t room = size_t(16) << 20; // events: 256 MB
     std::vector<Event2D> out;
     auto run = [&](RawDecoder& dec) {
+        out.resize(std::max(room, dec.maxEvents(chunk)));
         uint64_t events = 0;
-        dec.reset();
-        for (size_t off = 0; off < size; off += chunk) { // sizes the array: events before the last piece
-            out.resize(events + dec.maxEvents(chunk));
-            events += dec.decode(data + off, std::min(chunk, size - off), out.data() + events, nullptr);
-        }
         const double mevs = bestPass(
             repeat,
             [&] {
                 uint64_t n = 0;
+                size_t at = 0;
                 dec.reset();
-                for (size_t off = 0; off < size; off += chunk)
-                    n += dec.decode(data + off, std::min(chunk, size - off), out.data() + n, nullptr);
+                for (size_t off = 0; off < size; off += chunk) {
+                    if (out.size() - at < dec.maxEvents(chunk)) at = 0;
+                    const size_t got = dec.decode(data + off, std::min(chunk, size - off), out.data() + at, nullptr);
+                    at += got;
+                    n += got;
+                }
                 return n;
             },
             events);
@@ -228,21 +230,23 @@ int cmdBenchDecode(const Args& args) {
         return 0;
     }
     std::printf("data: %zu copies of the recording's %zu bytes (%.1f MB)\n", copies, recordedSize, double(size) / 1e6);
+    // The plain decoder pushes a piece of up to 4 MB of words at a time into its vector (the whole
+    // tiled recording in one piece), cleared between pieces: a large file's events need not fit.
+    const size_t piece = size_t(4) << 20;
     std::vector<Event2D> plain;
-    {
+    auto plainPass = [&] {
         bench::BaselineEvt3 dec;
-        dec.decode(data, size, plain); // reserved once: the passes time the decoding, not the page faults
-    }
-    uint64_t plainEvents = 0;
-    const double baseline = bestPass(
-        repeat,
-        [&] {
-            bench::BaselineEvt3 dec;
+        uint64_t n = 0;
+        for (size_t off = 0; off < size; off += piece) {
             plain.clear();
-            dec.decode(data, size, plain);
-            return uint64_t(plain.size());
-        },
-        plainEvents);
+            dec.decode(data + off, std::min(piece, size - off), plain);
+            n += plain.size();
+        }
+        return n;
+    };
+    plainPass(); // the vector reserved once: the passes time the decoding, not the page faults
+    uint64_t plainEvents = 0;
+    const double baseline = bestPass(repeat, plainPass, plainEvents);
     std::printf("straightforward decoder: %llu events, best of %llu: %.1f Mev/s\n", (unsigned long long)plainEvents,
                 (unsigned long long)repeat, baseline);
     double chosen = 0;
