@@ -1,19 +1,20 @@
 #include "CameraCommands.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
 
+#include "StopSignals.h"
 #include "norvale/DvsCameraManager.h"
 #include "norvale/Logger.h"
 
 using namespace norvale;
+
+static const char* linkName(int32_t link) {
+    return link == LINK_ETHERNET ? "ethernet" : link == LINK_NETWORK_STREAM ? "network" : "usb";
+}
 
 int cmdCameras(const Args& args) {
     if (!args.positional().empty()) throw UsageError("usage: nrraw cameras");
@@ -24,48 +25,12 @@ int cmdCameras(const Args& args) {
     auto or_ = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
     for (const auto& c : cams)
         std::printf("%-20s %-26s %-9s %-16s %-16s %-16s %-16s %s\n", c.serial.c_str(), c.product.c_str(),
-                    c.linkType == LINK_ETHERNET ? "ethernet" : "usb", or_(c.cameraIp).c_str(), or_(c.localIp).c_str(),
+                    linkName(c.linkType), or_(c.cameraIp).c_str(), or_(c.localIp).c_str(),
                     or_(c.netmask).c_str(), or_(c.gateway).c_str(), or_(c.firmwareVersion).c_str());
     return 0;
 }
 
 namespace {
-
-volatile sig_atomic_t gStopSignal = 0;
-void noteStopSignal(int sig) { gStopSignal = sig; }
-
-// Ctrl-C, SIGTERM and SIGHUP end a recording early instead of the process: they are blocked in
-// this thread before any camera thread exists (so every thread inherits the block) and taken by
-// waitUntil; a thread started earlier that still gets one only notes it.
-class StopSignals {
-public:
-    StopSignals() {
-        sigemptyset(&set);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, sig);
-        struct sigaction action {};
-        action.sa_handler = noteStopSignal;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(sig, &action, nullptr);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    }
-    // Waits until the deadline or a stop signal; the signal's number, or 0.
-    int waitUntil(std::chrono::steady_clock::time_point deadline) {
-        for (;;) {
-            if (gStopSignal) return int(gStopSignal);
-            const auto left = deadline - std::chrono::steady_clock::now();
-            if (left <= std::chrono::steady_clock::duration::zero()) return 0;
-            const auto slice = std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(100));
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(slice).count();
-            struct timespec ts {time_t(ns / 1000000000), long(ns % 1000000000)};
-            const int sig = sigtimedwait(&set, nullptr, &ts);
-            if (sig > 0) gStopSignal = sig;
-        }
-    }
-
-private:
-    sigset_t set;
-};
 
 std::string whyNot(const std::string& fallback) {
     std::string why = norvale::Logger::threadError();
@@ -164,6 +129,15 @@ int cmdRecord(const Args& args) {
     // Everything captured so far is written before the file is closed, a signal or not.
     const bool ok = cam->stopRecording();
     cam->stop();
+    if (cam->getCameraDescription().linkType == LINK_NETWORK_STREAM) {
+        const NrStreamLoss l = cam->getStreamLoss();
+        std::fprintf(stderr,
+                     "stream: %llu datagrams received, %llu lost in the receive queue, %llu malformed, %llu late "
+                     "(%llu events), %llu events outside the sensor\n",
+                     (unsigned long long)l.datagrams, (unsigned long long)l.lostDatagrams,
+                     (unsigned long long)l.malformedDatagrams, (unsigned long long)l.reorderedDatagrams,
+                     (unsigned long long)l.reorderedEvents, (unsigned long long)l.invalidEvents);
+    }
     if (cam->getDroppedEventCount() != 0)
         std::fprintf(stderr, "nrraw: %llu events could not be stored in time\n",
                      (unsigned long long)cam->getDroppedEventCount());

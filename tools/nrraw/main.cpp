@@ -69,8 +69,9 @@ Usage:
       the same file. --triggers adds HZ trigger pulses per second (rising and falling
       edge); --start sets the first timestamp (default 0).
   nrraw cameras
-      Lists the cameras: serial, product, link (usb or ethernet), camera IP, local
-      IP, netmask, gateway, firmware.
+      Lists the cameras: serial, product, link (usb, ethernet or network), camera
+      IP, local IP (a network camera's listening address), netmask, gateway,
+      firmware (a network camera's format and port).
   nrraw record SERIAL OUT --seconds N [--config FILE] [--overwrite] [--progress]
       Opens that camera, streams and records N seconds into OUT (EVT 3.0; for a
       fusion camera OUT is the base name of OUT.raw, OUT.mp4 and OUT.json).
@@ -84,6 +85,16 @@ Usage:
       the events that reached the file. Ctrl-C, SIGTERM or SIGHUP end the
       recording early: what was captured is written, "interrupted; N events
       recorded to OUT" is printed and the exit status is 128 + the signal.
+  nrraw stream FILE udp://HOST:PORT [--format F] [--realtime | --rate MEVS] [--datagram N]
+  nrraw stream SERIAL udp://HOST:PORT [--format F] [--datagram N] [--seconds N]
+      Sends a recording (any format above) or a live DVS camera as a UDP event
+      stream: datagrams of N whole events (default 100), little-endian, in the
+      format F: t64_x16_y16_on8 (default; 13 bytes an event: t uint64 us, x uint16,
+      y uint16, on uint8) or t32_x16_y15_on1 (8 bytes: t uint32 us, x uint16, then
+      y in bits 1-15 and on in bit 0 of a uint16). A file goes out in real time
+      (default) or at MEVS million events per second; a camera as it streams, for
+      N seconds or until Ctrl-C. Prints "sent: <E> events in <D> datagrams". A
+      network camera of the cameras file receives such a stream.
   nrraw --help
       This text.
 
@@ -123,6 +134,8 @@ int run(const std::vector<std::string>& words) {
         if (cmd == "aps-info") return cmdApsInfo(rest);
         if (cmd == "gen") return cmdGen(Args(rest, {"--duration", "--rate", "--seed", "--triggers", "--start"}));
         if (cmd == "cameras") return cmdCameras(Args(rest, {}));
+        if (cmd == "stream")
+            return cmdStream(Args(rest, {"--format", "--rate", "--datagram", "--seconds"}, {"--realtime"}));
         if (cmd == "record") return cmdRecord(Args(rest, {"--seconds", "--config"}, {"--progress", "--overwrite"}));
         if (cmd == "bench") {
             if (rest.empty()) throw UsageError("bench needs 'decode' or 'seek'");
