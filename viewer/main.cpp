@@ -1,5 +1,7 @@
 // Start-up of the viewer: attributes, font, settings and language, then the start dialog for 2 s,
 // then the main window and the event loop.
+#include <malloc.h>
+
 #include <QApplication>
 #include <QIcon>
 #include <QLabel>
@@ -16,6 +18,9 @@
 #include "ui/showimageform.h"
 
 int main(int argc, char* argv[]) {
+    // A live camera's event buffers come and go by the megabyte: each mapped on its own, they go
+    // back to the system when freed instead of staying in the heap for good.
+    mallopt(M_MMAP_THRESHOLD, 512 * 1024);
     // The viewer paints on the CPU; without this the X platform loads a GL driver it never uses
     // (tens of MB resident, a software renderer on machines without a GPU).
     if (qEnvironmentVariableIsEmpty("QT_XCB_GL_INTEGRATION"))

@@ -36,6 +36,18 @@ TEST(ObjectPool, ReturnedObjectKeepsContentsAndIsReused) {
     EXPECT_EQ((*again)[4].timestamp, 3u);
 }
 
+TEST(ObjectPool, KeepsAtMostItsIdleLimitAfterABurst) {
+    auto pool = NrObjectPoolFactory::createUniqueNrObjectPool<EventVector>(2, 3);
+    {
+        std::vector<std::shared_ptr<EventVector>> burst;
+        for (int i = 0; i < 10; ++i) burst.push_back(pool->acquire());
+        EXPECT_EQ(pool->size(), 0u);
+    }
+    EXPECT_EQ(pool->size(), 3u); // the other seven were freed
+    auto again = pool->acquire();
+    EXPECT_EQ(pool->size(), 2u);
+}
+
 TEST(ObjectPool, LastInFirstOut) {
     auto pool = NrObjectPoolFactory::createUniqueNrObjectPool<EventVector>(0);
     auto a = pool->acquire();

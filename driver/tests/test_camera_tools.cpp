@@ -411,9 +411,10 @@ TEST(CameraAps, ExposureAndGainChangeTheImage) {
 TEST(CameraHandoff, AStalledReaderHoldsOneSpanAndCountsTheRest) {
     for (const uint64_t base : {uint64_t(0), UINT64_MAX - 300001}) {
         SCOPED_TRACE(base);
-        BatchHandoff handoff;
+        BatchHandoff handoff, visited; // the second hands the same batch out without a copy
         std::vector<Event2D> out;
         EXPECT_FALSE(handoff.take(out)); // the reader begins
+        EXPECT_FALSE(visited.visit([](const EventRun*, size_t) { ADD_FAILURE() << "nothing to visit"; }));
         auto chunkAt = [base](uint64_t ms) {
             auto c = std::make_shared<EventChunk>();
             c->clear(base + ms * 1000);
@@ -421,11 +422,13 @@ TEST(CameraHandoff, AStalledReaderHoldsOneSpanAndCountsTheRest) {
             for (int i = 0; i < 10; ++i) c->events.push_back(Event2D{uint16_t(i), 0, 1, base + ms * 1000 + uint64_t(i)});
             return c;
         };
-        std::weak_ptr<EventChunk> first;
+        std::weak_ptr<EventChunk> first, last;
         for (uint64_t ms = 0; ms < 300; ++ms) {
             auto c = chunkAt(ms);
             if (ms == 0) first = c;
+            last = c;
             handoff.push(c);
+            visited.push(c);
             if (ms == 150) {
                 EXPECT_TRUE(first.expired()); // gone long before the ring is full
             }
@@ -437,5 +440,12 @@ TEST(CameraHandoff, AStalledReaderHoldsOneSpanAndCountsTheRest) {
         EXPECT_EQ(out.back().timestamp, base + 299 * 1000 + 9u);
         EXPECT_TRUE(std::is_sorted(out.begin(), out.end(),
                                    [](const Event2D& a, const Event2D& b) { return a.timestamp < b.timestamp; }));
+        std::vector<Event2D> runs;
+        ASSERT_TRUE(visited.visit([&](const EventRun* r, size_t n) {
+            for (size_t i = 0; i < n; ++i) runs.insert(runs.end(), r[i].begin, r[i].end);
+        }));
+        EXPECT_EQ(runs, out);
+        EXPECT_EQ(visited.dropped(), handoff.dropped());
+        EXPECT_TRUE(last.expired()); // both let go of every chunk once read
     }
 }

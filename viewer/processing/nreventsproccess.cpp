@@ -72,14 +72,26 @@ void NrEventProcessor::dvsFilePlayLoop() { front.runPlayerLoop(); }
 void NrEventProcessor::setDevicePtr(std::shared_ptr<norvale::DvsCamera> device) { camera = std::move(device); }
 
 void NrEventProcessor::processEvents(const norvale::Event2D* begin, const norvale::Event2D* end) {
-    if (begin == nullptr || begin >= end)
-        return;
+    const norvale::EventRun run{begin, end};
+    processEventRuns(&run, 1);
+}
+
+void NrEventProcessor::processEventRuns(const norvale::EventRun* runs, size_t count) {
+    const norvale::Event2D* firstEvent = nullptr;
     {
         std::lock_guard<std::mutex> lock(accMutex);
-        nrcounts::countEvents(accumulateBuffer.data(), uint32_t(width), uint32_t(height), begin, end,
-                              uint16_t(maxEventCount));
+        for (size_t i = 0; i < count; ++i) {
+            if (runs[i].begin == nullptr || runs[i].begin >= runs[i].end)
+                continue;
+            if (!firstEvent)
+                firstEvent = runs[i].begin;
+            nrcounts::countEvents(accumulateBuffer.data(), uint32_t(width), uint32_t(height), runs[i].begin,
+                                  runs[i].end, uint16_t(maxEventCount));
+        }
     }
-    const uint64_t first = begin->timestamp;
+    if (!firstEvent)
+        return;
+    const uint64_t first = firstEvent->timestamp;
     lastBatchTs = first;
     // A live frame lasts the period from its first batch; a batch outside it begins the next one,
     // also one earlier in time (a new stream: flush at once rather than wait for the old one's time).

@@ -47,6 +47,7 @@
 
 #include "Utility/nrmessagetype.h"
 #include "norvale/Event2D.h"
+#include "norvale/EventRun.h"
 #include "norvale/FuncUtils.h"
 #include "processing/nrplaybackfront.h"
 
@@ -73,6 +74,8 @@ public:
 
     // Counts one batch (caller's thread).
     void processEvents(const norvale::Event2D* begin, const norvale::Event2D* end);
+    // One batch given as runs in time order (a live camera's own buffers): counted as one.
+    void processEventRuns(const norvale::EventRun* runs, size_t count);
     // Emits signalRealTimeTimeStamp(lastBatchTs) and hands the counts to the render thread (GUI
     // thread). Not on the live path any more (the display thread flushes through processEvents);
     // kept for callers that count and flush from the GUI thread, today the processor's tests.

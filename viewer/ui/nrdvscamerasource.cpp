@@ -56,8 +56,7 @@ bool NrDvsCameraSource::play(bool checked) {
         qDebug() << "stop camera.";
         return false;
     }
-    eventBuffer.clear();
-    m_camera->getNextBatch(eventBuffer); // begins the hand-off before the first event
+    m_camera->visitNextBatch([](const norvale::EventRun*, size_t) {}); // begins the hand-off before the first event
     if (m_camera->start() != 0) {
         qDebug() << "Please check the camera connection.";
         return false;
@@ -89,8 +88,9 @@ void NrDvsCameraSource::ctrlDisplayFpsLoop() {
         const auto begin = Clock::now();
         // Counts, swaps and wakes the render thread; the image and its timestamp reach the GUI
         // thread together through the processor's mailbox.
-        if (m_camera->getNextBatch(eventBuffer) && !eventBuffer.empty())
-            m_processor->processEvents(eventBuffer.data(), eventBuffer.data() + eventBuffer.size());
+        // Counted straight from the camera's buffers: no copy of the batch (26 MB at 50 Mev/s).
+        m_camera->visitNextBatch(
+            [this](const norvale::EventRun* runs, size_t count) { m_processor->processEventRuns(runs, count); });
         if (!m_camera->isConnected()) {
             qDebug() << "Camera connection lost.";
             m_streaming = false;

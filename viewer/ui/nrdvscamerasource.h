@@ -7,7 +7,8 @@
 // Threads
 // - GUI thread: every public function, every signal.
 // - Display thread (ctrlDisplayFpsLoop, while streaming): about 33 times a second takes the
-//   camera's newest batch (getNextBatch) into eventBuffer and hands it to processEvents, which
+//   camera's newest batch (visitNextBatch: its runs in the camera's own buffers, no copy) and hands
+//   it to processEventRuns, which
 //   (the processor in NR_FLUSH_BY_EVENT_TIME with period 0 while streaming) counts it, swaps the
 //   counts and wakes the render thread, all on this thread. The painted image and the batch's
 //   timestamp reach the GUI thread together through the processor's mailbox: one wake-up, the
@@ -17,7 +18,7 @@
 //   the trigger-in callback (trigger-in recording on) emits signalRecByTime on a matching edge.
 //   The callbacks capture copies of what they need; removing one waits until it no longer runs,
 //   which the destructor does before anything else goes.
-// Fields: eventBuffer is the display thread's alone; m_streaming is atomic;
+// Fields: m_streaming is atomic;
 // everything else is the GUI thread's.
 //
 // Recording: with a recorder given (setRecorder), recordings by hand go through it as well, so a
@@ -86,7 +87,6 @@ private:
     std::shared_ptr<norvale::DvsCamera> m_camera;
     NrEventProcessor* m_processor;
     std::thread m_displayThread;
-    std::vector<norvale::Event2D> eventBuffer;
     uint64_t m_batchTimeUs = 0;
     int m_triggerInCallbackId = -1;
     QPointer<NrFileRecorder> m_recorder; // the window's; it may go first

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -16,7 +17,8 @@ namespace norvale {
 // copy goes away (on any thread) the object returns to the pool with its capacity, unchanged:
 // the user clears it. Reuse is last-in first-out, so recently touched memory comes back first.
 // An empty pool makes a new object rather than blocking. Objects released after the pool is
-// gone are freed.
+// gone, or while it already keeps its most idle objects, are freed: a burst that needed many does
+// not keep them all for good.
 
 class NrObjectPoolBase {};
 
@@ -103,6 +105,7 @@ public:
         mutable std::mutex mutex;
         std::condition_variable returned;
         std::deque<std::unique_ptr<T>> idle;
+        std::size_t maxIdle = SIZE_MAX;
         bool waitWhenEmpty = false;
         std::shared_ptr<detail::BlockCache> blocks = std::make_shared<detail::BlockCache>();
     };
@@ -114,6 +117,7 @@ public:
             std::unique_ptr<T> owned(object);
             if (auto impl = pool.lock()) {
                 std::lock_guard<std::mutex> lock(impl->mutex);
+                if (impl->idle.size() >= impl->maxIdle) return; // owned frees it
                 try {
                     impl->idle.push_back(std::move(owned));
                 } catch (const std::bad_alloc&) {
@@ -164,10 +168,10 @@ private:
 
 class NrObjectPoolFactory {
 public:
-    // count default-constructed objects.
+    // count default-constructed objects; at most maxIdle of them are kept idle.
     template <typename T>
-    static std::unique_ptr<NrObjectPool<T>> createUniqueNrObjectPool(uint64_t count) {
-        return make<T>(count, [] { return std::make_unique<T>(); });
+    static std::unique_ptr<NrObjectPool<T>> createUniqueNrObjectPool(uint64_t count, std::size_t maxIdle = SIZE_MAX) {
+        return make<T>(count, [] { return std::make_unique<T>(); }, maxIdle);
     }
     // count objects built as T(n); for event vectors, n zeroed events each.
     template <typename T>
@@ -177,10 +181,11 @@ public:
 
 private:
     template <typename T, typename Make>
-    static std::unique_ptr<NrObjectPool<T>> make(uint64_t count, Make makeOne) {
+    static std::unique_ptr<NrObjectPool<T>> make(uint64_t count, Make makeOne, std::size_t maxIdle = SIZE_MAX) {
         using Impl = typename ObjectPool<T, true>::Impl;
         auto impl = std::make_shared<Impl>();
         impl->self = impl;
+        impl->maxIdle = maxIdle;
         for (uint64_t i = 0; i < count; ++i) impl->idle.push_back(makeOne());
         return std::make_unique<NrObjectPoolWrapper<T>>(std::move(impl));
     }

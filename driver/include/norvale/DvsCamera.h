@@ -10,6 +10,7 @@
 #include "norvale/CameraTypes.h"
 #include "norvale/DriverExport.h"
 #include "norvale/Event2D.h"
+#include "norvale/EventRun.h"
 
 namespace norvale {
 
@@ -52,6 +53,10 @@ public:
     // The hand-off begins with the first call: a camera nobody asks keeps nothing here (call
     // once before start to receive the stream from its first event).
     bool getNextBatch(std::vector<Event2D>& events);
+    // The same batch without copying it: visit is called once with its runs of events, in time
+    // order, in the camera's own buffers (valid during the call only). False, visit not called,
+    // when nothing new is there. At 50 Mev/s this spares a display 26 MB and their copy each frame.
+    bool visitNextBatch(const RunVisitor& visit);
     void setBatchEventsTime(uint64_t timeUs);
     uint64_t getDroppedEventCount() const;
     // A network camera's datagrams and events left out since it was opened (zero for others);

@@ -28,7 +28,7 @@ void BatchHandoff::push(const ChunkPtr& chunk) {
     for (size_t i = 0; i < nOld; ++i) pushedOut[i].reset();
 }
 
-bool BatchHandoff::take(std::vector<Event2D>& out) {
+size_t BatchHandoff::collect(size_t& first, size_t& events) {
     size_t n = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -36,11 +36,11 @@ bool BatchHandoff::take(std::vector<Event2D>& out) {
         for (; n < count; ++n) taken[n] = std::move(ring[(head + n) % kRing]);
         head = count = 0;
     }
-    out.clear();
-    if (n == 0) return false;
+    first = n;
+    events = 0;
+    if (n == 0) return 0;
     // keep only the newest span and at most kMaxEvents
     const EventWindow kept = EventWindow::lastSpan(taken[n - 1]->endUs, std::max<uint64_t>(spanUs.load(), kMinSpanUs));
-    size_t first = n, events = 0;
     while (first > 0) {
         const EventChunk& c = *taken[first - 1];
         if (kept.isAfter(c.endUs) || events + c.events.size() > kMaxEvents) break;
@@ -50,10 +50,35 @@ bool BatchHandoff::take(std::vector<Event2D>& out) {
     uint64_t lost = 0;
     for (size_t i = 0; i < first; ++i) lost += taken[i]->events.size();
     droppedEvents += lost;
+    return n;
+}
+
+void BatchHandoff::release(size_t n) {
+    for (size_t i = 0; i < n; ++i) taken[i].reset();
+}
+
+bool BatchHandoff::take(std::vector<Event2D>& out) {
+    size_t first = 0, events = 0;
+    const size_t n = collect(first, events);
+    out.clear();
     out.reserve(events);
     for (size_t i = first; i < n; ++i) out.insert(out.end(), taken[i]->events.begin(), taken[i]->events.end());
-    for (size_t i = 0; i < n; ++i) taken[i].reset();
+    release(n);
     return !out.empty();
+}
+
+bool BatchHandoff::visit(const RunVisitor& each) {
+    size_t first = 0, events = 0;
+    const size_t n = collect(first, events);
+    if (events > 0) {
+        runs.clear();
+        for (size_t i = first; i < n; ++i)
+            if (!taken[i]->events.empty())
+                runs.push_back({taken[i]->events.data(), taken[i]->events.data() + taken[i]->events.size()});
+        each(runs.data(), runs.size());
+    }
+    release(n);
+    return events > 0;
 }
 
 void BatchHandoff::clear() {

@@ -22,7 +22,9 @@ int64_t steadyNs() {
 CameraCore::CameraCore(CameraDescription description, std::unique_ptr<CameraDevice> device,
                        std::function<void()> releaseFn, bool mirrorRecording)
     : desc(std::move(description)), dev(std::move(device)), release(std::move(releaseFn)),
-      pool(NrObjectPoolFactory::createUniqueNrObjectPool<EventChunk>(64)),
+      // A display takes 33 chunks at a time; a stalled one makes the hand-off hold up to its span
+      // (100 ms), chunks freed again once read.
+      pool(NrObjectPoolFactory::createUniqueNrObjectPool<EventChunk>(64, 64)),
       storage(desc.serial, mirrorRecording ? uint32_t(dev->width()) : 0) {}
 
 CameraCore::~CameraCore() {
@@ -145,6 +147,10 @@ void CameraCore::streamLoop() {
         if (chunk->events.capacity() < kChunkReserve) { // once per pooled chunk: no growth while streaming
             chunk->events.reserve(kChunkReserve);
             chunk->triggers.reserve(64);
+        } else if (chunk->events.capacity() > 4 * kChunkReserve) {
+            // A burst grew it: back to the usual size, or in time every pooled chunk is burst-sized.
+            std::vector<Event2D>().swap(chunk->events);
+            chunk->events.reserve(kChunkReserve);
         }
         if (!dev->read(*chunk)) break;
         deliveredEvents += chunk->events.size();

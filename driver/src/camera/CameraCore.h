@@ -44,6 +44,7 @@ public:
     void unplug();
 
     bool nextBatch(std::vector<Event2D>& events) { return handoff.take(events); }
+    bool visitBatch(const RunVisitor& visit) { return handoff.visit(visit); }
     void setBatchTime(uint64_t us) { handoff.setSpan(us); }
     // Events left out on the way: by the hand-off, the storage and the device itself.
     uint64_t dropped() const {

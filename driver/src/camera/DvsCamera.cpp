@@ -12,6 +12,7 @@ const CameraDescription& DvsCamera::getCameraDescription() const { return core->
 int DvsCamera::start() { return core->start(); }
 int DvsCamera::stop() { return core->stop(); }
 bool DvsCamera::getNextBatch(std::vector<Event2D>& events) { return core->nextBatch(events); }
+bool DvsCamera::visitNextBatch(const RunVisitor& visit) { return core->visitBatch(visit); }
 void DvsCamera::setBatchEventsTime(uint64_t timeUs) { core->setBatchTime(timeUs); }
 uint64_t DvsCamera::getDroppedEventCount() const { return core->dropped(); }
 NrStreamLoss DvsCamera::getStreamLoss() const { return core->device().streamLoss(); }
