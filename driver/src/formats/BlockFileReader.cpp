@@ -51,6 +51,9 @@ constexpr size_t kBlocksPerThread = 4;
 // Blocks a thread sums up per hand-over while indexing.
 constexpr size_t kSummaryBatch = 16;
 
+// Whole blocks of a range worth a second thread.
+constexpr size_t kSplitRangeBlocks = 8;
+
 } // namespace
 
 // The figures gathered while indexing, block after block in file order.
@@ -507,10 +510,10 @@ bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>
     if (to <= from) return true;
     size_t first = 0, last = 0;
     blockRange(from, to, first, last);
-    for (size_t b = first; b < last; ++b) {
+    const auto append = [&](size_t b) {
         const Block& k = index[b];
-        if (k.ownMin > k.ownMax || k.ownMax < from || k.ownMin >= to) continue;
-        if (!trig && k.events == 0) continue;
+        if (k.ownMin > k.ownMax || k.ownMax < from || k.ownMin >= to) return true;
+        if (!trig && k.events == 0) return true;
         const Decoded* d = decode(b);
         if (!d) return false;
         if (k.ownMin >= from && k.ownMax < to) // the whole block: copied at once
@@ -521,8 +524,65 @@ bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>
         if (trig)
             for (const EventTriggerIn& t : d->triggers)
                 if (t.timestamp >= from && t.timestamp < to) trig->push_back(t);
+        return true;
+    };
+    // In a file in time order the blocks wholly inside the range are one run between the partial
+    // ones at its ends: a long run is decoded on two threads straight into place.
+    size_t runFirst = first, runLast = last;
+    const auto whole = [&](size_t b) { return index[b].ownMin >= from && index[b].ownMax < to && !index[b].triggers; };
+    while (runFirst < runLast && !whole(runFirst)) ++runFirst;
+    while (runLast > runFirst && !whole(runLast - 1)) --runLast;
+    if (!trig && eventsOrdered && splittable && runLast - runFirst >= kSplitRangeBlocks) {
+        for (size_t b = first; b < runFirst; ++b)
+            if (!append(b)) return false;
+        if (readRun(runFirst, runLast, out)) {
+            for (size_t b = runLast; b < last; ++b)
+                if (!append(b)) return false;
+            return true;
+        }
+        out.clear(); // read again below, one block after another
     }
+    for (size_t b = first; b < last; ++b)
+        if (!append(b)) return false;
     return true;
+}
+
+bool BlockFileReader::readRun(size_t runFirst, size_t runLast, std::vector<Event2D>& out) {
+    if (!ensureHelpers(1)) return false;
+    const size_t base = out.size();
+    const uint64_t firstEvent = index[runFirst].eventsBefore;
+    out.resize(base + size_t(index[runLast - 1].eventsBefore + index[runLast - 1].events - firstEvent));
+    Event2D* const to = out.data() + base;
+    std::vector<EventTriggerIn> trigA, trigB;
+    const auto decodeRun = [&](EventBlockSource& src, size_t a, size_t b, std::vector<EventTriggerIn>& trig) {
+        try {
+            for (; a < b; ++a) {
+                const Block& k = index[a];
+                BlockPosition next;
+                bool end = false;
+                size_t n = 0;
+                std::string problem;
+                if (!src.readInto(k.pos, to + (k.eventsBefore - firstEvent), k.events, n, trig, next, end, problem) ||
+                    end || n != k.events || !trig.empty())
+                    return false;
+            }
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
+    const size_t middle = runFirst + (runLast - runFirst) / 2;
+    bool secondOk = false;
+    std::thread second;
+    try {
+        second = std::thread([&] { secondOk = decodeRun(*helpers[0], middle, runLast, trigB); });
+    } catch (const std::system_error&) { // no thread to be had: this one reads the whole run
+        secondOk = decodeRun(*source, middle, runLast, trigB);
+    }
+    const bool firstOk = decodeRun(*source, runFirst, middle, trigA);
+    if (second.joinable()) second.join();
+    if (!firstOk || !secondOk) out.resize(base);
+    return firstOk && secondOk;
 }
 
 bool BlockFileReader::readAll(Event2D* out, size_t room, size_t& count, size_t threads, bool& timeOrdered) {

@@ -91,6 +91,10 @@ private:
     // path is no longer the one open.
     bool ensureHelpers(size_t n);
     void blockRange(uint64_t from, uint64_t to, size_t& first, size_t& last) const;
+    // The events of blocks [runFirst, runLast), each wholly inside a range, appended to out in
+    // file order on two threads; false (out as it was) when that cannot be done, or on a read
+    // error, for the caller to read them one block after another.
+    bool readRun(size_t runFirst, size_t runLast, std::vector<Event2D>& out);
     bool nextTime(uint64_t t, uint64_t& found);
     bool previousTime(uint64_t t, uint64_t& found);
 
