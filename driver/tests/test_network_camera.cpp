@@ -2,6 +2,7 @@
 // recording exactly what was sent, counting and leaving out what is bad, dropping a flood.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 
@@ -194,6 +195,54 @@ TEST_F(NetworkCameraTest, RoiToolActsOnTheStream) {
     EXPECT_TRUE(nettest::readEvents(dir.path("roi.raw")) == inside);
 }
 
+namespace {
+
+// Reads dev until the sender is done (when told), the queue is empty and the held-back events
+// are out; the events handed on.
+uint64_t readUntilQuiet(NetworkDevice& dev, const std::atomic<bool>* sending = nullptr) {
+    EventChunk chunk;
+    chunk.events.reserve(NetworkDevice::kMaxChunkEvents);
+    uint64_t received = 0;
+    for (int quietReads = 0; quietReads < 5;) {
+        if (!dev.read(chunk)) return received;
+        received += chunk.events.size();
+        quietReads = chunk.events.empty() && !(sending && *sending) ? quietReads + 1 : 0;
+    }
+    return received;
+}
+
+} // namespace
+
+// More events within the reorder window than the device holds back (100 events a microsecond):
+// they are handed on regardless, never stall the stream.
+TEST(NetworkDevice, ADenseStreamIsHandedOnWhole) {
+    NetworkStreamSettings s;
+    s.width = kW;
+    s.height = kH;
+    std::string why;
+    auto dev = NetworkDevice::open(s, why);
+    ASSERT_TRUE(dev) << why;
+    dev->startStream(true);
+    auto tx = UdpEventSender::open("udp://127.0.0.1:" + std::to_string(dev->port()), WireFormat::T64_X16_Y16_ON8, 100, why);
+    ASSERT_TRUE(tx);
+    std::vector<Event2D> part(100);
+    constexpr uint64_t kSent = 2000;
+    std::atomic<bool> sending{true};
+    uint64_t received = 0;
+    std::thread reader([&] { received = readUntilQuiet(*dev, &sending); });
+    for (uint64_t n = 0; n < kSent; ++n) {
+        for (size_t i = 0; i < part.size(); ++i) part[i] = ev(1000 + n, uint16_t(i), uint16_t(n % kH), 1);
+        ASSERT_TRUE(tx->send(part.data(), part.data() + part.size(), why));
+        if (n % 20 == 19) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    sending = false;
+    reader.join();
+    const NrStreamLoss loss = dev->streamLoss();
+    EXPECT_EQ(received, loss.datagrams * 100);
+    EXPECT_EQ(loss.datagrams + loss.lostDatagrams, kSent);
+    EXPECT_EQ(loss.reorderedDatagrams, 0u);
+}
+
 // A sender far faster than the reader: the system's queue overflows, what it dropped is
 // counted, and every datagram is either received or counted lost.
 TEST(NetworkDevice, AFloodIsDroppedAndCounted) {
@@ -214,15 +263,7 @@ TEST(NetworkDevice, AFloodIsDroppedAndCounted) {
         const auto bytes = nettest::packT64(part);
         ASSERT_TRUE(tx->sendRaw(bytes.data(), bytes.size(), why));
     }
-    EventChunk chunk;
-    chunk.events.reserve(NetworkDevice::kMaxChunkEvents);
-    uint64_t received = 0;
-    int64_t quietReads = 0;
-    while (quietReads < 5) { // until the queue is empty and the held-back events are out
-        ASSERT_TRUE(dev->read(chunk));
-        received += chunk.events.size();
-        quietReads = chunk.events.empty() ? quietReads + 1 : 0;
-    }
+    const uint64_t received = readUntilQuiet(*dev);
     const NrStreamLoss loss = dev->streamLoss();
     EXPECT_GT(loss.lostDatagrams, 0u);
     EXPECT_EQ(loss.datagrams + loss.lostDatagrams, kSent);

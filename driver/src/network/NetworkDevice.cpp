@@ -90,8 +90,9 @@ void NetworkDevice::take(const uint8_t* data, size_t size) {
     newestUs = std::max(newestUs, pending.back().timestamp);
 }
 
-// Hands on the events older than the reorder window (all of them when the stream paused), at
-// most kMaxChunkEvents. A chunk handed on at a pause ends at its newest time, which it holds.
+// Hands on the events older than the reorder window (all of them when the stream paused or too
+// much is held back), at most kMaxChunkEvents. A chunk handed on whole ends at its newest time,
+// which it holds.
 void NetworkDevice::release(EventChunk& chunk, bool all) {
     const uint64_t cut = all ? UINT64_MAX : (newestUs > kReorderWindowUs ? newestUs - kReorderWindowUs : 0);
     size_t n = size_t(std::lower_bound(pending.begin(), pending.end(), cut,
@@ -129,7 +130,8 @@ bool NetworkDevice::read(EventChunk& chunk) {
     }
     lost = lostBefore + (rx->kernelDrops() - dropBase);
     filters.refresh(*ctl);
-    release(chunk, paused);
+    // Full: more events than the window can hold back (a very high rate) are handed on now.
+    release(chunk, paused || pending.size() >= kHighWater);
     filters.apply(chunk.events);
     return true;
 }

@@ -8,7 +8,8 @@
 //
 // Time: the camera clock is the stream's own (t64 as sent, t32 unwrapped). A datagram may come
 // up to kReorderWindowUs late and still take its place; events are handed on once the stream
-// is that far past them, or once it pauses for kIdleFlushMs. A datagram older than what was
+// is that far past them, once it pauses for kIdleFlushMs, or at once when more than 64 Ki events
+// wait (a rate above 32 Mev/s: the window then shrinks to what that many events span). A datagram older than what was
 // handed on already is dropped whole and counted. A stream that starts over at earlier times
 // therefore needs the camera restarted (stop, start) unless it records on.
 //

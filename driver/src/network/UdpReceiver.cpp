@@ -1,6 +1,7 @@
 #include "network/UdpReceiver.h"
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -11,8 +12,6 @@
 #include <cstring>
 
 namespace norvale {
-
-#include <linux/sock_diag.h>
 
 std::unique_ptr<UdpReceiver> UdpReceiver::open(const std::string& address, uint16_t port, std::string& why) {
     sockaddr_in at{};
