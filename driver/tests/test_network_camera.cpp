@@ -174,6 +174,33 @@ TEST_F(NetworkCameraTest, BadDatagramsAndEventsAreCountedAndLeftOut) {
     EXPECT_EQ(got, want);
 }
 
+// A sender that starts over sends times the stream has passed: dropped as late until the camera
+// restarts, which begins its clock anew.
+TEST_F(NetworkCameraTest, AStreamThatStartsOverIsFollowedAfterARestart) {
+    DvsCameraManager manager;
+    auto cam = manager.openCamera("NET-T64");
+    ASSERT_TRUE(cam);
+    std::vector<Event2D> batch;
+    cam->getNextBatch(batch); // the hand-off keeps the stream from now on
+    ASSERT_EQ(cam->start(), 0);
+    std::string why;
+    auto tx = UdpEventSender::open(url(), WireFormat::T64_X16_Y16_ON8, 100, why);
+    ASSERT_TRUE(tx);
+    const std::vector<Event2D> first = {ev(1000000, 1, 1, 1)}, again = {ev(10, 2, 2, 0), ev(20, 3, 3, 1)};
+    ASSERT_TRUE(tx->send(first.data(), first.data() + 1, why));
+    ASSERT_TRUE(waitFor([&] { return cam->getCameraTime() >= 1000000; }));
+    ASSERT_TRUE(tx->send(again.data(), again.data() + 2, why));
+    ASSERT_TRUE(waitFor([&] { return cam->getStreamLoss().reorderedDatagrams == 1; }));
+    EXPECT_EQ(cam->getDeliveredEventCount(), 1u);
+    ASSERT_EQ(cam->stop(), 0);
+    ASSERT_EQ(cam->start(), 0);
+    ASSERT_TRUE(tx->send(again.data(), again.data() + 2, why));
+    ASSERT_TRUE(waitFor([&] { return cam->getDeliveredEventCount() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return cam->getNextBatch(batch) && !batch.empty(); }));
+    EXPECT_EQ(batch, again);
+    EXPECT_EQ(cam->getStreamLoss().reorderedDatagrams, 1u);
+}
+
 TEST_F(NetworkCameraTest, RoiToolActsOnTheStream) {
     const auto events = recording(0);
     std::vector<Event2D> inside;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "norvale/Logger.h"
+
 namespace norvale {
 
 namespace {
@@ -51,6 +53,8 @@ void NetworkDevice::startStream(bool restartClock) {
         releasedUs = 0;
     }
     lastArrivalNs = steadyNs();
+    lateInARow = 0;
+    warnedLate = false;
 }
 
 NrStreamLoss NetworkDevice::streamLoss() const {
@@ -73,12 +77,21 @@ void NetworkDevice::take(const uint8_t* data, size_t size) {
         ++malformed;
         return;
     }
-    if (r == WireDecoder::Result::Unordered || (pending.size() > at && pending[at].timestamp < releasedUs.load())) {
+    const bool late = pending.size() > at && pending[at].timestamp < releasedUs.load();
+    if (r == WireDecoder::Result::Unordered || late) {
         pending.resize(at);
         ++reordered;
         reorderedEvents += decoder.eventsIn(size);
+        if (late && ++lateInARow == kLateToWarn && !warnedLate) { // once per stretch of streaming
+            warnedLate = true;
+            NR_LOG(LOG_WARN,
+                   "network stream on port %u: datagrams keep arriving older than the stream (did the sender start "
+                   "over?); they are dropped until the camera is stopped and started again",
+                   unsigned(rx->port()));
+        }
         return;
     }
+    lateInARow = 0;
     invalid += bad;
     if (pending.size() == at) return;
     if (at > 0 && pending[at].timestamp < pending[at - 1].timestamp) { // late, within the window

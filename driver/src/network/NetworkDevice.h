@@ -11,7 +11,8 @@
 // is that far past them, once it pauses for kIdleFlushMs, or at once when more than 64 Ki events
 // wait (a rate above 32 Mev/s: the window then shrinks to what that many events span). A datagram older than what was
 // handed on already is dropped whole and counted. A stream that starts over at earlier times
-// therefore needs the camera restarted (stop, start) unless it records on.
+// therefore needs the camera restarted (stop, start; not while it records, since a recording's
+// time must go on): a run of late datagrams says so in the log.
 //
 // Threads: read from the streaming thread; the rest as CameraDevice says. Counters are atomics.
 #include <atomic>
@@ -78,6 +79,9 @@ private:
     int64_t lastArrivalNs = 0;
     uint64_t dropBase = 0;   // the receiver's drop count when streaming (re)started
     uint64_t lostBefore = 0; // lost in earlier stretches of streaming
+    static constexpr int kLateToWarn = 100; // late datagrams in a row that mean the sender started over
+    int lateInARow = 0;
+    bool warnedLate = false;
 
     std::atomic<uint64_t> datagrams{0}, lost{0}, malformed{0}, reordered{0}, reorderedEvents{0}, invalid{0};
 };
