@@ -38,8 +38,18 @@ menu_ms() {
   echo $(((t - t0) / 1000000))
 }
 
+# CPU ticks of each of the viewer's threads by name ("camera stream", "live display", "event
+# render", ...; the GUI thread is "viewer"), one "NAME<TAB>TICKS" line a thread.
+thread_ticks() {
+  local t
+  for t in /proc/$pid/task/*; do
+    printf '%s\t%s\n' "$(cat "$t/comm" 2> /dev/null)" "$(sed 's/.*) //' "$t/stat" 2> /dev/null | awk '{print $12 + $13}')"
+  done
+}
+
 echo "== $serial for $seconds s (viewer-type clicks: $clicks), load average $(cut -d' ' -f1 /proc/loadavg)"
 hz=$(getconf CLK_TCK)
+threads_before=$(thread_ticks)
 start=$(ticks)
 begin=$(date +%s)
 last=$start
@@ -64,6 +74,10 @@ while [ $(($(date +%s) - begin)) -lt "$seconds" ]; do
 done
 import -window root "$work/last.png" && cp "$work/last.png" "$build/viewer_load_${serial}_${clicks}.png"
 total=$(($(ticks) - start))
+# per thread name: its share of a core over the run (threads that ended meanwhile are left out)
+{ echo "$threads_before" | sed 's/^/B\t/'; thread_ticks | sed 's/^/A\t/'; } | awk -F'\t' -v hz="$hz" -v s="$seconds" '
+  $1 == "B" { before[$2] += $3 } $1 == "A" { after[$2] += $3 }
+  END { line = "RESULT cpu by thread:"; for (n in after) { d = after[n] - before[n]; if (d > 0) line = line sprintf(" %s %d%%,", n, d * 100 / hz / s) } print line }' 
 echo "RESULT $serial view-clicks=$clicks: mean cpu $((total * 100 / hz / seconds))%, rss at end $(rss) MB, peak $(awk '/VmHWM/ {print int($2 / 1024)}' /proc/$pid/status) MB"
 grep '^display:' "$work/stats.txt" | tail -n +5 | awk '{n++; s += $2; if (min == "" || $2 < min) min = $2} END {printf "RESULT images/s: mean %.1f, lowest %d over %d s\n", s / n, min, n}'
 # the status bar's count covers the camera's last second; sampled once a second

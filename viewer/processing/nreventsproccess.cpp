@@ -1,5 +1,6 @@
 // Counting, rendering, and the glue between the processor's parts and its signals.
 #include "processing/nreventsproccess.h"
+#include "norvale/FuncUtils.h"
 
 #include <QDebug>
 
@@ -130,6 +131,7 @@ void NrEventProcessor::visualizeEventsOnFrame(QImage& image) {
 }
 
 void NrEventProcessor::renderThread() {
+    norvale::nameThisThread("event render");
     std::unique_lock<std::mutex> lock(renderMutex);
     for (;;) {
         renderCond.wait(lock, [this] { return frameReady || !renderRunning; });

@@ -1,4 +1,5 @@
 #include "ui/nrdvscamerasource.h"
+#include "norvale/FuncUtils.h"
 
 #include <QDebug>
 #include <QDir>
@@ -82,6 +83,7 @@ void NrDvsCameraSource::stopStream() {
 }
 
 void NrDvsCameraSource::ctrlDisplayFpsLoop() {
+    norvale::nameThisThread("live display");
     using Clock = std::chrono::steady_clock;
     const auto period = std::chrono::microseconds(1000000 / kDisplayFps);
     while (m_streaming) {

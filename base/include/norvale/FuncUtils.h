@@ -42,5 +42,8 @@ NR_BASE_EXPORT uint32_t stringToIP(const std::string& text);
 NR_BASE_EXPORT bool isValidIP(const std::string& text);
 // The cores this process may run on (its CPU affinity), at least 1.
 NR_BASE_EXPORT size_t usableCores();
+// Names the calling thread (at most 15 characters are kept), so that top -H and the load runs can
+// tell a camera's threads from the viewer's.
+NR_BASE_EXPORT void nameThisThread(const char* name);
 
 } // namespace norvale

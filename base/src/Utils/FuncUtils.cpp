@@ -1,10 +1,12 @@
 #include "norvale/FuncUtils.h"
 
+#include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <locale>
@@ -167,6 +169,12 @@ size_t usableCores() {
     CPU_ZERO(&set);
     if (::sched_getaffinity(0, sizeof(set), &set) == 0) return size_t(std::max(1, CPU_COUNT(&set)));
     return std::max(1u, std::thread::hardware_concurrency());
+}
+
+void nameThisThread(const char* name) {
+    char shortName[16] = {};
+    std::snprintf(shortName, sizeof shortName, "%s", name);
+    ::pthread_setname_np(::pthread_self(), shortName);
 }
 
 } // namespace norvale

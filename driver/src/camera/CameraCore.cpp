@@ -1,4 +1,5 @@
 #include "camera/CameraCore.h"
+#include "norvale/FuncUtils.h"
 
 #include <chrono>
 
@@ -142,6 +143,7 @@ void CameraCore::statistics(const EventChunk& c) {
 }
 
 void CameraCore::streamLoop() {
+    norvale::nameThisThread("camera stream");
     for (;;) {
         ChunkPtr chunk = pool->acquire();
         if (chunk->events.capacity() < kChunkReserve) { // once per pooled chunk: no growth while streaming

@@ -1,4 +1,5 @@
 #include "camera/StreamStorage.h"
+#include "norvale/FuncUtils.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -277,6 +278,7 @@ void StreamStorage::backfill(uint64_t fromUs) {
 }
 
 void StreamStorage::run() {
+    norvale::nameThisThread("camera storage");
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         wake.wait(lock, [&] { return stopping || count || pendingWriter || stopRequested || clearCacheRequested; });
