@@ -134,3 +134,55 @@ TEST(NetworkWire, UdpUrlsAreCheckedWithAReason) {
     EXPECT_EQ(f, WireFormat::T32_X16_Y15_ON1);
     EXPECT_FALSE(parseWireFormat("t64", f));
 }
+
+// Any bytes at all: a datagram is refused whole or gives only events inside the geometry, in
+// time order, never more than it holds (under AddressSanitizer: never a read past it).
+TEST(NetworkWire, AnyBytesGiveValidEventsOrNone) {
+    uint64_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 6364136223846793005ull + 1442695040888963407ull; };
+    for (WireFormat f : {WireFormat::T64_X16_Y16_ON8, WireFormat::T32_X16_Y15_ON1}) {
+        WireDecoder d(f, 64, 48);
+        const size_t es = wireEventSize(f);
+        std::vector<Event2D> out;
+        out.reserve(maxEventsPerDatagram(f));
+        uint64_t valid = 0;
+        for (int i = 0; i < 3000; ++i) {
+            std::vector<uint8_t> bytes((next() >> 33) % 300);
+            for (auto& b : bytes) b = uint8_t(next() >> 56);
+            if ((next() >> 40) % 2) // small coordinates and times that move on: most events valid
+                for (size_t k = 0; k + es <= bytes.size(); k += es) {
+                    uint8_t* e = bytes.data() + k;
+                    if (es == 13) {
+                        e[2] = uint8_t(k / es), e[3] = e[4] = e[5] = e[6] = e[7] = 0; // t
+                        e[8] %= 64, e[9] = 0, e[10] %= 50, e[11] = 0, e[12] %= 2;    // x, y (some 48, 49), on
+                    } else {
+                        e[2] = uint8_t(k / es), e[3] = 0;     // t
+                        e[4] %= 64, e[5] = 0, e[6] %= 100, e[7] = 0; // x; y (some 48, 49) and on
+                    }
+                }
+            out.clear();
+            uint64_t invalid = 0;
+            const auto r = d.decode(bytes.data(), bytes.size(), out, invalid);
+            if (bytes.empty() || bytes.size() % es != 0) {
+                EXPECT_EQ(r, WireDecoder::Result::Malformed);
+                EXPECT_TRUE(out.empty());
+                continue;
+            }
+            if (r != WireDecoder::Result::Events) {
+                EXPECT_TRUE(out.empty());
+                continue;
+            }
+            EXPECT_EQ(out.size() + invalid, bytes.size() / es);
+            for (size_t k = 0; k < out.size(); ++k) {
+                EXPECT_LT(out[k].x, 64);
+                EXPECT_LT(out[k].y, 48);
+                EXPECT_LE(out[k].polarity, 1);
+                if (k) {
+                    EXPECT_LE(out[k - 1].timestamp, out[k].timestamp);
+                }
+            }
+            valid += out.size();
+        }
+        EXPECT_GT(valid, 1000u) << wireFormatName(f); // the checks above saw real events
+    }
+}
