@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@ namespace {
 
 constexpr size_t kBlockBytes = size_t(1) << 20;
 constexpr uint32_t kMaxHeader = 1 << 20;
+
+static_assert(offsetof(Event2D, x) == 0 && offsetof(Event2D, y) == 2 && offsetof(Event2D, polarity) == 4 &&
+                  offsetof(Event2D, timestamp) == 8,
+              "events of our writer's layout are stored as two 64-bit words");
 
 bool readAll(int fd, void* to, size_t n, uint64_t at, size_t& got) {
     got = 0;
@@ -257,12 +262,14 @@ public:
             problem = "the file changed after it was opened";
             return false;
         }
-        const size_t good = decode(records, [out](size_t i, uint64_t t, uint16_t x, uint16_t y, bool on) {
-            out[i].timestamp = t;
-            out[i].x = x;
-            out[i].y = y;
-            out[i].polarity = on ? 1 : 0;
-        });
+        const size_t good = standard && standardEvents(records, out)
+                                ? records
+                                : decode(records, [out](size_t i, uint64_t t, uint16_t x, uint16_t y, bool on) {
+                                      out[i].timestamp = t;
+                                      out[i].x = x;
+                                      out[i].y = y;
+                                      out[i].polarity = on ? 1 : 0;
+                                  });
         if (!settle(pos, records, good, next, problem)) return false;
         n = good;
         return true;
@@ -281,6 +288,10 @@ public:
             return end;
         }
         summary.times.resize(n);
+        if (standard && standardSummary(n, summary)) {
+            next.index = pos.index + n;
+            return true;
+        }
         uint64_t* times = summary.times.data();
         uint64_t on = 0;
         uint16_t maxX = 0, maxY = 0;
@@ -368,6 +379,53 @@ private:
         return int64_t(v);
     }
 
+    // Records of our writer's layout are nearly always all good: one pass without branches
+    // converts them and proves it (no negative time, no polarity past 1), or returns false for the
+    // record-by-record path to find the one at fault.
+    bool standardEvents(size_t n, Event2D* out) const {
+        const uint8_t* rec = buffer.data();
+        uint8_t* to = reinterpret_cast<uint8_t*>(out);
+        uint64_t bad = 0;
+        for (size_t i = 0; i < n; ++i, rec += 13) {
+            uint64_t t;
+            uint32_t xy; // x, then y
+            std::memcpy(&t, rec, 8);
+            std::memcpy(&xy, rec + 8, 4);
+            const uint8_t p = rec[12];
+            bad |= (t >> 63) | (p >> 1);
+            const uint64_t low = uint64_t(xy) | uint64_t(p & 1) << 32; // Event2D: x, y, polarity, then time
+            std::memcpy(to + 16 * i, &low, 8);
+            std::memcpy(to + 16 * i + 8, &t, 8);
+        }
+        return bad == 0;
+    }
+
+    bool standardSummary(size_t n, BlockSummary& summary) const {
+        const uint8_t* rec = buffer.data();
+        uint64_t* times = summary.times.data();
+        uint64_t bad = 0;
+        uint32_t on = 0; // a block holds fewer than 2^32 records
+        uint16_t maxX = 0, maxY = 0;
+        for (size_t i = 0; i < n; ++i, rec += 13) {
+            uint64_t t;
+            uint16_t x, y;
+            std::memcpy(&t, rec, 8);
+            std::memcpy(&x, rec + 8, 2);
+            std::memcpy(&y, rec + 10, 2);
+            const uint8_t p = rec[12];
+            bad |= (t >> 63) | (p >> 1);
+            times[i] = t;
+            on += p & 1;
+            maxX = x > maxX ? x : maxX;
+            maxY = y > maxY ? y : maxY;
+        }
+        if (bad) return false;
+        summary.on = on;
+        summary.maxX = maxX;
+        summary.maxY = maxY;
+        return true;
+    }
+
     // The loaded records handed to emit(i, t, x, y, on) up to the first that no event can have (its
     // index returned; n when all are good).
     template <typename Emit>
@@ -379,26 +437,6 @@ private:
     // tighter loop.
     template <bool Standard, typename Emit>
     size_t decodeAs(const uint8_t* rec, size_t n, Emit& emit) const {
-        if constexpr (Standard) {
-            // Records are nearly always good: one pass without branches proves it (no negative
-            // time, no polarity past 1), and the next hands them over unchecked.
-            uint64_t bad = 0;
-            for (size_t i = 0; i < n; ++i) {
-                uint64_t t;
-                std::memcpy(&t, rec + i * 13, 8);
-                bad |= (t >> 63) | (rec[i * 13 + 12] >> 1);
-            }
-            if (bad == 0) {
-                for (size_t i = 0; i < n; ++i, rec += 13) {
-                    uint64_t t;
-                    uint16_t xy[2];
-                    std::memcpy(&t, rec, 8);
-                    std::memcpy(xy, rec + 8, 4);
-                    emit(i, t, xy[0], xy[1], rec[12] == 1);
-                }
-                return n;
-            }
-        }
         for (size_t i = 0; i < n; ++i, rec += itemSize) {
             int64_t t, x, y, p;
             if constexpr (Standard) {
