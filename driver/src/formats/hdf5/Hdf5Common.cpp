@@ -51,6 +51,11 @@ std::string lastError() {
     return text;
 }
 
+std::string because() {
+    const std::string text = lastError();
+    return text.empty() ? std::string() : ": " + text;
+}
+
 void Handle::reset(hid_t next) {
     if (id >= 0) {
         std::lock_guard<std::recursive_mutex> guard(lock());

@@ -21,6 +21,8 @@ void initLibrary();
 
 // The innermost message of the library's error stack ("" when empty), for our own messages.
 std::string lastError();
+// ": " and the library's innermost error, or nothing when it gave none (then cleared).
+std::string because();
 
 // Closes an HDF5 identifier of any kind when it goes out of scope.
 class Handle {

@@ -97,7 +97,7 @@ bool checkDataset(hid_t set, const std::string& what, uint64_t fileSize, uint64_
     Handle space(H5Dget_space(set));
     Handle type(H5Dget_type(set));
     if (!space || !type) {
-        problem = what + " cannot be read: " + hdf5::lastError();
+        problem = what + " cannot be read" + hdf5::because();
         return false;
     }
     if (H5Sget_simple_extent_ndims(space.get()) != 1) {
@@ -258,7 +258,7 @@ bool Hdf5Source::openHere(const std::string& filePath, std::string& problem) {
         file.reset(H5Fopen(path.c_str(), H5F_ACC_RDONLY, fapl.get()));
     }
     if (!file) {
-        problem = "the HDF5 file cannot be opened (damaged or truncated?): " + hdf5::lastError();
+        problem = "the HDF5 file cannot be opened (damaged or truncated?)" + hdf5::because();
         return false;
     }
     if (fd >= 0) ::close(fd);
@@ -268,7 +268,7 @@ bool Hdf5Source::openHere(const std::string& filePath, std::string& problem) {
     if (objectIs(root, "events", H5O_TYPE_GROUP)) {
         Handle group(H5Gopen2(root, "events", H5P_DEFAULT));
         if (!group) {
-            problem = "the group \"events\" cannot be opened: " + hdf5::lastError();
+            problem = "the group \"events\" cannot be opened" + hdf5::because();
             return false;
         }
         ok = openSeparate(group.get(), fileSize, problem);
@@ -291,7 +291,7 @@ bool Hdf5Source::openHere(const std::string& filePath, std::string& problem) {
         }
         Handle set(H5Dopen2(root, found.name.c_str(), H5P_DEFAULT));
         if (!set) {
-            problem = "the dataset \"" + found.name + "\" cannot be opened: " + hdf5::lastError();
+            problem = "the dataset \"" + found.name + "\" cannot be opened" + hdf5::because();
             return false;
         }
         ok = openCompound(std::move(set), found.name, fileSize, problem);
@@ -330,7 +330,7 @@ bool Hdf5Source::openSeparate(hid_t group, uint64_t fileSize, std::string& probl
         Column& c = columns[i];
         c.set.reset(H5Dopen2(group, kNames[i], H5P_DEFAULT));
         if (!c.set) {
-            problem = what + " cannot be opened: " + hdf5::lastError();
+            problem = what + " cannot be opened" + hdf5::because();
             return false;
         }
         size_t elementSize = 0;
@@ -603,7 +603,7 @@ bool Hdf5Source::load(const BlockPosition& pos, size_t& n, std::string& problem)
             H5Dread(set, type, memSpace.get(), fileSpace.get(), H5P_DEFAULT, buffer.data()) >= 0)
             return true;
         problem = std::string("events ") + std::to_string(pos.index) + ".." + std::to_string(pos.index + n - 1) +
-                  " of " + what + " cannot be read (damaged or truncated file?): " + hdf5::lastError();
+                  " of " + what + " cannot be read (damaged or truncated file?)" + hdf5::because();
         return false;
     };
     bool ok = true;

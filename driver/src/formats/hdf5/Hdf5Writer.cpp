@@ -76,7 +76,7 @@ bool Hdf5Writer::begin(int descriptor, const std::string& filePath, const EventF
     H5Pset_file_locking(fapl.get(), false, true);
     file.reset(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, fapl.get()));
     if (!file) {
-        problem = "cannot create the HDF5 file: " + hdf5::lastError();
+        problem = "cannot create the HDF5 file" + hdf5::because();
         return false;
     }
     Handle group(H5Gcreate2(file.get(), "events", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT));
@@ -99,7 +99,7 @@ bool Hdf5Writer::begin(int descriptor, const std::string& filePath, const EventF
     if (ok && description.hasStartTime)
         ok = writeAttribute(file.get(), "date", timePointToString(description.startTime).substr(0, 19));
     if (!ok) {
-        problem = "cannot lay out the HDF5 file: " + hdf5::lastError();
+        problem = "cannot lay out the HDF5 file" + hdf5::because();
         return false;
     }
     return true;
@@ -114,7 +114,7 @@ bool Hdf5Writer::append(hid_t set, hid_t memType, const void* data, uint64_t at,
             H5Dwrite(set, memType, memSpace.get(), fileSpace.get(), H5P_DEFAULT, data) >= 0)
             return true;
     }
-    problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
+    problem = "cannot write to the HDF5 file " + path + "" + hdf5::because();
     return false;
 }
 
@@ -203,7 +203,7 @@ bool Hdf5Writer::store(Batch& batch, bool last, std::string& problem) {
                 ok = H5Dwrite_chunk(sets[c].get(), H5P_DEFAULT, 0, offset, length, bytes) >= 0;
             }
             if (!ok) {
-                problem = "cannot write to the HDF5 file " + path + ": " + hdf5::lastError();
+                problem = "cannot write to the HDF5 file " + path + "" + hdf5::because();
                 return false;
             }
         }
@@ -343,7 +343,7 @@ bool Hdf5Writer::end(std::string& problem) {
     const bool flushed = H5Fflush(file.get(), H5F_SCOPE_GLOBAL) >= 0;
     const bool closed = H5Fclose(file.release()) >= 0;
     if (!flushed || !closed) {
-        problem = "cannot complete the HDF5 file " + path + ": " + hdf5::lastError();
+        problem = "cannot complete the HDF5 file " + path + "" + hdf5::because();
         return false;
     }
     return true;
