@@ -58,20 +58,29 @@ bool sendPaced(UdpEventSender& tx, const Event2D* b, const Event2D* e, const Pac
         else ++totals.unfit;
     }
     std::string why;
-    for (size_t i = 0; i < fit.size(); i += tx.eventsPerDatagram()) {
-        const size_t n = std::min(tx.eventsPerDatagram(), fit.size() - i);
+    const size_t per = tx.eventsPerDatagram();
+    for (size_t i = 0; i < fit.size();) {
+        // this datagram when due, with those after it that are due by then (a sender behind its
+        // pace catches up in batches)
+        size_t j = std::min(fit.size(), i + per);
         if (pacer) {
             const Clock::time_point due = pacer->due(fit[i].timestamp, tx.eventsSent());
             totals.signal = due > Clock::now() ? signals.waitUntil(due) : signals.poll();
-        } else if (i % 10000 == 0) {
+            const Clock::time_point now = Clock::now();
+            while (j < fit.size() && (j - i) / per < UdpEventSender::kBatch &&
+                   pacer->due(fit[j].timestamp, tx.eventsSent() + (j - i)) <= now)
+                j = std::min(fit.size(), j + per);
+        } else {
+            j = std::min(fit.size(), i + per * UdpEventSender::kBatch);
             totals.signal = signals.poll();
         }
         if (totals.signal) return false;
-        if (!tx.send(fit.data() + i, fit.data() + i + n, why)) {
+        if (!tx.send(fit.data() + i, fit.data() + j, why)) {
             std::fprintf(stderr, "nrraw: %s\n", why.c_str());
             totals.failed = true;
             return false;
         }
+        i = j;
     }
     return true;
 }

@@ -42,6 +42,7 @@ NR_DRIVER_EXPORT bool parseUdpUrl(const std::string& url, std::string& host, uin
 // buffer waits), so what the caller hands over leaves the machine in order. One thread.
 class NR_DRIVER_EXPORT UdpEventSender {
 public:
+    static constexpr unsigned kBatch = 32;
     // Empty (and why) when the URL is wrong, the host unknown or no socket can be made.
     static std::unique_ptr<UdpEventSender> open(const std::string& url, WireFormat format, size_t eventsPerDatagram,
                                                 std::string& why);
@@ -49,8 +50,9 @@ public:
     UdpEventSender(const UdpEventSender&) = delete;
     UdpEventSender& operator=(const UdpEventSender&) = delete;
 
-    // Sends the events in datagrams of eventsPerDatagram (the last one may hold fewer). False
-    // (and why) when a send fails; the datagrams before it went out.
+    // Sends the events in datagrams of eventsPerDatagram (the last one may hold fewer), up to
+    // kBatch datagrams a system call. False (and why) when a send fails; the datagrams before it
+    // went out.
     bool send(const Event2D* begin, const Event2D* end, std::string& why);
     // Sends bytes as one datagram as they are (tests of what a receiver refuses).
     bool sendRaw(const uint8_t* data, size_t size, std::string& why);
@@ -64,7 +66,7 @@ private:
     int fd;
     WireFormat format;
     size_t perDatagram;
-    std::vector<uint8_t> packed; // one datagram, reused
+    std::vector<uint8_t> packed; // kBatch datagrams, reused
     alignas(8) unsigned char addr[16];
     size_t addrSize;
     uint64_t datagrams = 0, events = 0;

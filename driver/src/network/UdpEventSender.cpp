@@ -46,7 +46,7 @@ std::unique_ptr<UdpEventSender> UdpEventSender::open(const std::string& url, Wir
 UdpEventSender::UdpEventSender(int f, WireFormat fmt, size_t per, const void* address, size_t addressSize)
     : fd(f), format(fmt), perDatagram(per), addrSize(addressSize) {
     std::memcpy(addr, address, addressSize);
-    packed.reserve(per * wireEventSize(fmt));
+    packed.reserve(kBatch * per * wireEventSize(fmt));
 }
 
 UdpEventSender::~UdpEventSender() { ::close(fd); }
@@ -70,13 +70,50 @@ bool UdpEventSender::sendRaw(const uint8_t* data, size_t size, std::string& why)
 }
 
 bool UdpEventSender::send(const Event2D* begin, const Event2D* end, std::string& why) {
-    while (begin < end) {
-        const Event2D* stop = begin + std::min<size_t>(perDatagram, size_t(end - begin));
+    const size_t size = wireEventSize(format);
+    while (begin < end) { // up to kBatch datagrams a system call
+        mmsghdr msgs[kBatch];
+        iovec iov[kBatch];
+        std::memset(msgs, 0, sizeof msgs);
         packed.clear();
-        packEvents(format, begin, stop, packed);
-        if (!sendRaw(packed.data(), packed.size(), why)) return false;
-        events += uint64_t(stop - begin);
-        begin = stop;
+        const Event2D* from = begin;
+        unsigned count = 0;
+        for (; count < kBatch && from < end; ++count) {
+            const Event2D* stop = from + std::min<size_t>(perDatagram, size_t(end - from));
+            packEvents(format, from, stop, packed); // within the capacity reserved
+            iov[count].iov_len = size_t(stop - from) * size;
+            from = stop;
+        }
+        uint8_t* at = packed.data();
+        for (unsigned i = 0; i < count; ++i) {
+            iov[i].iov_base = at;
+            at += iov[i].iov_len;
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+            msgs[i].msg_hdr.msg_name = addr;
+            msgs[i].msg_hdr.msg_namelen = socklen_t(addrSize);
+        }
+        for (unsigned done = 0; done < count;) {
+            const int n = ::sendmmsg(fd, msgs + done, count - done, 0);
+            if (n > 0) {
+                done += unsigned(n);
+                continue;
+            }
+            if (errno == EINTR) continue;
+            if (errno == ECONNREFUSED) { // nobody listening yet: that datagram is gone, as on a wire
+                ++done;
+                continue;
+            }
+            if (errno == ENOBUFS) { // the interface queue is full: wait for it
+                ::usleep(200);
+                continue;
+            }
+            why = std::string("send failed: ") + std::strerror(errno);
+            return false;
+        }
+        datagrams += count;
+        events += uint64_t(from - begin);
+        begin = from;
     }
     return true;
 }
