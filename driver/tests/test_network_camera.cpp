@@ -115,7 +115,8 @@ TEST_F(NetworkCameraTest, BadEntriesOfTheFileAreSkipped) {
 TEST_F(NetworkCameraTest, T64StreamIsRecordedExactly) {
     const auto events = recording(1000000);
     std::shared_ptr<DvsCamera> cam;
-    const auto got = receive("NET-T64", events.size(), [&](DvsCamera&) { ASSERT_TRUE(nettest::sendPaced(url(), false, events)); }, &cam);
+    const auto got = receive(
+        "NET-T64", events.size(), [&](DvsCamera&) { ASSERT_TRUE(nettest::sendPaced(url(), false, events)); }, &cam);
     const NrStreamLoss loss = cam->getStreamLoss();
     EXPECT_EQ(loss.malformedDatagrams + loss.reorderedDatagrams + loss.invalidEvents, 0u);
     if (loss.lostDatagrams != 0) GTEST_SKIP() << "the system dropped " << loss.lostDatagrams << " datagrams";
@@ -129,7 +130,8 @@ TEST_F(NetworkCameraTest, T32StreamAcrossTheWrapIsRecordedExactly) {
     ASSERT_LT(events.front().timestamp, 1ull << 32);
     ASSERT_GT(events.back().timestamp, 1ull << 32);
     std::shared_ptr<DvsCamera> cam;
-    const auto got = receive("NET-T32", events.size(), [&](DvsCamera&) { ASSERT_TRUE(nettest::sendPaced(url(), true, events)); }, &cam);
+    const auto got = receive(
+        "NET-T32", events.size(), [&](DvsCamera&) { ASSERT_TRUE(nettest::sendPaced(url(), true, events)); }, &cam);
     if (cam->getStreamLoss().lostDatagrams != 0) GTEST_SKIP() << "the system dropped datagrams";
     ASSERT_EQ(got.size(), events.size());
     EXPECT_TRUE(got == events);
@@ -250,7 +252,8 @@ TEST(NetworkDevice, ADenseStreamIsHandedOnWhole) {
     auto dev = NetworkDevice::open(s, why);
     ASSERT_TRUE(dev) << why;
     dev->startStream(true);
-    auto tx = UdpEventSender::open("udp://127.0.0.1:" + std::to_string(dev->port()), WireFormat::T64_X16_Y16_ON8, 100, why);
+    auto tx =
+        UdpEventSender::open("udp://127.0.0.1:" + std::to_string(dev->port()), WireFormat::T64_X16_Y16_ON8, 100, why);
     ASSERT_TRUE(tx);
     std::vector<Event2D> part(100);
     constexpr uint64_t kSent = 2000;
@@ -282,7 +285,8 @@ TEST(NetworkDevice, AFloodIsDroppedAndCounted) {
     dev->startStream(true);
     std::vector<Event2D> part;
     for (int i = 0; i < 100; ++i) part.push_back(ev(uint64_t(i), uint16_t(i), 7, 1));
-    auto tx = UdpEventSender::open("udp://127.0.0.1:" + std::to_string(dev->port()), WireFormat::T64_X16_Y16_ON8, 100, why);
+    auto tx =
+        UdpEventSender::open("udp://127.0.0.1:" + std::to_string(dev->port()), WireFormat::T64_X16_Y16_ON8, 100, why);
     ASSERT_TRUE(tx);
     constexpr uint64_t kSent = 20000; // 26 MB: several times what the queue holds
     for (uint64_t n = 0; n < kSent; ++n) {

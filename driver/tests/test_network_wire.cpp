@@ -12,7 +12,8 @@ namespace {
 
 std::vector<Event2D> someEvents(uint64_t t0, size_t n) {
     std::vector<Event2D> v;
-    for (size_t i = 0; i < n; ++i) v.push_back(ev(t0 + i * 7 / 3, uint16_t(i * 37 % 640), uint16_t(i * 11 % 480), uint8_t(i % 2)));
+    for (size_t i = 0; i < n; ++i)
+        v.push_back(ev(t0 + i * 7 / 3, uint16_t(i * 37 % 640), uint16_t(i * 11 % 480), uint8_t(i % 2)));
     return v;
 }
 

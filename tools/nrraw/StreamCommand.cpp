@@ -24,7 +24,8 @@ struct Pacer {
 
     Clock::time_point due(uint64_t t, uint64_t sent) const {
         if (eventsPerSecond > 0)
-            return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(sent) / eventsPerSecond));
+            return start + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(double(sent) / eventsPerSecond));
         return start + std::chrono::microseconds(t > firstUs ? t - firstUs : 0);
     }
 };
@@ -98,14 +99,16 @@ int streamFile(const std::string& path, UdpEventSender& tx, double rateMevs, Sto
         std::printf("sent: 0 events in 0 datagrams\n");
         return 0;
     }
-    if (rateMevs > 0) std::fprintf(stderr, "streaming %s (%s) at %g Mev/s\n", path.c_str(), wireFormatName(format), rateMevs);
+    if (rateMevs > 0)
+        std::fprintf(stderr, "streaming %s (%s) at %g Mev/s\n", path.c_str(), wireFormatName(format), rateMevs);
     else std::fprintf(stderr, "streaming %s (%s) in real time\n", path.c_str(), wireFormatName(format));
     Totals totals;
     std::vector<Event2D> fit;
     pacer.start = Clock::now();
-    const bool done = reader->scanRange(pacer.firstUs, last + 1, [&](const Event2D* e, size_t n, const EventTriggerIn*, size_t) {
-        return sendPaced(tx, e, e + n, &pacer, signals, totals, format, fit);
-    });
+    const bool done =
+        reader->scanRange(pacer.firstUs, last + 1, [&](const Event2D* e, size_t n, const EventTriggerIn*, size_t) {
+            return sendPaced(tx, e, e + n, &pacer, signals, totals, format, fit);
+        });
     if (!done && !totals.signal && !totals.failed) {
         std::fprintf(stderr, "nrraw: %s could not be read to its end\n", path.c_str());
         totals.failed = true;
@@ -113,7 +116,8 @@ int streamFile(const std::string& path, UdpEventSender& tx, double rateMevs, Sto
     return report(tx, totals, format);
 }
 
-int streamCamera(const std::string& serial, UdpEventSender& tx, double seconds, StopSignals& signals, WireFormat format) {
+int streamCamera(const std::string& serial, UdpEventSender& tx, double seconds, StopSignals& signals,
+                 WireFormat format) {
     DvsCameraManager manager;
     bool known = false;
     for (const auto& c : manager.getCameraDescs()) known = known || c.serial == serial;
@@ -150,7 +154,8 @@ int streamCamera(const std::string& serial, UdpEventSender& tx, double seconds, 
     }
     cam->stop();
     if (cam->getDroppedEventCount())
-        std::fprintf(stderr, "nrraw: the camera dropped %llu events\n", (unsigned long long)cam->getDroppedEventCount());
+        std::fprintf(stderr, "nrraw: the camera dropped %llu events\n",
+                     (unsigned long long)cam->getDroppedEventCount());
     if (seconds <= 0 && totals.signal) totals.signal = 0; // a stop signal is how such a stream ends
     return report(tx, totals, format);
 }
@@ -167,7 +172,8 @@ int cmdStream(const Args& args) {
         throw UsageError("--format must be t64_x16_y16_on8 or t32_x16_y15_on1");
     if (args.has("--realtime") && args.has("--rate")) throw UsageError("--realtime and --rate exclude each other");
     const double rate = args.number("--rate", 0);
-    if (args.has("--rate") && !(rate > 0 && rate <= 1000)) throw UsageError("--rate must be above 0 and at most 1000 (Mev/s)");
+    if (args.has("--rate") && !(rate > 0 && rate <= 1000))
+        throw UsageError("--rate must be above 0 and at most 1000 (Mev/s)");
     const uint64_t perDatagram = args.u64("--datagram", 100);
     if (perDatagram < 1 || perDatagram > maxEventsPerDatagram(format))
         throw UsageError("--datagram must be 1 to " + std::to_string(maxEventsPerDatagram(format)) + " events for " +

@@ -31,7 +31,8 @@ NR_DRIVER_EXPORT size_t maxEventsPerDatagram(WireFormat format);
 
 // Appends the events packed in the format to out. t32 keeps the low 32 bits of each time;
 // x, y and the polarity are stored as they are (y above 32767 does not fit t32: see fitsWire).
-NR_DRIVER_EXPORT void packEvents(WireFormat format, const Event2D* begin, const Event2D* end, std::vector<uint8_t>& out);
+NR_DRIVER_EXPORT void packEvents(WireFormat format, const Event2D* begin, const Event2D* end,
+                                 std::vector<uint8_t>& out);
 // Whether an event survives the format unchanged apart from t32's wrap of time.
 NR_DRIVER_EXPORT bool fitsWire(WireFormat format, const Event2D& event);
 

@@ -66,8 +66,9 @@ bool parseEntry(const json& e, SimulatedCameraEntry& s, std::string& why) {
         return false;
     }
     std::string kind = "dvs", link = "usb";
-    if (!entryText(e, "serial", s.desc.serial, why) || !entryText(e, "kind", kind, why) || !entryText(e, "link", link, why) ||
-        !entryText(e, "product", s.desc.product, why) || !entryText(e, "manufacturer", s.desc.manufacturer, why) ||
+    if (!entryText(e, "serial", s.desc.serial, why) || !entryText(e, "kind", kind, why) ||
+        !entryText(e, "link", link, why) || !entryText(e, "product", s.desc.product, why) ||
+        !entryText(e, "manufacturer", s.desc.manufacturer, why) ||
         !entryText(e, "firmware", s.desc.firmwareVersion, why) || !entryText(e, "camera_ip", s.desc.cameraIp, why) ||
         !entryText(e, "local_ip", s.desc.localIp, why) || !entryText(e, "netmask", s.desc.netmask, why) ||
         !entryText(e, "gateway", s.desc.gateway, why) || !entryText(e, "file", s.file, why))
@@ -77,7 +78,8 @@ bool parseEntry(const json& e, SimulatedCameraEntry& s, std::string& why) {
         return false;
     }
     double rateMev = s.eventRate / 1e6, periodMs = double(s.triggerPeriodUs) / 1000.0, seed = double(s.seed);
-    if (!entryNumber(e, "event_rate", rateMev, 0, 50, why) || !entryNumber(e, "trigger_period_ms", periodMs, 0, 3600000, why) ||
+    if (!entryNumber(e, "event_rate", rateMev, 0, 50, why) ||
+        !entryNumber(e, "trigger_period_ms", periodMs, 0, 3600000, why) ||
         !entryNumber(e, "seed", seed, 0, 4294967295.0, why))
         return false;
     s.eventRate = rateMev * 1e6;

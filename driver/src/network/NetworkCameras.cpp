@@ -59,7 +59,8 @@ bool parseEntry(const json& e, NetworkCameraEntry& n, std::string& why) {
     n.stream.height = uint32_t(height);
     n.desc.linkType = LINK_NETWORK_STREAM;
     n.desc.localIp = n.stream.address;
-    n.desc.firmwareVersion = std::string(wireFormatName(n.stream.format)) + " on udp port " + std::to_string(n.stream.port);
+    n.desc.firmwareVersion =
+        std::string(wireFormatName(n.stream.format)) + " on udp port " + std::to_string(n.stream.port);
     return true;
 }
 
@@ -86,8 +87,9 @@ std::vector<NetworkCameraEntry> listNetworkCameras(const json* doc, const std::v
             why = e.what();
         }
         const auto same = [&](const std::string& s) { return s == n.desc.serial; };
-        const bool duplicate = std::any_of(taken.begin(), taken.end(), same) ||
-                               std::any_of(out.begin(), out.end(), [&](const NetworkCameraEntry& o) { return same(o.desc.serial); });
+        const bool duplicate =
+            std::any_of(taken.begin(), taken.end(), same) ||
+            std::any_of(out.begin(), out.end(), [&](const NetworkCameraEntry& o) { return same(o.desc.serial); });
         if (ok && duplicate) {
             ok = false;
             why = "serial " + n.desc.serial + " is listed already";
