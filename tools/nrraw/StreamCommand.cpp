@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "CameraCommands.h"
+#include "LiveEvents.h"
 #include "StopSignals.h"
 #include "norvale/DvsCameraManager.h"
 #include "norvale/DvsFileReader.h"
@@ -125,37 +126,27 @@ int streamCamera(const std::string& serial, UdpEventSender& tx, double seconds, 
         std::fprintf(stderr, "nrraw: %s is neither a file nor a camera (nrraw cameras lists them)\n", serial.c_str());
         return 1;
     }
-    if (manager.isFusionCamera(serial)) {
-        std::fprintf(stderr, "nrraw: %s is a fusion camera: only DVS cameras can be streamed\n", serial.c_str());
-        return 1;
-    }
-    auto cam = manager.openCamera(serial);
+    auto cam = LiveEvents::open(manager, serial);
+    if (!cam) return 1;
     std::vector<Event2D> batch, fit;
-    if (cam) {
-        cam->setBatchEventsTime(1000000); // a second of stream waits for a slow send before any is dropped
-        cam->getNextBatch(batch);         // the hand-off keeps the stream from the first call on
-    }
-    if (!cam || cam->start() != 0) {
-        std::fprintf(stderr, "nrraw: camera %s cannot be opened\n", serial.c_str());
-        return 1;
-    }
     std::fprintf(stderr, "streaming camera %s (%s)%s\n", serial.c_str(), wireFormatName(format),
                  seconds > 0 ? "" : " until Ctrl-C");
     const Clock::time_point end =
         seconds > 0 ? Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds))
                     : Clock::time_point::max();
     Totals totals;
-    while (Clock::now() < end && cam->isConnected()) {
+    while (Clock::now() < end && cam->connected()) {
         totals.signal = signals.waitUntil(std::min(end, Clock::now() + std::chrono::milliseconds(10)));
         if (totals.signal) break;
-        if (cam->getNextBatch(batch) && !sendPaced(tx, batch.data(), batch.data() + batch.size(), nullptr, signals,
-                                                   totals, format, fit))
+        if (cam->next(batch) &&
+            !sendPaced(tx, batch.data(), batch.data() + batch.size(), nullptr, signals, totals, format, fit))
             break;
     }
-    cam->stop();
-    if (cam->getDroppedEventCount())
-        std::fprintf(stderr, "nrraw: the camera dropped %llu events\n",
-                     (unsigned long long)cam->getDroppedEventCount());
+    const uint64_t dropped = cam->dropped();
+    cam.reset(); // stopped
+    if (dropped)
+        std::fprintf(stderr, "nrraw: %llu events of the camera could not be sent in time\n",
+                     (unsigned long long)dropped);
     if (seconds <= 0 && totals.signal) totals.signal = 0; // a stop signal is how such a stream ends
     return report(tx, totals, format);
 }

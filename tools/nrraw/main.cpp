@@ -87,7 +87,7 @@ Usage:
       recorded to OUT" is printed and the exit status is 128 + the signal.
   nrraw stream FILE udp://HOST:PORT [--format F] [--realtime | --rate MEVS] [--datagram N]
   nrraw stream SERIAL udp://HOST:PORT [--format F] [--datagram N] [--seconds N]
-      Sends a recording (any format above) or a live DVS camera as a UDP event
+      Sends a recording (any format above) or a live camera as a UDP event
       stream: datagrams of N whole events (default 100), little-endian, in the
       format F: t64_x16_y16_on8 (default; 13 bytes an event: t uint64 us, x uint16,
       y uint16, on uint8) or t32_x16_y15_on1 (8 bytes: t uint32 us, x uint16, then
