@@ -2,7 +2,7 @@
 """Reading each event-file format whole into NumPy, against a straightforward reader of the same
 file in the same run.
 
-    PYTHONPATH=build/release/python /usr/bin/python3 bench/bench_formats.py build/release/bin/nrraw [MEV]
+    PYTHONPATH=build/release/python /usr/bin/python3 bench/bench_formats.py build/release/bin/nrraw [MEV] [--only F,...]
 
 A generated recording of MEV million events (default 10) is converted into every writable format in
 /tmp (CSV gets a tenth of the events: text readers are slow) and deleted at the end. For each file,
@@ -12,7 +12,7 @@ straightforward readers are what a user would write with NumPy or h5py: numpy.lo
 the four datasets, numpy.loadtxt, and vectorised NumPy decoders of the DAT, EVT 2.0 and EVT 2.1
 layouts; EVT 3.0 is compared with the C++ straightforward decoder of `nrraw bench decode`. AEDAT 4
 and Event Stream have no such reader here (their packets need FlatBuffers or a bit-level state
-machine), so only our figure is given.
+machine), so only our figure is given. --only names the formats to time (hdf5,npy: keys as printed).
 """
 import os
 import re
@@ -115,8 +115,14 @@ def ours(path):
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
-    nrraw = sys.argv[1]
-    mev = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
+    args = sys.argv[1:]
+    only = None
+    if "--only" in args:
+        at = args.index("--only")
+        only = set(args[at + 1].split(","))
+        del args[at:at + 2]
+    nrraw = args[0]
+    mev = float(args[1]) if len(args) > 1 else 10.0
     tmp = tempfile.mkdtemp(prefix="norvale_bench_formats_")
     base = os.path.join(tmp, "base.raw")
     seconds = 2.0
@@ -138,6 +144,8 @@ def main():
     print(f"{'format':8} {'events':>12} {'read_all()':>11} {'straightforward':>16} {'ratio':>6}  reader")
     try:
         for key, name, reader, tenth in cases:
+            if only is not None and key not in only:
+                continue
             path = os.path.join(tmp, name)
             src.convert(path, None, small_end if tenth else None, format=key)
             with norvale.open(path) as f:
