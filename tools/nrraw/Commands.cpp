@@ -219,17 +219,18 @@ int cmdBenchDecode(const Args& args) {
             events);
         return std::make_pair(mevs, events);
     };
+    // The counts printed are a copy's: the file's own.
+    std::printf("data: %zu copies of the recording's %zu bytes (%.1f MB)\n", copies, recordedSize, double(size) / 1e6);
     if (header.format != RawFormat::Evt3) {
         // EVT 2.0, EVT 2.1 and DAT each have one decoder.
         auto dec = makeDecoder(header.format, width, height);
         const char* name = formatInfo(rawFileFormat(header.format)).name;
         const auto [mevs, events] = run(*dec);
-        std::printf("%s decoder: %llu events, best of %llu: %.1f Mev/s\n", name, (unsigned long long)events,
+        std::printf("%s decoder: %llu events, best of %llu: %.1f Mev/s\n", name, (unsigned long long)(events / copies),
                     (unsigned long long)repeat, mevs);
         std::printf("decode: %.1f Mev/s (%s decoder)\n", mevs, name);
         return 0;
     }
-    std::printf("data: %zu copies of the recording's %zu bytes (%.1f MB)\n", copies, recordedSize, double(size) / 1e6);
     // The plain decoder pushes a piece of up to 4 MB of words at a time into its vector (the whole
     // tiled recording in one piece), cleared between pieces: a large file's events need not fit.
     const size_t piece = size_t(4) << 20;
@@ -247,7 +248,7 @@ int cmdBenchDecode(const Args& args) {
     plainPass(); // the vector reserved once: the passes time the decoding, not the page faults
     uint64_t plainEvents = 0;
     const double baseline = bestPass(repeat, plainPass, plainEvents);
-    std::printf("straightforward decoder: %llu events, best of %llu: %.1f Mev/s\n", (unsigned long long)plainEvents,
+    std::printf("straightforward decoder: %llu events, best of %llu: %.1f Mev/s\n", (unsigned long long)(plainEvents / copies),
                 (unsigned long long)repeat, baseline);
     double chosen = 0;
     for (DecoderKernel k : {DecoderKernel::Avx512, DecoderKernel::Avx2, DecoderKernel::Portable}) {
@@ -258,7 +259,7 @@ int cmdBenchDecode(const Args& args) {
         }
         const auto [mevs, events] = run(*dec);
         std::printf("%s kernel: %llu events, best of %llu: %.1f Mev/s, %.2f times the straightforward decoder\n",
-                    kernelName(k), (unsigned long long)events, (unsigned long long)repeat, mevs,
+                    kernelName(k), (unsigned long long)(events / copies), (unsigned long long)repeat, mevs,
                     baseline > 0 ? mevs / baseline : 0.0);
         if (k == autoKernel()) chosen = mevs;
     }
