@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 #include "NetworkTestUtil.h"
 #include "TempDir.h"
@@ -136,6 +137,44 @@ TEST_F(NetworkCameraTest, T32StreamAcrossTheWrapIsRecordedExactly) {
     const auto got = receive(
         "NET-T32", events.size(), [&](DvsCamera&) { ASSERT_TRUE(nettest::sendPaced(url(), true, events)); }, &cam);
     if (cam->getStreamLoss().lostDatagrams != 0) GTEST_SKIP() << "the system dropped datagrams";
+    ASSERT_EQ(got.size(), events.size());
+    EXPECT_TRUE(got == events);
+}
+
+// The viewer's dialog and Python name a stream by its address: checked as a file's entry would be.
+TEST_F(NetworkCameraTest, ACameraNamedAtRunTimeIsListedAndRecordsExactly) {
+    const std::string local = "udp://localhost:" + std::to_string(port);
+    std::string why;
+    for (const auto& [url, w, format, reason] :
+         std::vector<std::tuple<std::string, uint32_t, std::string, std::string>>{
+             {"udp://127.0.0.1", kW, "t64_x16_y16_on8", "udp://HOST:PORT"},
+             {local, kW, "t16", "\"format\""},
+             {local, 0, "t64_x16_y16_on8", "\"width\""},
+             {"udp://cameras.example:5000", kW, "t64_x16_y16_on8", "dotted-quad"}}) {
+        why.clear();
+        EXPECT_EQ(DvsCameraManager::addNetworkCamera(url, w, kH, format, why), "") << url;
+        EXPECT_NE(why.find(reason), std::string::npos) << url << ": " << why;
+    }
+    const std::string serial = DvsCameraManager::addNetworkCamera(local, kW, kH, "t32_x16_y15_on1", why);
+    ASSERT_EQ(serial, "UDP-127.0.0.1-" + std::to_string(port)) << why;
+    DvsCameraManager manager;
+    const auto descs = manager.getCameraDescs();
+    ASSERT_EQ(descs.size(), 6u); // the defaults, the file's two, then this one
+    EXPECT_EQ(descs[5].serial, serial);
+    EXPECT_EQ(descs[5].linkType, LINK_NETWORK_STREAM);
+
+    const auto events = recording(1000000);
+    std::shared_ptr<DvsCamera> cam;
+    const auto got = receive(
+        serial, events.size(), [&](DvsCamera&) { ASSERT_TRUE(nettest::sendPaced(url(), true, events)); }, &cam);
+    // Named again while open: the same settings are the same camera, others wait for its close.
+    EXPECT_EQ(DvsCameraManager::addNetworkCamera(local, kW, kH, "t32_x16_y15_on1", why), serial);
+    EXPECT_EQ(DvsCameraManager::addNetworkCamera(local, kW, kH, "t64_x16_y16_on8", why), "");
+    EXPECT_NE(why.find("is open"), std::string::npos) << why;
+    const bool lost = cam->getStreamLoss().lostDatagrams != 0;
+    cam.reset();
+    EXPECT_EQ(DvsCameraManager::addNetworkCamera(local, kW, kH, "t64_x16_y16_on8", why), serial);
+    if (lost) GTEST_SKIP() << "the system dropped datagrams";
     ASSERT_EQ(got.size(), events.size());
     EXPECT_TRUE(got == events);
 }

@@ -39,6 +39,14 @@ public:
     // camera or an unknown serial.
     bool isFusionCamera(const std::string& serial);
 
+    // Adds a network camera for the rest of this process, beside the file's: the event stream of
+    // format ("t64_x16_y16_on8" or "t32_x16_y15_on1") and width x height (1 to 4096 each) that
+    // comes to udp://ADDRESS:PORT (a dotted quad or localhost; nothing listens until it is opened).
+    // Returns its serial, "UDP-ADDRESS-PORT", the same for the same address and port (with the
+    // new settings, unless it is open); "" with why when refused.
+    static std::string addNetworkCamera(const std::string& url, uint32_t width, uint32_t height,
+                                        const std::string& format, std::string& why);
+
     // Gives an Ethernet camera a new address (first dotted part most significant). False for a
     // camera that is not a known Ethernet camera, an address of 0.0.0.0, a broadcast, network or
     // multicast address, a mask that is not contiguous (or leaves no host), or a gateway outside

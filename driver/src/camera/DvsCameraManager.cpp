@@ -1,5 +1,6 @@
 #include "norvale/DvsCameraManager.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -24,11 +25,13 @@ struct EthSettings {
     std::string ip, mask, gateway;
 };
 
-// Process-wide: which serials are open, and the addresses given to Ethernet cameras.
+// Process-wide: which serials are open, the addresses given to Ethernet cameras and the network
+// cameras added at run time.
 struct Registry {
     std::mutex mutex;
     std::set<std::string> open;
     std::map<std::string, EthSettings> addresses;
+    std::vector<NetworkCameraEntry> added;
 };
 Registry& registry() {
     static Registry r;
@@ -57,6 +60,11 @@ Listing listCameras() {
     std::vector<std::string> serials;
     for (const auto& s : l.simulated) serials.push_back(s.desc.serial);
     l.network = listNetworkCameras(file, serials);
+    // Those added at run time after the file's, unless the file names the same serial.
+    for (const auto& n : l.network) serials.push_back(n.desc.serial);
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    for (const auto& n : registry().added)
+        if (std::find(serials.begin(), serials.end(), n.desc.serial) == serials.end()) l.network.push_back(n);
     return l;
 }
 
@@ -188,6 +196,30 @@ std::shared_ptr<FusionCamera> DvsCameraManager::openFusionCamera(const std::stri
     if (!core) return nullptr;
     auto aps = std::make_unique<FusionApsStream>(core);
     return std::make_shared<FusionCamera>(std::move(core), std::move(aps));
+}
+
+std::string DvsCameraManager::addNetworkCamera(const std::string& url, uint32_t width, uint32_t height,
+                                              const std::string& format, std::string& why) {
+    NetworkCameraEntry entry;
+    if (!networkCameraFromUrl(url, width, height, format, entry, why)) return "";
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    Registry& r = registry();
+    const std::string serial = entry.desc.serial;
+    auto same = std::find_if(r.added.begin(), r.added.end(),
+                             [&](const NetworkCameraEntry& n) { return n.desc.serial == serial; });
+    if (same != r.added.end()) {
+        const NetworkStreamSettings& had = same->stream;
+        const bool changed = had.width != entry.stream.width || had.height != entry.stream.height ||
+                             had.format != entry.stream.format;
+        if (changed && r.open.count(serial)) {
+            why = serial + " is open with other settings: close it first";
+            return "";
+        }
+        *same = std::move(entry);
+    } else {
+        r.added.push_back(std::move(entry));
+    }
+    return serial;
 }
 
 bool DvsCameraManager::ethCameraForceIP(const CameraDescription& description, uint32_t ip, uint32_t mask,

@@ -66,6 +66,34 @@ bool parseEntry(const json& e, NetworkCameraEntry& n, std::string& why) {
 
 } // namespace
 
+namespace {
+
+void setDefaults(NetworkCameraEntry& n) {
+    n.desc.product = "Norvale UDP event stream";
+    n.desc.manufacturer = "Norvale";
+}
+
+} // namespace
+
+bool networkCameraFromUrl(const std::string& url, uint32_t width, uint32_t height, const std::string& format,
+                          NetworkCameraEntry& out, std::string& why) {
+    std::string host;
+    uint16_t port = 0;
+    if (!parseUdpUrl(url, host, port, why)) return false;
+    if (host == "localhost") host = "127.0.0.1";
+    const json entry = {{"serial", "UDP-" + host + "-" + std::to_string(port)},
+                        {"address", host},
+                        {"port", port},
+                        {"width", width},
+                        {"height", height},
+                        {"format", format}};
+    NetworkCameraEntry n;
+    setDefaults(n);
+    if (!parseEntry(entry, n, why)) return false;
+    out = std::move(n);
+    return true;
+}
+
 std::vector<NetworkCameraEntry> listNetworkCameras(const json* doc, const std::vector<std::string>& taken) {
     std::vector<NetworkCameraEntry> out;
     if (!doc || !doc->is_object() || !doc->contains("network_cameras")) return out;
@@ -77,8 +105,7 @@ std::vector<NetworkCameraEntry> listNetworkCameras(const json* doc, const std::v
     }
     for (size_t i = 0; i < list.size(); ++i) {
         NetworkCameraEntry n;
-        n.desc.product = "Norvale UDP event stream";
-        n.desc.manufacturer = "Norvale";
+        setDefaults(n);
         std::string why;
         bool ok = false;
         try {

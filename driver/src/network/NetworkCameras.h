@@ -25,4 +25,9 @@ struct NetworkCameraEntry {
 // with a log line naming why.
 std::vector<NetworkCameraEntry> listNetworkCameras(const nlohmann::json* doc, const std::vector<std::string>& taken);
 
+// A network camera named at run time by "udp://ADDRESS:PORT" ("localhost" is 127.0.0.1), with the
+// checks of a file's entry; its serial is "UDP-ADDRESS-PORT". False with why.
+bool networkCameraFromUrl(const std::string& url, uint32_t width, uint32_t height, const std::string& format,
+                          NetworkCameraEntry& out, std::string& why);
+
 } // namespace norvale
