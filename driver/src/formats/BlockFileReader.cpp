@@ -504,23 +504,24 @@ bool BlockFileReader::seekTime(uint64_t t) {
 
 bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out,
                                 std::vector<EventTriggerIn>* trig) {
-    out.clear();
     if (trig) trig->clear();
-    if (!isPrepared) return false;
-    if (to <= from) return true;
+    if (!isPrepared || to <= from) {
+        out.clear();
+        return isPrepared;
+    }
     size_t first = 0, last = 0;
     blockRange(from, to, first, last);
-    const auto append = [&](size_t b) {
+    const auto append = [&](size_t b, std::vector<Event2D>& into) {
         const Block& k = index[b];
         if (k.ownMin > k.ownMax || k.ownMax < from || k.ownMin >= to) return true;
         if (!trig && k.events == 0) return true;
         const Decoded* d = decode(b);
         if (!d) return false;
         if (k.ownMin >= from && k.ownMax < to) // the whole block: copied at once
-            out.insert(out.end(), d->events.begin(), d->events.end());
+            into.insert(into.end(), d->events.begin(), d->events.end());
         else
             for (const Event2D& e : d->events)
-                if (e.timestamp >= from && e.timestamp < to) out.push_back(e);
+                if (e.timestamp >= from && e.timestamp < to) into.push_back(e);
         if (trig)
             for (const EventTriggerIn& t : d->triggers)
                 if (t.timestamp >= from && t.timestamp < to) trig->push_back(t);
@@ -533,23 +534,26 @@ bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>
     while (runFirst < runLast && !whole(runFirst)) ++runFirst;
     while (runLast > runFirst && !whole(runLast - 1)) --runLast;
     if (!trig && eventsOrdered && splittable && runLast - runFirst >= kSplitRangeBlocks) {
+        // The head's events are gathered apart, so that out keeps its elements as room (every
+        // one is written again): a vector reused for ranges of one size is not cleared and filled.
+        edgeEvents.clear();
         for (size_t b = first; b < runFirst; ++b)
-            if (!append(b)) return false;
-        if (readRun(runFirst, runLast, out)) {
+            if (!append(b, edgeEvents)) return false;
+        if (readRun(runFirst, runLast, edgeEvents.size(), out)) {
+            std::copy(edgeEvents.begin(), edgeEvents.end(), out.begin());
             for (size_t b = runLast; b < last; ++b)
-                if (!append(b)) return false;
+                if (!append(b, out)) return false;
             return true;
         }
-        out.clear(); // read again below, one block after another
     }
+    out.clear(); // (again, after a run that failed: read one block after another)
     for (size_t b = first; b < last; ++b)
-        if (!append(b)) return false;
+        if (!append(b, out)) return false;
     return true;
 }
 
-bool BlockFileReader::readRun(size_t runFirst, size_t runLast, std::vector<Event2D>& out) {
+bool BlockFileReader::readRun(size_t runFirst, size_t runLast, size_t base, std::vector<Event2D>& out) {
     if (!ensureHelpers(1)) return false;
-    const size_t base = out.size();
     const uint64_t firstEvent = index[runFirst].eventsBefore;
     out.resize(base + size_t(index[runLast - 1].eventsBefore + index[runLast - 1].events - firstEvent));
     Event2D* const to = out.data() + base;
@@ -581,7 +585,6 @@ bool BlockFileReader::readRun(size_t runFirst, size_t runLast, std::vector<Event
     }
     const bool firstOk = decodeRun(*source, runFirst, middle, trigA);
     if (second.joinable()) second.join();
-    if (!firstOk || !secondOk) out.resize(base);
     return firstOk && secondOk;
 }
 

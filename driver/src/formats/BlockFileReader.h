@@ -91,10 +91,10 @@ private:
     // path is no longer the one open.
     bool ensureHelpers(size_t n);
     void blockRange(uint64_t from, uint64_t to, size_t& first, size_t& last) const;
-    // The events of blocks [runFirst, runLast), each wholly inside a range, appended to out in
-    // file order on two threads; false (out as it was) when that cannot be done, or on a read
-    // error, for the caller to read them one block after another.
-    bool readRun(size_t runFirst, size_t runLast, std::vector<Event2D>& out);
+    // The events of blocks [runFirst, runLast), each wholly inside a range, into out from
+    // out[base] on in file order on two threads (out resized to hold them and no more); false when
+    // that cannot be done, or on a read error, for the caller to read them one block after another.
+    bool readRun(size_t runFirst, size_t runLast, size_t base, std::vector<Event2D>& out);
     bool nextTime(uint64_t t, uint64_t& found);
     bool previousTime(uint64_t t, uint64_t& found);
 
@@ -121,6 +121,7 @@ private:
     Decoded cache[2];
     size_t cacheNext = 0;
     std::shared_ptr<std::vector<Event2D>> lastResult;
+    std::vector<Event2D> edgeEvents; // a range's events before its run of whole blocks
 };
 
 } // namespace norvale::detail
