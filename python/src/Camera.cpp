@@ -40,7 +40,7 @@ py::dict describe(const CameraDescription& d) {
     out["serial"] = d.serial;
     out["product"] = d.product;
     out["manufacturer"] = d.manufacturer;
-    out["link"] = d.linkType == LINK_ETHERNET ? "ethernet" : "usb";
+    out["link"] = d.linkType == LINK_ETHERNET ? "ethernet" : d.linkType == LINK_NETWORK_STREAM ? "network" : "usb";
     out["camera_ip"] = d.cameraIp;
     out["local_ip"] = d.localIp;
     out["netmask"] = d.netmask;
@@ -208,7 +208,15 @@ private:
 // A DVS camera, or a fusion camera with its tap; the calls both have go to whichever is open.
 class Camera {
 public:
-    explicit Camera(const std::string& serial) {
+    // serial, or "udp://ADDRESS:PORT" for the event stream that comes there (of width x height, in
+    // format), which then becomes a network camera of this process.
+    Camera(const std::string& name, uint32_t width, uint32_t height, const std::string& format) {
+        std::string serial = name;
+        if (name.rfind("udp://", 0) == 0) {
+            std::string why;
+            serial = DvsCameraManager::addNetworkCamera(name, width, height, format, why);
+            if (serial.empty()) throw py::value_error("cannot open " + name + ": " + why);
+        }
         bool known = false;
         {
             py::gil_scoped_release nogil;
@@ -335,6 +343,18 @@ public:
         open();
         return tap ? tap->droppedEvents() : dvs->getDroppedEventCount();
     }
+    py::dict streamLoss() {
+        open();
+        const NrStreamLoss l = dvs ? dvs->getStreamLoss() : NrStreamLoss{};
+        py::dict d;
+        d["datagrams"] = l.datagrams;
+        d["lost_datagrams"] = l.lostDatagrams;
+        d["malformed_datagrams"] = l.malformedDatagrams;
+        d["reordered_datagrams"] = l.reorderedDatagrams;
+        d["reordered_events"] = l.reorderedEvents;
+        d["invalid_events"] = l.invalidEvents;
+        return d;
+    }
     py::object fusionFigure(const char* what) {
         open();
         if (!fusion) return py::none();
@@ -388,7 +408,7 @@ private:
 
 void bindCamera(py::module_& m) {
     m.def("cameras", &cameras, R"doc(The cameras that can be opened, as a list of dicts: serial, product,
-manufacturer, link ("usb" or "ethernet"), camera_ip, local_ip, netmask, gateway (dotted quads,
+manufacturer, link ("usb", "ethernet" or "network"), camera_ip, local_ip, netmask, gateway (dotted quads,
 empty for USB cameras), mac_address (0 for USB cameras), firmware and fusion (True for a camera
 with an APS image).)doc");
 
@@ -423,7 +443,13 @@ stop_recording() (a fusion camera adds the APS video and its calibration beside 
 tool names ("biases", "trigger_in", "anti_flicker", "aps", ...) to their parameters. A camera is
 open in one place at a time: close() it (or use "with") to let it be opened again. Unknown serial
 or a camera open already: ValueError.)doc")
-        .def(py::init<const std::string&>(), py::arg("serial"))
+        .def(py::init<const std::string&, uint32_t, uint32_t, const std::string&>(), py::arg("serial"),
+             py::arg("width") = 1280, py::arg("height") = 720, py::arg("format") = "t64_x16_y16_on8",
+             R"doc(Opens the camera of that serial, or with serial "udp://ADDRESS:PORT" the event stream
+that comes to that address (ADDRESS a dotted quad or localhost; nothing listens beyond it): width x
+height events in the wire format "t64_x16_y16_on8" (13 bytes an event) or "t32_x16_y15_on1" (8 bytes),
+as the field's streaming tools send them. Such a camera streams and records like any other; what
+it could not take (datagrams the system dropped, malformed or late ones) is in stream_loss.)doc")
         .def("start", &Camera::start,
              "Starts streaming, the APS image too on a fusion camera (camera time begins near 0). The GIL is released.")
         .def("stop", &Camera::stop, "Stops streaming; a running recording keeps its file open. The GIL is released.")
@@ -473,6 +499,11 @@ in a RawFile, or a file cannot be created.)doc")
                                "Events the camera delivered since it was opened.")
         .def_property_readonly("dropped_events", &Camera::droppedEvents,
                                "Events next_batch dropped because the caller fell behind.")
+        .def_property_readonly("stream_loss", &Camera::streamLoss,
+                               R"doc(A network camera's datagrams received and what it left out since it was
+opened: datagrams, lost_datagrams (dropped by the system's receive queue), malformed_datagrams
+(not whole events), reordered_datagrams and reordered_events (older than the stream already handed
+on), invalid_events (outside the geometry); all 0 for other cameras.)doc")
         .def_property_readonly("dropped_frames", [](Camera& c) { return c.fusionFigure("dropped_frames"); },
                                "APS frames next_frame dropped because the caller fell behind; None on a DVS camera.")
         .def("close", &Camera::close, "Stops streaming and recording and releases the camera.")
