@@ -16,6 +16,7 @@ machine), so only our figure is given. --only names the formats to time (hdf5,np
 """
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -126,9 +127,13 @@ def main():
     tmp = tempfile.mkdtemp(prefix="norvale_bench_formats_")
     base = os.path.join(tmp, "base.raw")
     seconds = 2.0
-    subprocess.run([nrraw, "gen", base, "--duration", str(seconds), "--rate", str(mev / seconds)], check=True,
-                   capture_output=True)
-    src = norvale.open(base)
+    try:  # a recording that cannot be made leaves no folder behind
+        subprocess.run([nrraw, "gen", base, "--duration", str(seconds), "--rate", str(mev / seconds)], check=True,
+                       capture_output=True)
+        src = norvale.open(base)
+    except BaseException:
+        shutil.rmtree(tmp)
+        raise
     small_end = src.start + (src.end - src.start) // 10
     cases = [  # (format key, file name, straightforward reader, whole or a tenth)
         ("evt3", "a.evt3.raw", None, False),
