@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -12,6 +13,10 @@
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -25,6 +30,8 @@
 #include "ui/cameraslist.h"
 #include "ui/mainwidget.h"
 #include "ui/nrdvscamerasource.h"
+#include "ui/nrnetworkstreamdialog.h"
+#include "norvale/NetworkStream.h"
 #include "ui/showimageform.h"
 #include "Utility/Utility.h"
 #include "widgets/nrthreehandleslider.h"
@@ -40,10 +47,19 @@ public:
     QString nextFile;
     QString listShot; // when set, the camera list is saved under this name
     int lists = 0;
+    // Fills the network-stream dialog (address, port, width, height) and presses Open.
+    std::function<void(NrNetworkStreamDialog*)> streamDialog;
 
 protected:
     QString chooseRecordingFile() override { return nextFile; }
     int execDialog(QDialog* dialog) override {
+        if (auto* stream = qobject_cast<NrNetworkStreamDialog*>(dialog)) {
+            if (!streamDialog)
+                return QDialog::Rejected;
+            streamDialog(stream);
+            stream->openButton()->click();
+            return stream->result();
+        }
         auto* list = qobject_cast<CamerasList*>(dialog);
         if (!list)
             return QDialog::Rejected;
@@ -59,6 +75,19 @@ protected:
 using livekit::button;
 using livekit::label;
 using livekit::Tips;
+
+// A UDP port nothing listens on now.
+uint16_t freePort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
 
 uint64_t countEvents(const QString& path) {
     auto reader = norvale::DvsFileReader::createFileReader(path.toStdString());
@@ -415,6 +444,58 @@ private slots:
         QTRY_COMPARE(inWindow(newest).bottomLeft(),
                      view.bottomLeft() + QPoint(NrToastStack::kMargin, -NrToastStack::kMargin));
         QVERIFY(!testenv::saveScreenshot(w.get(), QStringLiteral("toasts_side_panel")).isEmpty());
+    }
+
+    // Device -> Open Network Stream...: a wrong port keeps Open disabled; a stream sent to the
+    // address given plays live like any camera, without the sensor-only tools, and its losses
+    // join the status bar.
+    void networkStream() {
+        auto w = window();
+        QVERIFY(w);
+        const uint16_t port = freePort();
+        bool refusedBadPort = false;
+        w->streamDialog = [&](NrNetworkStreamDialog* d) {
+            d->field(1)->setText(QStringLiteral("70000"));
+            refusedBadPort = !d->isInputValid();
+            d->field(0)->setText(QStringLiteral("localhost"));
+            d->field(1)->setText(QString::number(port));
+            d->field(2)->setText(QStringLiteral("640"));
+            d->field(3)->setText(QStringLiteral("480"));
+        };
+        QSignalSpy images(w->eventProcessor(), &NrEventProcessor::signalEventImage);
+        w->findChild<QAction*>(QStringLiteral("action_open_network_stream"))->trigger();
+        QVERIFY(refusedBadPort);
+        const QString serial = QStringLiteral("UDP-127.0.0.1-%1").arg(port);
+        QVERIFY(camera(w.get()) && camera(w.get())->isStreaming());
+        QCOMPARE(label(w.get(), "label_show_camera_info")->text(), serial);
+        norvale::DvsCamera* cam = camera(w.get())->camera().get();
+        QCOMPARE(cam->getWidth(), 640u);
+        QVERIFY(!cam->getTool(norvale::TOOL_BIASES));
+        std::string why;
+        auto sender = norvale::UdpEventSender::open("udp://127.0.0.1:" + std::to_string(port),
+                                                    norvale::WireFormat::T64_X16_Y16_ON8, 100, why);
+        QVERIFY2(sender, why.c_str());
+        // A square of ON events, 2 ms apart, until the view has shown some images.
+        std::vector<norvale::Event2D> square;
+        uint64_t t = 1000;
+        for (int round = 0; round < 400 && images.count() < 5; ++round) {
+            square.clear();
+            for (uint16_t y = 200; y < 240; ++y)
+                for (uint16_t x = 300; x < 340; x += 4)
+                    square.push_back(norvale::Event2D{x, y, 1, t});
+            t += 2000;
+            QVERIFY2(sender->send(square.data(), square.data() + square.size(), why), why.c_str());
+            QTest::qWait(20);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(images.count() >= 5, kStreamWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(cam->getDeliveredEventCount() > 0, kStreamWaitMs);
+        QCOMPARE(cam->getStreamLoss().invalidEvents, 0u);
+        norvale::NrStatisticInfo figures;
+        figures.bandwidth = 3 * 1024 * 1024 / 2;
+        figures.eventRate = 2340000;
+        QCOMPARE(NrCameraSource::statusText(figures, 7, 3),
+                 QStringLiteral(" Bandwidth: 1.5 MB/s  Events: 2.3 MEv/s  Dropped: 7  Lost datagrams: 3 "));
+        QVERIFY(livekit::saveImage(w->grab().toImage(), QStringLiteral("live_network_stream_en")));
     }
 
     // Ethernet cameras whose address conflicts with the PC's or lies in another subnet are not

@@ -59,6 +59,8 @@ CamerasList::CamerasList(std::vector<CameraDescription>& cameras, QWidget* paren
         QString detail = QString::fromStdString(camera.product);
         if (camera.linkType == norvale::LINK_ETHERNET)
             detail += QStringLiteral(" · ") + QString::fromStdString(camera.cameraIp);
+        else if (camera.linkType == norvale::LINK_NETWORK_STREAM) // "t64_x16_y16_on8 on udp port 7777"
+            detail += QStringLiteral(" · ") + QString::fromStdString(camera.firmwareVersion);
         item->setData(kDetailRole, detail);
         item->setToolTip(detail);
     }

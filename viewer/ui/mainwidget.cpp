@@ -109,6 +109,7 @@ MainWidget::~MainWidget() {
 void MainWidget::initParam() {
     m_textOpenCamera = tr("Open Camera");
     m_textCameraInfo = tr("Camera Info");
+    m_textOpenNetworkStream = tr("Open Network Stream...");
     m_textIpConfig = tr("IP Configuration");
     m_textOpenRecording = tr("Open Recording");
     m_textSaveAs = tr("Save as...");

@@ -126,6 +126,9 @@ protected:
 public slots:
     // Device -> Open Camera: the camera list, the address checks, the open behind the waiting window.
     void slotOpenCamera();
+    // Device -> Open Network Stream...: a UDP event stream's address, size and format, then opened
+    // as a camera.
+    void slotOpenNetworkStream();
 
 private slots:
     // Trigger-in recording for the open DVS camera as configured (on open and after the settings change).
@@ -234,7 +237,7 @@ private:
 
     // Menu texts, translated once when the window is built.
     QString m_textOpenCamera, m_textCameraInfo, m_textIpConfig, m_textOpenRecording, m_textSaveAs, m_textCut,
-        m_textQuit, m_textGeneralSetting, m_textLanguage, m_textAboutUs, m_textToggleTrim;
+        m_textQuit, m_textGeneralSetting, m_textLanguage, m_textAboutUs, m_textToggleTrim, m_textOpenNetworkStream;
 
     NrEventProcessor* m_eventProcessor = nullptr;
     NrFileRecorder* m_recorder = nullptr; // owned

@@ -18,6 +18,7 @@
 #include "ui/cameraslist.h"
 #include "ui/nrcamerasource.h"
 #include "ui/nrdvscamerasource.h"
+#include "ui/nrnetworkstreamdialog.h"
 #include "ui/nrsource.h"
 #include "ui/showcamerainfoui.h"
 #include "ui/workerthread.h"
@@ -30,6 +31,9 @@ void MainWidget::initDeviceMenu() {
     QAction* open = menu->addAction(m_textOpenCamera);
     open->setObjectName(QStringLiteral("action_open_camera"));
     connect(open, &QAction::triggered, this, &MainWidget::slotOpenCamera);
+    QAction* network = menu->addAction(m_textOpenNetworkStream);
+    network->setObjectName(QStringLiteral("action_open_network_stream"));
+    connect(network, &QAction::triggered, this, &MainWidget::slotOpenNetworkStream);
     menu->addSeparator();
     QAction* info = menu->addAction(m_textCameraInfo);
     info->setObjectName(QStringLiteral("action_camera_info"));
@@ -69,6 +73,20 @@ void MainWidget::slotOpenCamera() {
     if (!list.getSelectIndex(index) || index < 0 || index >= int(cameras.size()))
         return;
     openDescribedCamera(cameras[size_t(index)], manager.isFusionCamera(cameras[size_t(index)].serial));
+}
+
+void MainWidget::slotOpenNetworkStream() {
+    NrNetworkStreamDialog dialog(this);
+    if (execDialog(&dialog) != QDialog::Accepted)
+        return;
+    std::string why;
+    const std::string serial = norvale::DvsCameraManager::addNetworkCamera(
+        dialog.url().toStdString(), dialog.streamWidth(), dialog.streamHeight(), dialog.wireFormat().toStdString(), why);
+    if (serial.empty()) {
+        emit signalShowLeftBottomTips(tr("Open network stream: ") + QString::fromStdString(why), NrMessageError);
+        return;
+    }
+    openCamera(QString::fromStdString(serial));
 }
 
 void MainWidget::openCamera(const QString& serial) {
@@ -183,8 +201,10 @@ void MainWidget::runBehindWaitingWindow(const std::function<void()>& task) {
 }
 
 void MainWidget::reportOpenFailed(const std::string& serial) {
+    // A network camera fails to open when another program listens on its port.
+    const QString why = serial.rfind("UDP-", 0) == 0 ? tr(" Is another program listening on that port?") : QString();
     emit signalShowLeftBottomTips(tr("Open camera: ") + QString::fromStdString(serial) + QLatin1Char(' ') +
-                                      tr("failed."),
+                                      tr("failed.") + why,
                                   NrMessageError);
 }
 

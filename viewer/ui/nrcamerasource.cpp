@@ -9,14 +9,20 @@
 #include "Utility/Utility.h"
 #include "loadconfig.h"
 
-QString NrCameraSource::statusText(const norvale::NrStatisticInfo& info, uint64_t droppedLastSecond) {
-    return tr(" Bandwidth: ") + QString::number(double(info.bandwidth) / 1024 / 1024, 'f', 1) +
-           QStringLiteral(" MB/s ") + tr(" Events: ") + QString::number(double(info.eventRate) / 1e6, 'f', 1) +
-           QStringLiteral(" MEv/s ") + tr(" Dropped: ") + QString::number(droppedLastSecond) + QLatin1Char(' ');
+QString NrCameraSource::statusText(const norvale::NrStatisticInfo& info, uint64_t droppedLastSecond,
+                                   uint64_t lostDatagramsLastSecond) {
+    QString text = tr(" Bandwidth: ") + QString::number(double(info.bandwidth) / 1024 / 1024, 'f', 1) +
+                   QStringLiteral(" MB/s ") + tr(" Events: ") + QString::number(double(info.eventRate) / 1e6, 'f', 1) +
+                   QStringLiteral(" MEv/s ") + tr(" Dropped: ") + QString::number(droppedLastSecond) + QLatin1Char(' ');
+    if (lostDatagramsLastSecond)
+        text += tr(" Lost datagrams: ") + QString::number(lostDatagramsLastSecond) + QLatin1Char(' ');
+    return text;
 }
 
-void NrCameraSource::postStatus(const norvale::NrStatisticInfo& info, uint64_t droppedTotal) {
-    const QString text = statusText(info, droppedTotal - m_droppedBase.exchange(droppedTotal));
+void NrCameraSource::postStatus(const norvale::NrStatisticInfo& info, uint64_t droppedTotal,
+                                uint64_t lostDatagramsTotal) {
+    const QString text = statusText(info, droppedTotal - m_droppedBase.exchange(droppedTotal),
+                                    lostDatagramsTotal - m_lostBase.exchange(lostDatagramsTotal));
     QMetaObject::invokeMethod(this, [this, text] { emit signalStatus(text); }, Qt::QueuedConnection);
 }
 

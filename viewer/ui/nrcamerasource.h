@@ -44,12 +44,14 @@ public:
     // The events file of the recording being written (or last written).
     QString recordingPath() const { return m_recordPath; }
 
-    // " Bandwidth: x.x MB/s  Events: y.y MEv/s  Dropped: n "
+    // " Bandwidth: x.x MB/s  Events: y.y MEv/s  Dropped: n ", and "Lost datagrams: m " after it
+    // when a network camera's stream lost some in that second.
     // serial_yyyyMMdd_HHmmss: every recording of a camera, by hand or on a trigger, is named so.
     static QString recordingBaseName(const QString& serial);
     // folder/baseName.raw: the events file of a recording.
     static QString eventsFile(const QString& folder, const QString& baseName);
-    static QString statusText(const norvale::NrStatisticInfo& info, uint64_t droppedLastSecond);
+    static QString statusText(const norvale::NrStatisticInfo& info, uint64_t droppedLastSecond,
+                              uint64_t lostDatagramsLastSecond = 0);
 
 signals:
     void signalStatus(QString text);
@@ -75,9 +77,10 @@ protected:
         return false;
     }
 
-    // droppedTotal: the display's drop counter since the source began; the text shows its growth
-    // since the previous call. Any thread.
-    void postStatus(const norvale::NrStatisticInfo& info, uint64_t droppedTotal);
+    // droppedTotal: the display's drop counter since the source began, lostDatagramsTotal a network
+    // camera's datagrams lost or malformed; the text shows their growth since the previous call.
+    // Any thread.
+    void postStatus(const norvale::NrStatisticInfo& info, uint64_t droppedTotal, uint64_t lostDatagramsTotal = 0);
     void setDroppedBase(uint64_t total) { m_droppedBase = total; }
     // GUI thread: the camera is gone.
     void connectionLost();
@@ -90,6 +93,7 @@ protected:
 
 private:
     std::atomic<uint64_t> m_droppedBase{0};
+    std::atomic<uint64_t> m_lostBase{0};
     bool m_recording = false;
     QString m_recordPath;
 };

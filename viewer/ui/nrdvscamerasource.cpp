@@ -20,7 +20,10 @@ NrDvsCameraSource::NrDvsCameraSource(std::shared_ptr<norvale::DvsCamera> camera,
     m_processor->setDevicePtr(m_camera);
     setDroppedBase(m_camera->getDroppedEventCount());
     m_camera->setStatisticInfoCallback(
-        [this](const norvale::NrStatisticInfo& info) { postStatus(info, m_camera->getDroppedEventCount()); });
+        [this](const norvale::NrStatisticInfo& info) {
+            const norvale::NrStreamLoss loss = m_camera->getStreamLoss(); // zero but for network cameras
+            postStatus(info, m_camera->getDroppedEventCount(), loss.lostDatagrams + loss.malformedDatagrams);
+        });
 }
 
 NrDvsCameraSource::~NrDvsCameraSource() {
