@@ -256,6 +256,18 @@
         <source>Please open a raw file first.</source>
         <translation>Please open a raw file first.</translation>
     </message>
+    <message>
+        <source>Open Network Stream...</source>
+        <translation>Open Network Stream...</translation>
+    </message>
+    <message>
+        <source>Open network stream: </source>
+        <translation>Open network stream: </translation>
+    </message>
+    <message>
+        <source> Is another program listening on that port?</source>
+        <translation> Is another program listening on that port?</translation>
+    </message>
 </context>
 <context>
     <name>NRMessageBox</name>
@@ -832,6 +844,57 @@
     <message>
         <source>Cannot start recording: </source>
         <translation>Cannot start recording: </translation>
+    </message>
+    <message>
+        <source> Lost datagrams: </source>
+        <translation> Lost datagrams: </translation>
+    </message>
+</context>
+<context>
+    <name>NrNetworkStreamDialog</name>
+    <message>
+        <source>Open Network Stream</source>
+        <translation>Open Network Stream</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>Width</translation>
+    </message>
+    <message>
+        <source>Height</source>
+        <translation>Height</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>Format</translation>
+    </message>
+    <message>
+        <source>t64_x16_y16_on8 (13 bytes an event)</source>
+        <translation>t64_x16_y16_on8 (13 bytes an event)</translation>
+    </message>
+    <message>
+        <source>t32_x16_y15_on1 (8 bytes an event)</source>
+        <translation>t32_x16_y15_on1 (8 bytes an event)</translation>
+    </message>
+    <message>
+        <source>Only this machine's own streams unless you name another interface's address.</source>
+        <translation>Only this machine's own streams unless you name another interface's address.</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>Open</translation>
     </message>
 </context>
 </TS>

@@ -256,6 +256,18 @@
         <source>Please open a raw file first.</source>
         <translation>请先打开 raw 文件。</translation>
     </message>
+    <message>
+        <source>Open Network Stream...</source>
+        <translation>打开网络流...</translation>
+    </message>
+    <message>
+        <source>Open network stream: </source>
+        <translation>打开网络流：</translation>
+    </message>
+    <message>
+        <source> Is another program listening on that port?</source>
+        <translation> 是否有其他程序在监听该端口？</translation>
+    </message>
 </context>
 <context>
     <name>NRMessageBox</name>
@@ -832,6 +844,57 @@
     <message>
         <source>Cannot start recording: </source>
         <translation>无法开始录制：</translation>
+    </message>
+    <message>
+        <source> Lost datagrams: </source>
+        <translation> 丢失数据报：</translation>
+    </message>
+</context>
+<context>
+    <name>NrNetworkStreamDialog</name>
+    <message>
+        <source>Open Network Stream</source>
+        <translation>打开网络流</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>地址</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>宽度</translation>
+    </message>
+    <message>
+        <source>Height</source>
+        <translation>高度</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>格式</translation>
+    </message>
+    <message>
+        <source>t64_x16_y16_on8 (13 bytes an event)</source>
+        <translation>t64_x16_y16_on8（每个事件 13 字节）</translation>
+    </message>
+    <message>
+        <source>t32_x16_y15_on1 (8 bytes an event)</source>
+        <translation>t32_x16_y15_on1（每个事件 8 字节）</translation>
+    </message>
+    <message>
+        <source>Only this machine's own streams unless you name another interface's address.</source>
+        <translation>除非填写其他网卡的地址，否则只接收本机发出的流。</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
     </message>
 </context>
 </TS>
