@@ -43,7 +43,7 @@ def main():
     args = ap.parse_args()
     warnings.simplefilter("ignore", UserWarning)  # the trigger edges HDF5 does not hold, said per file
 
-    from dask.distributed import Client, LocalCluster
+    from dask.distributed import Client
 
     root = tempfile.mkdtemp(prefix="norvale_bench_batch_", dir=args.folder)
     try:
@@ -72,8 +72,8 @@ def main():
               f"{args.convert_files} of {mb:.0f} MB for convert; {args.workers} workers, "
               f"{len(os.sched_getaffinity(0))} cores")
 
-        start, cluster = timed(lambda: LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                                                    host="127.0.0.1", dashboard_address="127.0.0.1:0"))
+        # The cluster batch.map_files starts when given none, with the given number of workers.
+        start, cluster = timed(lambda: batch.local_cluster(args.workers))
         with cluster, Client(cluster) as client:
             client.wait_for_workers(args.workers)
             print(f"cluster start-up: {start:.2f} s")

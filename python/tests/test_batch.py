@@ -19,8 +19,7 @@ from norvale import batch  # noqa: E402
 
 @pytest.fixture(scope="module")
 def client():
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                                  dashboard_address="127.0.0.1:0") as cluster, distributed.Client(cluster) as c:
+    with batch.local_cluster(2) as cluster, distributed.Client(cluster) as c:
         yield c
 
 
