@@ -4,7 +4,8 @@
 # memory and the status bar; every 20 s the time from pressing the Device menu button to its pop-up
 # being on screen. Needs Xvfb, xdotool and ImageMagick's import.
 # usage: bench/viewer_load.sh [BUILD] [SECONDS] [SERIAL] [VIEW_CLICKS]
-#   SERIAL: SIM-DVS-0020 (20 Mev/s), SIM-DVS-0050 (50 Mev/s), SIM-FUS-0001 (fusion camera), ...
+#   SERIAL: SIM-DVS-0020 (20 Mev/s), SIM-DVS-0050 (50 Mev/s), SIM-FUS-0001 (fusion camera),
+#   NET-0020 (a network camera receiving SIM-DVS-0020 sent by nrraw stream from another process), ...
 #   VIEW_CLICKS: clicks on the viewer-type button before measuring (fusion: 0 fused, 1 DVS, 2 APS)
 set -u
 build=$(realpath "${1:-build/release}")

@@ -11,6 +11,9 @@ cat > "$work/cameras.json" <<'JSON'
   {"serial": "SIM-DVS-0020", "kind": "dvs", "event_rate": 20},
   {"serial": "SIM-DVS-0050", "kind": "dvs", "event_rate": 50},
   {"serial": "SIM-FUS-0020", "kind": "fusion", "event_rate": 20}
+],
+ "network_cameras": [
+  {"serial": "NET-0020", "port": 47777, "width": 1280, "height": 720}
 ]}
 JSON
 export NORVALE_SIMULATED_CAMERAS=$work/cameras.json NORVALE_DISPLAY_STATS=1
@@ -23,6 +26,13 @@ xpid=$!
 export DISPLAY=$display
 sleep 1
 cd "$work"
+# NET-0020 is a network camera fed by "nrraw stream" of SIM-DVS-0020 (20 Mev/s) from another
+# process, for as long as the run lasts.
+if [ "$serial" = NET-0020 ]; then
+  "$build/bin/nrraw" stream SIM-DVS-0020 udp://127.0.0.1:47777 --seconds $((${seconds:-300} + 60)) > "$work/sender.txt" 2>&1 &
+  spid=$!
+  trap 'kill $pid $xpid $spid 2>/dev/null; rm -rf "$work"' EXIT
+fi
 start_viewer() {
   "$build/bin/viewer" --camera "$serial" 2>> "$work/stats.txt" >> "$work/log.txt" &
   pid=$!
