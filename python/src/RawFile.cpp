@@ -390,10 +390,11 @@ norvale.EVENT_DTYPE, laid out in memory as x, y, p, t (16 bytes an event). Decod
              py::arg("out") = py::none(),
              R"doc(Every event of the file in time order (see read()).
 
-A raw file of more than half a megabyte, and a CSV, NumPy or AEDAT 4 file of a few megabytes or
-more, is decoded on several threads at once, by default one per core the process may use (a
-smaller one on the calling thread alone); threads sets their number (1: only the calling thread).
-HDF5 and Event Stream files are read on the calling thread. The GIL is released meanwhile.
+A raw file of more than half a megabyte, and a CSV, NumPy, AEDAT 4 or uncompressed HDF5 file of a
+few megabytes or more, is decoded on several threads at once, by default one per core the process
+may use (a smaller one on the calling thread alone); threads sets their number (1: only the calling
+thread). Compressed HDF5 and Event Stream files are read on the calling thread. The GIL is released
+meanwhile.
 
 out: an array of norvale.EVENT_DTYPE with room for every event (info["events"]), one-dimensional
 and contiguous, to decode into instead of a new array; the result is then the view of its first
