@@ -282,18 +282,26 @@ uint64_t readUntilQuiet(NetworkDevice& dev, const std::atomic<bool>* sending = n
     return received;
 }
 
-} // namespace
-
-// More events within the reorder window than the device holds back (100 events a microsecond):
-// they are handed on regardless, never stall the stream.
-TEST(NetworkDevice, ADenseStreamIsHandedOnWhole) {
+// A device of kW x kH on a free loopback port, streaming.
+std::unique_ptr<NetworkDevice> streamingDevice() {
     NetworkStreamSettings s;
     s.width = kW;
     s.height = kH;
     std::string why;
     auto dev = NetworkDevice::open(s, why);
-    ASSERT_TRUE(dev) << why;
-    dev->startStream(true);
+    EXPECT_TRUE(dev) << why;
+    if (dev) dev->startStream(true);
+    return dev;
+}
+
+} // namespace
+
+// More events within the reorder window than the device holds back (100 events a microsecond):
+// they are handed on regardless, never stall the stream.
+TEST(NetworkDevice, ADenseStreamIsHandedOnWhole) {
+    auto dev = streamingDevice();
+    ASSERT_TRUE(dev);
+    std::string why;
     auto tx =
         UdpEventSender::open("udp://127.0.0.1:" + std::to_string(dev->port()), WireFormat::T64_X16_Y16_ON8, 100, why);
     ASSERT_TRUE(tx);
@@ -318,13 +326,9 @@ TEST(NetworkDevice, ADenseStreamIsHandedOnWhole) {
 // A sender far faster than the reader: the system's queue overflows, what it dropped is
 // counted, and every datagram is either received or counted lost.
 TEST(NetworkDevice, AFloodIsDroppedAndCounted) {
-    NetworkStreamSettings s;
-    s.width = kW;
-    s.height = kH;
+    auto dev = streamingDevice();
+    ASSERT_TRUE(dev);
     std::string why;
-    auto dev = NetworkDevice::open(s, why);
-    ASSERT_TRUE(dev) << why;
-    dev->startStream(true);
     std::vector<Event2D> part;
     for (int i = 0; i < 100; ++i) part.push_back(ev(uint64_t(i), uint16_t(i), 7, 1));
     auto tx =
