@@ -314,12 +314,15 @@ private slots:
         config->dvsAfterTriggerInSaveTime = 60; // still running when the button is pressed
         const QString saved = config->outputRawFilePath;
         config->outputRawFilePath = tmp.filePath(QStringLiteral("trigger_and_button"));
+        // Declared before the window, so that they outlive it and whatever it still delivers.
+        int requests = 0; // edges that asked for a recording (emitted on the streaming thread)
+        QString firstRequest;
         auto w = window();
         QVERIFY(w);
         Tips tips(w.get());
-        int requests = 0; // edges that asked for a recording (emitted on the streaming thread)
-        QString firstRequest;
-        connect(w.get(), &MainWidget::signalRecByTime, this,
+        // Queued to the window, not to this test object: a call still waiting when the test ends
+        // goes with the window.
+        connect(w.get(), &MainWidget::signalRecByTime, w.get(),
                 [&](uint32_t, const QString& p) {
                     if (requests++ == 0)
                         firstRequest = p;

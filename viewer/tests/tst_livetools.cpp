@@ -198,11 +198,12 @@ private slots:
         config->dvsTriggerInRecEdgeType = edge;
         config->dvsBeforeTriggerInSaveTime = 1;
         config->dvsAfterTriggerInSaveTime = 1;
+        QStringList requests; // outlives the window and whatever it still delivers
         auto w = window();
         QVERIFY(w);
         Tips tips(w.get());
-        QStringList requests;
-        connect(w.get(), &MainWidget::signalRecByTime, this,
+        // Queued to the window: a call still waiting when the test ends goes with it.
+        connect(w.get(), &MainWidget::signalRecByTime, w.get(),
                 [&](uint32_t seconds, const QString& p) { requests << QString::number(seconds) + QLatin1Char(' ') + p; },
                 Qt::QueuedConnection);
         openCamera(w.get(), "SIM-TRIG");
