@@ -6,7 +6,8 @@
 // random t (median, 99th percentile). At the end bench_hdf5_h5py.py times h5py writing the same
 // arrays (plain, plain and synced, and shuffle + gzip 1 as ours) and reading the same datasets
 // whole, and norvale's read_all of the same file. Every timed write, ours and h5py's, starts with
-// the disk idle (synced, the output removed). Files in /tmp, deleted at the end.
+// the disk idle (synced, the output removed). Files in /tmp, deleted at the end;
+// NORVALE_BENCH_HDF5_DIR puts the HDF5 files elsewhere (/dev/shm: the conversion without the disk).
 //
 // A long recording leaves out what needs all its events in memory (the write from memory and the
 // whole read); h5py then writes one slice of the arrays over and over to their length.
@@ -31,8 +32,11 @@ using namespace norvale;
 
 namespace {
 
-const std::string kBase = "/tmp/norvale_bench_hdf5_" + std::to_string(::getpid());
-const std::string kRaw = kBase + ".raw";
+const std::string kRaw = "/tmp/norvale_bench_hdf5_" + std::to_string(::getpid()) + ".raw";
+const std::string kBase = [] {
+    const char* dir = std::getenv("NORVALE_BENCH_HDF5_DIR");
+    return std::string(dir && *dir ? dir : "/tmp") + "/norvale_bench_hdf5_" + std::to_string(::getpid());
+}();
 // The file read: converted here, or given (and then kept).
 const char* const kGivenH5 = std::getenv("NORVALE_BENCH_HDF5_FILE");
 const std::string kH5 = kGivenH5 ? std::string(kGivenH5) : kBase + ".h5";

@@ -135,9 +135,14 @@ bool convertEventFile(DvsFileReader& in, uint64_t start, uint64_t end, const std
     };
     const bool read = in.scanRange(start, endExclusive, [&](const Event2D* ev, size_t n, const EventTriggerIn* trig,
                                                             size_t nTrig) {
-        events.insert(events.end(), ev, ev + n);
-        triggers.insert(triggers.end(), trig, trig + nTrig);
-        if ((events.size() >= kBatch || triggers.size() >= kBatch) && !flush()) return false;
+        if (events.empty() && triggers.empty() && n >= kBatch) {
+            // A piece as large as a batch goes to the writer as it is: no copy of every event.
+            if (!writer->write(ev, ev + n, trig, trig + nTrig)) return false;
+        } else {
+            events.insert(events.end(), ev, ev + n);
+            triggers.insert(triggers.end(), trig, trig + nTrig);
+            if ((events.size() >= kBatch || triggers.size() >= kBatch) && !flush()) return false;
+        }
         if (progress && n) {
             const uint64_t t = ev[n - 1].timestamp;
             const double done = std::clamp(double(t - std::min(first, t)) / span, 0.0, 1.0);
