@@ -444,8 +444,9 @@ file is complete. The file itself (under any name), another file open in a RawFi
 or device are refused with a ValueError; a record the format cannot hold (a DAT time past 2^32 us,
 say) raises ValueError and leaves no file. progress(fraction) is called as the work goes on;
 returning False cancels (no file is left) and convert returns False. Returns True when done. HDF5
-is written uncompressed unless compress (shuffle + gzip: smaller, several times slower). The GIL is
-released while converting.)doc")
+is written uncompressed unless compress (shuffle + gzip: smaller, several times slower); AEDAT 4
+with LZ4 packets unless compress (Zstd: smaller, several times slower to read). The GIL is released
+while converting.)doc")
         .def("export_video", &RawFile::exportVideo, py::arg("out_path"), py::arg("start_us") = py::none(),
              py::arg("end_us") = py::none(), py::arg("fps") = 30, py::arg("acc_us") = 33333, py::arg("colors") = "gray",
              py::arg("progress") = py::none(),

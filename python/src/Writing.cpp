@@ -327,7 +327,8 @@ touched. An output that exists and is not a regular file, or that is a file open
 (under any name), is refused with a ValueError. Trigger edges a format cannot hold (DAT, CSV,
 NumPy, HDF5) are counted and named in a UserWarning. HDF5 is written uncompressed, which any HDF5
 tool reads; compress=True stores it with shuffle + gzip (about a third of the size, several times
-slower); other formats ignore compress. The GIL is released while writing.)doc");
+slower). AEDAT 4 packets are LZ4 frames; compress=True makes them Zstd (about 2.5 times smaller,
+several times slower to read). Other formats ignore compress. The GIL is released while writing.)doc");
     m.def("generate", &generate, py::arg("path"), py::arg("duration_s"), py::arg("rate_mevs"), py::arg("seed") = 1,
           py::arg("triggers_hz") = 0.0,
           R"doc(Writes a synthetic EVT 3.0 recording of duration_s seconds at about rate_mevs million events

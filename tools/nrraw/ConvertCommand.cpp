@@ -59,8 +59,8 @@ int cmdConvert(const Args& args) {
         std::fprintf(stderr, "nrraw: %s files cannot be written\n", formatInfo(format).name);
         return 1;
     }
-    if (args.has("--compress") && format != EventFileFormat::Hdf5)
-        std::fprintf(stderr, "nrraw: warning: --compress applies to HDF5 only; %s is written as usual\n",
+    if (args.has("--compress") && format != EventFileFormat::Hdf5 && format != EventFileFormat::Aedat4)
+        std::fprintf(stderr, "nrraw: warning: --compress applies to HDF5 and AEDAT 4 only; %s is written as usual\n",
                      formatInfo(format).name);
     auto reader = DvsFileReader::createFileReader(in);
     if (!reader || !reader->prepareFile()) {

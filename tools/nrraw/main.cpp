@@ -39,6 +39,8 @@ Usage:
       EVT 3.0) or --format gives: evt3, evt2, evt21, dat, hdf5, aedat4, csv, npy.
       HDF5 is written uncompressed (any HDF5 tool reads it); --compress stores it
       with shuffle + gzip instead (about a third of the size, several times slower).
+      AEDAT 4 packets are LZ4 frames; --compress makes them Zstd (files about 2.5
+      times smaller, several times slower to read).
       A progress line shows on a terminal; the counts are printed at the end, and a
       warning when the format cannot hold the file's trigger edges. An existing OUT
       is refused unless --overwrite (then replaced only once OUT is complete); OUT

@@ -77,6 +77,7 @@ bool Aedat4Writer::header(int64_t tablePosition, std::vector<uint8_t>& bytes) co
 bool Aedat4Writer::begin(int fd, const std::string& path, const EventFileDescription& d, std::string& problem) {
     (void)path;
     out = fd;
+    packing = d.compress ? Compression::Zstd : Compression::Lz4;
     const char* c = compressionKey(packing);
     description = std::string("<dv version=\"2.0\">\n  <node name=\"outInfo\" path=\"/outInfo/\">\n") +
                   streamNode(kEventStream, c, "events", "EVTS", "Array of events (polarity ON/OFF).", d) +
