@@ -555,6 +555,31 @@ TEST(EventFiles, DamagedAedatAndEventStreamKeepWhatPrecedesTheDamage) {
     save(path, lying);
     expectKept(path, first1000, last1000, f.triggers.size(),
                "the packet at byte " + std::to_string(second) + " declares 2147483632 bytes");
+    // An event of the second event packet with a negative time (the file stored uncompressed, so
+    // the time is found in place): that packet is damage, what precedes it is kept.
+    {
+        const ForeignFile plain = foreignAedat(0);
+        const std::string plainPath = dir.file("negative.aedat4");
+        save(plainPath, plain.bytes);
+        Aedat4Source s;
+        ASSERT_TRUE(s.open(plainPath, problem)) << problem;
+        size_t at = size_t(s.first().offset);
+        for (int k = 0; k < 3; ++k) at += 8 + size_t(aedat::readI32(&plain.bytes[at + 4]));
+        const size_t end = at + 8 + size_t(aedat::readI32(&plain.bytes[at + 4]));
+        const int64_t wanted = int64_t(plain.events[1000 + 1234].timestamp), negative = -1;
+        Bytes damaged = plain.bytes;
+        const auto hit = std::search(damaged.begin() + ptrdiff_t(at), damaged.begin() + ptrdiff_t(end),
+                                     reinterpret_cast<const uint8_t*>(&wanted),
+                                     reinterpret_cast<const uint8_t*>(&wanted) + 8);
+        ASSERT_NE(hit, damaged.begin() + ptrdiff_t(end));
+        std::memcpy(&*hit, &negative, 8);
+        save(plainPath, damaged);
+        const std::vector<Event2D> before(plain.events.begin(), plain.events.begin() + 1000);
+        uint64_t last = 0;
+        for (const Event2D& e : before) last = std::max(last, e.timestamp);
+        expectKept(plainPath, before, last, plain.triggers.size(),
+                   "the event packet at byte " + std::to_string(at) + " holds an event with a negative time or pixel");
+    }
     // The same in the first packet: nothing precedes it, refused.
     std::memcpy(&lying[packets[0] + 4], &huge, 4);
     save(path, lying);

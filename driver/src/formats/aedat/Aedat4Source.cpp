@@ -265,8 +265,9 @@ bool Aedat4Source::packetBody(uint64_t offset, uint32_t storedSize, size_t cap, 
     return true;
 }
 
-bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Event2D>& events,
-                                std::vector<EventTriggerIn>& triggers, std::string& problem) {
+bool Aedat4Source::inflatePacket(uint64_t offset, int32_t stream, std::vector<EventTriggerIn>& triggers,
+                                 std::string& problem) {
+    eventPacket = false;
     Kind kind = Kind::Other;
     bool described = false;
     for (const Stream& s : streams)
@@ -295,26 +296,7 @@ bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Eve
             problem = "the event packet at byte " + std::to_string(offset) + " is damaged (does not verify)";
             return false;
         }
-        const auto* elements = fb::GetSizePrefixedEventPacket(decoded.data())->elements();
-        if (!elements) return true;
-        const size_t had = events.size();
-        if (events.capacity() < had + elements->size()) // grown by doubling: packets are appended one by one
-            events.reserve(std::max(had + elements->size(), 2 * events.capacity()));
-        events.resize(had + elements->size());
-        Event2D* out = events.data() + had;
-        for (const fb::Event* e : *elements) {
-            if (e->t() < 0 || e->x() < 0 || e->y() < 0) {
-                problem = "the event packet at byte " + std::to_string(offset) +
-                          " holds an event with a negative time or pixel";
-                events.resize(had);
-                return false;
-            }
-            out->x = uint16_t(e->x());
-            out->y = uint16_t(e->y());
-            out->polarity = e->on() ? 1 : 0;
-            out->timestamp = uint64_t(e->t());
-            ++out;
-        }
+        eventPacket = true;
         return true;
     }
     if (ident(fb::TriggerPacketIdentifier())) {
@@ -357,6 +339,103 @@ bool Aedat4Source::decodePacket(uint64_t offset, int32_t stream, std::vector<Eve
     return true; // an undescribed stream of another type
 }
 
+namespace {
+
+// Where a block's events go: each sink takes a packet's events [from, to) at once, and leaves
+// itself as it was when one of them has a negative time or pixel (false).
+using Elements = flatbuffers::Vector<const fb::Event*>;
+
+bool valid(const fb::Event* e) {
+    return e->t() >= 0 && e->x() >= 0 && e->y() >= 0;
+}
+
+struct VectorSink {
+    std::vector<Event2D>& events;
+    size_t size() const { return events.size(); }
+    bool take(const Elements& el, size_t from, size_t to) {
+        const size_t had = events.size();
+        if (events.capacity() < had + (to - from)) // grown by doubling: packets come one by one
+            events.reserve(std::max(had + (to - from), 2 * events.capacity()));
+        events.resize(had + (to - from));
+        Event2D* out = events.data() + had;
+        for (size_t i = from; i < to; ++i, ++out) {
+            const fb::Event* e = el.Get(flatbuffers::uoffset_t(i));
+            if (!valid(e)) {
+                events.resize(had);
+                return false;
+            }
+            out->x = uint16_t(e->x());
+            out->y = uint16_t(e->y());
+            out->polarity = e->on() ? 1 : 0;
+            out->timestamp = uint64_t(e->t());
+        }
+        return true;
+    }
+    void clear() { events.clear(); }
+};
+
+// Straight into the caller's room (a whole-file read); more events than room: the file changed.
+struct RoomSink {
+    Event2D* out;
+    size_t room;
+    size_t n = 0;
+    bool overflow = false;
+    size_t size() const { return n; }
+    bool take(const Elements& el, size_t from, size_t to) {
+        if (to - from > room - n) {
+            overflow = true;
+            return false;
+        }
+        Event2D* o = out + n;
+        for (size_t i = from; i < to; ++i, ++o) {
+            const fb::Event* e = el.Get(flatbuffers::uoffset_t(i));
+            if (!valid(e)) return false;
+            o->x = uint16_t(e->x());
+            o->y = uint16_t(e->y());
+            o->polarity = e->on() ? 1 : 0;
+            o->timestamp = uint64_t(e->t());
+        }
+        n += to - from;
+        return true;
+    }
+    void clear() { n = 0; }
+};
+
+// What the index needs (times, ON count, largest coordinates), without building events.
+struct SummarySink {
+    BlockSummary& summary;
+    size_t size() const { return summary.times.size(); }
+    bool take(const Elements& el, size_t from, size_t to) {
+        const size_t had = summary.times.size();
+        summary.times.resize(had + (to - from));
+        uint64_t* times = summary.times.data() + had;
+        uint64_t on = 0;
+        uint32_t maxX = summary.maxX, maxY = summary.maxY;
+        for (size_t i = from; i < to; ++i) {
+            const fb::Event* e = el.Get(flatbuffers::uoffset_t(i));
+            if (!valid(e)) {
+                summary.times.resize(had);
+                return false;
+            }
+            *times++ = uint64_t(e->t());
+            on += e->on() ? 1 : 0;
+            maxX = std::max<uint32_t>(maxX, uint32_t(e->x()));
+            maxY = std::max<uint32_t>(maxY, uint32_t(e->y()));
+        }
+        summary.on += on;
+        summary.maxX = maxX;
+        summary.maxY = maxY;
+        return true;
+    }
+    void clear() {
+        summary.times.clear();
+        summary.on = 0;
+        summary.maxX = summary.maxY = 0;
+    }
+};
+
+} // namespace
+
 bool Aedat4Source::blockStarts(std::vector<BlockPosition>& starts, std::string&) {
     starts.clear();
     uint64_t boundary = firstPacket;
@@ -374,9 +453,10 @@ bool Aedat4Source::blockStarts(std::vector<BlockPosition>& starts, std::string&)
     return true;
 }
 
-bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+template <class Sink>
+bool Aedat4Source::walk(const BlockPosition& pos, Sink& sink, std::vector<EventTriggerIn>& triggers,
                         BlockPosition& next, bool& end, std::string& problem) {
-    events.clear();
+    sink.clear();
     triggers.clear();
     end = false;
     damage = false;
@@ -387,58 +467,81 @@ bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, 
         next = pos;
         return true;
     }
-    uint64_t skip = pos.index;
+    uint64_t skip = pos.index; // events of the first packet a previous block took
     const uint64_t start = offset;
     const uint64_t boundary = firstPacket + ((start - firstPacket) / kBlockBytes + 1) * kBlockBytes;
     while (offset < dataEnd) {
-        if (offset > start && (offset >= boundary || events.size() >= kBlockEvents)) break;
+        if (offset > start && (offset >= boundary || sink.size() >= kBlockEvents)) break;
         int32_t stream = 0;
         std::string why;
-        // A whole packet is decoded straight onto the block; the rest of one read in parts aside.
-        const size_t had = events.size(), hadTriggers = triggers.size();
-        if (skip) {
-            packetEvents.clear();
-            packetTriggers.clear();
-        }
-        std::vector<Event2D>& into = skip ? packetEvents : events;
-        bool ok = readPacket(offset, stream, why) &&
-                  decodePacket(offset, stream, into, skip ? packetTriggers : triggers, why);
-        const size_t got = into.size() - (skip ? 0 : had);
-        if (ok && skip > got) {
+        const size_t hadTriggers = triggers.size();
+        bool ok = readPacket(offset, stream, why) && inflatePacket(offset, stream, triggers, why);
+        const Elements* elements = ok && eventPacket ? fb::GetSizePrefixedEventPacket(decoded.data())->elements() : nullptr;
+        const size_t count = elements ? elements->size() : 0;
+        if (ok && skip > count) {
             why = "the packet at byte " + std::to_string(offset) + " changed while the file was read";
             readFailed = true;
             ok = false;
         }
-        if (!ok) {
-            if (offset > start) break; // this block ends before the damage; the next read reports it
-            problem = why;
-            damage = !readFailed;
-            events.clear();
-            triggers.clear();
-            return false;
-        }
-        const size_t left = got - size_t(skip);
-        if (had + left > kMaxBlockEvents) {
+        size_t to = count;
+        if (ok && sink.size() + (count - skip) > kMaxBlockEvents) {
             if (offset > start) { // this packet starts the next block
-                events.resize(had);
                 triggers.resize(hadTriggers);
                 break;
             }
-            // One packet of more events than a block holds: read in parts (its edges with the first).
-            if (skip)
-                events.assign(packetEvents.begin() + ptrdiff_t(skip),
-                              packetEvents.begin() + ptrdiff_t(skip + kMaxBlockEvents));
-            else
-                events.resize(kMaxBlockEvents);
-            next = BlockPosition{offset, skip + kMaxBlockEvents, 0};
+            to = size_t(skip) + kMaxBlockEvents; // one packet of more events than a block holds: read in parts
+        }
+        if (ok && to > skip && !sink.take(*elements, size_t(skip), to)) {
+            why = "the event packet at byte " + std::to_string(offset) +
+                  " holds an event with a negative time or pixel";
+            ok = false;
+        }
+        if (!ok) {
+            if (offset > start) { // this block ends before the damage; the next read reports it
+                triggers.resize(hadTriggers);
+                break;
+            }
+            problem = why;
+            damage = !readFailed;
+            sink.clear();
+            triggers.clear();
+            return false;
+        }
+        if (to < count) {
+            next = BlockPosition{offset, to, 0};
             return true;
         }
-        if (skip) events.insert(events.end(), packetEvents.begin() + ptrdiff_t(skip), packetEvents.end());
         skip = 0;
         offset += kPacketHeaderSize + bodySize;
     }
     next = BlockPosition{offset, 0, 0};
     return true;
+}
+
+bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
+                        BlockPosition& next, bool& end, std::string& problem) {
+    VectorSink sink{events};
+    return walk(pos, sink, triggers, next, end, problem);
+}
+
+bool Aedat4Source::readInto(const BlockPosition& pos, Event2D* out, size_t room, size_t& n,
+                            std::vector<EventTriggerIn>& triggers, BlockPosition& next, bool& end,
+                            std::string& problem) {
+    RoomSink sink{out, room};
+    const bool ok = walk(pos, sink, triggers, next, end, problem);
+    n = sink.n;
+    if (sink.overflow) {
+        problem = "the file changed after it was opened";
+        damage = false;
+        return false;
+    }
+    return ok;
+}
+
+bool Aedat4Source::summarize(const BlockPosition& pos, BlockSummary& summary, std::vector<EventTriggerIn>& triggers,
+                             BlockPosition& next, bool& end, std::string& problem) {
+    SummarySink sink{summary};
+    return walk(pos, sink, triggers, next, end, problem);
 }
 
 } // namespace norvale::detail

@@ -32,6 +32,12 @@ public:
     bool damaged() const override { return damage; }
     bool read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
               BlockPosition& next, bool& end, std::string& problem) override;
+    // Packets decoded straight into place (a whole-file read) or summed up (the index).
+    bool readInto(const BlockPosition& pos, Event2D* out, size_t room, size_t& n, std::vector<EventTriggerIn>& triggers,
+                  BlockPosition& next, bool& end, std::string& problem) override;
+    bool canSummarize() const override { return true; }
+    bool summarize(const BlockPosition& pos, BlockSummary& summary, std::vector<EventTriggerIn>& triggers,
+                   BlockPosition& next, bool& end, std::string& problem) override;
     // The first packet at or past each multiple of the block size into the packet area, found
     // from the packet headers alone (a block ends there, or earlier when full of events).
     bool blockStarts(std::vector<BlockPosition>& starts, std::string& problem) override;
@@ -69,10 +75,14 @@ private:
     bool loadTable(int64_t position, uint64_t dataStart);
     // The header at offset: its stream and (checked against the packet area) its body size.
     bool readPacket(uint64_t offset, int32_t& stream, std::string& problem);
-    // The events or triggers of the packet at offset appended to events or triggers (nothing for a
-    // stream that is not read); on failure both are left as they were.
-    bool decodePacket(uint64_t offset, int32_t stream, std::vector<Event2D>& events,
-                      std::vector<EventTriggerIn>& triggers, std::string& problem);
+    // The packet at offset (its header read): an event packet of the stream read is inflated and
+    // verified (eventPacket set, its events in decoded), a trigger packet's edges are appended to
+    // triggers, other streams are passed over. On failure triggers are left as they were.
+    bool inflatePacket(uint64_t offset, int32_t stream, std::vector<EventTriggerIn>& triggers, std::string& problem);
+    // The packets of the block at pos, their events handed to sink (read, readInto, summarize).
+    template <class Sink>
+    bool walk(const BlockPosition& pos, Sink& sink, std::vector<EventTriggerIn>& triggers, BlockPosition& next,
+              bool& end, std::string& problem);
 
     int fd = -1;
     std::string filePath;
@@ -91,8 +101,7 @@ private:
     bool damage = false;     // the last read failed on the file's bytes
     bool readFailed = false; // the last read failed on the system's read
     size_t tableEntries = 0;
-    std::vector<Event2D> packetEvents;
-    std::vector<EventTriggerIn> packetTriggers;
+    bool eventPacket = false;     // decoded holds the last packet's events
     std::vector<uint8_t> body;    // one packet's bytes as stored
     std::vector<uint8_t> decoded; // and inflated
 };
