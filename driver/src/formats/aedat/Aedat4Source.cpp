@@ -349,6 +349,13 @@ bool valid(const fb::Event* e) {
     return e->t() >= 0 && e->x() >= 0 && e->y() >= 0;
 }
 
+void store(const fb::Event* e, Event2D& o) {
+    o.x = uint16_t(e->x());
+    o.y = uint16_t(e->y());
+    o.polarity = e->on() ? 1 : 0;
+    o.timestamp = uint64_t(e->t());
+}
+
 struct VectorSink {
     std::vector<Event2D>& events;
     size_t size() const { return events.size(); }
@@ -364,10 +371,7 @@ struct VectorSink {
                 events.resize(had);
                 return false;
             }
-            out->x = uint16_t(e->x());
-            out->y = uint16_t(e->y());
-            out->polarity = e->on() ? 1 : 0;
-            out->timestamp = uint64_t(e->t());
+            store(e, *out);
         }
         return true;
     }
@@ -390,10 +394,7 @@ struct RoomSink {
         for (size_t i = from; i < to; ++i, ++o) {
             const fb::Event* e = el.Get(flatbuffers::uoffset_t(i));
             if (!valid(e)) return false;
-            o->x = uint16_t(e->x());
-            o->y = uint16_t(e->y());
-            o->polarity = e->on() ? 1 : 0;
-            o->timestamp = uint64_t(e->t());
+            store(e, *o);
         }
         n += to - from;
         return true;
