@@ -58,7 +58,7 @@ TEST(NrrawConvert, WritesTheRangeInTheAskedFormatAndReportsWhatItCannotHold) {
     EXPECT_TRUE(readContents(dir.path("plain.h5")).events == in.events);
     r = runNrraw(dir, {"convert", dir.path("in.raw"), dir.path("c.dat"), "--compress"});
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_TRUE(contains(r.err, "warning: --compress applies to HDF5 only; DAT is written as usual")) << r.err;
+    EXPECT_TRUE(contains(r.err, "warning: --compress applies to HDF5 and AEDAT 4 only; DAT is written as usual")) << r.err;
 }
 
 TEST(NrrawConvert, RefusalsExitWithTheirReason) {
