@@ -43,6 +43,7 @@ NrEventProcessor::~NrEventProcessor() {
         renderRunning = false;
     }
     renderCond.notify_one();
+    renderedCond.notify_all();
     if (renderWorker.joinable())
         renderWorker.join();
 }
@@ -140,16 +141,25 @@ void NrEventProcessor::renderThread() {
         frameReady = false;
         NrFrameMailbox& mailbox = front.mailbox();
         QImage* image = mailbox.beginFrame();
-        if (!image)
-            continue;
-        nrcounts::fillRows(image->bits(), size_t(image->bytesPerLine()), width, height,
-                           toRgb(config->dvsBackgroundColor));
-        visualizeEventsOnFrame(*image);
-        if (renderHasTs)
-            mailbox.publishFrame(renderTs);
-        else
-            mailbox.publishFrame();
+        if (image) {
+            nrcounts::fillRows(image->bits(), size_t(image->bytesPerLine()), width, height,
+                               toRgb(config->dvsBackgroundColor));
+            visualizeEventsOnFrame(*image);
+            if (renderHasTs)
+                mailbox.publishFrame(renderTs);
+            else
+                mailbox.publishFrame();
+        }
+        renderedCond.notify_all();
     }
+}
+
+void NrEventProcessor::finishFrames() {
+    // The render thread holds renderMutex for a whole render: once we hold it with no frame
+    // waiting, every swapped frame is in the mailbox.
+    // Bounded: a live camera swapping frames all the time must not hold the caller.
+    std::unique_lock<std::mutex> lock(renderMutex);
+    renderedCond.wait_for(lock, std::chrono::milliseconds(200), [this] { return !frameReady || !renderRunning; });
 }
 
 QString NrEventProcessor::tsToLocalTime(const norvale::SysTimePoint& recordStart, uint64_t ts, uint64_t startTs) {

@@ -141,6 +141,7 @@ private:
     // The painter of recordings (player thread; loading results on the owner thread).
     void paintWindow(const std::vector<norvale::Event2D>& events, uint64_t ts) override;
     QString finishLoad(const NrLoadResult& result, bool ok) override;
+    void finishFrames() override;
 
     // The swap; with carryTs the frame painted from these counts is published with ts.
     void swapEventBuffer(bool carryTs, uint64_t ts);
@@ -161,6 +162,7 @@ private:
     int32_t width = 1280;
     int32_t maxEventCount = norvale::kEventCountCap;
     std::condition_variable renderCond;
+    std::condition_variable renderedCond; // a render has ended
     bool renderRunning = true; // renderMutex
     bool frameReady = false;   // renderMutex
     LoadConfig* config = nullptr;

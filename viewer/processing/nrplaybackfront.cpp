@@ -155,6 +155,7 @@ bool NrPlaybackFront::refuseWhileWorking() {
 
 void NrPlaybackFront::stopPlayback() {
     player().stop();
+    painter.finishFrames();
     deliverPending(); // what playback showed last reaches the receivers before anything else
 }
 

@@ -64,6 +64,9 @@ public:
     }
     // Owner thread: the recording was closed.
     virtual void closed() {}
+    // Owner thread: returns once a frame paintWindow handed to a thread of the painter's own is in
+    // the mailbox (a stop then delivers playback's last frame, and nothing of it comes later).
+    virtual void finishFrames() {}
 };
 
 class NrPlaybackFront : public QObject {

@@ -123,6 +123,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(busy.count(), 2, 10000);
         p.slotPlaybackCtrl(false); // loading ends playing
         images.clear();
+        QTest::qWait(30);
+        QCOMPARE(images.count(), 0); // a stop delivers playback's last frame: none comes after it
         p.setFps(fps);
         p.setAccTime(acc);
         p.slotSetLowerTimeStamp(from);
