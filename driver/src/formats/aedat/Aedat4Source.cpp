@@ -349,11 +349,17 @@ bool valid(const fb::Event* e) {
     return e->t() >= 0 && e->x() >= 0 && e->y() >= 0;
 }
 
-void store(const fb::Event* e, Event2D& o) {
-    o.x = uint16_t(e->x());
-    o.y = uint16_t(e->y());
-    o.polarity = e->on() ? 1 : 0;
-    o.timestamp = uint64_t(e->t());
+// Events [from, to) of a packet into out; false at the first with a negative time or pixel.
+bool copyEvents(const Elements& el, size_t from, size_t to, Event2D* out) {
+    for (size_t i = from; i < to; ++i, ++out) {
+        const fb::Event* e = el.Get(flatbuffers::uoffset_t(i));
+        if (!valid(e)) return false;
+        out->x = uint16_t(e->x());
+        out->y = uint16_t(e->y());
+        out->polarity = e->on() ? 1 : 0;
+        out->timestamp = uint64_t(e->t());
+    }
+    return true;
 }
 
 struct VectorSink {
@@ -364,16 +370,9 @@ struct VectorSink {
         if (events.capacity() < had + (to - from)) // grown by doubling: packets come one by one
             events.reserve(std::max(had + (to - from), 2 * events.capacity()));
         events.resize(had + (to - from));
-        Event2D* out = events.data() + had;
-        for (size_t i = from; i < to; ++i, ++out) {
-            const fb::Event* e = el.Get(flatbuffers::uoffset_t(i));
-            if (!valid(e)) {
-                events.resize(had);
-                return false;
-            }
-            store(e, *out);
-        }
-        return true;
+        if (copyEvents(el, from, to, events.data() + had)) return true;
+        events.resize(had);
+        return false;
     }
     void clear() { events.clear(); }
 };
@@ -390,12 +389,7 @@ struct RoomSink {
             overflow = true;
             return false;
         }
-        Event2D* o = out + n;
-        for (size_t i = from; i < to; ++i, ++o) {
-            const fb::Event* e = el.Get(flatbuffers::uoffset_t(i));
-            if (!valid(e)) return false;
-            store(e, *o);
-        }
+        if (!copyEvents(el, from, to, out + n)) return false;
         n += to - from;
         return true;
     }
