@@ -534,6 +534,23 @@ TEST(BlockReader, ManyBlockCsvAndNpyReadWholeOnThreadsAsOnOne) {
         expectRateOf(*r, sorted);
         expectReadWhole(*r, sorted, 1, true);
         expectReadWhole(*r, sorted, 2, true);
+        // Long ranges are shared by two threads (the tail and part of the run on a helper, whose
+        // last block is kept for the next range): the events there, also read on in steps.
+        const uint64_t lo = sorted.front().timestamp, hi = sorted.back().timestamp;
+        std::vector<Event2D> part;
+        for (uint64_t len : {uint64_t(300'000), uint64_t(1'000'000), hi - lo + 1})
+            for (uint64_t from = lo; from <= hi; from += 700'001) {
+                ASSERT_TRUE(r->readRange(from, from + len, part));
+                ASSERT_TRUE(part == window(sorted, from, from + len)) << from << " +" << len;
+            }
+        ASSERT_TRUE(r->seekTime(lo + 123'457));
+        std::vector<Event2D> played;
+        for (uint64_t at = lo + 123'457; at <= hi; at += 250'000) {
+            auto step = r->readNextEvents(250'000);
+            ASSERT_TRUE(step);
+            played.insert(played.end(), step->begin(), step->end());
+        }
+        EXPECT_TRUE(played == window(sorted, lo + 123'457, hi + 1));
     }
 
     // Damage in a late block: each block is read ahead on a thread, and the bad one read again in

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -51,8 +52,8 @@ constexpr size_t kBlocksPerThread = 4;
 // Blocks a thread sums up per hand-over while indexing.
 constexpr size_t kSummaryBatch = 16;
 
-// Whole blocks of a range worth a second thread.
-constexpr size_t kSplitRangeBlocks = 8;
+// Events of a range worth decoding on a second thread.
+constexpr uint64_t kSplitRangeEvents = uint64_t(1) << 16;
 
 } // namespace
 
@@ -436,26 +437,66 @@ bool BlockFileReader::prepare() {
     return true;
 }
 
+bool BlockFileReader::decodeBlock(EventBlockSource& src, size_t b, Decoded& d, std::string& problem) const {
+    d.block = SIZE_MAX;
+    BlockPosition next;
+    bool end = false;
+    if (!src.read(index[b].pos, d.events, d.triggers, next, end, problem) || end) {
+        if (end) problem = "the file became shorter after it was opened";
+        return false;
+    }
+    if (d.events.size() != index[b].events || d.triggers.size() != index[b].triggers) {
+        problem = "the file changed after it was opened";
+        return false;
+    }
+    d.block = b;
+    return true;
+}
+
 const BlockFileReader::Decoded* BlockFileReader::decode(size_t b) {
     for (Decoded& d : cache)
         if (d.block == b) return &d;
     Decoded& d = cache[cacheNext];
     cacheNext = (cacheNext + 1) % 2;
-    d.block = SIZE_MAX;
-    BlockPosition next;
-    bool end = false;
     std::string problem;
-    if (!source->read(index[b].pos, d.events, d.triggers, next, end, problem) || end) {
-        NR_LOG(LOG_ERROR, "cannot read %s: %s", filePath.c_str(),
-               end ? "the file became shorter after it was opened" : problem.c_str());
+    if (!decodeBlock(*source, b, d, problem)) {
+        NR_LOG(LOG_ERROR, "cannot read %s: %s", filePath.c_str(), problem.c_str());
         return nullptr;
     }
-    if (d.events.size() != index[b].events || d.triggers.size() != index[b].triggers) {
-        NR_LOG(LOG_ERROR, "cannot read %s: the file changed after it was opened", filePath.c_str());
-        return nullptr;
-    }
-    d.block = b;
     return &d;
+}
+
+namespace {
+
+// The events of a decoded block inside [from, to) appended to into, and with trig its triggers
+// there; whole: every event is known to be inside.
+void keepInRange(const std::vector<Event2D>& events, const std::vector<EventTriggerIn>& triggers, bool whole,
+                 uint64_t from, uint64_t to, std::vector<Event2D>& into, std::vector<EventTriggerIn>* trig) {
+    if (whole)
+        into.insert(into.end(), events.begin(), events.end());
+    else
+        for (const Event2D& e : events)
+            if (e.timestamp >= from && e.timestamp < to) into.push_back(e);
+    if (trig)
+        for (const EventTriggerIn& t : triggers)
+            if (t.timestamp >= from && t.timestamp < to) trig->push_back(t);
+}
+
+} // namespace
+
+bool BlockFileReader::overlaps(size_t b, uint64_t from, uint64_t to) const {
+    const Block& k = index[b];
+    return k.ownMin <= k.ownMax && k.ownMax >= from && k.ownMin < to;
+}
+
+bool BlockFileReader::appendBlock(size_t b, uint64_t from, uint64_t to, std::vector<Event2D>& into,
+                                  std::vector<EventTriggerIn>* trig) {
+    const Block& k = index[b];
+    if (!overlaps(b, from, to) || (!trig && k.events == 0)) return true;
+    const Decoded* d = decode(b);
+    if (!d) return false;
+    keepInRange(d->events, d->triggers, k.ownMin >= from && k.ownMax < to, from, to, into, trig);
+    return true;
 }
 
 void BlockFileReader::blockRange(uint64_t from, uint64_t to, size_t& first, size_t& last) const {
@@ -511,81 +552,124 @@ bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>
     }
     size_t first = 0, last = 0;
     blockRange(from, to, first, last);
-    const auto append = [&](size_t b, std::vector<Event2D>& into) {
-        const Block& k = index[b];
-        if (k.ownMin > k.ownMax || k.ownMax < from || k.ownMin >= to) return true;
-        if (!trig && k.events == 0) return true;
-        const Decoded* d = decode(b);
-        if (!d) return false;
-        if (k.ownMin >= from && k.ownMax < to) // the whole block: copied at once
-            into.insert(into.end(), d->events.begin(), d->events.end());
-        else
-            for (const Event2D& e : d->events)
-                if (e.timestamp >= from && e.timestamp < to) into.push_back(e);
-        if (trig)
-            for (const EventTriggerIn& t : d->triggers)
-                if (t.timestamp >= from && t.timestamp < to) trig->push_back(t);
-        return true;
-    };
-    // In a file in time order the blocks wholly inside the range are one run between the partial
-    // ones at its ends: a long run is decoded on two threads straight into place.
-    size_t runFirst = first, runLast = last;
-    const auto whole = [&](size_t b) { return index[b].ownMin >= from && index[b].ownMax < to && !index[b].triggers; };
-    while (runFirst < runLast && !whole(runFirst)) ++runFirst;
-    while (runLast > runFirst && !whole(runLast - 1)) --runLast;
-    if (!trig && eventsOrdered && splittable && runLast - runFirst >= kSplitRangeBlocks) {
-        // The head's events are gathered apart, so that out keeps its elements as room (every
-        // one is written again): a vector reused for ranges of one size is not cleared and filled.
-        edgeEvents.clear();
-        for (size_t b = first; b < runFirst; ++b)
-            if (!append(b, edgeEvents)) return false;
-        if (readRun(runFirst, runLast, edgeEvents.size(), out)) {
-            std::copy(edgeEvents.begin(), edgeEvents.end(), out.begin());
-            for (size_t b = runLast; b < last; ++b)
-                if (!append(b, out)) return false;
-            return true;
-        }
+    if (!trig && eventsOrdered && splittable) {
+        const SplitRead split = readSplit(first, last, from, to, out);
+        if (split != SplitRead::Declined) return split == SplitRead::Read;
     }
-    out.clear(); // (again, after a run that failed: read one block after another)
+    out.clear(); // (again, after a split read that did not finish: one block after another)
     for (size_t b = first; b < last; ++b)
-        if (!append(b, out)) return false;
+        if (!appendBlock(b, from, to, out, trig)) return false;
     return true;
 }
 
-bool BlockFileReader::readRun(size_t runFirst, size_t runLast, size_t base, std::vector<Event2D>& out) {
-    if (!ensureHelpers(1)) return false;
-    const uint64_t firstEvent = index[runFirst].eventsBefore;
-    out.resize(base + size_t(index[runLast - 1].eventsBefore + index[runLast - 1].events - firstEvent));
-    Event2D* const to = out.data() + base;
-    std::vector<EventTriggerIn> trigA, trigB;
-    const auto decodeRun = [&](EventBlockSource& src, size_t a, size_t b, std::vector<EventTriggerIn>& trig) {
-        try {
-            for (; a < b; ++a) {
-                const Block& k = index[a];
-                BlockPosition next;
-                bool end = false;
-                size_t n = 0;
-                std::string problem;
-                if (!src.readInto(k.pos, to + (k.eventsBefore - firstEvent), k.events, n, trig, next, end, problem) ||
-                    end || n != k.events || !trig.empty())
-                    return false;
-            }
-            return true;
-        } catch (const std::exception&) {
-            return false;
-        }
+BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last, uint64_t from, uint64_t to,
+                                                      std::vector<Event2D>& out) {
+    // In time order the blocks wholly inside the range are one run between the partial ones at
+    // its ends (the head, read here first: what it keeps fixes where the rest goes, and the tail).
+    const auto whole = [&](size_t b) { return index[b].ownMin >= from && index[b].ownMax < to && !index[b].triggers; };
+    size_t runFirst = first, runLast = last;
+    while (runFirst < runLast && !whole(runFirst)) ++runFirst;
+    while (runLast > runFirst && !whole(runLast - 1)) --runLast;
+    const auto cached = [&](size_t b) { return cache[0].block == b || cache[1].block == b; };
+    const auto work = [&](size_t a, size_t b) { // events to decode: a block decoded before costs nothing
+        uint64_t n = 0;
+        for (; a < b; ++a)
+            if (overlaps(a, from, to) && !cached(a)) n += index[a].events;
+        return n;
     };
-    const size_t middle = runFirst + (runLast - runFirst) / 2;
-    bool secondOk = false;
-    std::thread second;
-    try {
-        second = std::thread([&] { secondOk = decodeRun(*helpers[0], middle, runLast, trigB); });
-    } catch (const std::system_error&) { // no thread to be had: this one reads the whole run
-        secondOk = decodeRun(*source, middle, runLast, trigB);
+    // The helper takes the tail, unless it is one block decoded before (playback's next range
+    // starts in the block where the last one ended).
+    const bool helperTail = !(last - runLast == 1 && cached(runLast));
+    const uint64_t firstEvent = index[runFirst < last ? runFirst : first].eventsBefore;
+    const uint64_t runEvents =
+        runFirst < runLast ? index[runLast - 1].eventsBefore + index[runLast - 1].events - firstEvent : 0;
+    const uint64_t total = work(first, runFirst) + runEvents + (helperTail ? work(runLast, last) : 0);
+    // The run is cut where the two threads' shares come closest.
+    uint64_t mainWork = work(first, runFirst), best = UINT64_MAX;
+    size_t cut = runFirst;
+    for (size_t b = runFirst;; ++b) {
+        const uint64_t worst = std::max(mainWork, total - mainWork);
+        if (worst < best) {
+            best = worst;
+            cut = b;
+        }
+        if (b == runLast) break;
+        mainWork += index[b].events;
     }
-    const bool firstOk = decodeRun(*source, runFirst, middle, trigA);
-    if (second.joinable()) second.join();
-    return firstOk && secondOk;
+    if (total < kSplitRangeEvents || best == total || !ensureHelpers(1)) return SplitRead::Declined;
+
+    uint64_t headMost = 0;
+    for (size_t b = first; b < runFirst; ++b) headMost += index[b].events;
+    out.resize(size_t(headMost + runEvents));
+    // Blocks [a, b) of the run straight into place, the head's kept events before them.
+    const auto decodeRun = [&](EventBlockSource& src, size_t a, size_t b, size_t head) {
+        std::vector<EventTriggerIn> none;
+        for (; a < b; ++a) {
+            const Block& k = index[a];
+            BlockPosition next;
+            bool end = false;
+            size_t n = 0;
+            std::string problem;
+            if (!src.readInto(k.pos, out.data() + head + (k.eventsBefore - firstEvent), k.events, n, none, next, end,
+                              problem) ||
+                end || n != k.events || !none.empty())
+                return false;
+        }
+        return true;
+    };
+    std::promise<size_t> headDone; // what the head keeps, SIZE_MAX when it failed
+    std::future<size_t> headKept = headDone.get_future();
+    tailEvents.clear();
+    spare.block = SIZE_MAX;
+    bool helperOk = false;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                std::string problem;
+                for (size_t b = runLast; helperTail && b < last; ++b) {
+                    if (!overlaps(b, from, to) || index[b].events == 0) continue;
+                    if (!decodeBlock(*helpers[0], b, spare, problem)) return;
+                    keepInRange(spare.events, spare.triggers, false, from, to, tailEvents, nullptr);
+                }
+                const size_t head = headKept.get();
+                helperOk = head != SIZE_MAX && decodeRun(*helpers[0], cut, runLast, head);
+            } catch (const std::exception&) {
+            }
+        });
+    } catch (const std::system_error&) { // no thread to be had
+        return SplitRead::Declined;
+    }
+    bool headOk = true, runOk = false;
+    try {
+        edgeEvents.clear();
+        for (size_t b = first; b < runFirst && headOk; ++b) headOk = appendBlock(b, from, to, edgeEvents, nullptr);
+    } catch (const std::exception&) {
+        headOk = false;
+    }
+    headDone.set_value(headOk ? edgeEvents.size() : SIZE_MAX);
+    if (headOk) {
+        std::copy(edgeEvents.begin(), edgeEvents.end(), out.begin());
+        try {
+            runOk = decodeRun(*source, runFirst, cut, edgeEvents.size());
+        } catch (const std::exception&) {
+        }
+    }
+    helper.join();
+    if (!headOk) return SplitRead::Failed; // logged by the block's read
+    if (!runOk || !helperOk) return SplitRead::Declined;
+    out.resize(size_t(edgeEvents.size() + runEvents));
+    if (!helperTail) {
+        for (size_t b = runLast; b < last; ++b)
+            if (!appendBlock(b, from, to, out, nullptr)) return SplitRead::Failed;
+        return SplitRead::Read;
+    }
+    out.insert(out.end(), tailEvents.begin(), tailEvents.end());
+    if (spare.block != SIZE_MAX) { // the tail's block, for the range after this one
+        std::swap(cache[cacheNext], spare);
+        cacheNext = (cacheNext + 1) % 2;
+    }
+    return SplitRead::Read;
 }
 
 bool BlockFileReader::readAll(Event2D* out, size_t room, size_t& count, size_t threads, bool& timeOrdered) {
@@ -661,16 +745,12 @@ bool BlockFileReader::scanRange(
     std::vector<Event2D> events;
     std::vector<EventTriggerIn> trig;
     for (size_t b = first; b < last; ++b) {
-        const Block& k = index[b];
-        if (k.ownMin > k.ownMax || k.ownMax < from || k.ownMin >= to) continue;
+        if (!overlaps(b, from, to)) continue;
         const Decoded* d = decode(b);
         if (!d) return false;
         events.clear();
         trig.clear();
-        for (const Event2D& e : d->events)
-            if (e.timestamp >= from && e.timestamp < to) events.push_back(e);
-        for (const EventTriggerIn& t : d->triggers)
-            if (t.timestamp >= from && t.timestamp < to) trig.push_back(t);
+        keepInRange(d->events, d->triggers, false, from, to, events, &trig);
         if ((!events.empty() || !trig.empty()) && !sink(events.data(), events.size(), trig.data(), trig.size()))
             return false;
     }

@@ -75,6 +75,12 @@ private:
         std::vector<EventTriggerIn> triggers;
     };
     const Decoded* decode(size_t b);
+    // Block b read by src into d (no log: any thread with a source of its own); false with problem.
+    bool decodeBlock(EventBlockSource& src, size_t b, Decoded& d, std::string& problem) const;
+    // Block b holds events or triggers in [from, to).
+    bool overlaps(size_t b, uint64_t from, uint64_t to) const;
+    // The events of block b in [from, to) (with trig its triggers there) appended; false on a read error (logged).
+    bool appendBlock(size_t b, uint64_t from, uint64_t to, std::vector<Event2D>& into, std::vector<EventTriggerIn>* trig);
     struct Indexing;
     struct BlockFigures;
     // One block as the index reads it: its events, or its summary where the source sums blocks up.
@@ -91,10 +97,11 @@ private:
     // path is no longer the one open.
     bool ensureHelpers(size_t n);
     void blockRange(uint64_t from, uint64_t to, size_t& first, size_t& last) const;
-    // The events of blocks [runFirst, runLast), each wholly inside a range, into out from
-    // out[base] on in file order on two threads (out resized to hold them and no more); false when
-    // that cannot be done, or on a read error, for the caller to read them one block after another.
-    bool readRun(size_t runFirst, size_t runLast, size_t base, std::vector<Event2D>& out);
+    // The events of blocks [first, last) in [from, to) of a file in time order into out on two
+    // threads: Declined when not worth it or when a thread could not finish (for the caller to read
+    // one block after another), Failed on a read error here (logged).
+    enum class SplitRead { Declined, Read, Failed };
+    SplitRead readSplit(size_t first, size_t last, uint64_t from, uint64_t to, std::vector<Event2D>& out);
     bool nextTime(uint64_t t, uint64_t& found);
     bool previousTime(uint64_t t, uint64_t& found);
 
@@ -122,6 +129,8 @@ private:
     size_t cacheNext = 0;
     std::shared_ptr<std::vector<Event2D>> lastResult;
     std::vector<Event2D> edgeEvents; // a range's events before its run of whole blocks
+    std::vector<Event2D> tailEvents; // and after it, gathered by the helper
+    Decoded spare;                   // the helper's block at the tail, then kept in the cache
 };
 
 } // namespace norvale::detail
