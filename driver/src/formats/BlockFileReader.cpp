@@ -565,24 +565,30 @@ bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>
 BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last, uint64_t from, uint64_t to,
                                                       std::vector<Event2D>& out) {
     // In time order the blocks wholly inside the range are one run between the partial ones at
-    // its ends (the head, read here first: what it keeps fixes where the rest goes, and the tail).
+    // its ends: the head, read here first (what it keeps fixes where the rest goes), and the tail.
     const auto whole = [&](size_t b) { return index[b].ownMin >= from && index[b].ownMax < to && !index[b].triggers; };
     size_t runFirst = first, runLast = last;
     while (runFirst < runLast && !whole(runFirst)) ++runFirst;
     while (runLast > runFirst && !whole(runLast - 1)) --runLast;
+    if (runFirst == last) runFirst = runLast = std::min(first + 1, last); // no whole block: head and tail alone
     const auto cached = [&](size_t b) { return cache[0].block == b || cache[1].block == b; };
+    const auto needed = [&](size_t b) { return overlaps(b, from, to) && index[b].events > 0; };
     const auto work = [&](size_t a, size_t b) { // events to decode: a block decoded before costs nothing
         uint64_t n = 0;
         for (; a < b; ++a)
-            if (overlaps(a, from, to) && !cached(a)) n += index[a].events;
+            if (needed(a) && !cached(a)) n += index[a].events;
+        return n;
+    };
+    const auto most = [&](size_t a, size_t b) {
+        uint64_t n = 0;
+        for (; a < b; ++a) n += index[a].events;
         return n;
     };
     // The helper takes the tail, unless it is one block decoded before (playback's next range
     // starts in the block where the last one ended).
     const bool helperTail = !(last - runLast == 1 && cached(runLast));
     const uint64_t firstEvent = index[runFirst < last ? runFirst : first].eventsBefore;
-    const uint64_t runEvents =
-        runFirst < runLast ? index[runLast - 1].eventsBefore + index[runLast - 1].events - firstEvent : 0;
+    const uint64_t runEvents = most(runFirst, runLast);
     const uint64_t total = work(first, runFirst) + runEvents + (helperTail ? work(runLast, last) : 0);
     // The run is cut where the two threads' shares come closest.
     uint64_t mainWork = work(first, runFirst), best = UINT64_MAX;
@@ -598,10 +604,19 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
     }
     if (total < kSplitRangeEvents || best == total || !ensureHelpers(1)) return SplitRead::Declined;
 
-    uint64_t headMost = 0;
-    for (size_t b = first; b < runFirst; ++b) headMost += index[b].events;
-    out.resize(size_t(headMost + runEvents));
-    // Blocks [a, b) of the run straight into place, the head's kept events before them.
+    // Room for every event of the blocks; each thread writes its own parts, the vector is cut to
+    // what was kept at the end.
+    out.resize(size_t(most(first, runFirst) + runEvents + (helperTail ? most(runLast, last) : 0)));
+    Event2D* const base = out.data();
+    const auto keep = [&](const Decoded& d, Event2D* into) { // a partial block's events in the range
+        size_t k = 0;
+        for (const Event2D& e : d.events) {
+            into[k] = e;
+            k += e.timestamp >= from && e.timestamp < to;
+        }
+        return k;
+    };
+    // Blocks [a, b) of the run straight into place, after the head's kept events.
     const auto decodeRun = [&](EventBlockSource& src, size_t a, size_t b, size_t head) {
         std::vector<EventTriggerIn> none;
         for (; a < b; ++a) {
@@ -610,7 +625,7 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
             bool end = false;
             size_t n = 0;
             std::string problem;
-            if (!src.readInto(k.pos, out.data() + head + (k.eventsBefore - firstEvent), k.events, n, none, next, end,
+            if (!src.readInto(k.pos, base + head + (k.eventsBefore - firstEvent), k.events, n, none, next, end,
                               problem) ||
                 end || n != k.events || !none.empty())
                 return false;
@@ -619,53 +634,59 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
     };
     std::promise<size_t> headDone; // what the head keeps, SIZE_MAX when it failed
     std::future<size_t> headKept = headDone.get_future();
-    tailEvents.clear();
-    spare.block = SIZE_MAX;
+    size_t tailKept = 0;
     bool helperOk = false;
-    std::thread helper;
-    try {
-        helper = std::thread([&] {
-            try {
-                std::string problem;
-                for (size_t b = runLast; helperTail && b < last; ++b) {
-                    if (!overlaps(b, from, to) || index[b].events == 0) continue;
-                    if (!decodeBlock(*helpers[0], b, spare, problem)) return;
-                    keepInRange(spare.events, spare.triggers, false, from, to, tailEvents, nullptr);
-                }
-                const size_t head = headKept.get();
-                helperOk = head != SIZE_MAX && decodeRun(*helpers[0], cut, runLast, head);
-            } catch (const std::exception&) {
+    const bool posted = rangeHelper.post([&] {
+        try {
+            std::string problem;
+            size_t b = runLast;
+            while (helperTail && b < last && !needed(b)) ++b;
+            // The first block of the tail is decoded while the head is; kept once the head is known.
+            const bool tail = helperTail && b < last;
+            if (tail && !decodeBlock(*helpers[0], b, spare, problem)) return;
+            const size_t head = headKept.get();
+            if (head == SIZE_MAX || !decodeRun(*helpers[0], cut, runLast, head)) return;
+            Event2D* const tailAt = base + head + runEvents;
+            if (tail) tailKept = keep(spare, tailAt);
+            for (++b; tail && b < last; ++b) {
+                if (!needed(b)) continue;
+                if (!decodeBlock(*helpers[0], b, spare, problem)) return;
+                tailKept += keep(spare, tailAt + tailKept);
             }
-        });
-    } catch (const std::system_error&) { // no thread to be had
-        return SplitRead::Declined;
-    }
+            helperOk = true;
+        } catch (const std::exception&) {
+        }
+    });
+    if (!posted) return SplitRead::Declined; // no thread to be had
+    size_t head = 0;
     bool headOk = true, runOk = false;
     try {
-        edgeEvents.clear();
-        for (size_t b = first; b < runFirst && headOk; ++b) headOk = appendBlock(b, from, to, edgeEvents, nullptr);
+        for (size_t b = first; b < runFirst && headOk; ++b) {
+            if (!needed(b)) continue;
+            const Decoded* d = decode(b);
+            if (d) head += keep(*d, base + head);
+            else headOk = false;
+        }
     } catch (const std::exception&) {
         headOk = false;
     }
-    headDone.set_value(headOk ? edgeEvents.size() : SIZE_MAX);
+    headDone.set_value(headOk ? head : SIZE_MAX);
     if (headOk) {
-        std::copy(edgeEvents.begin(), edgeEvents.end(), out.begin());
         try {
-            runOk = decodeRun(*source, runFirst, cut, edgeEvents.size());
+            runOk = decodeRun(*source, runFirst, cut, head);
         } catch (const std::exception&) {
         }
     }
-    helper.join();
+    rangeHelper.wait();
     if (!headOk) return SplitRead::Failed; // logged by the block's read
     if (!runOk || !helperOk) return SplitRead::Declined;
-    out.resize(size_t(edgeEvents.size() + runEvents));
+    out.resize(size_t(head + runEvents + tailKept));
     if (!helperTail) {
         for (size_t b = runLast; b < last; ++b)
             if (!appendBlock(b, from, to, out, nullptr)) return SplitRead::Failed;
         return SplitRead::Read;
     }
-    out.insert(out.end(), tailEvents.begin(), tailEvents.end());
-    if (spare.block != SIZE_MAX) { // the tail's block, for the range after this one
+    if (spare.block != SIZE_MAX) { // the tail's last block, for the range after this one
         std::swap(cache[cacheNext], spare);
         cacheNext = (cacheNext + 1) % 2;
     }

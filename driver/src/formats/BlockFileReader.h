@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "formats/EventBlockSource.h"
+#include "formats/HelperThread.h"
 #include "norvale/DvsFileReader.h"
 #include "norvale/EventTally.h"
 
@@ -128,9 +129,8 @@ private:
     Decoded cache[2];
     size_t cacheNext = 0;
     std::shared_ptr<std::vector<Event2D>> lastResult;
-    std::vector<Event2D> edgeEvents; // a range's events before its run of whole blocks
-    std::vector<Event2D> tailEvents; // and after it, gathered by the helper
-    Decoded spare;                   // the helper's block at the tail, then kept in the cache
+    Decoded spare;            // the helper's block at the tail of a range, then kept in the cache
+    HelperThread rangeHelper; // the second thread of a range (last member: gone first, its task done)
 };
 
 } // namespace norvale::detail

@@ -362,19 +362,24 @@ bool copyEvents(const Elements& el, size_t from, size_t to, Event2D* out) {
     return true;
 }
 
+// Into a vector whose elements, kept from the block before, are room: written once, not cleared
+// and filled (read cuts it to the events taken).
 struct VectorSink {
     std::vector<Event2D>& events;
-    size_t size() const { return events.size(); }
+    size_t n = 0;
+    size_t size() const { return n; }
     bool take(const Elements& el, size_t from, size_t to) {
-        const size_t had = events.size();
-        if (events.capacity() < had + (to - from)) // grown by doubling: packets come one by one
-            events.reserve(std::max(had + (to - from), 2 * events.capacity()));
-        events.resize(had + (to - from));
-        if (copyEvents(el, from, to, events.data() + had)) return true;
-        events.resize(had);
-        return false;
+        const size_t need = n + (to - from);
+        if (events.size() < need) {
+            if (events.capacity() < need) // grown by doubling: packets come one by one
+                events.reserve(std::max(need, 2 * events.capacity()));
+            events.resize(need);
+        }
+        if (!copyEvents(el, from, to, events.data() + n)) return false;
+        n = need;
+        return true;
     }
-    void clear() { events.clear(); }
+    void clear() { n = 0; }
 };
 
 // Straight into the caller's room (a whole-file read); more events than room: the file changed.
@@ -516,7 +521,9 @@ bool Aedat4Source::walk(const BlockPosition& pos, Sink& sink, std::vector<EventT
 bool Aedat4Source::read(const BlockPosition& pos, std::vector<Event2D>& events, std::vector<EventTriggerIn>& triggers,
                         BlockPosition& next, bool& end, std::string& problem) {
     VectorSink sink{events};
-    return walk(pos, sink, triggers, next, end, problem);
+    const bool ok = walk(pos, sink, triggers, next, end, problem);
+    events.resize(sink.n);
+    return ok;
 }
 
 bool Aedat4Source::readInto(const BlockPosition& pos, Event2D* out, size_t room, size_t& n,

@@ -1,0 +1,39 @@
+#pragma once
+
+// One thread kept for work that a caller shares with it time after time (the second half of a
+// range read): a task wakes it and the caller waits for the task. No thread is started per task,
+// and what the thread keeps (its decompression contexts, its memory) stays warm between tasks.
+//
+// Threads: one caller at a time; a task never throws (what escapes it is dropped).
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace norvale::detail {
+
+class HelperThread {
+public:
+    HelperThread() = default;
+    HelperThread(const HelperThread&) = delete;
+    HelperThread& operator=(const HelperThread&) = delete;
+    ~HelperThread();
+
+    // Runs task on the thread (started on first use); false when no thread can be had, for the
+    // caller to do the work itself.
+    bool post(std::function<void()> task);
+    // Until the posted task has finished.
+    void wait();
+
+private:
+    void loop();
+
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::function<void()> task;
+    bool pending = false;
+    bool stopping = false;
+};
+
+} // namespace norvale::detail
