@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -607,6 +608,71 @@ TEST(EventFiles, DamagedAedatAndEventStreamKeepWhatPrecedesTheDamage) {
     EXPECT_FALSE(esRefused->prepareFile());
     EXPECT_NE(Logger::threadError().find("ends inside an event at byte 20"), std::string::npos)
         << Logger::threadError();
+}
+
+// Ranges of a file in time order are shared by two threads: two partial blocks alone, runs of
+// whole blocks between partial ones, one range after another as playback reads them (the last block
+// kept for the next), and runs with trigger edges in them (read one block after another instead).
+TEST(Aedat4, RangesOfAnOrderedFileOnTwoThreadsAreTheFilesEvents) {
+    TempDir dir;
+    const std::string path = dir.file("ordered.aedat4");
+    std::vector<Event2D> events(1'500'000);
+    std::mt19937 rng(5);
+    uint64_t t = 1000;
+    for (Event2D& e : events) {
+        t += rng() % 3;
+        e.timestamp = t;
+        e.x = uint16_t(rng() % 1280);
+        e.y = uint16_t(rng() % 720);
+        e.polarity = uint8_t(rng() & 1);
+    }
+    const uint64_t lo = events.front().timestamp, hi = events.back().timestamp;
+    std::vector<EventTriggerIn> edges;
+    for (uint64_t at = lo + (hi - lo) * 2 / 3; edges.size() < 40; at += 5'000)
+        edges.push_back(EventTriggerIn{uint16_t(edges.size() % 2), at, 0});
+    {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        Aedat4Writer w;
+        std::string problem;
+        ASSERT_TRUE(w.begin(fd, path, EventFileDescription{}, problem)) << problem;
+        // Edges go out with the events of their time, so they sit in the blocks of that stretch.
+        const auto split = std::lower_bound(events.begin(), events.end(), edges.front().timestamp,
+                                            [](const Event2D& e, uint64_t at) { return e.timestamp < at; });
+        ASSERT_TRUE(w.write(events.data(), &*split, nullptr, nullptr, problem)) << problem;
+        ASSERT_TRUE(w.write(&*split, events.data() + events.size(), edges.data(), edges.data() + edges.size(), problem))
+            << problem;
+        ASSERT_TRUE(w.end(problem)) << problem;
+        ::close(fd);
+    }
+    auto r = DvsFileReader::createFileReader(path);
+    ASSERT_TRUE(r);
+    ASSERT_TRUE(r->prepareFile()) << Logger::threadError();
+    const auto window = [&](uint64_t from, uint64_t to) {
+        std::vector<Event2D> in;
+        for (const Event2D& e : events)
+            if (e.timestamp >= from && e.timestamp < to) in.push_back(e);
+        return in;
+    };
+    std::vector<Event2D> got;
+    for (uint64_t len : {uint64_t(40'000), uint64_t(300'000)}) // within about a packet; several
+        for (uint64_t from = lo; from < hi; from += 97'001)
+            for (int again = 0; again < 2; ++again) { // again: its end blocks decoded before
+                ASSERT_TRUE(r->readRange(from, from + len, got)) << Logger::threadError();
+                ASSERT_TRUE(got == window(from, from + len)) << from << " +" << len << " " << again;
+            }
+    ASSERT_TRUE(r->seekTime(lo + 12'345));
+    std::vector<Event2D> played;
+    for (uint64_t at = lo + 12'345; at <= hi; at += 100'000) {
+        auto step = r->readNextEvents(100'000);
+        ASSERT_TRUE(step) << Logger::threadError();
+        played.insert(played.end(), step->begin(), step->end());
+    }
+    EXPECT_TRUE(played == window(lo + 12'345, hi + 1));
+    std::vector<EventTriggerIn> trig;
+    ASSERT_TRUE(r->readRange(edges[3].timestamp, edges[30].timestamp, got, &trig));
+    EXPECT_TRUE(got == window(edges[3].timestamp, edges[30].timestamp));
+    EXPECT_TRUE(trig == std::vector<EventTriggerIn>(edges.begin() + 3, edges.begin() + 30));
 }
 
 // A file of many blocks is indexed and read whole on several threads where the machine has them:

@@ -9,9 +9,12 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
+#include <thread>
 
 #include "LogCapture.h"
 #include "TempDir.h"
+#include "formats/HelperThread.h"
 #include "formats/numpy/NpyFormat.h"
 #include "formats/text/CsvFormat.h"
 #include "norvale/DvsFileReader.h"
@@ -568,4 +571,30 @@ TEST(BlockReader, ManyBlockCsvAndNpyReadWholeOnThreadsAsOnOne) {
     writeFile(dir.file("bad.npy"), flipped);
     expectKeptBeforeDamage(dir.file("bad.npy"), sorted, 700'000,
                            "record 700000: negative time (at byte " + std::to_string(data + 700'000 * 13) + ")");
+}
+
+// A range's second thread is one kept thread: each task runs there, the caller sees its writes
+// once it has waited, and a task that throws still ends (the process goes on).
+TEST(HelperThread, RunsEveryTaskOnOneKeptThread) {
+    detail::HelperThread helper;
+    std::thread::id first;
+    for (int i = 0; i < 200; ++i) {
+        std::thread::id ran;
+        int value = -1;
+        ASSERT_TRUE(helper.post([&] {
+            ran = std::this_thread::get_id();
+            value = i;
+        }));
+        helper.wait();
+        ASSERT_EQ(value, i);
+        ASSERT_NE(ran, std::this_thread::get_id());
+        if (i == 0) first = ran;
+        ASSERT_EQ(ran, first);
+    }
+    ASSERT_TRUE(helper.post([] { throw std::runtime_error("a task's fault"); }));
+    helper.wait();
+    int after = 0;
+    ASSERT_TRUE(helper.post([&] { after = 1; }));
+    helper.wait();
+    EXPECT_EQ(after, 1);
 }
