@@ -564,6 +564,7 @@ bool BlockFileReader::readRange(uint64_t from, uint64_t to, std::vector<Event2D>
 
 BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last, uint64_t from, uint64_t to,
                                                       std::vector<Event2D>& out) {
+    if (last < first + 2) return SplitRead::Declined; // one block, or none (an empty file)
     // In time order the blocks wholly inside the range are one run between the partial ones at
     // its ends: the head, read here first (what it keeps fixes where the rest goes), and the tail.
     const auto whole = [&](size_t b) { return index[b].ownMin >= from && index[b].ownMax < to && !index[b].triggers; };
