@@ -571,7 +571,7 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
     size_t runFirst = first, runLast = last;
     while (runFirst < runLast && !whole(runFirst)) ++runFirst;
     while (runLast > runFirst && !whole(runLast - 1)) --runLast;
-    if (runFirst == last) runFirst = runLast = std::min(first + 1, last); // no whole block: head and tail alone
+    if (runFirst == last) runFirst = runLast = first + 1; // no whole block: head and tail alone
     const auto cached = [&](size_t b) { return cache[0].block == b || cache[1].block == b; };
     const auto needed = [&](size_t b) { return overlaps(b, from, to) && index[b].events > 0; };
     const auto work = [&](size_t a, size_t b) { // events to decode: a block decoded before costs nothing
@@ -580,15 +580,13 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
             if (needed(a) && !cached(a)) n += index[a].events;
         return n;
     };
-    const auto most = [&](size_t a, size_t b) {
-        uint64_t n = 0;
-        for (; a < b; ++a) n += index[a].events;
-        return n;
+    const auto most = [&](size_t a, size_t b) { // every event of blocks [a, b)
+        return a < b ? index[b - 1].eventsBefore + index[b - 1].events - index[a].eventsBefore : 0;
     };
     // The helper takes the tail, unless it is one block decoded before (playback's next range
     // starts in the block where the last one ended).
     const bool helperTail = !(last - runLast == 1 && cached(runLast));
-    const uint64_t firstEvent = index[runFirst < last ? runFirst : first].eventsBefore;
+    const uint64_t firstEvent = index[runFirst].eventsBefore;
     const uint64_t runEvents = most(runFirst, runLast);
     const uint64_t total = work(first, runFirst) + runEvents + (helperTail ? work(runLast, last) : 0);
     // The run is cut where the two threads' shares come closest.
