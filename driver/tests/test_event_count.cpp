@@ -9,6 +9,7 @@
 #include "norvale/EventGenerator.h"
 #include "norvale/Evt3Encoder.h"
 #include "norvale/RawDecoder.h"
+#include "raw/DvsFileReaderImpl.h"
 
 using namespace norvale;
 
@@ -181,4 +182,65 @@ TEST(EventCount, Evt2CountsLikeItDecodes) {
         s.append(reinterpret_cast<const char*>(&w), 4);
     }
     for (size_t piece : {s.size(), size_t(4097)}) countMatchesDecode(s, evt2, DecoderKernel::Portable, piece, 640, 480);
+}
+
+// A file large enough for its index to be counted on two threads: the reader's figures, rate
+// profile, trigger edges and ranges are those of decoding it whole on one. The time counter wraps
+// before and after the middle; in the second file the middle lies in a stretch whose vector base
+// was set long before it, which the second thread cannot know (its half is counted again).
+TEST(EventCount, TwoThreadIndexIsTheOneThreadIndex) {
+    std::string forced = creepingTime(2'500'000, 21);
+    {
+        std::vector<uint16_t> stretch{0x3000}; // one vector base, then only increments of it
+        uint32_t high = 0;
+        for (uint64_t seed = 5; stretch.size() < 1'600'000;) {
+            const uint64_t r = nextRandom(seed);
+            if (r % 5 == 0) stretch.push_back(uint16_t(0x8000 | (high = (high + 1) & 0xFFF)));
+            stretch.push_back(uint16_t(r % 40 ? 0x0000 | (r >> 40) % 700 : 0x4000 | (r >> 30 & 0xFFF))); // base < 2^20
+            stretch.push_back(uint16_t(0x2000 | (r >> 20) % 1280));
+        }
+        forced += words(stretch) + creepingTime(2'500'000, 23);
+    }
+    TempDir dir;
+    const std::string header = "% evt 3.0\n% geometry 1280x720\n% end\n";
+    const struct {
+        std::string name, words;
+        unsigned threads;
+    } files[] = {{"plain.raw", creepingTime(6'500'000, 17), 2}, {"forced.raw", forced, 1}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.name);
+        writeBytes(dir.path(f.name), header + f.words);
+        uint32_t w = 0, h = 0;
+        addressableRange(RawFormat::Evt3, w, h);
+        auto ref = makeEvt3Decoder(w, h, DecoderKernel::Portable);
+        std::vector<Event2D> all;
+        std::vector<EventTriggerIn> trig;
+        ref->decodeAppend(reinterpret_cast<const uint8_t*>(f.words.data()), f.words.size(), all, &trig);
+        const Expected want = expectedFrom(all);
+        ASSERT_GT(want.max, uint64_t(4) << 24); // wraps in both halves
+
+        auto reader = DvsFileReader::createFileReader(dir.path(f.name));
+        ASSERT_TRUE(reader && reader->prepareFile());
+        EXPECT_EQ(detail::ReaderInternals::of(*reader).indexThreads, f.threads);
+        const RawFileStats st = reader->getStats();
+        EXPECT_EQ(st.eventCount, want.events);
+        EXPECT_EQ(st.onCount, want.on);
+        EXPECT_EQ(st.firstTimestamp, want.min);
+        EXPECT_EQ(st.lastTimestamp, want.max);
+        EXPECT_EQ(reader->triggers(), trig);
+        const RateProfile rate = reader->getRateProfile();
+        EXPECT_EQ(rate.startTimestamp, want.first);
+        EXPECT_EQ(rate.slotDurationUs, want.slotDuration);
+        EXPECT_EQ(rate.counts, want.slots);
+        // Ranges around the middle and across wraps: chunk states and event counts of both halves.
+        std::vector<Event2D> got;
+        for (double at : {0.1, 0.45, 0.5, 0.55, 0.93}) {
+            const uint64_t from = want.min + uint64_t(double(want.max - want.min) * at), to = from + (uint64_t(1) << 23);
+            ASSERT_TRUE(reader->readRange(from, to, got));
+            std::vector<Event2D> expected;
+            std::copy_if(all.begin(), all.end(), std::back_inserter(expected),
+                         [&](const Event2D& e) { return e.timestamp >= from && e.timestamp < to; });
+            EXPECT_EQ(got, expected) << "range at " << at;
+        }
+    }
 }

@@ -27,6 +27,17 @@ public:
     }
     void add(const Event2D* begin, const Event2D* end); // one call per event: the reference
 
+    // Sets the origin before any event (a counter for a later part of a stream, to be merged).
+    void setOrigin(uint64_t t) {
+        isStarted = true;
+        start = t;
+    }
+    // Adds the counts of a counter of later events whose times are timeShift short of the true
+    // ones, and makes room for lastTime (the largest time of both). False, with this counter as it
+    // was, unless the result is what counting every event here would give: later's slots must each
+    // fall in one of ours.
+    bool mergeLater(const RateCounter& later, uint64_t timeShift, uint64_t lastTime);
+
     // Slot of an event at t (the first call sets the origin); coarsens and grows as needed.
     uint64_t slotOf(uint64_t t);
     // Times [lo, hi) that land in slot; slot 0 also takes every time before the origin.

@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <thread>
+
 #include "formats/BlockFileReader.h"
 #include "raw/DvsFileReaderImpl.h"
+#include "raw/RawIndexPass.h"
 
 namespace norvale {
 
@@ -24,47 +27,27 @@ bool DvsFileReader::Impl::prepare() {
     index = detail::RawIndex{};
     index.dataOffset = header.dataOffset;
     index.dataBytes = fileSize > header.dataOffset ? fileSize - header.dataOffset : 0;
-    index.chunks.reserve(size_t(index.dataBytes / kChunkBytes + 1));
     stats = RawFileStats{};
     triggerList.clear();
     decoder->reset();
     // A count-only pass: no event is written anywhere (see Evt3CountAvx512.cpp).
-    EventTally tally;
-    uint64_t mn = UINT64_MAX, triggerMax = 0;
-    for (uint64_t off = 0; off < index.dataBytes; off += kReadBytes) {
-        const size_t want = size_t(std::min<uint64_t>(kReadBytes, index.dataBytes - off));
-        const ssize_t got = readData(off, want);
-        if (got < 0) return false;
-        for (size_t c = 0; c < size_t(got); c += kChunkBytes) {
-            detail::IndexChunk chunk;
-            chunk.state = decoder->state();
-            chunk.eventsBefore = tally.events;
-            tally.minTimestamp = UINT64_MAX; // the chunk's own minimum and maximum
-            const uint64_t maxBefore = tally.maxTimestamp;
-            tally.maxTimestamp = 0;
-            const size_t triggersBefore = triggerList.size();
-            decoder->count(io.data() + c, std::min(kChunkBytes, size_t(got) - c), tally, &triggerList);
-            mn = std::min(mn, tally.minTimestamp);
-            chunk.ownMin = tally.minTimestamp;
-            chunk.ownMax = tally.maxTimestamp;
-            tally.maxTimestamp = std::max(maxBefore, tally.maxTimestamp);
-            // The bounds cover trigger edges too: a range's triggers are found, and a cut copies
-            // only chunks whose triggers are all inside.
-            chunk.minFrom = tally.minTimestamp;
-            for (size_t k = triggersBefore; k < triggerList.size(); ++k) {
-                chunk.minFrom = std::min(chunk.minFrom, triggerList[k].timestamp);
-                triggerMax = std::max(triggerMax, triggerList[k].timestamp);
-            }
-            chunk.maxUpTo = std::max(tally.maxTimestamp, triggerMax);
-            index.chunks.push_back(chunk);
-        }
-        if (size_t(got) < want) {
-            NR_LOG(LOG_WARN, "raw file %s became shorter while it was read", path.c_str());
-            break;
-        }
-    }
-    for (size_t i = index.chunks.size(); i-- > 1;)
-        index.chunks[i - 1].minFrom = std::min(index.chunks[i - 1].minFrom, index.chunks[i].minFrom);
+    const std::thread::id caller = std::this_thread::get_id();
+    const detail::RawReadAt readAt = [this, caller](uint64_t offset, uint8_t* into, size_t size) {
+        const ssize_t n = readWords(offset, into, size);
+        if (n < 0 && std::this_thread::get_id() == caller) readFailed(); // the other thread's half is read again
+        return n;
+    };
+    const detail::RawDecoderMaker make = [this, fullWidth, fullHeight] {
+        return makeDecoder(header.format, fullWidth, fullHeight);
+    };
+    detail::RawIndexPass pass;
+    if (!detail::countRawFile(*decoder, make, index.dataBytes, readAt, io, pass)) return false;
+    if (pass.shortened) NR_LOG(LOG_WARN, "raw file %s became shorter while it was read", path.c_str());
+    index.chunks = std::move(pass.chunks);
+    triggerList = std::move(pass.triggers);
+    indexThreads = pass.threads;
+    EventTally& tally = pass.tally;
+    const uint64_t mn = pass.minTimestamp;
     if (decoder->state().pendingCount)
         NR_LOG(LOG_WARN, "raw file %s ends in the middle of a word; the last bytes are ignored", path.c_str());
     if (tally.events && (tally.maxX >= header.width || tally.maxY >= header.height || !header.hasGeometry)) {

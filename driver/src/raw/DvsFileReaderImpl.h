@@ -23,7 +23,6 @@ namespace norvale {
 
 namespace detail {
 
-constexpr size_t kReadBytes = 64 * kChunkBytes; // one pread: 4 MiB
 constexpr size_t kScanPiece = 16 * 1024;
 
 struct FreeDeleter {
@@ -48,6 +47,7 @@ public:
 
     bool prepared = false;
     detail::RawIndex index;
+    unsigned indexThreads = 1; // threads whose count the index kept
     RateCounter rate;
     RawFileStats stats;
     uint64_t firstInFileOrder = 0;
@@ -70,20 +70,27 @@ public:
         }
     }
 
-    // Reads up to size bytes of the word stream at offset; fewer when the file has shrunk.
-    ssize_t readData(uint64_t offset, size_t size) {
+    // Reads up to size bytes of the word stream at offset into `into`; fewer when the file has
+    // shrunk, -1 (errno) on an error. Any thread.
+    ssize_t readWords(uint64_t offset, uint8_t* into, size_t size) const {
         size_t done = 0;
         while (done < size) {
-            const ssize_t n = ::pread(fd, io.data() + done, size - done, off_t(index.dataOffset + offset + done));
+            const ssize_t n = ::pread(fd, into + done, size - done, off_t(index.dataOffset + offset + done));
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                NR_LOG(LOG_ERROR, "cannot read raw file %s: %s", path.c_str(), std::strerror(errno));
-                return -1;
-            }
+            if (n < 0) return -1;
             if (n == 0) break;
             done += size_t(n);
         }
         return ssize_t(done);
+    }
+    // The same into io, an error logged.
+    ssize_t readData(uint64_t offset, size_t size) {
+        const ssize_t n = readWords(offset, io.data(), size);
+        if (n < 0) readFailed();
+        return n;
+    }
+    void readFailed() const {
+        NR_LOG(LOG_ERROR, "cannot read raw file %s: %s", path.c_str(), std::strerror(errno));
     }
 
     bool prepare();

@@ -36,6 +36,20 @@ void RateCounter::add(const Event2D* begin, const Event2D* end) {
     for (const Event2D* e = begin; e < end; ++e) ++slotCounts[slotOf(e->timestamp)];
 }
 
+bool RateCounter::mergeLater(const RateCounter& later, uint64_t timeShift, uint64_t lastTime) {
+    if (!isStarted || !later.isStarted) return false;
+    // Slot boundaries of both run on the same grid (ours coarsens in steps of whole slots).
+    const uint64_t laterOrigin = later.start + timeShift;
+    if (((laterOrigin - start) & (later.slotDuration() - 1)) != 0) return false;
+    RateCounter merged = *this;
+    merged.slotOf(lastTime);
+    for (size_t k = 0; k < later.slotCounts.size(); ++k)
+        if (later.slotCounts[k]) merged.add(laterOrigin + (uint64_t(k) << later.shift), later.slotCounts[k]);
+    if (merged.shift < later.shift) return false; // a later slot would be spread over several of ours
+    *this = std::move(merged);
+    return true;
+}
+
 void RateCounter::coarsen() {
     const size_t n = (slotCounts.size() + 1) / 2;
     for (size_t i = 0; i < n; ++i) {

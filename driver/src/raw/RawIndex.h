@@ -14,6 +14,7 @@
 namespace norvale::detail {
 
 constexpr size_t kChunkBytes = 64 * 1024;
+constexpr size_t kReadBytes = 64 * kChunkBytes; // one pread: 4 MiB
 
 struct IndexChunk {
     RawDecoderState state; // decoder state at the start of the chunk
