@@ -152,23 +152,36 @@ bool DvsFileReader::Impl::previousTime(uint64_t t, uint64_t& found) {
 
 bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out,
                                     std::vector<EventTriggerIn>* trig) {
-    out.clear();
     if (trig) trig->clear();
-    if (to <= from) return true;
-    return scan(from, to, trig != nullptr, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
-        size_t used = out.size();
-        out.resize(used + n);
+    size_t first = 0, last = 0;
+    if (to > from) index.chunkRange(from, to, first, last);
+    if (first >= last) {
+        out.clear();
+        return true;
+    }
+    // The caller's elements are room, written over rather than cleared and filled again (a reused
+    // result vector then costs no zero-fill); out is cut to the events kept at the end.
+    const uint64_t most = (last < index.chunks.size() ? index.chunks[last].eventsBefore : stats.eventCount) -
+                          index.chunks[first].eventsBefore;
+    if (out.capacity() < most) { // grown by doubling, without copying the old contents over
+        out.clear();
+        out.reserve(std::max(size_t(most), 2 * out.capacity()));
+    }
+    size_t used = 0;
+    const bool ok = scanChunks(first, last, trig != nullptr, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
+        if (out.size() < used + n) out.resize(used + n);
         Event2D* dst = out.data();
         for (size_t i = 0; i < n; ++i) { // branch-free: the window's edges are the only surprises
             dst[used] = ev[i];
             used += size_t(ev[i].timestamp >= from) & size_t(ev[i].timestamp < to);
         }
-        out.resize(used);
         if (trig)
             for (const auto& x : t)
                 if (x.timestamp >= from && x.timestamp < to) trig->push_back(x);
         return true;
     });
+    out.resize(used);
+    return ok;
 }
 
 // ---------------------------------------------------------------------------------------------
