@@ -232,15 +232,44 @@ TEST(EventCount, TwoThreadIndexIsTheOneThreadIndex) {
         EXPECT_EQ(rate.startTimestamp, want.first);
         EXPECT_EQ(rate.slotDurationUs, want.slotDuration);
         EXPECT_EQ(rate.counts, want.slots);
-        // Ranges around the middle and across wraps: chunk states and event counts of both halves.
+        // Ranges around the middle and across wraps: chunk states and event counts of both halves;
+        // the long ones are read on two threads, into a vector that held a longer range before.
         std::vector<Event2D> got;
-        for (double at : {0.1, 0.45, 0.5, 0.55, 0.93}) {
-            const uint64_t from = want.min + uint64_t(double(want.max - want.min) * at), to = from + (uint64_t(1) << 23);
+        const uint64_t span = want.max - want.min;
+        for (const auto& [at, length] : {std::pair<double, uint64_t>{0.1, 1u << 23}, {0.45, 1u << 23}, {0.5, 1u << 23},
+                                         {0.55, 1u << 23}, {0.93, 1u << 23}, {0.0, span + 1}, {0.3, span / 5},
+                                         {0.47, span / 9}, {0.71, span / 7}}) {
+            const uint64_t from = want.min + uint64_t(double(span) * at), to = from + length;
             ASSERT_TRUE(reader->readRange(from, to, got));
             std::vector<Event2D> expected;
             std::copy_if(all.begin(), all.end(), std::back_inserter(expected),
                          [&](const Event2D& e) { return e.timestamp >= from && e.timestamp < to; });
             EXPECT_EQ(got, expected) << "range at " << at;
         }
+        EXPECT_GE(detail::ReaderInternals::of(*reader).splitReads, 4u);
     }
+}
+
+// A file changed in place after it was indexed: a long range that the index no longer describes
+// fails with a message rather than coming back with other events than the file holds.
+TEST(EventCount, ALongRangeOfAFileChangedSinceItsIndexFails) {
+    TempDir dir;
+    const std::string header = "% evt 3.0\n% end\n";
+    std::string data = creepingTime(6'000'000, 31);
+    writeBytes(dir.path("f.raw"), header + data);
+    auto reader = DvsFileReader::createFileReader(dir.path("f.raw"));
+    ASSERT_TRUE(reader && reader->prepareFile());
+    uint64_t first = 0, last = 0;
+    ASSERT_TRUE(reader->getStartTimestamp(first) && reader->getEndTimestamp(last));
+    std::vector<Event2D> got;
+    ASSERT_TRUE(reader->readRange(first, last + 1, got));
+    ASSERT_EQ(got.size(), reader->getStats().eventCount);
+    // Padding words over a stretch in the middle: its events are gone.
+    std::fstream f(dir.path("f.raw"), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(header.size() + data.size() / 2));
+    const std::string padding(1 << 20, '\xE0');
+    f.write(padding.data(), std::streamsize(padding.size()));
+    f.close();
+    EXPECT_FALSE(reader->readRange(first, last + 1, got));
+    EXPECT_TRUE(got.empty());
 }

@@ -159,14 +159,14 @@ bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Even
         out.clear();
         return true;
     }
+    if (!trig) switch (readSplit(first, last, from, to, out)) {
+        case SplitRead::Read: return true;
+        case SplitRead::Failed: out.clear(); return false;
+        case SplitRead::Declined: break;
+        }
     // The caller's elements are room, written over rather than cleared and filled again (a reused
     // result vector then costs no zero-fill); out is cut to the events kept at the end.
-    const uint64_t most = (last < index.chunks.size() ? index.chunks[last].eventsBefore : stats.eventCount) -
-                          index.chunks[first].eventsBefore;
-    if (out.capacity() < most) { // grown by doubling, without copying the old contents over
-        out.clear();
-        out.reserve(std::max(size_t(most), 2 * out.capacity()));
-    }
+    keepRoom(out, eventsBefore(last) - eventsBefore(first));
     size_t used = 0;
     const bool ok = scanChunks(first, last, trig != nullptr, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
         if (out.size() < used + n) out.resize(used + n);

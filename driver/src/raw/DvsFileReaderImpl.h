@@ -59,9 +59,8 @@ public:
     std::shared_ptr<std::vector<Event2D>> lastResult;
     std::vector<EventTriggerIn> chunkTriggers;
 
-    ~Impl() {
-        if (fd >= 0) ::close(fd);
-    }
+    Impl(); // both in RawSplitRead.cpp, where the split helper is whole
+    ~Impl();
 
     void allocateBuffers() {
         if (!scratch) {
@@ -107,6 +106,30 @@ public:
     // The same over index chunks [first, last).
     template <class Sink>
     bool scanChunks(size_t first, size_t last, bool wantTriggers, Sink&& sink);
+    // Chunks [first, last) decoded by dec from the index's states, through io (kReadBytes) and
+    // scratch, piece by piece into sink (with the piece's trigger edges in trig when wanted). No log:
+    // any thread with a decoder and buffers of its own.
+    enum class ChunkRead { Done, Stopped, ReadError, Shrank };
+    template <class Sink>
+    ChunkRead decodeChunks(RawDecoder& dec, uint8_t* io, Event2D* scratch, std::vector<EventTriggerIn>& trig,
+                           bool wantTriggers, size_t first, size_t last, Sink&& sink) const;
+    // Capacity for n events in out, grown by doubling without copying its old contents over.
+    static void keepRoom(std::vector<Event2D>& out, uint64_t n) {
+        if (out.capacity() >= n) return;
+        out.clear();
+        out.reserve(std::max(size_t(n), 2 * out.capacity()));
+    }
+    // Events in chunks before chunk c (c may be the number of chunks).
+    uint64_t eventsBefore(size_t c) const {
+        return c < index.chunks.size() ? index.chunks[c].eventsBefore : stats.eventCount;
+    }
+    // A long range without its trigger edges read on two threads (RawSplitRead.cpp): Declined when
+    // not worth it or not possible (for the caller to read it alone), Failed on an error (logged).
+    enum class SplitRead { Declined, Read, Failed };
+    SplitRead readSplit(size_t first, size_t last, uint64_t from, uint64_t to, std::vector<Event2D>& out);
+    struct SplitHelper;
+    std::unique_ptr<SplitHelper> splitHelper; // made on the first long range
+    uint64_t splitReads = 0;                  // ranges read on two threads
     bool readRange(uint64_t from, uint64_t to, std::vector<Event2D>& out, std::vector<EventTriggerIn>* trig);
     // Decodes chunk c alone and hands its events to sink. False on a read error.
     template <class Sink>
@@ -126,26 +149,40 @@ bool DvsFileReader::Impl::scan(uint64_t from, uint64_t to, bool wantTriggers, Si
 
 template <class Sink>
 bool DvsFileReader::Impl::scanChunks(size_t first, size_t last, bool wantTriggers, Sink&& sink) {
-    if (first >= last) return true;
-    decoder->setState(index.chunks[first].state);
+    switch (decodeChunks(*decoder, io.data(), scratch.get(), chunkTriggers, wantTriggers, first, last, sink)) {
+    case ChunkRead::Done: return true;
+    case ChunkRead::Stopped: return false;
+    case ChunkRead::ReadError: readFailed(); return false;
+    case ChunkRead::Shrank: return shrank(); // never a silently short result
+    }
+    return false;
+}
+
+template <class Sink>
+DvsFileReader::Impl::ChunkRead DvsFileReader::Impl::decodeChunks(RawDecoder& dec, uint8_t* buf, Event2D* out,
+                                                                 std::vector<EventTriggerIn>& trig, bool wantTriggers,
+                                                                 size_t first, size_t last, Sink&& sink) const {
+    if (first >= last) return ChunkRead::Done;
+    dec.setState(index.chunks[first].state);
     const uint64_t begin = uint64_t(first) * detail::kChunkBytes;
     const uint64_t end = std::min<uint64_t>(uint64_t(last) * detail::kChunkBytes, index.dataBytes);
     for (uint64_t off = begin; off < end; off += detail::kReadBytes) {
         const size_t want = size_t(std::min<uint64_t>(detail::kReadBytes, end - off));
-        const ssize_t got = readData(off, want);
-        if (got < 0) return false;
+        const ssize_t got = readWords(off, buf, want);
+        if (got < 0) return ChunkRead::ReadError;
         for (size_t c = 0; c < size_t(got); c += detail::kChunkBytes) {
             const size_t len = std::min(detail::kChunkBytes, size_t(got) - c);
             for (size_t p = 0; p < len; p += detail::kScanPiece) {
-                chunkTriggers.clear();
-                const size_t n = decoder->decode(io.data() + c + p, std::min(detail::kScanPiece, len - p), scratch.get(),
-                                                 wantTriggers ? &chunkTriggers : nullptr);
-                if (!sink(scratch.get(), n, chunkTriggers)) return false;
+                trig.clear();
+                const size_t n = dec.decode(buf + c + p, std::min(detail::kScanPiece, len - p), out,
+                                            wantTriggers ? &trig : nullptr);
+                if (!sink(static_cast<const Event2D*>(out), n, static_cast<const std::vector<EventTriggerIn>&>(trig)))
+                    return ChunkRead::Stopped;
             }
         }
-        if (size_t(got) < want) return shrank(); // never a silently short result
+        if (size_t(got) < want) return ChunkRead::Shrank;
     }
-    return true;
+    return ChunkRead::Done;
 }
 
 } // namespace norvale
