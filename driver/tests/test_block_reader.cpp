@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -597,4 +598,25 @@ TEST(HelperThread, RunsEveryTaskOnOneKeptThread) {
     ASSERT_TRUE(helper.post([&] { after = 1; }));
     helper.wait();
     EXPECT_EQ(after, 1);
+
+    // A child forked now has no such thread: its tasks still run (on one of its own), and the
+    // helper goes with the child without waiting for the parent's thread.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(20); // a task that never runs ends the child, not the suite
+        int ran = 0;
+        bool posted = helper.post([&] { ran = 1; });
+        helper.wait();
+        posted = posted && helper.post([&] { ++ran; });
+        helper.wait();
+        helper.~HelperThread();
+        ::_exit(posted && ran == 2 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    ASSERT_TRUE(helper.post([&] { after = 3; }));
+    helper.wait();
+    EXPECT_EQ(after, 3);
 }

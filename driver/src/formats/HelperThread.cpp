@@ -1,11 +1,31 @@
 #include "formats/HelperThread.h"
 
+#include <unistd.h>
+
+#include <new>
 #include <system_error>
 
 namespace norvale::detail {
 
+bool HelperThread::ours() const { return owner == ::getpid(); }
+
+void HelperThread::forgetParentThread() {
+    // Its handle cannot be joined here, and the lock and condition it waits in count it as a
+    // waiter (waking or destroying them would wait for it): all three are left as they are, never
+    // destroyed, and the child takes fresh ones.
+    new std::thread(std::move(thread));
+    new (&mutex) std::mutex();
+    new (&changed) std::condition_variable();
+    pending = false;
+    stopping = false;
+}
+
 HelperThread::~HelperThread() {
     if (!thread.joinable()) return;
+    if (!ours()) {
+        forgetParentThread();
+        return;
+    }
     wait();
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -16,12 +36,14 @@ HelperThread::~HelperThread() {
 }
 
 bool HelperThread::post(std::function<void()> work) {
+    if (thread.joinable() && !ours()) forgetParentThread();
     if (!thread.joinable()) {
         try {
             thread = std::thread(&HelperThread::loop, this);
         } catch (const std::system_error&) {
             return false;
         }
+        owner = ::getpid();
     }
     {
         std::lock_guard<std::mutex> lock(mutex);

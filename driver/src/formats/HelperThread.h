@@ -4,7 +4,10 @@
 // range read): a task wakes it and the caller waits for the task. No thread is started per task,
 // and what the thread keeps (its decompression contexts, its memory) stays warm between tasks.
 //
-// Threads: one caller at a time; a task never throws (what escapes it is dropped).
+// Threads: one caller at a time; a task never throws (what escapes it is dropped). In a child
+// forked after the thread started (the thread stayed in the parent), the child starts its own.
+#include <sys/types.h>
+
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -27,7 +30,12 @@ public:
 
 private:
     void loop();
+    // The thread runs in this process (not in the parent of a fork).
+    bool ours() const;
+    // In a forked child: lets go of the parent's thread.
+    void forgetParentThread();
 
+    pid_t owner = 0; // the process that started the thread
     std::thread thread;
     std::mutex mutex;
     std::condition_variable changed;
