@@ -40,17 +40,22 @@ void freeBlock(const Block& b) { std::free(b.events); }
 
 } // namespace
 
-std::vector<Event2D> takeVector(size_t events) {
+std::vector<Event2D> takeRoom(size_t events) {
     std::lock_guard<std::mutex> lock(mutex);
     for (size_t i = vectors.size(); i-- > 0;) {
         if (!fits(vectors[i].capacity(), events)) continue;
         std::vector<Event2D> v = std::move(vectors[i]);
         vectors.erase(vectors.begin() + long(i));
         keptBytes -= v.capacity() * sizeof(Event2D);
-        v.clear();
         return v;
     }
     return {};
+}
+
+std::vector<Event2D> takeVector(size_t events) {
+    std::vector<Event2D> v = takeRoom(events);
+    v.clear();
+    return v;
 }
 
 void giveVector(std::vector<Event2D>&& v) {

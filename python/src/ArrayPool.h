@@ -18,6 +18,9 @@ constexpr size_t kPoolBytes = size_t(64) << 20;
 
 // An empty vector, with room for at least `events` when a kept one fits.
 std::vector<Event2D> takeVector(size_t events);
+// The same with its elements left as they were: room for a reader that writes over them (clearing
+// it would have the reader zero-fill it again).
+std::vector<Event2D> takeRoom(size_t events);
 void giveVector(std::vector<Event2D>&& v);
 
 // Fills out (empty) with kept memory of room for at least `events`; false when none fits.

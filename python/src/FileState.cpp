@@ -129,8 +129,12 @@ uint64_t FileState::windowEnd(uint64_t from, uint64_t events) const {
 }
 
 bool FileState::read(uint64_t from, uint64_t to, std::vector<Event2D>& out) {
-    out.clear();
-    out.reserve(size_t(eventsAtMost(from, to)));
+    // out's elements are room that the reader writes over; grown without copying them over.
+    const size_t most = size_t(eventsAtMost(from, to));
+    if (out.capacity() < most) {
+        out.clear();
+        out.reserve(most);
+    }
     if (!reader->readRange(from, to, out)) return false;
     // The file's order is the sensor's read-out order, which may step back in time a little.
     sortByTime(out.data(), out.data() + out.size());

@@ -58,7 +58,7 @@ struct FileState {
     // A time after from such that [from, end) holds about `events` events, at least one slot.
     uint64_t windowEnd(uint64_t from, uint64_t events) const;
 
-    // Events of [from, to) into out (replacing its contents), in time order. Caller holds mutex and
+    // Events of [from, to) into out (replacing its contents, its elements written over), in time order. Caller holds mutex and
     // checked that the file is open. False on a read error.
     bool read(uint64_t from, uint64_t to, std::vector<Event2D>& out);
     // Every event of the file, in time order, decoded straight into out: the fast path of

@@ -56,7 +56,7 @@ auto withReader(FileState& st, Job&& job) {
 }
 
 py::array readArray(FileState& st, uint64_t from, uint64_t to) {
-    std::vector<Event2D> events = takeVector(size_t(st.eventsAtMost(from, to)));
+    std::vector<Event2D> events = takeRoom(size_t(st.eventsAtMost(from, to)));
     if (!withReader(st, [&](DvsFileReader&) { return st.read(from, to, events); }))
         raiseDriverError("cannot read " + st.path);
     return eventsToArray(std::move(events));
