@@ -170,11 +170,7 @@ bool DvsFileReader::Impl::readRange(uint64_t from, uint64_t to, std::vector<Even
     size_t used = 0;
     const bool ok = scanChunks(first, last, trig != nullptr, [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>& t) {
         if (out.size() < used + n) out.resize(used + n);
-        Event2D* dst = out.data();
-        for (size_t i = 0; i < n; ++i) { // branch-free: the window's edges are the only surprises
-            dst[used] = ev[i];
-            used += size_t(ev[i].timestamp >= from) & size_t(ev[i].timestamp < to);
-        }
+        detail::keepInRange(ev, n, from, to, out.data(), used);
         if (trig)
             for (const auto& x : t)
                 if (x.timestamp >= from && x.timestamp < to) trig->push_back(x);

@@ -29,6 +29,14 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 
+// The events of [from, to) among ev[0, n) written at out[used] (room for n there), used advanced.
+inline void keepInRange(const Event2D* ev, size_t n, uint64_t from, uint64_t to, Event2D* out, size_t& used) {
+    for (size_t i = 0; i < n; ++i) { // branch-free: the window's edges are the only surprises
+        out[used] = ev[i];
+        used += size_t(ev[i].timestamp >= from) & size_t(ev[i].timestamp < to);
+    }
+}
+
 // The driver's own way into a reader.
 struct ReaderInternals {
     static DvsFileReader::Impl& of(DvsFileReader& reader) { return *reader.impl; }

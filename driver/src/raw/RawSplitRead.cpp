@@ -36,14 +36,6 @@ DvsFileReader::Impl::~Impl() {
 
 namespace {
 
-// Events of [from, to) appended at out[n] (room: the caller made it), n advanced.
-void keepInRange(const Event2D* ev, size_t count, uint64_t from, uint64_t to, Event2D* out, size_t& n) {
-    for (size_t i = 0; i < count; ++i) { // branch-free: the window's edges are the only surprises
-        out[n] = ev[i];
-        n += size_t(ev[i].timestamp >= from) & size_t(ev[i].timestamp < to);
-    }
-}
-
 // Every event of a piece at out[n], when it fits in room (else more than indexed).
 bool copyAll(const Event2D* ev, size_t count, Event2D* out, size_t& n, size_t room) {
     if (count > room - n) return false;
@@ -103,7 +95,7 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
                                   [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>&) {
                                       if (n > tailMost - kept) return false; // more than indexed
                                       if (h.tail.size() < kept + n) h.tail.resize(kept + n);
-                                      keepInRange(ev, n, from, to, h.tail.data(), kept);
+                                      detail::keepInRange(ev, n, from, to, h.tail.data(), kept);
                                       return true;
                                   });
         const size_t start = startKnown.get();
@@ -128,7 +120,7 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
     ChunkRead read = decodeChunks(*decoder, io.data(), scratch.get(), chunkTriggers, false, first, lead,
                                   [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>&) {
                                       if (n > leadMost - start) return false; // more than indexed
-                                      keepInRange(ev, n, from, to, dst, start);
+                                      detail::keepInRange(ev, n, from, to, dst, start);
                                       return true;
                                   });
     startCount.set_value(read == ChunkRead::Done ? start : SIZE_MAX);
