@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <future>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -631,11 +630,10 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
         }
         return true;
     };
-    std::promise<size_t> headDone; // what the head keeps, SIZE_MAX when it failed
-    std::future<size_t> headKept = headDone.get_future();
+    // What the head keeps comes from this thread (SIZE_MAX when it failed).
     size_t tailKept = 0;
     bool helperOk = false;
-    const bool posted = rangeHelper.post([&] {
+    const auto tailTask = [&] {
         try {
             std::string problem;
             size_t b = runLast;
@@ -643,7 +641,7 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
             // The first block of the tail is decoded while the head is; kept once the head is known.
             const bool tail = helperTail && b < last;
             if (tail && !decodeBlock(*helpers[0], b, spare, problem)) return;
-            const size_t head = headKept.get();
+            const size_t head = rangeHelper.given();
             if (head == SIZE_MAX || !decodeRun(*helpers[0], cut, runLast, head)) return;
             Event2D* const tailAt = base + head + runEvents;
             if (tail) tailKept = keep(spare, tailAt);
@@ -655,8 +653,8 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
             helperOk = true;
         } catch (const std::exception&) {
         }
-    });
-    if (!posted) return SplitRead::Declined; // no thread to be had
+    };
+    if (!rangeHelper.post([&tailTask] { tailTask(); })) return SplitRead::Declined; // no thread to be had
     size_t head = 0;
     bool headOk = true, runOk = false;
     try {
@@ -669,7 +667,7 @@ BlockFileReader::SplitRead BlockFileReader::readSplit(size_t first, size_t last,
     } catch (const std::exception&) {
         headOk = false;
     }
-    headDone.set_value(headOk ? head : SIZE_MAX);
+    rangeHelper.give(headOk ? head : SIZE_MAX);
     if (headOk) {
         try {
             runOk = decodeRun(*source, runFirst, cut, head);

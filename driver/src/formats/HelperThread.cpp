@@ -18,6 +18,7 @@ void HelperThread::forgetParentThread() {
     new (&changed) std::condition_variable();
     pending = false;
     stopping = false;
+    hasGift = false;
 }
 
 HelperThread::~HelperThread() {
@@ -49,6 +50,7 @@ bool HelperThread::post(std::function<void()> work) {
         std::lock_guard<std::mutex> lock(mutex);
         task = std::move(work);
         pending = true;
+        hasGift = false;
     }
     changed.notify_all();
     return true;
@@ -57,6 +59,21 @@ bool HelperThread::post(std::function<void()> work) {
 void HelperThread::wait() {
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [this] { return !pending; });
+}
+
+void HelperThread::give(size_t value) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        gift = value;
+        hasGift = true;
+    }
+    changed.notify_all();
+}
+
+size_t HelperThread::given() {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return hasGift; });
+    return gift;
 }
 
 void HelperThread::loop() {

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -23,10 +24,14 @@ public:
     ~HelperThread();
 
     // Runs task on the thread (started on first use); false when no thread can be had, for the
-    // caller to do the work itself.
+    // caller to do the work itself. A task that captures one reference is kept without allocating.
     bool post(std::function<void()> task);
     // Until the posted task has finished.
     void wait();
+    // A value the caller hands to the posted task while it runs, and the task's wait for it: what
+    // a promise per task would do, without allocating. The caller gives before it waits.
+    void give(size_t value);
+    size_t given();
 
 private:
     void loop();
@@ -42,6 +47,8 @@ private:
     std::function<void()> task;
     bool pending = false;
     bool stopping = false;
+    bool hasGift = false;
+    size_t gift = 0;
 };
 
 } // namespace norvale::detail

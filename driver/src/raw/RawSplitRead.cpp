@@ -4,7 +4,7 @@
 // its share of the whole chunks; the kept second thread reads the chunks at the end into a side
 // buffer meanwhile, waits for the count of the start, then writes its share of the whole chunks
 // and the end's events in place.
-#include <future>
+#include <algorithm>
 
 #include "formats/HelperThread.h"
 #include "norvale/FuncUtils.h"
@@ -82,14 +82,12 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
     Event2D* const dst = out.data();
 
     // The second thread's share; where the start ended comes from this thread (SIZE_MAX: failed).
-    std::promise<size_t> startCount;
-    std::future<size_t> startKnown = startCount.get_future();
     const size_t leadMost = size_t(eventsBefore(lead) - eventsBefore(first));
     const size_t tailMost = size_t(eventsBefore(last) - eventsBefore(trail));
     ChunkRead helperRead = ChunkRead::Done;
     bool helperDone = false; // its share written in place
     size_t tailKept = 0;
-    const bool posted = h.thread.post([&] {
+    const auto share = [&] {
         size_t kept = 0;
         helperRead = decodeChunks(*h.decoder, h.io.data(), h.scratch.get(), h.unused, false, trail, last,
                                   [&](const Event2D* ev, size_t n, const std::vector<EventTriggerIn>&) {
@@ -98,7 +96,7 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
                                       detail::keepInRange(ev, n, from, to, h.tail.data(), kept);
                                       return true;
                                   });
-        const size_t start = startKnown.get();
+        const size_t start = h.thread.given();
         if (helperRead != ChunkRead::Done || start == SIZE_MAX) return;
         Event2D* const at = dst + start + ownWhole;
         size_t n = 0;
@@ -113,8 +111,8 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
         std::copy(h.tail.data(), h.tail.data() + kept, at + otherWhole);
         tailKept = kept;
         helperDone = true;
-    });
-    if (!posted) return SplitRead::Declined;
+    };
+    if (!h.thread.post([&share] { share(); })) return SplitRead::Declined;
 
     size_t start = 0;
     ChunkRead read = decodeChunks(*decoder, io.data(), scratch.get(), chunkTriggers, false, first, lead,
@@ -123,7 +121,7 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
                                       detail::keepInRange(ev, n, from, to, dst, start);
                                       return true;
                                   });
-    startCount.set_value(read == ChunkRead::Done ? start : SIZE_MAX);
+    h.thread.give(read == ChunkRead::Done ? start : SIZE_MAX);
     size_t n = 0;
     if (read == ChunkRead::Done)
         read = decodeChunks(*decoder, io.data(), scratch.get(), chunkTriggers, false, lead, mid,
