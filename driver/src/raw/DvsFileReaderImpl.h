@@ -28,6 +28,11 @@ constexpr size_t kScanPiece = 16 * 1024;
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
+// A decoder's output for one chunk, not initialised (null when memory ran out).
+using ChunkScratch = std::unique_ptr<Event2D, FreeDeleter>;
+inline ChunkScratch chunkScratch(const RawDecoder& d) {
+    return ChunkScratch(static_cast<Event2D*>(std::malloc(d.maxEvents(kChunkBytes) * sizeof(Event2D))));
+}
 
 // The events of [from, to) among ev[0, n) written at out[used] (room for n there), used advanced.
 inline void keepInRange(const Event2D* ev, size_t n, uint64_t from, uint64_t to, Event2D* out, size_t& used) {
@@ -63,7 +68,7 @@ public:
     uint64_t cursor = 0;
 
     std::vector<uint8_t> io;
-    std::unique_ptr<Event2D, detail::FreeDeleter> scratch; // decoder output of one chunk, not initialised
+    detail::ChunkScratch scratch; // decoder output of one chunk
     std::shared_ptr<std::vector<Event2D>> lastResult;
     std::vector<EventTriggerIn> chunkTriggers;
 
@@ -73,7 +78,7 @@ public:
     void allocateBuffers() {
         if (!scratch) {
             io.resize(detail::kReadBytes);
-            scratch.reset(static_cast<Event2D*>(std::malloc(decoder->maxEvents(detail::kChunkBytes) * sizeof(Event2D))));
+            scratch = detail::chunkScratch(*decoder);
         }
     }
 
@@ -96,8 +101,9 @@ public:
         if (n < 0) readFailed();
         return n;
     }
-    void readFailed() const {
-        NR_LOG(LOG_ERROR, "cannot read raw file %s: %s", path.c_str(), std::strerror(errno));
+    // error: the errno of the failed read (another thread's, when it read).
+    void readFailed(int error = errno) const {
+        NR_LOG(LOG_ERROR, "cannot read raw file %s: %s", path.c_str(), std::strerror(error));
     }
 
     bool prepare();
@@ -184,8 +190,7 @@ DvsFileReader::Impl::ChunkRead DvsFileReader::Impl::decodeChunks(RawDecoder& dec
                 trig.clear();
                 const size_t n = dec.decode(buf + c + p, std::min(detail::kScanPiece, len - p), out,
                                             wantTriggers ? &trig : nullptr);
-                if (!sink(static_cast<const Event2D*>(out), n, static_cast<const std::vector<EventTriggerIn>&>(trig)))
-                    return ChunkRead::Stopped;
+                if (!sink(out, n, trig)) return ChunkRead::Stopped;
             }
         }
         if (size_t(got) < want) return ChunkRead::Shrank;

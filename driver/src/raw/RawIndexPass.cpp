@@ -20,18 +20,11 @@ constexpr uint64_t kWrapGrid = uint64_t(1) << 24;
 // in every format), so that its rate origin can go back to the first half's grid.
 constexpr uint64_t kSecondBase = uint64_t(1) << 34;
 
-// A stretch of the stream counted chunk by chunk from the decoder's state. The chunks' bounds are
-// their own here: ownMin/ownMax of the events, minFrom/maxUpTo with the trigger edges too.
-struct Part {
-    std::vector<IndexChunk> chunks;
-    EventTally tally;
-    uint64_t min = UINT64_MAX;
-    std::vector<EventTriggerIn> triggers;
-    bool shortened = false;
-};
-
-// Bytes [from, to) appended to part; false on a read error.
-bool countChunks(RawDecoder& dec, const RawReadAt& readAt, uint64_t from, uint64_t to, uint8_t* buf, Part& part) {
+// Bytes [from, to) counted chunk by chunk from the decoder's state and appended to part; false on a
+// read error. The chunks' bounds are their own until finishBounds: ownMin/ownMax of the events,
+// minFrom/maxUpTo with the trigger edges too.
+bool countChunks(RawDecoder& dec, const RawReadAt& readAt, uint64_t from, uint64_t to, uint8_t* buf,
+                 RawIndexPass& part) {
     for (uint64_t off = from; off < to; off += kReadBytes) {
         const size_t want = size_t(std::min<uint64_t>(kReadBytes, to - off));
         const ssize_t got = readAt(off, buf, want);
@@ -47,7 +40,7 @@ bool countChunks(RawDecoder& dec, const RawReadAt& readAt, uint64_t from, uint64
             dec.count(buf + c, std::min(kChunkBytes, size_t(got) - c), part.tally, &part.triggers);
             chunk.ownMin = part.tally.minTimestamp;
             chunk.ownMax = part.tally.maxTimestamp;
-            part.min = std::min(part.min, chunk.ownMin);
+            part.minTimestamp = std::min(part.minTimestamp, chunk.ownMin);
             part.tally.maxTimestamp = std::max(maxBefore, chunk.ownMax);
             // The bounds cover trigger edges too: a range's triggers are found, and a cut copies
             // only chunks whose triggers are all inside.
@@ -68,7 +61,7 @@ bool countChunks(RawDecoder& dec, const RawReadAt& readAt, uint64_t from, uint64
 }
 
 struct SecondHalf {
-    Part part;
+    RawIndexPass part;
     RawDecoderState guess; // where the lead-in left the decoder: the half is counted from it
     RawDecoderState end;
     bool counted = false;
@@ -103,15 +96,15 @@ void countSecondHalf(RawDecoder& dec, const RawReadAt& readAt, uint64_t mid, uin
 
 // The second half's count is the true one but for the first half's wraps: the decoder states
 // agree in everything else, and the rate slots merge exactly.
-bool keepSecondHalf(const RawDecoderState& at, SecondHalf& half, Part& first) {
+bool keepSecondHalf(const RawDecoderState& at, SecondHalf& half, RawIndexPass& first) {
     const RawDecoderState& g = half.guess;
-    Part& second = half.part;
+    RawIndexPass& second = half.part;
     if (!half.counted || second.shortened || !first.tally.rate.started()) return false;
     if (at.timeHigh != g.timeHigh || at.timeLow != g.timeLow || at.y != g.y || at.base != g.base ||
         at.polarity != g.polarity || at.haveTime != g.haveTime || at.pendingCount != g.pendingCount ||
         !std::equal(at.pending, at.pending + at.pendingCount, g.pending) || (at.wrapBase - g.wrapBase) % kWrapGrid != 0)
         return false;
-    if (second.min < second.tally.rate.origin()) return false; // stepped back before its first slot
+    if (second.minTimestamp < second.tally.rate.origin()) return false; // stepped back before its first slot
     const uint64_t shift = at.wrapBase - g.wrapBase; // modulo 2^64: the second half's times may lie above the true ones
     const bool secondHasEvents = second.tally.events > 0;
     const uint64_t last = std::max(first.tally.maxTimestamp, secondHasEvents ? second.tally.maxTimestamp + shift : 0);
@@ -141,7 +134,7 @@ bool keepSecondHalf(const RawDecoderState& at, SecondHalf& half, Part& first) {
     a.maxX = std::max(a.maxX, b.maxX);
     a.maxY = std::max(a.maxY, b.maxY);
     a.maxTimestamp = last;
-    if (secondHasEvents) first.min = std::min(first.min, second.min + shift);
+    if (secondHasEvents) first.minTimestamp = std::min(first.minTimestamp, second.minTimestamp + shift);
     half.end.wrapBase += shift;
     return true;
 }
@@ -156,8 +149,7 @@ void finishBounds(std::vector<IndexChunk>& chunks) {
 } // namespace
 
 bool countRawFile(RawDecoder& decoder, const RawDecoderMaker& make, uint64_t dataBytes, const RawReadAt& readAt,
-                  std::vector<uint8_t>& io, RawIndexPass& out) {
-    Part first;
+                  std::vector<uint8_t>& io, RawIndexPass& first) {
     first.chunks.reserve(size_t(dataBytes / kChunkBytes + 1));
     const uint64_t mid = dataBytes / 2 / kChunkBytes * kChunkBytes;
     SecondHalf second;
@@ -190,7 +182,7 @@ bool countRawFile(RawDecoder& decoder, const RawDecoderMaker& make, uint64_t dat
         if (ok && !first.shortened) {
             if (keepSecondHalf(decoder.state(), second, first)) {
                 decoder.setState(second.end);
-                out.threads = 2;
+                first.threads = 2;
             } else {
                 ok = countChunks(decoder, readAt, mid, dataBytes, io.data(), first);
             }
@@ -198,11 +190,6 @@ bool countRawFile(RawDecoder& decoder, const RawDecoderMaker& make, uint64_t dat
     }
     if (!ok) return false;
     finishBounds(first.chunks);
-    out.chunks = std::move(first.chunks);
-    out.tally = std::move(first.tally);
-    out.minTimestamp = first.min;
-    out.triggers = std::move(first.triggers);
-    out.shortened = first.shortened;
     return true;
 }
 

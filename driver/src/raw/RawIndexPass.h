@@ -16,6 +16,7 @@
 
 namespace norvale::detail {
 
+// What the pass found (also each thread's part of it).
 struct RawIndexPass {
     std::vector<IndexChunk> chunks; // with running maximum and suffix minimum
     EventTally tally;               // maxTimestamp: the largest time of the file
@@ -31,7 +32,7 @@ using RawReadAt = std::function<ssize_t(uint64_t offset, uint8_t* into, size_t s
 using RawDecoderMaker = std::function<std::unique_ptr<RawDecoder>()>;
 
 // Counts the dataBytes bytes of the stream with decoder (from its reset state; left in the state
-// at the end), on two threads when the file is large enough and two cores are free. io is the
+// at the end) into out (empty), on two threads when the file is large enough and two cores are free. io is the
 // caller's read buffer (kReadBytes). False on a read error of the caller's thread.
 bool countRawFile(RawDecoder& decoder, const RawDecoderMaker& make, uint64_t dataBytes, const RawReadAt& readAt,
                   std::vector<uint8_t>& io, RawIndexPass& out);

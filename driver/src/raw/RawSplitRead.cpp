@@ -21,7 +21,7 @@ constexpr uint64_t kSplitRangeEvents = uint64_t(1) << 17; // fewer: one thread i
 struct DvsFileReader::Impl::SplitHelper {
     std::unique_ptr<RawDecoder> decoder;
     std::vector<uint8_t> io;
-    std::unique_ptr<Event2D, detail::FreeDeleter> scratch;
+    detail::ChunkScratch scratch;
     std::vector<EventTriggerIn> unused;
     std::vector<Event2D> tail; // the end chunks' events in the range; its elements are room
     detail::HelperThread thread; // last: gone first, its task done
@@ -72,7 +72,7 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
         h->decoder = makeDecoder(header.format, decoder->width(), decoder->height());
         if (!h->decoder) return SplitRead::Declined;
         h->io.resize(detail::kReadBytes);
-        h->scratch.reset(static_cast<Event2D*>(std::malloc(h->decoder->maxEvents(detail::kChunkBytes) * sizeof(Event2D))));
+        h->scratch = detail::chunkScratch(*h->decoder);
         if (!h->scratch) return SplitRead::Declined;
         splitHelper = std::move(h);
     }
@@ -85,6 +85,7 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
     const size_t leadMost = size_t(eventsBefore(lead) - eventsBefore(first));
     const size_t tailMost = size_t(eventsBefore(last) - eventsBefore(trail));
     ChunkRead helperRead = ChunkRead::Done;
+    int helperError = 0;     // errno of its failed read
     bool helperDone = false; // its share written in place
     size_t tailKept = 0;
     const auto share = [&] {
@@ -96,6 +97,7 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
                                       detail::keepInRange(ev, n, from, to, h.tail.data(), kept);
                                       return true;
                                   });
+        helperError = errno;
         const size_t start = h.thread.given();
         if (helperRead != ChunkRead::Done || start == SIZE_MAX) return;
         Event2D* const at = dst + start + ownWhole;
@@ -104,6 +106,7 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
                                   [&](const Event2D* ev, size_t count, const std::vector<EventTriggerIn>&) {
                                       return copyAll(ev, count, at, n, otherWhole);
                                   });
+        helperError = errno;
         if (helperRead != ChunkRead::Done || n != otherWhole) {
             if (helperRead == ChunkRead::Done) helperRead = ChunkRead::Stopped; // fewer than indexed
             return;
@@ -121,18 +124,21 @@ DvsFileReader::Impl::SplitRead DvsFileReader::Impl::readSplit(size_t first, size
                                       detail::keepInRange(ev, n, from, to, dst, start);
                                       return true;
                                   });
+    int error = errno; // of a failed read, before anything else can change it
     h.thread.give(read == ChunkRead::Done ? start : SIZE_MAX);
     size_t n = 0;
-    if (read == ChunkRead::Done)
+    if (read == ChunkRead::Done) {
         read = decodeChunks(*decoder, io.data(), scratch.get(), chunkTriggers, false, lead, mid,
                             [&](const Event2D* ev, size_t count, const std::vector<EventTriggerIn>&) {
                                 return copyAll(ev, count, dst + start, n, ownWhole);
                             });
+        error = errno;
+    }
     if (read == ChunkRead::Done && n != ownWhole) read = ChunkRead::Stopped;
     h.thread.wait();
-    for (const ChunkRead r : {read, helperRead}) {
+    for (const auto& [r, rError] : {std::pair(read, error), std::pair(helperRead, helperError)}) {
         if (r == ChunkRead::ReadError) {
-            readFailed();
+            readFailed(rError);
             return SplitRead::Failed;
         }
         if (r == ChunkRead::Shrank) {
